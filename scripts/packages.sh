@@ -1,0 +1,22 @@
+# Sourced by the scripts: installs the Debian packages that are missing.
+# Works on a fresh Debian 12 machine as root (or with sudo).
+
+lapse_install_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What building the project and its tests needs.
+LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev)

@@ -1,0 +1,120 @@
+#include "engine/io.h"
+
+#include <cerrno>
+
+namespace lapse::engine {
+
+namespace {
+
+std::error_code LastError() {
+  return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+  errno = 0;
+#if defined(_WIN32)
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+}  // namespace
+
+std::string PathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+InputFile::InputFile(const std::filesystem::path& path) : file_(OpenFile(path, "rb")) {
+  if (file_ == nullptr) {
+    error_ = LastError();
+  } else {
+    // Reads go straight into the caller's large buffer.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
+}
+
+InputFile::~InputFile() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+std::size_t InputFile::Read(std::span<char> buffer) {
+  if (file_ == nullptr || error_) {
+    return 0;
+  }
+  errno = 0;
+  const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file_);
+  if (count == 0 && std::ferror(file_) != 0) {
+    error_ = LastError();
+  }
+  return count;
+}
+
+OutputFile::OutputFile(const std::filesystem::path& path, OpenMode mode)
+    : file_(OpenFile(path, mode == OpenMode::Append ? "ab" : "wb")) {
+  if (file_ == nullptr) {
+    error_ = LastError();
+  } else {
+    // Writes come from a BufferedWriter already.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
+}
+
+OutputFile::~OutputFile() { Close(); }
+
+bool OutputFile::Write(std::string_view bytes) {
+  if (file_ == nullptr || error_) {
+    return false;
+  }
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    error_ = LastError();
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Close() {
+  if (file_ == nullptr) {
+    return !error_;
+  }
+  errno = 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed && !error_) {
+    error_ = LastError();
+  }
+  return !error_;
+}
+
+bool BufferedWriter::Flush() {
+  if (used_ != 0 && !failed_) {
+    failed_ = !sink_.Write(std::string_view(buffer_.data(), used_));
+  }
+  used_ = 0;
+  return !failed_;
+}
+
+void BufferedWriter::WriteLarge(std::string_view bytes) {
+  const std::size_t room = buffer_.size() - used_;
+  if (used_ != 0) {
+    bytes.copy(buffer_.data() + used_, room);
+    used_ += room;
+    bytes.remove_prefix(room);
+    Flush();
+  }
+  if (bytes.size() >= buffer_.size()) {
+    if (!failed_) {
+      failed_ = !sink_.Write(bytes);
+    }
+    return;
+  }
+  bytes.copy(buffer_.data(), bytes.size());
+  used_ = bytes.size();
+}
+
+}  // namespace lapse::engine

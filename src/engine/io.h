@@ -1,0 +1,99 @@
+// Byte streams for the rewriter: sources and sinks that tests can fake, the
+// real files behind them, and a write buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace lapse::engine {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to buffer.size() bytes; 0 at the end of the data or on failure.
+  virtual std::size_t Read(std::span<char> buffer) = 0;
+  virtual std::error_code Error() const = 0;
+};
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all bytes, or fails; after a failure every later write fails too.
+  virtual bool Write(std::string_view bytes) = 0;
+  virtual std::error_code Error() const = 0;
+};
+
+// The text of a path for messages, as UTF-8.
+std::string PathText(const std::filesystem::path& path);
+
+// A file opened for reading, closed when the object goes.
+class InputFile final : public ByteSource {
+ public:
+  explicit InputFile(const std::filesystem::path& path);
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+  std::size_t Read(std::span<char> buffer) override;
+  std::error_code Error() const override { return error_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::error_code error_;
+};
+
+enum class OpenMode { Truncate, Append };
+
+// A file opened for writing, closed when the object goes. Close() reports a
+// failure that only shows when the data reaches the disk.
+class OutputFile final : public ByteSink {
+ public:
+  OutputFile(const std::filesystem::path& path, OpenMode mode);
+  ~OutputFile() override;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+  bool Write(std::string_view bytes) override;
+  bool Close();
+  std::error_code Error() const override { return error_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::error_code error_;
+};
+
+// Collects small writes into large ones.
+class BufferedWriter {
+ public:
+  BufferedWriter(ByteSink& sink, std::span<char> buffer) : sink_(sink), buffer_(buffer) {}
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+
+  void Write(std::string_view bytes) {
+    if (bytes.size() <= buffer_.size() - used_) {
+      bytes.copy(buffer_.data() + used_, bytes.size());
+      used_ += bytes.size();
+    } else {
+      WriteLarge(bytes);
+    }
+  }
+  bool Flush();
+  bool Failed() const { return failed_; }
+
+ private:
+  void WriteLarge(std::string_view bytes);
+
+  ByteSink& sink_;
+  std::span<char> buffer_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace lapse::engine

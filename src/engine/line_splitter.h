@@ -1,0 +1,108 @@
+// Splits a byte stream into lines without ever holding a whole line.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "engine/tags.h"
+
+namespace lapse::engine {
+
+// A line ends at CR LF, at a lone CR, at a lone LF, or at the end of the data;
+// the terminator is not part of the line. For each line the handler gets:
+//   bool Head(std::string_view head)  the first kLineHeadLength bytes (fewer
+//                                     when the line is shorter); false stops
+//   void Body(std::string_view bytes) the rest of the line, in pieces
+//   void End()                        the line has ended
+// Lines may straddle the chunks given to Feed() at any byte.
+class LineSplitter {
+ public:
+  template <class Handler>
+  bool Feed(std::string_view chunk, Handler& handler);
+
+  // Ends the last line when the data does not end with a terminator.
+  template <class Handler>
+  bool Finish(Handler& handler);
+
+ private:
+  std::array<char, kLineHeadLength> head_{};
+  std::size_t headSize_ = 0;
+  bool inBody_ = false;
+  bool skipLineFeed_ = false;  // the previous chunk ended with a CR
+};
+
+template <class Handler>
+bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
+  const char* p = chunk.data();
+  const char* const end = p + chunk.size();
+  // The next CR and LF at or after p; found once and kept until passed.
+  const char* nextCr = nullptr;
+  const char* nextLf = nullptr;
+  auto lineEnd = [&]() {
+    if (nextCr < p) {
+      nextCr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+      if (nextCr == nullptr) nextCr = end;
+    }
+    if (nextLf < p) {
+      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (nextLf == nullptr) nextLf = end;
+    }
+    return std::min(nextCr, nextLf);
+  };
+
+  while (p < end) {
+    if (skipLineFeed_) {
+      skipLineFeed_ = false;
+      if (*p == '\n') {
+        ++p;
+        continue;
+      }
+    }
+    const char* const eol = lineEnd();
+    if (!inBody_) {
+      const auto take = std::min<std::size_t>(static_cast<std::size_t>(eol - p),
+                                              head_.size() - headSize_);
+      std::memcpy(head_.data() + headSize_, p, take);
+      headSize_ += take;
+      p += take;
+      if (headSize_ < head_.size() && p == end) {
+        break;  // the head goes on in the next chunk
+      }
+      if (!handler.Head(std::string_view(head_.data(), headSize_))) {
+        return false;
+      }
+      inBody_ = true;
+    }
+    if (eol > p) {
+      handler.Body(std::string_view(p, static_cast<std::size_t>(eol - p)));
+      p = eol;
+    }
+    if (p == end) {
+      break;
+    }
+    skipLineFeed_ = *p == '\r';
+    ++p;
+    handler.End();
+    inBody_ = false;
+    headSize_ = 0;
+  }
+  return true;
+}
+
+template <class Handler>
+bool LineSplitter::Finish(Handler& handler) {
+  if (!inBody_ && headSize_ == 0) {
+    return true;
+  }
+  if (!inBody_ && !handler.Head(std::string_view(head_.data(), headSize_))) {
+    return false;
+  }
+  handler.End();
+  inBody_ = false;
+  headSize_ = 0;
+  return true;
+}
+
+}  // namespace lapse::engine

@@ -1,0 +1,261 @@
+#include "engine/rewriter.h"
+
+#include <cstdint>
+#include <optional>
+
+#include "engine/line_splitter.h"
+#include "engine/tags.h"
+
+namespace lapse::engine {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::size_t kReadBufferSize = 256 * 1024;
+constexpr std::size_t kCopyBufferSize = 256 * 1024;
+constexpr std::size_t kLogBufferSize = 64 * 1024;
+
+// The per-line decisions of one file: where each line goes, and the log's
+// entry heads.
+class RewriteHandler {
+ public:
+  RewriteHandler(BufferedWriter& copy, BufferedWriter* log, std::string_view fileName,
+                 const RewriteOptions& options, const DateLocale& locale, const Clock& clock)
+      : copy_(copy),
+        log_(log),
+        fileName_(fileName),
+        options_(options),
+        locale_(locale),
+        clock_(clock) {}
+
+  bool Head(std::string_view head) {
+    if (IsExpiryTag(head)) {
+      const auto date = ReadTagDate(head, locale_);
+      if (!date) {
+        return Stop();
+      }
+      if (ExpiryTagLapsed(*date, clock_())) {
+        keep_ = false;
+        WriteEntryHead();
+      }
+    } else if (IsEndTag(head) && !keep_) {
+      keep_ = true;
+      dropCounter_ = 0;
+    } else if (IsNewTag(head)) {
+      const auto date = ReadTagDate(head, locale_);
+      if (!date) {
+        return Stop();
+      }
+      if (NewTagLapsed(*date, options_.newDays, clock_())) {
+        WriteEntryHead();
+        dropCounter_ = -std::int64_t{options_.lines};
+      }
+    }
+    if (keep_ && dropCounter_ > 0) {
+      target_ = &copy_;
+    } else {
+      ++dropCounter_;
+      target_ = log_;
+    }
+    Body(head);
+    return true;
+  }
+
+  void Body(std::string_view bytes) {
+    if (target_ != nullptr) {
+      target_->Write(bytes);
+    }
+  }
+
+  void End() { Body(kLineEnd); }
+
+  bool dateFormatError() const { return dateFormatError_; }
+
+ private:
+  bool Stop() {
+    dateFormatError_ = true;
+    return false;
+  }
+
+  void WriteEntryHead() {
+    if (log_ != nullptr) {
+      log_->Write(kLineEnd);
+      log_->Write(fileName_);
+      log_->Write(kLineEnd);
+    }
+  }
+
+  BufferedWriter& copy_;
+  BufferedWriter* log_;
+  std::string_view fileName_;
+  const RewriteOptions& options_;
+  const DateLocale& locale_;
+  const Clock& clock_;
+
+  bool keep_ = true;
+  // 64 bits: a lapsed block of any length counts up from here without overflow.
+  std::int64_t dropCounter_ = 1;
+  BufferedWriter* target_ = nullptr;
+  bool dateFormatError_ = false;
+};
+
+}  // namespace
+
+std::filesystem::path Join(const std::filesystem::path& dir, const std::filesystem::path& name) {
+  return std::filesystem::path(dir.native() + name.native());
+}
+
+std::string DateFormatErrorMessage(std::string_view fileName) {
+  return "Date Format error in " + std::string(fileName);
+}
+
+StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
+                        BufferedWriter* log, std::string_view fileName,
+                        const RewriteOptions& options, const DateLocale& locale,
+                        const Clock& clock) {
+  RewriteHandler handler(copy, log, fileName, options, locale, clock);
+  LineSplitter splitter;
+  bool complete = false;
+  while (!copy.Failed() && (log == nullptr || !log->Failed())) {
+    const std::size_t count = source.Read(readBuffer);
+    if (count == 0) {
+      complete = !source.Error() && splitter.Finish(handler);
+      break;
+    }
+    if (!splitter.Feed(std::string_view(readBuffer.data(), count), handler)) {
+      break;
+    }
+  }
+  const bool copyWritten = copy.Flush();
+  const bool logWritten = log == nullptr || log->Flush();
+  if (handler.dateFormatError()) {
+    return StreamEnd::DateFormatError;
+  }
+  if (source.Error()) {
+    return StreamEnd::ReadFailed;
+  }
+  if (!copyWritten) {
+    return StreamEnd::CopyFailed;
+  }
+  if (!logWritten) {
+    return StreamEnd::LogFailed;
+  }
+  return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+}
+
+FileRewriter::FileRewriter(RewriteOptions options, DateLocale locale, Clock clock)
+    : options_(options),
+      locale_(std::move(locale)),
+      clock_(std::move(clock)),
+      readBuffer_(kReadBufferSize),
+      copyBuffer_(kCopyBufferSize),
+      logBuffer_(kLogBufferSize) {}
+
+namespace {
+
+std::string Failure(std::string_view what, const std::filesystem::path& path,
+                    std::error_code error) {
+  return "Cannot " + std::string(what) + " " + PathText(path) + ": " + error.message() + ".";
+}
+
+// Removes what a file that could not be rewritten whole left behind: its
+// partial copy, and an older copy that would otherwise stand in for it.
+void Discard(const std::filesystem::path& partial, const std::filesystem::path& copyPath) {
+  std::error_code ignored;
+  std::filesystem::remove(partial, ignored);
+  std::filesystem::remove(copyPath, ignored);
+}
+
+// Cuts the log back to what it held before the file.
+void RestoreLog(const std::filesystem::path& logPath, std::optional<std::uintmax_t> logSize) {
+  std::error_code ignored;
+  if (logSize) {
+    std::filesystem::resize_file(logPath, *logSize, ignored);
+  } else {
+    std::filesystem::remove(logPath, ignored);
+  }
+}
+
+}  // namespace
+
+FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
+                                     const std::filesystem::path& newDir,
+                                     const std::filesystem::path& fileName) {
+  const std::filesystem::path sourcePath = Join(sourceDir, fileName);
+  const std::filesystem::path copyPath = Join(newDir, fileName);
+  // The copy takes its name only when it is whole, so that an interrupted run
+  // never leaves a short copy for a replace to put in place of its source.
+  const std::filesystem::path partialPath =
+      Join(newDir, std::filesystem::path(".").native() + fileName.native() +
+                       std::filesystem::path(".part").native());
+  const std::filesystem::path logPath = Join(newDir, std::filesystem::path(kLogFileName));
+  const bool logging = options_.logging == Logging::On;
+
+  InputFile source(sourcePath);
+  if (!source.IsOpen()) {
+    Discard(partialPath, copyPath);
+    return {FileOutcome::Failed, Failure("read", sourcePath, source.Error())};
+  }
+  OutputFile copyFile(partialPath, OpenMode::Truncate);
+  if (!copyFile.IsOpen()) {
+    Discard(partialPath, copyPath);
+    return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
+  }
+  // The log's length before this file, or nothing when there was no log.
+  std::optional<std::uintmax_t> logSize;
+  std::optional<OutputFile> logFile;
+  if (logging) {
+    std::error_code missing;
+    logSize = std::filesystem::file_size(logPath, missing);
+    if (missing) {
+      logSize.reset();
+    }
+    logFile.emplace(logPath, OpenMode::Append);
+    if (!logFile->IsOpen()) {
+      copyFile.Close();
+      Discard(partialPath, copyPath);
+      return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
+    }
+  }
+
+  BufferedWriter copy(copyFile, copyBuffer_);
+  std::optional<BufferedWriter> log;
+  if (logFile) {
+    log.emplace(*logFile, logBuffer_);
+  }
+  const std::string name = PathText(fileName);
+  StreamEnd end = RewriteStream(source, readBuffer_, copy, log ? &*log : nullptr, name, options_,
+                                locale_, clock_);
+  if (!copyFile.Close() && end == StreamEnd::Complete) {
+    end = StreamEnd::CopyFailed;
+  }
+  if (logFile && !logFile->Close() && end == StreamEnd::Complete) {
+    end = StreamEnd::LogFailed;
+  }
+  std::error_code renameError;
+  if (end == StreamEnd::Complete) {
+    std::filesystem::rename(partialPath, copyPath, renameError);
+    if (!renameError) {
+      return {};
+    }
+  }
+  Discard(partialPath, copyPath);
+  if (logging) {
+    RestoreLog(logPath, logSize);
+  }
+  switch (end) {
+    case StreamEnd::DateFormatError:
+      return {FileOutcome::DateFormatError, DateFormatErrorMessage(name)};
+    case StreamEnd::ReadFailed:
+      return {FileOutcome::Failed, Failure("read", sourcePath, source.Error())};
+    case StreamEnd::CopyFailed:
+      return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
+    case StreamEnd::LogFailed:
+      return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
+    case StreamEnd::Complete:
+      break;
+  }
+  return {FileOutcome::Failed, Failure("write", copyPath, renameError)};
+}
+
+}  // namespace lapse::engine

@@ -1,0 +1,26 @@
+// The values that the windows and the engine share while the program runs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace lapse::state {
+
+struct ProgramState {
+  // The options, kept from one start of the program to the next.
+  std::int16_t NewDays = 30;  // days a new-content tag stays new
+  std::int16_t Lines = 1;     // lines removed after a lapsed new-content tag
+  std::int16_t Log = 1;       // a run writes the run log while non-zero
+
+  // The paths of the last run; never stored. The two directories end in a
+  // separator.
+  std::filesystem::path SourceDir;
+  std::filesystem::path NewDir;
+  std::filesystem::path LogPath;
+};
+
+inline constexpr std::int16_t kDefaultNewDays = 30;
+inline constexpr std::int16_t kDefaultLines = 1;
+inline constexpr std::int16_t kDefaultLog = 1;
+
+}  // namespace lapse::state
