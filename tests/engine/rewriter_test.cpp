@@ -258,8 +258,9 @@ class ProcessFileTest : public testing::Test {
             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "New");
-    sourceDir_ = dir_.native() + "/";
-    newDir_ = sourceDir_.native() + "New/";
+    // An empty last part leaves the platform's separator at the end.
+    sourceDir_ = dir_ / "";
+    newDir_ = dir_ / "New" / "";
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -332,7 +333,12 @@ TEST_F(ProcessFileTest, UnreadableSourceIsReportedWithItsReason) {
 TEST_F(ProcessFileTest, LinkInNewIsReplacedNotWrittenThrough) {
   Write(dir_ / "a.htm", "a\n");
   Write(dir_ / "target.txt", "untouched");
-  std::filesystem::create_symlink(dir_ / "target.txt", dir_ / "New" / "a.htm");
+  std::error_code linkError;
+  std::filesystem::create_symlink(dir_ / "target.txt", dir_ / "New" / "a.htm", linkError);
+  if (linkError) {
+    // Windows without developer mode, and wine, make no symbolic links.
+    GTEST_SKIP() << "no symbolic links here: " << linkError.message();
+  }
   EXPECT_EQ(rewriter_.ProcessFile(sourceDir_, newDir_, "a.htm").outcome, FileOutcome::Rewritten);
   EXPECT_EQ(Read(dir_ / "target.txt"), "untouched");
   EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Cross-builds the core, lapse-cli and the core's tests for 32-bit Windows and
+# runs them under wine in a wine prefix of their own (build/wine).
+# Installs what it needs on Debian 12; a second run reuses everything.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+source scripts/packages.sh
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# wine32 comes from the i386 half of the archive.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+lapse_install_packages cmake ninja-build g++-mingw-w64-i686-posix googletest \
+  wine wine64 wine32:i386
+
+# The same settings as the "windows" preset, for the wine calls made here.
+export WINEPREFIX=$root/build/wine WINEARCH=win32 WINEDEBUG=-all
+# Keeps wine from offering to install Mono and Gecko, which nothing here needs.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+
+# GoogleTest from Debian's source package, built once for MinGW.
+gtest_prefix=$root/build/windows-gtest
+if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  echo "Cross-building GoogleTest from /usr/src/googletest"
+  cmake -S /usr/src/googletest -B "$root/build/windows-gtest-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_prefix" >/dev/null
+  cmake --build "$root/build/windows-gtest-build" -j2
+  cmake --install "$root/build/windows-gtest-build" >/dev/null
+fi
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "Creating the wine prefix $WINEPREFIX"
+  timeout 300 wine wineboot --init
+fi
+# One wine server for every program of the run: starting one per test
+# program costs seconds each. Ended on every way out of the script, unless
+# it was already running for this prefix before.
+if wineserver --persistent 2>/dev/null; then
+  trap 'wineserver --kill || true' EXIT
+fi
+
+cmake --preset windows
+cmake --build --preset windows -j2
+
+# A program that needs a DLL that is not there fails to start under wine in
+# ways that are easy to miss; every one must link its runtime statically.
+build=$root/build/windows
+mapfile -t programs < <(find "$build" -name '*.exe' -not -path '*/CMakeFiles/*' | sort)
+if [ ${#programs[@]} -eq 0 ]; then
+  echo "test-windows: the build made no programs" >&2
+  exit 1
+fi
+for program in "${programs[@]}"; do
+  if i686-w64-mingw32-objdump -p "$program" | grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'; then
+    echo "test-windows: $program needs a MinGW DLL" >&2
+    exit 1
+  fi
+done
+
+# Each test program must list its tests under wine, and ctest must run them
+# all: a count of zero is a failure, not a pass.
+listed=0
+for program in "$build"/tests/*_test.exe; do
+  count=$(wine "$program" --gtest_list_tests | grep -c '^  ' || true)
+  if [ "$count" -eq 0 ]; then
+    echo "test-windows: $(basename "$program") lists no test under wine" >&2
+    exit 1
+  fi
+  listed=$((listed + count))
+done
+
+log=$root/build/windows-ctest.log
+ctest --preset windows | tee "$log"
+ran=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$log" | tail -n 1)
+if [ -z "$ran" ] || [ "$ran" -ne "$listed" ]; then
+  echo "test-windows: ctest ran ${ran:-no} tests, the programs list $listed" >&2
+  exit 1
+fi
+
+echo "test-windows: $ran tests passed under wine"
