@@ -26,9 +26,9 @@ std::string Narrow(const wchar_t* text) {
   return result;
 }
 
-std::string LocaleText(LCTYPE type) {
+std::string LocaleText(const wchar_t* localeName, LCTYPE type) {
   wchar_t buffer[128] = {};
-  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 128) == 0) {
+  if (GetLocaleInfoEx(localeName, type, buffer, 128) == 0) {
     return {};
   }
   return Narrow(buffer);
@@ -37,17 +37,26 @@ std::string LocaleText(LCTYPE type) {
 
 }  // namespace
 
-DateLocale UserDateLocale() {
-  DateLocale locale = EnglishDateLocale();
 #if defined(_WIN32)
-  locale.order = DateOrderFromFormat(LocaleText(LOCALE_SSHORTDATE));
+DateLocale WindowsDateLocale(const wchar_t* localeName) {
+  DateLocale locale = EnglishDateLocale();
+  locale.order = DateOrderFromFormat(LocaleText(localeName, LOCALE_SSHORTDATE));
   for (std::size_t m = 0; m < 12; ++m) {
-    const std::string full = LocaleText(static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + m));
-    const std::string abbreviated = LocaleText(static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + m));
+    const std::string full = LocaleText(localeName, static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + m));
+    const std::string abbreviated =
+        LocaleText(localeName, static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + m));
     if (!full.empty()) locale.monthNames[m] = full;
     if (!abbreviated.empty()) locale.shortMonthNames[m] = abbreviated;
   }
+  return locale;
+}
+#endif
+
+DateLocale UserDateLocale() {
+#if defined(_WIN32)
+  return WindowsDateLocale(LOCALE_NAME_USER_DEFAULT);
 #else
+  DateLocale locale = EnglishDateLocale();
   // A locale object of its own leaves the process's global locale untouched.
   locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
   if (user == static_cast<locale_t>(nullptr)) {
@@ -64,8 +73,8 @@ DateLocale UserDateLocale() {
     locale.shortMonthNames[m] = nl_langinfo_l(kShortMonths[m], user);
   }
   freelocale(user);
-#endif
   return locale;
+#endif
 }
 
 Today LocalToday() {

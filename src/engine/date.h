@@ -32,6 +32,13 @@ DateLocale EnglishDateLocale();
 // Builds the date locale from the user's regional settings.
 DateLocale UserDateLocale();
 
+#if defined(_WIN32)
+// The date locale of a Windows locale name ("de-DE"): the order of its short
+// date and its month names. A null name reads the user's regional settings,
+// with the user's own changes to them; an unknown name gives the English one.
+DateLocale WindowsDateLocale(const wchar_t* localeName);
+#endif
+
 // Reads the short-date format of the platform ("%m/%d/%y", "%d.%m.%Y", ...)
 // and gives the order of its day, month and year fields; month first when the
 // format names no such fields.

@@ -344,5 +344,39 @@ TEST_F(ProcessFileTest, LinkInNewIsReplacedNotWrittenThrough) {
   EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
 }
 
+// The bytes of a UTF-8 literal, as the engine's messages and log hold them.
+std::string Utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+
+TEST_F(ProcessFileTest, NamesOutsideAsciiAreReadWrittenAndLogged) {
+  const std::filesystem::path dir = dir_ / u8"Ünïcödé 目录";
+  const std::filesystem::path name = u8"Grüße-ελληνικά.htm";
+  std::filesystem::create_directories(dir / "New");
+  Write(dir / name, "a\n<!--LAPSE 12/01/26\nx\n<!--ENDL\nb\n");
+
+  const FileReport report = rewriter_.ProcessFile(dir / "", dir / "New" / "", name);
+  EXPECT_EQ(report.outcome, FileOutcome::Rewritten) << report.message;
+  EXPECT_EQ(Read(dir / "New" / name), "a\r\nb\r\n");
+  EXPECT_EQ(Read(dir / "New" / "Log.txt"), "\r\n" + Utf8(u8"Grüße-ελληνικά.htm") +
+                                               "\r\n<!--LAPSE 12/01/26\r\nx\r\n<!--ENDL\r\n");
+
+  const FileReport missing = rewriter_.ProcessFile(dir / "", dir / "New" / "", u8"Fehlt-ä.htm");
+  EXPECT_EQ(missing.outcome, FileOutcome::Failed);
+  EXPECT_NE(missing.message.find(Utf8(u8"Ünïcödé 目录")), std::string::npos) << missing.message;
+  EXPECT_NE(missing.message.find(Utf8(u8"Fehlt-ä.htm")), std::string::npos) << missing.message;
+}
+
+TEST_F(ProcessFileTest, DoubledSeparatorOfADriveRootStillNamesTheFiles) {
+  // A run over a drive's root appends a separator to C:\ as to any other
+  // directory, so both directories end in two.
+  const auto doubled = [](const std::filesystem::path& dir) {
+    return std::filesystem::path(dir.native() + std::filesystem::path::preferred_separator);
+  };
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nx\n<!--ENDL\n");
+  const FileReport report = rewriter_.ProcessFile(doubled(sourceDir_), doubled(newDir_), "a.htm");
+  EXPECT_EQ(report.outcome, FileOutcome::Rewritten) << report.message;
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
+  EXPECT_EQ(NewDirEntries(), (std::vector<std::string>{"Log.txt", "a.htm"}));
+}
+
 }  // namespace
 }  // namespace lapse::engine
