@@ -89,8 +89,13 @@ int Run(const Options& options, const Environment& environment, std::ostream& ou
   state.Lines = static_cast<std::int16_t>(options.lines);
   state.Log = options.log ? 1 : 0;
   ConsoleFrontEnd frontEnd(err);
+  // "site/" names the folder "site": the run appends its own separator.
+  fs::path directory = options.directory;
+  while (directory.has_relative_path() && !directory.has_filename()) {
+    directory = directory.parent_path();
+  }
   const batch::RunResult result =
-      batch::BatchRun(state, options.directory, frontEnd, RunSettingsFrom(options, environment));
+      batch::BatchRun(state, directory, frontEnd, RunSettingsFrom(options, environment));
   if (result.status != batch::RunStatus::Completed) {
     err << "lapse-cli: " << result.message << '\n';
     return kUsageError;
