@@ -19,4 +19,4 @@ lapse_install_packages() {
 }
 
 # What building the project and its tests needs.
-LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev)
+LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev)
