@@ -13,7 +13,7 @@ sudo=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-lapse_install_packages cmake ninja-build g++-mingw-w64-i686-posix googletest \
+lapse_install_packages cmake ninja-build g++-mingw-w64-i686-posix googletest libcli11-dev \
   wine wine64 wine32:i386
 
 # The same settings as the "windows" preset, for the wine calls made here.
@@ -22,16 +22,22 @@ export WINEPREFIX=$root/build/wine WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 
-# GoogleTest from Debian's source package, built once for MinGW.
-gtest_prefix=$root/build/windows-gtest
-if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+# The libraries for MinGW, in a prefix of their own that the "windows" preset
+# names: GoogleTest built once from Debian's source package, and CLI11's
+# headers, which must not be reached through the host's /usr/include.
+deps=$root/build/windows-deps
+if [ ! -f "$deps/lib/cmake/GTest/GTestConfig.cmake" ]; then
   echo "Cross-building GoogleTest from /usr/src/googletest"
   cmake -S /usr/src/googletest -B "$root/build/windows-gtest-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_prefix" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" >/dev/null
   cmake --build "$root/build/windows-gtest-build" -j2
   cmake --install "$root/build/windows-gtest-build" >/dev/null
 fi
+mkdir -p "$deps/include" "$deps/share/cmake"
+# Copies keep their times, so that a second run rebuilds nothing.
+cp -a /usr/include/CLI "$deps/include/"
+cp -a /usr/share/cmake/CLI11 "$deps/share/cmake/"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the wine prefix $WINEPREFIX"

@@ -2,6 +2,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// windows.h makes ReplaceFile a macro for its own ReplaceFileA; without this
+// the definition below would take that name and ours would stay undefined.
+#undef ReplaceFile
 #else
 #include <cstdio>
 #endif

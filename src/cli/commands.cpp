@@ -90,7 +90,7 @@ int Run(const Options& options, const Environment& environment, std::ostream& ou
   state.Log = options.log ? 1 : 0;
   ConsoleFrontEnd frontEnd(err);
   // "site/" names the folder "site": the run appends its own separator.
-  fs::path directory = options.directory;
+  fs::path directory = engine::PathFromText(options.directory);
   while (directory.has_relative_path() && !directory.has_filename()) {
     directory = directory.parent_path();
   }
@@ -106,7 +106,7 @@ int Run(const Options& options, const Environment& environment, std::ostream& ou
 
 int Replace(const Options& options, std::ostream& out, std::ostream& err) {
   state::ProgramState state;
-  state.SourceDir = fs::path(options.directory) / "";
+  state.SourceDir = engine::PathFromText(options.directory) / "";
   state.NewDir = state.SourceDir / "New" / "";
   const batch::ReplaceResult result = batch::Replace(state);
   for (const fs::path& name : result.replaced) {
@@ -125,7 +125,7 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
           std::ostream& err) {
   const batch::RunSettings settings = RunSettingsFrom(options, environment);
   const engine::Today today = settings.clock();
-  const fs::path directory = fs::path(options.directory) / "";
+  const fs::path directory = engine::PathFromText(options.directory) / "";
   const batch::Listing listing = batch::ListOrdinaryFiles(directory);
   if (listing.error) {
     err << "lapse-cli: Cannot list the folder " << engine::PathText(directory) << ": "
@@ -171,9 +171,21 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
 }
 
 void AddDirectory(CLI::App& command, Options& options) {
+  // The arguments are UTF-8 on every platform, which CLI::ExistingDirectory
+  // does not read them as on Windows.
+  const CLI::Validator existingFolder(
+      [](std::string& text) -> std::string {
+        std::error_code error;
+        const fs::file_status status = fs::status(engine::PathFromText(text), error);
+        if (!fs::exists(status)) {
+          return "Directory does not exist: " + text;
+        }
+        return fs::is_directory(status) ? "" : "Directory is actually a file: " + text;
+      },
+      "DIR");
   command.add_option("DIR", options.directory, "The folder whose HTML files are rewritten")
       ->required()
-      ->check(CLI::ExistingDirectory);
+      ->check(existingFolder);
 }
 
 void AddDateOptions(CLI::App& command, Options& options) {
@@ -196,6 +208,8 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
                    std::ostream& out, std::ostream& err) {
   CLI::App app("Removes lapsed content from the HTML files of a folder.", "lapse-cli");
   app.set_version_flag("--version", kVersion);
+  // On Windows "/web" is a folder here, not an option.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   Options options;
 

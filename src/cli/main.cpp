@@ -2,8 +2,42 @@
 
 #include "cli/commands.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+// The arguments as UTF-8. The narrow argv of Windows holds only what the ANSI
+// code page can spell, so a folder named in another script would not arrive.
+std::vector<std::string> Arguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wide != nullptr && i < count; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  LocalFree(wide);
+  return args;
+}
+#else
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return {argv + 1, argv + argc};
+}
+#endif
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+#if defined(_WIN32)
+  // The messages name files in UTF-8 too.
+  SetConsoleOutputCP(CP_UTF8);
+#endif
+  const std::vector<std::string> args = Arguments(argc, argv);
   const lapse::cli::Environment environment{[] { return lapse::engine::LocalToday(); },
                                             lapse::engine::UserDateLocale()};
   return lapse::cli::RunCommandLine(args, environment, std::cout, std::cerr);

@@ -27,6 +27,10 @@ std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+std::filesystem::path PathFromText(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 InputFile::InputFile(const std::filesystem::path& path) : file_(OpenFile(path, "rb")) {
   if (file_ == nullptr) {
     error_ = LastError();

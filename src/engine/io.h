@@ -31,6 +31,10 @@ class ByteSink {
 // The text of a path for messages, as UTF-8.
 std::string PathText(const std::filesystem::path& path);
 
+// The path that UTF-8 text names. Windows would read a plain string in the
+// ANSI code page instead.
+std::filesystem::path PathFromText(std::string_view text);
+
 // A file opened for reading, closed when the object goes.
 class InputFile final : public ByteSource {
  public:

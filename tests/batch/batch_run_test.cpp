@@ -7,7 +7,11 @@ namespace lapse::batch {
 namespace {
 
 using namespace std::chrono;
+using testing_support::kSeparator;
+using testing_support::MakeSymlink;
+using testing_support::SetWindowsAttribute;
 using testing_support::TempDirTest;
+using testing_support::WindowsAttribute;
 using NameList = std::vector<std::string>;
 
 const engine::Today kToday = local_days{year{2026} / 12 / 8};
@@ -45,14 +49,17 @@ TEST_F(BatchRunTest, RewritesHtmlFilesAndCountsEveryOrdinaryFile) {
   Write(dir_ / "old.htm.bak", "d\n");
   Write(dir_ / "notes.txt", "n\n");
   Write(dir_ / ".hidden.htm", "h\n");
+  SetWindowsAttribute(dir_ / ".hidden.htm", WindowsAttribute::Hidden);
   std::filesystem::create_directory(dir_ / "sub.htm");
-  std::filesystem::create_symlink(dir_ / "b.html", dir_ / "link.htm");
+  // Where no link can be made the count is the same.
+  MakeSymlink(dir_ / "b.html", dir_ / "link.htm");
 
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(result.fileCount, 5u);
   EXPECT_EQ(result.message, "Processed 5 files.");
-  EXPECT_EQ(frontEnd_.questions, NameList{"Update all HTML files in " + dir_.string() + "/?"});
+  EXPECT_EQ(frontEnd_.questions,
+            NameList{"Update all HTML files in " + dir_.string() + kSeparator + "?"});
   EXPECT_EQ(frontEnd_.refreshes, 1);
   EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm", "b.html", "old.htm.bak"}));
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
@@ -98,10 +105,13 @@ TEST_F(BatchRunTest, LogIsEmptyWhenNothingLapsed) {
 }
 
 TEST_F(BatchRunTest, RootDirectoryGetsADoubledSeparator) {
+  // "/" here, C:\ on Windows.
+  const std::string root = dir_.root_path().string();
   frontEnd_.answer = false;
-  BatchRun(state_, "/", frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
-  EXPECT_EQ(frontEnd_.questions, NameList{"Update all HTML files in //?"});
-  EXPECT_EQ(state_.NewDir, "//New/");
+  BatchRun(state_, root, frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
+  EXPECT_EQ(frontEnd_.questions, NameList{"Update all HTML files in " + root + kSeparator + "?"});
+  EXPECT_EQ(state_.SourceDir.native().size(), dir_.root_path().native().size() + 1);
+  EXPECT_EQ(engine::PathText(state_.NewDir), root + kSeparator + "New" + kSeparator);
 }
 
 TEST_F(BatchRunTest, DateFormatErrorIsReportedAndTheRunGoesOn) {
@@ -120,8 +130,8 @@ TEST_F(BatchRunTest, NewThatIsAFileStopsTheRun) {
   Write(dir_ / "New", "in the way");
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Stopped);
-  EXPECT_EQ(result.message, "Cannot create the folder " + dir_.string() +
-                                "/New: a file of that name is in the way.");
+  EXPECT_EQ(result.message, "Cannot create the folder " + dir_.string() + kSeparator +
+                                "New: a file of that name is in the way.");
   EXPECT_EQ(Read(dir_ / "New"), "in the way");
 }
 

@@ -105,6 +105,20 @@ TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {
   EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.htm", "b.htm"}));
 }
 
+TEST_F(CommandsTest, FolderNamedOutsideAsciiIsRunAndReplaced) {
+  // Arguments arrive as UTF-8 on every platform.
+  const auto utf8 = [](std::u8string_view text) { return std::string(text.begin(), text.end()); };
+  const std::filesystem::path site = dir_ / u8"Ünïcödé 目录";
+  std::filesystem::create_directory(site);
+  Write(site / u8"Grüße.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  const Outcome run = Call({"run", utf8(site.u8string())});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Outcome replace = Call({"replace", utf8(site.u8string())});
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  EXPECT_EQ(replace.out, "Replaced " + utf8(u8"Grüße.htm") + "\nMoved Log.txt\n");
+  EXPECT_EQ(Read(site / u8"Grüße.htm"), "a\r\n");
+}
+
 struct UsageCase {
   std::vector<std::string> args;
   std::string error;

@@ -351,6 +351,14 @@ TEST_F(ProcessFileTest, WritesTheCopyAndAppendsToTheLog) {
   EXPECT_EQ(NewDirEntries(), (std::vector<std::string>{"Log.txt", "a.htm"}));
 }
 
+TEST_F(ProcessFileTest, LaterRunReplacesTheCopyOfAnEarlierOne) {
+  Write(dir_ / "a.htm", "first\n");
+  rewriter_.ProcessFile(sourceDir_, newDir_, "a.htm");
+  Write(dir_ / "a.htm", "second\n");
+  EXPECT_EQ(rewriter_.ProcessFile(sourceDir_, newDir_, "a.htm").outcome, FileOutcome::Rewritten);
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "second\r\n");
+}
+
 TEST_F(ProcessFileTest, EmptySourceStillCreatesTheLog) {
   Write(dir_ / "a.htm", "");
   EXPECT_EQ(rewriter_.ProcessFile(sourceDir_, newDir_, "a.htm").outcome, FileOutcome::Rewritten);

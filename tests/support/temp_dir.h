@@ -9,7 +9,37 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// windows.h makes ReplaceFile a macro, which would rename lapse::batch's.
+#undef ReplaceFile
+#endif
+
 namespace lapse::testing_support {
+
+// The platform's separator, as the paths in messages hold it.
+inline const std::string kSeparator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+
+// Windows hides a file by its attributes, other systems by a name that starts
+// with a dot: give the file such a name and this sets the attributes.
+enum class WindowsAttribute { Hidden, System };
+
+inline void SetWindowsAttribute([[maybe_unused]] const std::filesystem::path& path,
+                                [[maybe_unused]] WindowsAttribute attribute) {
+#if defined(_WIN32)
+  SetFileAttributesW(path.c_str(), attribute == WindowsAttribute::Hidden ? FILE_ATTRIBUTE_HIDDEN
+                                                                         : FILE_ATTRIBUTE_SYSTEM);
+#endif
+}
+
+// Makes a symbolic link; false where the system makes none (wine, Windows
+// without developer mode).
+inline bool MakeSymlink(const std::filesystem::path& target, const std::filesystem::path& link) {
+  std::error_code error;
+  std::filesystem::create_symlink(target, link, error);
+  return !error;
+}
 
 class TempDirTest : public testing::Test {
  protected:
