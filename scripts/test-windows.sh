@@ -42,12 +42,16 @@ cp -a /usr/share/cmake/CLI11 "$deps/share/cmake/"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the wine prefix $WINEPREFIX"
   timeout 300 wine wineboot --init
+  # Its server lingers for a few seconds; the persistent one comes next.
+  timeout 60 wineserver --wait || true
 fi
 # One wine server for every program of the run: starting one per test
 # program costs seconds each. Ended on every way out of the script, unless
 # it was already running for this prefix before.
 if wineserver --persistent 2>/dev/null; then
   trap 'wineserver --kill || true' EXIT
+else
+  echo "test-windows: a wine server already runs for $WINEPREFIX; the tests will be slow" >&2
 fi
 
 cmake --preset windows
