@@ -1,0 +1,22 @@
+// Gives windows and their controls the look of a document: the user's
+// window-background and window-text colours instead of the dialog face.
+#pragma once
+
+#include <QObject>
+#include <vector>
+
+class QWidget;
+
+namespace lapse::ui {
+
+// Visits controls in the window's control order and gives each the
+// background and text colours of the application's Base and Text roles; then
+// gives them to clientArea itself. A control that takes no colour (a menu
+// item, a picture) is passed over and the rest still get theirs. Push buttons
+// keep their own text colour.
+void ApplyColourScheme(QWidget& clientArea, const std::vector<QObject*>& controls);
+
+// Marks a widget that keeps its own look, like a picture.
+void KeepOwnColours(QWidget& widget);
+
+}  // namespace lapse::ui
