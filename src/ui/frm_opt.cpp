@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabWidget>
+#include <algorithm>
+#include <initializer_list>
 #include <optional>
 
 #include "state/settings.h"
@@ -48,6 +50,22 @@ QLineEdit* MakeTextBox(const QString& name, QRect place, int helpTopic, QWidget*
   box->setGeometry(place);
   SetHelpTopic(*box, helpTopic);
   return box;
+}
+
+// The rows were designed for a narrower font. A row keeps its order and
+// places; a text wider than its place grows and pushes the rest to the right.
+void FitRow(std::initializer_list<QWidget*> row) {
+  constexpr int kGap = 4;
+  int nextLeft = 0;
+  for (QWidget* widget : row) {
+    QRect place = widget->geometry();
+    place.moveLeft(std::max(place.left(), nextLeft));
+    if (qobject_cast<QLineEdit*>(widget) == nullptr) {
+      place.setWidth(std::max(place.width(), widget->sizeHint().width()));
+    }
+    widget->setGeometry(place);
+    nextLeft = place.right() + 1 + kGap;
+  }
 }
 
 std::optional<std::int16_t> NumberIn(const QLineEdit& box) {
@@ -105,9 +123,9 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   chkLog->setObjectName(QStringLiteral("chkLog"));
   chkLog->setGeometry(OnTab(360, 720, 2055, 375));
   SetHelpTopic(*chkLog, topic::kLogOption);
-  // The labels' text runs up to the box that follows it.
-  lblDays->raise();
-  txtDays->raise();
+  FitRow({lblDays, txtDays, lblDays2});
+  FitRow({lblLines1, txtLines, lblLines2});
+  FitRow({chkLog});
 
   setTabOrder(cmdOK, cmdCancel);
   setTabOrder(cmdCancel, cmdApply);
