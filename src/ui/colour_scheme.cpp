@@ -1,6 +1,7 @@
 #include "ui/colour_scheme.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPalette>
 #include <QPushButton>
 #include <QVariant>
@@ -48,7 +49,33 @@ bool TakeColours(QObject* control, const SchemeColours& colours) {
   return true;
 }
 
+// Re-applies the scheme when the application's palette changes, since the
+// controls hold colours of their own that no longer follow it.
+class SchemeKeeper final : public QObject {
+ public:
+  SchemeKeeper(QWidget& window, QWidget& clientArea,
+               std::function<std::vector<QObject*>()> controls)
+      : QObject(&window), clientArea_(clientArea), controls_(std::move(controls)) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+      ApplyColourScheme(clientArea_, controls_());
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QWidget& clientArea_;
+  std::function<std::vector<QObject*>()> controls_;
+};
+
 }  // namespace
+
+void UseColourScheme(QWidget& window, QWidget& clientArea,
+                     std::function<std::vector<QObject*>()> controls) {
+  ApplyColourScheme(clientArea, controls());
+  window.installEventFilter(new SchemeKeeper(window, clientArea, std::move(controls)));
+}
 
 void ApplyColourScheme(QWidget& clientArea, const std::vector<QObject*>& controls) {
   const QPalette application = QApplication::palette();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <vector>
 
 class QWidget;
@@ -15,6 +16,11 @@ namespace lapse::ui {
 // item, a picture) is passed over and the rest still get theirs. Push buttons
 // keep their own text colour.
 void ApplyColourScheme(QWidget& clientArea, const std::vector<QObject*>& controls);
+
+// Applies the scheme to clientArea and its controls now, and again whenever
+// the user's colours change while window is open.
+void UseColourScheme(QWidget& window, QWidget& clientArea,
+                     std::function<std::vector<QObject*>()> controls);
 
 // Marks a widget that keeps its own look, like a picture.
 void KeepOwnColours(QWidget& widget);

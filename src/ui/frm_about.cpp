@@ -45,7 +45,7 @@ frmAbout::frmAbout(HelpService& help, QWidget* parent)
   setGeometry(QRect(TwipsPoint(3180, 1650), size()));
   InstallContextHelp(*this, help);
 
-  ApplyColourScheme(*this, ControlOrder());
+  UseColourScheme(*this, *this, [this] { return ControlOrder(); });
 }
 
 std::vector<QObject*> frmAbout::ControlOrder() const {
@@ -59,13 +59,6 @@ void frmAbout::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
-}
-
-void frmAbout::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ApplicationPaletteChange) {
-    ApplyColourScheme(*this, ControlOrder());
-  }
-  QDialog::changeEvent(event);
 }
 
 }  // namespace lapse::ui

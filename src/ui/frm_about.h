@@ -21,7 +21,6 @@ class frmAbout final : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
  private:
   QPushButton* cmdOK;

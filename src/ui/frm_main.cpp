@@ -195,7 +195,7 @@ std::vector<QObject*> frmMain::ControlOrder() const {
 
 void frmMain::Load() {
   frmOpt_ = new frmOpt(state_, services_.help, services_.messages, this);
-  ApplyColourScheme(*centralWidget(), ControlOrder());
+  UseColourScheme(*this, *centralWidget(), [this] { return ControlOrder(); });
   settings_.emplace(services_.store, state::kApplicationName);
   state::LoadOptions(*settings_, state_);
   frmAbout_ = new frmAbout(services_.help, this);
@@ -219,13 +219,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
   // cannot refuse to end.
   Unload();
   event->accept();
-}
-
-void frmMain::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ApplicationPaletteChange) {
-    ApplyColourScheme(*centralWidget(), ControlOrder());
-  }
-  QMainWindow::changeEvent(event);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

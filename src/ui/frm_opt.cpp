@@ -148,7 +148,7 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   setGeometry(QRect(TwipsPoint(3975, 5280), size()));
   InstallContextHelp(*this, help);
 
-  ApplyColourScheme(*this, ControlOrder());
+  UseColourScheme(*this, *this, [this] { return ControlOrder(); });
 }
 
 std::vector<QObject*> frmOpt::ControlOrder() const {
@@ -179,13 +179,6 @@ void frmOpt::showEvent(QShowEvent* event) {
     Activate();
   }
   QDialog::showEvent(event);
-}
-
-void frmOpt::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ApplicationPaletteChange) {
-    ApplyColourScheme(*this, ControlOrder());
-  }
-  QDialog::changeEvent(event);
 }
 
 void frmOpt::Activate() {

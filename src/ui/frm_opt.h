@@ -30,7 +30,6 @@ class frmOpt final : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
  private:
   void Activate();
