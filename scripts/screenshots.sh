@@ -13,7 +13,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 program=$PWD/build/release/src/app/lapse
 
-work=$(mktemp -d)
+work=$(mktemp -d -t lapse-demo.XXXXXX)
 xvfb_pid=
 lapse_pid=
 cleanup() {
