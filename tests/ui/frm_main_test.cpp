@@ -130,22 +130,6 @@ class FrmMainTest : public QObject {
     QVERIFY(window.findChild<frmAbout*>() != nullptr);
   }
 
-  void loadKeepsStoredValuesAndFallsBackOnBadOnes() {
-    testing::MemoryStore store;
-    store.values[{"Lapse", "New", "Days"}] = "045";
-    store.values[{"Lapse", "New", "Lines"}] = "lots";
-    store.values[{"Lapse", "General", "Log"}] = " 0";
-    testing::RecordingHelp help;
-    testing::ScriptedMessages messages;
-    testing::RecordingEditor editor;
-    QDir::setCurrent(Site());
-    frmMain window(
-        MainServices{store, help, messages, editor, {engine::EnglishDateLocale(), Today}});
-    QCOMPARE(window.State().NewDays, 45);
-    QCOMPARE(window.State().Lines, 1);
-    QCOMPARE(window.State().Log, 0);
-  }
-
   void startsOnTheCurrentFolderWithGoFirstAndTwoButtonsOff() {
     const QString site = Site();
     WriteFile(site + "/index.htm", "x");
