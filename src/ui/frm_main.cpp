@@ -193,6 +193,9 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           mnuAbout};
 }
 
+// The options dialog exists before the window takes its colours, and the
+// options are read before the about box is made, so that every later step
+// can rely on what came before.
 void frmMain::Load() {
   frmOpt_ = new frmOpt(state_, services_.help, services_.messages, this);
   UseColourScheme(*this, *centralWidget(), [this] { return ControlOrder(); });
