@@ -114,6 +114,20 @@ TEST_F(BatchRunTest, RootDirectoryGetsADoubledSeparator) {
   EXPECT_EQ(engine::PathText(state_.NewDir), root + kSeparator + "New" + kSeparator);
 }
 
+TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
+  // A drive root's path ends in a separator already, as this one does.
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  const RunResult result =
+      BatchRun(state_, dir_ / "", frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
+  EXPECT_EQ(result.message, "Processed 1 files.");
+  EXPECT_EQ(frontEnd_.questions,
+            NameList{"Update all HTML files in " + dir_.string() + kSeparator + kSeparator + "?"});
+  EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
+  EXPECT_TRUE(Replace(state_).Complete());
+  EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "a.htm"}));
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+}
+
 TEST_F(BatchRunTest, DateFormatErrorIsReportedAndTheRunGoesOn) {
   Write(dir_ / "bad.htm", "a\n<!--LAPSE someday\nb\n");
   Write(dir_ / "good.htm", "g\n");
