@@ -406,7 +406,9 @@ TEST_F(ProcessFileTest, LinkInNewIsReplacedNotWrittenThrough) {
 }
 
 // The bytes of a UTF-8 literal, as the engine's messages and log hold them.
-std::string Utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+std::string Utf8(std::u8string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 TEST_F(ProcessFileTest, NamesOutsideAsciiAreReadWrittenAndLogged) {
   const std::filesystem::path dir = dir_ / u8"Ünïcödé 目录";
@@ -417,8 +419,8 @@ TEST_F(ProcessFileTest, NamesOutsideAsciiAreReadWrittenAndLogged) {
   const FileReport report = rewriter_.ProcessFile(dir / "", dir / "New" / "", name);
   EXPECT_EQ(report.outcome, FileOutcome::Rewritten) << report.message;
   EXPECT_EQ(Read(dir / "New" / name), "a\r\nb\r\n");
-  EXPECT_EQ(Read(dir / "New" / "Log.txt"), "\r\n" + Utf8(u8"Grüße-ελληνικά.htm") +
-                                               "\r\n<!--LAPSE 12/01/26\r\nx\r\n<!--ENDL\r\n");
+  EXPECT_EQ(Read(dir / "New" / "Log.txt"),
+            "\r\n" + Utf8(u8"Grüße-ελληνικά.htm") + "\r\n<!--LAPSE 12/01/26\r\nx\r\n<!--ENDL\r\n");
 
   const FileReport missing = rewriter_.ProcessFile(dir / "", dir / "New" / "", u8"Fehlt-ä.htm");
   EXPECT_EQ(missing.outcome, FileOutcome::Failed);

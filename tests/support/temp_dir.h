@@ -19,7 +19,8 @@
 namespace lapse::testing_support {
 
 // The platform's separator, as the paths in messages hold it.
-inline const std::string kSeparator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+inline const std::string kSeparator(1,
+                                    static_cast<char>(std::filesystem::path::preferred_separator));
 
 // Windows hides a file by its attributes, other systems by a name that starts
 // with a dot: give the file such a name and this sets the attributes.
