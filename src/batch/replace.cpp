@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 
 #include "batch/batch.h"
@@ -39,14 +40,25 @@ class Replacement {
       result_.newDirMissing = true;
       return std::move(result_);
     }
-    DeleteOldLog();
     const Listing listing = ListOrdinaryFiles(newDir_);
     if (listing.error) {
       result_.errors.push_back("Cannot list the folder " + PathText(newDir_) + ": " +
                                listing.error.message() + ".");
     }
+    // A New without files is what a replace cut short after its last move
+    // leaves: the log in the directory is then this run's, and stays.
+    if (!listing.names.empty()) {
+      DeleteOldLog();
+    }
+    const fs::path logName(engine::kLogFileName);
     for (const fs::path& name : listing.names) {
-      MoveUp(name);
+      if (name != logName) {
+        MoveUp(name);
+      }
+    }
+    // The log goes last, so that it leaves New only with the last copy.
+    if (std::find(listing.names.begin(), listing.names.end(), logName) != listing.names.end()) {
+      MoveUp(logName);
     }
     CollectWhatIsLeft();
     if (result_.left.empty() && result_.errors.empty()) {
