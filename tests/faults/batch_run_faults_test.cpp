@@ -73,6 +73,25 @@ TEST_F(BatchRunFaults, DiskFullInTheMiddleOfAFile) {
   EXPECT_TRUE(log == first + last || log == last + first) << log.substr(0, 200);
 }
 
+TEST_F(BatchRunFaults, DiskFullWhileWritingTheLog) {
+  fs::create_directories(Site());
+  LAPSE_MOUNT_OR_SKIP(New(), 256);
+  // Its lapsed block is larger than the disk: the log fills it, not the copy.
+  Write(Site() / "wordy.htm", "<!--LAPSE 12/01/26\r\n" + Repeated("dropped line\r\n", 300 * 1024) +
+                                  "<!--ENDL\r\nkept\r\n");
+  Write(Site() / "small.htm", Page("small\r\n"));
+  const auto sources = Snapshot(Site());
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "Log.txt: No space left on device.\n");
+  EXPECT_EQ(Snapshot(Site()), sources);
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "small.htm"}));
+  // The other file's entry, in whichever order the two came, and nothing more.
+  EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("small.htm"));
+}
+
 TEST_F(BatchRunFaults, DiskFullDuringALaterRunKeepsNoStaleCopy) {
   fs::create_directories(Site());
   LAPSE_MOUNT_OR_SKIP(New(), 256);
@@ -186,6 +205,12 @@ TEST_F(BatchRunFaults, SourceThatCannotBeRead) {
   EXPECT_EQ(outcome.err, "Cannot read " + Site().string() + "/secret.htm: Permission denied.\n");
   EXPECT_EQ(Names(New()), (NameList{"Log.txt", "open.htm"}));
   EXPECT_EQ(Read(New() / "Log.txt").find("secret"), std::string::npos);
+  {
+    const testing_support::AsNobody nobody;
+    const Outcome check = Call({"check", "DIR"}, Site());
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.err, "Cannot read " + Site().string() + "/secret.htm: Permission denied.\n");
+  }
   fs::permissions(Site() / "secret.htm", fs::perms::owner_read, fs::perm_options::add);
   EXPECT_EQ(Read(Site() / "secret.htm"), Page("secret\r\n"));
 }
