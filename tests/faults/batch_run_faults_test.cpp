@@ -185,6 +185,21 @@ TEST_F(BatchRunFaults, NewOnAReadOnlyDiskLeavesEveryFileOut) {
   EXPECT_EQ(Snapshot(Site()), sources);
 }
 
+TEST_F(BatchRunFaults, FolderInTheWayOfACopy) {
+  fs::create_directories(New() / "a.htm");
+  Write(New() / "a.htm" / "kept.txt", "the user's\n");
+  Write(Site() / "a.htm", Page("a\r\n"));
+  Write(Site() / "b.htm", Page("b\r\n"));
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "a.htm: Is a directory.\n");
+  EXPECT_EQ(Read(New() / "a.htm" / "kept.txt"), "the user's\n");
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm", "b.htm"}));
+  EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("b.htm"));
+}
+
 TEST_F(BatchRunFaults, SourceThatCannotBeRead) {
   fs::create_directories(Site());
   Write(Site() / "open.htm", Page("open\r\n"));
