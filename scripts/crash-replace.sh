@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kills lapse-cli with SIGKILL at random moments of a run and of a replace over
 # 2,000 files, and checks that nothing was lost:
-#  - after a killed run, every copy in New under a file's own name is whole;
+#  - after a killed run, every copy in New under a file's own name is whole,
+#    and a replace right after it puts nothing but whole copies in place;
 #  - after a killed replace, every page holds its old or its new content, byte
 #    for byte, none is missing, and a second replace completes the job, the
 #    run's log included.
@@ -96,7 +97,10 @@ run_span=$(duration_of run)
 replace_span=$(duration_of replace)
 echo "undisturbed: run ${run_span} ms, replace ${replace_span} ms over $pages pages"
 
-# A killed run leaves whole copies under real names, or none.
+cat old.sums new.sums >either.sums
+
+# A killed run leaves whole copies under real names, or none, and a replace
+# straight after it puts only those in place.
 for ((round = 1; round <= rounds; round++)); do
   rm -rf site && cp -a template site
   delay=$(kill_midway run "$run_span")
@@ -106,11 +110,14 @@ for ((round = 1; round <= rounds; round++)); do
     check_sums actual.sums new.sums "copy in New after a run killed at ${delay} ms"
   fi
   (cd site && md5sum page*.htm) | cmp -s - old.sums || fail "a killed run changed a source"
+  "$cli" replace site >/dev/null 2>&1 || true
+  (cd site && md5sum page*.htm) >actual.sums
+  [ "$(wc -l <actual.sums)" -eq "$pages" ] || fail "pages missing after a run killed at ${delay} ms"
+  check_sums actual.sums either.sums "page replaced after a run killed at ${delay} ms"
   echo "run killed at ${delay} ms: $copies whole copies, no short one"
 done
 
 # A killed replace leaves every page old or new; a second replace finishes.
-cat old.sums new.sums >either.sums
 midway=0
 for ((round = 1; round <= rounds; round++)); do
   rm -rf site && cp -a template site
