@@ -56,9 +56,15 @@ class Replacement {
         MoveUp(name);
       }
     }
-    // The log goes last, so that it leaves New only with the last copy.
+    // The log goes last, and only once every other file has gone: while a
+    // file stays behind the log stays with it, so that the replace that
+    // finishes the job cannot take it for an earlier run's log.
     if (std::find(listing.names.begin(), listing.names.end(), logName) != listing.names.end()) {
-      MoveUp(logName);
+      if (heldBack_.empty() && !listing.error) {
+        MoveUp(logName);
+      } else {
+        heldBack_[logName] = "it moves up with the last file";
+      }
     }
     CollectWhatIsLeft();
     if (result_.left.empty() && result_.errors.empty()) {
@@ -141,7 +147,10 @@ std::vector<std::string> ReplaceResult::Problems() const {
 ReplaceResult Replace(state::ProgramState& state) {
   ReplaceResult result = Replacement(state).Run();
   if (!result.newDirMissing) {
-    state.LogPath = Join(state.SourceDir, fs::path(engine::kLogFileName));
+    const fs::path logName(engine::kLogFileName);
+    const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
+                                       [&](const LeftInNew& item) { return item.name == logName; });
+    state.LogPath = Join(logStayed ? state.NewDir : state.SourceDir, logName);
   }
   return result;
 }

@@ -2,7 +2,10 @@
 // up root's privileges for a moment, and the command line as the user sees it.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -48,6 +51,43 @@ class AsNobody {
  private:
   static constexpr uid_t kNobody = 65534;
   bool active_ = false;
+};
+
+// Marks a file immutable while it lives: not even root may replace or delete
+// it. Works where the file system keeps the flag (ext4, tmpfs since Linux 6.0).
+class ImmutableFile {
+ public:
+  explicit ImmutableFile(std::filesystem::path path) : path_(std::move(path)) {
+    set_ = Change(FS_IMMUTABLE_FL, 0);
+  }
+  ~ImmutableFile() {
+    if (set_) {
+      Change(0, FS_IMMUTABLE_FL);
+    }
+  }
+  ImmutableFile(const ImmutableFile&) = delete;
+  ImmutableFile& operator=(const ImmutableFile&) = delete;
+
+  bool IsSet() const { return set_; }
+
+ private:
+  bool Change(int add, int remove) const {
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      return false;
+    }
+    int flags = 0;
+    bool changed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (changed) {
+      flags = (flags | add) & ~remove;
+      changed = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return changed;
+  }
+
+  std::filesystem::path path_;
+  bool set_ = false;
 };
 
 class FaultTest : public TempDirTest {

@@ -49,11 +49,12 @@ TEST_F(ReplaceFaults, ReadOnlyDiskAtReplaceTime) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "");
   const std::string refused = ": it could not be moved: Read-only file system.";
-  EXPECT_EQ(Lines(outcome.err), (NameList{"Cannot delete the old log " + Site().string() +
-                                              "/Log.txt: Read-only file system.",
-                                          "Log.txt stays in the folder New" + refused,
-                                          "a.htm stays in the folder New" + refused,
-                                          "b.html stays in the folder New" + refused}));
+  EXPECT_EQ(
+      Lines(outcome.err),
+      (NameList{"Cannot delete the old log " + Site().string() + "/Log.txt: Read-only file system.",
+                "Log.txt stays in the folder New: it moves up with the last file.",
+                "a.htm stays in the folder New" + refused,
+                "b.html stays in the folder New" + refused}));
   EXPECT_EQ(Snapshot(Site()), sources);
   EXPECT_EQ(Snapshot(New()), copies);
 
@@ -66,6 +67,40 @@ TEST_F(ReplaceFaults, ReadOnlyDiskAtReplaceTime) {
   EXPECT_EQ(Read(Site() / "b.html"), "b\r\n");
   EXPECT_EQ(Read(Site() / "notes.txt"), "n\n");
   EXPECT_EQ(Read(Site() / "Log.txt"), copies.at("Log.txt"));
+  EXPECT_FALSE(fs::exists(New()));
+}
+
+TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
+  fs::create_directories(Site());
+  RunOverSite();
+  const std::string aCopy = Read(New() / "a.htm");
+  const std::string aSource = Read(Site() / "a.htm");
+  Outcome outcome;
+  {
+    const testing_support::ImmutableFile locked(Site() / "a.htm");
+    if (!locked.IsSet()) {
+      GTEST_SKIP() << "cannot mark a file immutable here; needs root on ext4 or tmpfs";
+    }
+    outcome = Call({"replace", "DIR"}, Site());
+  }
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Replaced b.html\n");
+  EXPECT_EQ(Lines(outcome.err),
+            (NameList{"Log.txt stays in the folder New: it moves up with the last file.",
+                      "a.htm stays in the folder New: it could not be moved: Operation not "
+                      "permitted."}));
+  EXPECT_EQ(Read(Site() / "a.htm"), aSource);
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm"}));
+  EXPECT_EQ(Read(New() / "a.htm"), aCopy);
+
+  // Unlocked, a second replace puts the last copy in place, and the log.
+  const std::string log = Read(New() / "Log.txt");
+  outcome = Call({"replace", "DIR"}, Site());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "Replaced a.htm\nMoved Log.txt\n");
+  EXPECT_EQ(Read(Site() / "a.htm"), aCopy);
+  EXPECT_EQ(Read(Site() / "Log.txt"), log);
   EXPECT_FALSE(fs::exists(New()));
 }
 
