@@ -33,12 +33,16 @@ class AsNobody {
  public:
   AsNobody() {
     if (geteuid() == 0) {
-      active_ = setegid(kNobody) == 0 && seteuid(kNobody) == 0;
+      groupChanged_ = setegid(kNobody) == 0;
+      userChanged_ = seteuid(kNobody) == 0;
     }
   }
   ~AsNobody() {
-    if (active_) {
+    // The user first: only root may change the group back.
+    if (userChanged_) {
       [[maybe_unused]] const int uid = seteuid(0);
+    }
+    if (groupChanged_) {
       [[maybe_unused]] const int gid = setegid(0);
     }
   }
@@ -50,7 +54,8 @@ class AsNobody {
 
  private:
   static constexpr uid_t kNobody = 65534;
-  bool active_ = false;
+  bool groupChanged_ = false;
+  bool userChanged_ = false;
 };
 
 // Marks a file immutable while it lives: not even root may replace or delete

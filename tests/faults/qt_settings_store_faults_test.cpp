@@ -57,8 +57,8 @@ class QtSettingsStoreFaultsTest : public QObject {
                                   << 12 << 1 << 1;
     QTest::newRow("no sections, wrong case")
         << QByteArray("Days=5\n[new]\ndays=6\n[General]\nLog=0\n") << 30 << 1 << 1;
-    QTest::newRow("binary junk") << QByteArray("\x00\xff[\n=\x01\x02]\n\x00=\x00", 14) << 30 << 1
-                                 << 1;
+    static constexpr char kJunk[] = "\x00\xff[\n=\x01\x02]\n\x00=\x00";
+    QTest::newRow("binary junk") << QByteArray(kJunk, sizeof kJunk - 1) << 30 << 1 << 1;
     QTest::newRow("unterminated section")
         << QByteArray("[New\nDays=7\n[New]\nLines=3\n") << 7 << 3 << 1;
   }
