@@ -20,3 +20,6 @@ lapse_install_packages() {
 
 # What building the project and its tests needs.
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev)
+
+# What the benchmarks under bench/ need on top of the build.
+LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
