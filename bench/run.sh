@@ -8,6 +8,13 @@
 # Environment: RUNS=N            runs of each command
 #              BENCH_DIR=PATH    where the temporary folder goes (/var/tmp)
 #              LAPSE_CLI=PATH    a lapse-cli to measure instead of building one
+#              QUIET_SECONDS=N   wait after deleting many files (31)
+#
+# Output is cleared between runs by moving it into a trash folder, not by
+# deleting it: ext4 without a journal (as on the machines here) skips inodes
+# freed in the last 30 seconds when it allocates new ones, which charges the
+# next command that creates many files with the cost of the deletion. The
+# trash is emptied between rounds, followed by a quiet wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -27,6 +34,36 @@ work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/lapse-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 results=$work/results.tsv
 : >"$results"
+export trash=$work/trash
+mkdir -p "$trash"
+
+# Moves what a run wrote out of the way, so the next run starts afresh.
+retire() {
+  local path
+  for path in "$@"; do
+    if [ -e "$path" ]; then
+      mv "$path" "$(mktemp -u "$trash/retired.XXXXXX")"
+    fi
+  done
+}
+export -f retire
+
+# Deletes the trash and waits until the freed inodes no longer slow down the
+# creation of new files.
+empty_trash() {
+  rm -rf "$trash"
+  mkdir -p "$trash"
+  sync
+  sleep "${QUIET_SECONDS:-31}"
+}
+
+# Empties the trash when it holds more than about 1.5 GiB.
+empty_full_trash() {
+  if [ "$(du -sm "$trash" | cut -f1)" -gt 1400 ]; then
+    echo "  emptying the trash (and waiting ${QUIET_SECONDS:-31} s)" >&2
+    empty_trash
+  fi
+}
 
 # Writes COUNT files of about SIZE bytes named PREFIX<n>.html into DIR: CR LF
 # lines of about 100 bytes, a dated block every ~200 lines, half of them
@@ -130,12 +167,15 @@ generate_pages "$c1" 1024 $((256 * 1024)) page
 echo "Corpus 1: 1,024 files of 256 KiB ($runs runs)" >&2
 sed_loop='for f in "$1"/*.html; do sed "/^<!--LAPSE/,/^<!--ENDL/d" "$f" >"$2/${f##*/}"; done'
 for ((run = 0; run < runs; run++)); do
-  measure c1-lapse "rm -rf '$c1/New'" "$lapse" run --today "$today" --log "$c1"
-  measure c1-cp "rm -rf '$c1/New' '$work/c1-cp'" cp -r "$c1" "$work/c1-cp"
-  measure c1-sed "rm -rf '$work/c1-sed'; mkdir '$work/c1-sed'" bash -c "$sed_loop" sed "$c1" \
+  empty_full_trash
+  measure c1-lapse "retire '$c1/New'" "$lapse" run --today "$today" --log "$c1"
+  measure c1-cp "retire '$c1/New' '$work/c1-cp'" cp -r "$c1" "$work/c1-cp"
+  measure c1-sed "retire '$work/c1-sed'; mkdir '$work/c1-sed'" bash -c "$sed_loop" sed "$c1" \
     "$work/c1-sed"
 done
-rm -rf "$c1/New" "$work/c1-cp" "$work/c1-sed"
+# Replace and mv only rename files, so what is deleted here costs them nothing.
+rm -rf "$c1/New" "$work/c1-cp" "$work/c1-sed" "$trash"
+mkdir -p "$trash"
 
 echo "Corpus 4: replace of the 1,024 files ($runs runs)" >&2
 c4=$work/c4
@@ -149,11 +189,13 @@ rm -rf "$c4" "$c1"
 echo "Corpus 2: 20,000 files of 2 KiB ($runs runs)" >&2
 c2=$work/c2
 generate_pages "$c2" 20000 2048 small
+empty_trash
 for ((run = 0; run < runs; run++)); do
-  measure c2-lapse "rm -rf '$c2/New'" "$lapse" run --today "$today" --log "$c2"
-  measure c2-cp "rm -rf '$c2/New' '$work/c2-cp'" cp -r "$c2" "$work/c2-cp"
+  measure c2-lapse "retire '$c2/New'" "$lapse" run --today "$today" --log "$c2"
+  measure c2-cp "retire '$c2/New' '$work/c2-cp'" cp -r "$c2" "$work/c2-cp"
 done
-rm -rf "$c2" "$work/c2-cp"
+rm -rf "$c2" "$trash"
+mkdir -p "$trash"
 
 echo "Corpus 3: one 1 GiB file, single line and short lines ($runs runs)" >&2
 c3=$work/c3
