@@ -240,6 +240,27 @@ void RestoreLog(const std::filesystem::path& logPath, std::uintmax_t logSize) {
   }
 }
 
+// The run log of one file, opened for appending at its first write: most
+// files have no lines for it.
+class LogFile final : public ByteSink {
+ public:
+  explicit LogFile(const std::filesystem::path& path) : path_(path) {}
+
+  bool Open() {
+    if (!file_) {
+      file_.emplace(path_, OpenMode::Append);
+    }
+    return file_->IsOpen();
+  }
+  bool Write(std::string_view bytes) override { return Open() && file_->Write(bytes); }
+  std::error_code Error() const override { return file_ ? file_->Error() : std::error_code(); }
+  bool Close() { return !file_ || file_->Close(); }
+
+ private:
+  const std::filesystem::path& path_;
+  std::optional<OutputFile> file_;
+};
+
 }  // namespace
 
 FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
@@ -267,12 +288,13 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
   }
   // The log's length before this file, or kNoLog when there was no log.
   std::uintmax_t logSize = kNoLog;
-  std::optional<OutputFile> logFile;
+  std::optional<LogFile> logFile;
   if (logging) {
     std::error_code missing;
     logSize = std::filesystem::file_size(logPath, missing);
-    logFile.emplace(logPath, OpenMode::Append);
-    if (!logFile->IsOpen()) {
+    logFile.emplace(logPath);
+    // A run that logs leaves a log, even when no file has lines for it.
+    if (logSize == kNoLog && !logFile->Open()) {
       copyFile.Close();
       Discard(partialPath, copyPath);
       return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
