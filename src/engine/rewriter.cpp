@@ -42,7 +42,7 @@ class RewriteHandler {
 
   bool Head(std::string_view head) {
     if (!head.starts_with(kTagStart)) {
-      // Most lines are no tag: only the line counter moves.
+      // Most lines are no tag: one test of four bytes settles them.
     } else if (IsExpiryTag(head)) {
       const auto date = ReadTagDate(head, locale_);
       if (!date) {
