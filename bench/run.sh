@@ -79,12 +79,12 @@ generate_pages() {
       while (length(page) < size - 200) {
         line++
         if ((line + variant * 50) % 200 == 0) {
-          year = (line / 200 + variant) % 2 == 0 ? "2020" : "2099"
+          year = (int(line / 200) + variant) % 2 == 0 ? "2020" : "2099"
           page = page "<!--LAPSE 12/31/" year " -->\r\n"
           for (k = 0; k < 4; k++) page = page text "\r\n"
           page = page "<!--ENDL-->\r\n"
         } else if ((line + variant * 70) % 450 == 0) {
-          page = page "<!--LNEW 01/15/" ((line / 450) % 2 == 0 ? "2021" : "2099") " -->\r\n"
+          page = page "<!--LNEW 01/15/" (int(line / 450) % 2 == 0 ? "2021" : "2099") " -->\r\n"
         } else {
           page = page text "\r\n"
         }
