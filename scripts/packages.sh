@@ -26,3 +26,6 @@ LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
 # tools that drive it.
 LAPSE_GUI_PACKAGES=(qt6-base-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
                     imagemagick)
+
+# What the benchmarks under bench/ need on top of the build.
+LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
