@@ -32,13 +32,15 @@ std::string_view g_text;  // the input of the current run, for the report
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "date_parser_fuzz: %s\ntext (%zu bytes):", what, g_text.size());
-  for (const char c : g_text) std::fprintf(stderr, " %02x", static_cast<unsigned char>(c));
+  for (const char c : g_text)
+    std::fprintf(stderr, " %02x", static_cast<unsigned char>(c));
   std::fprintf(stderr, "\n");
   std::abort();
 }
 
 void Check(bool holds, const char* what) {
-  if (!holds) Fail(what);
+  if (!holds)
+    Fail(what);
 }
 
 // Locales whose month names are not English, with short names that end in a
@@ -53,17 +55,17 @@ DateLocale MakeLocale(std::uint8_t selector) {
     case 1:
       break;  // no names of its own: only English names are understood
     case 2:
-      locale.monthNames = {"Januar", "Februar",   "M\xc3\xa4rz", "April",   "Mai",      "Juni",
-                           "Juli",   "August",    "September",   "Oktober", "November", "Dezember"};
-      locale.shortMonthNames = {"Jan.", "Feb.", "M\xc3\xa4r.", "Apr.", "Mai", "Jun.",
-                                "Jul.", "Aug.", "Sep.",        "Okt.", "Nov.", "Dez."};
+      locale.monthNames = {"Januar", "Februar", "M\u00e4rz", "April",   "Mai",      "Juni",
+                           "Juli",   "August",  "September", "Oktober", "November", "Dezember"};
+      locale.shortMonthNames = {"Jan.", "Feb.", "M\u00e4r.", "Apr.", "Mai",  "Jun.",
+                                "Jul.", "Aug.", "Sep.",      "Okt.", "Nov.", "Dez."};
       break;
     default:
-      locale.monthNames = {"janvier", "f\xc3\xa9vrier", "mars",    "avril",
-                           "mai",     "juin",           "juillet", "ao\xc3\xbbt",
-                           "septembre", "octobre",      "novembre", "d\xc3\xa9" "cembre"};
-      locale.shortMonthNames = {"janv.", "f\xc3\xa9vr.", "mars", "avr.", "mai",  "juin",
-                                "juil.", "ao\xc3\xbbt",  "sept.", "oct.", "nov.", "d\xc3\xa9" "c."};
+      locale.monthNames = {"janvier",   "f\u00e9vrier", "mars",     "avril",
+                           "mai",       "juin",         "juillet",  "ao\u00fbt",
+                           "septembre", "octobre",      "novembre", "d\u00e9cembre"};
+      locale.shortMonthNames = {"janv.", "f\u00e9vr.", "mars",  "avr.", "mai",  "juin",
+                                "juil.", "ao\u00fbt",  "sept.", "oct.", "nov.", "d\u00e9c."};
       break;
   }
   switch (selector % 4) {
@@ -94,9 +96,8 @@ void CheckIsValidDate(TagDate date) {
 void CheckTagDate(std::string_view prefix, std::string_view text, const DateLocale& locale) {
   const std::string line = std::string(prefix) + std::string(text);
   const auto whole = lapse::engine::ReadTagDate(line, locale);
-  const auto head =
-      lapse::engine::ReadTagDate(std::string_view(line).substr(0, lapse::engine::kLineHeadLength),
-                                 locale);
+  const auto head = lapse::engine::ReadTagDate(
+      std::string_view(line).substr(0, lapse::engine::kLineHeadLength), locale);
   Check(whole == head, "tag date depends on bytes past the line's head");
   if (whole) {
     CheckIsValidDate(*whole);
@@ -119,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A buffer of exactly the text's size, so that a read past its end shows.
   const auto copy = std::make_unique<char[]>(text.size());
   text.copy(copy.get(), text.size());
-  const DateLocale localeCopy = locale;
+  // A copy on purpose: the answer must not hang on the locale object's address.
+  const DateLocale localeCopy = locale;  // NOLINT(performance-unnecessary-copy-initialization)
   ParseDate("31 Dec 2026 23:59", lapse::engine::EnglishDateLocale());
   Check(ParseDate(std::string_view(copy.get(), text.size()), localeCopy) == answer,
         "the answer depends on more than the text and the locale");

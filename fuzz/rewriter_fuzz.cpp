@@ -54,7 +54,8 @@ constexpr std::string_view kCrLf = "\r\n";
 }
 
 void Check(bool holds, const char* what) {
-  if (!holds) Fail(what);
+  if (!holds)
+    Fail(what);
 }
 
 // Gives the file in reads whose sizes follow a pattern from the input, so
@@ -149,7 +150,8 @@ bool Interleaves(const Lines& source, const Lines& copy, const Lines& dropped) {
     std::size_t nextLow = reach.size();
     std::size_t nextHigh = 0;
     for (std::size_t c = low; c <= high; ++c) {
-      if (reach[c] == 0) continue;
+      if (reach[c] == 0)
+        continue;
       if (c < copy.size() && copy[c] == source[i]) {
         next[c + 1] = 1;
         nextLow = std::min(nextLow, c + 1);
@@ -207,9 +209,9 @@ Output Rewrite(const Run& run, lapse::engine::ByteSource& source, std::size_t re
   BufferedWriter log(logSink, logBuffer);
   const lapse::engine::Clock clock = [&run] { return run.today; };
   const bool logging = run.options.logging == Logging::On;
-  const StreamEnd end = lapse::engine::RewriteStream(source, readBuffer, copy,
-                                                     logging ? &log : nullptr, run.fileName,
-                                                     run.options, run.locale, clock);
+  const StreamEnd end =
+      lapse::engine::RewriteStream(source, readBuffer, copy, logging ? &log : nullptr, run.fileName,
+                                   run.options, run.locale, clock);
   return {end, std::move(copySink.text), std::move(logSink.text)};
 }
 
@@ -225,8 +227,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   using namespace std::chrono;
   Run run;
-  run.file = std::string_view(reinterpret_cast<const char*>(data + kHeaderSize),
-                              size - kHeaderSize);
+  run.file =
+      std::string_view(reinterpret_cast<const char*>(data + kHeaderSize), size - kHeaderSize);
   run.options.logging = (data[0] & 1) != 0 ? Logging::On : Logging::Off;
   run.options.newDays = Int16At(data + 1);
   run.options.lines = Int16At(data + 3);
@@ -267,8 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(reference.end == expectedEnd, "the stream ends otherwise than its tags say");
   const Lines copied = SplitOutput(reference.copy);
   const Lines dropped = DroppedLines(SplitOutput(reference.log), run.fileName);
-  Check(Interleaves(kept, copied, dropped),
-        "copy and log do not interleave to the source's lines");
+  Check(Interleaves(kept, copied, dropped), "copy and log do not interleave to the source's lines");
 
   // Small reads of changing sizes and tiny write buffers give the same bytes.
   PatternSource pieces(run.file, {data[10], data[11], data[12], data[13]});

@@ -20,3 +20,8 @@ lapse_install_packages() {
 
 # What building the project and its tests needs.
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev)
+
+# What the fuzzers and the static checks need besides the build packages:
+# clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
+LAPSE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+LAPSE_TIDY_PACKAGES=(clang-tidy-14)

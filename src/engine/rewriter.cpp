@@ -11,9 +11,9 @@ namespace lapse::engine {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::size_t kReadBufferSize = 256 * 1024;
-constexpr std::size_t kCopyBufferSize = 256 * 1024;
-constexpr std::size_t kLogBufferSize = 64 * 1024;
+constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t kCopyBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
 
 // The per-line decisions of one file: where each line goes, and the log's
 // entry heads.
