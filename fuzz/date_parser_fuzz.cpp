@@ -136,6 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "a date written back as text reads back as another date");
   }
 
+  // The platform's short-date format is text from outside too.
+  lapse::engine::DateOrderFromFormat(text);
+
   CheckTagDate(lapse::engine::kExpiryTag, text, locale);
   CheckTagDate(std::string(lapse::engine::kNewTag) + " ", text, locale);
   return 0;

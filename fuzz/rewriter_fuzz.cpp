@@ -7,6 +7,8 @@
 //  - a tag whose date cannot be read ends the stream with a date format
 //    error: the tag line is in neither output, and the lines before it are
 //    split between copy and log as above;
+//  - every lapsed tag gets one entry head in the log, and no line before the
+//    first lapsed tag is left out;
 //  - how the source is cut into reads, how small the write buffers are, and
 //    whether a log is written change nothing in the copy.
 //
@@ -118,20 +120,26 @@ Lines SplitOutput(std::string_view text) {
   return lines;
 }
 
-// The log's left-out lines, without the entry heads (an empty line and the
-// file name). No source line equals the file name, so every empty line
-// followed by it is an entry head.
-Lines DroppedLines(const Lines& log, std::string_view fileName) {
-  Lines dropped;
+struct Log {
+  std::size_t entryHeads = 0;
+  Lines dropped;  // the left-out lines, without the entry heads
+};
+
+// Reads the log's entry heads (an empty line and the file name) and left-out
+// lines. No source line equals the file name, so every empty line followed by
+// it is an entry head.
+Log ReadLog(const Lines& log, std::string_view fileName) {
+  Log result;
   for (std::size_t i = 0; i < log.size(); ++i) {
     if (log[i].empty() && i + 1 < log.size() && log[i + 1] == fileName) {
+      ++result.entryHeads;
       ++i;
       continue;
     }
     Check(log[i] != fileName, "the file name stands in the log outside an entry head");
-    dropped.push_back(log[i]);
+    result.dropped.push_back(log[i]);
   }
-  return dropped;
+  return result;
 }
 
 // True when source is copy and dropped merged, each in its own order. Equal
@@ -243,8 +251,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The first tag line whose date cannot be read ends the stream.
   std::size_t stop = source.size();
+  std::size_t lapsedTags = 0;
+  std::size_t firstLapsed = source.size();
   for (std::size_t i = 0; i < source.size(); ++i) {
-    if (!lapse::engine::IsExpiryTag(source[i]) && !lapse::engine::IsNewTag(source[i])) {
+    const bool expiry = lapse::engine::IsExpiryTag(source[i]);
+    if (!expiry && !lapse::engine::IsNewTag(source[i])) {
       continue;
     }
     const auto date = lapse::engine::ReadTagDate(source[i], run.locale);
@@ -254,6 +265,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!date) {
       stop = i;
       break;
+    }
+    if (expiry ? lapse::engine::ExpiryTagLapsed(*date, run.today)
+               : lapse::engine::NewTagLapsed(*date, run.options.newDays, run.today)) {
+      ++lapsedTags;
+      firstLapsed = std::min(firstLapsed, i);
     }
   }
   const Lines kept(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(stop));
@@ -268,8 +284,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Output reference = Rewrite(logged, whole, run.file.size() + 1, 4096, 4096);
   Check(reference.end == expectedEnd, "the stream ends otherwise than its tags say");
   const Lines copied = SplitOutput(reference.copy);
-  const Lines dropped = DroppedLines(SplitOutput(reference.log), run.fileName);
-  Check(Interleaves(kept, copied, dropped), "copy and log do not interleave to the source's lines");
+  const Log log = ReadLog(SplitOutput(reference.log), run.fileName);
+  Check(Interleaves(kept, copied, log.dropped),
+        "copy and log do not interleave to the source's lines");
+  Check(log.entryHeads == lapsedTags, "the log's entry heads do not match the lapsed tags");
+  const std::size_t untouched = std::min(firstLapsed, stop);
+  Check(copied.size() >= untouched &&
+            std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(untouched),
+                       copied.begin()),
+        "a line before the first lapsed tag is left out");
 
   // Small reads of changing sizes and tiny write buffers give the same bytes.
   PatternSource pieces(run.file, {data[10], data[11], data[12], data[13]});
