@@ -19,7 +19,7 @@ lapse_install_packages() {
 }
 
 # What building the project and its tests needs.
-LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev)
+LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev)
 
 # What the fuzzers and the static checks need besides the build packages:
 # clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.

@@ -65,13 +65,14 @@ struct LeftInNew {
 };
 
 struct ReplaceResult {
-  bool newDirMissing = false;                  // nothing to replace with
+  bool newDirMissing = false;                   // nothing to replace with
   std::vector<std::filesystem::path> replaced;  // HTML sources now holding their copies
   std::vector<std::filesystem::path> moved;     // other files moved up (the log among them)
   std::vector<LeftInNew> left;                  // what stays in "New", with the reason
+  std::vector<std::string> errors;              // other failures, as messages
   bool newDirRemoved = false;
 
-  bool Complete() const { return !newDirMissing && left.empty() && newDirRemoved; }
+  bool Complete() const { return !newDirMissing && newDirRemoved; }
   // Lines for the user: one for each file left and why, or why nothing was done.
   std::vector<std::string> Problems() const;
 };

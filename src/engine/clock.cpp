@@ -44,8 +44,10 @@ DateLocale UserDateLocale() {
   for (std::size_t m = 0; m < 12; ++m) {
     const std::string full = LocaleText(static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + m));
     const std::string abbreviated = LocaleText(static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + m));
-    if (!full.empty()) locale.monthNames[m] = full;
-    if (!abbreviated.empty()) locale.shortMonthNames[m] = abbreviated;
+    if (!full.empty())
+      locale.monthNames[m] = full;
+    if (!abbreviated.empty())
+      locale.shortMonthNames[m] = abbreviated;
   }
 #else
   // A locale object of its own leaves the process's global locale untouched.
@@ -55,8 +57,8 @@ DateLocale UserDateLocale() {
   }
   static constexpr nl_item kMonths[] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                         MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-  static constexpr nl_item kShortMonths[] = {ABMON_1, ABMON_2, ABMON_3,  ABMON_4,
-                                             ABMON_5, ABMON_6, ABMON_7,  ABMON_8,
+  static constexpr nl_item kShortMonths[] = {ABMON_1, ABMON_2,  ABMON_3,  ABMON_4,
+                                             ABMON_5, ABMON_6,  ABMON_7,  ABMON_8,
                                              ABMON_9, ABMON_10, ABMON_11, ABMON_12};
   locale.order = DateOrderFromFormat(nl_langinfo_l(D_FMT, user));
   for (std::size_t m = 0; m < 12; ++m) {

@@ -15,13 +15,19 @@ constexpr std::array<std::string_view, 12> kEnglishMonths = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool IsLetter(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
 }
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
@@ -50,13 +56,16 @@ std::vector<Token> Tokenize(std::string_view text) {
     TokenKind kind = TokenKind::Punct;
     if (IsDigit(text[i])) {
       kind = TokenKind::Number;
-      while (i < text.size() && IsDigit(text[i])) ++i;
+      while (i < text.size() && IsDigit(text[i]))
+        ++i;
     } else if (IsLetter(text[i])) {
       kind = TokenKind::Word;
-      while (i < text.size() && IsLetter(text[i])) ++i;
+      while (i < text.size() && IsLetter(text[i]))
+        ++i;
     } else if (IsBlank(text[i])) {
       kind = TokenKind::Blank;
-      while (i < text.size() && IsBlank(text[i])) ++i;
+      while (i < text.size() && IsBlank(text[i]))
+        ++i;
     } else {
       ++i;
     }
@@ -67,7 +76,8 @@ std::vector<Token> Tokenize(std::string_view text) {
 
 int ToInt(std::string_view digits) {
   int value = 0;
-  for (const char c : digits) value = value * 10 + (c - '0');
+  for (const char c : digits)
+    value = value * 10 + (c - '0');
   return value;
 }
 
@@ -97,7 +107,8 @@ std::optional<year_month_day> MakeDate(int y, int m, int d) {
   if (m < 1 || m > 12 || d < 1 || d > 31) {
     return std::nullopt;
   }
-  const year_month_day date{year{y}, month{static_cast<unsigned>(m)}, day{static_cast<unsigned>(d)}};
+  const year_month_day date{year{y}, month{static_cast<unsigned>(m)},
+                            day{static_cast<unsigned>(d)}};
   return date.ok() ? std::optional(date) : std::nullopt;
 }
 
@@ -214,8 +225,8 @@ std::optional<year_month_day> ReadNamedDate(const std::vector<Token>& t, const D
 }
 
 std::optional<std::chrono::seconds> ReadTime(const std::vector<Token>& t) {
-  if (t.size() < 3 || t[0].kind != TokenKind::Number || t[0].text.size() > 2 ||
-      t[1].text != ":" || t[2].kind != TokenKind::Number || t[2].text.size() != 2) {
+  if (t.size() < 3 || t[0].kind != TokenKind::Number || t[0].text.size() > 2 || t[1].text != ":" ||
+      t[2].kind != TokenKind::Number || t[2].text.size() != 2) {
     return std::nullopt;
   }
   const int hour = ToInt(t[0].text);
@@ -248,8 +259,10 @@ std::optional<std::chrono::seconds> ReadTime(const std::vector<Token>& t) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -275,21 +288,41 @@ DateOrder DateOrderFromFormat(std::string_view format) {
       }
       char c = format[++i];
       if (c == 'E' || c == 'O') {
-        if (i + 1 >= format.size()) break;
+        if (i + 1 >= format.size())
+          break;
         c = format[++i];
       }
       switch (c) {
-        case 'd': case 'e': fields += 'd'; break;
-        case 'm': case 'b': case 'B': case 'h': fields += 'm'; break;
-        case 'y': case 'Y': case 'C': case 'G': fields += 'y'; break;
-        case 'D': fields += "mdy"; break;
-        case 'F': fields += "ymd"; break;
-        default: break;
+        case 'd':
+        case 'e':
+          fields += 'd';
+          break;
+        case 'm':
+        case 'b':
+        case 'B':
+        case 'h':
+          fields += 'm';
+          break;
+        case 'y':
+        case 'Y':
+        case 'C':
+        case 'G':
+          fields += 'y';
+          break;
+        case 'D':
+          fields += "mdy";
+          break;
+        case 'F':
+          fields += "ymd";
+          break;
+        default:
+          break;
       }
     }
   } else {
     for (const char c : format) {
-      if (c == 'd' || c == 'M' || c == 'y') fields += static_cast<char>(LowerAscii(c));
+      if (c == 'd' || c == 'M' || c == 'y')
+        fields += static_cast<char>(LowerAscii(c));
     }
   }
   const std::size_t dayAt = fields.find('d');

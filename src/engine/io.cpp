@@ -64,7 +64,9 @@ OutputFile::OutputFile(const std::filesystem::path& path, OpenMode mode)
   }
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+  Close();
+}
 
 bool OutputFile::Write(std::string_view bytes) {
   if (file_ == nullptr || error_) {

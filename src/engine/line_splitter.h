@@ -43,11 +43,13 @@ bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
   auto lineEnd = [&]() {
     if (nextCr < p) {
       nextCr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
-      if (nextCr == nullptr) nextCr = end;
+      if (nextCr == nullptr)
+        nextCr = end;
     }
     if (nextLf < p) {
       nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      if (nextLf == nullptr) nextLf = end;
+      if (nextLf == nullptr)
+        nextLf = end;
     }
     return std::min(nextCr, nextLf);
   };
@@ -62,8 +64,8 @@ bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
     }
     const char* const eol = lineEnd();
     if (!inBody_) {
-      const auto take = std::min<std::size_t>(static_cast<std::size_t>(eol - p),
-                                              head_.size() - headSize_);
+      const auto take =
+          std::min<std::size_t>(static_cast<std::size_t>(eol - p), head_.size() - headSize_);
       std::memcpy(head_.data() + headSize_, p, take);
       headSize_ += take;
       p += take;

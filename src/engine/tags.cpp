@@ -10,7 +10,9 @@ bool IsWordByte(char c) {
   return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // True when the two characters belong to one number or one word, so that a
 // candidate ending or starting between them would cut it in two.
@@ -30,9 +32,15 @@ bool CutsARun(std::string_view line, std::size_t length) {
 
 }  // namespace
 
-bool IsExpiryTag(std::string_view line) { return line.starts_with(kExpiryTag); }
-bool IsEndTag(std::string_view line) { return line.starts_with(kEndTag); }
-bool IsNewTag(std::string_view line) { return line.starts_with(kNewTag); }
+bool IsExpiryTag(std::string_view line) {
+  return line.starts_with(kExpiryTag);
+}
+bool IsEndTag(std::string_view line) {
+  return line.starts_with(kEndTag);
+}
+bool IsNewTag(std::string_view line) {
+  return line.starts_with(kNewTag);
+}
 
 std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale) {
   if (line.size() <= kDateColumn) {
@@ -51,7 +59,9 @@ std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& loca
   return std::nullopt;
 }
 
-bool ExpiryTagLapsed(TagDate date, Today today) { return date < today; }
+bool ExpiryTagLapsed(TagDate date, Today today) {
+  return date < today;
+}
 
 bool NewTagLapsed(TagDate date, std::int16_t newDays, Today today) {
   return date + std::chrono::days{newDays} < today;

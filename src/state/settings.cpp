@@ -28,7 +28,9 @@ std::string Normalised(std::string_view text) {
   return upper;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::int16_t ReadOption(Settings& settings, std::string_view section, std::string_view key,
                         std::int16_t defaultValue) {
@@ -72,7 +74,8 @@ std::optional<std::int16_t> ToInt16(std::string_view text) {
       point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
   const auto allDigits = [](std::string_view part) {
     for (const char c : part) {
-      if (!IsDigit(c)) return false;
+      if (!IsDigit(c))
+        return false;
     }
     return true;
   };

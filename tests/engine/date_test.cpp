@@ -8,8 +8,7 @@ namespace {
 using namespace std::chrono;
 
 TagDate At(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
-  return TagDate{local_days{year{y} / month{m} / day{d}}} + hours{hh} + minutes{mm} +
-         seconds{ss};
+  return TagDate{local_days{year{y} / month{m} / day{d}}} + hours{hh} + minutes{mm} + seconds{ss};
 }
 
 DateLocale Locale(DateOrder order) {
@@ -39,33 +38,27 @@ constexpr auto YMD = DateOrder::YearMonthDay;
 
 INSTANTIATE_TEST_SUITE_P(
     Numeric, AcceptedDate,
-    testing::Values(Accepted{"12/31/26", MDY, At(2026, 12, 31)},
-                    Accepted{"  12/31/26 ", MDY, At(2026, 12, 31)},
-                    Accepted{"\t1/5/2027\t", MDY, At(2027, 1, 5)},
-                    Accepted{"31.12.2026", DMY, At(2026, 12, 31)},
-                    Accepted{"5-1-27", DMY, At(2027, 1, 5)},
-                    Accepted{"2026-12-31", MDY, At(2026, 12, 31)},
-                    Accepted{"2026/1/5", DMY, At(2026, 1, 5)},
-                    Accepted{"26/12/31", YMD, At(2026, 12, 31)},
-                    // Impossible in the locale's order, valid with day and month swapped.
-                    Accepted{"31/12/26", MDY, At(2026, 12, 31)},
-                    Accepted{"12/31/26", DMY, At(2026, 12, 31)},
-                    // Two-digit years fall in 1950..2049.
-                    Accepted{"1/1/49", MDY, At(2049, 1, 1)},
-                    Accepted{"1/1/50", MDY, At(1950, 1, 1)},
-                    Accepted{"1/1/00", MDY, At(2000, 1, 1)},
-                    Accepted{"1/1/1000", MDY, At(1000, 1, 1)},
-                    Accepted{"2/29/2028", MDY, At(2028, 2, 29)}));
+    testing::Values(
+        Accepted{"12/31/26", MDY, At(2026, 12, 31)}, Accepted{"  12/31/26 ", MDY, At(2026, 12, 31)},
+        Accepted{"\t1/5/2027\t", MDY, At(2027, 1, 5)},
+        Accepted{"31.12.2026", DMY, At(2026, 12, 31)}, Accepted{"5-1-27", DMY, At(2027, 1, 5)},
+        Accepted{"2026-12-31", MDY, At(2026, 12, 31)}, Accepted{"2026/1/5", DMY, At(2026, 1, 5)},
+        Accepted{"26/12/31", YMD, At(2026, 12, 31)},
+        // Impossible in the locale's order, valid with day and month swapped.
+        Accepted{"31/12/26", MDY, At(2026, 12, 31)}, Accepted{"12/31/26", DMY, At(2026, 12, 31)},
+        // Two-digit years fall in 1950..2049.
+        Accepted{"1/1/49", MDY, At(2049, 1, 1)}, Accepted{"1/1/50", MDY, At(1950, 1, 1)},
+        Accepted{"1/1/00", MDY, At(2000, 1, 1)}, Accepted{"1/1/1000", MDY, At(1000, 1, 1)},
+        Accepted{"2/29/2028", MDY, At(2028, 2, 29)}));
 
-INSTANTIATE_TEST_SUITE_P(
-    MonthNames, AcceptedDate,
-    testing::Values(Accepted{"31 Dec 2026", MDY, At(2026, 12, 31)},
-                    Accepted{"31-Dec-26", MDY, At(2026, 12, 31)},
-                    Accepted{"Dec 31 2026", DMY, At(2026, 12, 31)},
-                    Accepted{"Dec 31, 2026", MDY, At(2026, 12, 31)},
-                    Accepted{"december 31, 2026", MDY, At(2026, 12, 31)},
-                    Accepted{"5 JANUARY 27", MDY, At(2027, 1, 5)},
-                    Accepted{"Sep. 3, 2027", MDY, At(2027, 9, 3)}));
+INSTANTIATE_TEST_SUITE_P(MonthNames, AcceptedDate,
+                         testing::Values(Accepted{"31 Dec 2026", MDY, At(2026, 12, 31)},
+                                         Accepted{"31-Dec-26", MDY, At(2026, 12, 31)},
+                                         Accepted{"Dec 31 2026", DMY, At(2026, 12, 31)},
+                                         Accepted{"Dec 31, 2026", MDY, At(2026, 12, 31)},
+                                         Accepted{"december 31, 2026", MDY, At(2026, 12, 31)},
+                                         Accepted{"5 JANUARY 27", MDY, At(2027, 1, 5)},
+                                         Accepted{"Sep. 3, 2027", MDY, At(2027, 9, 3)}));
 
 INSTANTIATE_TEST_SUITE_P(
     TimesOfDay, AcceptedDate,
@@ -82,14 +75,15 @@ TEST_P(RefusedDate, IsNoDate) {
   EXPECT_FALSE(ParseDate(GetParam(), Locale(MDY)).has_value()) << GetParam();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Refused, RefusedDate,
-    testing::Values("", "   ", "12/31/26-", "12/31", "Dec 31", "17:00", "12/31/2", "12/31/202",
-                    "1/1/026", "2/29/2026", "13/13/26", "0/1/26", "1/0/26", "12/31-26",
-                    "12 31 26", "12/31/26 24:00", "12/31/26 9:60", "12/31/26 13:00 PM",
-                    "12/31/26 9:5", "12/31/26 9:05 XM", "12/31/26 9:05 PM x", "12/31/26 -->",
-                    "1/1/0999", "Foo 31 2026", "31 Dec Jan", "<!-- 12/31/26", "Dec 31,, 2026",
-                    "123/1/26", "12/31/26:00"));
+INSTANTIATE_TEST_SUITE_P(Refused, RefusedDate,
+                         testing::Values("", "   ", "12/31/26-", "12/31", "Dec 31", "17:00",
+                                         "12/31/2", "12/31/202", "1/1/026", "2/29/2026", "13/13/26",
+                                         "0/1/26", "1/0/26", "12/31-26", "12 31 26",
+                                         "12/31/26 24:00", "12/31/26 9:60", "12/31/26 13:00 PM",
+                                         "12/31/26 9:5", "12/31/26 9:05 XM", "12/31/26 9:05 PM x",
+                                         "12/31/26 -->", "1/1/0999", "Foo 31 2026", "31 Dec Jan",
+                                         "<!-- 12/31/26", "Dec 31,, 2026", "123/1/26",
+                                         "12/31/26:00"));
 
 // A year longer than any int once overflowed while being read; the asan build
 // stops on that, the others refuse the text as they should.

@@ -26,7 +26,8 @@ constexpr const char* kStale = "10/01/26";  // a new-content tag past its 30 day
 
 std::string Lines(std::initializer_list<std::string> lines, std::string_view end = "\r\n") {
   std::string text;
-  for (const auto& line : lines) text += line + std::string(end);
+  for (const auto& line : lines)
+    text += line + std::string(end);
   return text;
 }
 
@@ -52,8 +53,12 @@ Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size
   return {end, copySink.text, logSink.text};
 }
 
-std::string Expiry(const char* date) { return std::string("<!--LAPSE ") + date + " -->"; }
-std::string New(const char* date) { return std::string("<!--LNEW ") + date + " -->"; }
+std::string Expiry(const char* date) {
+  return std::string("<!--LAPSE ") + date + " -->";
+}
+std::string New(const char* date) {
+  return std::string("<!--LNEW ") + date + " -->";
+}
 const std::string kEnd = "<!--ENDL-->";
 
 struct Case {
@@ -72,47 +77,94 @@ std::vector<Case> Cases() {
   const RewriteOptions linesNegative{30, -2, Logging::On};
   return {
       {"NoTags", Lines({"a", "b"}), {}, Lines({"a", "b"}), ""},
-      {"LapsedBlock", Lines({"a", Expiry(kPast), "x", "y", kEnd, "b"}), {}, Lines({"a", "b"}),
+      {"LapsedBlock",
+       Lines({"a", Expiry(kPast), "x", "y", kEnd, "b"}),
+       {},
+       Lines({"a", "b"}),
        kHead + Lines({Expiry(kPast), "x", "y", kEnd})},
-      {"CurrentBlockIsCopiedWhole", Lines({Expiry(kFuture), "x", kEnd}), {},
-       Lines({Expiry(kFuture), "x", kEnd}), ""},
-      {"BlockDatedTodayIsCurrent", Lines({"<!--LAPSE 12/08/26", "x", kEnd}), {},
-       Lines({"<!--LAPSE 12/08/26", "x", kEnd}), ""},
+      {"CurrentBlockIsCopiedWhole",
+       Lines({Expiry(kFuture), "x", kEnd}),
+       {},
+       Lines({Expiry(kFuture), "x", kEnd}),
+       ""},
+      {"BlockDatedTodayIsCurrent",
+       Lines({"<!--LAPSE 12/08/26", "x", kEnd}),
+       {},
+       Lines({"<!--LAPSE 12/08/26", "x", kEnd}),
+       ""},
       {"EndTagOutsideABlockIsCopied", Lines({"a", kEnd, "b"}), {}, Lines({"a", kEnd, "b"}), ""},
-      {"UnclosedBlockRunsToTheEnd", Lines({"a", Expiry(kPast), "x", "y"}), {}, Lines({"a"}),
+      {"UnclosedBlockRunsToTheEnd",
+       Lines({"a", Expiry(kPast), "x", "y"}),
+       {},
+       Lines({"a"}),
        kHead + Lines({Expiry(kPast), "x", "y"})},
       {"TwoBlocksTwoEntryHeads",
-       Lines({Expiry(kPast), "x", kEnd, "a", Expiry(kPast), "y", kEnd}), {}, Lines({"a"}),
+       Lines({Expiry(kPast), "x", kEnd, "a", Expiry(kPast), "y", kEnd}),
+       {},
+       Lines({"a"}),
        kHead + Lines({Expiry(kPast), "x", kEnd}) + kHead + Lines({Expiry(kPast), "y", kEnd})},
-      {"BlocksDoNotNest", Lines({Expiry(kPast), Expiry(kPast), "x", kEnd, "y", kEnd}), {},
-       Lines({"y", kEnd}), kHead + Lines({Expiry(kPast)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
-      {"CurrentTagInsideLapsedBlock", Lines({Expiry(kPast), Expiry(kFuture), kEnd, "a"}), {},
-       Lines({"a"}), kHead + Lines({Expiry(kPast), Expiry(kFuture), kEnd})},
-      {"NewTagWithOneLine", Lines({New(kStale), "x", "a"}), {}, Lines({"a"}),
+      {"BlocksDoNotNest",
+       Lines({Expiry(kPast), Expiry(kPast), "x", kEnd, "y", kEnd}),
+       {},
+       Lines({"y", kEnd}),
+       kHead + Lines({Expiry(kPast)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
+      {"CurrentTagInsideLapsedBlock",
+       Lines({Expiry(kPast), Expiry(kFuture), kEnd, "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({Expiry(kPast), Expiry(kFuture), kEnd})},
+      {"NewTagWithOneLine",
+       Lines({New(kStale), "x", "a"}),
+       {},
+       Lines({"a"}),
        kHead + Lines({New(kStale), "x"})},
       {"NewTagWithZeroLines", Lines({New(kStale), "a"}), lines0, Lines({"a"}),
        kHead + Lines({New(kStale)})},
       {"NewTagWithNegativeLinesKeepsEverything", Lines({New(kStale), "a"}), linesNegative,
        Lines({New(kStale), "a"}), kHead},
-      {"CurrentNewTagIsCopied", Lines({"<!--LNEW 11/10/26", "a"}), {},
-       Lines({"<!--LNEW 11/10/26", "a"}), ""},
-      {"NewTagOnTheLastLine", Lines({"a", New(kStale)}), {}, Lines({"a"}),
+      {"CurrentNewTagIsCopied",
+       Lines({"<!--LNEW 11/10/26", "a"}),
+       {},
+       Lines({"<!--LNEW 11/10/26", "a"}),
+       ""},
+      {"NewTagOnTheLastLine",
+       Lines({"a", New(kStale)}),
+       {},
+       Lines({"a"}),
        kHead + Lines({New(kStale)})},
-      {"NewTagRestartsTheCount", Lines({New(kStale), New(kStale), "x", "a"}), {}, Lines({"a"}),
+      {"NewTagRestartsTheCount",
+       Lines({New(kStale), New(kStale), "x", "a"}),
+       {},
+       Lines({"a"}),
        kHead + Lines({New(kStale)}) + kHead + Lines({New(kStale), "x"})},
-      {"EndTagEndsTheCountInsideABlock",
-       Lines({Expiry(kPast), New(kStale), "x", kEnd, "a", "b"}), lines5, Lines({"a", "b"}),
+      {"EndTagEndsTheCountInsideABlock", Lines({Expiry(kPast), New(kStale), "x", kEnd, "a", "b"}),
+       lines5, Lines({"a", "b"}),
        kHead + Lines({Expiry(kPast)}) + kHead + Lines({New(kStale), "x", kEnd})},
-      {"TagsCountedAwayWhileCounting", Lines({New(kStale), kEnd, "a"}), {}, Lines({"a"}),
+      {"TagsCountedAwayWhileCounting",
+       Lines({New(kStale), kEnd, "a"}),
+       {},
+       Lines({"a"}),
        kHead + Lines({New(kStale), kEnd})},
-      {"LapsedExpiryTagWhileCounting", Lines({New(kStale), Expiry(kPast), "x", kEnd, "a"}), {},
-       Lines({"a"}), kHead + Lines({New(kStale)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
-      {"LogOffWritesNoLog", Lines({Expiry(kPast), "x", kEnd, "a"}), {30, 1, Logging::Off},
-       Lines({"a"}), ""},
-      {"NewDaysDecideTheLapse", Lines({"<!--LNEW 11/07/26", "a"}), {30, 0, Logging::On},
-       Lines({"a"}), kHead + Lines({"<!--LNEW 11/07/26"})},
-      {"NewDaysFortyKeepsIt", Lines({"<!--LNEW 11/07/26", "a"}), {40, 1, Logging::On},
-       Lines({"<!--LNEW 11/07/26", "a"}), ""},
+      {"LapsedExpiryTagWhileCounting",
+       Lines({New(kStale), Expiry(kPast), "x", kEnd, "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
+      {"LogOffWritesNoLog",
+       Lines({Expiry(kPast), "x", kEnd, "a"}),
+       {30, 1, Logging::Off},
+       Lines({"a"}),
+       ""},
+      {"NewDaysDecideTheLapse",
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       {30, 0, Logging::On},
+       Lines({"a"}),
+       kHead + Lines({"<!--LNEW 11/07/26"})},
+      {"NewDaysFortyKeepsIt",
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       {40, 1, Logging::On},
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       ""},
   };
 }
 
@@ -182,9 +234,9 @@ TEST(RewriteStreamTest, FullDiskIsReported) {
   std::vector<char> readBuffer(512);
   std::vector<char> copyBuffer(512);
   BufferedWriter copy(full, copyBuffer);
-  EXPECT_EQ(RewriteStream(input, readBuffer, copy, nullptr, "a.htm", {}, EnglishDateLocale(),
-                          kClock),
-            StreamEnd::CopyFailed);
+  EXPECT_EQ(
+      RewriteStream(input, readBuffer, copy, nullptr, "a.htm", {}, EnglishDateLocale(), kClock),
+      StreamEnd::CopyFailed);
 }
 
 TEST(RewriteStreamTest, TodayIsAskedAfreshForEachTag) {
@@ -206,8 +258,8 @@ TEST(RewriteStreamTest, TodayIsAskedAfreshForEachTag) {
 // in order.
 TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
   std::mt19937 random(20261208);
-  const std::vector<std::string> kinds = {"text", Expiry(kPast), Expiry(kFuture), New(kStale),
-                                          New(kFuture), kEnd};
+  const std::vector<std::string> kinds = {"text",      Expiry(kPast), Expiry(kFuture),
+                                          New(kStale), New(kFuture),  kEnd};
   for (int round = 0; round < 300; ++round) {
     std::vector<std::string> source;
     const int count = static_cast<int>(random() % 40);
@@ -215,7 +267,8 @@ TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
       source.push_back(kinds[random() % kinds.size()] + " #" + std::to_string(i));
     }
     std::string text;
-    for (const auto& line : source) text += line + (random() % 2 != 0 ? "\n" : "\r\n");
+    for (const auto& line : source)
+      text += line + (random() % 2 != 0 ? "\n" : "\r\n");
     const RewriteOptions options{static_cast<std::int16_t>(random() % 40),
                                  static_cast<std::int16_t>(static_cast<int>(random() % 7) - 2),
                                  Logging::On};
@@ -225,7 +278,8 @@ TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
     std::vector<std::string> copied;
     std::vector<std::string> dropped;
     std::istringstream copyLines(out.copy);
-    for (std::string line; std::getline(copyLines, line);) copied.push_back(line.substr(0, line.size() - 1));
+    for (std::string line; std::getline(copyLines, line);)
+      copied.push_back(line.substr(0, line.size() - 1));
     std::istringstream logLines(out.log);
     for (std::string line; std::getline(logLines, line);) {
       line.pop_back();
@@ -319,8 +373,7 @@ TEST_F(ProcessFileTest, UnreadableSourceIsReportedWithItsReason) {
   Write(dir_ / "New" / "dir.htm", "stale\r\n");
   const FileReport directory = rewriter_.ProcessFile(sourceDir_, newDir_, "dir.htm");
   EXPECT_EQ(directory.outcome, FileOutcome::Failed);
-  EXPECT_NE(directory.message.find("Cannot read " + (dir_ / "dir.htm").string()),
-            std::string::npos)
+  EXPECT_NE(directory.message.find("Cannot read " + (dir_ / "dir.htm").string()), std::string::npos)
       << directory.message;
   const FileReport missing = rewriter_.ProcessFile(sourceDir_, newDir_, "gone.htm");
   EXPECT_EQ(missing.outcome, FileOutcome::Failed);

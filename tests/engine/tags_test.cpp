@@ -9,8 +9,12 @@ namespace {
 
 using namespace std::chrono;
 
-TagDate At(int y, unsigned m, unsigned d) { return TagDate{local_days{year{y} / month{m} / day{d}}}; }
-Today Day(int y, unsigned m, unsigned d) { return local_days{year{y} / month{m} / day{d}}; }
+TagDate At(int y, unsigned m, unsigned d) {
+  return TagDate{local_days{year{y} / month{m} / day{d}}};
+}
+Today Day(int y, unsigned m, unsigned d) {
+  return local_days{year{y} / month{m} / day{d}};
+}
 
 TEST(TagRecognition, PrefixInColumnOneSameCase) {
   EXPECT_TRUE(IsExpiryTag("<!--LAPSE 12/31/26 -->"));
@@ -43,36 +47,36 @@ TEST_P(TagDateReading, ReadsTheDateField) {
       << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TagDateReading,
-    testing::Values(
-        // The nine-character candidate: a blank and an eight-character date.
-        TagDateCase{"<!--LAPSE 12/31/26 -->", At(2026, 12, 31)},
-        // Written without a blank, the date starts right after the prefix.
-        TagDateCase{"<!--LAPSE12/31/26-->", At(2026, 12, 31)},
-        // A new-content tag's column 9 is never read.
-        TagDateCase{"<!--LNEW 12/31/26 -->", At(2026, 12, 31)},
-        TagDateCase{"<!--LNEW-12/31/26 -->", At(2026, 12, 31)},
-        // Ten-character dates after a blank are read whole at length 11.
-        TagDateCase{"<!--LAPSE 12/31/2026 -->", At(2026, 12, 31)},
-        TagDateCase{"<!--LAPSE 2026-12-31 -->", At(2026, 12, 31)},
-        TagDateCase{"<!--LAPSE 5 Jan 2027-->", At(2027, 1, 5)},
-        TagDateCase{"<!--LNEW 2026-12-31 -->", At(2026, 12, 31)},
-        TagDateCase{"<!--LNEW 12/31/2026", At(2026, 12, 31)},
-        // Nine and eight give "1/5/26 1", which is no date; six is taken.
-        TagDateCase{"<!--LAPSE1/5/26 1", At(2026, 1, 5)},
-        TagDateCase{"<!--LAPSE 1/5/26-->", At(2026, 1, 5)},
-        TagDateCase{"<!--LNEW 1/5/26 12:00", At(2026, 1, 5)},
-        // Every candidate of a three-digit year cuts it or keeps all of it.
-        TagDateCase{"<!--LAPSE1/5/261", std::nullopt},
-        // A date cut in two is no reading: the year would be 2020.
-        TagDateCase{"<!--LAPSE 12/31/20261", std::nullopt},
-        // The date's first digit in column 9 would be lost.
-        TagDateCase{"<!--LNEW11/5/26", std::nullopt},
-        TagDateCase{"<!--LAPSE", std::nullopt}, TagDateCase{"<!--LNEW", std::nullopt},
-        TagDateCase{"<!--LNEW ", std::nullopt},
-        TagDateCase{"<!--LAPSE soon -->", std::nullopt},
-        TagDateCase{"<!--LAPSE 2/30/26 -->", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(Cases, TagDateReading,
+                         testing::Values(
+                             // The nine-character candidate: a blank and an eight-character date.
+                             TagDateCase{"<!--LAPSE 12/31/26 -->", At(2026, 12, 31)},
+                             // Written without a blank, the date starts right after the prefix.
+                             TagDateCase{"<!--LAPSE12/31/26-->", At(2026, 12, 31)},
+                             // A new-content tag's column 9 is never read.
+                             TagDateCase{"<!--LNEW 12/31/26 -->", At(2026, 12, 31)},
+                             TagDateCase{"<!--LNEW-12/31/26 -->", At(2026, 12, 31)},
+                             // Ten-character dates after a blank are read whole at length 11.
+                             TagDateCase{"<!--LAPSE 12/31/2026 -->", At(2026, 12, 31)},
+                             TagDateCase{"<!--LAPSE 2026-12-31 -->", At(2026, 12, 31)},
+                             TagDateCase{"<!--LAPSE 5 Jan 2027-->", At(2027, 1, 5)},
+                             TagDateCase{"<!--LNEW 2026-12-31 -->", At(2026, 12, 31)},
+                             TagDateCase{"<!--LNEW 12/31/2026", At(2026, 12, 31)},
+                             // Nine and eight give "1/5/26 1", which is no date; six is taken.
+                             TagDateCase{"<!--LAPSE1/5/26 1", At(2026, 1, 5)},
+                             TagDateCase{"<!--LAPSE 1/5/26-->", At(2026, 1, 5)},
+                             TagDateCase{"<!--LNEW 1/5/26 12:00", At(2026, 1, 5)},
+                             // Every candidate of a three-digit year cuts it or keeps all of it.
+                             TagDateCase{"<!--LAPSE1/5/261", std::nullopt},
+                             // A date cut in two is no reading: the year would be 2020.
+                             TagDateCase{"<!--LAPSE 12/31/20261", std::nullopt},
+                             // The date's first digit in column 9 would be lost.
+                             TagDateCase{"<!--LNEW11/5/26", std::nullopt},
+                             TagDateCase{"<!--LAPSE", std::nullopt},
+                             TagDateCase{"<!--LNEW", std::nullopt},
+                             TagDateCase{"<!--LNEW ", std::nullopt},
+                             TagDateCase{"<!--LAPSE soon -->", std::nullopt},
+                             TagDateCase{"<!--LAPSE 2/30/26 -->", std::nullopt}));
 
 TEST(LapseTests, ExpiryTagLapsesTheDayAfterItsDate) {
   const Today today = Day(2026, 12, 8);

@@ -45,7 +45,8 @@ TEST(SettingsTest, FirstStartWritesTheDefaultsBack) {
   EXPECT_EQ(state.NewDays, 30);
   EXPECT_EQ(state.Lines, 1);
   EXPECT_EQ(state.Log, 1);
-  EXPECT_EQ(store.writes, (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1"}));
+  EXPECT_EQ(store.writes,
+            (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1"}));
 }
 
 struct StoredCase {
@@ -75,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StoredCase{"2.51", 3, "2.51"}, StoredCase{"-0.5", 0, "-0.5"},
                     // A hand-edited store falls back to the default and is left alone.
                     StoredCase{"", 30, ""}, StoredCase{"abc", 30, "abc"},
-                    StoredCase{"32768", 30, "32768"}, StoredCase{"99999999999999", 30, "99999999999999"},
+                    StoredCase{"32768", 30, "32768"},
+                    StoredCase{"99999999999999", 30, "99999999999999"},
                     StoredCase{"1 2", 30, "1 2"}, StoredCase{"\t7", 30, "\t7"}));
 
 TEST(SettingsTest, LogIsWrittenWithASignPositionAndReadBack) {

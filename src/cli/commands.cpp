@@ -1,0 +1,242 @@
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "batch/batch.h"
+#include "batch/directory.h"
+#include "engine/tag_scanner.h"
+#include "engine/tags.h"
+
+namespace lapse::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kVersion = "lapse-cli 1.4";
+
+struct Options {
+  std::string directory;
+  std::string today;  // YYYY-MM-DD; empty for the clock's date
+  int days = state::kDefaultNewDays;
+  int lines = state::kDefaultLines;
+  bool log = true;
+  std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
+};
+
+std::optional<engine::Today> ParseIsoDay(std::string_view text) {
+  const auto digitsAt = [&](std::size_t from, std::size_t count) {
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !digitsAt(0, 4) || !digitsAt(5, 2) ||
+      !digitsAt(8, 2)) {
+    return std::nullopt;
+  }
+  const auto number = [&](std::size_t from, std::size_t count) {
+    return std::stoi(std::string(text.substr(from, count)));
+  };
+  const std::chrono::year_month_day day{std::chrono::year{number(0, 4)},
+                                        std::chrono::month{static_cast<unsigned>(number(5, 2))},
+                                        std::chrono::day{static_cast<unsigned>(number(8, 2))}};
+  if (!day.ok()) {
+    return std::nullopt;
+  }
+  return engine::Today{day};
+}
+
+engine::DateOrder OrderFromName(const std::string& name, engine::DateOrder fallback) {
+  if (name == "mdy")
+    return engine::DateOrder::MonthDayYear;
+  if (name == "dmy")
+    return engine::DateOrder::DayMonthYear;
+  if (name == "ymd")
+    return engine::DateOrder::YearMonthDay;
+  return fallback;
+}
+
+// The run's settings from the options, over the environment's defaults.
+batch::RunSettings RunSettingsFrom(const Options& options, const Environment& environment) {
+  batch::RunSettings settings{environment.locale, environment.clock};
+  settings.locale.order = OrderFromName(options.dateOrder, environment.locale.order);
+  if (!options.today.empty()) {
+    const engine::Today today = *ParseIsoDay(options.today);
+    settings.clock = [today] { return today; };
+  }
+  return settings;
+}
+
+// The tool answers the run's question itself and reports on the error stream.
+class ConsoleFrontEnd final : public batch::RunFrontEnd {
+ public:
+  explicit ConsoleFrontEnd(std::ostream& err) : err_(err) {}
+  bool Confirm(std::string_view) override { return true; }
+  void NewDirectoryCreated() override {}
+  void FileLeftOut(const engine::FileReport& report) override { err_ << report.message << '\n'; }
+
+ private:
+  std::ostream& err_;
+};
+
+int Run(const Options& options, const Environment& environment, std::ostream& out,
+        std::ostream& err) {
+  state::ProgramState state;
+  state.NewDays = static_cast<std::int16_t>(options.days);
+  state.Lines = static_cast<std::int16_t>(options.lines);
+  state.Log = options.log ? 1 : 0;
+  ConsoleFrontEnd frontEnd(err);
+  // "site/" names the folder "site": the run appends its own separator.
+  fs::path directory = options.directory;
+  while (directory.has_relative_path() && !directory.has_filename()) {
+    directory = directory.parent_path();
+  }
+  const batch::RunResult result =
+      batch::BatchRun(state, directory, frontEnd, RunSettingsFrom(options, environment));
+  if (result.status != batch::RunStatus::Completed) {
+    err << "lapse-cli: " << result.message << '\n';
+    return kUsageError;
+  }
+  out << result.message << '\n';
+  return result.filesLeftOut == 0 ? kSuccess : kFilesLeftOut;
+}
+
+int Replace(const Options& options, std::ostream& out, std::ostream& err) {
+  state::ProgramState state;
+  state.SourceDir = fs::path(options.directory) / "";
+  state.NewDir = state.SourceDir / "New" / "";
+  const batch::ReplaceResult result = batch::Replace(state);
+  for (const fs::path& name : result.replaced) {
+    out << "Replaced " << engine::PathText(name) << '\n';
+  }
+  for (const fs::path& name : result.moved) {
+    out << "Moved " << engine::PathText(name) << '\n';
+  }
+  for (const std::string& problem : result.Problems()) {
+    err << problem << '\n';
+  }
+  return result.Complete() ? kSuccess : kFilesLeftOut;
+}
+
+int Check(const Options& options, const Environment& environment, std::ostream& out,
+          std::ostream& err) {
+  const batch::RunSettings settings = RunSettingsFrom(options, environment);
+  const engine::Today today = settings.clock();
+  const fs::path directory = fs::path(options.directory) / "";
+  const batch::Listing listing = batch::ListOrdinaryFiles(directory);
+  if (listing.error) {
+    err << "lapse-cli: Cannot list the folder " << engine::PathText(directory) << ": "
+        << listing.error.message() << ".\n";
+    return kUsageError;
+  }
+  const auto days = static_cast<std::int16_t>(options.days);
+  std::vector<char> buffer(64 * 1024);
+  std::optional<engine::Today> nextLapse;
+  bool faulty = false;
+  for (const fs::path& name : listing.names) {
+    if (!batch::IsHtmlFileName(name)) {
+      continue;
+    }
+    const std::string file = engine::PathText(name);
+    engine::InputFile source(engine::Join(directory, name));
+    const bool read =
+        ScanDatedTags(source, buffer, settings.locale, [&](const engine::DatedTag& tag) {
+          out << file << ':' << tag.line << ": ";
+          if (!tag.date) {
+            faulty = true;
+            out << "date format error\n";
+            return;
+          }
+          const bool expiry = tag.kind == engine::DatedTagKind::Expiry;
+          const bool lapsed = expiry ? engine::ExpiryTagLapsed(*tag.date, today)
+                                     : engine::NewTagLapsed(*tag.date, days, today);
+          out << (expiry ? "expiry " : "new ") << engine::FormatTagDate(*tag.date)
+              << (lapsed ? " lapsed\n" : " current\n");
+          if (!lapsed) {
+            const engine::Today day = engine::LapseDay(tag, days);
+            nextLapse = nextLapse ? std::min(*nextLapse, day) : day;
+          }
+        });
+    if (!read) {
+      faulty = true;
+      err << "Cannot read " << engine::PathText(engine::Join(directory, name)) << ": "
+          << source.Error().message() << ".\n";
+    }
+  }
+  out << "Next lapse: " << (nextLapse ? engine::FormatDay(*nextLapse) : "none") << '\n';
+  return faulty ? kFilesLeftOut : kSuccess;
+}
+
+void AddDirectory(CLI::App& command, Options& options) {
+  command.add_option("DIR", options.directory, "The folder whose HTML files are rewritten")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+}
+
+void AddDateOptions(CLI::App& command, Options& options) {
+  command.add_option("--today", options.today, "Take this day as today (YYYY-MM-DD)")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return ParseIsoDay(text) ? "" : "'" + text + "' is no date of the form YYYY-MM-DD";
+          },
+          "YYYY-MM-DD"));
+  command.add_option("--days", options.days, "Days a new-content tag stays new (default 30)")
+      ->check(CLI::Range(-32768, 32767));
+  command
+      .add_option("--date-order", options.dateOrder, "Order of numeric dates (default: locale's)")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+}
+
+}  // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, const Environment& environment,
+                   std::ostream& out, std::ostream& err) {
+  CLI::App app("Removes lapsed content from the HTML files of a folder.", "lapse-cli");
+  app.set_version_flag("--version", kVersion);
+  app.require_subcommand(1);
+  Options options;
+
+  CLI::App* run = app.add_subcommand("run", "Write rewritten copies into DIR/New");
+  AddDateOptions(*run, options);
+  run->add_option("--lines", options.lines,
+                  "Lines removed after a lapsed new-content tag (default 1)")
+      ->check(CLI::Range(-32768, 32767));
+  bool withLog = false;
+  bool noLog = false;
+  CLI::Option* logFlag = run->add_flag("--log", withLog, "Write DIR/New/Log.txt (the default)");
+  run->add_flag("--no-log", noLog, "Write no log")->excludes(logFlag);
+  AddDirectory(*run, options);
+
+  CLI::App* replace =
+      app.add_subcommand("replace", "Put the copies in DIR/New in place of the files");
+  AddDirectory(*replace, options);
+
+  CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");
+  AddDateOptions(*check, options);
+  AddDirectory(*check, options);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help, out, err);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version, out, err);
+  } catch (const CLI::ParseError& error) {
+    err << "lapse-cli: " << error.what() << " (see lapse-cli --help)\n";
+    return kUsageError;
+  }
+  if (run->parsed()) {
+    options.log = !noLog;
+    return Run(options, environment, out, err);
+  }
+  if (replace->parsed()) {
+    return Replace(options, out, err);
+  }
+  return Check(options, environment, out, err);
+}
+
+}  // namespace lapse::cli

@@ -1,0 +1,52 @@
+#include "engine/tag_scanner.h"
+
+#include "engine/line_splitter.h"
+#include "engine/tags.h"
+
+namespace lapse::engine {
+
+namespace {
+
+class ScanHandler {
+ public:
+  ScanHandler(const DateLocale& locale, const std::function<void(const DatedTag&)>& onTag)
+      : locale_(locale), onTag_(onTag) {}
+
+  bool Head(std::string_view head) {
+    ++line_;
+    if (IsExpiryTag(head)) {
+      onTag_({line_, DatedTagKind::Expiry, ReadTagDate(head, locale_)});
+    } else if (IsNewTag(head)) {
+      onTag_({line_, DatedTagKind::New, ReadTagDate(head, locale_)});
+    }
+    return true;
+  }
+  void Body(std::string_view) {}
+  void End() {}
+
+ private:
+  const DateLocale& locale_;
+  const std::function<void(const DatedTag&)>& onTag_;
+  std::uint64_t line_ = 0;
+};
+
+}  // namespace
+
+bool ScanDatedTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
+                   const std::function<void(const DatedTag&)>& onTag) {
+  ScanHandler handler(locale, onTag);
+  LineSplitter splitter;
+  while (const std::size_t count = source.Read(readBuffer)) {
+    splitter.Feed(std::string_view(readBuffer.data(), count), handler);
+  }
+  splitter.Finish(handler);
+  return !source.Error();
+}
+
+Today LapseDay(const DatedTag& tag, std::int16_t newDays) {
+  const Today day = std::chrono::floor<std::chrono::days>(*tag.date);
+  const std::chrono::days extra{tag.kind == DatedTagKind::New ? newDays : 0};
+  return day + extra + std::chrono::days{1};
+}
+
+}  // namespace lapse::engine

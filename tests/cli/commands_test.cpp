@@ -1,0 +1,144 @@
+#include "cli/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/temp_dir.h"
+
+namespace lapse::cli {
+namespace {
+
+using namespace std::chrono;
+using testing_support::TempDirTest;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class CommandsTest : public TempDirTest {
+ protected:
+  Outcome Call(std::vector<std::string> args) {
+    for (auto& arg : args) {
+      if (arg == "DIR")
+        arg = dir_.string();
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    // The machine's own date never reaches these tests.
+    const Environment environment{[] { return local_days{year{2026} / 12 / 8}; },
+                                  engine::EnglishDateLocale()};
+    const int status = RunCommandLine(args, environment, out, err);
+    return {status, out.str(), err.str()};
+  }
+};
+
+TEST_F(CommandsTest, RunWritesCopiesAndReportsTheCount) {
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  Write(dir_ / "notes.txt", "n\n");
+  const Outcome outcome = Call({"run", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "Processed 2 files.\n");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "New" / "Log.txt"));
+}
+
+TEST_F(CommandsTest, RunOptionsReachTheEngine) {
+  Write(dir_ / "a.htm", "<!--LNEW 31.10.2026\nx\ny\nz\n");
+  const Outcome outcome = Call({"run", "--today", "2026-12-01", "--days", "30", "--lines", "2",
+                                "--no-log", "--date-order", "dmy", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "z\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "New" / "Log.txt"));
+  Call({"run", "--today", "2026-11-30", "DIR"});
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "<!--LNEW 31.10.2026\r\nx\r\ny\r\nz\r\n");
+}
+
+TEST_F(CommandsTest, RunWithADateFormatErrorExitsWithOne) {
+  Write(dir_ / "bad.htm", "<!--LAPSE when\n");
+  Write(dir_ / "good.htm", "g\n");
+  const Outcome outcome = Call({"run", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
+  EXPECT_EQ(outcome.out, "Processed 2 files.\n");
+}
+
+TEST_F(CommandsTest, RunThatCannotStartExitsWithTwo) {
+  Write(dir_ / "New", "a file in the way");
+  const Outcome outcome = Call({"run", "DIR"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "lapse-cli: Cannot create the folder " + (dir_ / "New").string() +
+                             ": a file of that name is in the way.\n");
+}
+
+TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
+  Write(dir_ / "a.htm", "a\n");
+  Call({"run", "DIR"});
+  Outcome outcome = Call({"replace", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "Replaced a.htm\nMoved Log.txt\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+
+  outcome = Call({"replace", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "There is no folder New with copies to replace the files with.\n");
+}
+
+TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {
+  Write(dir_ / "a.htm",
+        "x\n<!--LAPSE 12/01/26\n<!--ENDL\n<!--LNEW 12/01/26\n<!--LAPSE 2027-03-01 -->\n");
+  Write(dir_ / "b.htm", "<!--LNEW someday\n");
+  const Outcome outcome = Call({"check", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  std::string expected =
+      "a.htm:2: expiry 2026-12-01 lapsed\n"
+      "a.htm:4: new 2026-12-01 current\n"
+      "a.htm:5: expiry 2027-03-01 current\n";
+  std::string alsoB = "b.htm:1: date format error\n";
+  // Files come in the directory's own order.
+  EXPECT_TRUE(outcome.out == expected + alsoB + "Next lapse: 2027-01-01\n" ||
+              outcome.out == alsoB + expected + "Next lapse: 2027-01-01\n")
+      << outcome.out;
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.htm", "b.htm"}));
+}
+
+struct UsageCase {
+  std::vector<std::string> args;
+  std::string error;
+  friend void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.error; }
+};
+
+class UsageErrors : public CommandsTest, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(UsageErrors, GiveOneClearLineAndStatusTwo) {
+  const Outcome outcome = Call(GetParam().args);
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find(GetParam().error), std::string::npos) << outcome.err;
+  EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+  EXPECT_EQ(outcome.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsageErrors,
+    testing::Values(UsageCase{{"run", "/no/such/dir"}, "Directory does not exist: /no/such/dir"},
+                    UsageCase{{"run", "--days", "99999", "DIR"}, "99999"},
+                    UsageCase{{"run", "--lines", "x", "DIR"}, "--lines"},
+                    UsageCase{{"check", "--today", "2026-02-30", "DIR"}, "'2026-02-30' is no date"},
+                    UsageCase{{"run", "--date-order", "myd", "DIR"}, "myd"},
+                    UsageCase{{"run", "--bogus", "DIR"}, "--bogus"},
+                    UsageCase{{"run", "--log", "--no-log", "DIR"}, "--log"},
+                    UsageCase{{}, "A subcommand is required"},
+                    UsageCase{{"replace"}, "DIR is required"}));
+
+TEST_F(CommandsTest, HelpAndVersion) {
+  EXPECT_EQ(Call({"--version"}).out, "lapse-cli 1.4\n");
+  const Outcome help = Call({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("replace"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lapse::cli

@@ -1,0 +1,53 @@
+// A directory of its own for each test, removed afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace lapse::testing_support {
+
+class TempDirTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("lapse-") + info->test_suite_name() + "-" + info->name();
+    std::replace(name.begin(), name.end(), '/', '-');
+    dir_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  static void Write(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  // The names in a directory, sorted.
+  static std::vector<std::string> Names(const std::filesystem::path& directory) {
+    std::vector<std::string> names;
+    if (std::filesystem::exists(directory)) {
+      for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+      }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::filesystem::path dir_;
+};
+
+}  // namespace lapse::testing_support
