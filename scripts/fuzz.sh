@@ -10,7 +10,7 @@ lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_FUZZ_PACKAGES[@]}"
 
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j 2
+cmake --build --preset fuzz -j 2 --target date_parser_fuzz rewriter_fuzz
 
 build=build/fuzz
 mkdir -p "$build/findings" "$build/logs"
