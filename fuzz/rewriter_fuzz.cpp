@@ -10,7 +10,9 @@
 //  - every lapsed tag gets one entry head in the log, and no line before the
 //    first lapsed tag is left out;
 //  - how the source is cut into reads, how small the write buffers are, and
-//    whether a log is written change nothing in the copy.
+//    whether a log is written change nothing in the copy;
+//  - a disk that fills up is reported, never taken for a complete copy, and
+//    what reached the disk is the start of the full output.
 //
 // Input layout: a header of kHeaderSize bytes, then the file.
 //   [0]      bit 0: logging; bits 1-2: the date order
@@ -18,7 +20,9 @@
 //   [3..4]   Lines, little-endian
 //   [5..6]   today, in days after 1950-01-01
 //   [7]      read buffer size - 1
-//   [8], [9] copy and log buffer sizes - 1 (modulo 64)
+//   [8], [9] bits 0-5: copy and log buffer sizes - 1; bit 7: the copy's or
+//            the log's disk fills up, after as many bytes as [7] and [9]
+//            give, modulo the size of the whole output
 //   [10..13] read sizes, used in turn; 0xf0 and above fill the whole buffer
 #include <algorithm>
 #include <array>
@@ -206,13 +210,19 @@ struct Run {
   std::string fileName;
 };
 
+// Room for the outputs; a sink fails once a write would exceed it.
+struct Room {
+  std::size_t copy = std::string::npos;
+  std::size_t log = std::string::npos;
+};
+
 Output Rewrite(const Run& run, lapse::engine::ByteSource& source, std::size_t readSize,
-               std::size_t copySize, std::size_t logSize) {
+               std::size_t copySize, std::size_t logSize, Room room = {}) {
   std::vector<char> readBuffer(readSize);
   std::vector<char> copyBuffer(copySize);
   std::vector<char> logBuffer(logSize);
-  MemorySink copySink;
-  MemorySink logSink;
+  MemorySink copySink(room.copy);
+  MemorySink logSink(room.log);
   BufferedWriter copy(copySink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
   const lapse::engine::Clock clock = [&run] { return run.today; };
@@ -304,6 +314,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(pieced.log == reference.log, "read sizes or buffer sizes change the log");
   } else {
     Check(pieced.log.empty(), "a log is written while logging is off");
+  }
+
+  const bool copyFills = (data[8] & 0x80) != 0;
+  const bool logFills = (data[9] & 0x80) != 0 && run.options.logging == Logging::On;
+  if (copyFills || logFills) {
+    const std::size_t bytes = data[7] | (data[9] << 8);
+    Room room;
+    if (copyFills) {
+      room.copy = bytes % (reference.copy.size() + 1);
+    }
+    if (logFills) {
+      room.log = bytes % (reference.log.size() + 1);
+    }
+    PatternSource again(run.file, {data[10], data[11], data[12], data[13]});
+    const Output full =
+        Rewrite(run, again, 1 + std::size_t{data[7]}, 1 + data[8] % 64u, 1 + data[9] % 64u, room);
+    Check(reference.copy.starts_with(full.copy), "a full disk changes what was copied");
+    Check(reference.log.starts_with(full.log), "a full disk changes what was logged");
+    const bool copyCut = full.copy.size() < reference.copy.size();
+    const bool logCut = logFills && full.log.size() < reference.log.size();
+    if (!copyCut && !logCut) {
+      Check(full.end == reference.end, "a disk with room enough changes how the stream ends");
+    } else {
+      const bool reported =
+          (copyCut && full.end == StreamEnd::CopyFailed) ||
+          (logCut && full.end == StreamEnd::LogFailed) ||
+          (reference.end == StreamEnd::DateFormatError && full.end == StreamEnd::DateFormatError);
+      Check(reported, "a full disk is not reported");
+    }
   }
   return 0;
 }
