@@ -21,6 +21,12 @@ lapse_install_packages() {
 # What building the project and its tests needs.
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev)
 
+# What the desktop program, its headless tests and the screenshots need: Qt 6
+# Widgets, a font, the desktop's file opener, and a virtual X server with the
+# tools that drive it.
+LAPSE_GUI_PACKAGES=(qt6-base-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
+                    imagemagick)
+
 # What the fuzzers and the static checks need besides the build packages:
 # clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
 LAPSE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_FUZZ_PACKAGES[@]}" \
-  "${LAPSE_TIDY_PACKAGES[@]}"
+lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}" \
+  "${LAPSE_FUZZ_PACKAGES[@]}" "${LAPSE_TIDY_PACKAGES[@]}"
 
 cmake --preset dev >/dev/null
 cmake --preset fuzz >/dev/null

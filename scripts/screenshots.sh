@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Starts Lapse under a virtual X server, opens each window in turn and saves a
+# PNG of each into the folder given. Usage: scripts/screenshots.sh FOLDER
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 FOLDER" >&2; exit 2; }
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}"
+
+mkdir -p "$1"
+out=$(cd "$1" && pwd)
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+program=$PWD/build/release/src/app/lapse
+
+work=$(mktemp -d -t lapse-demo.XXXXXX)
+xvfb_pid=
+lapse_pid=
+cleanup() {
+  [ -n "$lapse_pid" ] && kill "$lapse_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A small site to run over, with one lapsed block and one lapsed new tag.
+site=$work/site
+mkdir -p "$site/images"
+printf '<html><body>\r\n<!--LAPSE 01/31/2020 -->\r\n<p>Winter sale</p>\r\n<!--ENDL-->\r\n<p>Welcome</p>\r\n</body></html>\r\n' >"$site/index.htm"
+printf '<html><body>\r\n<!--LNEW 01/01/2020 -->\r\n<img src="images/new.gif">\r\n<p>News</p>\r\n</body></html>\r\n' >"$site/news.html"
+printf 'Notes for the site\r\n' >"$site/notes.txt"
+printf 'GIF89a' >"$site/images/new.gif"
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done 2>/dev/null || sleep 2
+
+(cd "$site" && XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb exec "$program") &
+lapse_pid=$!
+
+# The window whose title is exactly $1, once it shows.
+window() { xdotool search --sync --onlyvisible --name "^$1\$" | tail -1; }
+
+# A window titled "Lapse" other than the main window: a message box.
+message_box() {
+  local id
+  for _ in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name '^Lapse$' | grep -v "^$main\$" | tail -1 || true)
+    [ -n "$id" ] && { echo "$id"; return; }
+    sleep 0.1
+  done
+  echo "no message box showed" >&2
+  exit 1
+}
+
+shoot() {  # shoot WINDOW-ID FILE
+  sleep 0.6
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$2"
+  echo "saved $out/$2"
+}
+
+key() {  # key WINDOW-ID KEY...
+  local id=$1
+  shift
+  xdotool windowfocus --sync "$id"
+  xdotool key --clearmodifiers "$@"
+}
+
+main=$(window Lapse)
+shoot "$main" main-window.png
+
+key "$main" alt+g
+question=$(message_box)
+shoot "$question" run-question.png
+key "$question" Return
+sleep 1
+done_box=$(message_box)
+shoot "$done_box" run-processed.png
+key "$done_box" Return
+shoot "$main" main-window-after-run.png
+
+key "$main" alt+s o
+options=$(window Options)
+shoot "$options" options-new-tags.png
+eval "$(xdotool getwindowgeometry --shell "$options")"
+xdotool mousemove $((X + 30)) $((Y + 20)) click 1
+shoot "$options" options-general.png
+key "$options" Escape
+
+key "$main" alt+h a
+about=$(window 'About Lapse')
+shoot "$about" about-box.png
+key "$about" Return
+
+key "$main" F1
+help=$(window 'Lapse Help')
+shoot "$help" help-window.png
+
+key "$main" alt+f x
+wait "$lapse_pid" || true
+lapse_pid=

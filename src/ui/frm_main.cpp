@@ -1,0 +1,342 @@
+#include "ui/frm_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <system_error>
+
+#include "ui/busy_pointer.h"
+#include "ui/colour_scheme.h"
+#include "ui/editor.h"
+#include "ui/frm_about.h"
+#include "ui/frm_opt.h"
+#include "ui/help.h"
+#include "ui/message_boxes.h"
+#include "ui/paths.h"
+#include "ui/program_icon.h"
+#include "ui/twips.h"
+
+namespace lapse::ui {
+
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QPushButton* MakeButton(const QString& name, const QString& caption, QRect place, int helpTopic,
+                        QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(place);
+  QFont bold = button->font();
+  bold.setBold(true);
+  bold.setPointSizeF(9.75);
+  button->setFont(bold);
+  SetHelpTopic(*button, helpTopic);
+  return button;
+}
+
+QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int helpTopic) {
+  QAction* item = menu->addAction(caption);
+  item->setObjectName(name);
+  SetHelpTopic(*item, helpTopic);
+  return item;
+}
+
+}  // namespace
+
+// Answers the batch run's questions through the main window's message boxes;
+// the busy pointer steps aside while a box is up.
+class frmMain::RunFrontEnd final : public batch::RunFrontEnd {
+ public:
+  RunFrontEnd(frmMain& window, BusyPointer& busy) : window_(window), busy_(busy) {}
+
+  bool Confirm(std::string_view question) override {
+    busy_.Restore();
+    const bool yes = window_.services_.messages.AskYesNo(Text(question));
+    if (yes) {
+      busy_.Show();
+    }
+    return yes;
+  }
+  void NewDirectoryCreated() override { window_.dirMain->Refresh(); }
+  void FileLeftOut(const engine::FileReport& report) override {
+    busy_.Restore();
+    window_.ReportLeftOut(report);
+    busy_.Show();
+  }
+
+ private:
+  frmMain& window_;
+  BusyPointer& busy_;
+};
+
+frmMain::frmMain(MainServices services, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      services_(std::move(services)) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("Lapse"));
+  setWindowIcon(ProgramIcon());
+  SetHelpTopic(*this, topic::kMain);
+  CreateControls();
+  CreateMenus();
+  Load();
+
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  adjustSize();
+  // The client area, below the menu bar, opens at its designed place.
+  const QPoint clientArea = TwipsPoint(1950, 2655);
+  setGeometry(QRect(clientArea - QPoint(0, menuBar()->sizeHint().height()), size()));
+  cmdGo->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateControls() {
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("clientArea"));
+  client->setFixedSize(TwipsSize(4980, 4905));
+  setCentralWidget(client);
+
+  cmdReplace = MakeButton(QStringLiteral("cmdReplace"), QStringLiteral("&Replace old files"),
+                          TwipsRect(2760, 4080, 1815, 615), topic::kReplace, client);
+  cmdLog = MakeButton(QStringLiteral("cmdLog"), QStringLiteral("&View Log"),
+                      TwipsRect(2760, 3360, 1815, 615), topic::kViewLog, client);
+  fileMain = new FileList(client);
+  fileMain->setObjectName(QStringLiteral("fileMain"));
+  fileMain->setGeometry(TwipsRect(2760, 720, 1815, 2400));
+  cmdGo = MakeButton(QStringLiteral("cmdGo"), QStringLiteral("&GO!"),
+                     TwipsRect(480, 3360, 2175, 1335), topic::kRun, client);
+  dirMain = new DirectoryList(client);
+  dirMain->setObjectName(QStringLiteral("dirMain"));
+  dirMain->setGeometry(TwipsRect(480, 720, 2175, 2505));
+  drvMain = new DriveList(client);
+  drvMain->setObjectName(QStringLiteral("drvMain"));
+  drvMain->setGeometry(TwipsRect(480, 240, 2175, 315));
+
+  cmdReplace->setEnabled(false);
+  cmdLog->setEnabled(false);
+
+  setTabOrder(cmdGo, cmdLog);
+  setTabOrder(cmdLog, drvMain);
+  setTabOrder(drvMain, dirMain);
+  setTabOrder(dirMain, fileMain);
+  setTabOrder(fileMain, cmdReplace);
+
+  connect(drvMain, &DriveList::driveChosen, this, &frmMain::ChooseDrive);
+  connect(dirMain, &DirectoryList::pathChanged, this, [this](const QString& path) {
+    fileMain->SetPath(path);
+    // Going up from a mounted volume leaves its drive.
+    drvMain->ShowDriveOf(path);
+  });
+  connect(dirMain, &DirectoryList::openFailed, this,
+          [this](const QString& message) { services_.messages.Warn(message); });
+  connect(cmdGo, &QPushButton::clicked, this, &frmMain::RunBatch);
+  connect(cmdLog, &QPushButton::clicked, this, &frmMain::ViewLog);
+  connect(cmdReplace, &QPushButton::clicked, this, &frmMain::ReplaceOldFiles);
+
+  OpenStartDirectory();
+}
+
+void frmMain::CreateMenus() {
+  mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+  mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  mnuExit = AddItem(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("E&xit"), topic::kExit);
+
+  mnuSet = menuBar()->addMenu(QStringLiteral("&Setup"));
+  mnuSet->setObjectName(QStringLiteral("mnuSet"));
+  mnuOpt =
+      AddItem(mnuSet, QStringLiteral("mnuOpt"), QStringLiteral("&Options..."), topic::kOptions);
+
+  mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+  mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+  mnuCont =
+      AddItem(mnuHelp, QStringLiteral("mnuCont"), QStringLiteral("&Contents"), topic::kContents);
+  mnuCont->setShortcut(QKeySequence(Qt::Key_F1));
+  mnuSep1 = mnuHelp->addSeparator();
+  mnuSep1->setObjectName(QStringLiteral("mnuSep1"));
+  mnuAbout = AddItem(mnuHelp, QStringLiteral("mnuAbout"), QStringLiteral("&About Lapse..."),
+                     topic::kAbout);
+
+  for (QMenu* menu : {mnuFile, mnuSet, mnuHelp}) {
+    menu->installEventFilter(this);
+  }
+  connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+  connect(mnuOpt, &QAction::triggered, this, &frmMain::ShowOptions);
+  connect(mnuCont, &QAction::triggered, this, [this] { services_.help.ShowTopic(topic::kMain); });
+  connect(mnuAbout, &QAction::triggered, this, &frmMain::ShowAbout);
+}
+
+std::vector<QObject*> frmMain::ControlOrder() const {
+  return {cmdReplace,
+          cmdLog,
+          fileMain,
+          cmdGo,
+          dirMain,
+          drvMain,
+          mnuFile->menuAction(),
+          mnuExit,
+          mnuSet->menuAction(),
+          mnuOpt,
+          mnuHelp->menuAction(),
+          mnuCont,
+          mnuSep1,
+          mnuAbout};
+}
+
+// The options dialog exists before the window takes its colours, and the
+// options are read before the about box is made, so that every later step
+// can rely on what came before.
+void frmMain::Load() {
+  frmOpt_ = new frmOpt(state_, services_.help, services_.messages, this);
+  UseColourScheme(*this, *centralWidget(), [this] { return ControlOrder(); });
+  settings_.emplace(services_.store, state::kApplicationName);
+  state::LoadOptions(*settings_, state_);
+  frmAbout_ = new frmAbout(services_.help, this);
+}
+
+void frmMain::Unload() {
+  if (unloaded_) {
+    return;
+  }
+  unloaded_ = true;
+  delete frmOpt_;
+  frmOpt_ = nullptr;
+  delete frmAbout_;
+  frmAbout_ = nullptr;
+  services_.help.Close();
+  state::SaveOptions(*settings_, state_);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  // Exit, the close button and the system menu all end here; the program
+  // cannot refuse to end.
+  Unload();
+  event->accept();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  auto* menu = qobject_cast<QMenu*>(watched);
+  const bool keyEvent =
+      event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+  if (menu == nullptr || !keyEvent || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1) {
+    return QMainWindow::eventFilter(watched, event);
+  }
+  // While a menu item is highlighted, F1 is that item's help, not the
+  // shortcut of "Contents".
+  event->accept();
+  if (event->type() == QEvent::KeyPress && menu->activeAction() != nullptr) {
+    if (const auto topic = HelpTopicOf(*menu->activeAction())) {
+      menu->close();
+      services_.help.ShowTopic(*topic);
+    }
+  }
+  return true;
+}
+
+void frmMain::OpenStartDirectory() {
+  const QString start = QDir::currentPath();
+  drvMain->SetDrives(services_.drives(), start);
+  for (const QString& candidate : {start, QDir::homePath(), QDir::rootPath()}) {
+    if (dirMain->SetPath(candidate).isEmpty()) {
+      return;
+    }
+  }
+}
+
+void frmMain::ChooseDrive(const QString& drive) {
+  const QString error = dirMain->SetPath(drvMain->CurrentDirectoryOf(drive));
+  if (!error.isEmpty()) {
+    drvMain->ShowDriveOf(dirMain->Path());
+    services_.messages.Warn(error);
+  }
+}
+
+engine::FileReport frmMain::ProcessFile(const std::filesystem::path& DoFile) {
+  const engine::RewriteOptions options{
+      state_.NewDays, state_.Lines, state_.Log != 0 ? engine::Logging::On : engine::Logging::Off};
+  engine::FileRewriter rewriter(options, services_.run.locale, services_.run.clock);
+  engine::FileReport report = rewriter.ProcessFile(state_.SourceDir, state_.NewDir, DoFile);
+  if (report.outcome != engine::FileOutcome::Rewritten) {
+    ReportLeftOut(report);
+  }
+  return report;
+}
+
+void frmMain::ReportLeftOut(const engine::FileReport& report) {
+  if (report.outcome == engine::FileOutcome::DateFormatError) {
+    services_.messages.Tell(Text(report.message));
+  } else {
+    services_.messages.Warn(Text(report.message));
+  }
+}
+
+void frmMain::RunBatch() {
+  BusyPointer busy;
+  RunFrontEnd frontEnd(*this, busy);
+  const batch::RunResult result =
+      batch::BatchRun(state_, ToPath(dirMain->Path()), frontEnd, services_.run);
+  if (result.status == batch::RunStatus::Declined) {
+    return;
+  }
+  if (result.status == batch::RunStatus::Completed) {
+    if (state_.Log != 0) {
+      cmdLog->setEnabled(true);
+    }
+    cmdReplace->setEnabled(true);
+  }
+  busy.Restore();
+  if (result.status == batch::RunStatus::Completed) {
+    services_.messages.Tell(Text(result.message));
+  } else {
+    services_.messages.Warn(Text(result.message));
+  }
+}
+
+void frmMain::ViewLog() {
+  const std::filesystem::path& log = state_.LogPath;
+  std::error_code error;
+  if (log.empty() || !std::filesystem::is_regular_file(log, error)) {
+    services_.messages.Warn(QStringLiteral("There is no run log at %1: the last run wrote none.")
+                                .arg(DisplayPath(log)));
+    return;
+  }
+  if (!services_.editor.Open(log)) {
+    services_.messages.Warn(
+        QStringLiteral("Cannot open the run log %1 in a text editor.").arg(DisplayPath(log)));
+  }
+}
+
+void frmMain::ReplaceOldFiles() {
+  BusyPointer busy;
+  const batch::ReplaceResult result = batch::Replace(state_);
+  cmdReplace->setEnabled(false);
+  dirMain->Refresh();
+  busy.Restore();
+  QStringList problems;
+  for (const std::string& problem : result.Problems()) {
+    problems << Text(problem);
+  }
+  if (!problems.isEmpty()) {
+    services_.messages.Warn(problems.join(QLatin1Char('\n')));
+  }
+}
+
+void frmMain::ShowOptions() {
+  frmOpt_->exec();
+}
+
+void frmMain::ShowAbout() {
+  frmAbout_->exec();
+}
+
+}  // namespace lapse::ui

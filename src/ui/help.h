@@ -1,0 +1,75 @@
+// Help topics: the numbers that windows, controls and menu items carry, the
+// service that shows them, and the program's own help window.
+#pragma once
+
+#include <QObject>
+#include <QUrl>
+#include <array>
+#include <memory>
+#include <optional>
+
+class QTextBrowser;
+class QWidget;
+
+namespace lapse::ui {
+
+namespace topic {
+inline constexpr int kMain = 1;
+inline constexpr int kRun = 11;
+inline constexpr int kViewLog = 12;
+inline constexpr int kReplace = 13;
+inline constexpr int kOptions = 21;
+inline constexpr int kExit = 22;
+inline constexpr int kContents = 23;
+inline constexpr int kAbout = 24;
+inline constexpr int kLogOption = 31;
+inline constexpr int kDaysOption = 32;
+inline constexpr int kLinesOption = 33;
+}  // namespace topic
+
+inline constexpr std::array<int, 11> kHelpTopics = {1, 11, 12, 13, 21, 22, 23, 24, 31, 32, 33};
+
+// Shows help on behalf of the main window.
+class HelpService {
+ public:
+  virtual ~HelpService() = default;
+  virtual void ShowTopic(int topic) = 0;
+  // The program needs no more help: the help window goes.
+  virtual void Close() = 0;
+};
+
+void SetHelpTopic(QObject& object, int topic);
+std::optional<int> HelpTopicOf(const QObject& object);
+
+// F1's topic: that of the focused widget, else of the nearest container that
+// carries one, up to and including its window.
+std::optional<int> ContextHelpTopic(const QWidget& focus);
+
+// The page of a topic among the compiled-in help pages.
+QUrl HelpPageUrl(int topic);
+
+// F1 on window shows the topic of whatever has the focus there.
+void InstallContextHelp(QWidget& window, HelpService& help);
+
+// The help pages in a window of their own. The window has no parent so that
+// it stays usable while a dialog of the main window is shown modally.
+class HelpViewer final : public HelpService {
+ public:
+  HelpViewer();
+  ~HelpViewer() override;
+  HelpViewer(const HelpViewer&) = delete;
+  HelpViewer& operator=(const HelpViewer&) = delete;
+
+  void ShowTopic(int topic) override;
+  void Close() override;
+
+  // The window, once a topic has been shown; for tests and screenshots.
+  QWidget* Window() const { return window_.get(); }
+  QTextBrowser* Browser() const { return browser_; }
+
+ private:
+  std::unique_ptr<QWidget> window_;
+  QTextBrowser* browser_ = nullptr;
+};
+
+}  // namespace lapse::ui

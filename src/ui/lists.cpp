@@ -1,0 +1,230 @@
+#include "ui/lists.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "ui/paths.h"
+
+namespace lapse::ui {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+constexpr int kIndentPerLevel = 8;
+
+#if defined(_WIN32)
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
+// Memory-only file systems and packed images hold no files of the user's.
+bool HoldsUserFiles(const QStorageInfo& volume) {
+  static const QByteArray kNotUserFileSystems[] = {"tmpfs", "ramfs", "devtmpfs", "squashfs"};
+  const QByteArray type = volume.fileSystemType();
+  return std::none_of(std::begin(kNotUserFileSystems), std::end(kNotUserFileSystems),
+                      [&type](const QByteArray& other) { return type == other; });
+}
+
+QString CleanDirectory(const QString& directory) {
+  return QDir::cleanPath(QDir(directory).absolutePath());
+}
+
+bool Holds(const QString& root, const QString& path) {
+  if (path.compare(root, kPathCase) == 0) {
+    return true;
+  }
+  const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+  return path.startsWith(prefix, kPathCase);
+}
+
+// Indents each directory by its depth below the root, icon included.
+class IndentingDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem indented(option);
+    indented.rect.setLeft(option.rect.left() + Indent(index));
+    QStyledItemDelegate::paint(painter, indented, index);
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(Indent(index), 0);
+  }
+
+ private:
+  static int Indent(const QModelIndex& index) {
+    return index.data(kDepthRole).toInt() * kIndentPerLevel;
+  }
+};
+
+}  // namespace
+
+std::vector<Drive> MountedDrives() {
+  std::vector<Drive> drives;
+  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+    if (!volume.isValid() || !volume.isReady() || !HoldsUserFiles(volume) ||
+        !QFileInfo(volume.rootPath()).isDir()) {
+      continue;
+    }
+    drives.push_back({volume.rootPath(), volume.name()});
+  }
+  return drives;
+}
+
+QString ListingError(const QString& directory) {
+  std::error_code error;
+  const std::filesystem::directory_iterator listing(ToPath(directory), error);
+  if (!error) {
+    return {};
+  }
+  return QStringLiteral("Cannot open the folder %1: %2.")
+      .arg(QDir::toNativeSeparators(directory), QString::fromLocal8Bit(error.message()));
+}
+
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+  connect(this, &QComboBox::activated, this,
+          [this](int index) { emit driveChosen(itemData(index).toString()); });
+}
+
+void DriveList::SetDrives(std::vector<Drive> drives, const QString& processDirectory) {
+  drives_ = std::move(drives);
+  processDirectory_ = CleanDirectory(processDirectory);
+  if (DriveOf(processDirectory_).isEmpty()) {
+    drives_.push_back({QStorageInfo(processDirectory_).rootPath(), {}});
+  }
+  std::sort(drives_.begin(), drives_.end(),
+            [](const Drive& a, const Drive& b) { return a.root < b.root; });
+  const QSignalBlocker quiet(this);
+  clear();
+  for (const Drive& drive : drives_) {
+    QString text = QDir::toNativeSeparators(drive.root);
+    if (!drive.label.isEmpty() && drive.label != drive.root) {
+      text += QStringLiteral(" [%1]").arg(drive.label);
+    }
+    addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), text, drive.root);
+  }
+  setCurrentIndex(findData(DriveOf(processDirectory_)));
+}
+
+QString DriveList::CurrentDrive() const {
+  return currentData().toString();
+}
+
+QString DriveList::DriveOf(const QString& path) const {
+  QString best;
+  for (const Drive& drive : drives_) {
+    if (Holds(drive.root, path) && drive.root.size() > best.size()) {
+      best = drive.root;
+    }
+  }
+  return best;
+}
+
+QString DriveList::CurrentDirectoryOf(const QString& drive) const {
+  return DriveOf(processDirectory_) == drive ? processDirectory_ : drive;
+}
+
+void DriveList::ShowDriveOf(const QString& path) {
+  const QSignalBlocker quiet(this);
+  setCurrentIndex(findData(DriveOf(path)));
+}
+
+DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {
+  setItemDelegate(new IndentingDelegate(this));
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QListWidget::itemDoubleClicked, this, &DirectoryList::OpenItem);
+}
+
+QString DirectoryList::SetPath(const QString& directory) {
+  const QString clean = CleanDirectory(directory);
+  QString error = ListingError(clean);
+  if (!error.isEmpty()) {
+    return error;
+  }
+  path_ = clean;
+  Fill();
+  emit pathChanged(path_);
+  return {};
+}
+
+void DirectoryList::Refresh() {
+  QDir directory(path_);
+  while (!ListingError(directory.path()).isEmpty() && directory.cdUp()) {
+  }
+  SetPath(directory.path());
+}
+
+void DirectoryList::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      currentItem() != nullptr) {
+    OpenItem(currentItem());
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+void DirectoryList::OpenItem(QListWidgetItem* item) {
+  const QString error = SetPath(item->data(kPathRole).toString());
+  if (!error.isEmpty()) {
+    emit openFailed(error);
+  }
+}
+
+void DirectoryList::Fill() {
+  std::vector<QString> ancestors;
+  for (QDir up(path_);;) {
+    ancestors.push_back(up.absolutePath());
+    if (up.isRoot() || !up.cdUp()) {
+      break;
+    }
+  }
+  std::reverse(ancestors.begin(), ancestors.end());
+
+  clear();
+  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  int depth = 0;
+  QListWidgetItem* current = nullptr;
+  for (const QString& ancestor : ancestors) {
+    const QString name = QDir(ancestor).isRoot() ? QDir::toNativeSeparators(ancestor)
+                                                 : QFileInfo(ancestor).fileName();
+    current = new QListWidgetItem(open, name, this);
+    current->setData(kPathRole, ancestor);
+    current->setData(kDepthRole, depth++);
+  }
+  const QDir directory(path_);
+  const QStringList subdirectories = directory.entryList(
+      QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+  for (const QString& name : subdirectories) {
+    auto* item = new QListWidgetItem(closed, name, this);
+    item->setData(kPathRole, directory.absoluteFilePath(name));
+    item->setData(kDepthRole, depth);
+  }
+  setCurrentItem(current);
+  scrollToItem(current);
+}
+
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void FileList::SetPath(const QString& directory) {
+  path_ = directory;
+  clear();
+  addItems(
+      QDir(directory).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware));
+}
+
+}  // namespace lapse::ui

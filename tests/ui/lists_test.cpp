@@ -1,0 +1,142 @@
+#include "ui/lists.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+#include "ui_fakes.h"
+
+namespace lapse::ui {
+
+namespace {
+
+QStringList Texts(const QListWidget& list) {
+  QStringList texts;
+  for (int row = 0; row < list.count(); ++row) {
+    texts << list.item(row)->text();
+  }
+  return texts;
+}
+
+}  // namespace
+
+class ListsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> root_;
+  QString Root() const { return QDir(root_->path()).canonicalPath(); }
+
+ private slots:
+  void init() {
+    root_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(root_->isValid());
+  }
+
+  void directoriesShowAncestorsThenSubdirectoriesWithoutHiddenOnes() {
+    const QString site = Root() + "/site";
+    for (const char* sub : {"/beta", "/Alpha", "/.git", "/gamma/deeper"}) {
+      QVERIFY(QDir().mkpath(site + sub));
+    }
+    testing::WriteFile(site + "/file.htm", "x");
+    DirectoryList list(nullptr);
+    QSignalSpy changes(&list, &DirectoryList::pathChanged);
+    QCOMPARE(list.SetPath(site), QString());
+    QCOMPARE(changes.count(), 1);
+
+    QStringList expected;
+    const QStringList parts = site.split('/', Qt::SkipEmptyParts);
+    expected << QDir::toNativeSeparators(QDir::rootPath()) << parts;
+    expected << "Alpha"
+             << "beta"
+             << "gamma";
+    QCOMPARE(Texts(list), expected);
+    QCOMPARE(list.currentItem()->text(), QStringLiteral("site"));
+  }
+
+  void anUnreadableFolderLeavesTheListAsItWas() {
+    DirectoryList list(nullptr);
+    QCOMPARE(list.SetPath(Root()), QString());
+    const QStringList before = Texts(list);
+    QSignalSpy changes(&list, &DirectoryList::pathChanged);
+    const QString error = list.SetPath(Root() + "/missing");
+    QVERIFY(error.contains(QDir::toNativeSeparators(Root() + "/missing")));
+    QVERIFY(error.startsWith("Cannot open the folder"));
+    QCOMPARE(list.Path(), Root());
+    QCOMPARE(Texts(list), before);
+    QCOMPARE(changes.count(), 0);
+  }
+
+  void refreshShowsNewFoldersAndClimbsOutOfDeletedOnes() {
+    DirectoryList list(nullptr);
+    QVERIFY(QDir().mkpath(Root() + "/site"));
+    QCOMPARE(list.SetPath(Root() + "/site"), QString());
+    QVERIFY(QDir().mkpath(Root() + "/site/New"));
+    list.Refresh();
+    QVERIFY(Texts(list).contains("New"));
+    QVERIFY(QDir(Root() + "/site").removeRecursively());
+    list.Refresh();
+    QCOMPARE(list.Path(), Root());
+  }
+
+  void filesAreAllButHiddenOnesAndNoFolders() {
+    const QString site = Root();
+    for (const char* name : {"b.html", "a.htm", "notes.txt", ".htaccess", "C.HTM"}) {
+      testing::WriteFile(site + "/" + name, "x");
+    }
+    QVERIFY(QDir().mkpath(site + "/New"));
+    FileList list(nullptr);
+    list.SetPath(site);
+    QCOMPARE(Texts(list), (QStringList{"a.htm", "b.html", "C.HTM", "notes.txt"}));
+  }
+
+  void aPathBelongsToTheDriveWithTheLongestRoot_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("drive");
+    QTest::newRow("root itself") << "/"
+                                 << "/";
+    QTest::newRow("under root") << "/home/ann"
+                                << "/";
+    QTest::newRow("mounted volume") << "/media/stick/web"
+                                    << "/media/stick";
+    QTest::newRow("volume root") << "/media/stick"
+                                 << "/media/stick";
+    QTest::newRow("name that only starts alike") << "/media/sticky"
+                                                 << "/";
+  }
+  void aPathBelongsToTheDriveWithTheLongestRoot() {
+    QFETCH(QString, path);
+    QFETCH(QString, drive);
+    DriveList drives(nullptr);
+    drives.SetDrives({{"/", {}}, {"/media/stick", "STICK"}}, "/home/ann");
+    QCOMPARE(drives.DriveOf(path), drive);
+  }
+
+  void theProcessDriveStartsAtTheProcessFolderAndTheOthersAtTheirRoot() {
+    DriveList drives(nullptr);
+    drives.SetDrives({{"/media/stick", {}}, {"/", {}}}, "/home/ann/web");
+    QCOMPARE(drives.CurrentDrive(), QStringLiteral("/"));
+    QCOMPARE(drives.CurrentDirectoryOf("/"), QStringLiteral("/home/ann/web"));
+    QCOMPARE(drives.CurrentDirectoryOf("/media/stick"), QStringLiteral("/media/stick"));
+    QCOMPARE(drives.itemData(0).toString(), QStringLiteral("/"));  // sorted by root
+  }
+
+  void aProcessFolderOnNoListedDriveStillHasOne() {
+    DriveList drives(nullptr);
+    drives.SetDrives({{"/media/stick", {}}}, Root());
+    QVERIFY(!drives.DriveOf(Root()).isEmpty());
+    QCOMPARE(drives.count(), 2);
+  }
+
+  void mountedDrivesHoldTheCurrentFoldersDrive() {
+    DriveList drives(nullptr);
+    drives.SetDrives(MountedDrives(), Root());
+    QVERIFY(drives.count() >= 1);
+    QVERIFY(!drives.CurrentDrive().isEmpty());
+  }
+};
+
+}  // namespace lapse::ui
+
+QTEST_MAIN(lapse::ui::ListsTest)
+#include "lists_test.moc"
