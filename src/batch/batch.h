@@ -79,8 +79,9 @@ struct ReplaceResult {
 
 // Puts the copies in NewDir in place of the sources in SourceDir, one atomic
 // rename each, and moves the other files of NewDir up. A source without a
-// copy, and a file that a move would overwrite, stay as they are. Removes
-// NewDir when it is empty, and points LogPath at SourceDir + "Log.txt".
+// copy, and a file that a move would overwrite, stay as they are. The log
+// moves last, and stays in NewDir while any other file does. Removes NewDir
+// when it is empty, and points LogPath at the log's place.
 ReplaceResult Replace(state::ProgramState& state);
 
 // An HTML file by name: it contains ".htm", in lower case.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 
 #include "batch/batch.h"
@@ -39,14 +40,31 @@ class Replacement {
       result_.newDirMissing = true;
       return std::move(result_);
     }
-    DeleteOldLog();
     const Listing listing = ListOrdinaryFiles(newDir_);
     if (listing.error) {
       result_.errors.push_back("Cannot list the folder " + PathText(newDir_) + ": " +
                                listing.error.message() + ".");
     }
+    // A New without files is what a replace cut short after its last move
+    // leaves: the log in the directory is then this run's, and stays.
+    if (!listing.names.empty()) {
+      DeleteOldLog();
+    }
+    const fs::path logName(engine::kLogFileName);
     for (const fs::path& name : listing.names) {
-      MoveUp(name);
+      if (name != logName) {
+        MoveUp(name);
+      }
+    }
+    // The log goes last, and only once every other file has gone: while a
+    // file stays behind the log stays with it, so that the replace that
+    // finishes the job cannot take it for an earlier run's log.
+    if (std::find(listing.names.begin(), listing.names.end(), logName) != listing.names.end()) {
+      if (heldBack_.empty() && !listing.error) {
+        MoveUp(logName);
+      } else {
+        heldBack_[logName] = "it moves up with the last file";
+      }
     }
     CollectWhatIsLeft();
     if (result_.left.empty() && result_.errors.empty()) {
@@ -129,7 +147,10 @@ std::vector<std::string> ReplaceResult::Problems() const {
 ReplaceResult Replace(state::ProgramState& state) {
   ReplaceResult result = Replacement(state).Run();
   if (!result.newDirMissing) {
-    state.LogPath = Join(state.SourceDir, fs::path(engine::kLogFileName));
+    const fs::path logName(engine::kLogFileName);
+    const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
+                                       [&](const LeftInNew& item) { return item.name == logName; });
+    state.LogPath = Join(logStayed ? state.NewDir : state.SourceDir, logName);
   }
   return result;
 }

@@ -2,9 +2,21 @@
 
 #include <cerrno>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace lapse::engine {
 
 namespace {
+
+class FileKindCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "lapse file kind"; }
+  std::string message(int) const override { return "it is not an ordinary file"; }
+};
 
 std::error_code LastError() {
   return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
@@ -20,17 +32,58 @@ std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
 #endif
 }
 
+// Opens a regular file and nothing else: a pipe or a device put in a listed
+// file's place would block the run or never end.
+std::FILE* OpenForReading(const std::filesystem::path& path, std::error_code& error) {
+#if defined(_WIN32)
+  std::FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) {
+    error = LastError();
+  }
+  return file;
+#else
+  errno = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = LastError();
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = LastError();
+  } else if (S_ISDIR(info.st_mode)) {
+    error = std::make_error_code(std::errc::is_a_directory);
+  } else if (!S_ISREG(info.st_mode)) {
+    error = NotAnOrdinaryFileError();
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = LastError();
+  }
+  std::FILE* file = error ? nullptr : ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    if (!error) {
+      error = LastError();
+    }
+    ::close(fd);
+  }
+  return file;
+#endif
+}
+
 }  // namespace
+
+std::error_code NotAnOrdinaryFileError() {
+  static const FileKindCategory category;
+  return std::error_code(1, category);
+}
 
 std::string PathText(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
 
-InputFile::InputFile(const std::filesystem::path& path) : file_(OpenFile(path, "rb")) {
-  if (file_ == nullptr) {
-    error_ = LastError();
-  } else {
+InputFile::InputFile(const std::filesystem::path& path) {
+  file_ = OpenForReading(path, error_);
+  if (file_ != nullptr) {
     // Reads go straight into the caller's large buffer.
     std::setvbuf(file_, nullptr, _IONBF, 0);
   }

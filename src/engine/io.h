@@ -28,6 +28,10 @@ class ByteSink {
   virtual std::error_code Error() const = 0;
 };
 
+// The error of a path that names neither a file nor a folder (a pipe, a
+// device, a socket); its message is "it is not an ordinary file".
+std::error_code NotAnOrdinaryFileError();
+
 // The text of a path for messages, as UTF-8.
 std::string PathText(const std::filesystem::path& path);
 

@@ -116,11 +116,14 @@ TEST_F(ReplaceTest, StrayCopyComesBackAndOtherFilesAreNeverOverwritten) {
   EXPECT_FALSE(result.Complete());
   EXPECT_EQ(Read(dir_ / "gone.htm"), "copy of a file that has left\r\n");
   EXPECT_EQ(Read(dir_ / "notes.txt"), "mine\n");
-  EXPECT_EQ(Names(New()), (NameList{".a.htm.part", "notes.txt", "sub"}));
+  // The log waits in New for the file held back, and the log viewer with it.
+  EXPECT_EQ(Names(New()), (NameList{".a.htm.part", "Log.txt", "notes.txt", "sub"}));
+  EXPECT_EQ(state_.LogPath, New().string() + "/Log.txt");
   NameList problems = result.Problems();
   std::sort(problems.begin(), problems.end());
   EXPECT_EQ(problems,
             (NameList{".a.htm.part stays in the folder New: it is a hidden file.",
+                      "Log.txt stays in the folder New: it moves up with the last file.",
                       "notes.txt stays in the folder New: a file of that name is already in " +
                           dir_.string() + "/.",
                       "sub stays in the folder New: it is a folder."}));
@@ -136,7 +139,7 @@ TEST_F(ReplaceTest, LinkedSourceIsNeverReplaced) {
   EXPECT_FALSE(result.Complete());
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "a.htm"));
   EXPECT_EQ(Read(dir_ / "real.txt"), "target\n");
-  EXPECT_EQ(Names(New()), NameList{"a.htm"});
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm"}));
 }
 
 }  // namespace

@@ -1,0 +1,314 @@
+// The batch run on file systems that fail it: full, read-only, unreadable
+// sources and files that change under the run.
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "batch/batch.h"
+#include "batch/directory.h"
+#include "faults/fault_fixture.h"
+
+namespace lapse::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FaultTest;
+using testing_support::Outcome;
+using NameList = std::vector<std::string>;
+
+// A page whose first block lapsed on 2026-12-01, so every run logs it.
+std::string Page(const std::string& body) {
+  return "<!--LAPSE 12/01/26\r\nold news\r\n<!--ENDL\r\n" + body;
+}
+
+// What the run logs of a Page.
+std::string LogEntry(const std::string& name) {
+  return "\r\n" + name + "\r\n<!--LAPSE 12/01/26\r\nold news\r\n<!--ENDL\r\n";
+}
+
+std::string Repeated(const std::string& line, std::size_t bytes) {
+  std::string text;
+  while (text.size() < bytes) {
+    text += line;
+  }
+  return text;
+}
+
+class BatchRunFaults : public FaultTest {
+ public:
+  // For the arrangements of the table-driven cases.
+  using FaultTest::Access;
+  using FaultTest::Remount;
+  using FaultTest::Write;
+
+  fs::path Site() const { return dir_ / "site"; }
+  fs::path New() const { return Site() / "New"; }
+  std::string NewText() const { return New().string() + "/"; }
+};
+
+TEST_F(BatchRunFaults, DiskFullInTheMiddleOfAFile) {
+  fs::create_directories(Site());
+  LAPSE_MOUNT_OR_SKIP(New(), 256);
+  Write(Site() / "first.htm", Page("first\r\n"));
+  // Its dropped block reaches the log before its copy fills the disk.
+  Write(Site() / "big.htm", "<!--LAPSE 12/01/26\r\n" + Repeated("dropped line\r\n", 100 * 1024) +
+                                "<!--ENDL\r\n" + Repeated("kept line\r\n", 400 * 1024));
+  Write(Site() / "last.htm", Page("last\r\n"));
+  Write(Site() / "notes.txt", "not a page\n");
+  const auto sources = Snapshot(Site());
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Processed 4 files.\n");
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "big.htm: No space left on device.\n");
+  EXPECT_EQ(Snapshot(Site()), sources);
+  // No copy of the file, whole or partial; the run went on past it.
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "first.htm", "last.htm"}));
+  EXPECT_EQ(Read(New() / "first.htm"), "first\r\n");
+  EXPECT_EQ(Read(New() / "last.htm"), "last\r\n");
+  const std::string log = Read(New() / "Log.txt");
+  const std::string first = LogEntry("first.htm");
+  const std::string last = LogEntry("last.htm");
+  EXPECT_TRUE(log == first + last || log == last + first) << log.substr(0, 200);
+}
+
+TEST_F(BatchRunFaults, DiskFullWhileWritingTheLog) {
+  fs::create_directories(Site());
+  LAPSE_MOUNT_OR_SKIP(New(), 256);
+  // Its lapsed block is larger than the disk: the log fills it, not the copy.
+  Write(Site() / "wordy.htm", "<!--LAPSE 12/01/26\r\n" + Repeated("dropped line\r\n", 300 * 1024) +
+                                  "<!--ENDL\r\nkept\r\n");
+  Write(Site() / "small.htm", Page("small\r\n"));
+  const auto sources = Snapshot(Site());
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "Log.txt: No space left on device.\n");
+  EXPECT_EQ(Snapshot(Site()), sources);
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "small.htm"}));
+  // The other file's entry, in whichever order the two came, and nothing more.
+  EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("small.htm"));
+}
+
+TEST_F(BatchRunFaults, DiskFullDuringALaterRunKeepsNoStaleCopy) {
+  fs::create_directories(Site());
+  LAPSE_MOUNT_OR_SKIP(New(), 256);
+  Write(Site() / "grows.htm", Page("small at first\r\n"));
+  ASSERT_EQ(Call({"run", "DIR"}, Site()).status, 0);
+  ASSERT_EQ(Read(New() / "grows.htm"), "small at first\r\n");
+
+  Write(Site() / "grows.htm", Page(Repeated("now too big\r\n", 300 * 1024)));
+  const Outcome outcome = Call({"run", "--no-log", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "grows.htm: No space left on device.\n");
+  // The copy of the first run would put old text in place of the new source.
+  EXPECT_EQ(Names(New()), NameList{});
+}
+
+// A run that cannot start tells why and leaves everything as it was.
+struct StartCase {
+  const char* name;
+  bool needsMount;
+  std::function<void(BatchRunFaults&)> arrange;
+  std::string (*message)(const fs::path& site);
+};
+
+class RunThatCannotStart : public BatchRunFaults, public testing::WithParamInterface<StartCase> {};
+
+TEST_P(RunThatCannotStart, SaysWhyAndChangesNothing) {
+  if (GetParam().needsMount) {
+    LAPSE_MOUNT_OR_SKIP(Site(), 1024);
+  }
+  fs::create_directories(Site());
+  Write(Site() / "a.htm", Page("a\r\n"));
+  Write(Site() / "notes.txt", "n\n");
+  GetParam().arrange(*this);
+  const auto before = Snapshot(Site());
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "lapse-cli: " + GetParam().message(Site()) + "\n");
+  EXPECT_EQ(Snapshot(Site()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunThatCannotStart,
+    testing::Values(
+        StartCase{"NewOnAReadOnlyDisk", true,
+                  [](BatchRunFaults& test) {
+                    ASSERT_TRUE(test.Remount(test.Site(), BatchRunFaults::Access::ReadOnly));
+                  },
+                  [](const fs::path& site) {
+                    return "Cannot create the folder " + site.string() +
+                           "/New: Read-only file system.";
+                  }},
+        StartCase{"NewIsAFile", false,
+                  [](BatchRunFaults& test) {
+                    BatchRunFaults::Write(test.Site() / "New", "a file the user keeps\n");
+                  },
+                  [](const fs::path& site) {
+                    return "Cannot create the folder " + site.string() +
+                           "/New: a file of that name is in the way.";
+                  }},
+        StartCase{"OldLogOnAReadOnlyDisk", true,
+                  [](BatchRunFaults& test) {
+                    fs::create_directory(test.New());
+                    BatchRunFaults::Write(test.New() / "Log.txt", "the last run's log\r\n");
+                    ASSERT_TRUE(test.Remount(test.Site(), BatchRunFaults::Access::ReadOnly));
+                  },
+                  [](const fs::path& site) {
+                    return "Cannot delete the old log " + site.string() +
+                           "/New/Log.txt: Read-only file system.";
+                  }}),
+    [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
+
+TEST_F(BatchRunFaults, NewOnAReadOnlyDiskLeavesEveryFileOut) {
+  fs::create_directories(Site());
+  LAPSE_MOUNT_OR_SKIP(New(), 64);
+  ASSERT_TRUE(Remount(New(), Access::ReadOnly));
+  Write(Site() / "a.htm", Page("a\r\n"));
+  Write(Site() / "b.htm", Page("b\r\n"));
+  const auto sources = Snapshot(Site());
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Processed 2 files.\n");
+  const std::string a = "Cannot write " + NewText() + "a.htm: Read-only file system.\n";
+  const std::string b = "Cannot write " + NewText() + "b.htm: Read-only file system.\n";
+  EXPECT_TRUE(outcome.err == a + b || outcome.err == b + a) << outcome.err;
+  EXPECT_EQ(Snapshot(Site()), sources);
+}
+
+TEST_F(BatchRunFaults, FolderInTheWayOfACopy) {
+  fs::create_directories(New() / "a.htm");
+  Write(New() / "a.htm" / "kept.txt", "the user's\n");
+  Write(Site() / "a.htm", Page("a\r\n"));
+  Write(Site() / "b.htm", Page("b\r\n"));
+
+  const Outcome outcome = Call({"run", "DIR"}, Site());
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "a.htm: Is a directory.\n");
+  EXPECT_EQ(Read(New() / "a.htm" / "kept.txt"), "the user's\n");
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm", "b.htm"}));
+  EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("b.htm"));
+}
+
+TEST_F(BatchRunFaults, SourceThatCannotBeRead) {
+  fs::create_directories(Site());
+  Write(Site() / "open.htm", Page("open\r\n"));
+  Write(Site() / "secret.htm", Page("secret\r\n"));
+  fs::permissions(Site(), fs::perms::all);
+  fs::permissions(Site() / "secret.htm", fs::perms::none);
+  Outcome outcome;
+  {
+    const testing_support::AsNobody nobody;
+    if (!nobody.Restricted()) {
+      GTEST_SKIP() << "cannot give up root's privileges";
+    }
+    outcome = Call({"run", "DIR"}, Site());
+  }
+
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Processed 2 files.\n");
+  EXPECT_EQ(outcome.err, "Cannot read " + Site().string() + "/secret.htm: Permission denied.\n");
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "open.htm"}));
+  EXPECT_EQ(Read(New() / "Log.txt").find("secret"), std::string::npos);
+  {
+    const testing_support::AsNobody nobody;
+    const Outcome check = Call({"check", "DIR"}, Site());
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.err, "Cannot read " + Site().string() + "/secret.htm: Permission denied.\n");
+  }
+  fs::permissions(Site() / "secret.htm", fs::perms::owner_read, fs::perm_options::add);
+  EXPECT_EQ(Read(Site() / "secret.htm"), Page("secret\r\n"));
+}
+
+// Collects the reports and, at the first one, changes the next file in the
+// listing the way a user or another program might.
+class Meddler final : public RunFrontEnd {
+ public:
+  explicit Meddler(std::function<void()> meddle) : meddle_(std::move(meddle)) {}
+  bool Confirm(std::string_view) override { return true; }
+  void NewDirectoryCreated() override {}
+  void FileLeftOut(const engine::FileReport& report) override {
+    messages.push_back(report.message);
+    if (meddle_) {
+      std::exchange(meddle_, nullptr)();
+    }
+  }
+  std::vector<std::string> messages;
+
+ private:
+  std::function<void()> meddle_;
+};
+
+struct ChangeCase {
+  const char* name;
+  void (*change)(const fs::path& file);
+  const char* reason;
+};
+
+class FileChangedAfterTheListing : public BatchRunFaults,
+                                   public testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(FileChangedAfterTheListing, IsLeftOutAndTheRunGoesOn) {
+  fs::create_directories(New());
+  for (const char* name : {"p1.htm", "p2.htm", "p3.htm"}) {
+    Write(Site() / name, "");
+  }
+  // The run takes the files in the order of the listing.
+  const Listing listing = ListOrdinaryFiles(Site() / "");
+  ASSERT_EQ(listing.names.size(), 3u);
+  const fs::path first = Site() / listing.names[0];
+  const fs::path changed = Site() / listing.names[1];
+  const fs::path last = Site() / listing.names[2];
+  Write(first, "<!--LNEW no date\r\n");  // its report is the moment to meddle
+  Write(changed, Page("changed\r\n"));
+  Write(last, Page("last\r\n"));
+  Write(New() / listing.names[1], "the copy of an earlier run\r\n");
+
+  Meddler meddler([&] { GetParam().change(changed); });
+  state::ProgramState state;
+  using namespace std::chrono;
+  const RunResult result =
+      BatchRun(state, Site(), meddler,
+               {engine::EnglishDateLocale(), [] { return local_days{year{2026} / 12 / 8}; }});
+
+  EXPECT_EQ(result.status, RunStatus::Completed);
+  EXPECT_EQ(result.filesLeftOut, 2u);
+  EXPECT_EQ(meddler.messages,
+            (NameList{"Date Format error in " + listing.names[0].string(),
+                      "Cannot read " + changed.string() + ": " + GetParam().reason + "."}));
+  // Neither the earlier copy nor anything of the changed file stays in New.
+  EXPECT_EQ(Names(New()), (NameList{"Log.txt", listing.names[2].string()}));
+  EXPECT_EQ(Read(New() / listing.names[2]), "last\r\n");
+  EXPECT_EQ(Read(New() / "Log.txt").find(listing.names[1].string()), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileChangedAfterTheListing,
+    testing::Values(ChangeCase{"Deleted", [](const fs::path& file) { fs::remove(file); },
+                               "No such file or directory"},
+                    ChangeCase{"ReplacedByAFolder",
+                               [](const fs::path& file) {
+                                 fs::remove(file);
+                                 fs::create_directory(file);
+                               },
+                               "Is a directory"},
+                    ChangeCase{"ReplacedByAPipe",
+                               [](const fs::path& file) {
+                                 fs::remove(file);
+                                 ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+                               },
+                               "it is not an ordinary file"}),
+    [](const testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace lapse::batch
