@@ -55,7 +55,9 @@ std::FILE* OpenForReading(const std::filesystem::path& path, std::error_code& er
     error = std::make_error_code(std::errc::is_a_directory);
   } else if (!S_ISREG(info.st_mode)) {
     error = NotAnOrdinaryFileError();
-  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  }
+  // A regular file is read with blocking reads again.
+  if (!error && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     error = LastError();
   }
   std::FILE* file = error ? nullptr : ::fdopen(fd, "rb");
