@@ -27,6 +27,9 @@ LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
 LAPSE_GUI_PACKAGES=(qt6-base-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
                     imagemagick)
 
+# What the benchmarks under bench/ need on top of the build.
+LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
+
 # What the fuzzers and the static checks need besides the build packages:
 # clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
 LAPSE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)

@@ -22,54 +22,126 @@ std::error_code LastError() {
   return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
 }
 
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
-  errno = 0;
 #if defined(_WIN32)
-  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(path.c_str(), wideMode.c_str());
-#else
-  return std::fopen(path.c_str(), mode);
-#endif
+
+FileHandle OpenFile(const std::filesystem::path& path, const wchar_t* mode) {
+  errno = 0;
+  std::FILE* file = _wfopen(path.c_str(), mode);
+  if (file != nullptr) {
+    // Reads go straight into the caller's large buffer, and writes come from
+    // a BufferedWriter already.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+  }
+  return file;
 }
 
-// Opens a regular file and nothing else: a pipe or a device put in a listed
-// file's place would block the run or never end.
-std::FILE* OpenForReading(const std::filesystem::path& path, std::error_code& error) {
-#if defined(_WIN32)
-  std::FILE* file = OpenFile(path, "rb");
-  if (file == nullptr) {
+FileHandle OpenForReading(const std::filesystem::path& path, std::error_code& error) {
+  FileHandle file = OpenFile(path, L"rb");
+  if (file == kNoFile) {
     error = LastError();
   }
   return file;
-#else
+}
+
+FileHandle OpenForWriting(const std::filesystem::path& path, OpenMode mode) {
+  return OpenFile(path, mode == OpenMode::Append ? L"ab" : L"wb");
+}
+
+// The count read, 0 at the end; sets error on failure.
+std::size_t ReadSome(FileHandle file, std::span<char> buffer, std::error_code& error) {
   errno = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file);
+  if (count == 0 && std::ferror(file) != 0) {
     error = LastError();
-    return nullptr;
+  }
+  return count;
+}
+
+bool WriteAll(FileHandle file, std::string_view bytes) {
+  errno = 0;
+  return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+bool CloseFile(FileHandle file) {
+  errno = 0;
+  return std::fclose(file) == 0;
+}
+
+#else
+
+// Opens a regular file and nothing else: a pipe or a device put in a listed
+// file's place would block the run or never end. O_NONBLOCK keeps the open
+// itself from waiting on a pipe; reads of a regular file never wait on it.
+FileHandle OpenForReading(const std::filesystem::path& path, std::error_code& error) {
+  int descriptor;
+  do {
+    descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (descriptor == -1 && errno == EINTR);
+  if (descriptor == -1) {
+    error = LastError();
+    return kNoFile;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(descriptor, &info) != 0) {
     error = LastError();
   } else if (S_ISDIR(info.st_mode)) {
     error = std::make_error_code(std::errc::is_a_directory);
   } else if (!S_ISREG(info.st_mode)) {
     error = NotAnOrdinaryFileError();
   }
-  // A regular file is read with blocking reads again.
-  if (!error && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    error = LastError();
+  if (error) {
+    ::close(descriptor);
+    return kNoFile;
   }
-  std::FILE* file = error ? nullptr : ::fdopen(fd, "rb");
-  if (file == nullptr) {
-    if (!error) {
-      error = LastError();
-    }
-    ::close(fd);
-  }
-  return file;
-#endif
+  return descriptor;
 }
+
+FileHandle OpenForWriting(const std::filesystem::path& path, OpenMode mode) {
+  const int flags =
+      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
+  int descriptor;
+  do {
+    descriptor = ::open(path.c_str(), flags, 0666);
+  } while (descriptor == -1 && errno == EINTR);
+  return descriptor;
+}
+
+std::size_t ReadSome(FileHandle file, std::span<char> buffer, std::error_code& error) {
+  ssize_t count;
+  do {
+    count = ::read(file, buffer.data(), buffer.size());
+  } while (count == -1 && errno == EINTR);
+  if (count < 0) {
+    error = LastError();
+    return 0;
+  }
+  return static_cast<std::size_t>(count);
+}
+
+bool WriteAll(FileHandle file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t count = ::write(file, bytes.data(), bytes.size());
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    if (count == 0) {
+      errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
+bool CloseFile(FileHandle file) {
+  errno = 0;
+  return ::close(file) == 0;
+}
+
+#endif
 
 }  // namespace
 
@@ -85,37 +157,25 @@ std::string PathText(const std::filesystem::path& path) {
 
 InputFile::InputFile(const std::filesystem::path& path) {
   file_ = OpenForReading(path, error_);
-  if (file_ != nullptr) {
-    // Reads go straight into the caller's large buffer.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-  }
 }
 
 InputFile::~InputFile() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
+  if (file_ != kNoFile) {
+    CloseFile(file_);
   }
 }
 
 std::size_t InputFile::Read(std::span<char> buffer) {
-  if (file_ == nullptr || error_) {
+  if (file_ == kNoFile || error_) {
     return 0;
   }
-  errno = 0;
-  const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file_);
-  if (count == 0 && std::ferror(file_) != 0) {
-    error_ = LastError();
-  }
-  return count;
+  return ReadSome(file_, buffer, error_);
 }
 
 OutputFile::OutputFile(const std::filesystem::path& path, OpenMode mode)
-    : file_(OpenFile(path, mode == OpenMode::Append ? "ab" : "wb")) {
-  if (file_ == nullptr) {
+    : file_(OpenForWriting(path, mode)) {
+  if (file_ == kNoFile) {
     error_ = LastError();
-  } else {
-    // Writes come from a BufferedWriter already.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
   }
 }
 
@@ -124,11 +184,10 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Write(std::string_view bytes) {
-  if (file_ == nullptr || error_) {
+  if (file_ == kNoFile || error_) {
     return false;
   }
-  errno = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+  if (!WriteAll(file_, bytes)) {
     error_ = LastError();
     return false;
   }
@@ -136,12 +195,11 @@ bool OutputFile::Write(std::string_view bytes) {
 }
 
 bool OutputFile::Close() {
-  if (file_ == nullptr) {
+  if (file_ == kNoFile) {
     return !error_;
   }
-  errno = 0;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
+  const bool closed = CloseFile(file_);
+  file_ = kNoFile;
   if (!closed && !error_) {
     error_ = LastError();
   }

@@ -35,6 +35,17 @@ std::error_code NotAnOrdinaryFileError();
 // The text of a path for messages, as UTF-8.
 std::string PathText(const std::filesystem::path& path);
 
+// An open file as the platform gives it: a descriptor on POSIX systems, whose
+// reads and writes go straight to the kernel; a C stream on Windows, opened
+// by its wide-character name.
+#if defined(_WIN32)
+using FileHandle = std::FILE*;
+inline constexpr FileHandle kNoFile = nullptr;
+#else
+using FileHandle = int;
+inline constexpr FileHandle kNoFile = -1;
+#endif
+
 // A file opened for reading, closed when the object goes.
 class InputFile final : public ByteSource {
  public:
@@ -43,12 +54,12 @@ class InputFile final : public ByteSource {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_ != kNoFile; }
   std::size_t Read(std::span<char> buffer) override;
   std::error_code Error() const override { return error_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  FileHandle file_ = kNoFile;
   std::error_code error_;
 };
 
@@ -63,13 +74,13 @@ class OutputFile final : public ByteSink {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_ != kNoFile; }
   bool Write(std::string_view bytes) override;
   bool Close();
   std::error_code Error() const override { return error_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  FileHandle file_ = kNoFile;
   std::error_code error_;
 };
 

@@ -15,8 +15,12 @@ namespace lapse::engine {
 //   bool Head(std::string_view head)  the first kLineHeadLength bytes (fewer
 //                                     when the line is shorter); false stops
 //   void Body(std::string_view bytes) the rest of the line, in pieces
-//   void End()                        the line has ended
-// Lines may straddle the chunks given to Feed() at any byte.
+//   void End(std::string_view ending) the line has ended; ending is its
+//                                     terminator as it lies in the chunk, or
+//                                     less of it where a chunk or the data ends
+// Lines may straddle the chunks given to Feed() at any byte. Body bytes, and
+// a head that lies whole in one chunk, are views of the chunk itself, so a
+// handler can pass runs of lines on without copying them line by line.
 class LineSplitter {
  public:
   template <class Handler>
@@ -66,13 +70,19 @@ bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
     if (!inBody_) {
       const auto take =
           std::min<std::size_t>(static_cast<std::size_t>(eol - p), head_.size() - headSize_);
-      std::memcpy(head_.data() + headSize_, p, take);
-      headSize_ += take;
-      p += take;
-      if (headSize_ < head_.size() && p == end) {
-        break;  // the head goes on in the next chunk
+      std::string_view head;
+      if (headSize_ == 0 && (take == head_.size() || p + take < end)) {
+        head = std::string_view(p, take);  // whole in this chunk
+      } else {
+        std::memcpy(head_.data() + headSize_, p, take);
+        headSize_ += take;
+        if (headSize_ < head_.size() && p + take == end) {
+          break;  // the head goes on in the next chunk
+        }
+        head = std::string_view(head_.data(), headSize_);
       }
-      if (!handler.Head(std::string_view(head_.data(), headSize_))) {
+      p += take;
+      if (!handler.Head(head)) {
         return false;
       }
       inBody_ = true;
@@ -84,9 +94,14 @@ bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
     if (p == end) {
       break;
     }
+    const char* const ending = p;
     skipLineFeed_ = *p == '\r';
     ++p;
-    handler.End();
+    if (skipLineFeed_ && p < end && *p == '\n') {
+      skipLineFeed_ = false;
+      ++p;
+    }
+    handler.End(std::string_view(ending, static_cast<std::size_t>(p - ending)));
     inBody_ = false;
     headSize_ = 0;
   }
@@ -101,7 +116,7 @@ bool LineSplitter::Finish(Handler& handler) {
   if (!inBody_ && !handler.Head(std::string_view(head_.data(), headSize_))) {
     return false;
   }
-  handler.End();
+  handler.End({});
   inBody_ = false;
   headSize_ = 0;
   return true;

@@ -1,6 +1,7 @@
 #include "engine/rewriter.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "engine/line_splitter.h"
@@ -11,6 +12,8 @@ namespace lapse::engine {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+// Every tag line starts so.
+constexpr std::string_view kTagStart = "<!--";
 constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
 constexpr std::size_t kCopyBufferSize = std::size_t{256} * 1024;
 constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
@@ -28,8 +31,19 @@ class RewriteHandler {
         locale_(locale),
         clock_(clock) {}
 
+  // The chunk that the splitter is fed next. Lines that go to the copy
+  // unchanged are passed on as runs of it rather than line by line.
+  void BeginChunk(std::string_view chunk) { chunk_ = chunk; }
+  // Writes the copy's pending run before the chunk's memory is reused.
+  void EndChunk() {
+    FlushRun();
+    chunk_ = {};
+  }
+
   bool Head(std::string_view head) {
-    if (IsExpiryTag(head)) {
+    if (!head.starts_with(kTagStart)) {
+      // Most lines are no tag: one test of four bytes settles them.
+    } else if (IsExpiryTag(head)) {
       const auto date = ReadTagDate(head, locale_);
       if (!date) {
         return Stop();
@@ -57,17 +71,20 @@ class RewriteHandler {
       ++dropCounter_;
       target_ = log_;
     }
-    Body(head);
+    Pass(head);
     return true;
   }
 
-  void Body(std::string_view bytes) {
-    if (target_ != nullptr) {
-      target_->Write(bytes);
+  void Body(std::string_view bytes) { Pass(bytes); }
+
+  // A CR LF in the source is passed on as it is; any other ending becomes one.
+  void End(std::string_view ending) {
+    if (ending == kLineEnd) {
+      Pass(ending);
+    } else {
+      Put(kLineEnd);
     }
   }
-
-  void End() { Body(kLineEnd); }
 
   bool dateFormatError() const { return dateFormatError_; }
 
@@ -75,6 +92,42 @@ class RewriteHandler {
   bool Stop() {
     dateFormatError_ = true;
     return false;
+  }
+
+  // Source bytes, written unchanged to the line's target.
+  void Pass(std::string_view bytes) {
+    if (target_ != &copy_ || !InChunk(bytes)) {
+      Put(bytes);
+    } else if (!bytes.empty()) {
+      if (bytes.data() != runEnd_) {
+        FlushRun();
+        runBegin_ = bytes.data();
+      }
+      runEnd_ = bytes.data() + bytes.size();
+    }
+  }
+
+  // Bytes from anywhere, written to the line's target after its pending run.
+  void Put(std::string_view bytes) {
+    if (target_ == &copy_) {
+      FlushRun();
+    }
+    if (target_ != nullptr) {
+      target_->Write(bytes);
+    }
+  }
+
+  bool InChunk(std::string_view bytes) const {
+    const std::less_equal<const char*> notAfter;
+    return notAfter(chunk_.data(), bytes.data()) &&
+           notAfter(bytes.data() + bytes.size(), chunk_.data() + chunk_.size());
+  }
+
+  void FlushRun() {
+    if (runBegin_ != runEnd_) {
+      copy_.Write(std::string_view(runBegin_, static_cast<std::size_t>(runEnd_ - runBegin_)));
+    }
+    runBegin_ = runEnd_ = nullptr;
   }
 
   void WriteEntryHead() {
@@ -97,6 +150,10 @@ class RewriteHandler {
   std::int64_t dropCounter_ = 1;
   BufferedWriter* target_ = nullptr;
   bool dateFormatError_ = false;
+  std::string_view chunk_;
+  // The bytes of chunk_ that the copy takes next, not yet written.
+  const char* runBegin_ = nullptr;
+  const char* runEnd_ = nullptr;
 };
 
 }  // namespace
@@ -122,7 +179,11 @@ StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, Buffered
       complete = !source.Error() && splitter.Finish(handler);
       break;
     }
-    if (!splitter.Feed(std::string_view(readBuffer.data(), count), handler)) {
+    const std::string_view chunk(readBuffer.data(), count);
+    handler.BeginChunk(chunk);
+    const bool fed = splitter.Feed(chunk, handler);
+    handler.EndChunk();
+    if (!fed) {
       break;
     }
   }
@@ -166,15 +227,39 @@ void Discard(const std::filesystem::path& partial, const std::filesystem::path& 
   std::filesystem::remove(copyPath, ignored);
 }
 
+// What std::filesystem::file_size gives for a log that is not there.
+constexpr auto kNoLog = static_cast<std::uintmax_t>(-1);
+
 // Cuts the log back to what it held before the file.
-void RestoreLog(const std::filesystem::path& logPath, std::optional<std::uintmax_t> logSize) {
+void RestoreLog(const std::filesystem::path& logPath, std::uintmax_t logSize) {
   std::error_code ignored;
-  if (logSize) {
-    std::filesystem::resize_file(logPath, *logSize, ignored);
+  if (logSize != kNoLog) {
+    std::filesystem::resize_file(logPath, logSize, ignored);
   } else {
     std::filesystem::remove(logPath, ignored);
   }
 }
+
+// The run log of one file, opened for appending at its first write: most
+// files have no lines for it.
+class LogFile final : public ByteSink {
+ public:
+  explicit LogFile(const std::filesystem::path& path) : path_(path) {}
+
+  bool Open() {
+    if (!file_) {
+      file_.emplace(path_, OpenMode::Append);
+    }
+    return file_->IsOpen();
+  }
+  bool Write(std::string_view bytes) override { return Open() && file_->Write(bytes); }
+  std::error_code Error() const override { return file_ ? file_->Error() : std::error_code(); }
+  bool Close() { return !file_ || file_->Close(); }
+
+ private:
+  const std::filesystem::path& path_;
+  std::optional<OutputFile> file_;
+};
 
 }  // namespace
 
@@ -201,17 +286,15 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
     Discard(partialPath, copyPath);
     return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
   }
-  // The log's length before this file, or nothing when there was no log.
-  std::optional<std::uintmax_t> logSize;
-  std::optional<OutputFile> logFile;
+  // The log's length before this file, or kNoLog when there was no log.
+  std::uintmax_t logSize = kNoLog;
+  std::optional<LogFile> logFile;
   if (logging) {
     std::error_code missing;
     logSize = std::filesystem::file_size(logPath, missing);
-    if (missing) {
-      logSize.reset();
-    }
-    logFile.emplace(logPath, OpenMode::Append);
-    if (!logFile->IsOpen()) {
+    logFile.emplace(logPath);
+    // A run that logs leaves a log, even when no file has lines for it.
+    if (logSize == kNoLog && !logFile->Open()) {
       copyFile.Close();
       Discard(partialPath, copyPath);
       return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};

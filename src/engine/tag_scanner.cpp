@@ -22,7 +22,7 @@ class ScanHandler {
     return true;
   }
   void Body(std::string_view) {}
-  void End() {}
+  void End(std::string_view) {}
 
  private:
   const DateLocale& locale_;

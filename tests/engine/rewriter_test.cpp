@@ -182,6 +182,13 @@ TEST_P(RewriteCases, GivesTheCopyAndTheLog) {
 // Reads of one byte and of a few bytes split every line and tag in turn.
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, RewriteCases, testing::Values(1, 2, 3, 5, 8, 21, 4096));
 
+std::string Repeat(std::string_view text, int count) {
+  std::string repeated;
+  for (int i = 0; i < count; ++i)
+    repeated += text;
+  return repeated;
+}
+
 struct LineEndCase {
   const char* name;
   std::string source;
@@ -192,7 +199,7 @@ struct LineEndCase {
 class LineEnds : public testing::TestWithParam<LineEndCase> {};
 
 TEST_P(LineEnds, EveryLineEndsInCrLf) {
-  for (const std::size_t chunk : {1, 2, 3, 4096}) {
+  for (const std::size_t chunk : {1, 2, 3, 7, 100, 4096}) {
     EXPECT_EQ(Rewrite(GetParam().source, {}, chunk).copy, GetParam().copy)
         << GetParam().name << " chunk " << chunk;
   }
@@ -209,7 +216,14 @@ INSTANTIATE_TEST_SUITE_P(
                     LineEndCase{"BytesPassThrough", std::string("\0\xff\xe9t\xc3\xa9\t \x1a", 9),
                                 std::string("\0\xff\xe9t\xc3\xa9\t \x1a\r\n", 11)},
                     LineEndCase{"LongLine", std::string(100000, 'x') + "\n",
-                                std::string(100000, 'x') + "\r\n"}));
+                                std::string(100000, 'x') + "\r\n"},
+                    // Runs of CR LF lines go to the copy whole; the other
+                    // endings inside them must still be mended.
+                    LineEndCase{"OtherEndingsInsideLongRuns",
+                                Repeat("line\r\n", 300) + "a\n" + Repeat("line\r\n", 300) + "b\r" +
+                                    Repeat("line\r\n", 300) + "c",
+                                Repeat("line\r\n", 300) + "a\r\n" + Repeat("line\r\n", 300) +
+                                    "b\r\n" + Repeat("line\r\n", 300) + "c\r\n"}));
 
 TEST(RewriteStreamTest, DateFormatErrorStopsTheFile) {
   const Output out = Rewrite(Lines({"1", "2", "3", "4", "<!--LAPSE soon", "6"}));

@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# Whole-process benchmarks of lapse-cli next to cp, sed and mv over the same
+# files. Builds the release preset, generates the corpora under a temporary
+# folder on disk, times each command several times and prints a Markdown
+# table of medians (with min and max), ratios and peak memory.
+#
+# Usage: bench/run.sh            (RUNS=5 by default; at least 5 for the table)
+# Environment: RUNS=N            runs of each command
+#              BENCH_DIR=PATH    where the temporary folder goes (/var/tmp)
+#              LAPSE_CLI=PATH    a lapse-cli to measure instead of building one
+#              QUIET_SECONDS=N   wait after deleting many files (31)
+#
+# Output is cleared between runs by moving it into a trash folder, not by
+# deleting it: ext4 without a journal (as on the machines here) skips inodes
+# freed in the last 30 seconds when it allocates new ones, which charges the
+# next command that creates many files with the cost of the deletion. The
+# trash is emptied between rounds, followed by a quiet wait.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_BENCH_PACKAGES[@]}"
+
+runs=${RUNS:-5}
+if [ -z "${LAPSE_CLI:-}" ]; then
+  cmake --preset release -DLAPSE_BUILD_BENCH=ON >/dev/null
+  cmake --build --preset release -j2 >/dev/null
+  LAPSE_CLI=$PWD/build/release/src/cli/lapse-cli
+fi
+lapse=$LAPSE_CLI
+# A fixed day, so that the same blocks lapse in every run.
+today=2026-12-08
+
+work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/lapse-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+results=$work/results.tsv
+: >"$results"
+export trash=$work/trash
+mkdir -p "$trash"
+
+# Moves what a run wrote out of the way, so the next run starts afresh.
+retire() {
+  local path
+  for path in "$@"; do
+    if [ -e "$path" ]; then
+      mv "$path" "$(mktemp -u "$trash/retired.XXXXXX")"
+    fi
+  done
+}
+export -f retire
+
+# Deletes the trash and waits until the freed inodes no longer slow down the
+# creation of new files.
+empty_trash() {
+  rm -rf "$trash"
+  mkdir -p "$trash"
+  sync
+  sleep "${QUIET_SECONDS:-31}"
+}
+
+# Empties the trash when it holds more than about 1.5 GiB.
+empty_full_trash() {
+  if [ "$(du -sm "$trash" | cut -f1)" -gt 1400 ]; then
+    echo "  emptying the trash (and waiting ${QUIET_SECONDS:-31} s)" >&2
+    empty_trash
+  fi
+}
+
+# Writes COUNT files of about SIZE bytes named PREFIX<n>.html into DIR: CR LF
+# lines of about 100 bytes, a dated block every ~200 lines, half of them
+# lapsed on $today, and a new-content tag now and then.
+generate_pages() {
+  local dir=$1 count=$2 size=$3 prefix=$4
+  mkdir -p "$dir"
+  awk -v dir="$dir" -v count="$count" -v size="$size" -v prefix="$prefix" 'BEGIN {
+    text = "<p class=\"copy\">Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.</p>"
+    for (variant = 0; variant < 4; variant++) {
+      page = "<!DOCTYPE html>\r\n<html><head><title>Page</title></head><body>\r\n"
+      line = 0
+      while (length(page) < size - 200) {
+        line++
+        if ((line + variant * 50) % 200 == 0) {
+          year = (int(line / 200) + variant) % 2 == 0 ? "2020" : "2099"
+          page = page "<!--LAPSE 12/31/" year " -->\r\n"
+          for (k = 0; k < 4; k++) page = page text "\r\n"
+          page = page "<!--ENDL-->\r\n"
+        } else if ((line + variant * 70) % 450 == 0) {
+          page = page "<!--LNEW 01/15/" (int(line / 450) % 2 == 0 ? "2021" : "2099") " -->\r\n"
+        } else {
+          page = page text "\r\n"
+        }
+      }
+      pages[variant] = page "</body></html>\r\n"
+    }
+    for (n = 0; n < count; n++) {
+      file = dir "/" prefix n ".html"
+      printf "%s", pages[n % 4] > file
+      close(file)
+    }
+  }'
+}
+
+# Writes a file of about 1 GiB made of the page in TEMPLATE, repeated.
+repeat_to_gibibyte() {
+  local template=$1 out=$2
+  local chunk=$work/chunk
+  : >"$chunk"
+  while [ "$(stat -c %s "$chunk")" -lt $((1024 * 1024)) ]; do cat "$template" >>"$chunk"; done
+  head -c $((1024 * 1024)) "$chunk" >"$chunk.1m"
+  local i
+  for ((i = 0; i < 1024; i++)); do cat "$chunk.1m"; done >"$out"
+  rm -f "$chunk" "$chunk.1m"
+}
+
+# Times one command: CLEAR runs first, outside the timing, then the command
+# under /usr/bin/time -v. Appends "label seconds peak-KiB" to the results.
+measure() {
+  local label=$1 clear=$2
+  shift 2
+  bash -c "$clear" >/dev/null
+  sync
+  local start end
+  start=$EPOCHREALTIME
+  if ! /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt"; then
+    echo "failed: $*" >&2
+    cat "$work/stderr.txt" >&2
+    exit 1
+  fi
+  end=$EPOCHREALTIME
+  local peak
+  peak=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+  printf '%s\t%s\t%s\n' "$label" "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }')" \
+    "$peak" >>"$results"
+}
+
+# The median, min and max seconds and the highest peak of a label.
+summary() {
+  awk -F'\t' -v label="$1" '$1 == label { print $2 "\t" $3 }' "$results" | sort -n |
+    awk -F'\t' '{ t[NR] = $1; if ($2 > peak) peak = $2 }
+      END {
+        median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+        printf "%.3f\t%.3f\t%.3f\t%.1f\n", median, t[1], t[NR], peak / 1024
+      }'
+}
+
+median_of() { summary "$1" | cut -f1; }
+
+min_of() { summary "$1" | cut -f2; }
+
+divide() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+row() {  # corpus, command, label, label of the reference or "", target
+  local stats ratio="–" min_ratio="–"
+  stats=$(summary "$3")
+  if [ -n "$4" ]; then
+    ratio=$(divide "$(median_of "$3")" "$(median_of "$4")")
+    min_ratio=$(divide "$(min_of "$3")" "$(min_of "$4")")
+  fi
+  IFS=$'\t' read -r median min max peak <<<"$stats"
+  printf '| %s | %s | %s | %s – %s | %s | %s | %s | %s |\n' "$1" "$2" "$median" "$min" "$max" \
+    "$ratio" "$min_ratio" "$peak" "$5"
+}
+
+echo "Generating the corpora in $work ..." >&2
+c1=$work/c1
+generate_pages "$c1" 1024 $((256 * 1024)) page
+
+echo "Corpus 1: 1,024 files of 256 KiB ($runs runs)" >&2
+sed_loop='for f in "$1"/*.html; do sed "/^<!--LAPSE/,/^<!--ENDL/d" "$f" >"$2/${f##*/}"; done'
+for ((run = 0; run < runs; run++)); do
+  empty_full_trash
+  measure c1-lapse "retire '$c1/New'" "$lapse" run --today "$today" --log "$c1"
+  measure c1-cp "retire '$c1/New' '$work/c1-cp'" cp -r "$c1" "$work/c1-cp"
+  measure c1-sed "retire '$work/c1-sed'; mkdir '$work/c1-sed'" bash -c "$sed_loop" sed "$c1" \
+    "$work/c1-sed"
+done
+# Replace and mv only rename files, so what is deleted here costs them nothing.
+rm -rf "$c1/New" "$work/c1-cp" "$work/c1-sed" "$trash"
+mkdir -p "$trash"
+
+echo "Corpus 4: replace of the 1,024 files ($runs runs)" >&2
+c4=$work/c4
+prepare_replace="rm -rf '$c4' && cp -r '$c1' '$c4' && '$lapse' run --today $today --log '$c4'"
+for ((run = 0; run < runs; run++)); do
+  measure c4-replace "$prepare_replace" "$lapse" replace "$c4"
+  measure c4-mv "$prepare_replace" bash -c 'mv -f "$1"/New/* "$1"/ && rmdir "$1"/New' mv "$c4"
+done
+rm -rf "$c4" "$c1"
+
+echo "Corpus 2: 20,000 files of 2 KiB ($runs runs)" >&2
+c2=$work/c2
+generate_pages "$c2" 20000 2048 small
+empty_trash
+for ((run = 0; run < runs; run++)); do
+  measure c2-lapse "retire '$c2/New'" "$lapse" run --today "$today" --log "$c2"
+  measure c2-cp "retire '$c2/New' '$work/c2-cp'" cp -r "$c2" "$work/c2-cp"
+done
+# Deleting 200,000 small files takes minutes here (the volume discards every
+# freed block); corpus 3 measures memory, so it need not wait for that.
+mv "$c2" "$trash/c2"
+mv "$trash" "$work/deleting"
+rm -rf "$work/deleting" &
+mkdir -p "$trash"
+
+echo "Corpus 3: one 1 GiB file, single line and short lines ($runs runs)" >&2
+c3=$work/c3
+mkdir -p "$c3/empty"
+generate_pages "$work/template" 1 $((256 * 1024)) page
+mkdir -p "$c3/one-line"
+awk 'BEGIN { text = "<div class=\"card\"><p>Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p></div>"
+  for (i = 0; i < 2048; i++) printf "%s", text }' >"$work/minified"
+repeat_to_gibibyte "$work/minified" "$c3/one-line/minified.html"
+for ((run = 0; run < runs; run++)); do
+  measure c3-empty "rm -rf '$c3/empty/New'" "$lapse" run --today "$today" --log "$c3/empty"
+  measure c3-one-line "rm -rf '$c3/one-line/New'" "$lapse" run --today "$today" --log \
+    "$c3/one-line"
+done
+rm -rf "$c3/one-line"
+mkdir -p "$c3/lines"
+repeat_to_gibibyte "$work/template/page0.html" "$c3/lines/lines.html"
+for ((run = 0; run < runs; run++)); do
+  measure c3-lines "rm -rf '$c3/lines/New'" "$lapse" run --today "$today" --log "$c3/lines"
+done
+rm -rf "$c3" "$work/template" "$work/minified"
+echo "Cleaning up ..." >&2
+wait
+
+empty_peak=$(summary c3-empty | cut -f4)
+one_line_peak=$(summary c3-one-line | cut -f4)
+lines_peak=$(summary c3-lines | cut -f4)
+grow=$(awk -v a="$one_line_peak" -v b="$empty_peak" 'BEGIN { printf "%+.1f MiB", a - b }')
+grow_lines=$(awk -v a="$lines_peak" -v b="$empty_peak" 'BEGIN { printf "%+.1f MiB", a - b }')
+
+echo
+echo "$(nproc) cores, $(uname -sr), $runs runs each; $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo
+echo '| corpus | command | median s | min – max s | ratio | ratio of mins | peak MiB | target |'
+echo '| --- | --- | ---: | ---: | ---: | ---: | ---: | --- |'
+row "1: 1,024 × 256 KiB" "lapse-cli run --log" c1-lapse c1-cp "≤ 1.0 × cp -r"
+row "" "cp -r" c1-cp "" ""
+row "" "sed loop" c1-sed c1-cp ""
+row "" "lapse-cli vs sed loop" c1-lapse c1-sed "several times faster"
+row "2: 20,000 × 2 KiB" "lapse-cli run --log" c2-lapse c2-cp "≤ 1.0 × cp -r"
+row "" "cp -r" c2-cp "" ""
+row "3: empty folder" "lapse-cli run --log" c3-empty "" ""
+row "3: 1 GiB, one line" "lapse-cli run --log" c3-one-line "" "peak $grow (≤ +2 MiB)"
+row "3: 1 GiB, short lines" "lapse-cli run --log" c3-lines "" "peak $grow_lines"
+row "4: replace 1,024 files" "lapse-cli replace" c4-replace c4-mv "≤ 1.2 × mv"
+row "" "mv" c4-mv "" ""
+echo
+echo "Ratios are of medians (and of minimums) to the row's reference: cp -r, mv, or the"
+echo "sed loop for \"lapse-cli vs sed loop\". Output is cleared and synced before each run,"
+echo "outside the timing; commands take turns, so load from elsewhere spreads over all of them."
