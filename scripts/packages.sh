@@ -29,3 +29,8 @@ LAPSE_GUI_PACKAGES=(qt6-base-dev fonts-dejavu-core xdg-utils xvfb xauth x11-util
 
 # What the benchmarks under bench/ need on top of the build.
 LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
+
+# What the fuzzers and the static checks need besides the build packages:
+# clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
+LAPSE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+LAPSE_TIDY_PACKAGES=(clang-tidy-14)

@@ -133,7 +133,7 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
     return kUsageError;
   }
   const auto days = static_cast<std::int16_t>(options.days);
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer(std::size_t{64} * 1024);
   std::optional<engine::Today> nextLapse;
   bool faulty = false;
   for (const fs::path& name : listing.names) {

@@ -84,17 +84,15 @@ int ToInt(std::string_view digits) {
 // A year of four digits is taken as written; one of two digits falls in
 // 1950..2049, so that a tag written today for the coming years stays current.
 std::optional<int> ReadYear(const Token& token) {
-  if (token.kind != TokenKind::Number) {
+  // The length is checked first: a longer run of digits overflows an int.
+  if (token.kind != TokenKind::Number || (token.text.size() != 4 && token.text.size() != 2)) {
     return std::nullopt;
   }
   const int value = ToInt(token.text);
   if (token.text.size() == 4) {
     return value >= 1000 ? std::optional<int>(value) : std::nullopt;
   }
-  if (token.text.size() == 2) {
-    return value < 50 ? 2000 + value : 1900 + value;
-  }
-  return std::nullopt;
+  return value < 50 ? 2000 + value : 1900 + value;
 }
 
 // A day or month number has one or two digits.

@@ -14,9 +14,9 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 // Every tag line starts so.
 constexpr std::string_view kTagStart = "<!--";
-constexpr std::size_t kReadBufferSize = 256 * 1024;
-constexpr std::size_t kCopyBufferSize = 256 * 1024;
-constexpr std::size_t kLogBufferSize = 64 * 1024;
+constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t kCopyBufferSize = std::size_t{256} * 1024;
+constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
 
 // The per-line decisions of one file: where each line goes, and the log's
 // entry heads.

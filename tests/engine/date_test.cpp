@@ -85,6 +85,17 @@ INSTANTIATE_TEST_SUITE_P(Refused, RefusedDate,
                                          "<!-- 12/31/26", "Dec 31,, 2026", "123/1/26",
                                          "12/31/26:00"));
 
+// A year longer than any int once overflowed while being read; the asan build
+// stops on that, the others refuse the text as they should.
+TEST(ParseDateTest, OverlongYearIsRefused) {
+  for (const DateOrder order : {MDY, DMY, YMD}) {
+    for (const char* text : {"1/1/99999999999", "31 Dec 99999999999", "Dec 31, 4294967296",
+                             "99999999999/1/1", "4294969322-12-31"}) {
+      EXPECT_FALSE(ParseDate(text, Locale(order)).has_value()) << text;
+    }
+  }
+}
+
 TEST(DateLocaleTest, OrderFollowsTheFormat) {
   EXPECT_EQ(DateOrderFromFormat("%m/%d/%y"), MDY);
   EXPECT_EQ(DateOrderFromFormat("%d.%m.%Y"), DMY);
