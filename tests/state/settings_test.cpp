@@ -2,34 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <tuple>
 #include <vector>
+
+#include "support/memory_settings_store.h"
 
 namespace lapse::state {
 namespace {
 
-class MemoryStore final : public SettingsStore {
- public:
-  using Address = std::tuple<std::string, std::string, std::string>;
-
-  std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                  std::string_view defaultValue) override {
-    const auto found = values.find(Address(application, section, key));
-    return found == values.end() ? std::string(defaultValue) : found->second;
-  }
-  void Set(std::string_view application, std::string_view section, std::string_view key,
-           std::string_view value) override {
-    writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));
-    values[Address(application, section, key)] = value;
-  }
-  std::string At(const char* section, const char* key) {
-    return values.at(Address("Lapse", section, key));
-  }
-
-  std::map<Address, std::string> values;
-  std::vector<std::string> writes;
-};
+using MemoryStore = testing_support::MemorySettingsStore;
 
 TEST(SettingsTest, AppNameLosesSurroundingSpaces) {
   MemoryStore store;

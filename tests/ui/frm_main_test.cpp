@@ -19,19 +19,12 @@ namespace {
 
 using testing::HelpCall;
 using testing::ReadFile;
+using testing::Texts;
 using testing::WriteFile;
 
 engine::Today Today() {
   using namespace std::chrono;
   return local_days{year{2026} / December / 8};
-}
-
-QStringList Texts(const QListWidget& list) {
-  QStringList texts;
-  for (int row = 0; row < list.count(); ++row) {
-    texts << list.item(row)->text();
-  }
-  return texts;
 }
 
 }  // namespace

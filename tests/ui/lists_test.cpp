@@ -8,17 +8,7 @@
 
 namespace lapse::ui {
 
-namespace {
-
-QStringList Texts(const QListWidget& list) {
-  QStringList texts;
-  for (int row = 0; row < list.count(); ++row) {
-    texts << list.item(row)->text();
-  }
-  return texts;
-}
-
-}  // namespace
+using testing::Texts;
 
 class ListsTest : public QObject {
   Q_OBJECT

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QString>
 #include <QTemporaryDir>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "state/settings.h"
+#include "support/memory_settings_store.h"
 #include "ui/editor.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
@@ -83,32 +85,16 @@ class RecordingEditor final : public EditorLauncher {
   bool starts = true;
 };
 
-class MemoryStore final : public state::SettingsStore {
- public:
-  using Address = std::tuple<std::string, std::string, std::string>;
+using MemoryStore = testing_support::MemorySettingsStore;
 
-  std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                  std::string_view defaultValue) override {
-    if (onGet) {
-      onGet();
-    }
-    const auto found = values.find(Address(application, section, key));
-    return found == values.end() ? std::string(defaultValue) : found->second;
+// The texts of a list's rows, top to bottom.
+inline QStringList Texts(const QListWidget& list) {
+  QStringList texts;
+  for (int row = 0; row < list.count(); ++row) {
+    texts << list.item(row)->text();
   }
-  void Set(std::string_view application, std::string_view section, std::string_view key,
-           std::string_view value) override {
-    writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));
-    values[Address(application, section, key)] = value;
-  }
-  std::string At(const char* section, const char* key) const {
-    const auto found = values.find(Address("Lapse", section, key));
-    return found == values.end() ? std::string("<none>") : found->second;
-  }
-
-  std::map<Address, std::string> values;
-  std::vector<std::string> writes;
-  std::function<void()> onGet;
-};
+  return texts;
+}
 
 // Writes bytes to a file, making its folder as needed.
 inline void WriteFile(const QString& path, const QByteArray& bytes) {
