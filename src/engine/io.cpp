@@ -2,7 +2,9 @@
 
 #include <cerrno>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +156,14 @@ bool CloseFile(FileHandle file) {
 std::error_code NotAnOrdinaryFileError() {
   static const FileKindCategory category;
   return std::error_code(1, category);
+}
+
+void SetHidden([[maybe_unused]] const std::filesystem::path& path,
+               [[maybe_unused]] Hidden hidden) {
+#if defined(_WIN32)
+  SetFileAttributesW(path.c_str(),
+                     hidden == Hidden::Yes ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 std::string PathText(const std::filesystem::path& path) {

@@ -39,6 +39,12 @@ std::string PathText(const std::filesystem::path& path);
 // ANSI code page instead.
 std::filesystem::path PathFromText(std::string_view text);
 
+enum class Hidden { No, Yes };
+
+// Sets or clears the hidden attribute where the platform has one (Windows);
+// elsewhere a leading "." in the name hides a file and this does nothing.
+void SetHidden(const std::filesystem::path& path, Hidden hidden);
+
 // An open file as the platform gives it: a descriptor on POSIX systems, whose
 // reads and writes go straight to the kernel; a C stream on Windows, opened
 // by its wide-character name.

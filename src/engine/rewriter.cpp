@@ -286,6 +286,9 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
     Discard(partialPath, copyPath);
     return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
   }
+  // Hidden, a partial copy left by an interrupted run is no ordinary file of
+  // New, so a replace never moves it up.
+  SetHidden(partialPath, Hidden::Yes);
   // The log's length before this file, or kNoLog when there was no log.
   std::uintmax_t logSize = kNoLog;
   std::optional<LogFile> logFile;
@@ -317,6 +320,7 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
   }
   std::error_code renameError;
   if (end == StreamEnd::Complete) {
+    SetHidden(partialPath, Hidden::No);
     std::filesystem::rename(partialPath, copyPath, renameError);
     if (!renameError) {
       return {};

@@ -49,6 +49,18 @@ TEST_F(DirectoryTest, ListsOnlyOrdinaryFilesByTheirBareNames) {
   EXPECT_EQ(Sorted(listing), (NameList{kForeignName, "a.htm", "notes.txt"}));
 }
 
+// The rewriter's partial copies carry a leading "." and, on Windows, the hidden
+// attribute: neither a run nor a replace takes one for an ordinary file.
+TEST_F(DirectoryTest, PartialCopiesAreNoOrdinaryFiles) {
+  Write(dir_ / ".a.htm.part", "half");
+  engine::SetHidden(dir_ / ".a.htm.part", engine::Hidden::Yes);
+  EXPECT_EQ(Sorted(ListOrdinaryFiles(dir_)), NameList{});
+  Write(dir_ / "a.htm", "whole");
+  engine::SetHidden(dir_ / "a.htm", engine::Hidden::Yes);
+  engine::SetHidden(dir_ / "a.htm", engine::Hidden::No);
+  EXPECT_EQ(Sorted(ListOrdinaryFiles(dir_)), NameList{"a.htm"});
+}
+
 TEST_F(DirectoryTest, MissingDirectoryGivesAnError) {
   const Listing listing = ListOrdinaryFiles(dir_ / "gone");
   EXPECT_TRUE(listing.error);
