@@ -1,46 +1,18 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch.h"
-#include "support/temp_dir.h"
+#include "support/batch_fixture.h"
 
 namespace lapse::batch {
 namespace {
 
-using namespace std::chrono;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
 using testing_support::SetWindowsAttribute;
-using testing_support::TempDirTest;
 using testing_support::WindowsAttribute;
 using NameList = std::vector<std::string>;
 
-const engine::Today kToday = local_days{year{2026} / 12 / 8};
-
-class RecordingFrontEnd final : public RunFrontEnd {
- public:
-  bool Confirm(std::string_view question) override {
-    questions.emplace_back(question);
-    return answer;
-  }
-  void NewDirectoryCreated() override { ++refreshes; }
-  void FileLeftOut(const engine::FileReport& report) override { reports.push_back(report.message); }
-
-  bool answer = true;
-  std::vector<std::string> questions;
-  std::vector<std::string> reports;
-  int refreshes = 0;
-};
-
-class BatchRunTest : public TempDirTest {
- protected:
-  RunResult Run() {
-    return BatchRun(state_, dir_, frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
-  }
-  std::filesystem::path New() const { return dir_ / "New"; }
-
-  state::ProgramState state_;
-  RecordingFrontEnd frontEnd_;
-};
+using BatchRunTest = testing_support::BatchFixture;
 
 TEST_F(BatchRunTest, RewritesHtmlFilesAndCountsEveryOrdinaryFile) {
   Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
@@ -108,7 +80,7 @@ TEST_F(BatchRunTest, RootDirectoryGetsADoubledSeparator) {
   // "/" here, C:\ on Windows.
   const std::string root = dir_.root_path().string();
   frontEnd_.answer = false;
-  BatchRun(state_, root, frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
+  RunOver(root);
   EXPECT_EQ(frontEnd_.questions, NameList{"Update all HTML files in " + root + kSeparator + "?"});
   EXPECT_EQ(state_.SourceDir.native().size(), dir_.root_path().native().size() + 1);
   EXPECT_EQ(engine::PathText(state_.NewDir), root + kSeparator + "New" + kSeparator);
@@ -117,8 +89,7 @@ TEST_F(BatchRunTest, RootDirectoryGetsADoubledSeparator) {
 TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
   // A drive root's path ends in a separator already, as this one does.
   Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
-  const RunResult result =
-      BatchRun(state_, dir_ / "", frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
+  const RunResult result = RunOver(dir_ / "");
   EXPECT_EQ(result.message, "Processed 1 files.");
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + kSeparator + "?"});

@@ -1,36 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch.h"
-#include "support/temp_dir.h"
+#include "support/batch_fixture.h"
 
 namespace lapse::batch {
 namespace {
 
-using namespace std::chrono;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
-using testing_support::TempDirTest;
 using NameList = std::vector<std::string>;
 
-const engine::Today kToday = local_days{year{2026} / 12 / 8};
-
-class YesFrontEnd final : public RunFrontEnd {
- public:
-  bool Confirm(std::string_view) override { return true; }
-  void NewDirectoryCreated() override {}
-  void FileLeftOut(const engine::FileReport&) override {}
-};
-
-class ReplaceTest : public TempDirTest {
- protected:
-  RunResult Run() {
-    YesFrontEnd yes;
-    return BatchRun(state_, dir_, yes, {engine::EnglishDateLocale(), [] { return kToday; }});
-  }
-  std::filesystem::path New() const { return dir_ / "New"; }
-
-  state::ProgramState state_;
-};
+using ReplaceTest = testing_support::BatchFixture;
 
 TEST_F(ReplaceTest, CopiesAndLogTakeThePlaceOfTheSources) {
   Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
@@ -93,12 +73,8 @@ TEST_F(ReplaceTest, DeclinedRunLeavesNothingToReplace) {
   std::filesystem::create_directory(other);
   Write(other / "b.htm", "b\n");
   Run();
-  class No final : public RunFrontEnd {
-    bool Confirm(std::string_view) override { return false; }
-    void NewDirectoryCreated() override {}
-    void FileLeftOut(const engine::FileReport&) override {}
-  } no;
-  BatchRun(state_, other, no, {engine::EnglishDateLocale(), [] { return kToday; }});
+  frontEnd_.answer = false;
+  RunOver(other);
   const ReplaceResult result = Replace(state_);
   EXPECT_TRUE(result.newDirMissing);
   EXPECT_EQ(result.Problems(),
