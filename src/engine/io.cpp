@@ -20,10 +20,6 @@ class FileKindCategory final : public std::error_category {
   std::string message(int) const override { return "it is not an ordinary file"; }
 };
 
-std::error_code LastError() {
-  return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-}
-
 #if defined(_WIN32)
 
 FileHandle OpenFile(const std::filesystem::path& path, const wchar_t* mode) {
@@ -153,6 +149,10 @@ bool CloseFile(FileHandle file) {
 
 }  // namespace
 
+std::error_code LastError() {
+  return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
 std::error_code NotAnOrdinaryFileError() {
   static const FileKindCategory category;
   return std::error_code(1, category);
@@ -198,6 +198,9 @@ OutputFile::OutputFile(const std::filesystem::path& path, OpenMode mode)
     error_ = LastError();
   }
 }
+
+OutputFile::OutputFile(FileHandle file, std::error_code openError)
+    : file_(file), error_(openError) {}
 
 OutputFile::~OutputFile() {
   Close();

@@ -28,6 +28,10 @@ class ByteSink {
   virtual std::error_code Error() const = 0;
 };
 
+// The error that the last failed system or C library call left in errno; EIO
+// when it left none.
+std::error_code LastError();
+
 // The error of a path that names neither a file nor a folder (a pipe, a
 // device, a socket); its message is "it is not an ordinary file".
 std::error_code NotAnOrdinaryFileError();
@@ -80,11 +84,14 @@ enum class OpenMode { Truncate, Append };
 class OutputFile final : public ByteSink {
  public:
   OutputFile(const std::filesystem::path& path, OpenMode mode);
+  // Takes over a file opened for writing, or the error of opening it.
+  OutputFile(FileHandle file, std::error_code openError);
   ~OutputFile() override;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   bool IsOpen() const { return file_ != kNoFile; }
+  FileHandle Handle() const { return file_; }
   bool Write(std::string_view bytes) override;
   bool Close();
   std::error_code Error() const override { return error_; }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "engine/atomic_file.h"
 #include "engine/line_splitter.h"
 #include "engine/tags.h"
 
@@ -219,26 +220,8 @@ std::string Failure(std::string_view what, const std::filesystem::path& path,
   return "Cannot " + std::string(what) + " " + PathText(path) + ": " + error.message() + ".";
 }
 
-// Removes what a file that could not be rewritten whole left behind: its
-// partial copy, and an older copy that would otherwise stand in for it.
-void Discard(const std::filesystem::path& partial, const std::filesystem::path& copyPath) {
-  std::error_code ignored;
-  std::filesystem::remove(partial, ignored);
-  std::filesystem::remove(copyPath, ignored);
-}
-
 // What std::filesystem::file_size gives for a log that is not there.
 constexpr auto kNoLog = static_cast<std::uintmax_t>(-1);
-
-// Cuts the log back to what it held before the file.
-void RestoreLog(const std::filesystem::path& logPath, std::uintmax_t logSize) {
-  std::error_code ignored;
-  if (logSize != kNoLog) {
-    std::filesystem::resize_file(logPath, logSize, ignored);
-  } else {
-    std::filesystem::remove(logPath, ignored);
-  }
-}
 
 // The run log of one file, opened for appending at its first write: most
 // files have no lines for it.
@@ -248,6 +231,8 @@ class LogFile final : public ByteSink {
 
   bool Open() {
     if (!file_) {
+      std::error_code missing;
+      sizeBefore_ = std::filesystem::file_size(path_, missing);
       file_.emplace(path_, OpenMode::Append);
     }
     return file_->IsOpen();
@@ -256,9 +241,26 @@ class LogFile final : public ByteSink {
   std::error_code Error() const override { return file_ ? file_->Error() : std::error_code(); }
   bool Close() { return !file_ || file_->Close(); }
 
+  // Cuts the log back to what it held before this file, and removes it when
+  // this file created it. Returns whether a log is left.
+  bool Restore() {
+    if (!file_) {
+      return true;
+    }
+    Close();
+    std::error_code ignored;
+    if (sizeBefore_ == kNoLog) {
+      std::filesystem::remove(path_, ignored);
+      return false;
+    }
+    std::filesystem::resize_file(path_, sizeBefore_, ignored);
+    return true;
+  }
+
  private:
   const std::filesystem::path& path_;
   std::optional<OutputFile> file_;
+  std::uintmax_t sizeBefore_ = kNoLog;
 };
 
 }  // namespace
@@ -268,40 +270,35 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
                                      const std::filesystem::path& fileName) {
   const std::filesystem::path sourcePath = Join(sourceDir, fileName);
   const std::filesystem::path copyPath = Join(newDir, fileName);
-  // The copy takes its name only when it is whole, so that an interrupted run
-  // never leaves a short copy for a replace to put in place of its source.
-  const std::filesystem::path partialPath =
-      Join(newDir, std::filesystem::path(".").native() + fileName.native() +
-                       std::filesystem::path(".part").native());
   const std::filesystem::path logPath = Join(newDir, std::filesystem::path(kLogFileName));
-  const bool logging = options_.logging == Logging::On;
+  // An older copy goes with a file that cannot be rewritten whole, so that a
+  // replace never puts stale content in place of its source.
+  const auto removeOlderCopy = [&copyPath] {
+    std::error_code ignored;
+    std::filesystem::remove(copyPath, ignored);
+  };
 
   InputFile source(sourcePath);
   if (!source.IsOpen()) {
-    Discard(partialPath, copyPath);
+    removeOlderCopy();
     return {FileOutcome::Failed, Failure("read", sourcePath, source.Error())};
   }
-  OutputFile copyFile(partialPath, OpenMode::Truncate);
+  // The copy takes its name only when it is whole, so that an interrupted run
+  // never leaves a short copy for a replace to put in place of its source.
+  AtomicFile copyFile(newDir, fileName);
   if (!copyFile.IsOpen()) {
-    Discard(partialPath, copyPath);
+    removeOlderCopy();
     return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
   }
-  // Hidden, a partial copy left by an interrupted run is no ordinary file of
-  // New, so a replace never moves it up.
-  SetHidden(partialPath, Hidden::Yes);
-  // The log's length before this file, or kNoLog when there was no log.
-  std::uintmax_t logSize = kNoLog;
   std::optional<LogFile> logFile;
-  if (logging) {
-    std::error_code missing;
-    logSize = std::filesystem::file_size(logPath, missing);
+  if (options_.logging == Logging::On) {
     logFile.emplace(logPath);
     // A run that logs leaves a log, even when no file has lines for it.
-    if (logSize == kNoLog && !logFile->Open()) {
-      copyFile.Close();
-      Discard(partialPath, copyPath);
+    if (!logCreated_ && !logFile->Open()) {
+      removeOlderCopy();
       return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
     }
+    logCreated_ = true;
   }
 
   BufferedWriter copy(copyFile, copyBuffer_);
@@ -312,23 +309,18 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
   const std::string name = PathText(fileName);
   StreamEnd end = RewriteStream(source, readBuffer_, copy, log ? &*log : nullptr, name, options_,
                                 locale_, clock_);
-  if (!copyFile.Close() && end == StreamEnd::Complete) {
-    end = StreamEnd::CopyFailed;
-  }
   if (logFile && !logFile->Close() && end == StreamEnd::Complete) {
     end = StreamEnd::LogFailed;
   }
-  std::error_code renameError;
-  if (end == StreamEnd::Complete) {
-    SetHidden(partialPath, Hidden::No);
-    std::filesystem::rename(partialPath, copyPath, renameError);
-    if (!renameError) {
-      return {};
-    }
+  if (end == StreamEnd::Complete && !copyFile.Commit()) {
+    end = StreamEnd::CopyFailed;
   }
-  Discard(partialPath, copyPath);
-  if (logging) {
-    RestoreLog(logPath, logSize);
+  if (end == StreamEnd::Complete) {
+    return {};
+  }
+  removeOlderCopy();
+  if (logFile) {
+    logCreated_ = logFile->Restore();
   }
   switch (end) {
     case StreamEnd::DateFormatError:
@@ -342,7 +334,7 @@ FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
     case StreamEnd::Complete:
       break;
   }
-  return {FileOutcome::Failed, Failure("write", copyPath, renameError)};
+  return {};
 }
 
 }  // namespace lapse::engine

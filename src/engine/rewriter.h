@@ -67,6 +67,8 @@ class FileRewriter {
   std::vector<char> readBuffer_;
   std::vector<char> copyBuffer_;
   std::vector<char> logBuffer_;
+  // Whether the run log has been made, by this rewriter or before it.
+  bool logCreated_ = false;
 };
 
 // dir + name, where dir ends in a separator.
