@@ -18,6 +18,11 @@ namespace lapse::engine {
 //   void End(std::string_view ending) the line has ended; ending is its
 //                                     terminator as it lies in the chunk, or
 //                                     less of it where a chunk or the data ends
+// and, at the start of a line, the chance to take whole lines in one piece:
+//   std::size_t PlainLines(std::string_view rest)
+//                                     rest is the chunk from that line on; the
+//                                     handler returns the length of the whole
+//                                     lines it took, which are not split
 // Lines may straddle the chunks given to Feed() at any byte. Body bytes, and
 // a head that lies whole in one chunk, are views of the chunk itself, so a
 // handler can pass runs of lines on without copying them line by line.
@@ -64,6 +69,12 @@ bool LineSplitter::Feed(std::string_view chunk, Handler& handler) {
       if (*p == '\n') {
         ++p;
         continue;
+      }
+    }
+    if (!inBody_ && headSize_ == 0) {
+      p += handler.PlainLines(std::string_view(p, static_cast<std::size_t>(end - p)));
+      if (p == end) {
+        break;
       }
     }
     const char* const eol = lineEnd();

@@ -6,6 +6,7 @@
 
 #include "engine/atomic_file.h"
 #include "engine/line_splitter.h"
+#include "engine/plain_lines.h"
 #include "engine/tags.h"
 
 namespace lapse::engine {
@@ -74,6 +75,18 @@ class RewriteHandler {
     }
     Pass(head);
     return true;
+  }
+
+  // While the copy takes every line, lines that are no tag and end in CR LF
+  // need no decision: they join the copy's run without a look at each.
+  std::size_t PlainLines(std::string_view rest) {
+    if (!keep_ || dropCounter_ <= 0) {
+      return 0;
+    }
+    const std::size_t length = PlainLinesPrefix(rest);
+    target_ = &copy_;
+    Pass(rest.substr(0, length));
+    return length;
   }
 
   void Body(std::string_view bytes) { Pass(bytes); }

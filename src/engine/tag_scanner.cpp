@@ -21,6 +21,8 @@ class ScanHandler {
     }
     return true;
   }
+  // Every line is counted.
+  std::size_t PlainLines(std::string_view) { return 0; }
   void Body(std::string_view) {}
   void End(std::string_view) {}
 
