@@ -1,5 +1,6 @@
 #include "engine/io.h"
 
+#include <array>
 #include <cerrno>
 
 #if defined(_WIN32)
@@ -7,6 +8,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -140,6 +142,40 @@ bool WriteAll(FileHandle file, std::string_view bytes) {
   return true;
 }
 
+// Writes the pieces in as few calls as the system takes, resuming within a
+// piece after a short write.
+bool WriteAllPieces(FileHandle file, std::span<const std::string_view> pieces) {
+  std::array<iovec, 64> vectors{};
+  std::size_t next = 0;      // the first piece not wholly written
+  std::size_t written = 0;   // bytes of that piece already written
+  while (next < pieces.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < vectors.size(); ++i, ++count) {
+      const std::string_view piece = pieces[i].substr(i == next ? written : 0);
+      vectors[count] = iovec{const_cast<char*>(piece.data()), piece.size()};
+    }
+    const ssize_t result = ::writev(file, vectors.data(), static_cast<int>(count));
+    if (result < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    if (result == 0) {
+      errno = EIO;
+      return false;
+    }
+    auto left = static_cast<std::size_t>(result);
+    while (next < pieces.size() && left >= pieces[next].size() - written) {
+      left -= pieces[next].size() - written;
+      written = 0;
+      ++next;
+    }
+    written += left;
+  }
+  return true;
+}
+
 bool CloseFile(FileHandle file) {
   errno = 0;
   return ::close(file) == 0;
@@ -229,30 +265,58 @@ bool OutputFile::Close() {
   return !error_;
 }
 
-bool BufferedWriter::Flush() {
-  if (used_ != 0 && !failed_) {
-    failed_ = !sink_.Write(std::string_view(buffer_.data(), used_));
+bool ByteSink::WritePieces(std::span<const std::string_view> pieces) {
+  for (const std::string_view piece : pieces) {
+    if (!Write(piece)) {
+      return false;
+    }
   }
+  return true;
+}
+
+#if !defined(_WIN32)
+
+bool OutputFile::WritePieces(std::span<const std::string_view> pieces) {
+  if (file_ == kNoFile || error_) {
+    return false;
+  }
+  if (!WriteAllPieces(file_, pieces)) {
+    error_ = LastError();
+    return false;
+  }
+  return true;
+}
+
+#endif
+
+void BufferedWriter::Lend(std::string_view bytes) {
+  if (bytes.empty()) {
+    return;
+  }
+  if (pieceCount_ == pieces_.size()) {
+    Flush();
+  }
+  AddPiece(bytes);
+}
+
+bool BufferedWriter::Flush() {
+  if (pieceCount_ != 0 && !failed_) {
+    failed_ = !sink_.WritePieces(std::span(pieces_.data(), pieceCount_));
+  }
+  pieceCount_ = 0;
   used_ = 0;
   return !failed_;
 }
 
 void BufferedWriter::WriteLarge(std::string_view bytes) {
-  const std::size_t room = buffer_.size() - used_;
-  if (used_ != 0) {
-    bytes.copy(buffer_.data() + used_, room);
-    used_ += room;
-    bytes.remove_prefix(room);
-    Flush();
-  }
+  Flush();
   if (bytes.size() >= buffer_.size()) {
     if (!failed_) {
       failed_ = !sink_.Write(bytes);
     }
     return;
   }
-  bytes.copy(buffer_.data(), bytes.size());
-  used_ = bytes.size();
+  Write(bytes);
 }
 
 }  // namespace lapse::engine

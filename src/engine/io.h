@@ -2,6 +2,7 @@
 // real files behind them, and a write buffer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +26,8 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Writes all bytes, or fails; after a failure every later write fails too.
   virtual bool Write(std::string_view bytes) = 0;
+  // Writes the pieces one after another, in one call where the platform can.
+  virtual bool WritePieces(std::span<const std::string_view> pieces);
   virtual std::error_code Error() const = 0;
 };
 
@@ -93,6 +96,9 @@ class OutputFile final : public ByteSink {
   bool IsOpen() const { return file_ != kNoFile; }
   FileHandle Handle() const { return file_; }
   bool Write(std::string_view bytes) override;
+#if !defined(_WIN32)
+  bool WritePieces(std::span<const std::string_view> pieces) override;
+#endif
   bool Close();
   std::error_code Error() const override { return error_; }
 
@@ -101,7 +107,8 @@ class OutputFile final : public ByteSink {
   std::error_code error_;
 };
 
-// Collects small writes into large ones.
+// Collects small writes into large ones. Bytes that stay put until the next
+// Flush() can be lent instead of copied: they are written from where they lie.
 class BufferedWriter {
  public:
   BufferedWriter(ByteSink& sink, std::span<char> buffer) : sink_(sink), buffer_(buffer) {}
@@ -109,22 +116,38 @@ class BufferedWriter {
   BufferedWriter& operator=(const BufferedWriter&) = delete;
 
   void Write(std::string_view bytes) {
-    if (bytes.size() <= buffer_.size() - used_) {
-      bytes.copy(buffer_.data() + used_, bytes.size());
+    if (bytes.size() <= buffer_.size() - used_ && pieceCount_ < pieces_.size()) {
+      char* const at = buffer_.data() + used_;
+      bytes.copy(at, bytes.size());
       used_ += bytes.size();
+      AddPiece(std::string_view(at, bytes.size()));
     } else {
       WriteLarge(bytes);
     }
   }
+  // Writes bytes that the caller keeps unchanged until the next Flush().
+  void Lend(std::string_view bytes);
   bool Flush();
   bool Failed() const { return failed_; }
 
  private:
+  void AddPiece(std::string_view piece) {
+    if (pieceCount_ != 0 && pieces_[pieceCount_ - 1].data() +
+                                    pieces_[pieceCount_ - 1].size() == piece.data()) {
+      const std::string_view last = pieces_[pieceCount_ - 1];
+      pieces_[pieceCount_ - 1] = std::string_view(last.data(), last.size() + piece.size());
+    } else {
+      pieces_[pieceCount_++] = piece;
+    }
+  }
   void WriteLarge(std::string_view bytes);
 
   ByteSink& sink_;
   std::span<char> buffer_;
   std::size_t used_ = 0;
+  // What the next Flush() writes: ranges of buffer_ and lent bytes, in order.
+  std::array<std::string_view, 64> pieces_;
+  std::size_t pieceCount_ = 0;
   bool failed_ = false;
 };
 

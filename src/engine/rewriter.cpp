@@ -33,12 +33,12 @@ class RewriteHandler {
         locale_(locale),
         clock_(clock) {}
 
-  // The chunk that the splitter is fed next. Lines that go to the copy
-  // unchanged are passed on as runs of it rather than line by line.
+  // The chunk that the splitter is fed next. What the copy takes of it
+  // unchanged is lent to the copy's writer rather than copied.
   void BeginChunk(std::string_view chunk) { chunk_ = chunk; }
-  // Writes the copy's pending run before the chunk's memory is reused.
+  // Writes what was lent before the chunk's memory is reused.
   void EndChunk() {
-    FlushRun();
+    copy_.Flush();
     chunk_ = {};
   }
 
@@ -110,22 +110,15 @@ class RewriteHandler {
 
   // Source bytes, written unchanged to the line's target.
   void Pass(std::string_view bytes) {
-    if (target_ != &copy_ || !InChunk(bytes)) {
+    if (target_ == &copy_ && InChunk(bytes)) {
+      copy_.Lend(bytes);
+    } else {
       Put(bytes);
-    } else if (!bytes.empty()) {
-      if (bytes.data() != runEnd_) {
-        FlushRun();
-        runBegin_ = bytes.data();
-      }
-      runEnd_ = bytes.data() + bytes.size();
     }
   }
 
-  // Bytes from anywhere, written to the line's target after its pending run.
+  // Bytes from anywhere, copied to the line's target.
   void Put(std::string_view bytes) {
-    if (target_ == &copy_) {
-      FlushRun();
-    }
     if (target_ != nullptr) {
       target_->Write(bytes);
     }
@@ -135,13 +128,6 @@ class RewriteHandler {
     const std::less_equal<const char*> notAfter;
     return notAfter(chunk_.data(), bytes.data()) &&
            notAfter(bytes.data() + bytes.size(), chunk_.data() + chunk_.size());
-  }
-
-  void FlushRun() {
-    if (runBegin_ != runEnd_) {
-      copy_.Write(std::string_view(runBegin_, static_cast<std::size_t>(runEnd_ - runBegin_)));
-    }
-    runBegin_ = runEnd_ = nullptr;
   }
 
   void WriteEntryHead() {
@@ -165,9 +151,6 @@ class RewriteHandler {
   BufferedWriter* target_ = nullptr;
   bool dateFormatError_ = false;
   std::string_view chunk_;
-  // The bytes of chunk_ that the copy takes next, not yet written.
-  const char* runBegin_ = nullptr;
-  const char* runEnd_ = nullptr;
 };
 
 }  // namespace

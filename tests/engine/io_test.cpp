@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_streams.h"
 #include "support/temp_dir.h"
 
 namespace lapse::engine {
@@ -92,6 +93,45 @@ TEST_F(FileIoTest, OpenFailureForWritingCarriesItsReason) {
   EXPECT_EQ(file.Error(), std::errc::no_such_file_or_directory);
   EXPECT_FALSE(file.Write("x"));
   EXPECT_FALSE(file.Close());
+}
+
+// Copied and lent bytes reach the sink in the order written, across buffer
+// and piece limits, as one write per flush on a file and piece by piece
+// elsewhere.
+TEST_F(FileIoTest, BufferedWriterKeepsTheOrderOfCopiedAndLentBytes) {
+  std::string lent;
+  for (int i = 0; i < 300; ++i) {
+    lent += "lent line " + std::to_string(i) + "\r\n";
+  }
+  const std::string large(100, 'L');
+  for (const std::size_t bufferSize : {std::size_t{16}, std::size_t{4096}}) {
+    std::vector<char> buffer(bufferSize);
+    testing_support::MemorySink memory;
+    OutputFile file(dir_ / "out.txt", OpenMode::Truncate);
+    ASSERT_TRUE(file.IsOpen());
+    std::string expected;
+    for (ByteSink* sink : {static_cast<ByteSink*>(&memory), static_cast<ByteSink*>(&file)}) {
+      BufferedWriter writer(*sink, buffer);
+      expected.clear();
+      std::size_t offset = 0;
+      for (int i = 0; offset < lent.size(); ++i) {
+        const std::size_t length = std::min<std::size_t>(5 + i % 13, lent.size() - offset);
+        writer.Lend(std::string_view(lent).substr(offset, length));
+        expected.append(lent, offset, length);
+        offset += length;
+        // Every third lent piece is followed by the next, adjoining it.
+        if (i % 3 != 0) {
+          const std::string copied = i % 40 == 1 ? large : std::to_string(i).append(";");
+          writer.Write(copied);
+          expected += copied;
+        }
+      }
+      EXPECT_TRUE(writer.Flush());
+    }
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(memory.text, expected) << "buffer " << bufferSize;
+    EXPECT_EQ(Read(dir_ / "out.txt"), expected) << "buffer " << bufferSize;
+  }
 }
 
 }  // namespace
