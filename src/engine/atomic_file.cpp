@@ -101,6 +101,14 @@ bool AtomicFile::Write(std::string_view bytes) {
   return true;
 }
 
+bool AtomicFile::WritePieces(std::span<const std::string_view> pieces) {
+  if (!file_->WritePieces(pieces)) {
+    error_ = file_->Error();
+    return false;
+  }
+  return true;
+}
+
 bool AtomicFile::Commit() {
   if (done_) {
     return !error_;

@@ -26,6 +26,7 @@ class AtomicFile final : public ByteSink {
 
   bool IsOpen() const { return file_ && file_->IsOpen(); }
   bool Write(std::string_view bytes) override;
+  bool WritePieces(std::span<const std::string_view> pieces) override;
   std::error_code Error() const override { return error_; }
 
   // Closes the file and gives it its name, replacing a file or a link that

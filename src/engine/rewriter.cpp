@@ -78,7 +78,8 @@ class RewriteHandler {
   }
 
   // While the copy takes every line, lines that are no tag and end in CR LF
-  // need no decision: they join the copy's run without a look at each.
+  // need no decision: they go to the copy in one piece, without a look at
+  // each.
   std::size_t PlainLines(std::string_view rest) {
     if (!keep_ || dropCounter_ <= 0) {
       return 0;
