@@ -149,6 +149,18 @@ measure() {
     "$peak" >>"$results"
 }
 
+# Runs the commands (functions) in turn, starting with a different one each
+# round, so that none is always the first after the trash was emptied or
+# always the one after the slowest.
+in_turn() {
+  local run=$1
+  shift
+  local commands=("$@") i
+  for ((i = 0; i < ${#commands[@]}; i++)); do
+    "${commands[(run + i) % ${#commands[@]}]}"
+  done
+}
+
 # The median, min and max seconds and the highest peak of a label.
 summary() {
   awk -F'\t' -v label="$1" '$1 == label { print $2 "\t" $3 }' "$results" | sort -n |
@@ -184,12 +196,15 @@ generate_pages "$c1" 1024 $((256 * 1024)) page
 warm_memory
 echo "Corpus 1: 1,024 files of 256 KiB ($runs runs)" >&2
 sed_loop='for f in "$1"/*.html; do sed "/^<!--LAPSE/,/^<!--ENDL/d" "$f" >"$2/${f##*/}"; done'
-for ((run = 0; run < runs; run++)); do
-  empty_full_trash
-  measure c1-lapse "retire '$c1/New'" "$lapse" run --today "$today" --log "$c1"
-  measure c1-cp "retire '$c1/New' '$work/c1-cp'" cp -r "$c1" "$work/c1-cp"
+c1_lapse() { measure c1-lapse "retire '$c1/New'" "$lapse" run --today "$today" --log "$c1"; }
+c1_cp() { measure c1-cp "retire '$c1/New' '$work/c1-cp'" cp -r "$c1" "$work/c1-cp"; }
+c1_sed() {
   measure c1-sed "retire '$work/c1-sed'; mkdir '$work/c1-sed'" bash -c "$sed_loop" sed "$c1" \
     "$work/c1-sed"
+}
+for ((run = 0; run < runs; run++)); do
+  empty_full_trash
+  in_turn "$run" c1_lapse c1_cp c1_sed
 done
 # Replace and mv only rename files, so what is deleted here costs them nothing.
 rm -rf "$c1/New" "$work/c1-cp" "$work/c1-sed" "$trash"
@@ -198,9 +213,12 @@ mkdir -p "$trash"
 echo "Corpus 4: replace of the 1,024 files ($runs runs)" >&2
 c4=$work/c4
 prepare_replace="rm -rf '$c4' && cp -r '$c1' '$c4' && '$lapse' run --today $today --log '$c4'"
-for ((run = 0; run < runs; run++)); do
-  measure c4-replace "$prepare_replace" "$lapse" replace "$c4"
+c4_replace() { measure c4-replace "$prepare_replace" "$lapse" replace "$c4"; }
+c4_mv() {
   measure c4-mv "$prepare_replace" bash -c 'mv -f "$1"/New/* "$1"/ && rmdir "$1"/New' mv "$c4"
+}
+for ((run = 0; run < runs; run++)); do
+  in_turn "$run" c4_replace c4_mv
 done
 rm -rf "$c4" "$c1"
 
@@ -208,9 +226,10 @@ echo "Corpus 2: 20,000 files of 2 KiB ($runs runs)" >&2
 c2=$work/c2
 generate_pages "$c2" 20000 2048 small
 empty_trash
+c2_lapse() { measure c2-lapse "retire '$c2/New'" "$lapse" run --today "$today" --log "$c2"; }
+c2_cp() { measure c2-cp "retire '$c2/New' '$work/c2-cp'" cp -r "$c2" "$work/c2-cp"; }
 for ((run = 0; run < runs; run++)); do
-  measure c2-lapse "retire '$c2/New'" "$lapse" run --today "$today" --log "$c2"
-  measure c2-cp "retire '$c2/New' '$work/c2-cp'" cp -r "$c2" "$work/c2-cp"
+  in_turn "$run" c2_lapse c2_cp
 done
 # Deleting 200,000 small files takes minutes here (the volume discards every
 # freed block); corpus 3 measures memory, so it need not wait for that.
@@ -267,4 +286,5 @@ row "" "mv" c4-mv "" ""
 echo
 echo "Ratios are of medians (and of minimums) to the row's reference: cp -r, mv, or the"
 echo "sed loop for \"lapse-cli vs sed loop\". Output is cleared and synced before each run,"
-echo "outside the timing; commands take turns, so load from elsewhere spreads over all of them."
+echo "outside the timing; commands take turns, each round starting with another, so load from"
+echo "elsewhere spreads over all of them."
