@@ -118,11 +118,17 @@ bool AtomicFile::Commit() {
     return false;
   }
   done_ = true;
-  return partialPath_.empty() ? CommitUnnamed() : CommitNamed();
+#if defined(__linux__)
+  if (partialPath_.empty()) {
+    return CommitUnnamed();
+  }
+#endif
+  return CommitNamed();
 }
 
-bool AtomicFile::CommitUnnamed() {
 #if defined(__linux__)
+
+bool AtomicFile::CommitUnnamed() {
   const int descriptor = file_->Handle();
   bool linked = LinkUnnamed(descriptor, path_);
   if (!linked && errno == EEXIST) {
@@ -141,10 +147,9 @@ bool AtomicFile::CommitUnnamed() {
     return Fail(file_->Error());
   }
   return true;
-#else
-  return Fail(std::make_error_code(std::errc::operation_not_supported));
-#endif
 }
+
+#endif
 
 bool AtomicFile::CommitNamed() {
   if (!file_->Close()) {

@@ -34,7 +34,9 @@ class AtomicFile final : public ByteSink {
   bool Commit();
 
  private:
+#if defined(__linux__)
   bool CommitUnnamed();
+#endif
   bool CommitNamed();
   void Discard();
   bool Fail(std::error_code error);
