@@ -48,6 +48,17 @@ bool Holds(const QString& root, const QString& path) {
   return path.startsWith(prefix, kPathCase);
 }
 
+// The root of the volume that holds directory, or of the path itself where
+// the mount table names none that holds it (missing, or listing only paths
+// outside the process's root).
+QString RootOf(const QString& directory) {
+  QString mounted = QStorageInfo(directory).rootPath();
+  if (!mounted.isEmpty() && Holds(mounted, directory)) {
+    return mounted;
+  }
+  return directory.left(directory.indexOf(QLatin1Char('/')) + 1);
+}
+
 // Indents each directory by its depth below the root, icon included.
 class IndentingDelegate final : public QStyledItemDelegate {
  public:
@@ -102,8 +113,15 @@ void DriveList::SetDrives(std::vector<Drive> drives, const QString& processDirec
   drives_ = std::move(drives);
   processDirectory_ = CleanDirectory(processDirectory);
   if (DriveOf(processDirectory_).isEmpty()) {
-    drives_.push_back({QStorageInfo(processDirectory_).rootPath(), {}});
+    drives_.push_back({RootOf(processDirectory_), {}});
   }
+#if !defined(_WIN32)
+  // A chroot or a container may list no mount for "/", yet every folder
+  // can be reached from it.
+  if (DriveOf(QStringLiteral("/")).isEmpty()) {
+    drives_.push_back({QStringLiteral("/"), {}});
+  }
+#endif
   std::sort(drives_.begin(), drives_.end(),
             [](const Drive& a, const Drive& b) { return a.root < b.root; });
   const QSignalBlocker quiet(this);

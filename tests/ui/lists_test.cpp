@@ -111,11 +111,25 @@ class ListsTest : public QObject {
     QCOMPARE(drives.itemData(0).toString(), QStringLiteral("/"));  // sorted by root
   }
 
-  void aProcessFolderOnNoListedDriveStillHasOne() {
+  // Mount tables as a chroot or a container may show them: none for "/",
+  // none at all, or only mounts outside the process's root.
+  void theRootAndTheProcessFoldersDriveAreAlwaysOffered_data() {
+    QTest::addColumn<QStringList>("mounted");
+    QTest::newRow("no root") << QStringList{"/media/stick"};
+    QTest::newRow("none") << QStringList{};
+    QTest::newRow("outside") << QStringList{"/srv/jail/proc"};
+  }
+  void theRootAndTheProcessFoldersDriveAreAlwaysOffered() {
+    QFETCH(QStringList, mounted);
+    std::vector<Drive> listed;
+    for (const QString& root : mounted) {
+      listed.push_back({root, {}});
+    }
     DriveList drives(nullptr);
-    drives.SetDrives({{"/media/stick", {}}}, Root());
+    drives.SetDrives(listed, Root());
+    QVERIFY(drives.findData(QStringLiteral("/")) >= 0);
     QVERIFY(!drives.DriveOf(Root()).isEmpty());
-    QCOMPARE(drives.count(), 2);
+    QCOMPARE(drives.CurrentDrive(), drives.DriveOf(Root()));
   }
 
   void mountedDrivesHoldTheCurrentFoldersDrive() {
