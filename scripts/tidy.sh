@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs clang-tidy with the checks of the root .clang-tidy over the core
-# libraries and the fuzzers, using the compile databases the presets export.
+# Runs clang-tidy with the checks of the root .clang-tidy over the libraries,
+# the programs and the fuzzers, using the compile databases the presets export.
 # Fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +10,6 @@ lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}" \
 
 cmake --preset dev >/dev/null
 cmake --preset fuzz >/dev/null
-run-clang-tidy-14 -quiet -j 2 -p build/dev "$PWD/src/(engine|state|batch|cli)/"
+run-clang-tidy-14 -quiet -j 2 -p build/dev "$PWD/src/(engine|state|batch|cli|ui|app)/"
 run-clang-tidy-14 -quiet -j 2 -p build/fuzz "$PWD/fuzz/"
 echo "clang-tidy: no findings"
