@@ -127,8 +127,13 @@ start_wine() {
 # all: a count of zero is a failure, not a pass.
 run_suite() {
   local target=$1
-  local build=$root/build/${preset[$target]} listed=0 count program
-  for program in "$build"/tests/*_test.exe; do
+  local listed=0 count program programs
+  # The programs ctest knows: a test program left in the build tree by an
+  # earlier checkout is no part of the suite.
+  mapfile -t programs < <(ctest --preset "${preset[$target]}" --show-only=json-v1 |
+                            grep -o '[^"]*_test\.exe' | sort -u)
+  [ ${#programs[@]} -gt 0 ] || fail "ctest knows no $target test program"
+  for program in "${programs[@]}"; do
     count=$("$wine" "$program" --gtest_list_tests | grep -c '^  ' || true)
     [ "$count" -gt 0 ] || fail "$(basename "$program") lists no test under wine ($target)"
     listed=$((listed + count))
