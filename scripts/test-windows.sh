@@ -121,6 +121,10 @@ start_wine() {
   else
     echo "test-windows: a wine server already runs for $WINEPREFIX; the tests will be slow" >&2
   fi
+  # The first program started brings up wine's own services, which stay for
+  # the server's life holding its output streams: were those ctest's pipes,
+  # ctest would wait for them to close until its test discovery timed out.
+  "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
 # Each test program must list its tests under wine, and ctest must run them
