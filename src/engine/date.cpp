@@ -18,13 +18,6 @@ constexpr std::array<std::string_view, 12> kEnglishMonths = {
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsLetter(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
-}
 char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -54,13 +47,13 @@ std::vector<Token> Tokenize(std::string_view text) {
   while (i < text.size()) {
     const std::size_t start = i;
     TokenKind kind = TokenKind::Punct;
-    if (IsDigit(text[i])) {
+    if (IsDateDigit(text[i])) {
       kind = TokenKind::Number;
-      while (i < text.size() && IsDigit(text[i]))
+      while (i < text.size() && IsDateDigit(text[i]))
         ++i;
-    } else if (IsLetter(text[i])) {
+    } else if (IsDateLetter(text[i])) {
       kind = TokenKind::Word;
-      while (i < text.size() && IsLetter(text[i]))
+      while (i < text.size() && IsDateLetter(text[i]))
         ++i;
     } else if (IsBlank(text[i])) {
       kind = TokenKind::Blank;

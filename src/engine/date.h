@@ -9,6 +9,17 @@
 
 namespace lapse::engine {
 
+// What the date parser reads as a digit and as a letter of a word (bytes of
+// a multi-byte character belong to words of the user's language). The tag
+// reader tells where a number or a word ends by the same tests.
+inline bool IsDateDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+inline bool IsDateLetter(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
+}
+
 // A tag date: a calendar date with a time of day, as a point in local time.
 using TagDate = std::chrono::local_seconds;
 

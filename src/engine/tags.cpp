@@ -4,20 +4,10 @@ namespace lapse::engine {
 
 namespace {
 
-bool IsWordByte(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  // Bytes of a multi-byte character belong to words of the user's language.
-  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // True when the two characters belong to one number or one word, so that a
 // candidate ending or starting between them would cut it in two.
 bool SameRun(char left, char right) {
-  return (IsDigit(left) && IsDigit(right)) || (IsWordByte(left) && IsWordByte(right));
+  return (IsDateDigit(left) && IsDateDigit(right)) || (IsDateLetter(left) && IsDateLetter(right));
 }
 
 // A candidate that cuts a number or a word in two is no reading of the date:

@@ -1,6 +1,7 @@
 // The three tag kinds, the date of a dated tag and when a tag has lapsed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,7 +29,8 @@ inline constexpr std::size_t kCandidateLengths[] = {9, 8, 6, 7, 10, 11};
 
 // Only this many bytes at the start of a line take part in any decision about
 // it: the date field's longest candidate and the character after it.
-inline constexpr std::size_t kLineHeadLength = kDateColumn + 11 + 1;
+inline constexpr std::size_t kLineHeadLength =
+    kDateColumn + std::ranges::max(kCandidateLengths) + 1;
 
 // The tag date of a dated tag line, or nothing for a date format error. The
 // line may be cut to its first kLineHeadLength bytes: the answer is the same.
