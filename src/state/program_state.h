@@ -6,11 +6,15 @@
 
 namespace lapse::state {
 
+inline constexpr std::int16_t kDefaultNewDays = 30;
+inline constexpr std::int16_t kDefaultLines = 1;
+inline constexpr std::int16_t kDefaultLog = 1;
+
 struct ProgramState {
   // The options, kept from one start of the program to the next.
-  std::int16_t NewDays = 30;  // days a new-content tag stays new
-  std::int16_t Lines = 1;     // lines removed after a lapsed new-content tag
-  std::int16_t Log = 1;       // a run writes the run log while non-zero
+  std::int16_t NewDays = kDefaultNewDays;  // days a new-content tag stays new
+  std::int16_t Lines = kDefaultLines;      // lines removed after a lapsed new-content tag
+  std::int16_t Log = kDefaultLog;          // a run writes the run log while non-zero
 
   // The paths of the last run; never stored. The two directories end in a
   // separator.
@@ -18,9 +22,5 @@ struct ProgramState {
   std::filesystem::path NewDir;
   std::filesystem::path LogPath;
 };
-
-inline constexpr std::int16_t kDefaultNewDays = 30;
-inline constexpr std::int16_t kDefaultLines = 1;
-inline constexpr std::int16_t kDefaultLog = 1;
 
 }  // namespace lapse::state

@@ -105,7 +105,12 @@ std::optional<std::int16_t> ToInt16(std::string_view text) {
 }
 
 std::string SignedText(std::int16_t value) {
-  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+  // A blank where the sign would stand; GCC 12 warns wrongly on " " + text.
+  std::string text = std::to_string(value);
+  if (value >= 0) {
+    text.insert(text.begin(), ' ');
+  }
+  return text;
 }
 
 void LoadOptions(Settings& settings, ProgramState& state) {
