@@ -12,6 +12,8 @@ struct Case {
   const char* name;
   std::string text;
   std::size_t plain;
+  // ctest shows the case by its name.
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
 
 class PlainLinesTest : public testing::TestWithParam<Case> {};
