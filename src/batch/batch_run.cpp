@@ -1,119 +1,157 @@
-#include <string>
+#include <memory>
 
 #include "batch/batch.h"
-#include "batch/directory.h"
+#include "batch/run_names.h"
+#include "batch/run_record.h"
 
 namespace lapse::batch {
 
 namespace {
 
 namespace fs = std::filesystem;
-using engine::Join;
-using engine::PathText;
+using engine::Disk;
+using engine::EntryKind;
+using engine::Folder;
 
-const fs::path::string_type kSeparator(1, fs::path::preferred_separator);
 
-std::string Reason(std::error_code error) {
-  return error.message();
-}
-
-// Makes sure NewDir is a directory; gives the message that stops the run
-// when it cannot be.
-std::optional<std::string> PrepareNewDir(const state::ProgramState& state, RunFrontEnd& frontEnd) {
-  const fs::path newDir = Join(state.SourceDir, "New");
-  std::error_code error;
-  const fs::file_status status = fs::status(newDir, error);
-  if (fs::is_directory(status)) {
-    return std::nullopt;
-  }
-  if (fs::exists(status)) {
-    return "Cannot create the folder " + PathText(newDir) + ": a file of that name is in the way.";
-  }
-  fs::create_directory(newDir, error);
-  if (error) {
-    return "Cannot create the folder " + PathText(newDir) + ": " + Reason(error) + ".";
-  }
-  frontEnd.NewDirectoryCreated();
-  return std::nullopt;
-}
-
-// Deletes the log of the run before; gives the message that stops the run
-// when it stays.
-std::optional<std::string> DeleteOldLog(const state::ProgramState& state) {
-  std::error_code error;
-  const fs::file_status status = fs::symlink_status(state.LogPath, error);
-  if (!fs::exists(status)) {
-    return std::nullopt;
-  }
-  if (fs::is_directory(status)) {
-    return "Cannot delete the old log " + PathText(state.LogPath) +
-           ": a folder of that name is in the way.";
-  }
-  fs::remove(state.LogPath, error);
-  if (error) {
-    return "Cannot delete the old log " + PathText(state.LogPath) + ": " + Reason(error) + ".";
-  }
-  return std::nullopt;
-}
-
-RunResult Stop(std::string message) {
+RunResult Stop(RunProblem::Kind kind, fs::path path, std::error_code error) {
   RunResult result;
   result.status = RunStatus::Stopped;
-  result.message = std::move(message);
+  result.problem = {kind, std::move(path), error};
   return result;
+}
+
+bool Missing(std::error_code error) {
+  return error == std::errc::no_such_file_or_directory;
+}
+
+// The folder New, made when missing. Whatever else stands under that name
+// stops the run: a link would send the copies elsewhere, or into the sources.
+engine::Expected<std::unique_ptr<Folder>> OpenNewDir(Disk& disk, Folder& source,
+                                                     RunFrontEnd& frontEnd, RunProblem& problem) {
+  const fs::path newDir = source.PathOf(kNewName);
+  const engine::Expected<engine::FileStatus> status = disk.Status(source, kNewName);
+  if (!status && Missing(status.error())) {
+    if (const std::error_code error = disk.MakeFolder(source, kNewName)) {
+      problem = {RunProblem::Kind::CannotCreateNew, newDir, error};
+      return error;
+    }
+    frontEnd.NewDirectoryCreated();
+  } else if (status && status->kind == EntryKind::Link) {
+    problem = {RunProblem::Kind::NewIsLink, newDir, {}};
+    return engine::IsALinkError();
+  } else if (status && status->kind != EntryKind::Directory) {
+    problem = {RunProblem::Kind::NewInTheWay, newDir, {}};
+    return std::make_error_code(std::errc::not_a_directory);
+  }
+  engine::Expected<std::unique_ptr<Folder>> folder = disk.OpenSubfolder(source, kNewName);
+  if (!folder) {
+    problem = {folder.error() == engine::IsALinkError() ? RunProblem::Kind::NewIsLink
+                                                        : RunProblem::Kind::CannotOpenNew,
+               newDir, folder.error()};
+  }
+  return folder;
+}
+
+// Deletes the log of the run before, and the record of its sources.
+std::optional<RunProblem> DeleteOldLog(Disk& disk, Folder& newDir) {
+  const engine::Expected<engine::FileStatus> status = disk.Status(newDir, kLogName);
+  if (status) {
+    if (status->kind == EntryKind::Directory) {
+      return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.PathOf(kLogName), {}};
+    }
+    if (const std::error_code error = disk.RemoveFile(newDir, kLogName)) {
+      return RunProblem{RunProblem::Kind::CannotDeleteOldLog, newDir.PathOf(kLogName), error};
+    }
+  }
+  disk.RemoveFile(newDir, kRecordName);
+  return std::nullopt;
+}
+
+// Written once, when the run is done: a run cut short leaves no record, and
+// a replace then takes none of its copies.
+std::optional<engine::FileFailure> WriteRecord(Disk& disk, Folder& newDir,
+                                               const RunRecord& record) {
+  const std::string text = FormatRunRecord(record);
+  engine::Expected<std::unique_ptr<engine::NewFile>> file = disk.Create(newDir, kRecordName);
+  std::error_code error = file ? std::error_code() : file.error();
+  if (!error) {
+    error = (*file)->Write(text) ? (*file)->Commit() : (*file)->Error();
+  }
+  if (error) {
+    return engine::FileFailure{engine::FileAction::Write, newDir.PathOf(kRecordName), error};
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
-std::string RunQuestion(const state::ProgramState& state) {
-  return "Update all HTML files in " + PathText(state.SourceDir) + "?";
-}
-
-std::string ProcessedMessage(std::uint64_t count) {
-  return "Processed " + std::to_string(count) + " files.";
+RunPaths PathsFor(const fs::path& directory) {
+  const fs::path::string_type separator(1, fs::path::preferred_separator);
+  RunPaths paths;
+  paths.sourceDir = directory.native() + separator;
+  paths.newDir = paths.sourceDir.native() + kNewName.native() + separator;
+  paths.logPath = paths.newDir.native() + kLogName.native();
+  return paths;
 }
 
 bool IsHtmlFileName(const fs::path& name) {
   return name.native().find(fs::path(".htm").native()) != fs::path::string_type::npos;
 }
 
-RunResult BatchRun(state::ProgramState& state, const fs::path& directory, RunFrontEnd& frontEnd,
-                   const RunSettings& settings) {
-  // The separator is appended even to a root that ends in one already.
-  state.SourceDir = fs::path(directory.native() + kSeparator);
-  state.NewDir = Join(state.SourceDir, fs::path("New").native() + kSeparator);
-  if (!frontEnd.Confirm(RunQuestion(state))) {
+RunResult BatchRun(Disk& disk, state::ProgramState& state, const fs::path& directory,
+                   RunFrontEnd& frontEnd, const RunSettings& settings) {
+  const RunPaths paths = PathsFor(directory);
+  state.SourceDir = paths.sourceDir;
+  state.NewDir = paths.newDir;
+  if (!frontEnd.Confirm(state.SourceDir)) {
     return {};
   }
-  if (auto problem = PrepareNewDir(state, frontEnd)) {
-    return Stop(std::move(*problem));
+  engine::Expected<std::unique_ptr<Folder>> source = disk.OpenFolder(state.SourceDir);
+  if (!source) {
+    return Stop(RunProblem::Kind::CannotOpenFolder, state.SourceDir, source.error());
   }
-  state.LogPath = Join(state.NewDir, fs::path(engine::kLogFileName));
-  if (auto problem = DeleteOldLog(state)) {
-    return Stop(std::move(*problem));
+  RunProblem problem;
+  engine::Expected<std::unique_ptr<Folder>> newDir = OpenNewDir(disk, **source, frontEnd, problem);
+  if (!newDir) {
+    return Stop(problem.kind, problem.path, problem.error);
   }
-  const Listing listing = ListOrdinaryFiles(state.SourceDir);
-  if (listing.error) {
-    return Stop("Cannot list the folder " + PathText(state.SourceDir) + ": " +
-                Reason(listing.error) + ".");
+  state.LogPath = paths.logPath;
+  if (const std::optional<RunProblem> logProblem = DeleteOldLog(disk, **newDir)) {
+    return Stop(logProblem->kind, logProblem->path, logProblem->error);
+  }
+  std::vector<engine::Entry> entries;
+  if (const std::error_code error = disk.List(**source, entries)) {
+    return Stop(RunProblem::Kind::CannotList, state.SourceDir, error);
   }
 
   const engine::RewriteOptions options{state.NewDays, state.Lines,
                                        state.Log != 0 ? engine::Logging::On : engine::Logging::Off};
-  engine::FileRewriter rewriter(options, settings.locale, settings.clock);
+  engine::FileRewriter rewriter(disk, options, settings.locale, settings.clock);
+  RunRecord record;
   RunResult result;
   result.status = RunStatus::Completed;
-  for (const fs::path& name : listing.names) {
-    if (IsHtmlFileName(name)) {
-      const engine::FileReport report = rewriter.ProcessFile(state.SourceDir, state.NewDir, name);
-      if (report.outcome != engine::FileOutcome::Rewritten) {
+  for (const engine::Entry& entry : entries) {
+    if (entry.kind != EntryKind::OrdinaryFile) {
+      continue;
+    }
+    if (IsHtmlFileName(entry.name)) {
+      const engine::FileReport report = rewriter.ProcessFile(**source, **newDir, entry.name);
+      if (report.outcome == engine::FileOutcome::Rewritten) {
+        record[entry.name] = {report.source, report.copySize};
+        if (report.access != engine::AccessKept::All) {
+          ++result.copiesWithoutOwner;
+        }
+      } else {
         ++result.filesLeftOut;
-        frontEnd.FileLeftOut(report);
+        frontEnd.FileLeftOut(entry.name, report);
       }
     }
     ++result.fileCount;
   }
-  result.message = ProcessedMessage(result.fileCount);
+  if (!record.empty()) {
+    result.recordFailure = WriteRecord(disk, **newDir, record);
+  }
   return result;
 }
 

@@ -1,157 +1,252 @@
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <string>
 
 #include "batch/batch.h"
-#include "batch/directory.h"
+#include "batch/run_names.h"
+#include "batch/run_record.h"
 
 namespace lapse::batch {
 
 namespace {
 
 namespace fs = std::filesystem;
-using engine::Join;
-using engine::PathText;
+using engine::Disk;
+using engine::EntryKind;
+using engine::Folder;
+using engine::Replacing;
 
-std::string Describe(EntryKind kind) {
+
+HeldBack ReasonOf(EntryKind kind) {
   switch (kind) {
     case EntryKind::Directory:
-      return "it is a folder";
+      return HeldBack::Folder;
     case EntryKind::Hidden:
-      return "it is a hidden file";
+      return HeldBack::Hidden;
     case EntryKind::Link:
-      return "it is a link";
+      return HeldBack::Link;
     case EntryKind::OrdinaryFile:
-      return "it could not be moved";
+      return HeldBack::MoveFailed;
     case EntryKind::Other:
       break;
   }
-  return "it is not an ordinary file";
+  return HeldBack::NotOrdinary;
+}
+
+// The hidden file a copy is written under until it is whole; a run killed
+// while writing leaves one behind.
+bool IsPartialCopy(const engine::Entry& entry) {
+  const fs::path::string_type& name = entry.name.native();
+  const fs::path::string_type dot = fs::path(".").native();
+  const fs::path::string_type part = fs::path(".part").native();
+  return entry.kind == EntryKind::Hidden && name.starts_with(dot) && name.ends_with(part);
+}
+
+std::string ReadAll(engine::SourceFile& file) {
+  std::string text;
+  std::vector<char> buffer(std::size_t{64} * 1024);
+  while (const std::size_t count = file.Read(buffer)) {
+    text.append(buffer.data(), count);
+  }
+  return text;
 }
 
 class Replacement {
  public:
-  explicit Replacement(const state::ProgramState& state)
-      : sourceDir_(state.SourceDir), newDir_(state.NewDir) {}
+  Replacement(Disk& disk, Folder& source, Folder& newDir, ReplaceResult& result)
+      : disk_(disk), source_(source), newDir_(newDir), result_(result) {}
 
-  ReplaceResult Run() {
-    const fs::path newDirectory = Join(sourceDir_, "New");
-    std::error_code error;
-    if (sourceDir_.empty() || !fs::is_directory(fs::symlink_status(newDirectory, error))) {
-      result_.newDirMissing = true;
-      return std::move(result_);
+  void Run() {
+    std::vector<engine::Entry> entries;
+    if (const std::error_code error = disk_.List(newDir_, entries)) {
+      Problem(ReplaceProblem::Kind::CannotListNew, newDir_.Path(), error);
     }
-    const Listing listing = ListOrdinaryFiles(newDir_);
-    if (listing.error) {
-      result_.errors.push_back("Cannot list the folder " + PathText(newDir_) + ": " +
-                               listing.error.message() + ".");
+    ReadRecord();
+    std::vector<fs::path> copies;    // replace their sources
+    std::vector<fs::path> newFiles;  // take names that nothing holds
+    bool hasLog = false;
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind != EntryKind::OrdinaryFile || entry.name == kRecordName) {
+        continue;
+      }
+      if (entry.name == kLogName) {
+        hasLog = true;
+      } else if (IsHtmlFileName(entry.name)) {
+        PlanCopy(entry.name, copies, newFiles);
+      } else {
+        newFiles.push_back(entry.name);
+      }
+    }
+    // A power cut after a source is replaced must not leave an empty page:
+    // every copy is on the disk before the first rename.
+    if (const std::error_code error = disk_.SyncFiles(newDir_, copies)) {
+      Problem(ReplaceProblem::Kind::CannotSyncCopies, newDir_.Path(), error);
+      for (const fs::path& name : copies) {
+        heldBack_[name] = {HeldBack::MoveFailed, error};
+      }
+      copies.clear();
     }
     // A New without files is what a replace cut short after its last move
     // leaves: the log in the directory is then this run's, and stays.
-    if (!listing.names.empty()) {
+    if (!copies.empty() || !newFiles.empty() || hasLog) {
       DeleteOldLog();
     }
-    const fs::path logName(engine::kLogFileName);
-    for (const fs::path& name : listing.names) {
-      if (name != logName) {
-        MoveUp(name);
-      }
+    for (const fs::path& name : copies) {
+      MoveUp(name, Replacing::Yes, result_.replaced);
+    }
+    for (const fs::path& name : newFiles) {
+      MoveUp(name, Replacing::No, result_.moved);
     }
     // The log goes last, and only once every other file has gone: while a
     // file stays behind the log stays with it, so that the replace that
     // finishes the job cannot take it for an earlier run's log.
-    if (std::find(listing.names.begin(), listing.names.end(), logName) != listing.names.end()) {
-      if (heldBack_.empty() && !listing.error) {
-        MoveUp(logName);
+    if (hasLog) {
+      if (heldBack_.empty() && result_.problems.empty()) {
+        MoveUp(kLogName, Replacing::No, result_.moved);
       } else {
-        heldBack_[logName] = "it moves up with the last file";
+        heldBack_[kLogName] = {HeldBack::LogWaits, {}};
       }
     }
-    CollectWhatIsLeft();
-    if (result_.left.empty() && result_.errors.empty()) {
-      fs::remove(newDirectory, error);
-      result_.newDirRemoved = !error;
-      if (error) {
-        result_.errors.push_back("Cannot remove the folder " + PathText(newDirectory) + ": " +
-                                 error.message() + ".");
-      }
+    RemoveNewWhenDone();
+    if (const std::error_code error = disk_.SyncFolder(source_)) {
+      Problem(ReplaceProblem::Kind::CannotSyncFolder, source_.Path(), error);
     }
-    return std::move(result_);
   }
 
  private:
-  // A "Log.txt" in the directory belongs to an earlier run: it goes, whether or
-  // not this run wrote a log.
+  void Problem(ReplaceProblem::Kind kind, const fs::path& path, std::error_code error) {
+    result_.problems.push_back({kind, path, error});
+  }
+
+  void ReadRecord() {
+    engine::Expected<std::unique_ptr<engine::SourceFile>> file =
+        disk_.OpenSource(newDir_, kRecordName);
+    if (file) {
+      record_ = ParseRunRecord(ReadAll(**file));
+    }
+  }
+
+  // A copy replaces its source only when the source is exactly as the run
+  // read it: an edit made since would otherwise be lost. A copy whose
+  // source has gone takes its old name again, as long as nothing holds it.
+  void PlanCopy(const fs::path& name, std::vector<fs::path>& copies,
+                std::vector<fs::path>& newFiles) {
+    const engine::Expected<engine::FileStatus> source = disk_.Status(source_, name);
+    if (!source && source.error() == std::errc::no_such_file_or_directory) {
+      newFiles.push_back(name);
+      return;
+    }
+    if (!source || source->kind != EntryKind::OrdinaryFile) {
+      heldBack_[name] = {HeldBack::NameTaken, {}};
+      return;
+    }
+    const auto recorded = record_.find(name);
+    const engine::Expected<engine::FileStatus> copy = disk_.Status(newDir_, name);
+    if (recorded == record_.end()) {
+      heldBack_[name] = {HeldBack::NoRecord, {}};
+    } else if (!copy || copy->stamp.size != recorded->second.copySize) {
+      heldBack_[name] = {HeldBack::CopyIncomplete, {}};
+    } else if (source->stamp != recorded->second.source) {
+      heldBack_[name] = {HeldBack::SourceChanged, {}};
+    } else {
+      copies.push_back(name);
+    }
+  }
+
+  // A "Log.txt" in the directory belongs to an earlier run: it goes, whether
+  // or not this run wrote a log.
   void DeleteOldLog() {
-    const fs::path oldLog = Join(sourceDir_, fs::path(engine::kLogFileName));
-    std::error_code error;
-    if (fs::is_regular_file(fs::symlink_status(oldLog, error))) {
-      fs::remove(oldLog, error);
-      if (error) {
-        result_.errors.push_back("Cannot delete the old log " + PathText(oldLog) + ": " +
-                                 error.message() + ".");
+    const engine::Expected<engine::FileStatus> status = disk_.Status(source_, kLogName);
+    if (status && status->kind == EntryKind::OrdinaryFile) {
+      if (const std::error_code error = disk_.RemoveFile(source_, kLogName)) {
+        Problem(ReplaceProblem::Kind::CannotDeleteOldLog, source_.PathOf(kLogName), error);
       }
     }
   }
 
-  // An HTML copy takes its source's place in one rename; every other file
-  // moves up only where nothing of its name stands yet.
-  void MoveUp(const fs::path& name) {
-    const fs::path from = Join(newDir_, name);
-    const fs::path to = Join(sourceDir_, name);
-    std::error_code error;
-    const fs::file_status target = fs::symlink_status(to, error);
-    const bool isLog = name == fs::path(engine::kLogFileName);
-    const bool replacesSource = IsHtmlFileName(name) && fs::is_regular_file(target) && !isLog;
-    if (fs::exists(target) && !replacesSource && !(isLog && fs::is_regular_file(target))) {
-      heldBack_[name] = "a file of that name is already in " + PathText(sourceDir_);
-      return;
-    }
-    if (const std::error_code moveError = ReplaceFile(from, to)) {
-      heldBack_[name] = "it could not be moved: " + moveError.message();
-      return;
-    }
-    (replacesSource ? result_.replaced : result_.moved).push_back(name);
-  }
-
-  void CollectWhatIsLeft() {
-    std::error_code error;
-    fs::directory_iterator it(newDir_, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-      const fs::path name = it->path().filename();
-      const auto heldBack = heldBack_.find(name);
-      result_.left.push_back(
-          {name, heldBack != heldBack_.end() ? heldBack->second : Describe(KindOf(*it))});
+  void MoveUp(const fs::path& name, Replacing replacing, std::vector<fs::path>& done) {
+    const std::error_code error = disk_.Move(newDir_, name, source_, name, replacing);
+    if (error == std::errc::file_exists) {
+      heldBack_[name] = {HeldBack::NameTaken, {}};
+    } else if (error) {
+      heldBack_[name] = {HeldBack::MoveFailed, error};
+    } else {
+      done.push_back(name);
     }
   }
 
-  fs::path sourceDir_;
-  fs::path newDir_;
-  std::map<fs::path, std::string> heldBack_;
-  ReplaceResult result_;
+  // Whatever stays in New is reported; the record of the sources and the
+  // hidden partial copies are the run's own, and go with New.
+  void RemoveNewWhenDone() {
+    std::vector<engine::Entry> entries;
+    if (const std::error_code error = disk_.List(newDir_, entries)) {
+      Problem(ReplaceProblem::Kind::CannotListNew, newDir_.Path(), error);
+      return;
+    }
+    std::vector<fs::path> own;
+    for (const engine::Entry& entry : entries) {
+      if (entry.name == kRecordName || IsPartialCopy(entry)) {
+        own.push_back(entry.name);
+        continue;
+      }
+      const auto heldBack = heldBack_.find(entry.name);
+      result_.left.push_back(heldBack != heldBack_.end()
+                                 ? LeftInNew{entry.name, heldBack->second.reason,
+                                             heldBack->second.error}
+                                 : LeftInNew{entry.name, ReasonOf(entry.kind), {}});
+    }
+    if (!result_.left.empty() || !result_.problems.empty()) {
+      return;
+    }
+    for (const fs::path& name : own) {
+      disk_.RemoveFile(newDir_, name);
+    }
+    const std::error_code error = disk_.RemoveEmptyFolder(source_, kNewName);
+    result_.newDirRemoved = !error;
+    if (error) {
+      Problem(ReplaceProblem::Kind::CannotRemoveNew, newDir_.Path(), error);
+    }
+  }
+
+  struct Hold {
+    HeldBack reason;
+    std::error_code error;
+  };
+
+  Disk& disk_;
+  Folder& source_;
+  Folder& newDir_;
+  ReplaceResult& result_;
+  RunRecord record_;
+  std::map<fs::path, Hold> heldBack_;
 };
 
 }  // namespace
 
-std::vector<std::string> ReplaceResult::Problems() const {
-  std::vector<std::string> lines;
-  if (newDirMissing) {
-    lines.push_back("There is no folder New with copies to replace the files with.");
+ReplaceResult Replace(Disk& disk, state::ProgramState& state) {
+  ReplaceResult result;
+  result.sourceDir = state.SourceDir;
+  result.newDir = state.NewDir;
+  if (state.SourceDir.empty()) {
+    result.newDirMissing = true;
+    return result;
   }
-  for (const LeftInNew& item : left) {
-    lines.push_back(PathText(item.name) + " stays in the folder New: " + item.reason + ".");
+  engine::Expected<std::unique_ptr<Folder>> source = disk.OpenFolder(state.SourceDir);
+  if (!source) {
+    result.newDirMissing = true;
+    return result;
   }
-  lines.insert(lines.end(), errors.begin(), errors.end());
-  return lines;
-}
-
-ReplaceResult Replace(state::ProgramState& state) {
-  ReplaceResult result = Replacement(state).Run();
-  if (!result.newDirMissing) {
-    const fs::path logName(engine::kLogFileName);
-    const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
-                                       [&](const LeftInNew& item) { return item.name == logName; });
-    state.LogPath = Join(logStayed ? state.NewDir : state.SourceDir, logName);
+  // A link named New leads elsewhere: there are no copies of these files.
+  engine::Expected<std::unique_ptr<Folder>> newDir = disk.OpenSubfolder(**source, kNewName);
+  if (!newDir) {
+    result.newDirMissing = true;
+    return result;
   }
+  Replacement(disk, **source, **newDir, result).Run();
+  const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
+                                     [](const LeftInNew& item) { return item.name == kLogName; });
+  state.LogPath = (logStayed ? state.NewDir : state.SourceDir).native() + kLogName.native();
   return result;
 }
 

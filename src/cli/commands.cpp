@@ -6,9 +6,10 @@
 #include <optional>
 
 #include "batch/batch.h"
-#include "batch/directory.h"
+#include "engine/names.h"
 #include "engine/tag_scanner.h"
 #include "engine/tags.h"
+#include "messages/messages.h"
 
 namespace lapse::cli {
 
@@ -16,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kVersion = "lapse-cli 1.4";
+constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
 
 struct Options {
   std::string directory;
@@ -74,13 +75,24 @@ batch::RunSettings RunSettingsFrom(const Options& options, const Environment& en
 class ConsoleFrontEnd final : public batch::RunFrontEnd {
  public:
   explicit ConsoleFrontEnd(std::ostream& err) : err_(err) {}
-  bool Confirm(std::string_view) override { return true; }
+  bool Confirm(const fs::path&) override { return true; }
   void NewDirectoryCreated() override {}
-  void FileLeftOut(const engine::FileReport& report) override { err_ << report.message << '\n'; }
+  void FileLeftOut(const fs::path& name, const engine::FileReport& report) override {
+    err_ << messages::LeftOut(name, report) << '\n';
+  }
 
  private:
   std::ostream& err_;
 };
+
+// "site/" names the folder "site": the run appends its own separator.
+fs::path DirectoryOf(const Options& options) {
+  fs::path directory = engine::PathFromText(options.directory);
+  while (directory.has_relative_path() && !directory.has_filename()) {
+    directory = directory.parent_path();
+  }
+  return directory;
+}
 
 int Run(const Options& options, const Environment& environment, std::ostream& out,
         std::ostream& err) {
@@ -89,33 +101,33 @@ int Run(const Options& options, const Environment& environment, std::ostream& ou
   state.Lines = static_cast<std::int16_t>(options.lines);
   state.Log = options.log ? 1 : 0;
   ConsoleFrontEnd frontEnd(err);
-  // "site/" names the folder "site": the run appends its own separator.
-  fs::path directory = engine::PathFromText(options.directory);
-  while (directory.has_relative_path() && !directory.has_filename()) {
-    directory = directory.parent_path();
-  }
-  const batch::RunResult result =
-      batch::BatchRun(state, directory, frontEnd, RunSettingsFrom(options, environment));
+  const batch::RunResult result = batch::BatchRun(environment.disk, state, DirectoryOf(options),
+                                                  frontEnd, RunSettingsFrom(options, environment));
   if (result.status != batch::RunStatus::Completed) {
-    err << "lapse-cli: " << result.message << '\n';
+    err << "lapse-cli: " << messages::Stopped(result.problem) << '\n';
     return kUsageError;
   }
-  out << result.message << '\n';
-  return result.filesLeftOut == 0 ? kSuccess : kFilesLeftOut;
+  for (const std::string& note : messages::RunNotes(result)) {
+    err << note << '\n';
+  }
+  out << messages::Processed(result.fileCount) << '\n';
+  return result.filesLeftOut == 0 && !result.recordFailure ? kSuccess : kFilesLeftOut;
 }
 
-int Replace(const Options& options, std::ostream& out, std::ostream& err) {
+int Replace(const Options& options, const Environment& environment, std::ostream& out,
+            std::ostream& err) {
   state::ProgramState state;
-  state.SourceDir = engine::PathFromText(options.directory) / "";
-  state.NewDir = state.SourceDir / "New" / "";
-  const batch::ReplaceResult result = batch::Replace(state);
+  const batch::RunPaths paths = batch::PathsFor(DirectoryOf(options));
+  state.SourceDir = paths.sourceDir;
+  state.NewDir = paths.newDir;
+  const batch::ReplaceResult result = batch::Replace(environment.disk, state);
   for (const fs::path& name : result.replaced) {
-    out << "Replaced " << engine::PathText(name) << '\n';
+    out << "Replaced " << engine::DisplayName(name) << '\n';
   }
   for (const fs::path& name : result.moved) {
-    out << "Moved " << engine::PathText(name) << '\n';
+    out << "Moved " << engine::DisplayName(name) << '\n';
   }
-  for (const std::string& problem : result.Problems()) {
+  for (const std::string& problem : messages::ReplaceProblems(result)) {
     err << problem << '\n';
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
@@ -125,25 +137,29 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
           std::ostream& err) {
   const batch::RunSettings settings = RunSettingsFrom(options, environment);
   const engine::Today today = settings.clock();
-  const fs::path directory = engine::PathFromText(options.directory) / "";
-  const batch::Listing listing = batch::ListOrdinaryFiles(directory);
-  if (listing.error) {
-    err << "lapse-cli: Cannot list the folder " << engine::PathText(directory) << ": "
-        << listing.error.message() << ".\n";
+  const fs::path directory = batch::PathsFor(DirectoryOf(options)).sourceDir;
+  engine::Disk& disk = environment.disk;
+  engine::Expected<std::unique_ptr<engine::Folder>> folder = disk.OpenFolder(directory);
+  std::vector<engine::Entry> entries;
+  const std::error_code listError = folder ? disk.List(**folder, entries) : folder.error();
+  if (listError) {
+    err << "lapse-cli: Cannot list the folder " << engine::DisplayName(directory) << ": "
+        << messages::Reason(listError) << ".\n";
     return kUsageError;
   }
   const auto days = static_cast<std::int16_t>(options.days);
   std::vector<char> buffer(std::size_t{64} * 1024);
   std::optional<engine::Today> nextLapse;
   bool faulty = false;
-  for (const fs::path& name : listing.names) {
-    if (!batch::IsHtmlFileName(name)) {
+  for (const engine::Entry& entry : entries) {
+    if (entry.kind != engine::EntryKind::OrdinaryFile || !batch::IsHtmlFileName(entry.name)) {
       continue;
     }
-    const std::string file = engine::PathText(name);
-    engine::InputFile source(engine::Join(directory, name));
+    const std::string file = engine::DisplayName(entry.name);
+    engine::Expected<std::unique_ptr<engine::SourceFile>> source =
+        disk.OpenSource(**folder, entry.name);
     const bool read =
-        ScanDatedTags(source, buffer, settings.locale, [&](const engine::DatedTag& tag) {
+        source && ScanDatedTags(**source, buffer, settings.locale, [&](const engine::DatedTag& tag) {
           out << file << ':' << tag.line << ": ";
           if (!tag.date) {
             faulty = true;
@@ -162,8 +178,9 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
         });
     if (!read) {
       faulty = true;
-      err << "Cannot read " << engine::PathText(engine::Join(directory, name)) << ": "
-          << source.Error().message() << ".\n";
+      err << messages::Failure({engine::FileAction::Read, (*folder)->PathOf(entry.name),
+                                source ? (*source)->Error() : source.error()})
+          << '\n';
     }
   }
   out << "Next lapse: " << (nextLapse ? engine::FormatDay(*nextLapse) : "none") << '\n';
@@ -248,7 +265,7 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     return Run(options, environment, out, err);
   }
   if (replace->parsed()) {
-    return Replace(options, out, err);
+    return Replace(options, environment, out, err);
   }
   return Check(options, environment, out, err);
 }

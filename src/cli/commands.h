@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "engine/date.h"
+#include "engine/disk.h"
 #include "engine/rewriter.h"
 
 namespace lapse::cli {
 
 // What the tool takes from its surroundings: today's date and the user's date
-// locale, unless the command line names others.
+// locale, unless the command line names others, and the disk it works on.
 struct Environment {
   engine::Clock clock;
   engine::DateLocale locale;
+  engine::Disk& disk = engine::MachineDisk();
 };
 
 // Exit statuses.

@@ -16,11 +16,21 @@ namespace lapse::engine {
 
 namespace {
 
+// Kinds of file that stand where another kind must.
+enum class WrongKind { NotOrdinary = 1, Link };
+
 class FileKindCategory final : public std::error_category {
  public:
   const char* name() const noexcept override { return "lapse file kind"; }
-  std::string message(int) const override { return "it is not an ordinary file"; }
+  std::string message(int kind) const override {
+    return kind == static_cast<int>(WrongKind::Link) ? "it is a link" : "it is not an ordinary file";
+  }
 };
+
+const FileKindCategory& FileKind() {
+  static const FileKindCategory category;
+  return category;
+}
 
 #if defined(_WIN32)
 
@@ -75,31 +85,9 @@ bool CloseFile(FileHandle file) {
 
 #else
 
-// Opens a regular file and nothing else: a pipe or a device put in a listed
-// file's place would block the run or never end. O_NONBLOCK keeps the open
-// itself from waiting on a pipe; reads of a regular file never wait on it.
 FileHandle OpenForReading(const std::filesystem::path& path, std::error_code& error) {
-  int descriptor;
-  do {
-    descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (descriptor == -1 && errno == EINTR);
-  if (descriptor == -1) {
-    error = LastError();
-    return kNoFile;
-  }
-  struct stat info {};
-  if (::fstat(descriptor, &info) != 0) {
-    error = LastError();
-  } else if (S_ISDIR(info.st_mode)) {
-    error = std::make_error_code(std::errc::is_a_directory);
-  } else if (!S_ISREG(info.st_mode)) {
-    error = NotAnOrdinaryFileError();
-  }
-  if (error) {
-    ::close(descriptor);
-    return kNoFile;
-  }
-  return descriptor;
+  struct stat ignored {};
+  return OpenRegularFile(AT_FDCWD, path.c_str(), O_RDONLY, 0, ignored, error);
 }
 
 FileHandle OpenForWriting(const std::filesystem::path& path, OpenMode mode) {
@@ -148,7 +136,16 @@ bool WriteAllPieces(FileHandle file, std::span<const std::string_view> pieces) {
   std::array<iovec, 64> vectors{};
   std::size_t next = 0;      // the first piece not wholly written
   std::size_t written = 0;   // bytes of that piece already written
-  while (next < pieces.size()) {
+  for (;;) {
+    // Empty pieces, and a call with nothing to write, need no system call:
+    // a write of no bytes returns 0, which would read as a failure.
+    while (next < pieces.size() && pieces[next].size() == written) {
+      ++next;
+      written = 0;
+    }
+    if (next == pieces.size()) {
+      return true;
+    }
     std::size_t count = 0;
     for (std::size_t i = next; i < pieces.size() && count < vectors.size(); ++i, ++count) {
       const std::string_view piece = pieces[i].substr(i == next ? written : 0);
@@ -173,7 +170,6 @@ bool WriteAllPieces(FileHandle file, std::span<const std::string_view> pieces) {
     }
     written += left;
   }
-  return true;
 }
 
 bool CloseFile(FileHandle file) {
@@ -185,13 +181,47 @@ bool CloseFile(FileHandle file) {
 
 }  // namespace
 
+#if !defined(_WIN32)
+
+// A pipe or a device put in a listed file's place would block the run or
+// never end. O_NONBLOCK keeps the open itself from waiting on a pipe; reads
+// and writes of a regular file never wait on it.
+FileHandle OpenRegularFile(int folder, const char* name, int flags, mode_t mode,
+                           struct stat& info, std::error_code& error) {
+  int descriptor;
+  do {
+    descriptor = ::openat(folder, name, flags | O_NONBLOCK | O_CLOEXEC, mode);
+  } while (descriptor == -1 && errno == EINTR);
+  if (descriptor == -1) {
+    error = LastError();
+    return kNoFile;
+  }
+  if (::fstat(descriptor, &info) != 0) {
+    error = LastError();
+  } else if (S_ISDIR(info.st_mode)) {
+    error = std::make_error_code(std::errc::is_a_directory);
+  } else if (!S_ISREG(info.st_mode)) {
+    error = NotAnOrdinaryFileError();
+  }
+  if (error) {
+    ::close(descriptor);
+    return kNoFile;
+  }
+  return descriptor;
+}
+
+#endif
+
 std::error_code LastError() {
   return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
 }
 
 std::error_code NotAnOrdinaryFileError() {
-  static const FileKindCategory category;
-  return std::error_code(1, category);
+  return std::error_code(static_cast<int>(WrongKind::NotOrdinary), FileKind());
+}
+
+std::error_code IsALinkError() {
+  return std::error_code(static_cast<int>(WrongKind::Link), FileKind());
 }
 
 void SetHidden([[maybe_unused]] const std::filesystem::path& path,

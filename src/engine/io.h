@@ -11,6 +11,10 @@
 #include <string_view>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace lapse::engine {
 
 class ByteSource {
@@ -38,6 +42,8 @@ std::error_code LastError();
 // The error of a path that names neither a file nor a folder (a pipe, a
 // device, a socket); its message is "it is not an ordinary file".
 std::error_code NotAnOrdinaryFileError();
+// The error of a link where a file or folder must stand: "it is a link".
+std::error_code IsALinkError();
 
 // The text of a path for messages, as UTF-8.
 std::string PathText(const std::filesystem::path& path);
@@ -63,10 +69,21 @@ using FileHandle = int;
 inline constexpr FileHandle kNoFile = -1;
 #endif
 
+#if !defined(_WIN32)
+// Opens name in the folder descriptor folder (or AT_FDCWD) with flags, and
+// keeps it only when it is a regular file: a folder fails with "is a
+// directory", a pipe or device with NotAnOrdinaryFileError(). info holds what
+// fstat told.
+FileHandle OpenRegularFile(int folder, const char* name, int flags, mode_t mode,
+                           struct stat& info, std::error_code& error);
+#endif
+
 // A file opened for reading, closed when the object goes.
 class InputFile final : public ByteSource {
  public:
   explicit InputFile(const std::filesystem::path& path);
+  // Takes over a file opened for reading.
+  explicit InputFile(FileHandle file) : file_(file) {}
   ~InputFile() override;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;

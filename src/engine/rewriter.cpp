@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "engine/atomic_file.h"
+#include "engine/names.h"
 #include "engine/line_splitter.h"
 #include "engine/plain_lines.h"
 #include "engine/tags.h"
@@ -156,14 +156,6 @@ class RewriteHandler {
 
 }  // namespace
 
-std::filesystem::path Join(const std::filesystem::path& dir, const std::filesystem::path& name) {
-  return std::filesystem::path(dir.native() + name.native());
-}
-
-std::string DateFormatErrorMessage(std::string_view fileName) {
-  return "Date Format error in " + std::string(fileName);
-}
-
 StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
                         BufferedWriter* log, std::string_view fileName,
                         const RewriteOptions& options, const DateLocale& locale,
@@ -202,136 +194,133 @@ StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, Buffered
   return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
 }
 
-FileRewriter::FileRewriter(RewriteOptions options, DateLocale locale, Clock clock)
-    : options_(options),
+FileRewriter::FileRewriter(Disk& disk, RewriteOptions options, DateLocale locale, Clock clock)
+    : disk_(disk),
+      options_(options),
       locale_(std::move(locale)),
       clock_(std::move(clock)),
       readBuffer_(kReadBufferSize),
       copyBuffer_(kCopyBufferSize),
       logBuffer_(kLogBufferSize) {}
 
+FileRewriter::~FileRewriter() = default;
+
 namespace {
 
-std::string Failure(std::string_view what, const std::filesystem::path& path,
-                    std::error_code error) {
-  return "Cannot " + std::string(what) + " " + PathText(path) + ": " + error.message() + ".";
+FileReport Failure(FileAction action, const std::filesystem::path& path, std::error_code error) {
+  FileReport report;
+  report.outcome = FileOutcome::Failed;
+  report.failure = {action, path, error};
+  return report;
 }
-
-// What std::filesystem::file_size gives for a log that is not there.
-constexpr auto kNoLog = static_cast<std::uintmax_t>(-1);
-
-// The run log of one file, opened for appending at its first write: most
-// files have no lines for it.
-class LogFile final : public ByteSink {
- public:
-  explicit LogFile(const std::filesystem::path& path) : path_(path) {}
-
-  bool Open() {
-    if (!file_) {
-      std::error_code missing;
-      sizeBefore_ = std::filesystem::file_size(path_, missing);
-      file_.emplace(path_, OpenMode::Append);
-    }
-    return file_->IsOpen();
-  }
-  bool Write(std::string_view bytes) override { return Open() && file_->Write(bytes); }
-  std::error_code Error() const override { return file_ ? file_->Error() : std::error_code(); }
-  bool Close() { return !file_ || file_->Close(); }
-
-  // Cuts the log back to what it held before this file, and removes it when
-  // this file created it. Returns whether a log is left.
-  bool Restore() {
-    if (!file_) {
-      return true;
-    }
-    Close();
-    std::error_code ignored;
-    if (sizeBefore_ == kNoLog) {
-      std::filesystem::remove(path_, ignored);
-      return false;
-    }
-    std::filesystem::resize_file(path_, sizeBefore_, ignored);
-    return true;
-  }
-
- private:
-  const std::filesystem::path& path_;
-  std::optional<OutputFile> file_;
-  std::uintmax_t sizeBefore_ = kNoLog;
-};
 
 }  // namespace
 
-FileReport FileRewriter::ProcessFile(const std::filesystem::path& sourceDir,
-                                     const std::filesystem::path& newDir,
-                                     const std::filesystem::path& fileName) {
-  const std::filesystem::path sourcePath = Join(sourceDir, fileName);
-  const std::filesystem::path copyPath = Join(newDir, fileName);
-  const std::filesystem::path logPath = Join(newDir, std::filesystem::path(kLogFileName));
-  // An older copy goes with a file that cannot be rewritten whole, so that a
-  // replace never puts stale content in place of its source.
-  const auto removeOlderCopy = [&copyPath] {
-    std::error_code ignored;
-    std::filesystem::remove(copyPath, ignored);
-  };
-
-  InputFile source(sourcePath);
-  if (!source.IsOpen()) {
-    removeOlderCopy();
-    return {FileOutcome::Failed, Failure("read", sourcePath, source.Error())};
-  }
-  // The copy takes its name only when it is whole, so that an interrupted run
-  // never leaves a short copy for a replace to put in place of its source.
-  AtomicFile copyFile(newDir, fileName);
-  if (!copyFile.IsOpen()) {
-    removeOlderCopy();
-    return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
-  }
-  std::optional<LogFile> logFile;
-  if (options_.logging == Logging::On) {
-    logFile.emplace(logPath);
-    // A run that logs leaves a log, even when no file has lines for it.
-    if (!logCreated_ && !logFile->Open()) {
-      removeOlderCopy();
-      return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
-    }
-    logCreated_ = true;
-  }
-
-  BufferedWriter copy(copyFile, copyBuffer_);
-  std::optional<BufferedWriter> log;
-  if (logFile) {
-    log.emplace(*logFile, logBuffer_);
-  }
-  const std::string name = PathText(fileName);
-  StreamEnd end = RewriteStream(source, readBuffer_, copy, log ? &*log : nullptr, name, options_,
-                                locale_, clock_);
-  if (logFile && !logFile->Close() && end == StreamEnd::Complete) {
-    end = StreamEnd::LogFailed;
-  }
-  if (end == StreamEnd::Complete && !copyFile.Commit()) {
-    end = StreamEnd::CopyFailed;
-  }
-  if (end == StreamEnd::Complete) {
+// The log is opened by the first file and stays open to the end of the run;
+// a file that cannot be rewritten whole is cut back out of it.
+std::error_code FileRewriter::OpenLog(Folder& copies) {
+  if (log_) {
     return {};
   }
+  Expected<std::unique_ptr<AppendedFile>> log =
+      disk_.OpenAppending(copies, std::filesystem::path(kLogFileName));
+  if (!log) {
+    return log.error();
+  }
+  log_ = std::move(*log);
+  logMade_ = true;
+  return {};
+}
+
+FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
+                                     const std::filesystem::path& fileName) {
+  // An older copy goes with a file that cannot be rewritten whole, so that a
+  // replace never puts stale content in place of its source. A folder under
+  // the name stays: only files are removed.
+  const auto removeOlderCopy = [&] { disk_.RemoveFile(copies, fileName); };
+
+  Expected<std::unique_ptr<SourceFile>> source = disk_.OpenSource(sources, fileName);
+  if (!source) {
+    removeOlderCopy();
+    return Failure(FileAction::Read, sources.PathOf(fileName), source.error());
+  }
+  Expected<std::unique_ptr<NewFile>> copyFile = disk_.Create(copies, fileName);
+  if (!copyFile) {
+    removeOlderCopy();
+    return Failure(FileAction::Write, copies.PathOf(fileName), copyFile.error());
+  }
+  const bool firstLogged = options_.logging == Logging::On && !logMade_;
+  if (options_.logging == Logging::On) {
+    // A run that logs leaves a log, even when no file has lines for it.
+    if (const std::error_code error = OpenLog(copies)) {
+      removeOlderCopy();
+      return Failure(FileAction::Write, copies.PathOf(kLogFileName), error);
+    }
+  }
+  const std::uint64_t logSizeBefore = log_ ? log_->Size() : 0;
+
+  FileReport report;
+  report.source = (*source)->Status().stamp;
+  report.access = (*copyFile)->TakeAccess((*source)->Status().access);
+  BufferedWriter copy(**copyFile, copyBuffer_);
+  std::optional<BufferedWriter> log;
+  if (options_.logging == Logging::On) {
+    log.emplace(*log_, logBuffer_);
+  }
+  const std::string name = DisplayName(fileName);
+  StreamEnd end = RewriteStream(**source, readBuffer_, copy, log ? &*log : nullptr, name,
+                                options_, locale_, clock_);
+  std::error_code copyError;
+  if (end == StreamEnd::Complete) {
+    report.copySize = (*copyFile)->Written();
+    copyError = (*copyFile)->Commit();
+    if (copyError) {
+      end = StreamEnd::CopyFailed;
+    }
+  } else if (end == StreamEnd::CopyFailed) {
+    copyError = (*copyFile)->Error();
+  }
+  if (end == StreamEnd::Complete) {
+    return report;
+  }
   removeOlderCopy();
-  if (logFile) {
-    logCreated_ = logFile->Restore();
+  const std::error_code logError = log_ ? log_->Error() : std::error_code();
+  if (log_) {
+    // An empty log that the first file opened was made by it.
+    CutBackLog(copies, firstLogged && logSizeBefore == 0, logSizeBefore);
   }
   switch (end) {
     case StreamEnd::DateFormatError:
-      return {FileOutcome::DateFormatError, DateFormatErrorMessage(name)};
+      report = {};
+      report.outcome = FileOutcome::DateFormatError;
+      return report;
     case StreamEnd::ReadFailed:
-      return {FileOutcome::Failed, Failure("read", sourcePath, source.Error())};
+      return Failure(FileAction::Read, sources.PathOf(fileName), (*source)->Error());
     case StreamEnd::CopyFailed:
-      return {FileOutcome::Failed, Failure("write", copyPath, copyFile.Error())};
+      return Failure(FileAction::Write, copies.PathOf(fileName), copyError);
     case StreamEnd::LogFailed:
-      return {FileOutcome::Failed, Failure("write", logPath, logFile->Error())};
+      return Failure(FileAction::Write, copies.PathOf(kLogFileName), logError);
     case StreamEnd::Complete:
       break;
   }
-  return {};
+  return report;
+}
+
+// Takes a failed file's lines out of the log again; the log goes when that
+// file created it, so a run whose files all failed leaves none.
+void FileRewriter::CutBackLog(Folder& copies, bool createdByThisFile, std::uint64_t size) {
+  if (createdByThisFile) {
+    log_.reset();
+    logMade_ = false;
+    disk_.RemoveFile(copies, std::filesystem::path(kLogFileName));
+    return;
+  }
+  log_->CutBack(size);
+  // After a failed write (a full disk, say) the next file opens it afresh,
+  // since a file that is smaller may still fit.
+  if (log_->Error()) {
+    log_.reset();
+  }
 }
 
 }  // namespace lapse::engine

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/date.h"
+#include "engine/disk.h"
 #include "engine/io.h"
 
 namespace lapse::engine {
@@ -37,42 +39,55 @@ StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, Buffered
                         const Clock& clock);
 
 enum class FileOutcome { Rewritten, DateFormatError, Failed };
+enum class FileAction { Read, Write };
+
+// A file that could not be read or written, and why.
+struct FileFailure {
+  FileAction action = FileAction::Read;
+  std::filesystem::path path;
+  std::error_code error;
+};
 
 struct FileReport {
   FileOutcome outcome = FileOutcome::Rewritten;
-  std::string message;  // what to tell the user; empty when rewritten
+  FileFailure failure;  // when Failed
+  // When rewritten: the source as it was read, the copy's size, and whether
+  // the copy could take its source's owner as well as its permissions.
+  FileStamp source;
+  std::uint64_t copySize = 0;
+  AccessKept access = AccessKept::All;
 };
 
-// The message for a tag whose date cannot be read.
-std::string DateFormatErrorMessage(std::string_view fileName);
-
-// Rewrites files of one directory into another and appends to the run log
-// there; keeps its buffers from one file to the next.
+// Rewrites the files of one folder into another and writes the run log
+// there; keeps its buffers, and the log open, from one file to the next.
 class FileRewriter {
  public:
-  FileRewriter(RewriteOptions options, DateLocale locale, Clock clock);
+  FileRewriter(Disk& disk, RewriteOptions options, DateLocale locale, Clock clock);
+  ~FileRewriter();
+  FileRewriter(const FileRewriter&) = delete;
+  FileRewriter& operator=(const FileRewriter&) = delete;
 
-  // Reads sourceDir + fileName and writes newDir + fileName, appending to
-  // newDir + "Log.txt" while logging is on; both directories end in a
-  // separator. A file that cannot be rewritten whole leaves no copy and
-  // nothing in the log; the source is never changed.
-  FileReport ProcessFile(const std::filesystem::path& sourceDir,
-                         const std::filesystem::path& newDir,
-                         const std::filesystem::path& fileName);
+  // Reads fileName in sources and writes its copy under the same name in
+  // copies, with the source's permissions, appending to "Log.txt" there
+  // while logging is on. A file that cannot be rewritten whole leaves no
+  // copy and nothing in the log; the source is never changed.
+  FileReport ProcessFile(Folder& sources, Folder& copies, const std::filesystem::path& fileName);
 
  private:
+  std::error_code OpenLog(Folder& copies);
+  void CutBackLog(Folder& copies, bool createdByThisFile, std::uint64_t size);
+
+  Disk& disk_;
   RewriteOptions options_;
   DateLocale locale_;
   Clock clock_;
   std::vector<char> readBuffer_;
   std::vector<char> copyBuffer_;
   std::vector<char> logBuffer_;
-  // Whether the run log has been made, by this rewriter or before it.
-  bool logCreated_ = false;
+  std::unique_ptr<AppendedFile> log_;
+  // Whether this run has made the log.
+  bool logMade_ = false;
 };
-
-// dir + name, where dir ends in a separator.
-std::filesystem::path Join(const std::filesystem::path& dir, const std::filesystem::path& name);
 
 inline constexpr std::string_view kLogFileName = "Log.txt";
 

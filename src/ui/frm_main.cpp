@@ -16,6 +16,7 @@
 #include "ui/editor.h"
 #include "ui/frm_about.h"
 #include "ui/frm_opt.h"
+#include "messages/messages.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
 #include "ui/paths.h"
@@ -58,18 +59,18 @@ class frmMain::RunFrontEnd final : public batch::RunFrontEnd {
  public:
   RunFrontEnd(frmMain& window, BusyPointer& busy) : window_(window), busy_(busy) {}
 
-  bool Confirm(std::string_view question) override {
+  bool Confirm(const std::filesystem::path& sourceDir) override {
     busy_.Restore();
-    const bool yes = window_.services_.messages.AskYesNo(Text(question));
+    const bool yes = window_.services_.messages.AskYesNo(Text(messages::RunQuestion(sourceDir)));
     if (yes) {
       busy_.Show();
     }
     return yes;
   }
   void NewDirectoryCreated() override { window_.dirMain->Refresh(); }
-  void FileLeftOut(const engine::FileReport& report) override {
+  void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) override {
     busy_.Restore();
-    window_.ReportLeftOut(report);
+    window_.ReportLeftOut(name, report);
     busy_.Show();
   }
 
@@ -261,30 +262,20 @@ void frmMain::ChooseDrive(const QString& drive) {
   }
 }
 
-engine::FileReport frmMain::ProcessFile(const std::filesystem::path& DoFile) {
-  const engine::RewriteOptions options{
-      state_.NewDays, state_.Lines, state_.Log != 0 ? engine::Logging::On : engine::Logging::Off};
-  engine::FileRewriter rewriter(options, services_.run.locale, services_.run.clock);
-  engine::FileReport report = rewriter.ProcessFile(state_.SourceDir, state_.NewDir, DoFile);
-  if (report.outcome != engine::FileOutcome::Rewritten) {
-    ReportLeftOut(report);
-  }
-  return report;
-}
-
-void frmMain::ReportLeftOut(const engine::FileReport& report) {
+void frmMain::ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report) {
+  const QString message = Text(messages::LeftOut(name, report));
   if (report.outcome == engine::FileOutcome::DateFormatError) {
-    services_.messages.Tell(Text(report.message));
+    services_.messages.Tell(message);
   } else {
-    services_.messages.Warn(Text(report.message));
+    services_.messages.Warn(message);
   }
 }
 
 void frmMain::RunBatch() {
   BusyPointer busy;
   RunFrontEnd frontEnd(*this, busy);
-  const batch::RunResult result =
-      batch::BatchRun(state_, ToPath(dirMain->Path()), frontEnd, services_.run);
+  const batch::RunResult result = batch::BatchRun(services_.disk, state_, ToPath(dirMain->Path()),
+                                                  frontEnd, services_.run);
   if (result.status == batch::RunStatus::Declined) {
     return;
   }
@@ -295,11 +286,14 @@ void frmMain::RunBatch() {
     cmdReplace->setEnabled(true);
   }
   busy.Restore();
-  if (result.status == batch::RunStatus::Completed) {
-    services_.messages.Tell(Text(result.message));
-  } else {
-    services_.messages.Warn(Text(result.message));
+  if (result.status != batch::RunStatus::Completed) {
+    services_.messages.Warn(Text(messages::Stopped(result.problem)));
+    return;
   }
+  for (const std::string& note : messages::RunNotes(result)) {
+    services_.messages.Warn(Text(note));
+  }
+  services_.messages.Tell(Text(messages::Processed(result.fileCount)));
 }
 
 void frmMain::ViewLog() {
@@ -318,12 +312,12 @@ void frmMain::ViewLog() {
 
 void frmMain::ReplaceOldFiles() {
   BusyPointer busy;
-  const batch::ReplaceResult result = batch::Replace(state_);
+  const batch::ReplaceResult result = batch::Replace(services_.disk, state_);
   cmdReplace->setEnabled(false);
   dirMain->Refresh();
   busy.Restore();
   QStringList problems;
-  for (const std::string& problem : result.Problems()) {
+  for (const std::string& problem : messages::ReplaceProblems(result)) {
     problems << Text(problem);
   }
   if (!problems.isEmpty()) {

@@ -35,6 +35,7 @@ struct MainServices {
   EditorLauncher& editor;
   batch::RunSettings run;
   std::function<std::vector<Drive>()> drives = MountedDrives;
+  engine::Disk& disk = engine::MachineDisk();
 };
 
 class frmMain final : public QMainWindow {
@@ -44,10 +45,6 @@ class frmMain final : public QMainWindow {
   ~frmMain() override;
 
   state::ProgramState& State() { return state_; }
-
-  // Rewrites SourceDir + DoFile into NewDir with the current options and
-  // tells the user when the file was left out.
-  engine::FileReport ProcessFile(const std::filesystem::path& DoFile);
 
   std::vector<QObject*> ControlOrder() const;
 
@@ -70,7 +67,7 @@ class frmMain final : public QMainWindow {
   void ReplaceOldFiles();
   void ShowOptions();
   void ShowAbout();
-  void ReportLeftOut(const engine::FileReport& report);
+  void ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report);
 
   MainServices services_;
   state::ProgramState state_;

@@ -6,6 +6,7 @@
 namespace lapse::batch {
 namespace {
 
+using testing_support::FakeDisk;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
 using testing_support::SetWindowsAttribute;
@@ -29,11 +30,11 @@ TEST_F(BatchRunTest, RewritesHtmlFilesAndCountsEveryOrdinaryFile) {
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(result.fileCount, 5u);
-  EXPECT_EQ(result.message, "Processed 5 files.");
+  EXPECT_EQ(messages::Processed(result.fileCount), "Processed 5 files.");
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + "?"});
   EXPECT_EQ(frontEnd_.refreshes, 1);
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm", "b.html", "old.htm.bak"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm", "b.html", "old.htm.bak"}));
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
   EXPECT_EQ(Read(New() / "Log.txt"), "\r\na.htm\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
   EXPECT_EQ(state_.SourceDir, dir_.string() + "/");
@@ -55,7 +56,7 @@ TEST_F(BatchRunTest, DeclinedRunMovesOnlyThePaths) {
 TEST_F(BatchRunTest, EmptyDirectoryCountsNothingAndWritesNoLog) {
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Completed);
-  EXPECT_EQ(result.message, "Processed 0 files.");
+  EXPECT_EQ(messages::Processed(result.fileCount), "Processed 0 files.");
   EXPECT_EQ(Names(New()), NameList{});
 }
 
@@ -66,7 +67,7 @@ TEST_F(BatchRunTest, SecondRunDeletesTheOldLogFirst) {
   state_.Log = 0;
   EXPECT_EQ(Run().status, RunStatus::Completed);
   EXPECT_EQ(frontEnd_.refreshes, 1);  // "New" existed already
-  EXPECT_EQ(Names(New()), NameList{"a.htm"});
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "a.htm"}));
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
 }
 
@@ -90,11 +91,11 @@ TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
   // A drive root's path ends in a separator already, as this one does.
   Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
   const RunResult result = RunOver(dir_ / "");
-  EXPECT_EQ(result.message, "Processed 1 files.");
+  EXPECT_EQ(messages::Processed(result.fileCount), "Processed 1 files.");
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + kSeparator + "?"});
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
-  EXPECT_TRUE(Replace(state_).Complete());
+  EXPECT_TRUE(ReplaceOldFiles().Complete());
   EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "a.htm"}));
   EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
 }
@@ -107,7 +108,7 @@ TEST_F(BatchRunTest, DateFormatErrorIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(result.fileCount, 2u);
   EXPECT_EQ(result.filesLeftOut, 1u);
   EXPECT_EQ(frontEnd_.reports, NameList{"Date Format error in bad.htm"});
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "good.htm"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "good.htm"}));
 }
 
 TEST_F(BatchRunTest, NewThatIsAFileStopsTheRun) {
@@ -115,7 +116,7 @@ TEST_F(BatchRunTest, NewThatIsAFileStopsTheRun) {
   Write(dir_ / "New", "in the way");
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Stopped);
-  EXPECT_EQ(result.message, "Cannot create the folder " + dir_.string() + kSeparator +
+  EXPECT_EQ(messages::Stopped(result.problem), "Cannot create the folder " + dir_.string() + kSeparator +
                                 "New: a file of that name is in the way.");
   EXPECT_EQ(Read(dir_ / "New"), "in the way");
 }
@@ -125,8 +126,78 @@ TEST_F(BatchRunTest, LogThatIsAFolderStopsTheRun) {
   std::filesystem::create_directories(New() / "Log.txt");
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Stopped);
-  EXPECT_NE(result.message.find("Cannot delete the old log"), std::string::npos);
+  EXPECT_EQ(result.problem.kind, RunProblem::Kind::OldLogIsFolder);
   EXPECT_EQ(Names(New()), NameList{"Log.txt"});
+}
+
+// An empty folder standing under a page's name in New is the user's: the
+// copy fails, and the folder stays.
+TEST_F(BatchRunTest, AFolderInNewUnderAPagesNameStays) {
+  Write(dir_ / "a.htm", "a\n");
+  std::filesystem::create_directories(New() / "a.htm");
+  const RunResult result = Run();
+  EXPECT_EQ(result.filesLeftOut, 1u);
+  EXPECT_TRUE(std::filesystem::is_directory(New() / "a.htm"));
+}
+
+#if !defined(_WIN32)
+TEST_F(BatchRunTest, RunAndReplaceKeepEveryPagesPermissions) {
+  for (const auto& [name, mode] : {std::pair{"private.htm", 0600}, {"group.htm", 0640},
+                                   {"script.htm", 0755}, {"readonly.htm", 0444}}) {
+    Write(dir_ / name, "<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+    std::filesystem::permissions(dir_ / name, static_cast<std::filesystem::perms>(mode));
+  }
+  EXPECT_EQ(Run().copiesWithoutOwner, 0u);
+  ASSERT_TRUE(ReplaceOldFiles().Complete());
+  for (const auto& [name, mode] : {std::pair{"private.htm", 0600}, {"group.htm", 0640},
+                                   {"script.htm", 0755}, {"readonly.htm", 0444}}) {
+    EXPECT_EQ(static_cast<int>(std::filesystem::status(dir_ / name).permissions()), mode) << name;
+    EXPECT_EQ(Read(dir_ / name), "") << name;
+  }
+}
+#endif
+
+using FakeRunTest = testing_support::FakeSiteFixture;
+
+// A link named New would send the copies elsewhere, or over the sources.
+TEST_F(FakeRunTest, ALinkNamedNewIsRefusedAndNothingIsWritten) {
+  for (const char* target : {"/elsewhere", "/site"}) {
+    FakeDisk disk;
+    disk.AddFile("/site/a.htm", "a\n");
+    disk.AddFolder("/elsewhere");
+    disk.AddLink("/site/New", target);
+    const RunResult result = BatchRun(disk, state_, kSite, frontEnd_,
+                                      {engine::EnglishDateLocale(), [] { return kToday; }});
+    EXPECT_EQ(result.status, RunStatus::Stopped);
+    EXPECT_EQ(result.problem.kind, RunProblem::Kind::NewIsLink);
+    EXPECT_EQ(disk.Names("/elsewhere"), NameList{}) << target;
+    EXPECT_EQ(disk.Names("/site"), (NameList{"New", "a.htm"})) << target;
+    EXPECT_EQ(disk.Content("/site/a.htm"), "a\n");
+  }
+}
+
+TEST_F(FakeRunTest, CopiesOfOtherUsersPagesAreToldOnce) {
+  AddPage("mine.htm", "m\n");
+  disk_.AddFile("/site/theirs.htm", "t\n", {0640, 33, 33});
+  disk_.AddFile("/site/also.htm", "a\n", {0600, 33, 33});
+  EXPECT_EQ(Run().copiesWithoutOwner, 2u);
+  EXPECT_EQ(disk_.AccessOf("/site/New/theirs.htm")->mode, 0640u);
+  disk_.privileged = true;
+  const RunResult asRoot = Run();
+  EXPECT_EQ(asRoot.copiesWithoutOwner, 0u);
+  EXPECT_EQ(disk_.AccessOf("/site/New/also.htm")->owner, 33u);
+  EXPECT_EQ(messages::RunNotes(Run()).size(), 0u);
+}
+
+TEST_F(FakeRunTest, ALineBreakInANameIsShownEscapedButTheFileKeepsIt) {
+  AddPage("new\nline.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\n<!--LNEW when\n");
+  Run();
+  EXPECT_EQ(frontEnd_.reports, NameList{"Date Format error in new\\nline.htm"});
+  AddPage("new\nline.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  Run();
+  EXPECT_EQ(Page("New/Log.txt"), "\r\nnew\\nline.htm\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
+  ReplaceOldFiles();
+  EXPECT_EQ(Page("new\nline.htm"), "");
 }
 
 TEST(HtmlFileRule, ContainsDotHtmInLowerCase) {

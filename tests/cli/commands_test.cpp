@@ -87,6 +87,20 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
   EXPECT_EQ(outcome.err, "There is no folder New with copies to replace the files with.\n");
 }
 
+TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
+  Write(dir_ / "a.htm", "a\n");
+  Call({"run", "DIR"});
+  Write(dir_ / "a.htm", "a, edited after the run\n");
+  const Outcome outcome = Call({"replace", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_NE(outcome.err.find("a.htm stays in the folder New: its page changed after the run; "
+                             "run again.\n"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a, edited after the run\n");
+}
+
 TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {
   Write(dir_ / "a.htm",
         "x\n<!--LAPSE 12/01/26\n<!--ENDL\n<!--LNEW 12/01/26\n<!--LAPSE 2027-03-01 -->\n");

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "batch/batch.h"
-#include "batch/directory.h"
+#include "messages/messages.h"
 #include "faults/fault_fixture.h"
 
 namespace lapse::batch {
@@ -64,7 +64,7 @@ TEST_F(BatchRunFaults, DiskFullInTheMiddleOfAFile) {
   EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "big.htm: No space left on device.\n");
   EXPECT_EQ(Snapshot(Site()), sources);
   // No copy of the file, whole or partial; the run went on past it.
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "first.htm", "last.htm"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "first.htm", "last.htm"}));
   EXPECT_EQ(Read(New() / "first.htm"), "first\r\n");
   EXPECT_EQ(Read(New() / "last.htm"), "last\r\n");
   const std::string log = Read(New() / "Log.txt");
@@ -87,7 +87,7 @@ TEST_F(BatchRunFaults, DiskFullWhileWritingTheLog) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "Log.txt: No space left on device.\n");
   EXPECT_EQ(Snapshot(Site()), sources);
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "small.htm"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "small.htm"}));
   // The other file's entry, in whichever order the two came, and nothing more.
   EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("small.htm"));
 }
@@ -114,6 +114,8 @@ struct StartCase {
   bool needsMount;
   std::function<void(BatchRunFaults&)> arrange;
   std::string (*message)(const fs::path& site);
+  // ctest shows the case by its name.
+  friend void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunThatCannotStart : public BatchRunFaults, public testing::WithParamInterface<StartCase> {};
@@ -196,7 +198,7 @@ TEST_F(BatchRunFaults, FolderInTheWayOfACopy) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "Cannot write " + NewText() + "a.htm: Is a directory.\n");
   EXPECT_EQ(Read(New() / "a.htm" / "kept.txt"), "the user's\n");
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm", "b.htm"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm", "b.htm"}));
   EXPECT_EQ(Read(New() / "Log.txt"), LogEntry("b.htm"));
 }
 
@@ -217,8 +219,12 @@ TEST_F(BatchRunFaults, SourceThatCannotBeRead) {
 
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "Processed 2 files.\n");
-  EXPECT_EQ(outcome.err, "Cannot read " + Site().string() + "/secret.htm: Permission denied.\n");
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "open.htm"}));
+  // The pages are root's, and nobody cannot give the copy away.
+  EXPECT_EQ(outcome.err, "Cannot read " + Site().string() +
+                             "/secret.htm: Permission denied.\n1 copies kept their page's "
+                             "permissions but not its owner or group, which only root may give: "
+                             "after a replace those pages belong to you.\n");
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "open.htm"}));
   EXPECT_EQ(Read(New() / "Log.txt").find("secret"), std::string::npos);
   {
     const testing_support::AsNobody nobody;
@@ -230,15 +236,31 @@ TEST_F(BatchRunFaults, SourceThatCannotBeRead) {
   EXPECT_EQ(Read(Site() / "secret.htm"), Page("secret\r\n"));
 }
 
+// The ordinary files of folder, in the order of its listing.
+std::vector<fs::path> OrdinaryFiles(const fs::path& folder) {
+  engine::Disk& disk = engine::MachineDisk();
+  auto opened = disk.OpenFolder(folder / "");
+  std::vector<engine::Entry> entries;
+  std::vector<fs::path> names;
+  if (opened && !disk.List(**opened, entries)) {
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind == engine::EntryKind::OrdinaryFile) {
+        names.push_back(entry.name);
+      }
+    }
+  }
+  return names;
+}
+
 // Collects the reports and, at the first one, changes the next file in the
 // listing the way a user or another program might.
 class Meddler final : public RunFrontEnd {
  public:
   explicit Meddler(std::function<void()> meddle) : meddle_(std::move(meddle)) {}
-  bool Confirm(std::string_view) override { return true; }
+  bool Confirm(const fs::path&) override { return true; }
   void NewDirectoryCreated() override {}
-  void FileLeftOut(const engine::FileReport& report) override {
-    messages.push_back(report.message);
+  void FileLeftOut(const fs::path& name, const engine::FileReport& report) override {
+    messages.push_back(messages::LeftOut(name, report));
     if (meddle_) {
       std::exchange(meddle_, nullptr)();
     }
@@ -253,6 +275,8 @@ struct ChangeCase {
   const char* name;
   void (*change)(const fs::path& file);
   const char* reason;
+  // ctest shows the case by its name.
+  friend void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FileChangedAfterTheListing : public BatchRunFaults,
@@ -264,32 +288,32 @@ TEST_P(FileChangedAfterTheListing, IsLeftOutAndTheRunGoesOn) {
     Write(Site() / name, "");
   }
   // The run takes the files in the order of the listing.
-  const Listing listing = ListOrdinaryFiles(Site() / "");
-  ASSERT_EQ(listing.names.size(), 3u);
-  const fs::path first = Site() / listing.names[0];
-  const fs::path changed = Site() / listing.names[1];
-  const fs::path last = Site() / listing.names[2];
+  const std::vector<fs::path> names = OrdinaryFiles(Site());
+  ASSERT_EQ(names.size(), 3u);
+  const fs::path first = Site() / names[0];
+  const fs::path changed = Site() / names[1];
+  const fs::path last = Site() / names[2];
   Write(first, "<!--LNEW no date\r\n");  // its report is the moment to meddle
   Write(changed, Page("changed\r\n"));
   Write(last, Page("last\r\n"));
-  Write(New() / listing.names[1], "the copy of an earlier run\r\n");
+  Write(New() / names[1], "the copy of an earlier run\r\n");
 
   Meddler meddler([&] { GetParam().change(changed); });
   state::ProgramState state;
   using namespace std::chrono;
   const RunResult result =
-      BatchRun(state, Site(), meddler,
+      BatchRun(engine::MachineDisk(), state, Site(), meddler,
                {engine::EnglishDateLocale(), [] { return local_days{year{2026} / 12 / 8}; }});
 
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(result.filesLeftOut, 2u);
   EXPECT_EQ(meddler.messages,
-            (NameList{"Date Format error in " + listing.names[0].string(),
+            (NameList{"Date Format error in " + names[0].string(),
                       "Cannot read " + changed.string() + ": " + GetParam().reason + "."}));
   // Neither the earlier copy nor anything of the changed file stays in New.
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", listing.names[2].string()}));
-  EXPECT_EQ(Read(New() / listing.names[2]), "last\r\n");
-  EXPECT_EQ(Read(New() / "Log.txt").find(listing.names[1].string()), std::string::npos);
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", names[2].string()}));
+  EXPECT_EQ(Read(New() / names[2]), "last\r\n");
+  EXPECT_EQ(Read(New() / "Log.txt").find(names[1].string()), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -91,7 +91,7 @@ TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
                       "a.htm stays in the folder New: it could not be moved: Operation not "
                       "permitted."}));
   EXPECT_EQ(Read(Site() / "a.htm"), aSource);
-  EXPECT_EQ(Names(New()), (NameList{"Log.txt", "a.htm"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm"}));
   EXPECT_EQ(Read(New() / "a.htm"), aCopy);
 
   // Unlocked, a second replace puts the last copy in place, and the log.
@@ -109,6 +109,8 @@ TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
 struct CutShortCase {
   const char* name;
   NameList movedBeforeTheKill;
+  // ctest shows the case by its name.
+  friend void PrintTo(const CutShortCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ReplaceCutShort : public ReplaceFaults, public testing::WithParamInterface<CutShortCase> {};

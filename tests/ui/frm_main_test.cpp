@@ -309,21 +309,18 @@ class FrmMainTest : public QObject {
     QVERIFY(QFile::exists(site + "/New/good.htm"));
   }
 
-  void processFileRewritesOneFileWithTheWindowsOptions() {
+  void aRunRewritesWithTheWindowsOptions() {
     const QString site = Site();
     WriteFile(site + "/a.htm", "<!--LNEW 01/01/26 -->\r\none\r\ntwo\r\nthree\r\n");
     WriteFile(site + "/bad.htm", "<!--LNEW -->\r\n");
-    QDir().mkpath(site + "/New");
     Fixture f(site);
     f.window->State().Lines = 2;
-    f.window->State().SourceDir = ToPath(site + "/");
-    f.window->State().NewDir = ToPath(site + "/New/");
+    f.messages.answers = {true};
+    QTest::mouseClick(f.Button("cmdGo"), Qt::LeftButton);
 
-    QCOMPARE(f.window->ProcessFile("a.htm").outcome, engine::FileOutcome::Rewritten);
     QCOMPARE(ReadFile(site + "/New/a.htm"), QByteArray("three\r\n"));
-    QCOMPARE(f.window->ProcessFile("bad.htm").outcome, engine::FileOutcome::DateFormatError);
-    QCOMPARE(f.messages.shown.size(), std::size_t{1});
-    QCOMPARE(f.messages.shown[0].text, QStringLiteral("Date Format error in bad.htm"));
+    QCOMPARE(f.messages.shown.size(), std::size_t{3});
+    QCOMPARE(f.messages.shown[1].text, QStringLiteral("Date Format error in bad.htm"));
   }
 
   void replacePutsTheCopiesInPlaceAndViewLogFollowsTheLog() {

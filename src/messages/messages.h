@@ -1,0 +1,40 @@
+// The sentences the front ends show for the core's results. Both the
+// command-line tool and the desktop program say the same things.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "batch/batch.h"
+#include "engine/rewriter.h"
+
+namespace lapse::messages {
+
+// The system's reason, without the line end or full stop Windows gives it.
+std::string Reason(std::error_code error);
+
+// "Update all HTML files in " + SourceDir + "?"
+std::string RunQuestion(const std::filesystem::path& sourceDir);
+// "Processed " + count + " files."
+std::string Processed(std::uint64_t count);
+// "Date Format error in " + the bare name.
+std::string DateFormatError(const std::filesystem::path& name);
+
+// "Cannot read PATH: reason." or "Cannot write PATH: reason."
+std::string Failure(const engine::FileFailure& failure);
+// Why the file name was left out of the run.
+std::string LeftOut(const std::filesystem::path& name, const engine::FileReport& report);
+// Why a run stopped before it wrote anything.
+std::string Stopped(const batch::RunProblem& problem);
+// What else a completed run has to say, a line each: copies that could not
+// keep their page's owner, a record of the sources that could not be written.
+std::vector<std::string> RunNotes(const batch::RunResult& result);
+
+// A line for each file that a replace left in New and why, or why it did
+// nothing; empty when the replace completed.
+std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
+
+}  // namespace lapse::messages
