@@ -134,5 +134,17 @@ TEST_F(FileIoTest, BufferedWriterKeepsTheOrderOfCopiedAndLentBytes) {
   }
 }
 
+// A write of no bytes succeeds without a system call, which would answer 0
+// and be taken for a failure.
+TEST_F(FileIoTest, EmptyPiecesAreNoFailure) {
+  OutputFile file(dir_ / "out.txt", OpenMode::Truncate);
+  const std::string_view none[] = {"", ""};
+  const std::string_view some[] = {"", "a", "", "b", ""};
+  EXPECT_TRUE(file.WritePieces(none));
+  EXPECT_TRUE(file.WritePieces(some));
+  EXPECT_TRUE(file.Close());
+  EXPECT_EQ(Read(dir_ / "out.txt"), "ab");
+}
+
 }  // namespace
 }  // namespace lapse::engine
