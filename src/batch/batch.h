@@ -35,8 +35,8 @@ class RunFrontEnd {
   virtual bool Confirm(const std::filesystem::path& sourceDir) = 0;
   // The subdirectory "New" was created.
   virtual void NewDirectoryCreated() = 0;
-  // A file was left out of the run: its date could not be read, or it could
-  // not be read or written.
+  // A file was left out of the run: its date could not be read, it could
+  // not be read or written, or it is compressed in a way the run leaves be.
   virtual void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) = 0;
 };
 
@@ -66,7 +66,7 @@ struct RunProblem {
 struct RunResult {
   RunStatus status = RunStatus::Declined;
   std::uint64_t fileCount = 0;     // ordinary files listed, HTML or not
-  std::uint64_t filesLeftOut = 0;  // HTML files without a copy
+  std::uint64_t filesLeftOut = 0;  // HTML files that failed, without a copy
   RunProblem problem;              // when Stopped
   // Copies that kept their source's permissions but not its owner or group:
   // only a privileged process may give a file to another user.

@@ -68,21 +68,56 @@ std::optional<RunProblem> DeleteOldLog(Disk& disk, Folder& newDir) {
   return std::nullopt;
 }
 
-// Written once, when the run is done: a run cut short leaves no record, and
-// a replace then takes none of its copies.
-std::optional<engine::FileFailure> WriteRecord(Disk& disk, Folder& newDir,
-                                               const RunRecord& record) {
-  const std::string text = FormatRunRecord(record);
-  engine::Expected<std::unique_ptr<engine::NewFile>> file = disk.Create(newDir, kRecordName);
-  std::error_code error = file ? std::error_code() : file.error();
-  if (!error) {
-    error = (*file)->Write(text) ? (*file)->Commit() : (*file)->Error();
+// Written as the run goes, and named when it is done: a run cut short
+// leaves no record, and a replace then takes none of its copies.
+class RecordWriter {
+ public:
+  RecordWriter(Disk& disk, Folder& newDir) : disk_(disk), newDir_(newDir) {}
+
+  void Add(const fs::path& name, const CopyRecord& copy) {
+    if (!file_ && !error_) {
+      engine::Expected<std::unique_ptr<engine::NewFile>> file = disk_.Create(newDir_, kRecordName);
+      if (!file) {
+        error_ = file.error();
+        return;
+      }
+      file_ = std::move(*file);
+      pending_ = RunRecordHeader();
+    }
+    pending_ += FormatRecordEntry(name, copy);
+    if (pending_.size() >= kFlushSize) {
+      Flush();
+    }
   }
-  if (error) {
-    return engine::FileFailure{engine::FileAction::Write, newDir.PathOf(kRecordName), error};
+
+  // Names the record; nothing when the run made no copy.
+  std::optional<engine::FileFailure> Commit() {
+    if (file_ && Flush()) {
+      error_ = file_->Commit();
+    }
+    if (error_) {
+      return engine::FileFailure{engine::FileAction::Write, newDir_.PathOf(kRecordName), error_};
+    }
+    return std::nullopt;
   }
-  return std::nullopt;
-}
+
+ private:
+  static constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
+
+  bool Flush() {
+    if (!error_ && !file_->Write(pending_)) {
+      error_ = file_->Error();
+    }
+    pending_.clear();
+    return !error_;
+  }
+
+  Disk& disk_;
+  Folder& newDir_;
+  std::unique_ptr<engine::NewFile> file_;
+  std::string pending_;
+  std::error_code error_;
+};
 
 }  // namespace
 
@@ -128,7 +163,7 @@ RunResult BatchRun(Disk& disk, state::ProgramState& state, const fs::path& direc
   const engine::RewriteOptions options{state.NewDays, state.Lines,
                                        state.Log != 0 ? engine::Logging::On : engine::Logging::Off};
   engine::FileRewriter rewriter(disk, options, settings.locale, settings.clock);
-  RunRecord record;
+  RecordWriter record(disk, **newDir);
   RunResult result;
   result.status = RunStatus::Completed;
   for (const engine::Entry& entry : entries) {
@@ -138,20 +173,20 @@ RunResult BatchRun(Disk& disk, state::ProgramState& state, const fs::path& direc
     if (IsHtmlFileName(entry.name)) {
       const engine::FileReport report = rewriter.ProcessFile(**source, **newDir, entry.name);
       if (report.outcome == engine::FileOutcome::Rewritten) {
-        record[entry.name] = {report.source, report.copySize};
+        record.Add(entry.name, {report.source, report.copySize});
         if (report.access != engine::AccessKept::All) {
           ++result.copiesWithoutOwner;
         }
       } else {
-        ++result.filesLeftOut;
+        if (report.outcome != engine::FileOutcome::LeftAsItIs) {
+          ++result.filesLeftOut;
+        }
         frontEnd.FileLeftOut(entry.name, report);
       }
     }
     ++result.fileCount;
   }
-  if (!record.empty()) {
-    result.recordFailure = WriteRecord(disk, **newDir, record);
-  }
+  result.recordFailure = record.Commit();
   return result;
 }
 

@@ -30,18 +30,20 @@ bool Take(std::string_view& text, Number& number) {
 
 }  // namespace
 
-std::string FormatRunRecord(const RunRecord& record) {
-  std::string text(kHeader);
-  for (const auto& [name, copy] : record) {
-    const engine::FileStamp& source = copy.source;
-    Append(text, source.size);
-    Append(text, source.modified);
-    Append(text, source.device);
-    Append(text, source.inode);
-    Append(text, copy.copySize);
-    text += engine::PathText(name);
-    text += kNameEnd;
-  }
+std::string_view RunRecordHeader() {
+  return kHeader;
+}
+
+std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy) {
+  std::string text;
+  const engine::FileStamp& source = copy.source;
+  Append(text, source.size);
+  Append(text, source.modified);
+  Append(text, source.device);
+  Append(text, source.inode);
+  Append(text, copy.copySize);
+  text += engine::PathText(name);
+  text += kNameEnd;
   return text;
 }
 

@@ -22,9 +22,11 @@ struct CopyRecord {
 
 using RunRecord = std::map<std::filesystem::path, CopyRecord>;
 
-// The record as the file holds it, and back. Text that is not such a record
-// reads as an empty one: every copy is then held back.
-std::string FormatRunRecord(const RunRecord& record);
+// The record as the file holds it: a header, then an entry per copy, so
+// that a run can write it as it goes. Text that is not such a record reads
+// as an empty one: every copy is then held back.
+std::string_view RunRecordHeader();
+std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);
 RunRecord ParseRunRecord(std::string_view text);
 
 }  // namespace lapse::batch

@@ -5,6 +5,14 @@
 namespace lapse::batch {
 namespace {
 
+std::string FormatRunRecord(const RunRecord& record) {
+  std::string text(RunRecordHeader());
+  for (const auto& [name, copy] : record) {
+    text += FormatRecordEntry(name, copy);
+  }
+  return text;
+}
+
 TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNames) {
   RunRecord record;
   record["a.htm"] = {{12, 1'700'000'000'123'456'789, 2049, 77}, 10};
