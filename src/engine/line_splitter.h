@@ -12,7 +12,7 @@ namespace lapse::engine {
 
 // A line ends at CR LF, at a lone CR, at a lone LF, or at the end of the data;
 // the terminator is not part of the line. For each line the handler gets:
-//   bool Head(std::string_view head)  the first kLineHeadLength bytes (fewer
+//   bool Head(std::string_view head)  the first kLineHeadBytes bytes (fewer
 //                                     when the line is shorter); false stops
 //   void Body(std::string_view bytes) the rest of the line, in pieces
 //   void End(std::string_view ending) the line has ended; ending is its
@@ -36,7 +36,7 @@ class LineSplitter {
   bool Finish(Handler& handler);
 
  private:
-  std::array<char, kLineHeadLength> head_{};
+  std::array<char, kLineHeadBytes> head_{};
   std::size_t headSize_ = 0;
   bool inBody_ = false;
   bool skipLineFeed_ = false;  // the previous chunk ended with a CR

@@ -6,6 +6,7 @@
 
 #include "engine/names.h"
 #include "engine/line_splitter.h"
+#include "engine/page_format.h"
 #include "engine/plain_lines.h"
 #include "engine/tags.h"
 
@@ -25,13 +26,15 @@ constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
 class RewriteHandler {
  public:
   RewriteHandler(BufferedWriter& copy, BufferedWriter* log, std::string_view fileName,
-                 const RewriteOptions& options, const DateLocale& locale, const Clock& clock)
+                 const RewriteOptions& options, const DateLocale& locale, const Clock& clock,
+                 TextUnits units)
       : copy_(copy),
         log_(log),
         fileName_(fileName),
         options_(options),
         locale_(locale),
-        clock_(clock) {}
+        clock_(clock),
+        units_(units) {}
 
   // The chunk that the splitter is fed next. What the copy takes of it
   // unchanged is lent to the copy's writer rather than copied.
@@ -46,7 +49,7 @@ class RewriteHandler {
     if (!head.starts_with(kTagStart)) {
       // Most lines are no tag: one test of four bytes settles them.
     } else if (IsExpiryTag(head)) {
-      const auto date = ReadTagDate(head, locale_);
+      const auto date = ReadTagDate(head, locale_, units_);
       if (!date) {
         return Stop();
       }
@@ -58,7 +61,7 @@ class RewriteHandler {
       keep_ = true;
       dropCounter_ = 0;
     } else if (IsNewTag(head)) {
-      const auto date = ReadTagDate(head, locale_);
+      const auto date = ReadTagDate(head, locale_, units_);
       if (!date) {
         return Stop();
       }
@@ -145,6 +148,7 @@ class RewriteHandler {
   const RewriteOptions& options_;
   const DateLocale& locale_;
   const Clock& clock_;
+  TextUnits units_;
 
   bool keep_ = true;
   // 64 bits: a lapsed block of any length counts up from here without overflow.
@@ -159,8 +163,8 @@ class RewriteHandler {
 StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
                         BufferedWriter* log, std::string_view fileName,
                         const RewriteOptions& options, const DateLocale& locale,
-                        const Clock& clock) {
-  RewriteHandler handler(copy, log, fileName, options, locale, clock);
+                        const Clock& clock, TextUnits units) {
+  RewriteHandler handler(copy, log, fileName, options, locale, clock, units);
   LineSplitter splitter;
   bool complete = false;
   while (!copy.Failed() && (log == nullptr || !log->Failed())) {
@@ -239,10 +243,21 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
   // the name stays: only files are removed.
   const auto removeOlderCopy = [&] { disk_.RemoveFile(copies, fileName); };
 
+  FileReport leftAsItIs;
+  leftAsItIs.outcome = FileOutcome::LeftAsItIs;
+  if (NamedAsCompressed(fileName)) {
+    removeOlderCopy();
+    return leftAsItIs;
+  }
   Expected<std::unique_ptr<SourceFile>> source = disk_.OpenSource(sources, fileName);
   if (!source) {
     removeOlderCopy();
     return Failure(FileAction::Read, sources.PathOf(fileName), source.error());
+  }
+  PageSource page(**source);
+  if (page.compression() == Compression::Other) {
+    removeOlderCopy();
+    return leftAsItIs;
   }
   Expected<std::unique_ptr<NewFile>> copyFile = disk_.Create(copies, fileName);
   if (!copyFile) {
@@ -262,14 +277,18 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
   FileReport report;
   report.source = (*source)->Status().stamp;
   report.access = (*copyFile)->TakeAccess((*source)->Status().access);
-  BufferedWriter copy(**copyFile, copyBuffer_);
+  PageSink copySink(**copyFile, page);
+  BufferedWriter copy(copySink, copyBuffer_);
   std::optional<BufferedWriter> log;
   if (options_.logging == Logging::On) {
     log.emplace(*log_, logBuffer_);
   }
   const std::string name = DisplayName(fileName);
-  StreamEnd end = RewriteStream(**source, readBuffer_, copy, log ? &*log : nullptr, name,
-                                options_, locale_, clock_);
+  StreamEnd end = RewriteStream(page, readBuffer_, copy, log ? &*log : nullptr, name, options_,
+                                locale_, clock_, page.units());
+  if (end == StreamEnd::Complete && !copySink.Finish()) {
+    end = StreamEnd::CopyFailed;
+  }
   std::error_code copyError;
   if (end == StreamEnd::Complete) {
     report.copySize = (*copyFile)->Written();
@@ -295,7 +314,7 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
       report.outcome = FileOutcome::DateFormatError;
       return report;
     case StreamEnd::ReadFailed:
-      return Failure(FileAction::Read, sources.PathOf(fileName), (*source)->Error());
+      return Failure(FileAction::Read, sources.PathOf(fileName), page.Error());
     case StreamEnd::CopyFailed:
       return Failure(FileAction::Write, copies.PathOf(fileName), copyError);
     case StreamEnd::LogFailed:

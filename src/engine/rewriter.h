@@ -13,6 +13,7 @@
 #include "engine/date.h"
 #include "engine/disk.h"
 #include "engine/io.h"
+#include "engine/tags.h"
 
 namespace lapse::engine {
 
@@ -33,12 +34,15 @@ enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFai
 // tag whose date cannot be read, writing kept lines to the copy and, when log
 // is given, entry heads and dropped lines to the log. Every line written ends
 // in CR LF. Flushes both writers before it returns.
+// The text counts its columns in units (UTF-8 characters for a UTF-16 page).
 StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
                         BufferedWriter* log, std::string_view fileName,
                         const RewriteOptions& options, const DateLocale& locale,
-                        const Clock& clock);
+                        const Clock& clock, TextUnits units = TextUnits::Bytes);
 
-enum class FileOutcome { Rewritten, DateFormatError, Failed };
+// LeftAsItIs: a page compressed otherwise than with gzip, which no copy can
+// be made of; it stays out of the run.
+enum class FileOutcome { Rewritten, DateFormatError, Failed, LeftAsItIs };
 enum class FileAction { Read, Write };
 
 // A file that could not be read or written, and why.
@@ -69,8 +73,10 @@ class FileRewriter {
 
   // Reads fileName in sources and writes its copy under the same name in
   // copies, with the source's permissions, appending to "Log.txt" there
-  // while logging is on. A file that cannot be rewritten whole leaves no
-  // copy and nothing in the log; the source is never changed.
+  // while logging is on. A gzip page is rewritten inside its compression,
+  // a UTF-16 page in its encoding (its dropped lines go to the log as
+  // UTF-8). A file that cannot be rewritten whole leaves no copy and
+  // nothing in the log; the source is never changed.
   FileReport ProcessFile(Folder& sources, Folder& copies, const std::filesystem::path& fileName);
 
  private:

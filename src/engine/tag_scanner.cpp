@@ -9,15 +9,16 @@ namespace {
 
 class ScanHandler {
  public:
-  ScanHandler(const DateLocale& locale, const std::function<void(const DatedTag&)>& onTag)
-      : locale_(locale), onTag_(onTag) {}
+  ScanHandler(const DateLocale& locale, TextUnits units,
+              const std::function<void(const DatedTag&)>& onTag)
+      : locale_(locale), units_(units), onTag_(onTag) {}
 
   bool Head(std::string_view head) {
     ++line_;
     if (IsExpiryTag(head)) {
-      onTag_({line_, DatedTagKind::Expiry, ReadTagDate(head, locale_)});
+      onTag_({line_, DatedTagKind::Expiry, ReadTagDate(head, locale_, units_)});
     } else if (IsNewTag(head)) {
-      onTag_({line_, DatedTagKind::New, ReadTagDate(head, locale_)});
+      onTag_({line_, DatedTagKind::New, ReadTagDate(head, locale_, units_)});
     }
     return true;
   }
@@ -28,6 +29,7 @@ class ScanHandler {
 
  private:
   const DateLocale& locale_;
+  TextUnits units_;
   const std::function<void(const DatedTag&)>& onTag_;
   std::uint64_t line_ = 0;
 };
@@ -35,8 +37,8 @@ class ScanHandler {
 }  // namespace
 
 bool ScanDatedTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
-                   const std::function<void(const DatedTag&)>& onTag) {
-  ScanHandler handler(locale, onTag);
+                   TextUnits units, const std::function<void(const DatedTag&)>& onTag) {
+  ScanHandler handler(locale, units, onTag);
   LineSplitter splitter;
   while (const std::size_t count = source.Read(readBuffer)) {
     splitter.Feed(std::string_view(readBuffer.data(), count), handler);

@@ -8,6 +8,7 @@
 
 #include "engine/date.h"
 #include "engine/io.h"
+#include "engine/tags.h"
 
 namespace lapse::engine {
 
@@ -22,7 +23,7 @@ struct DatedTag {
 // Calls onTag for every expiry and new-content tag line, in file order. Gives
 // false when the source could not be read to its end.
 bool ScanDatedTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
-                   const std::function<void(const DatedTag&)>& onTag);
+                   TextUnits units, const std::function<void(const DatedTag&)>& onTag);
 
 // The first day on which the tag has lapsed.
 Today LapseDay(const DatedTag& tag, std::int16_t newDays);

@@ -27,14 +27,22 @@ inline constexpr std::size_t kDateColumn = 9;  // zero-based
 // The lengths at which the date field is tried, in this order.
 inline constexpr std::size_t kCandidateLengths[] = {9, 8, 6, 7, 10, 11};
 
-// Only this many bytes at the start of a line take part in any decision about
-// it: the date field's longest candidate and the character after it.
+// Only this many characters at the start of a line take part in any decision
+// about it: the date field's longest candidate and the character after it.
 inline constexpr std::size_t kLineHeadLength =
     kDateColumn + std::ranges::max(kCandidateLengths) + 1;
+// As many bytes as that many characters of UTF-8 may take.
+inline constexpr std::size_t kLineHeadBytes = 4 * kLineHeadLength;
+
+// What a column is: a byte of 8-bit text, or a character of UTF-8 (the text
+// of a UTF-16 page, as the rewriter reads it).
+enum class TextUnits { Bytes, Utf8Characters };
 
 // The tag date of a dated tag line, or nothing for a date format error. The
-// line may be cut to its first kLineHeadLength bytes: the answer is the same.
-std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale);
+// line may be cut to its first kLineHeadLength columns: the answer is the
+// same.
+std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale,
+                                   TextUnits units = TextUnits::Bytes);
 
 // An expiry tag lapses on the day after its date.
 bool ExpiryTagLapsed(TagDate date, Today today);

@@ -1,0 +1,133 @@
+#include "engine/page_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lapse::engine {
+
+namespace {
+
+constexpr std::string_view kGzipMagic = "\x1F\x8B";
+// zstd, bzip2, xz and zip: pages Lapse cannot rewrite inside.
+constexpr std::string_view kOtherMagics[] = {"\x28\xB5\x2F\xFD", "BZh",
+                                             std::string_view("\xFD\x37\x7A\x58\x5A\x00", 6),
+                                             "PK\x03\x04"};
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
+
+Compression CompressionOf(std::string_view head) {
+  if (head.starts_with(kGzipMagic)) {
+    return Compression::Gzip;
+  }
+  const bool other = std::any_of(std::begin(kOtherMagics), std::end(kOtherMagics),
+                                 [head](std::string_view magic) { return head.starts_with(magic); });
+  return other ? Compression::Other : Compression::None;
+}
+
+std::string_view MarkOf(Encoding encoding) {
+  switch (encoding) {
+    case Encoding::Utf8WithMark:
+      return kUtf8Mark;
+    case Encoding::Utf16LittleEndian:
+      return kUtf16LittleEndianMark;
+    case Encoding::Utf16BigEndian:
+      return kUtf16BigEndianMark;
+    case Encoding::Bytes:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool NamedAsCompressed(const std::filesystem::path& name) {
+  return name.native().ends_with(std::filesystem::path(".br").native());
+}
+
+std::string_view PeekingSource::Peek(std::size_t count) {
+  count = std::min(count, head_.size());
+  while (size_ < count) {
+    const std::size_t read = inner_.Read(std::span(head_.data() + size_, count - size_));
+    if (read == 0) {
+      break;
+    }
+    size_ += read;
+  }
+  return std::string_view(head_.data() + at_, std::min(count, size_) - at_);
+}
+
+void PeekingSource::Skip(std::size_t count) {
+  at_ = std::min(at_ + count, size_);
+}
+
+std::size_t PeekingSource::Read(std::span<char> buffer) {
+  if (at_ < size_) {
+    const std::size_t take = std::min(size_ - at_, buffer.size());
+    std::memcpy(buffer.data(), head_.data() + at_, take);
+    at_ += take;
+    return take;
+  }
+  return inner_.Read(buffer);
+}
+
+PageSource::PageSource(ByteSource& raw) : raw_(raw) {
+  compression_ = CompressionOf(raw_.Peek(6));
+  ByteSource* text = &raw_;
+  if (compression_ == Compression::Gzip) {
+    text = &gzip_.emplace(raw_);
+  }
+  PeekingSource& peeking = text_.emplace(*text);
+  const std::string_view head = peeking.Peek(3);
+  if (head.starts_with(kUtf8Mark)) {
+    encoding_ = Encoding::Utf8WithMark;
+  } else if (head.starts_with(kUtf16LittleEndianMark)) {
+    encoding_ = Encoding::Utf16LittleEndian;
+  } else if (head.starts_with(kUtf16BigEndianMark)) {
+    encoding_ = Encoding::Utf16BigEndian;
+  }
+  // The mark is no part of the first line; the copy gets it back first.
+  peeking.Skip(MarkOf(encoding_).size());
+  top_ = &peeking;
+  if (encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian) {
+    top_ = &utf16_.emplace(peeking, encoding_ == Encoding::Utf16LittleEndian
+                                        ? ByteOrder::LittleEndian
+                                        : ByteOrder::BigEndian);
+  }
+}
+
+// UTF-16 pages count their own characters; 8-bit pages, with a mark or not,
+// count bytes as ever.
+TextUnits PageSource::units() const {
+  return utf16_ ? TextUnits::Utf8Characters : TextUnits::Bytes;
+}
+
+PageSink::PageSink(ByteSink& out, const PageSource& page) : out_(out) {
+  ByteSink* under = &out_;
+  if (page.compression() == Compression::Gzip) {
+    under = &gzip_.emplace(out_);
+  }
+  // The mark goes first, as the page holds it, whatever follows.
+  const std::string_view mark = MarkOf(page.encoding());
+  marked_ = mark.empty() || under->Write(mark);
+  top_ = under;
+  if (page.encoding() == Encoding::Utf16LittleEndian ||
+      page.encoding() == Encoding::Utf16BigEndian) {
+    top_ = &utf16_.emplace(*under, page.encoding() == Encoding::Utf16LittleEndian
+                                       ? ByteOrder::LittleEndian
+                                       : ByteOrder::BigEndian);
+  }
+}
+
+bool PageSink::Finish() {
+  bool written = marked_;
+  if (utf16_) {
+    written = utf16_->Flush() && written;
+  }
+  if (gzip_) {
+    written = gzip_->Finish() && written;
+  }
+  return written;
+}
+
+}  // namespace lapse::engine

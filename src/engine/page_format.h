@@ -1,0 +1,87 @@
+// How a page is kept, told by its first bytes: compressed with gzip, with
+// another compression, or not; and as 8-bit text, as UTF-8 behind a
+// byte-order mark, or as UTF-16 of either byte order. The rewriter reads and
+// writes every page through these layers, so that it sees 8-bit text only.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "engine/gzip.h"
+#include "engine/io.h"
+#include "engine/tags.h"
+#include "engine/utf16.h"
+
+namespace lapse::engine {
+
+enum class Compression { None, Gzip, Other };
+enum class Encoding { Bytes, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
+
+// A name that says its file is compressed (".br") whatever its bytes.
+bool NamedAsCompressed(const std::filesystem::path& name);
+
+// A source that can look at its first bytes before they are read.
+class PeekingSource final : public ByteSource {
+ public:
+  explicit PeekingSource(ByteSource& inner) : inner_(inner) {}
+  // Up to count (at most 8) of the first bytes; fewer where the data ends.
+  std::string_view Peek(std::size_t count);
+  void Skip(std::size_t count);
+  std::size_t Read(std::span<char> buffer) override;
+  std::error_code Error() const override { return inner_.Error(); }
+
+ private:
+  ByteSource& inner_;
+  std::array<char, 8> head_{};
+  std::size_t at_ = 0;
+  std::size_t size_ = 0;
+};
+
+// A page's text, out of its compression and its encoding.
+class PageSource final : public ByteSource {
+ public:
+  explicit PageSource(ByteSource& raw);
+  PageSource(const PageSource&) = delete;
+  PageSource& operator=(const PageSource&) = delete;
+
+  Compression compression() const { return compression_; }
+  Encoding encoding() const { return encoding_; }
+  // How the tag rules count characters in the text this source gives.
+  TextUnits units() const;
+  std::size_t Read(std::span<char> buffer) override { return top_->Read(buffer); }
+  std::error_code Error() const override { return top_->Error(); }
+
+ private:
+  PeekingSource raw_;
+  Compression compression_ = Compression::None;
+  std::optional<GzipSource> gzip_;
+  std::optional<PeekingSource> text_;
+  Encoding encoding_ = Encoding::Bytes;
+  std::optional<Utf16Source> utf16_;
+  ByteSource* top_ = nullptr;
+};
+
+// Writes text as a copy of a page: with the page's byte-order mark at its
+// start, in its encoding, and in its compression.
+class PageSink final : public ByteSink {
+ public:
+  PageSink(ByteSink& out, const PageSource& page);
+  PageSink(const PageSink&) = delete;
+  PageSink& operator=(const PageSink&) = delete;
+
+  bool Write(std::string_view bytes) override { return top_->Write(bytes); }
+  std::error_code Error() const override { return out_.Error(); }
+  // Ends the encoding and the compression; false when a write failed.
+  bool Finish();
+
+ private:
+  ByteSink& out_;
+  std::optional<GzipSink> gzip_;
+  std::optional<Utf16Sink> utf16_;
+  ByteSink* top_ = nullptr;
+  bool marked_ = false;
+};
+
+}  // namespace lapse::engine
