@@ -16,6 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# zlib too: Debian's MinGW zlib comes as a DLL and as a static library.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # add_test and test discovery start the programs through wine's loader for
 # the target's word size: Debian's `wine` wrapper always picks the 32-bit one

@@ -14,7 +14,7 @@ readonly wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-          libcli11-dev wine wine64)
+          libcli11-dev libz-mingw-w64-dev wine wine64)
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -88,7 +88,7 @@ build_target() {
   [ ${#programs[@]} -gt 0 ] || fail "the $target build made no programs"
   for program in "${programs[@]}"; do
     if "${triplet[$target]}-objdump" -p "$program" |
-        grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'; then
+        grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread|zlib)'; then
       fail "$program needs a MinGW DLL"
     fi
   done

@@ -7,6 +7,7 @@
 
 #include "batch/batch.h"
 #include "engine/names.h"
+#include "engine/page_format.h"
 #include "engine/tag_scanner.h"
 #include "engine/tags.h"
 #include "messages/messages.h"
@@ -156,10 +157,19 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
       continue;
     }
     const std::string file = engine::DisplayName(entry.name);
+    if (engine::NamedAsCompressed(entry.name)) {
+      err << messages::LeftAsItIs(entry.name) << '\n';
+      continue;
+    }
     engine::Expected<std::unique_ptr<engine::SourceFile>> source =
         disk.OpenSource(**folder, entry.name);
+    std::optional<engine::PageSource> page;
+    if (source && page.emplace(**source).compression() == engine::Compression::Other) {
+      err << messages::LeftAsItIs(entry.name) << '\n';
+      continue;
+    }
     const bool read =
-        source && ScanDatedTags(**source, buffer, settings.locale, [&](const engine::DatedTag& tag) {
+        source && ScanDatedTags(*page, buffer, settings.locale, page->units(), [&](const engine::DatedTag& tag) {
           out << file << ':' << tag.line << ": ";
           if (!tag.date) {
             faulty = true;
@@ -179,7 +189,7 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
     if (!read) {
       faulty = true;
       err << messages::Failure({engine::FileAction::Read, (*folder)->PathOf(entry.name),
-                                source ? (*source)->Error() : source.error()})
+                                source ? page->Error() : source.error()})
           << '\n';
     }
   }
@@ -187,7 +197,7 @@ int Check(const Options& options, const Environment& environment, std::ostream& 
   return faulty ? kFilesLeftOut : kSuccess;
 }
 
-void AddDirectory(CLI::App& command, Options& options) {
+void AddDirectory(CLI::App& command, Options& options, const std::string& description) {
   // The arguments are UTF-8 on every platform, which CLI::ExistingDirectory
   // does not read them as on Windows.
   const CLI::Validator existingFolder(
@@ -200,7 +210,7 @@ void AddDirectory(CLI::App& command, Options& options) {
         return fs::is_directory(status) ? "" : "Directory is actually a file: " + text;
       },
       "DIR");
-  command.add_option("DIR", options.directory, "The folder whose HTML files are rewritten")
+  command.add_option("DIR", options.directory, description)
       ->required()
       ->check(existingFolder);
 }
@@ -239,15 +249,15 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   bool noLog = false;
   CLI::Option* logFlag = run->add_flag("--log", withLog, "Write DIR/New/Log.txt (the default)");
   run->add_flag("--no-log", noLog, "Write no log")->excludes(logFlag);
-  AddDirectory(*run, options);
+  AddDirectory(*run, options, "The folder whose HTML files are rewritten");
 
   CLI::App* replace =
       app.add_subcommand("replace", "Put the copies in DIR/New in place of the files");
-  AddDirectory(*replace, options);
+  AddDirectory(*replace, options, "The folder whose HTML files are replaced by their copies in DIR/New");
 
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");
   AddDateOptions(*check, options);
-  AddDirectory(*check, options);
+  AddDirectory(*check, options, "The folder whose HTML files are read; nothing is written");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {

@@ -26,7 +26,7 @@ std::string HeldBackReason(const batch::LeftInNew& item, const fs::path& sourceD
     case batch::HeldBack::MoveFailed:
       return item.error ? "it could not be moved: " + Reason(item.error) : "it could not be moved";
     case batch::HeldBack::LogWaits:
-      return "it moves up with the last file";
+      return "it moves up once every other file there has; see to those, then replace again";
     case batch::HeldBack::Folder:
       return "it is a folder";
     case batch::HeldBack::Hidden:
@@ -87,8 +87,20 @@ std::string Failure(const engine::FileFailure& failure) {
 }
 
 std::string LeftOut(const fs::path& name, const engine::FileReport& report) {
-  return report.outcome == engine::FileOutcome::DateFormatError ? DateFormatError(name)
-                                                                : Failure(report.failure);
+  switch (report.outcome) {
+    case engine::FileOutcome::DateFormatError:
+      return DateFormatError(name);
+    case engine::FileOutcome::LeftAsItIs:
+      return LeftAsItIs(name);
+    case engine::FileOutcome::Failed:
+    case engine::FileOutcome::Rewritten:
+      break;
+  }
+  return Failure(report.failure);
+}
+
+std::string LeftAsItIs(const fs::path& name) {
+  return DisplayName(name) + ": a compressed file, left as it is";
 }
 
 std::string Stopped(const batch::RunProblem& problem) {

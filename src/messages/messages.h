@@ -25,6 +25,9 @@ std::string DateFormatError(const std::filesystem::path& name);
 
 // "Cannot read PATH: reason." or "Cannot write PATH: reason."
 std::string Failure(const engine::FileFailure& failure);
+// A page compressed otherwise than with gzip: "NAME: a compressed file,
+// left as it is".
+std::string LeftAsItIs(const std::filesystem::path& name);
 // Why the file name was left out of the run.
 std::string LeftOut(const std::filesystem::path& name, const engine::FileReport& report);
 // Why a run stopped before it wrote anything.

@@ -69,10 +69,17 @@ class frmMain::RunFrontEnd final : public batch::RunFrontEnd {
   }
   void NewDirectoryCreated() override { window_.dirMain->Refresh(); }
   void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) override {
+    // A site may hold many compressed pages: one box at the end names them.
+    if (report.outcome == engine::FileOutcome::LeftAsItIs) {
+      leftAsItIs << Text(messages::LeftAsItIs(name));
+      return;
+    }
     busy_.Restore();
     window_.ReportLeftOut(name, report);
     busy_.Show();
   }
+
+  QStringList leftAsItIs;
 
  private:
   frmMain& window_;
@@ -289,6 +296,9 @@ void frmMain::RunBatch() {
   if (result.status != batch::RunStatus::Completed) {
     services_.messages.Warn(Text(messages::Stopped(result.problem)));
     return;
+  }
+  if (!frontEnd.leftAsItIs.isEmpty()) {
+    services_.messages.Tell(frontEnd.leftAsItIs.join(QLatin1Char('\n')));
   }
   for (const std::string& note : messages::RunNotes(result)) {
     services_.messages.Warn(Text(note));

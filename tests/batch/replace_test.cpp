@@ -101,7 +101,7 @@ TEST_F(ReplaceTest, StrayCopyComesBackAndOtherFilesAreNeverOverwritten) {
   NameList problems = Problems(result);
   std::sort(problems.begin(), problems.end());
   EXPECT_EQ(problems,
-            (NameList{"Log.txt stays in the folder New: it moves up with the last file.",
+            (NameList{"Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
                       "notes.txt stays in the folder New: a file of that name is already in " +
                           dir_.string() + kSeparator + ".",
                       "sub stays in the folder New: it is a folder."}));
@@ -160,7 +160,7 @@ TEST_F(FakeReplaceTest, ASourceThatChangedAfterTheRunIsHeldBack) {
   EXPECT_EQ(Page("a.htm"), std::string(kOld) + "an edit\n");
   EXPECT_EQ(Page("b.htm"), kNew);
   EXPECT_EQ(messages::ReplaceProblems(result),
-            (NameList{"Log.txt stays in the folder New: it moves up with the last file.",
+            (NameList{"Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
                       "a.htm stays in the folder New: its page changed after the run; run again."}));
   // A run over the edited page, and the replace takes it.
   Run();

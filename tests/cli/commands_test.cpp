@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "engine/gzip.h"
+#include "support/memory_streams.h"
 #include "support/temp_dir.h"
 
 namespace lapse::cli {
@@ -99,6 +101,34 @@ TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
             std::string::npos)
       << outcome.err;
   EXPECT_EQ(Read(dir_ / "a.htm"), "a, edited after the run\n");
+}
+
+std::string Gzip(std::string_view text) {
+  testing_support::MemorySink out;
+  engine::GzipSink gzip(out);
+  gzip.Write(text);
+  gzip.Finish();
+  return out.text;
+}
+
+// Servers keep page.html.gz beside page.html: both must stay in step, and
+// what cannot be rewritten inside its compression stays as it is.
+TEST_F(CommandsTest, CompressedPagesAreRewrittenInsideGzipOrLeftAsTheyAre) {
+  const std::string page = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
+  Write(dir_ / "page.html", page);
+  Write(dir_ / "page.html.gz", Gzip(page));
+  Write(dir_ / "page.html.br", "\x1b\x05brotli");
+  const Outcome run = Call({"run", "DIR"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Processed 3 files.\n");
+  EXPECT_EQ(run.err, "page.html.br: a compressed file, left as it is\n");
+  const Outcome check = Call({"check", "DIR"});
+  EXPECT_NE(check.out.find("page.html.gz:1: expiry 2026-12-01 lapsed"), std::string::npos)
+      << check.out;
+  EXPECT_EQ(check.err, run.err);
+  ASSERT_EQ(Call({"replace", "DIR"}).status, 0);
+  EXPECT_EQ(Read(dir_ / "page.html.gz"), Gzip("kept\r\n"));
+  EXPECT_EQ(Read(dir_ / "page.html.br"), "\x1b\x05brotli");
 }
 
 TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {

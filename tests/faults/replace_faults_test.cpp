@@ -52,7 +52,7 @@ TEST_F(ReplaceFaults, ReadOnlyDiskAtReplaceTime) {
   EXPECT_EQ(
       Lines(outcome.err),
       (NameList{"Cannot delete the old log " + Site().string() + "/Log.txt: Read-only file system.",
-                "Log.txt stays in the folder New: it moves up with the last file.",
+                "Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
                 "a.htm stays in the folder New" + refused,
                 "b.html stays in the folder New" + refused}));
   EXPECT_EQ(Snapshot(Site()), sources);
@@ -87,7 +87,7 @@ TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "Replaced b.html\n");
   EXPECT_EQ(Lines(outcome.err),
-            (NameList{"Log.txt stays in the folder New: it moves up with the last file.",
+            (NameList{"Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
                       "a.htm stays in the folder New: it could not be moved: Operation not "
                       "permitted."}));
   EXPECT_EQ(Read(Site() / "a.htm"), aSource);
