@@ -26,9 +26,22 @@ struct RunPaths {
 };
 RunPaths PathsFor(const std::filesystem::path& directory);
 
+// Whether a run or a replace takes the folder alone, or its subfolders too
+// (all but hidden ones, links and the folder New), as one run.
+enum class Recursion { ThisFolder, Subfolders };
+
+// Told how far a long run or replace has come: done of the files listed so
+// far, and the file at hand (its path below the folder of the run).
+class Progress {
+ public:
+  virtual ~Progress() = default;
+  virtual void Advance(std::uint64_t done, std::uint64_t listed,
+                       const std::filesystem::path& current) = 0;
+};
+
 // What a batch run asks of its caller: the question, the per-file reports and
 // the refresh of a directory list. Each call returns when the user has seen it.
-class RunFrontEnd {
+class RunFrontEnd : public Progress {
  public:
   virtual ~RunFrontEnd() = default;
   // Asks whether to update the HTML files of sourceDir; true for Yes.
@@ -37,7 +50,9 @@ class RunFrontEnd {
   virtual void NewDirectoryCreated() = 0;
   // A file was left out of the run: its date could not be read, it could
   // not be read or written, or it is compressed in a way the run leaves be.
+  // name is its path below the folder of the run.
   virtual void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) = 0;
+  void Advance(std::uint64_t, std::uint64_t, const std::filesystem::path&) override {}
 };
 
 enum class RunStatus {
@@ -79,12 +94,15 @@ struct RunResult {
 struct RunSettings {
   engine::DateLocale locale;
   engine::Clock clock;
+  Recursion recursion = Recursion::ThisFolder;
 };
 
 // The run over directory: points SourceDir and NewDir at it, asks, makes sure
 // "New" exists (refusing a link), deletes the old log, rewrites every HTML
 // file into "New", counts the ordinary files, and records beside the copies
-// what each source was when it was read. The caller enables its buttons and
+// what each source was when it was read. Over subfolders, each folder's own
+// files come before its subfolders, and the copies of DIR/a/b go to
+// DIR/New/a/b; the log and the record stay in DIR/New. The caller enables its buttons and
 // tells the count when the run completed.
 RunResult BatchRun(engine::Disk& disk, state::ProgramState& state,
                    const std::filesystem::path& directory, RunFrontEnd& frontEnd,
@@ -95,6 +113,7 @@ enum class HeldBack {
   NameTaken,       // another file of that name stands in the directory
   SourceChanged,   // the source changed after the run
   NoRecord,        // nothing tells what state of the source the copy was made from
+  NoSourceFolder,  // the folder it belongs in is no longer in the directory (or is a link)
   CopyIncomplete,  // the copy is not as long as the run wrote it
   MoveFailed,      // with the system's error
   LogWaits,        // the log moves up with the last file
@@ -105,7 +124,7 @@ enum class HeldBack {
 };
 
 struct LeftInNew {
-  std::filesystem::path name;
+  std::filesystem::path name;  // its path below New
   HeldBack reason = HeldBack::MoveFailed;
   std::error_code error;  // for MoveFailed
 };
@@ -140,7 +159,10 @@ struct ReplaceResult {
 // source is replaced. The log moves last, and stays in NewDir while any
 // other file does. Removes NewDir when it is empty, and points LogPath at
 // the log's place.
-ReplaceResult Replace(engine::Disk& disk, state::ProgramState& state);
+// Over subfolders it walks the mirror tree in New, and removes its folders
+// once they are empty.
+ReplaceResult Replace(engine::Disk& disk, state::ProgramState& state,
+                      Recursion recursion = Recursion::ThisFolder, Progress* progress = nullptr);
 
 // An HTML file by name: it contains ".htm", in lower case.
 bool IsHtmlFileName(const std::filesystem::path& name);

@@ -40,7 +40,8 @@ engine::Expected<std::unique_ptr<Folder>> OpenNewDir(Disk& disk, Folder& source,
   } else if (status && status->kind == EntryKind::Link) {
     problem = {RunProblem::Kind::NewIsLink, newDir, {}};
     return engine::IsALinkError();
-  } else if (status && status->kind != EntryKind::Directory) {
+  } else if (status && status->kind != EntryKind::Directory &&
+             status->kind != EntryKind::HiddenDirectory) {
     problem = {RunProblem::Kind::NewInTheWay, newDir, {}};
     return std::make_error_code(std::errc::not_a_directory);
   }
@@ -57,7 +58,7 @@ engine::Expected<std::unique_ptr<Folder>> OpenNewDir(Disk& disk, Folder& source,
 std::optional<RunProblem> DeleteOldLog(Disk& disk, Folder& newDir) {
   const engine::Expected<engine::FileStatus> status = disk.Status(newDir, kLogName);
   if (status) {
-    if (status->kind == EntryKind::Directory) {
+    if (status->kind == EntryKind::Directory || status->kind == EntryKind::HiddenDirectory) {
       return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.PathOf(kLogName), {}};
     }
     if (const std::error_code error = disk.RemoveFile(newDir, kLogName)) {
@@ -119,6 +120,139 @@ class RecordWriter {
   std::error_code error_;
 };
 
+// A run over a folder and, when asked, the folders below it.
+class TreeRun {
+ public:
+  TreeRun(Disk& disk, Folder& newDir, RunFrontEnd& frontEnd,
+          const engine::RewriteOptions& options, const RunSettings& settings)
+      : disk_(disk),
+        newDir_(newDir),
+        frontEnd_(frontEnd),
+        recursion_(settings.recursion),
+        rewriter_(disk, options, settings.locale, settings.clock),
+        record_(disk, newDir) {
+    result_.status = RunStatus::Completed;
+  }
+
+  // Rewrites the HTML files of source, the folder relative below the run's,
+  // whose entries are listed, and then its subfolders.
+  void Folder(engine::Folder& source, const fs::path& relative,
+              const std::vector<engine::Entry>& entries) {
+    std::unique_ptr<engine::Folder> mirror;
+    std::error_code mirrorError;
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind == EntryKind::OrdinaryFile) {
+        ++listed_;
+      }
+    }
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind != EntryKind::OrdinaryFile) {
+        continue;
+      }
+      const fs::path shown = relative.empty() ? entry.name : relative / entry.name;
+      frontEnd_.Advance(result_.fileCount, listed_, shown);
+      if (IsHtmlFileName(entry.name)) {
+        if (!relative.empty() && !mirror && !mirrorError) {
+          mirrorError = OpenMirror(relative, mirror);
+        }
+        engine::Folder& copies = relative.empty() ? newDir_ : *mirror;
+        if (!relative.empty() && mirrorError) {
+          LeftOut(shown, Failed(engine::FileAction::Write, newDir_.PathOf(relative), mirrorError));
+        } else {
+          Rewrite(source, copies, entry.name, shown);
+        }
+      }
+      ++result_.fileCount;
+    }
+    if (recursion_ == Recursion::Subfolders) {
+      for (const engine::Entry& entry : entries) {
+        // Hidden folders and links stay out; New holds the copies.
+        if (entry.kind == EntryKind::Directory && !(relative.empty() && entry.name == kNewName)) {
+          Subfolder(source, relative.empty() ? entry.name : relative / entry.name, entry.name);
+        }
+      }
+    }
+  }
+
+  RunResult Finish() {
+    result_.recordFailure = record_.Commit();
+    return result_;
+  }
+
+ private:
+  void Subfolder(engine::Folder& parent, const fs::path& relative, const fs::path& name) {
+    engine::Expected<std::unique_ptr<engine::Folder>> folder = disk_.OpenSubfolder(parent, name);
+    std::vector<engine::Entry> entries;
+    const std::error_code error = folder ? disk_.List(**folder, entries) : folder.error();
+    if (error) {
+      // A folder that cannot be read is reported, and the run goes on.
+      LeftOut(relative, Failed(engine::FileAction::Read, parent.PathOf(name), error));
+      return;
+    }
+    Folder(**folder, relative, entries);
+  }
+
+  // The folder of New that mirrors relative, made where missing; never
+  // through a link.
+  std::error_code OpenMirror(const fs::path& relative, std::unique_ptr<engine::Folder>& mirror) {
+    engine::Folder* at = &newDir_;
+    std::unique_ptr<engine::Folder> opened;
+    for (const fs::path& part : relative) {
+      engine::Expected<std::unique_ptr<engine::Folder>> next = disk_.OpenSubfolder(*at, part);
+      if (!next && next.error() == std::errc::no_such_file_or_directory) {
+        if (const std::error_code error = disk_.MakeFolder(*at, part)) {
+          return error;
+        }
+        next = disk_.OpenSubfolder(*at, part);
+      }
+      if (!next) {
+        return next.error();
+      }
+      opened = std::move(*next);
+      at = opened.get();
+    }
+    mirror = std::move(opened);
+    return {};
+  }
+
+  void Rewrite(engine::Folder& source, engine::Folder& copies, const fs::path& name,
+               const fs::path& shown) {
+    const engine::FileReport report = rewriter_.ProcessFile(source, copies, newDir_, name, shown);
+    if (report.outcome == engine::FileOutcome::Rewritten) {
+      record_.Add(shown, {report.source, report.copySize});
+      if (report.access != engine::AccessKept::All) {
+        ++result_.copiesWithoutOwner;
+      }
+    } else {
+      LeftOut(shown, report);
+    }
+  }
+
+  static engine::FileReport Failed(engine::FileAction action, fs::path path,
+                                   std::error_code error) {
+    engine::FileReport report;
+    report.outcome = engine::FileOutcome::Failed;
+    report.failure = {action, std::move(path), error};
+    return report;
+  }
+
+  void LeftOut(const fs::path& shown, const engine::FileReport& report) {
+    if (report.outcome != engine::FileOutcome::LeftAsItIs) {
+      ++result_.filesLeftOut;
+    }
+    frontEnd_.FileLeftOut(shown, report);
+  }
+
+  Disk& disk_;
+  engine::Folder& newDir_;
+  RunFrontEnd& frontEnd_;
+  Recursion recursion_;
+  engine::FileRewriter rewriter_;
+  RecordWriter record_;
+  RunResult result_;
+  std::uint64_t listed_ = 0;
+};
+
 }  // namespace
 
 RunPaths PathsFor(const fs::path& directory) {
@@ -159,35 +293,10 @@ RunResult BatchRun(Disk& disk, state::ProgramState& state, const fs::path& direc
   if (const std::error_code error = disk.List(**source, entries)) {
     return Stop(RunProblem::Kind::CannotList, state.SourceDir, error);
   }
-
   const engine::RewriteOptions options{state.NewDays, state.Lines,
                                        state.Log != 0 ? engine::Logging::On : engine::Logging::Off};
-  engine::FileRewriter rewriter(disk, options, settings.locale, settings.clock);
-  RecordWriter record(disk, **newDir);
-  RunResult result;
-  result.status = RunStatus::Completed;
-  for (const engine::Entry& entry : entries) {
-    if (entry.kind != EntryKind::OrdinaryFile) {
-      continue;
-    }
-    if (IsHtmlFileName(entry.name)) {
-      const engine::FileReport report = rewriter.ProcessFile(**source, **newDir, entry.name);
-      if (report.outcome == engine::FileOutcome::Rewritten) {
-        record.Add(entry.name, {report.source, report.copySize});
-        if (report.access != engine::AccessKept::All) {
-          ++result.copiesWithoutOwner;
-        }
-      } else {
-        if (report.outcome != engine::FileOutcome::LeftAsItIs) {
-          ++result.filesLeftOut;
-        }
-        frontEnd.FileLeftOut(entry.name, report);
-      }
-    }
-    ++result.fileCount;
-  }
-  result.recordFailure = record.Commit();
-  return result;
+  TreeRun run(disk, **newDir, frontEnd, options, settings);
+  run.Folder(**source, {}, entries);
+  return run.Finish();
 }
-
 }  // namespace lapse::batch

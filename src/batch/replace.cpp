@@ -21,6 +21,7 @@ using engine::Replacing;
 HeldBack ReasonOf(EntryKind kind) {
   switch (kind) {
     case EntryKind::Directory:
+    case EntryKind::HiddenDirectory:
       return HeldBack::Folder;
     case EntryKind::Hidden:
       return HeldBack::Hidden;
@@ -52,69 +53,92 @@ std::string ReadAll(engine::SourceFile& file) {
   return text;
 }
 
+// The folder relative below top, reached folder by folder, never through a
+// link.
+engine::Expected<std::unique_ptr<Folder>> OpenBelow(Disk& disk, Folder& top,
+                                                    const fs::path& relative) {
+  engine::Expected<std::unique_ptr<Folder>> at = disk.OpenFolder(top.Path());
+  for (const fs::path& part : relative) {
+    if (!at) {
+      break;
+    }
+    at = disk.OpenSubfolder(**at, part);
+  }
+  return at;
+}
+
+fs::path Below(const fs::path& relative, const fs::path& name) {
+  return relative.empty() ? name : relative / name;
+}
+
 class Replacement {
  public:
-  Replacement(Disk& disk, Folder& source, Folder& newDir, ReplaceResult& result)
-      : disk_(disk), source_(source), newDir_(newDir), result_(result) {}
+  Replacement(Disk& disk, Folder& source, Folder& newDir, Recursion recursion,
+              Progress* progress, ReplaceResult& result)
+      : disk_(disk),
+        source_(source),
+        newDir_(newDir),
+        recursion_(recursion),
+        progress_(progress),
+        result_(result) {}
 
   void Run() {
-    std::vector<engine::Entry> entries;
-    if (const std::error_code error = disk_.List(newDir_, entries)) {
-      Problem(ReplaceProblem::Kind::CannotListNew, newDir_.Path(), error);
-    }
     ReadRecord();
-    std::vector<fs::path> copies;    // replace their sources
-    std::vector<fs::path> newFiles;  // take names that nothing holds
-    bool hasLog = false;
-    for (const engine::Entry& entry : entries) {
-      if (entry.kind != EntryKind::OrdinaryFile || entry.name == kRecordName) {
-        continue;
-      }
-      if (entry.name == kLogName) {
-        hasLog = true;
-      } else if (IsHtmlFileName(entry.name)) {
-        PlanCopy(entry.name, copies, newFiles);
-      } else {
-        newFiles.push_back(entry.name);
-      }
-    }
+    Plan(newDir_, {});
     // A power cut after a source is replaced must not leave an empty page:
     // every copy is on the disk before the first rename.
+    std::vector<fs::path> copies;
+    for (const Move& move : moves_) {
+      if (move.replacing == Replacing::Yes) {
+        copies.push_back(Below(move.folder, move.name));
+      }
+    }
     if (const std::error_code error = disk_.SyncFiles(newDir_, copies)) {
       Problem(ReplaceProblem::Kind::CannotSyncCopies, newDir_.Path(), error);
-      for (const fs::path& name : copies) {
-        heldBack_[name] = {HeldBack::MoveFailed, error};
+      for (const fs::path& copy : copies) {
+        heldBack_[copy] = {HeldBack::MoveFailed, error};
       }
-      copies.clear();
+      std::erase_if(moves_, [](const Move& move) { return move.replacing == Replacing::Yes; });
     }
     // A New without files is what a replace cut short after its last move
     // leaves: the log in the directory is then this run's, and stays.
-    if (!copies.empty() || !newFiles.empty() || hasLog) {
+    if (!moves_.empty() || hasLog_) {
       DeleteOldLog();
     }
-    for (const fs::path& name : copies) {
-      MoveUp(name, Replacing::Yes, result_.replaced);
-    }
-    for (const fs::path& name : newFiles) {
-      MoveUp(name, Replacing::No, result_.moved);
-    }
+    MoveAll();
     // The log goes last, and only once every other file has gone: while a
     // file stays behind the log stays with it, so that the replace that
     // finishes the job cannot take it for an earlier run's log.
-    if (hasLog) {
+    if (hasLog_) {
       if (heldBack_.empty() && result_.problems.empty()) {
-        MoveUp(kLogName, Replacing::No, result_.moved);
+        MoveUp(newDir_, source_, {}, kLogName, Replacing::No, result_.moved);
       } else {
         heldBack_[kLogName] = {HeldBack::LogWaits, {}};
       }
     }
-    RemoveNewWhenDone();
+    if (Clean(newDir_, {}) && result_.problems.empty()) {
+      const std::error_code error = disk_.RemoveEmptyFolder(source_, kNewName);
+      result_.newDirRemoved = !error;
+      if (error) {
+        Problem(ReplaceProblem::Kind::CannotRemoveNew, newDir_.Path(), error);
+      }
+    }
     if (const std::error_code error = disk_.SyncFolder(source_)) {
       Problem(ReplaceProblem::Kind::CannotSyncFolder, source_.Path(), error);
     }
   }
 
  private:
+  struct Move {
+    fs::path folder;  // below New and below the directory alike
+    fs::path name;
+    Replacing replacing;
+  };
+  struct Hold {
+    HeldBack reason;
+    std::error_code error;
+  };
+
   void Problem(ReplaceProblem::Kind kind, const fs::path& path, std::error_code error) {
     result_.problems.push_back({kind, path, error});
   }
@@ -127,30 +151,71 @@ class Replacement {
     }
   }
 
+  // What to move out of the folder mirror, relative below New, and out of
+  // the folders below it when the run took subfolders.
+  void Plan(Folder& mirror, const fs::path& relative) {
+    std::vector<engine::Entry> entries;
+    if (const std::error_code error = disk_.List(mirror, entries)) {
+      Problem(ReplaceProblem::Kind::CannotListNew, mirror.Path(), error);
+      return;
+    }
+    engine::Expected<std::unique_ptr<Folder>> opened =
+        relative.empty() ? engine::Expected<std::unique_ptr<Folder>>(std::unique_ptr<Folder>())
+                         : OpenBelow(disk_, source_, relative);
+    Folder* source = relative.empty() ? &source_ : opened ? opened->get() : nullptr;
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind != EntryKind::OrdinaryFile) {
+        continue;
+      }
+      if (relative.empty() && (entry.name == kRecordName || entry.name == kLogName)) {
+        hasLog_ = hasLog_ || entry.name == kLogName;
+        continue;
+      }
+      if (source == nullptr) {
+        heldBack_[Below(relative, entry.name)] = {HeldBack::NoSourceFolder, {}};
+      } else if (IsHtmlFileName(entry.name)) {
+        PlanCopy(*source, relative, entry.name);
+      } else {
+        moves_.push_back({relative, entry.name, Replacing::No});
+      }
+    }
+    if (recursion_ != Recursion::Subfolders) {
+      return;
+    }
+    for (const engine::Entry& entry : entries) {
+      if (entry.kind == EntryKind::Directory) {
+        engine::Expected<std::unique_ptr<Folder>> below = disk_.OpenSubfolder(mirror, entry.name);
+        if (below) {
+          Plan(**below, Below(relative, entry.name));
+        }
+      }
+    }
+  }
+
   // A copy replaces its source only when the source is exactly as the run
   // read it: an edit made since would otherwise be lost. A copy whose
   // source has gone takes its old name again, as long as nothing holds it.
-  void PlanCopy(const fs::path& name, std::vector<fs::path>& copies,
-                std::vector<fs::path>& newFiles) {
-    const engine::Expected<engine::FileStatus> source = disk_.Status(source_, name);
-    if (!source && source.error() == std::errc::no_such_file_or_directory) {
-      newFiles.push_back(name);
+  void PlanCopy(Folder& source, const fs::path& relative, const fs::path& name) {
+    const fs::path path = Below(relative, name);
+    const engine::Expected<engine::FileStatus> status = disk_.Status(source, name);
+    if (!status && status.error() == std::errc::no_such_file_or_directory) {
+      moves_.push_back({relative, name, Replacing::No});
       return;
     }
-    if (!source || source->kind != EntryKind::OrdinaryFile) {
-      heldBack_[name] = {HeldBack::NameTaken, {}};
+    if (!status || status->kind != EntryKind::OrdinaryFile) {
+      heldBack_[path] = {HeldBack::NameTaken, {}};
       return;
     }
-    const auto recorded = record_.find(name);
-    const engine::Expected<engine::FileStatus> copy = disk_.Status(newDir_, name);
+    const auto recorded = record_.find(path);
+    const engine::Expected<engine::FileStatus> copy = disk_.Status(newDir_, path);
     if (recorded == record_.end()) {
-      heldBack_[name] = {HeldBack::NoRecord, {}};
+      heldBack_[path] = {HeldBack::NoRecord, {}};
     } else if (!copy || copy->stamp.size != recorded->second.copySize) {
-      heldBack_[name] = {HeldBack::CopyIncomplete, {}};
-    } else if (source->stamp != recorded->second.source) {
-      heldBack_[name] = {HeldBack::SourceChanged, {}};
+      heldBack_[path] = {HeldBack::CopyIncomplete, {}};
+    } else if (status->stamp != recorded->second.source) {
+      heldBack_[path] = {HeldBack::SourceChanged, {}};
     } else {
-      copies.push_back(name);
+      moves_.push_back({relative, name, Replacing::Yes});
     }
   }
 
@@ -165,66 +230,104 @@ class Replacement {
     }
   }
 
-  void MoveUp(const fs::path& name, Replacing replacing, std::vector<fs::path>& done) {
-    const std::error_code error = disk_.Move(newDir_, name, source_, name, replacing);
-    if (error == std::errc::file_exists) {
-      heldBack_[name] = {HeldBack::NameTaken, {}};
-    } else if (error) {
-      heldBack_[name] = {HeldBack::MoveFailed, error};
-    } else {
-      done.push_back(name);
+  // The copies first, then every other file; folder by folder, each pair of
+  // folders opened once.
+  void MoveAll() {
+    std::stable_partition(moves_.begin(), moves_.end(),
+                          [](const Move& move) { return move.replacing == Replacing::Yes; });
+    std::uint64_t done = 0;
+    for (auto first = moves_.begin(); first != moves_.end();) {
+      const auto last = std::find_if(first, moves_.end(), [&](const Move& move) {
+        return move.folder != first->folder || move.replacing != first->replacing;
+      });
+      engine::Expected<std::unique_ptr<Folder>> mirror = OpenBelow(disk_, newDir_, first->folder);
+      engine::Expected<std::unique_ptr<Folder>> source = OpenBelow(disk_, source_, first->folder);
+      for (auto move = first; move != last; ++move) {
+        if (progress_ != nullptr) {
+          progress_->Advance(done++, moves_.size(), Below(move->folder, move->name));
+        }
+        if (!mirror || !source) {
+          heldBack_[Below(move->folder, move->name)] = {HeldBack::MoveFailed,
+                                                         !mirror ? mirror.error() : source.error()};
+          continue;
+        }
+        MoveUp(**mirror, **source, move->folder, move->name, move->replacing,
+               move->replacing == Replacing::Yes ? result_.replaced : result_.moved);
+      }
+      first = last;
     }
   }
 
-  // Whatever stays in New is reported; the record of the sources and the
-  // hidden partial copies are the run's own, and go with New.
-  void RemoveNewWhenDone() {
+  void MoveUp(Folder& mirror, Folder& source, const fs::path& relative, const fs::path& name,
+              Replacing replacing, std::vector<fs::path>& done) {
+    const fs::path path = Below(relative, name);
+    const std::error_code error = disk_.Move(mirror, name, source, name, replacing);
+    if (error == std::errc::file_exists) {
+      heldBack_[path] = {HeldBack::NameTaken, {}};
+    } else if (error) {
+      heldBack_[path] = {HeldBack::MoveFailed, error};
+    } else {
+      done.push_back(path);
+    }
+  }
+
+  // Reports what stays in the folder mirror; the record of the sources, the
+  // hidden partial copies and the mirror's emptied folders are the run's
+  // own, and go. True when the folder is empty then.
+  bool Clean(Folder& mirror, const fs::path& relative) {
     std::vector<engine::Entry> entries;
-    if (const std::error_code error = disk_.List(newDir_, entries)) {
-      Problem(ReplaceProblem::Kind::CannotListNew, newDir_.Path(), error);
-      return;
+    if (const std::error_code error = disk_.List(mirror, entries)) {
+      Problem(ReplaceProblem::Kind::CannotListNew, mirror.Path(), error);
+      return false;
     }
     std::vector<fs::path> own;
+    bool empty = true;
     for (const engine::Entry& entry : entries) {
-      if (entry.name == kRecordName || IsPartialCopy(entry)) {
+      const fs::path path = Below(relative, entry.name);
+      if ((relative.empty() && entry.name == kRecordName) || IsPartialCopy(entry)) {
         own.push_back(entry.name);
         continue;
       }
-      const auto heldBack = heldBack_.find(entry.name);
+      if (recursion_ == Recursion::Subfolders && entry.kind == EntryKind::Directory &&
+          heldBack_.find(path) == heldBack_.end()) {
+        engine::Expected<std::unique_ptr<Folder>> below = disk_.OpenSubfolder(mirror, entry.name);
+        if (below && Clean(**below, path) && !disk_.RemoveEmptyFolder(mirror, entry.name)) {
+          continue;
+        }
+        empty = false;
+        continue;
+      }
+      empty = false;
+      const auto heldBack = heldBack_.find(path);
       result_.left.push_back(heldBack != heldBack_.end()
-                                 ? LeftInNew{entry.name, heldBack->second.reason,
-                                             heldBack->second.error}
-                                 : LeftInNew{entry.name, ReasonOf(entry.kind), {}});
+                                 ? LeftInNew{path, heldBack->second.reason, heldBack->second.error}
+                                 : LeftInNew{path, ReasonOf(entry.kind), {}});
     }
-    if (!result_.left.empty() || !result_.problems.empty()) {
-      return;
+    if (!empty || !result_.problems.empty()) {
+      return false;
     }
     for (const fs::path& name : own) {
-      disk_.RemoveFile(newDir_, name);
+      disk_.RemoveFile(mirror, name);
     }
-    const std::error_code error = disk_.RemoveEmptyFolder(source_, kNewName);
-    result_.newDirRemoved = !error;
-    if (error) {
-      Problem(ReplaceProblem::Kind::CannotRemoveNew, newDir_.Path(), error);
-    }
+    return true;
   }
-
-  struct Hold {
-    HeldBack reason;
-    std::error_code error;
-  };
 
   Disk& disk_;
   Folder& source_;
   Folder& newDir_;
+  Recursion recursion_;
+  Progress* progress_;
   ReplaceResult& result_;
   RunRecord record_;
+  std::vector<Move> moves_;
+  bool hasLog_ = false;
   std::map<fs::path, Hold> heldBack_;
 };
 
 }  // namespace
 
-ReplaceResult Replace(Disk& disk, state::ProgramState& state) {
+ReplaceResult Replace(Disk& disk, state::ProgramState& state, Recursion recursion,
+                      Progress* progress) {
   ReplaceResult result;
   result.sourceDir = state.SourceDir;
   result.newDir = state.NewDir;
@@ -243,7 +346,7 @@ ReplaceResult Replace(Disk& disk, state::ProgramState& state) {
     result.newDirMissing = true;
     return result;
   }
-  Replacement(disk, **source, **newDir, result).Run();
+  Replacement(disk, **source, **newDir, recursion, progress, result).Run();
   const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
                                      [](const LeftInNew& item) { return item.name == kLogName; });
   state.LogPath = (logStayed ? state.NewDir : state.SourceDir).native() + kLogName.native();

@@ -17,6 +17,8 @@ struct Environment {
   engine::Clock clock;
   engine::DateLocale locale;
   engine::Disk& disk = engine::MachineDisk();
+  // Whether the error stream is a terminal, where progress may show.
+  bool errorIsTerminal = false;
 };
 
 // Exit statuses.

@@ -3,7 +3,10 @@
 #include "cli/commands.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -30,6 +33,14 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 #endif
 
+bool ErrorIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,7 +49,8 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
 #endif
   const std::vector<std::string> args = Arguments(argc, argv);
-  const lapse::cli::Environment environment{[] { return lapse::engine::LocalToday(); },
-                                            lapse::engine::UserDateLocale()};
+  lapse::cli::Environment environment{[] { return lapse::engine::LocalToday(); },
+                                      lapse::engine::UserDateLocale()};
+  environment.errorIsTerminal = ErrorIsTerminal();
   return lapse::cli::RunCommandLine(args, environment, std::cout, std::cerr);
 }

@@ -19,6 +19,7 @@ namespace lapse::engine {
 enum class EntryKind {
   OrdinaryFile,  // a regular file, neither hidden nor a system file
   Directory,
+  HiddenDirectory,  // a folder that is hidden or a system folder
   Hidden,  // a regular file that is hidden or a system file
   Link,    // a symbolic link or another reparse point: never followed
   Other,   // devices, sockets, pipes

@@ -41,7 +41,7 @@ EntryKind KindOf(mode_t mode, const char* name) {
     return EntryKind::Link;
   }
   if (S_ISDIR(mode)) {
-    return EntryKind::Directory;
+    return name[0] == '.' ? EntryKind::HiddenDirectory : EntryKind::Directory;
   }
   if (!S_ISREG(mode)) {
     return EntryKind::Other;
@@ -394,7 +394,7 @@ class PosixDisk final : public Disk {
       case DT_REG:
         return entry.d_name[0] == '.' ? EntryKind::Hidden : EntryKind::OrdinaryFile;
       case DT_DIR:
-        return EntryKind::Directory;
+        return entry.d_name[0] == '.' ? EntryKind::HiddenDirectory : EntryKind::Directory;
       case DT_LNK:
         return EntryKind::Link;
       case DT_UNKNOWN:

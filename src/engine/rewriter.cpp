@@ -236,8 +236,9 @@ std::error_code FileRewriter::OpenLog(Folder& copies) {
   return {};
 }
 
-FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
-                                     const std::filesystem::path& fileName) {
+FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies, Folder& logFolder,
+                                     const std::filesystem::path& fileName,
+                                     const std::filesystem::path& shownName) {
   // An older copy goes with a file that cannot be rewritten whole, so that a
   // replace never puts stale content in place of its source. A folder under
   // the name stays: only files are removed.
@@ -267,9 +268,9 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
   const bool firstLogged = options_.logging == Logging::On && !logMade_;
   if (options_.logging == Logging::On) {
     // A run that logs leaves a log, even when no file has lines for it.
-    if (const std::error_code error = OpenLog(copies)) {
+    if (const std::error_code error = OpenLog(logFolder)) {
       removeOlderCopy();
-      return Failure(FileAction::Write, copies.PathOf(kLogFileName), error);
+      return Failure(FileAction::Write, logFolder.PathOf(kLogFileName), error);
     }
   }
   const std::uint64_t logSizeBefore = log_ ? log_->Size() : 0;
@@ -283,7 +284,7 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
   if (options_.logging == Logging::On) {
     log.emplace(*log_, logBuffer_);
   }
-  const std::string name = DisplayName(fileName);
+  const std::string name = DisplayName(shownName);
   StreamEnd end = RewriteStream(page, readBuffer_, copy, log ? &*log : nullptr, name, options_,
                                 locale_, clock_, page.units());
   if (end == StreamEnd::Complete && !copySink.Finish()) {
@@ -306,7 +307,7 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
   const std::error_code logError = log_ ? log_->Error() : std::error_code();
   if (log_) {
     // An empty log that the first file opened was made by it.
-    CutBackLog(copies, firstLogged && logSizeBefore == 0, logSizeBefore);
+    CutBackLog(logFolder, firstLogged && logSizeBefore == 0, logSizeBefore);
   }
   switch (end) {
     case StreamEnd::DateFormatError:
@@ -318,7 +319,7 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies,
     case StreamEnd::CopyFailed:
       return Failure(FileAction::Write, copies.PathOf(fileName), copyError);
     case StreamEnd::LogFailed:
-      return Failure(FileAction::Write, copies.PathOf(kLogFileName), logError);
+      return Failure(FileAction::Write, logFolder.PathOf(kLogFileName), logError);
     case StreamEnd::Complete:
       break;
   }

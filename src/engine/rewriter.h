@@ -77,7 +77,14 @@ class FileRewriter {
   // a UTF-16 page in its encoding (its dropped lines go to the log as
   // UTF-8). A file that cannot be rewritten whole leaves no copy and
   // nothing in the log; the source is never changed.
-  FileReport ProcessFile(Folder& sources, Folder& copies, const std::filesystem::path& fileName);
+  FileReport ProcessFile(Folder& sources, Folder& copies, const std::filesystem::path& fileName) {
+    return ProcessFile(sources, copies, copies, fileName, fileName);
+  }
+  // The same, with the log in logFolder and the file named shownName in it
+  // (its path below the folder of the run, in a run over a tree).
+  FileReport ProcessFile(Folder& sources, Folder& copies, Folder& logFolder,
+                         const std::filesystem::path& fileName,
+                         const std::filesystem::path& shownName);
 
  private:
   std::error_code OpenLog(Folder& copies);

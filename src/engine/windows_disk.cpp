@@ -43,15 +43,14 @@ EntryKind KindOf(DWORD attributes) {
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return EntryKind::Link;
   }
+  const bool hidden = (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return EntryKind::Directory;
+    return hidden ? EntryKind::HiddenDirectory : EntryKind::Directory;
   }
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
     return EntryKind::Other;
   }
-  return (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0
-             ? EntryKind::Hidden
-             : EntryKind::OrdinaryFile;
+  return hidden ? EntryKind::Hidden : EntryKind::OrdinaryFile;
 }
 
 // The status of an open handle: identity and times from the file system.
@@ -289,6 +288,7 @@ class WindowsDisk final : public Disk {
       case EntryKind::Link:
         return IsALinkError();
       case EntryKind::Directory:
+      case EntryKind::HiddenDirectory:
         return std::make_error_code(std::errc::is_a_directory);
       case EntryKind::Other:
         return NotAnOrdinaryFileError();
@@ -321,7 +321,7 @@ class WindowsDisk final : public Disk {
       if (status->kind == EntryKind::Link) {
         return IsALinkError();
       }
-      if (status->kind == EntryKind::Directory) {
+      if (status->kind == EntryKind::Directory || status->kind == EntryKind::HiddenDirectory) {
         return std::make_error_code(std::errc::is_a_directory);
       }
     }

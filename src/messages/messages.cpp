@@ -21,6 +21,8 @@ std::string HeldBackReason(const batch::LeftInNew& item, const fs::path& sourceD
       return "its page changed after the run; run again";
     case batch::HeldBack::NoRecord:
       return "nothing tells which state of its page it was made from; run again";
+    case batch::HeldBack::NoSourceFolder:
+      return "its folder is no longer in " + DisplayName(sourceDir);
     case batch::HeldBack::CopyIncomplete:
       return "it is not as long as the run wrote it; run again";
     case batch::HeldBack::MoveFailed:
@@ -145,7 +147,9 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
   std::vector<std::string> lines;
   if (result.newDirMissing) {
-    lines.push_back("There is no folder New with copies to replace the files with.");
+    const std::string folder =
+        result.newDir.empty() ? "New" : DisplayName(result.newDir.parent_path());
+    lines.push_back("There is no folder " + folder + " with copies to replace the files with.");
   }
   for (const batch::LeftInNew& item : result.left) {
     lines.push_back(DisplayName(item.name) + " stays in the folder New: " +

@@ -117,12 +117,14 @@ void LoadOptions(Settings& settings, ProgramState& state) {
   state.NewDays = ReadOption(settings, kNewSection, "Days", kDefaultNewDays);
   state.Lines = ReadOption(settings, kNewSection, "Lines", kDefaultLines);
   state.Log = ReadOption(settings, kGeneralSection, "Log", kDefaultLog);
+  state.Subfolders = ReadOption(settings, kGeneralSection, "Subfolders", kDefaultSubfolders);
 }
 
 void SaveOptions(Settings& settings, const ProgramState& state) {
   settings.WriteSetting(kNewSection, "Days", state.NewDays);
   settings.WriteSetting(kNewSection, "Lines", state.Lines);
   settings.WriteSetting(kGeneralSection, "Log", SignedText(state.Log));
+  settings.WriteSetting(kGeneralSection, "Subfolders", SignedText(state.Subfolders));
 }
 
 }  // namespace lapse::state

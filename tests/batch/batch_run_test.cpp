@@ -6,6 +6,7 @@
 namespace lapse::batch {
 namespace {
 
+namespace fs = std::filesystem;
 using testing_support::FakeDisk;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
@@ -198,6 +199,43 @@ TEST_F(FakeRunTest, ALineBreakInANameIsShownEscapedButTheFileKeepsIt) {
   EXPECT_EQ(Page("New/Log.txt"), "\r\nnew\\nline.htm\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
   ReplaceOldFiles();
   EXPECT_EQ(Page("new\nline.htm"), "");
+}
+
+// A site is a tree: one run rewrites it into one mirror tree in New, each
+// folder's files before its subfolders, and one replace puts it all back.
+TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
+  const std::string lapsed = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
+  AddPage("top.htm", lapsed);
+  AddPage("a/a.htm", lapsed);
+  AddPage("a/b/deep.htm", lapsed);
+  AddPage("a/notes.txt", "n\n");
+  AddPage(".hidden/h.htm", lapsed);
+  AddPage("a/New/inner.htm", lapsed);  // only the top folder's New is the run's
+  disk_.AddLink("/site/link", "/site/a");
+  const RunResult result = BatchRun(disk_, state_, kSite, frontEnd_,
+                                    {engine::EnglishDateLocale(), [] { return kToday; },
+                                     Recursion::Subfolders});
+  EXPECT_EQ(result.fileCount, 5u);
+  EXPECT_EQ(Page("New/a/b/deep.htm"), "kept\r\n");
+  EXPECT_EQ(Page("New/a/New/inner.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Names("/site/New"), (NameList{".lapse-sources", "Log.txt", "a", "top.htm"}));
+  const fs::path deep = fs::path("a") / "b" / "deep.htm";
+  const std::string log = Page("New/Log.txt");
+  EXPECT_LT(log.find("\r\ntop.htm\r\n"), log.find("\r\n" + (fs::path("a") / "a.htm").string()));
+  EXPECT_LT(log.find((fs::path("a") / "a.htm").string()), log.find(deep.string()));
+
+  const ReplaceResult replaced = Replace(disk_, state_, Recursion::Subfolders);
+  EXPECT_TRUE(replaced.Complete()) << messages::ReplaceProblems(replaced).front();
+  EXPECT_EQ(Page("a/b/deep.htm"), "kept\r\n");
+  EXPECT_EQ(Page(".hidden/h.htm"), lapsed);
+  EXPECT_EQ(Page("a/notes.txt"), "n\n");
+  EXPECT_EQ(disk_.Names("/site"), (NameList{".hidden", "Log.txt", "a", "link", "top.htm"}));
+}
+
+TEST_F(FakeRunTest, WithoutTheOptionSubfoldersStayAsTheyAre) {
+  AddPage("a/a.htm", "<!--LAPSE 12/01/26\n");
+  EXPECT_EQ(Run().fileCount, 0u);
+  EXPECT_EQ(disk_.Names("/site/New"), NameList{});
 }
 
 TEST(HtmlFileRule, ContainsDotHtmInLowerCase) {

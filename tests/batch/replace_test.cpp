@@ -79,7 +79,8 @@ TEST_F(ReplaceTest, DeclinedRunLeavesNothingToReplace) {
   const ReplaceResult result = ReplaceOldFiles();
   EXPECT_TRUE(result.newDirMissing);
   EXPECT_EQ(messages::ReplaceProblems(result),
-            NameList{"There is no folder New with copies to replace the files with."});
+            NameList{"There is no folder " + (other / "New").string() +
+                     " with copies to replace the files with."});
   EXPECT_EQ(Read(other / "b.htm"), "b\n");
 }
 

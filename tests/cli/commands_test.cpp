@@ -86,7 +86,8 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
 
   outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "There is no folder New with copies to replace the files with.\n");
+  EXPECT_EQ(outcome.err, "There is no folder " + (dir_ / "New").string() +
+                             " with copies to replace the files with.\n");
 }
 
 TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
@@ -129,6 +130,21 @@ TEST_F(CommandsTest, CompressedPagesAreRewrittenInsideGzipOrLeftAsTheyAre) {
   ASSERT_EQ(Call({"replace", "DIR"}).status, 0);
   EXPECT_EQ(Read(dir_ / "page.html.gz"), Gzip("kept\r\n"));
   EXPECT_EQ(Read(dir_ / "page.html.br"), "\x1b\x05brotli");
+}
+
+TEST_F(CommandsTest, RecursiveRunCheckAndReplaceTakeTheWholeTree) {
+  std::filesystem::create_directories(dir_ / "a" / "b");
+  Write(dir_ / "a" / "b" / "x.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+  Write(dir_ / "top.htm", "top\n");
+  EXPECT_EQ(Call({"run", "--recursive", "DIR"}).out, "Processed 2 files.\n");
+  const std::string shown = (std::filesystem::path("a") / "b" / "x.htm").string();
+  EXPECT_EQ(Call({"check", "--recursive", "DIR"}).out,
+            shown + ":1: expiry 2026-12-01 lapsed\nNext lapse: none\n");
+  const Outcome replace = Call({"replace", "--recursive", "--quiet", "DIR"});
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  EXPECT_EQ(replace.out, "");
+  EXPECT_EQ(Read(dir_ / "a" / "b" / "x.htm"), "kept\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
 }
 
 TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {

@@ -26,7 +26,7 @@ TEST(SettingsTest, FirstStartWritesTheDefaultsBack) {
   EXPECT_EQ(state.Lines, 1);
   EXPECT_EQ(state.Log, 1);
   EXPECT_EQ(store.writes,
-            (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1"}));
+            (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1", "General/Subfolders=0"}));
 }
 
 struct StoredCase {

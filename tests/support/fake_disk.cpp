@@ -258,13 +258,18 @@ FakeDisk::Node& FakeDisk::NodeOf(engine::Folder& folder) {
   return nodes_[static_cast<FakeFolder&>(folder).id];
 }
 
+// A name may be a path below the folder, as on a real disk.
 std::optional<std::uint64_t> FakeDisk::Lookup(engine::Folder& folder, const fs::path& name) {
-  const Node& node = NodeOf(folder);
-  const auto entry = node.entries.find(NameText(name));
-  if (entry == node.entries.end()) {
-    return std::nullopt;
+  std::uint64_t id = static_cast<FakeFolder&>(folder).id;
+  for (const std::string& part : Parts(name)) {
+    const auto& entries = nodes_[id].entries;
+    const auto entry = entries.find(part);
+    if (entry == entries.end()) {
+      return std::nullopt;
+    }
+    id = entry->second;
   }
-  return entry->second;
+  return id;
 }
 
 engine::FileStatus FakeDisk::StatusOf(const std::string& name, std::uint64_t id) const {
@@ -272,7 +277,7 @@ engine::FileStatus FakeDisk::StatusOf(const std::string& name, std::uint64_t id)
   engine::FileStatus status;
   switch (node.kind) {
     case Kind::Folder:
-      status.kind = EntryKind::Directory;
+      status.kind = name.starts_with('.') ? EntryKind::HiddenDirectory : EntryKind::Directory;
       break;
     case Kind::Link:
       status.kind = EntryKind::Link;
