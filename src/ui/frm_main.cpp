@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
@@ -20,6 +21,7 @@
 #include "ui/help.h"
 #include "ui/message_boxes.h"
 #include "ui/paths.h"
+#include "ui/progress_window.h"
 #include "ui/program_icon.h"
 #include "ui/twips.h"
 
@@ -57,13 +59,16 @@ QAction* AddItem(QMenu* menu, const QString& name, const QString& caption, int h
 // the busy pointer steps aside while a box is up.
 class frmMain::RunFrontEnd final : public batch::RunFrontEnd {
  public:
-  RunFrontEnd(frmMain& window, BusyPointer& busy) : window_(window), busy_(busy) {}
+  RunFrontEnd(frmMain& window, BusyPointer& busy)
+      : window_(window), busy_(busy), progress_(&window) {}
 
   bool Confirm(const std::filesystem::path& sourceDir) override {
     busy_.Restore();
     const bool yes = window_.services_.messages.AskYesNo(Text(messages::RunQuestion(sourceDir)));
     if (yes) {
       busy_.Show();
+      // The closed question must not stay painted over the window.
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     return yes;
   }
@@ -79,11 +84,18 @@ class frmMain::RunFrontEnd final : public batch::RunFrontEnd {
     busy_.Show();
   }
 
+  void Advance(std::uint64_t done, std::uint64_t listed,
+               const std::filesystem::path& current) override {
+    progress_.Advance(done, listed, current);
+  }
+  void Done() { progress_.Close(); }
+
   QStringList leftAsItIs;
 
  private:
   frmMain& window_;
   BusyPointer& busy_;
+  ProgressWindow progress_;
 };
 
 frmMain::frmMain(MainServices services, QWidget* parent)
@@ -281,12 +293,18 @@ void frmMain::ReportLeftOut(const std::filesystem::path& name, const engine::Fil
 void frmMain::RunBatch() {
   BusyPointer busy;
   RunFrontEnd frontEnd(*this, busy);
-  const batch::RunResult result = batch::BatchRun(services_.disk, state_, ToPath(dirMain->Path()),
-                                                  frontEnd, services_.run);
+  batch::RunSettings settings = services_.run;
+  settings.recursion =
+      state_.Subfolders != 0 ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
+  const batch::RunResult result =
+      batch::BatchRun(services_.disk, state_, ToPath(dirMain->Path()), frontEnd, settings);
+  frontEnd.Done();
   if (result.status == batch::RunStatus::Declined) {
     return;
   }
   if (result.status == batch::RunStatus::Completed) {
+    // The replace takes what this run made, whatever the option says then.
+    replaceRecursion_ = settings.recursion;
     if (state_.Log != 0) {
       cmdLog->setEnabled(true);
     }
@@ -322,7 +340,10 @@ void frmMain::ViewLog() {
 
 void frmMain::ReplaceOldFiles() {
   BusyPointer busy;
-  const batch::ReplaceResult result = batch::Replace(services_.disk, state_);
+  ProgressWindow progress(this);
+  const batch::ReplaceResult result =
+      batch::Replace(services_.disk, state_, replaceRecursion_, &progress);
+  progress.Close();
   cmdReplace->setEnabled(false);
   dirMain->Refresh();
   busy.Restore();

@@ -73,6 +73,7 @@ class frmMain final : public QMainWindow {
   state::ProgramState state_;
   std::optional<state::Settings> settings_;
   bool unloaded_ = false;
+  batch::Recursion replaceRecursion_ = batch::Recursion::ThisFolder;
 
   QPushButton* cmdReplace = nullptr;
   QPushButton* cmdLog = nullptr;

@@ -123,9 +123,15 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   chkLog->setObjectName(QStringLiteral("chkLog"));
   chkLog->setGeometry(OnTab(360, 720, 2055, 375));
   SetHelpTopic(*chkLog, topic::kLogOption);
+  // Below chkLog, as far below it as chkLog is below the top of the tab.
+  chkSubfolders = new QCheckBox(QStringLiteral("Include &subfolders"), general);
+  chkSubfolders->setObjectName(QStringLiteral("chkSubfolders"));
+  chkSubfolders->setGeometry(OnTab(360, 1320, 2055, 375));
+  SetHelpTopic(*chkSubfolders, topic::kSubfoldersOption);
   FitRow({lblDays, txtDays, lblDays2});
   FitRow({lblLines1, txtLines, lblLines2});
   FitRow({chkLog});
+  FitRow({chkSubfolders});
 
   setTabOrder(cmdOK, cmdCancel);
   setTabOrder(cmdCancel, cmdApply);
@@ -134,10 +140,12 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   setTabOrder(tabOpt, txtDays);
   setTabOrder(txtDays, txtLines);
   setTabOrder(txtLines, chkLog);
+  setTabOrder(chkLog, chkSubfolders);
 
   connect(txtDays, &QLineEdit::textChanged, this, &frmOpt::EnableApply);
   connect(txtLines, &QLineEdit::textChanged, this, &frmOpt::EnableApply);
   connect(chkLog, &QCheckBox::clicked, this, &frmOpt::EnableApply);
+  connect(chkSubfolders, &QCheckBox::clicked, this, &frmOpt::EnableApply);
   connect(cmdApply, &QPushButton::clicked, this, &frmOpt::ApplyFields);
   connect(cmdOK, &QPushButton::clicked, this, &frmOpt::Ok);
   connect(cmdCancel, &QPushButton::clicked, this, &frmOpt::reject);
@@ -165,7 +173,8 @@ std::vector<QObject*> frmOpt::ControlOrder() const {
           lblLines1,
           txtLines,
           lblLines2,
-          chkLog};
+          chkLog,
+          chkSubfolders};
 }
 
 void frmOpt::reject() {
@@ -185,6 +194,7 @@ void frmOpt::Activate() {
   txtDays->setText(QString::number(options_.NewDays));
   txtLines->setText(QString::number(options_.Lines));
   chkLog->setChecked(options_.Log != 0);
+  chkSubfolders->setChecked(options_.Subfolders != 0);
   cmdApply->setEnabled(false);
 }
 
@@ -208,6 +218,7 @@ bool frmOpt::ApplyFields() {
   options_.NewDays = *days;
   options_.Lines = *lines;
   options_.Log = chkLog->isChecked() ? 1 : 0;
+  options_.Subfolders = chkSubfolders->isChecked() ? 1 : 0;
   cmdApply->setEnabled(false);
   return true;
 }

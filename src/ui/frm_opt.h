@@ -55,6 +55,7 @@ class frmOpt final : public QDialog {
   QLineEdit* txtLines;
   QLabel* lblLines2;
   QCheckBox* chkLog;
+  QCheckBox* chkSubfolders;
 };
 
 }  // namespace lapse::ui

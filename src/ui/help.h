@@ -25,6 +25,7 @@ inline constexpr int kAbout = 24;
 inline constexpr int kLogOption = 31;
 inline constexpr int kDaysOption = 32;
 inline constexpr int kLinesOption = 33;
+inline constexpr int kSubfoldersOption = 34;
 }  // namespace topic
 
 inline constexpr std::array<int, 11> kHelpTopics = {1, 11, 12, 13, 21, 22, 23, 24, 31, 32, 33};

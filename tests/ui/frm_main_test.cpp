@@ -82,7 +82,7 @@ class FrmMainTest : public QObject {
     QCOMPARE(f.window->State().Lines, 1);
     QCOMPARE(f.window->State().Log, 1);
     QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1"}));
+             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1", "General/Subfolders=0"}));
     QVERIFY(f.window->State().LogPath.empty());
   }
 
@@ -484,12 +484,12 @@ class FrmMainTest : public QObject {
     QVERIFY(windowsGoneFirst);
     QCOMPARE(f.help.calls, (std::vector<HelpCall>{{"close", 0}}));
     QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=45", "New/Lines=2", "General/Log= 0"}));
+             (std::vector<std::string>{"New/Days=45", "New/Lines=2", "General/Log= 0", "General/Subfolders= 0"}));
     QVERIFY(!f.window->isVisible());
 
     // The sequence runs once, however often the window is told to close.
     f.window->close();
-    QCOMPARE(f.store.writes.size(), std::size_t{3});
+    QCOMPARE(f.store.writes.size(), std::size_t{4});
   }
 
   void exitWithoutChangesStoresTheLoadedValuesWithTheSignPosition() {
@@ -497,7 +497,7 @@ class FrmMainTest : public QObject {
     f.store.writes.clear();
     f.window->close();
     QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log= 1"}));
+             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log= 1", "General/Subfolders= 0"}));
   }
 
   void colourSchemeReachesEveryListAndButtonButNotTheMenus() {
