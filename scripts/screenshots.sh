@@ -55,6 +55,12 @@ message_box() {
   exit 1
 }
 
+screen() {  # screen FILE: the whole screen, to see where windows open
+  sleep 0.6
+  import -window root "$out/$1"
+  echo "saved $out/$1"
+}
+
 shoot() {  # shoot WINDOW-ID FILE
   sleep 0.6
   eval "$(xdotool getwindowgeometry --shell "$1")"
@@ -70,15 +76,19 @@ key() {  # key WINDOW-ID KEY...
 }
 
 main=$(window Lapse)
+# Without a window manager nothing activates the window; a desktop would.
+xdotool windowfocus --sync "$main"
 shoot "$main" main-window.png
 
 key "$main" alt+g
 question=$(message_box)
 shoot "$question" run-question.png
+screen screen-run-question.png
 key "$question" Return
 sleep 1
 done_box=$(message_box)
 shoot "$done_box" run-processed.png
+screen screen-run-processed.png
 key "$done_box" Return
 shoot "$main" main-window-after-run.png
 
@@ -88,12 +98,19 @@ shoot "$options" options-new-tags.png
 eval "$(xdotool getwindowgeometry --shell "$options")"
 xdotool mousemove $((X + 30)) $((Y + 20)) click 1
 shoot "$options" options-general.png
+key "$options" F1
+window 'Lapse Help' >/dev/null
+screen screen-help-beside-options.png
+key "$(window 'Lapse Help')" Escape
 key "$options" Escape
 
 key "$main" alt+h a
 about=$(window 'About Lapse')
 shoot "$about" about-box.png
 key "$about" Return
+
+key "$main" Tab Tab Tab
+shoot "$main" main-window-list-focus.png
 
 key "$main" F1
 help=$(window 'Lapse Help')

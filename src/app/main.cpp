@@ -6,6 +6,7 @@
 
 #include "engine/date.h"
 #include "ui/editor.h"
+#include "ui/focus_style.h"
 #include "ui/frm_main.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
@@ -49,6 +50,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Lapse"));
   QApplication::setApplicationVersion(QStringLiteral(LAPSE_VERSION));
   QApplication::setWindowIcon(lapse::ui::ProgramIcon());
+  QApplication::setStyle(new lapse::ui::FocusStyle);
 
   lapse::ui::QtSettingsStore store;
   lapse::ui::HelpViewer help;

@@ -1,6 +1,7 @@
 // Opens a text file in the platform's text editor.
 #pragma once
 
+#include <QString>
 #include <filesystem>
 
 namespace lapse::ui {
@@ -13,12 +14,22 @@ class EditorLauncher {
   virtual bool Open(const std::filesystem::path& file) = 0;
 };
 
-// "notepad.exe" on Windows, elsewhere the desktop's default application for
+// "notepad.exe" on Windows, elsewhere the desktop's opener (xdg-open) for
 // the file. The path goes over as one argument, never through a shell, so
-// blanks or dashes in it cannot split it or add options.
+// blanks or dashes in it cannot split it or add options. Where the opener
+// cannot show the file (it does not start, or it ends with an error), the
+// file shows in a window of the program's own.
 class DesktopEditor final : public EditorLauncher {
  public:
+  explicit DesktopEditor(QString opener = QStringLiteral("xdg-open")) : opener_(std::move(opener)) {}
   bool Open(const std::filesystem::path& file) override;
+
+ private:
+  QString opener_;
 };
+
+// A read-only window with the text of file, in a fixed-width font, its path
+// in the title; Esc closes it. It deletes itself when closed.
+void ShowTextWindow(const std::filesystem::path& file);
 
 }  // namespace lapse::ui

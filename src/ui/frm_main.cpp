@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenu>
@@ -41,6 +42,14 @@ QPushButton* MakeButton(const QString& name, const QString& caption, QRect place
   QFont bold = button->font();
   bold.setBold(true);
   bold.setPointSizeF(9.75);
+  // The caption keeps a margin inside the designed size: a font a little
+  // smaller where it would touch the frame.
+  constexpr int kMargin = 8;
+  while (QFontMetrics(bold).horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) >
+             place.width() - 2 * kMargin &&
+         bold.pointSizeF() > 6) {
+    bold.setPointSizeF(bold.pointSizeF() - 0.25);
+  }
   button->setFont(bold);
   SetHelpTopic(*button, helpTopic);
   return button;
@@ -116,6 +125,8 @@ frmMain::frmMain(MainServices services, QWidget* parent)
   // The client area, below the menu bar, opens at its designed place.
   const QPoint clientArea = TwipsPoint(1950, 2655);
   setGeometry(QRect(clientArea - QPoint(0, menuBar()->sizeHint().height()), size()));
+  // The focus shows from the start, not only once a key has moved it.
+  setAttribute(Qt::WA_KeyboardFocusChange);
   cmdGo->setFocus();
 }
 
@@ -145,6 +156,10 @@ void frmMain::CreateControls() {
 
   cmdReplace->setEnabled(false);
   cmdLog->setEnabled(false);
+  // Enter presses the focused button, as Space does.
+  for (QPushButton* button : {cmdGo, cmdLog, cmdReplace}) {
+    button->installEventFilter(this);
+  }
 
   setTabOrder(cmdGo, cmdLog);
   setTabOrder(cmdLog, drvMain);
@@ -192,7 +207,7 @@ void frmMain::CreateMenus() {
   }
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuOpt, &QAction::triggered, this, &frmMain::ShowOptions);
-  connect(mnuCont, &QAction::triggered, this, [this] { services_.help.ShowTopic(topic::kMain); });
+  connect(mnuCont, &QAction::triggered, this, [this] { services_.help.ShowTopic(topic::kMain, this); });
   connect(mnuAbout, &QAction::triggered, this, &frmMain::ShowAbout);
 }
 
@@ -245,6 +260,14 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (auto* button = qobject_cast<QPushButton*>(watched);
+      button != nullptr && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      button->animateClick();
+      return true;
+    }
+  }
   auto* menu = qobject_cast<QMenu*>(watched);
   const bool keyEvent =
       event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
@@ -257,7 +280,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && menu->activeAction() != nullptr) {
     if (const auto topic = HelpTopicOf(*menu->activeAction())) {
       menu->close();
-      services_.help.ShowTopic(*topic);
+      services_.help.ShowTopic(*topic, this);
     }
   }
   return true;

@@ -149,7 +149,7 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   connect(cmdApply, &QPushButton::clicked, this, &frmOpt::ApplyFields);
   connect(cmdOK, &QPushButton::clicked, this, &frmOpt::Ok);
   connect(cmdCancel, &QPushButton::clicked, this, &frmOpt::reject);
-  connect(cmdHelp, &QPushButton::clicked, this, [this] { help_.ShowTopic(topic::kOptions); });
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { help_.ShowTopic(topic::kOptions, this); });
 
   tabOpt->setCurrentIndex(kNewTagsTab);
   setFixedSize(TwipsSize(4455, 3360));

@@ -1,6 +1,8 @@
 #include "ui/help.h"
 
 #include <QApplication>
+#include <QScreen>
+#include <algorithm>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -49,15 +51,59 @@ void InstallContextHelp(QWidget& window, HelpService& help) {
     const QWidget* focus = window.focusWidget();
     const auto topic = ContextHelpTopic(focus != nullptr ? *focus : window);
     if (topic) {
-      help.ShowTopic(*topic);
+      help.ShowTopic(*topic, &window);
     }
   });
 }
 
+namespace {
+
+// The window that asked for help: the modal dialog that is up, the active
+// window, or (where no window manager makes any active) the focus's window.
+QWidget* Asker() {
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    return modal;
+  }
+  if (QWidget* active = QApplication::activeWindow()) {
+    return active;
+  }
+  QWidget* focus = QApplication::focusWidget();
+  return focus != nullptr ? focus->window() : nullptr;
+}
+
+// Beside the window that asked, so that it hides none of its controls: to
+// its right, or to its left, on the side with more room, narrower where the
+// screen has too little room for its width.
+void PlaceBeside(QWidget& help, const QWidget* asker) {
+  if (asker == nullptr || asker == &help || asker->screen() == nullptr) {
+    return;
+  }
+  constexpr int kGap = 8;
+  constexpr int kNarrowest = 320;
+  constexpr int kWidest = 560;
+  const QRect screen = asker->screen()->availableGeometry();
+  const QRect beside = asker->window()->frameGeometry();
+  const int roomRight = screen.right() - beside.right() - kGap;
+  const int roomLeft = beside.left() - screen.left() - kGap;
+  const int room = std::max(roomRight, roomLeft);
+  if (room < kNarrowest) {
+    return;
+  }
+  help.resize(std::min(kWidest, room), help.height());
+  const QSize size = help.frameGeometry().size();
+  const int left =
+      roomRight >= size.width() ? beside.right() + 1 + kGap : beside.left() - kGap - size.width();
+  const int top = std::clamp(beside.top(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - size.height()));
+  help.move(left, top);
+}
+
+}  // namespace
+
 HelpViewer::HelpViewer() = default;
 HelpViewer::~HelpViewer() = default;
 
-void HelpViewer::ShowTopic(int topic) {
+void HelpViewer::ShowTopic(int topic, const QWidget* asker) {
   if (!window_) {
     window_ = std::make_unique<QWidget>(nullptr, Qt::Window);
     window_->setObjectName(QStringLiteral("helpWindow"));
@@ -75,6 +121,9 @@ void HelpViewer::ShowTopic(int topic) {
     QObject::connect(close, &QShortcut::activated, window_.get(), &QWidget::close);
   }
   browser_->setSource(HelpPageUrl(topic));
+  if (!window_->isVisible()) {
+    PlaceBeside(*window_, asker != nullptr ? asker : Asker());
+  }
   window_->show();
   window_->raise();
   window_->activateWindow();

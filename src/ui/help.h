@@ -28,13 +28,15 @@ inline constexpr int kLinesOption = 33;
 inline constexpr int kSubfoldersOption = 34;
 }  // namespace topic
 
-inline constexpr std::array<int, 11> kHelpTopics = {1, 11, 12, 13, 21, 22, 23, 24, 31, 32, 33};
+inline constexpr std::array<int, 12> kHelpTopics = {1,  11, 12, 13, 21, 22,
+                                                    23, 24, 31, 32, 33, 34};
 
 // Shows help on behalf of the main window.
 class HelpService {
  public:
   virtual ~HelpService() = default;
-  virtual void ShowTopic(int topic) = 0;
+  // asker is the window that asks, which the help window opens beside.
+  virtual void ShowTopic(int topic, const QWidget* asker = nullptr) = 0;
   // The program needs no more help: the help window goes.
   virtual void Close() = 0;
 };
@@ -61,7 +63,7 @@ class HelpViewer final : public HelpService {
   HelpViewer(const HelpViewer&) = delete;
   HelpViewer& operator=(const HelpViewer&) = delete;
 
-  void ShowTopic(int topic) override;
+  void ShowTopic(int topic, const QWidget* asker = nullptr) override;
   void Close() override;
 
   // The window, once a topic has been shown; for tests and screenshots.

@@ -282,6 +282,15 @@ class FrmMainTest : public QObject {
     QVERIFY(f.window->State().LogPath.empty());
   }
 
+  // As on Windows, Enter presses the focused button as Space does.
+  void enterPressesTheFocusedButton() {
+    Fixture f(Site());
+    f.messages.answers = {false};
+    QTest::keyClick(f.Button("cmdGo"), Qt::Key_Return);
+    QTRY_COMPARE(f.messages.shown.size(), std::size_t{1});
+    QCOMPARE(f.messages.shown[0].kind, QStringLiteral("ask"));
+  }
+
   void aRunWithoutLogLeavesViewLogOff() {
     const QString site = Site();
     WriteFile(site + "/a.htm", "text\r\n");

@@ -33,7 +33,7 @@ struct HelpCall {
 
 class RecordingHelp final : public HelpService {
  public:
-  void ShowTopic(int topic) override { calls.push_back({QStringLiteral("show"), topic}); }
+  void ShowTopic(int topic, const QWidget* = nullptr) override { calls.push_back({QStringLiteral("show"), topic}); }
   void Close() override {
     if (onClose) {
       onClose();

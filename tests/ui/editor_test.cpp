@@ -1,0 +1,55 @@
+#include "ui/editor.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+#include "ui/paths.h"
+
+namespace lapse::ui {
+
+class EditorTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // An opener that fails, or that is not there, leaves the log to the
+  // program's own window: the user always sees it.
+  void aFailingOpenerLeavesTheFileToAWindowOfOurOwn_data() {
+    QTest::addColumn<QString>("opener");
+    QTest::newRow("exits with an error") << QStringLiteral("false");
+    QTest::newRow("missing") << QStringLiteral("/no/such/opener");
+  }
+  void aFailingOpenerLeavesTheFileToAWindowOfOurOwn() {
+    QFETCH(QString, opener);
+    const QString path = QDir::current().absoluteFilePath(QStringLiteral("Log.txt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\r\na.htm\r\n<!--LAPSE 12/01/26\r\n");
+    file.close();
+    DesktopEditor editor(opener);
+    QVERIFY(editor.Open(ToPath(path)));
+    QWidget* window = nullptr;
+    QTRY_VERIFY((window = Shown()) != nullptr);
+    QCOMPARE(window->windowTitle(), DisplayPath(ToPath(path)));
+    QCOMPARE(window->findChild<QPlainTextEdit*>()->toPlainText(),
+             QStringLiteral("\na.htm\n<!--LAPSE 12/01/26\n"));
+    QTest::keyClick(window, Qt::Key_Escape);
+    QTRY_VERIFY(Shown() == nullptr);
+  }
+
+ private:
+  static QWidget* Shown() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->objectName() == QStringLiteral("frmText") && window->isVisible()) {
+        return window;
+      }
+    }
+    return nullptr;
+  }
+};
+
+}  // namespace lapse::ui
+
+QTEST_MAIN(lapse::ui::EditorTest)
+#include "editor_test.moc"
