@@ -56,8 +56,10 @@ int main(int argc, char* argv[]) {
   lapse::ui::HelpViewer help;
   lapse::ui::QtMessageBoxes messages;
   lapse::ui::DesktopEditor editor;
-  lapse::ui::frmMain window(lapse::ui::MainServices{
-      store, help, messages, editor, {lapse::engine::UserDateLocale(), lapse::engine::LocalToday}});
+  lapse::batch::RunSettings run;
+  run.locale = lapse::engine::UserDateLocale();
+  run.clock = lapse::engine::LocalToday;
+  lapse::ui::frmMain window(lapse::ui::MainServices{store, help, messages, editor, run});
   window.show();
   const int result = QApplication::exec();
 

@@ -89,6 +89,8 @@ struct RunResult {
   // The record of the sources could not be written; a replace then holds
   // every copy back.
   std::optional<engine::FileFailure> recordFailure;
+  // The log's last lines could not be written when the run ended.
+  std::optional<engine::FileFailure> logFailure;
 };
 
 struct RunSettings {

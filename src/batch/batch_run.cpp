@@ -77,7 +77,7 @@ class RecordWriter {
 
   void Add(const fs::path& name, const CopyRecord& copy) {
     if (!file_ && !error_) {
-      engine::Expected<std::unique_ptr<engine::NewFile>> file = disk_.Create(newDir_, kRecordName);
+      engine::Expected<std::unique_ptr<engine::NewFile>> file = disk_.Create(newDir_, kRecordName, 0666);
       if (!file) {
         error_ = file.error();
         return;
@@ -175,6 +175,7 @@ class TreeRun {
   }
 
   RunResult Finish() {
+    result_.logFailure = rewriter_.Finish();
     result_.recordFailure = record_.Commit();
     return result_;
   }

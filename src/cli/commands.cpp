@@ -169,7 +169,8 @@ int Run(const Options& options, const Environment& environment, std::ostream& ou
     err << note << '\n';
   }
   out << messages::Processed(result.fileCount) << '\n';
-  return result.filesLeftOut == 0 && !result.recordFailure ? kSuccess : kFilesLeftOut;
+  return result.filesLeftOut == 0 && !result.recordFailure && !result.logFailure ? kSuccess
+                                                                                 : kFilesLeftOut;
 }
 
 int Replace(const Options& options, const Environment& environment, std::ostream& out,

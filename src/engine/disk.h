@@ -136,9 +136,10 @@ class Disk {
   // A regular file for reading; a link, folder, pipe or device is refused.
   virtual Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                            const std::filesystem::path& name) = 0;
-  // A file to be written in full and then named name.
-  virtual Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                                        const std::filesystem::path& name) = 0;
+  // A file to be written in full and then named name, made with the
+  // permission bits mode (less the process's umask).
+  virtual Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                                    std::uint32_t mode) = 0;
   // A regular file for appending, made when missing; a link is refused.
   virtual Expected<std::unique_ptr<AppendedFile>> OpenAppending(
       Folder& folder, const std::filesystem::path& name) = 0;

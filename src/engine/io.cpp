@@ -326,7 +326,30 @@ void BufferedWriter::Lend(std::string_view bytes) {
   if (pieceCount_ == pieces_.size()) {
     Flush();
   }
+  taken_ += bytes.size();
   AddPiece(bytes);
+}
+
+bool BufferedWriter::TakeBack(std::uint64_t mark) {
+  if (mark < handedOn_) {
+    return false;
+  }
+  std::uint64_t keep = mark - handedOn_;
+  std::size_t kept = 0;
+  used_ = 0;
+  for (; kept < pieceCount_ && keep != 0; ++kept) {
+    std::string_view& piece = pieces_[kept];
+    if (piece.size() > keep) {
+      piece = piece.substr(0, keep);
+    }
+    keep -= piece.size();
+    if (piece.data() >= buffer_.data() && piece.data() < buffer_.data() + buffer_.size()) {
+      used_ = static_cast<std::size_t>(piece.data() + piece.size() - buffer_.data());
+    }
+  }
+  pieceCount_ = kept;
+  taken_ = mark;
+  return true;
 }
 
 bool BufferedWriter::Flush() {
@@ -335,14 +358,19 @@ bool BufferedWriter::Flush() {
   }
   pieceCount_ = 0;
   used_ = 0;
+  if (!failed_) {
+    handedOn_ = taken_;
+  }
   return !failed_;
 }
 
 void BufferedWriter::WriteLarge(std::string_view bytes) {
   Flush();
   if (bytes.size() >= buffer_.size()) {
+    taken_ += bytes.size();
     if (!failed_) {
       failed_ = !sink_.Write(bytes);
+      handedOn_ = taken_;
     }
     return;
   }

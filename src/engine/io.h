@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <span>
@@ -137,6 +138,7 @@ class BufferedWriter {
       char* const at = buffer_.data() + used_;
       bytes.copy(at, bytes.size());
       used_ += bytes.size();
+      taken_ += bytes.size();
       AddPiece(std::string_view(at, bytes.size()));
     } else {
       WriteLarge(bytes);
@@ -146,6 +148,11 @@ class BufferedWriter {
   void Lend(std::string_view bytes);
   bool Flush();
   bool Failed() const { return failed_; }
+  // The bytes taken so far, written or still held.
+  std::uint64_t Taken() const { return taken_; }
+  // Forgets what was taken after the first mark bytes, when none of it has
+  // reached the sink yet; false when some has.
+  bool TakeBack(std::uint64_t mark);
 
  private:
   void AddPiece(std::string_view piece) {
@@ -165,6 +172,8 @@ class BufferedWriter {
   // What the next Flush() writes: ranges of buffer_ and lent bytes, in order.
   std::array<std::string_view, 64> pieces_;
   std::size_t pieceCount_ = 0;
+  std::uint64_t taken_ = 0;
+  std::uint64_t handedOn_ = 0;  // the bytes given to the sink
   bool failed_ = false;
 };
 

@@ -46,9 +46,12 @@ bool NamedAsCompressed(const std::filesystem::path& name) {
 }
 
 std::string_view PeekingSource::Peek(std::size_t count) {
-  count = std::min(count, head_.size());
+  count = std::min<std::size_t>(count, 8);
+  if (head_.empty()) {
+    head_.resize(kFirstPiece);
+  }
   while (size_ < count) {
-    const std::size_t read = inner_.Read(std::span(head_.data() + size_, count - size_));
+    const std::size_t read = inner_.Read(std::span(head_.data() + size_, head_.size() - size_));
     if (read == 0) {
       break;
     }
@@ -73,11 +76,12 @@ std::size_t PeekingSource::Read(std::span<char> buffer) {
 
 PageSource::PageSource(ByteSource& raw) : raw_(raw) {
   compression_ = CompressionOf(raw_.Peek(6));
-  ByteSource* text = &raw_;
+  // The text is the file itself, or what its gzip stream holds.
+  PeekingSource* text = &raw_;
   if (compression_ == Compression::Gzip) {
-    text = &gzip_.emplace(raw_);
+    text = &text_.emplace(gzip_.emplace(raw_));
   }
-  PeekingSource& peeking = text_.emplace(*text);
+  PeekingSource& peeking = *text;
   const std::string_view head = peeking.Peek(3);
   if (head.starts_with(kUtf8Mark)) {
     encoding_ = Encoding::Utf8WithMark;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "engine/gzip.h"
 #include "engine/io.h"
@@ -22,7 +23,9 @@ enum class Encoding { Bytes, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
 // A name that says its file is compressed (".br") whatever its bytes.
 bool NamedAsCompressed(const std::filesystem::path& name);
 
-// A source that can look at its first bytes before they are read.
+// A source that can look at its first bytes before they are read. The look
+// reads a whole first piece, which most pages fit in, so that it costs no
+// read of its own.
 class PeekingSource final : public ByteSource {
  public:
   explicit PeekingSource(ByteSource& inner) : inner_(inner) {}
@@ -33,8 +36,9 @@ class PeekingSource final : public ByteSource {
   std::error_code Error() const override { return inner_.Error(); }
 
  private:
+  static constexpr std::size_t kFirstPiece = std::size_t{64} * 1024;
   ByteSource& inner_;
-  std::array<char, 8> head_{};
+  std::vector<char> head_;
   std::size_t at_ = 0;
   std::size_t size_ = 0;
 };
@@ -72,6 +76,10 @@ class PageSink final : public ByteSink {
   PageSink& operator=(const PageSink&) = delete;
 
   bool Write(std::string_view bytes) override { return top_->Write(bytes); }
+  // Plain pages go on in one call, as the file takes them.
+  bool WritePieces(std::span<const std::string_view> pieces) override {
+    return top_->WritePieces(pieces);
+  }
   std::error_code Error() const override { return out_.Error(); }
   // Ends the encoding and the compression; false when a write failed.
   bool Finish();

@@ -65,16 +65,42 @@ std::error_code Refusal(std::error_code error) {
   return error == std::errc::too_many_symbolic_link_levels ? IsALinkError() : error;
 }
 
+// Who a file made by this process belongs to, without a look at each one:
+// the process's user, and its group or, in a set-group-ID folder, the
+// folder's.
+struct Maker {
+  uid_t owner;
+  gid_t group;
+};
+
 class PosixFolder final : public Folder {
  public:
   PosixFolder(std::filesystem::path path, int descriptor)
-      : Folder(std::move(path)), descriptor_(descriptor) {}
+      : Folder(std::move(path)), descriptor_(descriptor) {
+    struct stat info {};
+    maker_ = {::geteuid(), ::getegid()};
+    if (::fstat(descriptor_, &info) == 0 && (info.st_mode & S_ISGID) != 0) {
+      maker_.group = info.st_gid;
+    }
+  }
   ~PosixFolder() override { ::close(descriptor_); }
   int Descriptor() const { return descriptor_; }
+  const Maker& MakerOfFiles() const { return maker_; }
 
  private:
   int descriptor_;
+  Maker maker_{};
 };
+
+// The process's umask, read once: the call that reads it also sets it.
+mode_t Umask() {
+  static const mode_t mask = [] {
+    const mode_t old = ::umask(022);
+    ::umask(old);
+    return old;
+  }();
+  return mask;
+}
 
 int DescriptorOf(Folder& folder) {
   return static_cast<PosixFolder&>(folder).Descriptor();
@@ -102,11 +128,14 @@ class PosixSourceFile final : public SourceFile {
 // page and the next run of the same name overwrites.
 class PosixNewFile final : public NewFile {
  public:
-  PosixNewFile(int folder, std::string name, std::string partName, int descriptor)
+  PosixNewFile(int folder, std::string name, std::string partName, int descriptor,
+               const Maker& maker, mode_t mode)
       : folder_(folder),
         name_(std::move(name)),
         partName_(std::move(partName)),
-        file_(descriptor, {}) {}
+        file_(descriptor, {}),
+        maker_(maker),
+        mode_(mode) {}
   ~PosixNewFile() override {
     if (!committed_) {
       file_.Close();
@@ -126,21 +155,27 @@ class PosixNewFile final : public NewFile {
   }
   std::error_code Error() const override { return file_.Error(); }
 
+  // Most copies are made by the owner of their page with its permissions
+  // already, and need neither call.
   AccessKept TakeAccess(const FileAccess& access) override {
     const int descriptor = file_.Handle();
-    struct stat own {};
     AccessKept kept = AccessKept::All;
-    // Changing the owner clears the set-user-ID bits, so the mode comes after.
-    if (::fstat(descriptor, &own) == 0 && (own.st_uid != access.owner || own.st_gid != access.group)) {
-      if (::fchown(descriptor, access.owner, access.group) != 0) {
-        // Without the privilege the group may still be one of the user's.
-        if (::fchown(descriptor, static_cast<uid_t>(-1), access.group) != 0 ||
-            own.st_uid != access.owner) {
+    bool ownerChanged = false;
+    if (maker_.owner != access.owner || maker_.group != access.group) {
+      ownerChanged = ::fchown(descriptor, access.owner, access.group) == 0;
+      // Without the privilege the group may still be one of the user's.
+      if (!ownerChanged) {
+        ownerChanged = ::fchown(descriptor, static_cast<uid_t>(-1), access.group) == 0;
+        if (!ownerChanged || maker_.owner != access.owner) {
           kept = AccessKept::PermissionsOnly;
         }
       }
     }
-    accessError_ = Check(::fchmod(descriptor, static_cast<mode_t>(access.mode & 07777)));
+    // Changing the owner clears the set-user-ID bits, so the mode comes after.
+    const auto mode = static_cast<mode_t>(access.mode & 07777);
+    if (mode != mode_ || ownerChanged) {
+      accessError_ = Check(::fchmod(descriptor, mode));
+    }
     return kept;
   }
 
@@ -161,6 +196,8 @@ class PosixNewFile final : public NewFile {
   std::string name_;
   std::string partName_;
   OutputFile file_;
+  Maker maker_;
+  mode_t mode_;  // what the file was made with
   std::error_code accessError_;
   bool committed_ = false;
 };
@@ -304,15 +341,16 @@ class PosixDisk final : public Disk {
         std::make_unique<PosixSourceFile>(descriptor, StatusOf(info, name.c_str())));
   }
 
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                                const std::filesystem::path& name) override {
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                            std::uint32_t mode) override {
     const int at = DescriptorOf(folder);
     // Appended piece by piece: GCC 12 warns wrongly on "." + name + ".part".
     std::string partName(1, '.');
     partName.append(name.native()).append(".part");
     const auto create = [&] {
       return Retrying([&] {
-        return ::openat(at, partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return ::openat(at, partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        static_cast<mode_t>(mode & 07777));
       });
     };
     int descriptor = create();
@@ -324,8 +362,10 @@ class PosixDisk final : public Disk {
     if (descriptor == -1) {
       return Errno();
     }
-    return std::unique_ptr<NewFile>(
-        std::make_unique<PosixNewFile>(at, name.native(), std::move(partName), descriptor));
+    const auto& posixFolder = static_cast<PosixFolder&>(folder);
+    return std::unique_ptr<NewFile>(std::make_unique<PosixNewFile>(
+        at, name.native(), std::move(partName), descriptor, posixFolder.MakerOfFiles(),
+        static_cast<mode_t>(mode & 07777 & ~Umask())));
   }
 
   Expected<std::unique_ptr<AppendedFile>> OpenAppending(

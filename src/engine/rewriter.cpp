@@ -1,5 +1,6 @@
 #include "engine/rewriter.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,7 +18,8 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 // Every tag line starts so.
 constexpr std::string_view kTagStart = "<!--";
-constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
+// Two halves of 256 KiB: each read is as large as a plain copy's.
+constexpr std::size_t kReadBufferSize = std::size_t{512} * 1024;
 constexpr std::size_t kCopyBufferSize = std::size_t{256} * 1024;
 constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
 
@@ -37,13 +39,10 @@ class RewriteHandler {
         units_(units) {}
 
   // The chunk that the splitter is fed next. What the copy takes of it
-  // unchanged is lent to the copy's writer rather than copied.
+  // unchanged is lent to the copy's writer rather than copied; the caller
+  // flushes the writer before that memory is read into again.
   void BeginChunk(std::string_view chunk) { chunk_ = chunk; }
-  // Writes what was lent before the chunk's memory is reused.
-  void EndChunk() {
-    copy_.Flush();
-    chunk_ = {};
-  }
+  void EndChunk() { chunk_ = {}; }
 
   bool Head(std::string_view head) {
     if (!head.starts_with(kTagStart)) {
@@ -163,17 +162,31 @@ class RewriteHandler {
 StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
                         BufferedWriter* log, std::string_view fileName,
                         const RewriteOptions& options, const DateLocale& locale,
-                        const Clock& clock, TextUnits units) {
+                        const Clock& clock, TextUnits units, LogFlush logFlush) {
   RewriteHandler handler(copy, log, fileName, options, locale, clock, units);
   LineSplitter splitter;
   bool complete = false;
-  while (!copy.Failed() && (log == nullptr || !log->Failed())) {
-    const std::size_t count = source.Read(readBuffer);
+  // Reads go to the two halves of the buffer in turn, so that what the
+  // copy was lent from one half is written together with what follows,
+  // once that half is read into again or the file ends: a small file takes
+  // one write, its last line's CR LF included.
+  const std::size_t halves = readBuffer.size() >= 2 ? 2 : 1;
+  const std::size_t halfSize = readBuffer.size() / halves;
+  std::array<bool, 2> lent{};
+  for (std::size_t half = 0; !copy.Failed() && (log == nullptr || !log->Failed());
+       half = (half + 1) % halves) {
+    if (lent[half]) {
+      copy.Flush();
+      lent = {};
+    }
+    const std::span<char> into = readBuffer.subspan(half * halfSize, halfSize);
+    const std::size_t count = source.Read(into);
     if (count == 0) {
       complete = !source.Error() && splitter.Finish(handler);
       break;
     }
-    const std::string_view chunk(readBuffer.data(), count);
+    lent[half] = true;
+    const std::string_view chunk(into.data(), count);
     handler.BeginChunk(chunk);
     const bool fed = splitter.Feed(chunk, handler);
     handler.EndChunk();
@@ -181,13 +194,20 @@ StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, Buffered
       break;
     }
   }
+  // The disk may fill up with either output; the one that failed first is
+  // the one to name.
+  const bool logFailedFirst = log != nullptr && log->Failed() && !copy.Failed();
   const bool copyWritten = copy.Flush();
-  const bool logWritten = log == nullptr || log->Flush();
+  const bool logWritten =
+      log == nullptr || (logFlush == LogFlush::ByCaller ? !log->Failed() : log->Flush());
   if (handler.dateFormatError()) {
     return StreamEnd::DateFormatError;
   }
   if (source.Error()) {
     return StreamEnd::ReadFailed;
+  }
+  if (logFailedFirst) {
+    return StreamEnd::LogFailed;
   }
   if (!copyWritten) {
     return StreamEnd::CopyFailed;
@@ -207,7 +227,16 @@ FileRewriter::FileRewriter(Disk& disk, RewriteOptions options, DateLocale locale
       copyBuffer_(kCopyBufferSize),
       logBuffer_(kLogBufferSize) {}
 
-FileRewriter::~FileRewriter() = default;
+FileRewriter::~FileRewriter() {
+  Finish();
+}
+
+std::optional<FileFailure> FileRewriter::Finish() {
+  if (logWriter_ && !logWriter_->Flush()) {
+    return FileFailure{FileAction::Write, logPath_, log_->Error()};
+  }
+  return std::nullopt;
+}
 
 namespace {
 
@@ -232,6 +261,9 @@ std::error_code FileRewriter::OpenLog(Folder& copies) {
     return log.error();
   }
   log_ = std::move(*log);
+  logWriter_.emplace(*log_, logBuffer_);
+  logBase_ = log_->Size();
+  logPath_ = copies.PathOf(kLogFileName);
   logMade_ = true;
   return {};
 }
@@ -260,7 +292,8 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies, Folder& lo
     removeOlderCopy();
     return leftAsItIs;
   }
-  Expected<std::unique_ptr<NewFile>> copyFile = disk_.Create(copies, fileName);
+  Expected<std::unique_ptr<NewFile>> copyFile =
+      disk_.Create(copies, fileName, (*source)->Status().access.mode);
   if (!copyFile) {
     removeOlderCopy();
     return Failure(FileAction::Write, copies.PathOf(fileName), copyFile.error());
@@ -273,20 +306,16 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies, Folder& lo
       return Failure(FileAction::Write, logFolder.PathOf(kLogFileName), error);
     }
   }
-  const std::uint64_t logSizeBefore = log_ ? log_->Size() : 0;
+  const std::uint64_t logMark = logWriter_ ? logWriter_->Taken() : 0;
 
   FileReport report;
   report.source = (*source)->Status().stamp;
   report.access = (*copyFile)->TakeAccess((*source)->Status().access);
   PageSink copySink(**copyFile, page);
   BufferedWriter copy(copySink, copyBuffer_);
-  std::optional<BufferedWriter> log;
-  if (options_.logging == Logging::On) {
-    log.emplace(*log_, logBuffer_);
-  }
   const std::string name = DisplayName(shownName);
-  StreamEnd end = RewriteStream(page, readBuffer_, copy, log ? &*log : nullptr, name, options_,
-                                locale_, clock_, page.units());
+  StreamEnd end = RewriteStream(page, readBuffer_, copy, logWriter_ ? &*logWriter_ : nullptr, name,
+                                options_, locale_, clock_, page.units(), LogFlush::ByCaller);
   if (end == StreamEnd::Complete && !copySink.Finish()) {
     end = StreamEnd::CopyFailed;
   }
@@ -307,7 +336,7 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies, Folder& lo
   const std::error_code logError = log_ ? log_->Error() : std::error_code();
   if (log_) {
     // An empty log that the first file opened was made by it.
-    CutBackLog(logFolder, firstLogged && logSizeBefore == 0, logSizeBefore);
+    CutBackLog(logFolder, firstLogged && logBase_ == 0, logMark);
   }
   switch (end) {
     case StreamEnd::DateFormatError:
@@ -328,17 +357,23 @@ FileReport FileRewriter::ProcessFile(Folder& sources, Folder& copies, Folder& lo
 
 // Takes a failed file's lines out of the log again; the log goes when that
 // file created it, so a run whose files all failed leaves none.
-void FileRewriter::CutBackLog(Folder& copies, bool createdByThisFile, std::uint64_t size) {
+void FileRewriter::CutBackLog(Folder& copies, bool createdByThisFile, std::uint64_t mark) {
   if (createdByThisFile) {
+    logWriter_.reset();
     log_.reset();
     logMade_ = false;
     disk_.RemoveFile(copies, std::filesystem::path(kLogFileName));
     return;
   }
-  log_->CutBack(size);
+  // Lines still held are simply forgotten; those written are cut off.
+  if (!logWriter_->TakeBack(mark)) {
+    logWriter_->Flush();
+    log_->CutBack(logBase_ + mark);
+  }
   // After a failed write (a full disk, say) the next file opens it afresh,
   // since a file that is smaller may still fit.
-  if (log_->Error()) {
+  if (logWriter_->Failed() || log_->Error()) {
+    logWriter_.reset();
     log_.reset();
   }
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,10 +36,14 @@ enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFai
 // is given, entry heads and dropped lines to the log. Every line written ends
 // in CR LF. Flushes both writers before it returns.
 // The text counts its columns in units (UTF-8 characters for a UTF-16 page).
+// With LogFlush::ByCaller the log's writer keeps what it holds, so that the
+// log of many files takes few writes.
+enum class LogFlush { AtEnd, ByCaller };
 StreamEnd RewriteStream(ByteSource& source, std::span<char> readBuffer, BufferedWriter& copy,
                         BufferedWriter* log, std::string_view fileName,
                         const RewriteOptions& options, const DateLocale& locale,
-                        const Clock& clock, TextUnits units = TextUnits::Bytes);
+                        const Clock& clock, TextUnits units = TextUnits::Bytes,
+                        LogFlush logFlush = LogFlush::AtEnd);
 
 // LeftAsItIs: a page compressed otherwise than with gzip, which no copy can
 // be made of; it stays out of the run.
@@ -86,6 +91,10 @@ class FileRewriter {
                          const std::filesystem::path& fileName,
                          const std::filesystem::path& shownName);
 
+  // Writes what the log still holds; the failure when it cannot. The
+  // rewriter's end does the same, without telling.
+  std::optional<FileFailure> Finish();
+
  private:
   std::error_code OpenLog(Folder& copies);
   void CutBackLog(Folder& copies, bool createdByThisFile, std::uint64_t size);
@@ -98,6 +107,10 @@ class FileRewriter {
   std::vector<char> copyBuffer_;
   std::vector<char> logBuffer_;
   std::unique_ptr<AppendedFile> log_;
+  // Holds the log's lines across files; the log's size when it was opened.
+  std::optional<BufferedWriter> logWriter_;
+  std::uint64_t logBase_ = 0;
+  std::filesystem::path logPath_;
   // Whether this run has made the log.
   bool logMade_ = false;
 };

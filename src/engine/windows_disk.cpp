@@ -303,8 +303,8 @@ class WindowsDisk final : public Disk {
     return std::unique_ptr<SourceFile>(std::move(source));
   }
 
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                                const std::filesystem::path& name) override {
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                            std::uint32_t) override {
     const std::filesystem::path partPath =
         folder.PathOf(std::filesystem::path(L"." + name.native() + L".part"));
     auto file = std::make_unique<WindowsNewFile>(folder.PathOf(name), partPath);

@@ -137,6 +137,9 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
                     " copies kept their page's permissions but not its owner or group, which "
                     "only root may give: after a replace those pages belong to you.");
   }
+  if (result.logFailure) {
+    notes.push_back(Failure(*result.logFailure) + " The log lacks the lines of the last files.");
+  }
   if (result.recordFailure) {
     notes.push_back(Failure(*result.recordFailure) +
                     " Without it a replace holds every copy back; run again.");

@@ -134,6 +134,22 @@ TEST_F(FileIoTest, BufferedWriterKeepsTheOrderOfCopiedAndLentBytes) {
   }
 }
 
+// A failed file's log lines are forgotten while still held, and only then.
+TEST_F(FileIoTest, BufferedWriterTakesBackWhatItStillHolds) {
+  std::vector<char> buffer(16);
+  testing_support::MemorySink sink;
+  BufferedWriter writer(sink, buffer);
+  writer.Write("kept ");
+  const std::uint64_t mark = writer.Taken();
+  writer.Write("dropped");
+  writer.Lend("lent too");
+  EXPECT_TRUE(writer.TakeBack(mark));
+  writer.Write("then");
+  EXPECT_TRUE(writer.Flush());
+  EXPECT_EQ(sink.text, "kept then");
+  EXPECT_FALSE(writer.TakeBack(2));
+}
+
 // A write of no bytes succeeds without a system call, which would answer 0
 // and be taken for a failure.
 TEST_F(FileIoTest, EmptyPiecesAreNoFailure) {

@@ -38,7 +38,7 @@ class MachineDiskTest : public testing_support::TempDirTest {
 
   // A new file named name holding text; committed unless told otherwise.
   std::unique_ptr<NewFile> Create(const std::string& name, const std::string& text) {
-    Expected<std::unique_ptr<NewFile>> file = disk_.Create(*folder_, PathFromText(name));
+    Expected<std::unique_ptr<NewFile>> file = disk_.Create(*folder_, PathFromText(name), 0600);
     EXPECT_TRUE(file) << file.error().message();
     EXPECT_TRUE((*file)->Write(text));
     return std::move(*file);

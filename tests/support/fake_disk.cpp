@@ -68,6 +68,7 @@ class FakeDisk::FakeNewFile final : public engine::NewFile {
     disk_.nodes_[id_].access = {0600, kUser, kGroup};
     disk_.nodes_[folder_].entries["." + name_ + ".part"] = id_;
   }
+  void StartWith(std::uint32_t mode) { disk_.nodes_[id_].access.mode = mode & 07777; }
   ~FakeNewFile() override {
     if (!committed_) {
       disk_.nodes_[folder_].entries.erase("." + name_ + ".part");
@@ -397,12 +398,15 @@ Expected<std::unique_ptr<engine::SourceFile>> FakeDisk::OpenSource(engine::Folde
 }
 
 Expected<std::unique_ptr<engine::NewFile>> FakeDisk::Create(engine::Folder& folder,
-                                                                const fs::path& name) {
+                                                                const fs::path& name,
+                                                                std::uint32_t mode) {
   if (!Powered("Create", name)) {
     return Errc(std::errc::io_error);
   }
-  return std::unique_ptr<engine::NewFile>(std::make_unique<FakeNewFile>(
-      *this, folder.Path(), static_cast<FakeFolder&>(folder).id, NameText(name)));
+  auto file = std::make_unique<FakeNewFile>(*this, folder.Path(),
+                                            static_cast<FakeFolder&>(folder).id, NameText(name));
+  file->StartWith(mode);
+  return std::unique_ptr<engine::NewFile>(std::move(file));
 }
 
 Expected<std::unique_ptr<engine::AppendedFile>> FakeDisk::OpenAppending(engine::Folder& folder,

@@ -66,7 +66,7 @@ class FakeDisk final : public engine::Disk {
   engine::Expected<std::unique_ptr<engine::SourceFile>> OpenSource(
       engine::Folder& folder, const std::filesystem::path& name) override;
   engine::Expected<std::unique_ptr<engine::NewFile>> Create(
-      engine::Folder& folder, const std::filesystem::path& name) override;
+      engine::Folder& folder, const std::filesystem::path& name, std::uint32_t mode) override;
   engine::Expected<std::unique_ptr<engine::AppendedFile>> OpenAppending(
       engine::Folder& folder, const std::filesystem::path& name) override;
   std::error_code Move(engine::Folder& from, const std::filesystem::path& fromName,
