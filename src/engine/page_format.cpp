@@ -47,17 +47,17 @@ bool NamedAsCompressed(const std::filesystem::path& name) {
 
 std::string_view PeekingSource::Peek(std::size_t count) {
   count = std::min<std::size_t>(count, 8);
-  if (head_.empty()) {
-    head_.resize(kFirstPiece);
+  if (!head_) {
+    head_.reset(new char[kFirstPiece]);  // NOLINT(cppcoreguidelines-owning-memory)
   }
   while (size_ < count) {
-    const std::size_t read = inner_.Read(std::span(head_.data() + size_, head_.size() - size_));
+    const std::size_t read = inner_.Read(std::span(head_.get() + size_, kFirstPiece - size_));
     if (read == 0) {
       break;
     }
     size_ += read;
   }
-  return std::string_view(head_.data() + at_, std::min(count, size_) - at_);
+  return std::string_view(head_.get() + at_, std::min(count, size_) - at_);
 }
 
 void PeekingSource::Skip(std::size_t count) {
@@ -67,7 +67,7 @@ void PeekingSource::Skip(std::size_t count) {
 std::size_t PeekingSource::Read(std::span<char> buffer) {
   if (at_ < size_) {
     const std::size_t take = std::min(size_ - at_, buffer.size());
-    std::memcpy(buffer.data(), head_.data() + at_, take);
+    std::memcpy(buffer.data(), head_.get() + at_, take);
     at_ += take;
     return take;
   }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 #include "engine/gzip.h"
@@ -38,7 +39,8 @@ class PeekingSource final : public ByteSource {
  private:
   static constexpr std::size_t kFirstPiece = std::size_t{64} * 1024;
   ByteSource& inner_;
-  std::vector<char> head_;
+  // Left uninitialised: the look fills what it reads.
+  std::unique_ptr<char[]> head_;
   std::size_t at_ = 0;
   std::size_t size_ = 0;
 };
