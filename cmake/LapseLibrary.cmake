@@ -12,3 +12,17 @@ function(lapse_library_headers target name)
   target_include_directories(${target} PUBLIC "${include_dir}")
   target_compile_features(${target} PUBLIC cxx_std_20)
 endfunction()
+
+# On Windows, the program file's icon and version information.
+function(lapse_windows_resources target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  enable_language(RC)
+  set(LAPSE_ICO "${PROJECT_SOURCE_DIR}/packaging/windows/lapse.ico")
+  set(LAPSE_FILE_NAME ${target})
+  set(LAPSE_FILE_DESCRIPTION "${description}")
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/windows/lapse.rc.in"
+                 "${CMAKE_CURRENT_BINARY_DIR}/${target}.rc" @ONLY)
+  target_sources(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/${target}.rc")
+endfunction()

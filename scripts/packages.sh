@@ -26,7 +26,7 @@ LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
 # What the desktop program, its headless tests and the screenshots need: Qt 6
 # Widgets, a font, the desktop's file opener, and a virtual X server with the
 # tools that drive it.
-LAPSE_GUI_PACKAGES=(qt6-base-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
+LAPSE_GUI_PACKAGES=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
                     imagemagick)
 
 # What the benchmarks under bench/ need on top of the build.
@@ -36,3 +36,7 @@ LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
 # clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
 LAPSE_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 LAPSE_TIDY_PACKAGES=(clang-tidy-14)
+
+# What making and checking the packages needs: dpkg-shlibdeps, lintian, the
+# validators of the desktop entry and the metainfo, and man.
+LAPSE_PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream man-db)

@@ -4,10 +4,8 @@
 
 namespace lapse::ui {
 
-QPixmap ProgramPixmap(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+void DrawProgramIcon(QPainter& painter, qreal size) {
+  painter.save();
   const qreal unit = size / 16.0;
   painter.scale(unit, unit);
   painter.setRenderHint(QPainter::Antialiasing, size > 16);
@@ -30,6 +28,14 @@ QPixmap ProgramPixmap(int size) {
   painter.setPen(QPen(QColor(220, 0, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
   painter.drawLine(QPointF(9.5, 9.5), QPointF(14.5, 14.5));
   painter.drawLine(QPointF(14.5, 9.5), QPointF(9.5, 14.5));
+  painter.restore();
+}
+
+QPixmap ProgramPixmap(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  DrawProgramIcon(painter, size);
   return pixmap;
 }
 
