@@ -64,8 +64,8 @@ std::string ReplaceProblem(const batch::ReplaceProblem& problem) {
 
 std::string Reason(std::error_code error) {
   std::string text = error.message();
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' ||
-                           text.back() == ' ')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' ')) {
     text.pop_back();
   }
   return text;
@@ -155,13 +155,29 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
     lines.push_back("There is no folder " + folder + " with copies to replace the files with.");
   }
   for (const batch::LeftInNew& item : result.left) {
-    lines.push_back(DisplayName(item.name) + " stays in the folder New: " +
-                    HeldBackReason(item, result.sourceDir) + ".");
+    lines.push_back(DisplayName(item.name) +
+                    " stays in the folder New: " + HeldBackReason(item, result.sourceDir) + ".");
   }
   for (const batch::ReplaceProblem& problem : result.problems) {
     lines.push_back(ReplaceProblem(problem));
   }
   return lines;
+}
+
+std::string NoRunLog(const fs::path& log) {
+  return "There is no run log at " + DisplayName(log) + ": the last run wrote none.";
+}
+
+std::string CannotOpenRunLog(const fs::path& log) {
+  return "Cannot open the run log " + DisplayName(log) + " in a text editor.";
+}
+
+std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
+  const std::string_view field = number == OptionNumber::Days
+                                     ? "number of days after which new tags expire"
+                                     : "number of lines to delete after a tag";
+  return "The " + std::string(field) + " must be a whole number from -32768 to 32767; \"" +
+         engine::DisplayText(text) + "\" is not. No option has been changed.";
 }
 
 }  // namespace lapse::messages

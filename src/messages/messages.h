@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -39,5 +40,15 @@ std::vector<std::string> RunNotes(const batch::RunResult& result);
 // A line for each file that a replace left in New and why, or why it did
 // nothing; empty when the replace completed.
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
+
+// "There is no run log at PATH: the last run wrote none."
+std::string NoRunLog(const std::filesystem::path& log);
+// "Cannot open the run log PATH in a text editor."
+std::string CannotOpenRunLog(const std::filesystem::path& log);
+
+// The two numbers of the options dialog.
+enum class OptionNumber { Days, Lines };
+// Why text cannot be taken for that number; no option has been changed.
+std::string NotAnOptionNumber(OptionNumber number, std::string_view text);
 
 }  // namespace lapse::messages

@@ -21,7 +21,7 @@ frmAbout::frmAbout(HelpService& help, QWidget* parent)
   setWindowTitle(QStringLiteral("About Lapse"));
   // Window-modal, so that the help window stays usable while the box is up.
   setWindowModality(Qt::WindowModal);
-  SetHelpTopic(*this, topic::kAbout);
+  CarryHelpTopic(*this);
 
   cmdOK->setObjectName(QStringLiteral("cmdOK"));
   cmdOK->setGeometry(TwipsRect(1800, 1800, 1335, 495));

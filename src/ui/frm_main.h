@@ -5,13 +5,15 @@
 #include <QMainWindow>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "batch/batch.h"
-#include "engine/rewriter.h"
+#include "front/main_logic.h"
 #include "state/program_state.h"
 #include "state/settings.h"
+#include "ui/busy_pointer.h"
 #include "ui/lists.h"
 
 class QAction;
@@ -25,6 +27,7 @@ class HelpService;
 class MessageBoxes;
 class frmAbout;
 class frmOpt;
+class ProgressWindow;
 
 // What the main window uses of the world outside; the program passes the real
 // ones, tests their own.
@@ -38,13 +41,13 @@ struct MainServices {
   engine::Disk& disk = engine::MachineDisk();
 };
 
-class frmMain final : public QMainWindow {
+class frmMain final : public QMainWindow, private front::MainView {
   Q_OBJECT
  public:
   explicit frmMain(MainServices services, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  state::ProgramState& State() { return state_; }
+  state::ProgramState& State() { return logic_.State(); }
 
   std::vector<QObject*> ControlOrder() const;
 
@@ -53,27 +56,37 @@ class frmMain final : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class RunFrontEnd;
-
   void CreateControls();
   void CreateMenus();
-  void Load();
-  void Unload();
-
-  void ChooseDrive(const QString& drive);
   void OpenStartDirectory();
-  void RunBatch();
-  void ViewLog();
-  void ReplaceOldFiles();
-  void ShowOptions();
-  void ShowAbout();
-  void ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report);
+
+  void MakeOptionsDialog() override;
+  void UseColourScheme() override;
+  void MakeAboutBox() override;
+  void DropDialogs() override;
+  void CloseHelp() override;
+  void EnableButton(front::MainButton button, bool enabled) override;
+  void SetPointer(front::Pointer pointer) override;
+  bool Ask(const std::string& question) override;
+  void Tell(const std::string& text) override;
+  void Warn(const std::string& text) override;
+  void Repaint() override;
+  void ShowProgress(std::uint64_t done, std::uint64_t listed,
+                    const std::filesystem::path& current) override;
+  void CloseProgress() override;
+  void ShowHelp(int topic) override;
+  bool StartEditor(const std::filesystem::path& file) override;
+  void ShowDrives(const front::DriveTable& drives) override;
+  void ShowDrive(const std::string& root) override;
+  std::string OpenFolder(const std::string& folder) override;
+  std::string OpenedFolder() const override;
+  void RefreshFolders() override;
+  void ListFiles(const std::string& folder) override;
 
   MainServices services_;
-  state::ProgramState state_;
-  std::optional<state::Settings> settings_;
-  bool unloaded_ = false;
-  batch::Recursion replaceRecursion_ = batch::Recursion::ThisFolder;
+  front::MainLogic logic_;
+  std::optional<BusyPointer> busy_;
+  std::unique_ptr<ProgressWindow> progress_;
 
   QPushButton* cmdReplace = nullptr;
   QPushButton* cmdLog = nullptr;

@@ -8,9 +8,7 @@
 #include <QTabWidget>
 #include <algorithm>
 #include <initializer_list>
-#include <optional>
 
-#include "state/settings.h"
 #include "ui/colour_scheme.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
@@ -44,11 +42,11 @@ QLabel* MakeLabel(const QString& name, const QString& caption, QRect place, QWid
   return label;
 }
 
-QLineEdit* MakeTextBox(const QString& name, QRect place, int helpTopic, QWidget* parent) {
+QLineEdit* MakeTextBox(const QString& name, QRect place, QWidget* parent) {
   auto* box = new QLineEdit(parent);
   box->setObjectName(name);
   box->setGeometry(place);
-  SetHelpTopic(*box, helpTopic);
+  CarryHelpTopic(*box);
   return box;
 }
 
@@ -68,24 +66,20 @@ void FitRow(std::initializer_list<QWidget*> row) {
   }
 }
 
-std::optional<std::int16_t> NumberIn(const QLineEdit& box) {
-  return state::ToInt16(box.text().toStdString());
-}
-
 }  // namespace
 
 frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& messages,
                QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      options_(options),
       help_(help),
-      messages_(messages) {
+      messages_(messages),
+      logic_(*this, options) {
   setObjectName(QStringLiteral("frmOpt"));
   setWindowTitle(QStringLiteral("Options"));
   // Window-modal, so that the help window stays usable while the dialog is up.
   setWindowModality(Qt::WindowModal);
-  SetHelpTopic(*this, topic::kOptions);
+  CarryHelpTopic(*this);
 
   cmdOK = MakeButton(QStringLiteral("cmdOK"), QStringLiteral("OK"), TwipsRect(120, 2880, 975, 375),
                      this);
@@ -111,23 +105,21 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
                       OnTab(120, 600, 1695, 255), newTags);
   lblDays2 = MakeLabel(QStringLiteral("lblDays2"), QStringLiteral("days"),
                        OnTab(2520, 600, 615, 255), newTags);
-  txtDays = MakeTextBox(QStringLiteral("txtDays"), OnTab(1680, 600, 735, 285), topic::kDaysOption,
-                        newTags);
+  txtDays = MakeTextBox(QStringLiteral("txtDays"), OnTab(1680, 600, 735, 285), newTags);
   lblLines1 = MakeLabel(QStringLiteral("lblLines1"), QStringLiteral("Delete"),
                         OnTab(120, 1200, 735, 255), newTags);
-  txtLines = MakeTextBox(QStringLiteral("txtLines"), OnTab(720, 1200, 615, 285),
-                         topic::kLinesOption, newTags);
+  txtLines = MakeTextBox(QStringLiteral("txtLines"), OnTab(720, 1200, 615, 285), newTags);
   lblLines2 = MakeLabel(QStringLiteral("lblLines2"), QStringLiteral("line(s) of text after tag"),
                         OnTab(1440, 1200, 2535, 255), newTags);
   chkLog = new QCheckBox(QStringLiteral("Generate Log.txt file?"), general);
   chkLog->setObjectName(QStringLiteral("chkLog"));
   chkLog->setGeometry(OnTab(360, 720, 2055, 375));
-  SetHelpTopic(*chkLog, topic::kLogOption);
+  CarryHelpTopic(*chkLog);
   // Below chkLog, as far below it as chkLog is below the top of the tab.
   chkSubfolders = new QCheckBox(QStringLiteral("Include &subfolders"), general);
   chkSubfolders->setObjectName(QStringLiteral("chkSubfolders"));
   chkSubfolders->setGeometry(OnTab(360, 1320, 2055, 375));
-  SetHelpTopic(*chkSubfolders, topic::kSubfoldersOption);
+  CarryHelpTopic(*chkSubfolders);
   FitRow({lblDays, txtDays, lblDays2});
   FitRow({lblLines1, txtLines, lblLines2});
   FitRow({chkLog});
@@ -142,13 +134,14 @@ frmOpt::frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& me
   setTabOrder(txtLines, chkLog);
   setTabOrder(chkLog, chkSubfolders);
 
-  connect(txtDays, &QLineEdit::textChanged, this, &frmOpt::EnableApply);
-  connect(txtLines, &QLineEdit::textChanged, this, &frmOpt::EnableApply);
-  connect(chkLog, &QCheckBox::clicked, this, &frmOpt::EnableApply);
-  connect(chkSubfolders, &QCheckBox::clicked, this, &frmOpt::EnableApply);
-  connect(cmdApply, &QPushButton::clicked, this, &frmOpt::ApplyFields);
-  connect(cmdOK, &QPushButton::clicked, this, &frmOpt::Ok);
-  connect(cmdCancel, &QPushButton::clicked, this, &frmOpt::reject);
+  const auto changed = [this] { logic_.FieldChanged(); };
+  connect(txtDays, &QLineEdit::textChanged, this, changed);
+  connect(txtLines, &QLineEdit::textChanged, this, changed);
+  connect(chkLog, &QCheckBox::clicked, this, changed);
+  connect(chkSubfolders, &QCheckBox::clicked, this, changed);
+  connect(cmdApply, &QPushButton::clicked, this, [this] { logic_.Apply(); });
+  connect(cmdOK, &QPushButton::clicked, this, [this] { logic_.Ok(); });
+  connect(cmdCancel, &QPushButton::clicked, this, [this] { logic_.Cancel(); });
   connect(cmdHelp, &QPushButton::clicked, this, [this] { help_.ShowTopic(topic::kOptions, this); });
 
   tabOpt->setCurrentIndex(kNewTagsTab);
@@ -178,59 +171,47 @@ std::vector<QObject*> frmOpt::ControlOrder() const {
 }
 
 void frmOpt::reject() {
-  hide();
+  logic_.Cancel();
 }
 
 void frmOpt::showEvent(QShowEvent* event) {
   // A showing by the program, not the window coming back from a minimised
   // state or from another program.
   if (!event->spontaneous()) {
-    Activate();
+    logic_.Activate();
   }
   QDialog::showEvent(event);
 }
 
-void frmOpt::Activate() {
-  txtDays->setText(QString::number(options_.NewDays));
-  txtLines->setText(QString::number(options_.Lines));
-  chkLog->setChecked(options_.Log != 0);
-  chkSubfolders->setChecked(options_.Subfolders != 0);
-  cmdApply->setEnabled(false);
+void frmOpt::SetFields(const front::OptionFields& fields) {
+  txtDays->setText(QString::fromStdString(fields.days));
+  txtLines->setText(QString::fromStdString(fields.lines));
+  chkLog->setChecked(fields.log);
+  chkSubfolders->setChecked(fields.subfolders);
 }
 
-bool frmOpt::ApplyFields() {
-  const auto days = NumberIn(*txtDays);
-  const auto lines = NumberIn(*txtLines);
-  QLineEdit* wrong = !days ? txtDays : !lines ? txtLines : nullptr;
-  if (wrong != nullptr) {
-    const QString field = wrong == txtDays
-                              ? QStringLiteral("number of days after which new tags expire")
-                              : QStringLiteral("number of lines to delete after a tag");
-    messages_.Warn(QStringLiteral("The %1 must be a whole number from -32768 to 32767; \"%2\" is "
-                                  "not. No option has been changed.")
-                       .arg(field, wrong->text()));
-    tabOpt->setCurrentIndex(kNewTagsTab);
-    wrong->setFocus();
-    wrong->selectAll();
-    cmdApply->setEnabled(true);
-    return false;
-  }
-  options_.NewDays = *days;
-  options_.Lines = *lines;
-  options_.Log = chkLog->isChecked() ? 1 : 0;
-  options_.Subfolders = chkSubfolders->isChecked() ? 1 : 0;
-  cmdApply->setEnabled(false);
-  return true;
+front::OptionFields frmOpt::Fields() const {
+  return {txtDays->text().toStdString(), txtLines->text().toStdString(), chkLog->isChecked(),
+          chkSubfolders->isChecked()};
 }
 
-void frmOpt::Ok() {
-  if (ApplyFields()) {
-    hide();
-  }
+void frmOpt::EnableApply(bool enabled) {
+  cmdApply->setEnabled(enabled);
 }
 
-void frmOpt::EnableApply() {
-  cmdApply->setEnabled(true);
+void frmOpt::Warn(const std::string& text) {
+  messages_.Warn(QString::fromStdString(text));
+}
+
+void frmOpt::SelectField(messages::OptionNumber field) {
+  QLineEdit* box = field == messages::OptionNumber::Days ? txtDays : txtLines;
+  tabOpt->setCurrentIndex(kNewTagsTab);
+  box->setFocus();
+  box->selectAll();
+}
+
+void frmOpt::Hide() {
+  hide();
 }
 
 }  // namespace lapse::ui

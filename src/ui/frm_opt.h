@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <vector>
 
+#include "front/options_logic.h"
 #include "state/program_state.h"
 
 class QCheckBox;
@@ -18,7 +19,7 @@ namespace lapse::ui {
 class HelpService;
 class MessageBoxes;
 
-class frmOpt final : public QDialog {
+class frmOpt final : public QDialog, private front::OptionsView {
   Q_OBJECT
  public:
   frmOpt(state::ProgramState& options, HelpService& help, MessageBoxes& messages, QWidget* parent);
@@ -32,16 +33,16 @@ class frmOpt final : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void Activate();
-  // Sets the three options from the fields, or none of them when a text is
-  // not a 16-bit whole number; false then, after telling the user.
-  bool ApplyFields();
-  void Ok();
-  void EnableApply();
+  void SetFields(const front::OptionFields& fields) override;
+  front::OptionFields Fields() const override;
+  void EnableApply(bool enabled) override;
+  void Warn(const std::string& text) override;
+  void SelectField(messages::OptionNumber field) override;
+  void Hide() override;
 
-  state::ProgramState& options_;
   HelpService& help_;
   MessageBoxes& messages_;
+  front::OptionsLogic logic_;
 
   QPushButton* cmdOK;
   QPushButton* cmdCancel;

@@ -2,12 +2,12 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <algorithm>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <QVariant>
 #include <QWidget>
+#include <algorithm>
 
 namespace lapse::ui {
 
@@ -19,6 +19,12 @@ constexpr const char* kTopicProperty = "lapseHelpTopic";
 
 void SetHelpTopic(QObject& object, int topic) {
   object.setProperty(kTopicProperty, topic);
+}
+
+void CarryHelpTopic(QObject& object) {
+  if (const auto topic = front::HelpTopicOf(object.objectName().toStdString())) {
+    SetHelpTopic(object, *topic);
+  }
 }
 
 std::optional<int> HelpTopicOf(const QObject& object) {

@@ -8,28 +8,15 @@
 #include <memory>
 #include <optional>
 
+#include "front/help_topics.h"
+
 class QTextBrowser;
 class QWidget;
 
 namespace lapse::ui {
 
-namespace topic {
-inline constexpr int kMain = 1;
-inline constexpr int kRun = 11;
-inline constexpr int kViewLog = 12;
-inline constexpr int kReplace = 13;
-inline constexpr int kOptions = 21;
-inline constexpr int kExit = 22;
-inline constexpr int kContents = 23;
-inline constexpr int kAbout = 24;
-inline constexpr int kLogOption = 31;
-inline constexpr int kDaysOption = 32;
-inline constexpr int kLinesOption = 33;
-inline constexpr int kSubfoldersOption = 34;
-}  // namespace topic
-
-inline constexpr std::array<int, 12> kHelpTopics = {1,  11, 12, 13, 21, 22,
-                                                    23, 24, 31, 32, 33, 34};
+namespace topic = front::topic;
+using front::kHelpTopics;
 
 // Shows help on behalf of the main window.
 class HelpService {
@@ -42,6 +29,8 @@ class HelpService {
 };
 
 void SetHelpTopic(QObject& object, int topic);
+// Gives the object the topic of its name, where its name has one.
+void CarryHelpTopic(QObject& object);
 std::optional<int> HelpTopicOf(const QObject& object);
 
 // F1's topic: that of the focused widget, else of the nearest container that

@@ -22,12 +22,6 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
 constexpr int kIndentPerLevel = 8;
 
-#if defined(_WIN32)
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
-#else
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
-#endif
-
 // Memory-only file systems and packed images hold no files of the user's.
 bool HoldsUserFiles(const QStorageInfo& volume) {
   static const QByteArray kNotUserFileSystems[] = {"tmpfs", "ramfs", "devtmpfs", "squashfs"};
@@ -38,25 +32,6 @@ bool HoldsUserFiles(const QStorageInfo& volume) {
 
 QString CleanDirectory(const QString& directory) {
   return QDir::cleanPath(QDir(directory).absolutePath());
-}
-
-bool Holds(const QString& root, const QString& path) {
-  if (path.compare(root, kPathCase) == 0) {
-    return true;
-  }
-  const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-  return path.startsWith(prefix, kPathCase);
-}
-
-// The root of the volume that holds directory, or of the path itself where
-// the mount table names none that holds it (missing, or listing only paths
-// outside the process's root).
-QString RootOf(const QString& directory) {
-  QString mounted = QStorageInfo(directory).rootPath();
-  if (!mounted.isEmpty() && Holds(mounted, directory)) {
-    return mounted;
-  }
-  return directory.left(directory.indexOf(QLatin1Char('/')) + 1);
 }
 
 // Indents each directory by its depth below the root, icon included.
@@ -110,30 +85,30 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
 }
 
 void DriveList::SetDrives(std::vector<Drive> drives, const QString& processDirectory) {
-  drives_ = std::move(drives);
-  processDirectory_ = CleanDirectory(processDirectory);
-  if (DriveOf(processDirectory_).isEmpty()) {
-    drives_.push_back({RootOf(processDirectory_), {}});
+  std::vector<front::Drive> table;
+  for (const Drive& drive : drives) {
+    table.push_back({drive.root.toStdString(), drive.label.toStdString()});
   }
-#if !defined(_WIN32)
-  // A chroot or a container may list no mount for "/", yet every folder
-  // can be reached from it.
-  if (DriveOf(QStringLiteral("/")).isEmpty()) {
-    drives_.push_back({QStringLiteral("/"), {}});
-  }
+#if defined(_WIN32)
+  SetTable(front::DriveTable(std::move(table), CleanDirectory(processDirectory).toStdString(),
+                             front::PathCase::Insensitive, {}));
+#else
+  SetTable(front::DriveTable(std::move(table), CleanDirectory(processDirectory).toStdString(),
+                             front::PathCase::Sensitive, "/"));
 #endif
-  std::sort(drives_.begin(), drives_.end(),
-            [](const Drive& a, const Drive& b) { return a.root < b.root; });
+}
+
+void DriveList::SetTable(const front::DriveTable& table) {
+  table_ = table;
   const QSignalBlocker quiet(this);
   clear();
-  for (const Drive& drive : drives_) {
-    QString text = QDir::toNativeSeparators(drive.root);
-    if (!drive.label.isEmpty() && drive.label != drive.root) {
-      text += QStringLiteral(" [%1]").arg(drive.label);
-    }
-    addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), text, drive.root);
+  for (const front::Drive& drive : table_.Drives()) {
+    const QString caption =
+        QString::fromStdString(front::DriveTable::Caption(drive, QDir::separator().toLatin1()));
+    addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), caption,
+            QString::fromStdString(drive.root));
   }
-  setCurrentIndex(findData(DriveOf(processDirectory_)));
+  setCurrentIndex(findData(QString::fromStdString(table_.DriveOf(table_.StartFolder()))));
 }
 
 QString DriveList::CurrentDrive() const {
@@ -141,22 +116,20 @@ QString DriveList::CurrentDrive() const {
 }
 
 QString DriveList::DriveOf(const QString& path) const {
-  QString best;
-  for (const Drive& drive : drives_) {
-    if (Holds(drive.root, path) && drive.root.size() > best.size()) {
-      best = drive.root;
-    }
-  }
-  return best;
+  return QString::fromStdString(table_.DriveOf(path.toStdString()));
 }
 
 QString DriveList::CurrentDirectoryOf(const QString& drive) const {
-  return DriveOf(processDirectory_) == drive ? processDirectory_ : drive;
+  return QString::fromStdString(table_.CurrentFolderOf(drive.toStdString()));
 }
 
 void DriveList::ShowDriveOf(const QString& path) {
+  ShowDrive(DriveOf(path));
+}
+
+void DriveList::ShowDrive(const QString& root) {
   const QSignalBlocker quiet(this);
-  setCurrentIndex(findData(DriveOf(path)));
+  setCurrentIndex(findData(root));
 }
 
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <vector>
 
+#include "front/drive_table.h"
+
 namespace lapse::ui {
 
 struct Drive {
@@ -27,19 +29,20 @@ class DriveList final : public QComboBox {
   explicit DriveList(QWidget* parent);
 
   void SetDrives(std::vector<Drive> drives, const QString& processDirectory);
+  void SetTable(const front::DriveTable& table);
   QString CurrentDrive() const;
   // The drive whose root is the longest that holds path.
   QString DriveOf(const QString& path) const;
   QString CurrentDirectoryOf(const QString& drive) const;
   // Shows the drive of path without announcing a choice.
   void ShowDriveOf(const QString& path);
+  void ShowDrive(const QString& root);
 
  signals:
   void driveChosen(const QString& root);
 
  private:
-  std::vector<Drive> drives_;
-  QString processDirectory_;
+  front::DriveTable table_;
 };
 
 // The open directory's ancestors from the root down, then its

@@ -1,0 +1,20 @@
+// The faces hand folders to the window logic as UTF-8 text with "/" between
+// names; the core takes paths.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace lapse::front {
+
+inline std::filesystem::path PathOf(const std::string& text) {
+  const std::u8string utf8(text.begin(), text.end());
+  return std::filesystem::path(utf8);
+}
+
+inline std::string TextOf(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.generic_u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+
+}  // namespace lapse::front

@@ -1,0 +1,194 @@
+#include "front/main_logic.h"
+
+#include <utility>
+
+#include "engine/names.h"
+#include "front/folder_text.h"
+#include "messages/messages.h"
+
+namespace lapse::front {
+
+// Answers the batch run's questions through the view; the busy pointer
+// steps aside while a message box is up.
+class MainLogic::RunFrontEnd final : public batch::RunFrontEnd {
+ public:
+  explicit RunFrontEnd(MainLogic& logic) : logic_(logic), view_(logic.view_) {}
+
+  bool Confirm(const std::filesystem::path& sourceDir) override {
+    view_.SetPointer(Pointer::Normal);
+    const bool yes = view_.Ask(messages::RunQuestion(sourceDir));
+    if (yes) {
+      view_.SetPointer(Pointer::Busy);
+      // The closed question must not stay painted over the window.
+      view_.Repaint();
+    }
+    return yes;
+  }
+  void NewDirectoryCreated() override { view_.RefreshFolders(); }
+  void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) override {
+    // A site may hold many compressed pages: one box at the end names them.
+    if (report.outcome == engine::FileOutcome::LeftAsItIs) {
+      leftAsItIs += (leftAsItIs.empty() ? "" : "\n") + messages::LeftAsItIs(name);
+      return;
+    }
+    view_.SetPointer(Pointer::Normal);
+    logic_.ReportLeftOut(name, report);
+    view_.SetPointer(Pointer::Busy);
+  }
+  void Advance(std::uint64_t done, std::uint64_t listed,
+               const std::filesystem::path& current) override {
+    view_.ShowProgress(done, listed, current);
+  }
+
+  std::string leftAsItIs;
+
+ private:
+  MainLogic& logic_;
+  MainView& view_;
+};
+
+class MainLogic::ReplaceProgress final : public batch::Progress {
+ public:
+  explicit ReplaceProgress(MainView& view) : view_(view) {}
+  void Advance(std::uint64_t done, std::uint64_t listed,
+               const std::filesystem::path& current) override {
+    view_.ShowProgress(done, listed, current);
+  }
+
+ private:
+  MainView& view_;
+};
+
+MainLogic::MainLogic(MainView& view, state::SettingsStore& store, engine::Disk& disk,
+                     batch::RunSettings run)
+    : view_(view), store_(store), disk_(disk), run_(std::move(run)) {}
+
+void MainLogic::Load() {
+  view_.MakeOptionsDialog();
+  view_.UseColourScheme();
+  settings_.emplace(store_, state::kApplicationName);
+  state::LoadOptions(*settings_, state_);
+  view_.MakeAboutBox();
+  view_.EnableButton(MainButton::Replace, false);
+  view_.EnableButton(MainButton::Log, false);
+}
+
+void MainLogic::Unload() {
+  if (unloaded_ || !settings_) {
+    return;
+  }
+  unloaded_ = true;
+  view_.DropDialogs();
+  view_.CloseHelp();
+  state::SaveOptions(*settings_, state_);
+}
+
+void MainLogic::OpenStartFolder(const StartPlace& start) {
+  drives_ = DriveTable(start.drives, start.folder, start.pathCase, start.rootDrive);
+  view_.ShowDrives(drives_);
+  view_.ShowDrive(drives_.DriveOf(start.folder));
+  if (view_.OpenFolder(start.folder).empty()) {
+    return;
+  }
+  for (const std::string& candidate : start.then) {
+    if (view_.OpenFolder(candidate).empty()) {
+      return;
+    }
+  }
+}
+
+void MainLogic::DriveChosen(const std::string& root) {
+  const std::string why = view_.OpenFolder(drives_.CurrentFolderOf(root));
+  if (!why.empty()) {
+    view_.ShowDrive(drives_.DriveOf(view_.OpenedFolder()));
+    view_.Warn(why);
+  }
+}
+
+void MainLogic::FolderOpened(const std::string& folder) {
+  view_.ListFiles(folder);
+  // Going up from a mounted volume leaves its drive.
+  view_.ShowDrive(drives_.DriveOf(folder));
+}
+
+void MainLogic::FolderOpenFailed(const std::string& why) {
+  view_.Warn(why);
+}
+
+void MainLogic::ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report) {
+  const std::string message = messages::LeftOut(name, report);
+  if (report.outcome == engine::FileOutcome::DateFormatError) {
+    view_.Tell(message);
+  } else {
+    view_.Warn(message);
+  }
+}
+
+void MainLogic::Go() {
+  view_.SetPointer(Pointer::Busy);
+  RunFrontEnd frontEnd(*this);
+  batch::RunSettings settings = run_;
+  settings.recursion =
+      state_.Subfolders != 0 ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
+  const batch::RunResult result =
+      batch::BatchRun(disk_, state_, PathOf(view_.OpenedFolder()), frontEnd, settings);
+  view_.CloseProgress();
+  view_.SetPointer(Pointer::Normal);
+  if (result.status == batch::RunStatus::Declined) {
+    return;
+  }
+  if (result.status != batch::RunStatus::Completed) {
+    view_.Warn(messages::Stopped(result.problem));
+    return;
+  }
+  // The replace takes what this run made, whatever the option says then.
+  replaceRecursion_ = settings.recursion;
+  if (state_.Log != 0) {
+    view_.EnableButton(MainButton::Log, true);
+  }
+  view_.EnableButton(MainButton::Replace, true);
+  if (!frontEnd.leftAsItIs.empty()) {
+    view_.Tell(frontEnd.leftAsItIs);
+  }
+  for (const std::string& note : messages::RunNotes(result)) {
+    view_.Warn(note);
+  }
+  view_.Tell(messages::Processed(result.fileCount));
+}
+
+void MainLogic::ViewLog() {
+  const std::filesystem::path& log = state_.LogPath;
+  bool present = false;
+  if (!log.empty()) {
+    if (auto folder = disk_.OpenFolder(log.parent_path())) {
+      const auto status = disk_.Status(**folder, log.filename());
+      present = status && status->kind == engine::EntryKind::OrdinaryFile;
+    }
+  }
+  if (!present) {
+    view_.Warn(messages::NoRunLog(log));
+    return;
+  }
+  if (!view_.StartEditor(log)) {
+    view_.Warn(messages::CannotOpenRunLog(log));
+  }
+}
+
+void MainLogic::ReplaceOldFiles() {
+  view_.SetPointer(Pointer::Busy);
+  ReplaceProgress progress(view_);
+  const batch::ReplaceResult result = batch::Replace(disk_, state_, replaceRecursion_, &progress);
+  view_.CloseProgress();
+  view_.EnableButton(MainButton::Replace, false);
+  view_.RefreshFolders();
+  view_.SetPointer(Pointer::Normal);
+  std::string problems;
+  for (const std::string& problem : messages::ReplaceProblems(result)) {
+    problems += (problems.empty() ? "" : "\n") + problem;
+  }
+  if (!problems.empty()) {
+    view_.Warn(problems);
+  }
+}
+
+}  // namespace lapse::front

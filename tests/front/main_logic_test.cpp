@@ -1,0 +1,266 @@
+#include "front/main_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "support/batch_fixture.h"
+#include "support/fake_disk.h"
+
+namespace lapse::front {
+namespace {
+
+using Trace = std::vector<std::string>;
+
+// Writes down, a line each, what the logic asks of its window, and answers
+// the question and the folder openings as the test says.
+class RecordingView final : public MainView {
+ public:
+  void MakeOptionsDialog() override { Note("options dialog"); }
+  void UseColourScheme() override { Note("colours"); }
+  void MakeAboutBox() override {
+    Note("about box, days " + std::to_string(logic->State().NewDays));
+  }
+  void DropDialogs() override { Note("drop dialogs"); }
+  void CloseHelp() override { Note("close help"); }
+  void EnableButton(MainButton button, bool enabled) override {
+    Note(std::string(button == MainButton::Replace ? "Replace" : "Log") +
+         (enabled ? " on" : " off"));
+  }
+  void SetPointer(Pointer pointer) override { Note(pointer == Pointer::Busy ? "busy" : "normal"); }
+  bool Ask(const std::string& question) override {
+    Note("ask: " + question);
+    return answer;
+  }
+  void Tell(const std::string& text) override { Note("tell: " + text); }
+  void Warn(const std::string& text) override { Note("warn: " + text); }
+  void Repaint() override { Note("repaint"); }
+  void ShowProgress(std::uint64_t, std::uint64_t, const std::filesystem::path&) override {
+    ++progressSteps;
+  }
+  void CloseProgress() override { Note("close progress"); }
+  void ShowHelp(int topic) override { Note("help " + std::to_string(topic)); }
+  bool StartEditor(const std::filesystem::path& file) override {
+    Note("editor " + file.generic_string());
+    return editorStarts;
+  }
+  void ShowDrives(const DriveTable& drives) override {
+    std::string roots;
+    for (const Drive& drive : drives.Drives()) {
+      roots += " " + drive.root;
+    }
+    Note("drives" + roots);
+  }
+  void ShowDrive(const std::string& root) override { Note("drive " + root); }
+  std::string OpenFolder(const std::string& folder) override {
+    if (unreadable.count(folder) != 0) {
+      return "cannot open " + folder;
+    }
+    opened = folder;
+    logic->FolderOpened(folder);
+    return {};
+  }
+  std::string OpenedFolder() const override { return opened; }
+  void RefreshFolders() override { Note("refresh folders"); }
+  void ListFiles(const std::string& folder) override { Note("files of " + folder); }
+
+  void Note(std::string line) { trace.push_back(std::move(line)); }
+
+  MainLogic* logic = nullptr;
+  bool answer = true;
+  bool editorStarts = true;
+  std::set<std::string> unreadable;
+  std::string opened;
+  int progressSteps = 0;
+  Trace trace;
+};
+
+class MapStore final : public state::SettingsStore {
+ public:
+  std::string Get(std::string_view, std::string_view section, std::string_view key,
+                  std::string_view defaultValue) override {
+    const auto found = values.find({std::string(section), std::string(key)});
+    return found == values.end() ? std::string(defaultValue) : found->second;
+  }
+  void Set(std::string_view, std::string_view section, std::string_view key,
+           std::string_view value) override {
+    values[{std::string(section), std::string(key)}] = std::string(value);
+  }
+  std::map<std::pair<std::string, std::string>, std::string> values;
+};
+
+class MainLogicTest : public testing::Test {
+ protected:
+  static inline const std::string kSite = "/site";
+
+  MainLogicTest() : logic_(view_, store_, disk_, RunSettings()) {
+    view_.logic = &logic_;
+    disk_.AddFolder(kSite);
+  }
+
+  static batch::RunSettings RunSettings() {
+    return {engine::EnglishDateLocale(), [] { return testing_support::kRunDay; }};
+  }
+  // Loads, opens the site and forgets what that took.
+  void Start() {
+    logic_.Load();
+    logic_.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
+    view_.trace.clear();
+  }
+
+  RecordingView view_;
+  MapStore store_;
+  testing_support::FakeDisk disk_;
+  MainLogic logic_;
+};
+
+TEST_F(MainLogicTest, LoadAndUnloadTakeTheirStepsInOrderAndUnloadOnce) {
+  store_.values[{"New", "Days"}] = "7";
+  logic_.Load();
+  logic_.State().Lines = 4;
+  logic_.Unload();
+  logic_.Unload();
+  EXPECT_EQ(view_.trace, (Trace{"options dialog", "colours", "about box, days 7", "Replace off",
+                                "Log off", "drop dialogs", "close help"}));
+  EXPECT_EQ((store_.values[{"New", "Lines"}]), "4");
+}
+
+TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
+  disk_.AddFile(kSite + "/a.htm", "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n");
+  disk_.AddFile(kSite + "/notes.txt", "n\n");
+  Start();
+  logic_.Go();
+  EXPECT_EQ(view_.trace, (Trace{"busy", "normal", "ask: Update all HTML files in /site/?", "busy",
+                                "repaint", "refresh folders", "close progress", "normal", "Log on",
+                                "Replace on", "tell: Processed 2 files."}));
+  EXPECT_GT(view_.progressSteps, 0);
+  EXPECT_EQ(disk_.Content("/site/New/a.htm"), "kept\r\n");
+}
+
+TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
+  struct Case {
+    std::string name;
+    bool answer;
+    bool newIsAFile;
+    Trace tail;
+  };
+  const Case cases[] = {
+      {"declined", false, false, {"close progress", "normal"}},
+      {"stopped",
+       true,
+       true,
+       {"close progress", "normal",
+        "warn: Cannot create the folder /site/New: a file of that name is in the way."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingView view;
+    testing_support::FakeDisk disk;
+    disk.AddFolder(kSite);
+    if (c.newIsAFile) {
+      disk.AddFile(kSite + "/New", "");
+    }
+    MapStore store;
+    MainLogic logic(view, store, disk, RunSettings());
+    view.logic = &logic;
+    view.answer = c.answer;
+    view.opened = kSite;
+    logic.Go();
+    const Trace tail(view.trace.end() - static_cast<std::ptrdiff_t>(c.tail.size()),
+                     view.trace.end());
+    EXPECT_EQ(tail, c.tail);
+    for (const std::string& line : view.trace) {
+      EXPECT_EQ(line.find(" on"), std::string::npos) << line;
+    }
+  }
+}
+
+TEST_F(MainLogicTest, WithoutTheLogOptionOnlyReplaceIsEnabled) {
+  Start();
+  logic_.State().Log = 0;
+  logic_.Go();
+  EXPECT_EQ(std::count(view_.trace.begin(), view_.trace.end(), "Log on"), 0);
+  EXPECT_EQ(std::count(view_.trace.begin(), view_.trace.end(), "Replace on"), 1);
+}
+
+TEST_F(MainLogicTest, ReplacePutsTheCopiesInPlaceAndTurnsItselfOff) {
+  disk_.AddFile(kSite + "/a.htm", "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n");
+  Start();
+  logic_.Go();
+  view_.trace.clear();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(view_.trace,
+            (Trace{"busy", "close progress", "Replace off", "refresh folders", "normal"}));
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+}
+
+TEST_F(MainLogicTest, ReplaceTellsWhatItHeldBack) {
+  disk_.AddFile(kSite + "/a.htm", "a\n");
+  Start();
+  logic_.State().Log = 0;
+  logic_.Go();
+  disk_.AddFile(kSite + "/a.htm", "edited after the run\n");
+  view_.trace.clear();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(view_.trace.back(),
+            "warn: a.htm stays in the folder New: its page changed after the run; run again.");
+}
+
+TEST_F(MainLogicTest, ViewLogOpensTheLogOrSaysWhyNot) {
+  struct Case {
+    std::string name;
+    bool logWritten;
+    bool editorStarts;
+    std::string last;
+  };
+  const Case cases[] = {
+      {"no log", false, true,
+       "warn: There is no run log at /site/New/Log.txt: the last run wrote none."},
+      {"opened", true, true, "editor /site/New/Log.txt"},
+      {"no editor", true, false,
+       "warn: Cannot open the run log /site/New/Log.txt in a text editor."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_support::FakeDisk disk;
+    disk.AddFolder("/site/New");
+    if (c.logWritten) {
+      disk.AddFile("/site/New/Log.txt", "lines\r\n");
+    }
+    RecordingView view;
+    MapStore store;
+    MainLogic logic(view, store, disk, RunSettings());
+    logic.State().LogPath = "/site/New/Log.txt";
+    view.editorStarts = c.editorStarts;
+    logic.ViewLog();
+    EXPECT_EQ(view.trace.back(), c.last);
+  }
+}
+
+TEST_F(MainLogicTest, TheListsFollowTheDriveAndTheFolder) {
+  logic_.OpenStartFolder({{{"/media/stick", "STICK"}}, "/home/ann", {}, PathCase::Sensitive, "/"});
+  EXPECT_EQ(view_.trace,
+            (Trace{"drives / /media/stick", "drive /", "files of /home/ann", "drive /"}));
+  view_.trace.clear();
+  logic_.DriveChosen("/media/stick");
+  logic_.DriveChosen("/");
+  EXPECT_EQ(view_.trace, (Trace{"files of /media/stick", "drive /media/stick", "files of /home/ann",
+                                "drive /"}));
+}
+
+TEST_F(MainLogicTest, AnUnreadableDriveOrStartFolderLeavesTheListsWhereTheyWere) {
+  view_.unreadable = {"/home/ann"};
+  logic_.OpenStartFolder(
+      {{{"/media/stick", {}}}, "/home/ann", {"/home", "/"}, PathCase::Sensitive, "/"});
+  EXPECT_EQ(view_.opened, "/home");
+  view_.unreadable.insert("/media/stick");
+  view_.trace.clear();
+  logic_.DriveChosen("/media/stick");
+  EXPECT_EQ(view_.trace, (Trace{"drive /", "warn: cannot open /media/stick"}));
+  EXPECT_EQ(view_.opened, "/home");
+}
+
+}  // namespace
+}  // namespace lapse::front
