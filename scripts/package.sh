@@ -18,14 +18,16 @@ mkdir -p build/package
 ls build/package/lapse_"$version"-1_*.deb
 
 for target in windows64 windows; do
-  [ -f "build/$target/src/cli/lapse-cli.exe" ] || scripts/test-windows.sh
+  [ -f "build/$target/src/win32/lapse.exe" ] || scripts/test-windows.sh
 done
 for pair in "windows64 win64" "windows win32"; do
   read -r preset name <<<"$pair"
   stage=$root/build/package/lapse-$version-$name
   rm -rf "$stage" "$stage.zip"
   mkdir -p "$stage"
-  cp "build/$preset/src/cli/lapse-cli.exe" "$stage/"
+  cp "build/$preset/src/cli/lapse-cli.exe" "build/$preset/src/win32/lapse.exe" "$stage/"
+  # The help opens these pages, beside the program, in the browser.
+  cp -r "build/$preset/src/win32/help" "$stage/"
   # Notepad shows text files with CR LF line ends.
   sed 's/$/\r/' README.md >"$stage/README.txt"
   sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Cross-builds the core, lapse-cli and the core's tests for 64-bit and 32-bit
-# Windows and runs them under wine, each target in a wine prefix of its own
-# (build/wine64, build/wine). The 64-bit suite runs on every machine; the
-# 32-bit one only where the kernel runs 32-bit programs, or never with
-# LAPSE_WINDOWS_64_ONLY=1. Fails unless at least one suite ran and passed.
+# Cross-builds the core, lapse-cli, the desktop program lapse.exe and their
+# tests for 64-bit and 32-bit Windows and runs them under wine, each target in
+# a wine prefix of its own (build/wine64, build/wine). The 64-bit suite runs
+# on every machine, and lapse.exe is driven end to end on a virtual screen
+# (scripts/e2e-windows.sh); the 32-bit suite runs only where the kernel runs
+# 32-bit programs, or never with LAPSE_WINDOWS_64_ONLY=1. Fails unless at
+# least one suite ran and passed.
 # Installs what it needs on Debian 12; a second run reuses everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +16,7 @@ readonly wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-          libcli11-dev libz-mingw-w64-dev wine wine64)
+          libcli11-dev libz-mingw-w64-dev wine wine64 xvfb xauth xdotool imagemagick)
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -121,6 +123,9 @@ start_wine() {
   else
     echo "test-windows: a wine server already runs for $WINEPREFIX; the tests will be slow" >&2
   fi
+  # The windows of the test programs are made but never drawn: wine's null
+  # display driver needs no X server.
+  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   # The first program started brings up wine's own services, which stay for
   # the server's life holding its output streams: were those ctest's pipes,
   # ctest would wait for them to close until its test discovery timed out.
@@ -204,6 +209,8 @@ for target in "${targets[@]}"; do
   run_suite "$target"
   run_cli "$target"
 done
+scripts/e2e-windows.sh "$root/build/windows64/src/win32/lapse.exe"
+outcome[x86_64]+="; lapse.exe driven end to end"
 
 echo "Windows suites:"
 echo "  x86_64 (64-bit wine): ${outcome[x86_64]}"

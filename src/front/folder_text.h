@@ -9,7 +9,7 @@ namespace lapse::front {
 
 inline std::filesystem::path PathOf(const std::string& text) {
   const std::u8string utf8(text.begin(), text.end());
-  return std::filesystem::path(utf8);
+  return std::filesystem::path(utf8).make_preferred();
 }
 
 inline std::string TextOf(const std::filesystem::path& path) {

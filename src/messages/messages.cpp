@@ -164,6 +164,10 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
   return lines;
 }
 
+std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
+  return CannotDo("open the folder", folder, error);
+}
+
 std::string NoRunLog(const fs::path& log) {
   return "There is no run log at " + DisplayName(log) + ": the last run wrote none.";
 }

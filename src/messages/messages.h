@@ -41,6 +41,9 @@ std::vector<std::string> RunNotes(const batch::RunResult& result);
 // nothing; empty when the replace completed.
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
 
+// "Cannot open the folder PATH: reason."
+std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);
+
 // "There is no run log at PATH: the last run wrote none."
 std::string NoRunLog(const std::filesystem::path& log);
 // "Cannot open the run log PATH in a text editor."

@@ -11,11 +11,17 @@ QString Text(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// On Windows the options live in the registry under
+// HKEY_CURRENT_USER\Software\APPLICATION, a subkey per section, where the
+// Win32 build of the program keeps them too; elsewhere in an INI file.
+QSettings SettingsOf(std::string_view application) {
 #if defined(_WIN32)
-constexpr QSettings::Format kFormat = QSettings::NativeFormat;
+  return QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\") + Text(application),
+                   QSettings::NativeFormat);
 #else
-constexpr QSettings::Format kFormat = QSettings::IniFormat;
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, Text(application));
 #endif
+}
 
 // QSettings' INI format escapes a group named "General" on its own, so the
 // section name goes in as it is.
@@ -27,7 +33,7 @@ QString KeyPath(std::string_view section, std::string_view key) {
 
 std::string QtSettingsStore::Get(std::string_view application, std::string_view section,
                                  std::string_view key, std::string_view defaultValue) {
-  const QSettings settings(kFormat, QSettings::UserScope, Text(application));
+  const QSettings settings = SettingsOf(application);
   const QVariant value = settings.value(KeyPath(section, key));
   if (!value.isValid()) {
     return std::string(defaultValue);
@@ -41,7 +47,7 @@ std::string QtSettingsStore::Get(std::string_view application, std::string_view 
 
 void QtSettingsStore::Set(std::string_view application, std::string_view section,
                           std::string_view key, std::string_view value) {
-  QSettings settings(kFormat, QSettings::UserScope, Text(application));
+  QSettings settings = SettingsOf(application);
   settings.setValue(KeyPath(section, key), Text(value));
   settings.sync();
   if (settings.status() != QSettings::NoError) {
@@ -50,7 +56,7 @@ void QtSettingsStore::Set(std::string_view application, std::string_view section
 }
 
 QString QtSettingsStore::Location(std::string_view application) {
-  return QSettings(kFormat, QSettings::UserScope, Text(application)).fileName();
+  return SettingsOf(application).fileName();
 }
 
 }  // namespace lapse::ui

@@ -8,11 +8,13 @@
 
 #include "support/batch_fixture.h"
 #include "support/fake_disk.h"
+#include "support/temp_dir.h"
 
 namespace lapse::front {
 namespace {
 
 using Trace = std::vector<std::string>;
+using testing_support::kSeparator;
 
 // Writes down, a line each, what the logic asks of its window, and answers
 // the question and the folder openings as the test says.
@@ -132,9 +134,10 @@ TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
   disk_.AddFile(kSite + "/notes.txt", "n\n");
   Start();
   logic_.Go();
-  EXPECT_EQ(view_.trace, (Trace{"busy", "normal", "ask: Update all HTML files in /site/?", "busy",
-                                "repaint", "refresh folders", "close progress", "normal", "Log on",
-                                "Replace on", "tell: Processed 2 files."}));
+  EXPECT_EQ(view_.trace,
+            (Trace{"busy", "normal", "ask: Update all HTML files in /site" + kSeparator + "?",
+                   "busy", "repaint", "refresh folders", "close progress", "normal", "Log on",
+                   "Replace on", "tell: Processed 2 files."}));
   EXPECT_GT(view_.progressSteps, 0);
   EXPECT_EQ(disk_.Content("/site/New/a.htm"), "kept\r\n");
 }
@@ -152,7 +155,8 @@ TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
        true,
        true,
        {"close progress", "normal",
-        "warn: Cannot create the folder /site/New: a file of that name is in the way."}},
+        "warn: Cannot create the folder /site" + kSeparator +
+            "New: a file of that name is in the way."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -10,7 +10,9 @@
 #include <vector>
 
 #if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 // windows.h makes ReplaceFile a macro, which would rename lapse::batch's.
 #undef ReplaceFile

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The Windows desktop program end to end, as a user drives it, under wine on
+# a virtual X screen: starts lapse.exe in a folder with a small site, GO! by
+# keyboard, Yes, reads "Processed 3 files.", Replace, Options, About, Exit;
+# then checks the files and the registry, and takes a screenshot of each
+# window into SHOTS.
+#   scripts/e2e-windows.sh LAPSE_EXE [SHOTS]
+# Needs wine64, Xvfb, xdotool and ImageMagick (scripts/test-windows.sh has
+# them installed).
+set -euo pipefail
+
+exe=$(realpath "$1")
+root=$(cd "$(dirname "$0")/.." && pwd)
+shots=$(realpath -m "${2:-$root/build/windows64-e2e/shots}")
+work=$root/build/windows64-e2e
+readonly wine=/usr/lib/wine/wine64
+
+fail() {
+  echo "e2e-windows: $*" >&2
+  exit 1
+}
+
+rm -rf "$work/site"
+mkdir -p "$work/site" "$shots"
+site=$work/site
+printf 'keep\r\n<!--LAPSE 01/01/20\r\nlapsed\r\n<!--ENDL\r\nend\r\n' >"$site/index.htm"
+printf '<p>plain</p>\r\n' >"$site/plain.html"
+printf 'notes\r\n' >"$site/notes.txt"
+
+# A prefix of its own, with wine's X11 driver: the test suite's prefix draws
+# nothing.
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  timeout 300 "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  timeout 60 wineserver --wait || true
+fi
+
+display=:$((90 + RANDOM % 9))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+cleanup() {
+  wineserver --kill 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+sleep 1
+
+# A window of that exact title other than the ones given, once it is there.
+window_named() {
+  local title=$1 id
+  shift
+  for _ in $(seq 100); do
+    for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true); do
+      if [[ " $* " != *" $id "* ]]; then
+        echo "$id"
+        return 0
+      fi
+    done
+    sleep 0.1
+  done
+  import -window root "$shots/failed.png" || true
+  fail "no window \"$title\" appeared (the screen is in $shots/failed.png)"
+}
+
+press() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  sleep 0.3
+  xdotool key "$2"
+  sleep 0.5
+}
+
+# A picture of one window, cut out of the screen.
+shoot() {
+  local id=$1 name=$2 geometry
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
+  import -window root -crop "$geometry" +repage "$shots/$name.png"
+}
+
+(cd "$site" && "$wine" "$exe" </dev/null >"$work/lapse.log" 2>&1 &)
+main=$(window_named Lapse)
+shoot "$main" windows-main
+
+press "$main" Return  # GO! has the focus
+question=$(window_named Lapse "$main")
+press "$question" Return  # Yes is the default
+told=$(window_named Lapse "$main" "$question")
+shoot "$told" windows-processed
+[ -f "$site/New/index.htm" ] || fail "the run wrote no copy"
+press "$told" Return
+[ "$(od -An -c "$site/New/index.htm")" = "$(printf 'keep\r\nend\r\n' | od -An -c)" ] ||
+  fail "the copy holds $(od -An -c "$site/New/index.htm")"
+
+press "$main" alt+r  # Replace old files
+sleep 1
+[ ! -e "$site/New" ] || fail "the replace left New"
+[ "$(od -An -c "$site/index.htm")" = "$(printf 'keep\r\nend\r\n' | od -An -c)" ] ||
+  fail "the replaced page holds $(od -An -c "$site/index.htm")"
+[ -f "$site/Log.txt" ] || fail "the replace did not move the log up"
+
+press "$main" alt+s
+press "$main" o
+options=$(window_named Options)
+shoot "$options" windows-options
+press "$options" Escape
+
+press "$main" alt+h
+press "$main" a
+about=$(window_named "About Lapse")
+shoot "$about" windows-about
+press "$about" Return
+
+press "$main" alt+f
+press "$main" x
+for _ in $(seq 50); do
+  xdotool search --name '^Lapse$' >/dev/null 2>&1 || break
+  sleep 0.2
+done
+! xdotool search --name '^Lapse$' >/dev/null 2>&1 || fail "Exit left the program running"
+
+# The options, stored at exit.
+query=$(timeout 60 "$wine" reg query 'HKCU\Software\Lapse\New' </dev/null | tr -d '\r')
+grep -Eq 'Days +REG_SZ +30$' <<<"$query" || fail "the registry holds: $query"
+query=$(timeout 60 "$wine" reg query 'HKCU\Software\Lapse\General' </dev/null | tr -d '\r')
+grep -Eq 'Log +REG_SZ +  ?1$' <<<"$query" || fail "the registry holds: $query"
+echo "e2e-windows: lapse.exe ran, replaced and stored its options; screenshots in $shots"

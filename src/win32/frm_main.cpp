@@ -1,0 +1,406 @@
+#include "win32/frm_main.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "front/folder_text.h"
+#include "front/help_topics.h"
+#include "win32/frm_about.h"
+#include "win32/frm_opt.h"
+#include "win32/progress_window.h"
+#include "win32/text.h"
+
+namespace lapse::win32 {
+
+namespace {
+
+constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kList = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
+
+// The menu items by identifier, for F1 on a highlighted one.
+constexpr std::pair<int, const char*> kMenuItems[] = {
+    {kMnuExit, "mnuExit"}, {kMnuOpt, "mnuOpt"}, {kMnuCont, "mnuCont"}, {kMnuAbout, "mnuAbout"}};
+
+std::wstring Indented(const std::wstring& name, int depth) {
+  return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
+}
+
+// The folder's ancestors from its root down, the folder itself last.
+std::vector<std::string> AncestorsOf(const std::string& folder) {
+  std::vector<std::string> chain;
+  std::string path = folder;
+  while (!path.empty() && path.back() == '/' && path.size() > 3) {
+    path.pop_back();
+  }
+  for (;;) {
+    chain.push_back(path);
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || path.size() <= 3) {
+      break;
+    }
+    path = slash <= 2 ? path.substr(0, slash + 1) : path.substr(0, slash);
+  }
+  std::reverse(chain.begin(), chain.end());
+  return chain;
+}
+
+std::wstring LastName(const std::string& folder) {
+  const auto slash = folder.find_last_of('/');
+  if (slash == std::string::npos || folder.size() <= 3) {
+    return FolderPath(folder);
+  }
+  return Wide(folder.substr(slash + 1));
+}
+
+std::string Child(const std::string& folder, const std::wstring& name) {
+  return (folder.back() == '/' ? folder : folder + '/') + Utf8(name);
+}
+
+// The buttons' bold 9.75 points, a little smaller where the longest caption
+// would touch its button's frame.
+HFONT FittingButtonFont(UINT dpi) {
+  const std::wstring caption = L"Replace old files";
+  const int room = Pixels(1815, dpi) - 2 * Pixels(120, dpi);
+  HDC context = GetDC(nullptr);
+  HFONT font = nullptr;
+  for (int size = 975; size >= 600; size -= 25) {
+    font = MakeFont(dpi, Weight::Bold, size);
+    const auto previous = SelectObject(context, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(context, caption.c_str(), static_cast<int>(caption.size()), &extent);
+    SelectObject(context, previous);
+    if (extent.cx <= room || size == 600) {
+      break;
+    }
+    DeleteObject(font);
+  }
+  ReleaseDC(nullptr, context);
+  return font;
+}
+
+}  // namespace
+
+frmMain::frmMain(MainServices services)
+    : services_(std::move(services)),
+      logic_(*this, services_.store, services_.disk, services_.run) {
+  Create(L"frmMain", L"Lapse", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+         {1950, 2655, 4980, 4905}, nullptr);
+  CreateMenus();
+  CreateControls();
+  logic_.Load();
+  OpenStartFolder();
+  Layout(DpiOf(Handle()));
+  SetFocus(ControlNamed("cmdGo"));
+}
+
+frmMain::~frmMain() {
+  if (buttonFont_ != nullptr) {
+    DeleteObject(buttonFont_);
+  }
+}
+
+void frmMain::CreateControls() {
+  // Created in tab order: the dialog keys follow the order of creation.
+  AddControl("cmdGo", WC_BUTTONW, L"&GO!", kButton, kCmdGo, {480, 3360, 2175, 1335});
+  AddControl("cmdLog", WC_BUTTONW, L"&View Log", kButton, kCmdLog, {2760, 3360, 1815, 615});
+  AddControl("drvMain", WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kDrvMain,
+             {480, 240, 2175, 315 * 8});
+  AddControl("dirMain", WC_LISTBOXW, L"", kList, kDirMain, {480, 720, 2175, 2505});
+  AddControl("fileMain", WC_LISTBOXW, L"", kList | LBS_NOSEL, kFileMain, {2760, 720, 1815, 2400});
+  AddControl("cmdReplace", WC_BUTTONW, L"&Replace old files", kButton, kCmdReplace,
+             {2760, 4080, 1815, 615});
+  buttonFont_ = FittingButtonFont(DpiOf(Handle()));
+  for (const char* name : {"cmdGo", "cmdLog", "cmdReplace"}) {
+    SendMessageW(ControlNamed(name), WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), FALSE);
+  }
+}
+
+void frmMain::CreateMenus() {
+  HMENU bar = CreateMenu();
+  HMENU file = CreatePopupMenu();
+  AppendMenuW(file, MF_STRING, kMnuExit, L"E&xit");
+  HMENU setup = CreatePopupMenu();
+  AppendMenuW(setup, MF_STRING, kMnuOpt, L"&Options...");
+  HMENU help = CreatePopupMenu();
+  AppendMenuW(help, MF_STRING, kMnuCont, L"&Contents\tF1");
+  AppendMenuW(help, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(help, MF_STRING, kMnuAbout, L"&About Lapse...");
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(setup), L"&Setup");
+  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
+  SetMenu(Handle(), bar);
+}
+
+void frmMain::OpenStartFolder() {
+  front::StartPlace start;
+  start.drives = services_.drives();
+  std::wstring current(MAX_PATH, L'\0');
+  current.resize(GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data()));
+  start.folder = FolderText(current);
+  start.then = {front::RootOfPath(start.folder)};
+  start.pathCase = front::PathCase::Insensitive;
+  logic_.OpenStartFolder(start);
+}
+
+void frmMain::Unload() {
+  if (unloaded_) {
+    return;
+  }
+  unloaded_ = true;
+  logic_.Unload();
+  DestroyWindow(Handle());
+}
+
+bool frmMain::PreTranslate(MSG& message) {
+  // F1 is the shortcut of "Contents" everywhere on the main window.
+  if (message.message == WM_KEYDOWN && message.wParam == VK_F1 &&
+      (message.hwnd == Handle() || IsChild(Handle(), message.hwnd))) {
+    ShowHelp(front::topic::kMain);
+    return true;
+  }
+  return false;
+}
+
+LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      Command(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_HELP: {
+      // F1 while a menu item is highlighted: that item's topic.
+      const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
+      if (info->iContextType == HELPINFO_MENUITEM) {
+        for (const auto& [id, name] : kMenuItems) {
+          if (id == info->iCtrlId) {
+            ShowHelp(front::HelpTopicOf(name).value_or(front::topic::kMain));
+          }
+        }
+      }
+      return TRUE;
+    }
+    case WM_SETCURSOR:
+      if (busy_) {
+        SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+        return TRUE;
+      }
+      break;
+    case WM_CLOSE:
+      // The close button, the system menu and Exit all end here; the
+      // program cannot refuse to end.
+      Unload();
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+void frmMain::Command(int id, int notification) {
+  switch (id) {
+    case kCmdGo:
+      logic_.Go();
+      return;
+    case kCmdLog:
+      logic_.ViewLog();
+      return;
+    case kCmdReplace:
+      logic_.ReplaceOldFiles();
+      return;
+    case kDrvMain:
+      if (notification == CBN_SELCHANGE) {
+        const auto index = SendMessageW(ControlNamed("drvMain"), CB_GETCURSEL, 0, 0);
+        if (index >= 0 && static_cast<size_t>(index) < driveRoots_.size()) {
+          logic_.DriveChosen(driveRoots_[static_cast<size_t>(index)]);
+        }
+      }
+      return;
+    case kDirMain:
+      if (notification == LBN_DBLCLK) {
+        OpenFolderItem(static_cast<int>(SendMessageW(ControlNamed("dirMain"), LB_GETCURSEL, 0, 0)));
+      }
+      return;
+    case IDOK: {
+      // Enter presses the focused button, as Space does, and opens the
+      // highlighted folder in the folder list.
+      HWND focus = GetFocus();
+      if (focus == ControlNamed("dirMain")) {
+        OpenFolderItem(static_cast<int>(SendMessageW(focus, LB_GETCURSEL, 0, 0)));
+      }
+      for (const char* name : {"cmdGo", "cmdLog", "cmdReplace"}) {
+        if (focus == ControlNamed(name) && IsWindowEnabled(focus) != FALSE) {
+          Command(GetDlgCtrlID(focus), BN_CLICKED);
+        }
+      }
+      return;
+    }
+    case kMnuExit:
+      Unload();
+      return;
+    case kMnuOpt:
+      frmOpt_->ShowModal(Handle());
+      return;
+    case kMnuCont:
+      ShowHelp(front::topic::kMain);
+      return;
+    case kMnuAbout:
+      frmAbout_->ShowModal(Handle());
+      return;
+    default:
+      return;
+  }
+}
+
+void frmMain::OpenFolderItem(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= folderItems_.size()) {
+    return;
+  }
+  const std::string why = OpenFolder(folderItems_[static_cast<size_t>(index)]);
+  if (!why.empty()) {
+    logic_.FolderOpenFailed(why);
+  }
+}
+
+void frmMain::MakeOptionsDialog() {
+  frmOpt_ = std::make_unique<frmOpt>(logic_.State(), services_.prompts, services_.help, Handle());
+}
+
+void frmMain::UseColourScheme() {
+  // The controls take the window colours as they are drawn (Window::Handle),
+  // so that they follow the user's colours while the program runs.
+  InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void frmMain::MakeAboutBox() {
+  frmAbout_ = std::make_unique<frmAbout>(services_.help, Handle());
+}
+
+void frmMain::DropDialogs() {
+  frmOpt_.reset();
+  frmAbout_.reset();
+}
+
+void frmMain::CloseHelp() {
+  services_.help.Close();
+}
+
+void frmMain::EnableButton(front::MainButton button, bool enabled) {
+  EnableWindow(ControlNamed(button == front::MainButton::Replace ? "cmdReplace" : "cmdLog"),
+               enabled ? TRUE : FALSE);
+}
+
+void frmMain::SetPointer(front::Pointer pointer) {
+  busy_ = pointer == front::Pointer::Busy;
+  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(busy_ ? 32514 : 32512)));
+}
+
+bool frmMain::Ask(const std::string& question) {
+  return services_.prompts.AskYesNo(Handle(), Wide(question));
+}
+
+void frmMain::Tell(const std::string& text) {
+  services_.prompts.Tell(Handle(), Wide(text));
+}
+
+void frmMain::Warn(const std::string& text) {
+  services_.prompts.Warn(Handle(), Wide(text));
+}
+
+void frmMain::Repaint() {
+  UpdateWindow(Handle());
+}
+
+void frmMain::ShowProgress(std::uint64_t done, std::uint64_t listed,
+                           const std::filesystem::path& current) {
+  if (!progress_) {
+    progress_ = std::make_unique<ProgressWindow>(Handle());
+  }
+  progress_->Advance(done, listed, current);
+}
+
+void frmMain::CloseProgress() {
+  progress_.reset();
+}
+
+void frmMain::ShowHelp(int topic) {
+  services_.help.ShowTopic(Handle(), topic);
+}
+
+bool frmMain::StartEditor(const std::filesystem::path& file) {
+  return services_.editor.Open(file);
+}
+
+void frmMain::ShowDrives(const front::DriveTable& drives) {
+  HWND list = ControlNamed("drvMain");
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  driveRoots_.clear();
+  for (const front::Drive& drive : drives.Drives()) {
+    const std::wstring caption = Wide(front::DriveTable::Caption(drive, '\\'));
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(caption.c_str()));
+    driveRoots_.push_back(drive.root);
+  }
+}
+
+void frmMain::ShowDrive(const std::string& root) {
+  const auto found = std::find_if(
+      driveRoots_.begin(), driveRoots_.end(),
+      [&root](const std::string& r) { return _stricmp(r.c_str(), root.c_str()) == 0; });
+  SendMessageW(ControlNamed("drvMain"), CB_SETCURSEL,
+               found == driveRoots_.end() ? static_cast<WPARAM>(-1)
+                                          : static_cast<WPARAM>(found - driveRoots_.begin()),
+               0);
+}
+
+std::string frmMain::OpenFolder(const std::string& folder) {
+  const Listing subfolders = ListFolder(FolderPath(folder), EntryWanted::Folders);
+  if (!subfolders.error.empty()) {
+    return subfolders.error;
+  }
+  HWND list = ControlNamed("dirMain");
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  folderItems_ = AncestorsOf(folder);
+  int depth = 0;
+  for (const std::string& ancestor : folderItems_) {
+    const std::wstring text = Indented(LastName(ancestor), depth++);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  const auto opened = static_cast<WPARAM>(folderItems_.size() - 1);
+  openedFolder_ = folderItems_.back();
+  for (const std::wstring& name : subfolders.names) {
+    folderItems_.push_back(Child(openedFolder_, name));
+    const std::wstring text = Indented(name, depth);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  SendMessageW(list, LB_SETCURSEL, opened, 0);
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+  logic_.FolderOpened(openedFolder_);
+  return {};
+}
+
+void frmMain::RefreshFolders() {
+  std::vector<std::string> chain = AncestorsOf(openedFolder_);
+  for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
+    if (OpenFolder(*folder).empty()) {
+      return;
+    }
+  }
+}
+
+void frmMain::ListFiles(const std::string& folder) {
+  HWND list = ControlNamed("fileMain");
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  for (const std::wstring& name : ListFolder(FolderPath(folder), EntryWanted::Files).names) {
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  }
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+}
+
+}  // namespace lapse::win32

@@ -1,0 +1,294 @@
+// The Win32 windows, created hidden over a folder of the test's own, with
+// message boxes and help that the test answers.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <map>
+
+#include "support/temp_dir.h"
+#include "win32/frm_about.h"
+#include "win32/frm_main.h"
+#include "win32/frm_opt.h"
+#include "win32/text.h"
+
+namespace lapse::win32 {
+namespace {
+
+class ScriptedPrompts final : public Prompts {
+ public:
+  bool AskYesNo(HWND, const std::wstring& text) override {
+    said.push_back(L"ask: " + text);
+    return true;
+  }
+  void Tell(HWND, const std::wstring& text) override { said.push_back(L"tell: " + text); }
+  void Warn(HWND, const std::wstring& text) override { said.push_back(L"warn: " + text); }
+  std::vector<std::wstring> said;
+};
+
+class RecordingHelp final : public HelpPages {
+ public:
+  void ShowTopic(HWND, int topic) override { topics.push_back(topic); }
+  void Close() override { ++closes; }
+  std::vector<int> topics;
+  int closes = 0;
+};
+
+class NoEditor final : public Editor {
+ public:
+  bool Open(const std::filesystem::path&) override { return false; }
+};
+
+class MemoryStore final : public state::SettingsStore {
+ public:
+  std::string Get(std::string_view, std::string_view section, std::string_view key,
+                  std::string_view defaultValue) override {
+    const auto found = values.find(std::string(section) + "/" + std::string(key));
+    return found == values.end() ? std::string(defaultValue) : found->second;
+  }
+  void Set(std::string_view, std::string_view section, std::string_view key,
+           std::string_view value) override {
+    values[std::string(section) + "/" + std::string(key)] = std::string(value);
+  }
+  std::map<std::string, std::string> values;
+};
+
+std::wstring CaptionOf(HWND control) {
+  wchar_t text[256] = {};
+  GetWindowTextW(control, text, 256);
+  return text;
+}
+
+std::wstring ClassOf(HWND control) {
+  wchar_t name[64] = {};
+  GetClassNameW(control, name, 64);
+  return name;
+}
+
+RECT PlaceIn(HWND control) {
+  RECT place;
+  GetWindowRect(control, &place);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
+  return place;
+}
+
+struct Expected {
+  const char* name;
+  const wchar_t* className;
+  const wchar_t* caption;
+  Twips place;
+  // A row fitted to its font keeps its top and order, and only grows.
+  bool fitted = false;
+};
+
+void ExpectControls(const Window& window, const std::vector<Expected>& expected) {
+  const UINT dpi = DpiOf(window.Handle());
+  for (const Expected& control : expected) {
+    SCOPED_TRACE(control.name);
+    HWND handle = window.ControlNamed(control.name);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(_wcsicmp(ClassOf(handle).c_str(), control.className), 0) << Utf8(ClassOf(handle));
+    if (control.caption != nullptr) {
+      EXPECT_EQ(CaptionOf(handle), control.caption);
+    }
+    const RECT place = PlaceIn(handle);
+    const RECT designed = PixelRect(control.place, dpi);
+    if (control.fitted) {
+      EXPECT_EQ(place.top, designed.top);
+      EXPECT_GE(place.left, designed.left);
+      EXPECT_GE(place.right - place.left, designed.right - designed.left);
+      continue;
+    }
+    EXPECT_EQ(place.left, designed.left);
+    EXPECT_EQ(place.top, designed.top);
+    EXPECT_EQ(place.right, designed.right);
+    // A drop-down list is as high as its font makes it.
+    if (_wcsicmp(control.className, WC_COMBOBOXW) != 0) {
+      EXPECT_EQ(place.bottom, designed.bottom);
+    }
+  }
+}
+
+// The controls that Tab visits, in its order, whether or not they are
+// enabled now.
+std::vector<std::string> TabOrder(const Window& window) {
+  std::vector<std::string> order;
+  for (HWND control = GetWindow(window.Handle(), GW_CHILD); control != nullptr;
+       control = GetWindow(control, GW_HWNDNEXT)) {
+    for (const Control& known : window.Controls()) {
+      if (known.handle == control && (GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP) != 0) {
+        order.emplace_back(known.name);
+      }
+    }
+  }
+  return order;
+}
+
+class WindowsTest : public testing_support::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    std::ofstream(dir_ / "a.htm") << "<!--LAPSE 01/01/20\nold\n<!--ENDL\nkept\n";
+    std::ofstream(dir_ / "notes.txt") << "n\n";
+    SetCurrentDirectoryW(dir_.c_str());
+    store_.values["New/Days"] = "7";
+    window_ = std::make_unique<frmMain>(
+        MainServices{store_,
+                     prompts_,
+                     help_,
+                     editor_,
+                     {engine::EnglishDateLocale(),
+                      [] { return std::chrono::local_days{std::chrono::year{2026} / 12 / 9}; }},
+                     [] { return std::vector<front::Drive>{}; }});
+  }
+  void TearDown() override {
+    window_.reset();
+    SetCurrentDirectoryW(std::filesystem::temp_directory_path().c_str());
+    TempDirTest::TearDown();
+  }
+  void Click(const char* name) {
+    SendMessageW(window_->Handle(), WM_COMMAND,
+                 MAKEWPARAM(GetDlgCtrlID(window_->ControlNamed(name)), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(window_->ControlNamed(name)));
+  }
+  bool Enabled(const char* name) const {
+    return IsWindowEnabled(window_->ControlNamed(name)) != FALSE;
+  }
+
+  MemoryStore store_;
+  ScriptedPrompts prompts_;
+  RecordingHelp help_;
+  NoEditor editor_;
+  std::unique_ptr<frmMain> window_;
+};
+
+TEST_F(WindowsTest, TheMainWindowHasItsControlsWhereTheyWereDesigned) {
+  EXPECT_EQ(CaptionOf(window_->Handle()), L"Lapse");
+  ExpectControls(*window_,
+                 {{"cmdReplace", WC_BUTTONW, L"&Replace old files", {2760, 4080, 1815, 615}},
+                  {"cmdLog", WC_BUTTONW, L"&View Log", {2760, 3360, 1815, 615}},
+                  {"fileMain", WC_LISTBOXW, L"", {2760, 720, 1815, 2400}},
+                  {"cmdGo", WC_BUTTONW, L"&GO!", {480, 3360, 2175, 1335}},
+                  {"dirMain", WC_LISTBOXW, L"", {480, 720, 2175, 2505}},
+                  {"drvMain", WC_COMBOBOXW, nullptr, {480, 240, 2175, 315}}});
+  EXPECT_EQ(TabOrder(*window_), (std::vector<std::string>{"cmdGo", "cmdLog", "drvMain", "dirMain",
+                                                          "fileMain", "cmdReplace"}));
+  RECT client;
+  GetClientRect(window_->Handle(), &client);
+  const UINT dpi = DpiOf(window_->Handle());
+  EXPECT_EQ(client.right, Pixels(4980, dpi));
+  EXPECT_EQ(client.bottom, Pixels(4905, dpi));
+}
+
+TEST_F(WindowsTest, TheListsShowTheStartFolderAndItsFiles) {
+  HWND files = window_->ControlNamed("fileMain");
+  EXPECT_EQ(SendMessageW(files, LB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(window_->FolderItems().back(), FolderText(dir_.native()));
+  HWND drives = window_->ControlNamed("drvMain");
+  EXPECT_NE(SendMessageW(drives, CB_GETCURSEL, 0, 0), CB_ERR);
+}
+
+TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
+  EXPECT_EQ(window_->State().NewDays, 7);
+  EXPECT_FALSE(Enabled("cmdReplace"));
+  EXPECT_FALSE(Enabled("cmdLog"));
+  Click("cmdGo");
+  ASSERT_EQ(prompts_.said.size(), 2u);
+  EXPECT_EQ(prompts_.said.back(), L"tell: Processed 2 files.");
+  EXPECT_TRUE(Enabled("cmdReplace"));
+  EXPECT_TRUE(Enabled("cmdLog"));
+  // The new folder shows in the folder list at once.
+  EXPECT_EQ(window_->FolderItems().back(), FolderText((dir_ / "New").native()));
+
+  Click("cmdReplace");
+  EXPECT_FALSE(Enabled("cmdReplace"));
+  EXPECT_TRUE(Enabled("cmdLog"));
+  EXPECT_EQ(window_->FolderItems().back(), FolderText(dir_.native()));
+  std::ifstream page(dir_ / "a.htm", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "kept\r\n");
+}
+
+TEST_F(WindowsTest, AFolderThatCannotBeOpenedLeavesTheListsWhereTheyWere) {
+  const std::vector<std::string> before = window_->FolderItems();
+  std::filesystem::remove(dir_ / "notes.txt");
+  std::filesystem::create_directory(dir_ / "gone");
+  SendMessageW(window_->ControlNamed("dirMain"), WM_NULL, 0, 0);
+  std::filesystem::remove(dir_ / "gone");
+  // The list still offers the folder removed behind its back.
+  window_->OpenFolderItem(static_cast<int>(before.size()));
+  EXPECT_EQ(window_->FolderItems(), before);
+}
+
+TEST_F(WindowsTest, TheOptionsDialogShowsTheOptionsAndApplies) {
+  frmOpt& dialog = *window_->Options();
+  EXPECT_EQ(CaptionOf(dialog.Handle()), L"Options");
+  ExpectControls(
+      dialog,
+      {{"cmdOK", WC_BUTTONW, L"OK", {120, 2880, 975, 375}},
+       {"cmdCancel", WC_BUTTONW, L"Cancel", {1200, 2880, 975, 375}},
+       {"cmdApply", WC_BUTTONW, L"Apply", {2280, 2880, 975, 375}},
+       {"cmdHelp", WC_BUTTONW, L"Help", {3360, 2880, 975, 375}},
+       {"tabOpt", WC_TABCONTROLW, L"", {120, 120, 4215, 2655}},
+       {"lblDays", WC_STATICW, L"New tags expire after", {120, 600, 1695, 255}, true},
+       {"txtDays", WC_EDITW, L"", {1680, 600, 735, 285}, true},
+       {"lblLines2", WC_STATICW, L"line(s) of text after tag", {1440, 1200, 2535, 255}, true},
+       {"chkLog", WC_BUTTONW, L"Generate Log.txt file?", {360, 720, 2055, 375}, true}});
+  EXPECT_EQ(dialog.SelectedTab(), 1);
+
+  // Shown and cancelled at once: its Activate has run.
+  PostMessageW(dialog.Handle(), WM_COMMAND, IDCANCEL, 0);
+  dialog.ShowModal(window_->Handle());
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("txtDays")), L"7");
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("txtLines")), L"1");
+  EXPECT_EQ(SendMessageW(dialog.ControlNamed("chkLog"), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_FALSE(IsWindowEnabled(dialog.ControlNamed("cmdApply")));
+
+  SetWindowTextW(dialog.ControlNamed("txtLines"), L" 3 ");
+  EXPECT_TRUE(IsWindowEnabled(dialog.ControlNamed("cmdApply")));
+  SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(kCmdApply, BN_CLICKED), 0);
+  EXPECT_EQ(window_->State().Lines, 3);
+  EXPECT_FALSE(IsWindowEnabled(dialog.ControlNamed("cmdApply")));
+
+  SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(kCmdHelp, BN_CLICKED), 0);
+  EXPECT_EQ(help_.topics, std::vector<int>{21});
+}
+
+TEST_F(WindowsTest, TheAboutBoxShowsTheNameAndVersion) {
+  frmAbout& about = *window_->About();
+  EXPECT_EQ(CaptionOf(about.Handle()), L"About Lapse");
+  ExpectControls(about,
+                 {{"cmdOK", WC_BUTTONW, L"OK", {1800, 1800, 1335, 495}},
+                  {"imgAbout", WC_STATICW, L"", {600, 240, 480, 480}},
+                  {"Label1", WC_STATICW, L"Lapse Version 1.4", {1800, 240, 1335, 255}, true}});
+}
+
+TEST_F(WindowsTest, ExitStoresTheOptionsAndClosesHelpOnce) {
+  window_->State().Lines = 5;
+  SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
+  SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(store_.values["New/Lines"], "5");
+  EXPECT_EQ(store_.values["General/Log"], " 1");
+  EXPECT_EQ(help_.closes, 1);
+  MSG quit;
+  EXPECT_NE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), 0);
+}
+
+TEST(RegistryStoreTest, ValuesComeBackAsTheyWereStored) {
+  RegistryStore store;
+  store.Set("LapseTest", "General", "Log", " 1");
+  store.Set("LapseTest", "New", "Days", "Grüße");
+  EXPECT_EQ(store.Get("LapseTest", "General", "Log", "x"), " 1");
+  EXPECT_EQ(store.Get("LapseTest", "New", "Days", "x"), "Grüße");
+  EXPECT_EQ(store.Get("LapseTest", "New", "Missing", "default"), "default");
+  EXPECT_FALSE(store.WriteFailed());
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LapseTest");
+}
+
+TEST(NotepadTest, ThePathIsOneQuotedArgument) {
+  EXPECT_EQ(NotepadCommandLine(L"C:\\My Site\\-x\\Log.txt"),
+            L"notepad.exe \"C:\\My Site\\-x\\Log.txt\"");
+}
+
+}  // namespace
+}  // namespace lapse::win32
