@@ -70,16 +70,15 @@ press() {
   sleep 0.5
 }
 
-# A picture of one window, cut out of the screen.
+# A picture of one window, frame included.
 shoot() {
-  local id=$1 name=$2 geometry
   sleep 0.5
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
-  import -window root -crop "$geometry" +repage "$shots/$name.png"
+  import -window "$1" "$shots/$2.png"
 }
 
-(cd "$site" && "$wine" "$exe" </dev/null >"$work/lapse.log" 2>&1 &)
+# In a wine desktop of its own, which draws the windows' frames as Windows
+# does: there is no window manager here.
+(cd "$site" && "$wine" explorer /desktop=Lapse-e2e,1024x768 "$exe" </dev/null >"$work/lapse.log" 2>&1 &)
 main=$(window_named Lapse)
 shoot "$main" windows-main
 

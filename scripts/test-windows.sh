@@ -16,7 +16,8 @@ readonly wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-          libcli11-dev libz-mingw-w64-dev wine wine64 xvfb xauth xdotool imagemagick)
+          libcli11-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
+          imagemagick)
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then

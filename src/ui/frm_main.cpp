@@ -206,7 +206,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMain::OpenStartDirectory() {
   front::StartPlace start;
-  for (const Drive& drive : services_.drives()) {
+  const std::vector<Drive> drives = services_.drives();
+  start.drives.reserve(drives.size());
+  for (const Drive& drive : drives) {
     start.drives.push_back({drive.root.toStdString(), drive.label.toStdString()});
   }
   start.folder = QDir::currentPath().toStdString();

@@ -84,8 +84,9 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
           [this](int index) { emit driveChosen(itemData(index).toString()); });
 }
 
-void DriveList::SetDrives(std::vector<Drive> drives, const QString& processDirectory) {
+void DriveList::SetDrives(const std::vector<Drive>& drives, const QString& processDirectory) {
   std::vector<front::Drive> table;
+  table.reserve(drives.size());
   for (const Drive& drive : drives) {
     table.push_back({drive.root.toStdString(), drive.label.toStdString()});
   }

@@ -28,7 +28,7 @@ class DriveList final : public QComboBox {
  public:
   explicit DriveList(QWidget* parent);
 
-  void SetDrives(std::vector<Drive> drives, const QString& processDirectory);
+  void SetDrives(const std::vector<Drive>& drives, const QString& processDirectory);
   void SetTable(const front::DriveTable& table);
   QString CurrentDrive() const;
   // The drive whose root is the longest that holds path.

@@ -194,6 +194,15 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    case WM_DPICHANGED: {
+      const LRESULT result = Window::OnMessage(message, wParam, lParam);
+      DeleteObject(buttonFont_);
+      buttonFont_ = FittingButtonFont(HIWORD(wParam));
+      for (const char* name : {"cmdGo", "cmdLog", "cmdReplace"}) {
+        SendMessageW(ControlNamed(name), WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), TRUE);
+      }
+      return result;
+    }
     default:
       break;
   }

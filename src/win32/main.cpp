@@ -1,6 +1,9 @@
 // The desktop program on Windows.
-#include <commctrl.h>
+// windows.h comes before every other Windows header.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include "engine/date.h"
 #include "win32/frm_main.h"

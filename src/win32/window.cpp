@@ -195,6 +195,10 @@ void Window::ShowModal(HWND owner) {
   shown_ = true;
   ShowWindow(handle_, SW_SHOW);
   SetForegroundWindow(handle_);
+  // The first control in tab order has the focus: OK on the dialogs.
+  if (HWND first = GetNextDlgTabItem(handle_, nullptr, FALSE); first != nullptr) {
+    SetFocus(first);
+  }
   MSG message;
   while (shown_) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);

@@ -14,7 +14,12 @@ namespace lapse::front {
 namespace {
 
 using Trace = std::vector<std::string>;
-using testing_support::kSeparator;
+
+// A path as messages show it: with the platform's separators.
+std::string Shown(std::string path) {
+  std::replace(path.begin(), path.end(), '/', testing_support::kSeparator[0]);
+  return path;
+}
 
 // Writes down, a line each, what the logic asks of its window, and answers
 // the question and the folder openings as the test says.
@@ -135,7 +140,7 @@ TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
   Start();
   logic_.Go();
   EXPECT_EQ(view_.trace,
-            (Trace{"busy", "normal", "ask: Update all HTML files in /site" + kSeparator + "?",
+            (Trace{"busy", "normal", "ask: Update all HTML files in " + Shown("/site/") + "?",
                    "busy", "repaint", "refresh folders", "close progress", "normal", "Log on",
                    "Replace on", "tell: Processed 2 files."}));
   EXPECT_GT(view_.progressSteps, 0);
@@ -155,8 +160,8 @@ TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
        true,
        true,
        {"close progress", "normal",
-        "warn: Cannot create the folder /site" + kSeparator +
-            "New: a file of that name is in the way."}},
+        "warn: Cannot create the folder " + Shown("/site/New") +
+            ": a file of that name is in the way."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,8 +1,11 @@
 // The Win32 windows, created hidden over a folder of the test's own, with
 // message boxes and help that the test answers.
-#include <commctrl.h>
-#include <gtest/gtest.h>
+// windows.h comes before every other Windows header.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
