@@ -20,9 +20,8 @@ fail() {
   exit 1
 }
 
-rm -rf "$work/site"
-mkdir -p "$work/site" "$shots"
-site=$work/site
+mkdir -p "$work" "$shots"
+site=$(mktemp -d "$work/site.XXXXXX")
 printf 'keep\r\n<!--LAPSE 01/01/20\r\nlapsed\r\n<!--ENDL\r\nend\r\n' >"$site/index.htm"
 printf '<p>plain</p>\r\n' >"$site/plain.html"
 printf 'notes\r\n' >"$site/notes.txt"
@@ -35,16 +34,22 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 60 wineserver --wait || true
 fi
 
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of its own: Xvfb picks a free number and tells it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=$display
 cleanup() {
   wineserver --kill 2>/dev/null || true
   kill "$xvfb" 2>/dev/null || true
+  rm -rf "$site"
 }
 trap cleanup EXIT
-sleep 1
+for _ in $(seq 50); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || fail "Xvfb did not start"
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb named no display"
+export DISPLAY=:$(cat "$work/display")
 
 # A window of that exact title other than the ones given, once it is there.
 window_named() {
@@ -78,7 +83,9 @@ shoot() {
 
 # In a wine desktop of its own, which draws the windows' frames as Windows
 # does: there is no window manager here.
-(cd "$site" && "$wine" explorer /desktop=Lapse-e2e,1024x768 "$exe" </dev/null >"$work/lapse.log" 2>&1 &)
+(cd "$site" && exec "$wine" explorer /desktop=Lapse-e2e,1024x768 "$exe" </dev/null \
+  >"$work/lapse.log" 2>&1) &
+program=$!
 main=$(window_named Lapse)
 shoot "$main" windows-main
 
@@ -87,8 +94,12 @@ question=$(window_named Lapse "$main")
 press "$question" Return  # Yes is the default
 told=$(window_named Lapse "$main" "$question")
 shoot "$told" windows-processed
-[ -f "$site/New/index.htm" ] || fail "the run wrote no copy"
+[ -f "$site/New/index.htm" ] && [ -f "$site/New/plain.html" ] || fail "the run wrote no copies"
 press "$told" Return
+# "Processed 3 files." was the only box: nothing else asks or warns.
+sleep 0.5
+[ "$(xdotool search --onlyvisible --name '^Lapse$' 2>/dev/null)" = "$main" ] ||
+  fail "another box followed the count"
 [ "$(od -An -c "$site/New/index.htm")" = "$(printf 'keep\r\nend\r\n' | od -An -c)" ] ||
   fail "the copy holds $(od -An -c "$site/New/index.htm")"
 
@@ -113,11 +124,12 @@ press "$about" Return
 
 press "$main" alt+f
 press "$main" x
-for _ in $(seq 50); do
-  xdotool search --name '^Lapse$' >/dev/null 2>&1 || break
+for _ in $(seq 100); do
+  kill -0 "$program" 2>/dev/null || break
   sleep 0.2
 done
-! xdotool search --name '^Lapse$' >/dev/null 2>&1 || fail "Exit left the program running"
+! kill -0 "$program" 2>/dev/null || fail "Exit left the program running"
+wait "$program" || fail "lapse.exe ended with status $? (its output: $work/lapse.log)"
 
 # The options, stored at exit.
 query=$(timeout 60 "$wine" reg query 'HKCU\Software\Lapse\New' </dev/null | tr -d '\r')

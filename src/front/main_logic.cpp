@@ -160,7 +160,8 @@ void MainLogic::ViewLog() {
   const std::filesystem::path& log = state_.LogPath;
   bool present = false;
   if (!log.empty()) {
-    if (auto folder = disk_.OpenFolder(log.parent_path())) {
+    // A folder is opened by a path that ends in a separator.
+    if (auto folder = disk_.OpenFolder(log.parent_path() / "")) {
       const auto status = disk_.Status(**folder, log.filename());
       present = status && status->kind == engine::EntryKind::OrdinaryFile;
     }

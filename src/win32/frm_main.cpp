@@ -139,7 +139,14 @@ void frmMain::OpenStartFolder() {
   std::wstring current(MAX_PATH, L'\0');
   current.resize(GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data()));
   start.folder = FolderText(current);
-  start.then = {front::RootOfPath(start.folder)};
+  // Then the user's own folder, then the root of the start folder's drive.
+  std::wstring home(MAX_PATH, L'\0');
+  home.resize(
+      GetEnvironmentVariableW(L"USERPROFILE", home.data(), static_cast<DWORD>(home.size())));
+  if (!home.empty() && home.size() < MAX_PATH) {
+    start.then.push_back(FolderText(home));
+  }
+  start.then.push_back(front::RootOfPath(start.folder));
   start.pathCase = front::PathCase::Insensitive;
   logic_.OpenStartFolder(start);
 }
@@ -188,8 +195,34 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CLOSE:
       // The close button, the system menu and Exit all end here; the
-      // program cannot refuse to end.
+      // program cannot refuse to end. While a command works (a run, a
+      // dialog shown), the end waits until it has returned.
+      if (commandDepth_ > 0) {
+        closePending_ = true;
+        for (Window* dialog :
+             {static_cast<Window*>(frmOpt_.get()), static_cast<Window*>(frmAbout_.get())}) {
+          if (dialog != nullptr && dialog->Shown()) {
+            dialog->EndModal();
+          }
+        }
+        return 0;
+      }
       Unload();
+      return 0;
+    case WM_ENDSESSION:
+      // Logging off or shutting down ends the program without a close.
+      if (wParam != FALSE) {
+        logic_.Unload();
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // The control that had the focus gets it back after a message box, a
+      // dialog or another program.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        lastFocus_ = GetFocus();
+      } else if (lastFocus_ != nullptr && IsChild(Handle(), lastFocus_)) {
+        SetFocus(lastFocus_);
+      }
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -210,6 +243,16 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void frmMain::Command(int id, int notification) {
+  ++commandDepth_;
+  Dispatch(id, notification);
+  --commandDepth_;
+  if (commandDepth_ == 0 && closePending_) {
+    closePending_ = false;
+    Unload();
+  }
+}
+
+void frmMain::Dispatch(int id, int notification) {
   switch (id) {
     case kCmdGo:
       logic_.Go();
@@ -221,7 +264,12 @@ void frmMain::Command(int id, int notification) {
       logic_.ReplaceOldFiles();
       return;
     case kDrvMain:
-      if (notification == CBN_SELCHANGE) {
+      // A drive is chosen when its list closes on it, or by the arrow keys
+      // while the list is closed; passing over drives in the open list
+      // opens none of them.
+      if (notification == CBN_SELENDOK ||
+          (notification == CBN_SELCHANGE &&
+           SendMessageW(ControlNamed("drvMain"), CB_GETDROPPEDSTATE, 0, 0) == FALSE)) {
         const auto index = SendMessageW(ControlNamed("drvMain"), CB_GETCURSEL, 0, 0);
         if (index >= 0 && static_cast<size_t>(index) < driveRoots_.size()) {
           logic_.DriveChosen(driveRoots_[static_cast<size_t>(index)]);
@@ -242,7 +290,7 @@ void frmMain::Command(int id, int notification) {
       }
       for (const char* name : {"cmdGo", "cmdLog", "cmdReplace"}) {
         if (focus == ControlNamed(name) && IsWindowEnabled(focus) != FALSE) {
-          Command(GetDlgCtrlID(focus), BN_CLICKED);
+          Dispatch(GetDlgCtrlID(focus), BN_CLICKED);
         }
       }
       return;
@@ -320,7 +368,7 @@ void frmMain::Warn(const std::string& text) {
 }
 
 void frmMain::Repaint() {
-  UpdateWindow(Handle());
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void frmMain::ShowProgress(std::uint64_t done, std::uint64_t listed,

@@ -64,6 +64,7 @@ class frmMain final : public Window, private front::MainView {
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   bool PreTranslate(MSG& message) override;
   void Command(int id, int notification);
+  void Dispatch(int id, int notification);
 
   void MakeOptionsDialog() override;
   void UseColourScheme() override;
@@ -96,6 +97,9 @@ class frmMain final : public Window, private front::MainView {
   HFONT buttonFont_ = nullptr;
   bool busy_ = false;
   bool unloaded_ = false;
+  int commandDepth_ = 0;
+  bool closePending_ = false;
+  HWND lastFocus_ = nullptr;
   std::vector<std::string> driveRoots_;
   std::vector<std::string> folderItems_;
   std::string openedFolder_;

@@ -11,6 +11,8 @@
 #include "win32/text.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+  // A drive without a medium answers with an error, not with a system box.
+  SetErrorMode(SEM_FAILCRITICALERRORS);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&controls);
   lapse::win32::RegistryStore store;

@@ -61,12 +61,16 @@ std::wstring NotepadCommandLine(const std::filesystem::path& file) {
 }
 
 bool Notepad::Open(const std::filesystem::path& file) {
+  // The system's notepad, never one that lies in the site's folder.
+  std::wstring system(MAX_PATH, L'\0');
+  system.resize(GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size())));
+  const std::wstring program = system + L"\\notepad.exe";
   std::wstring commandLine = NotepadCommandLine(file);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &process) == 0) {
+  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     nullptr, &startup, &process) == 0) {
     return false;
   }
   CloseHandle(process.hThread);

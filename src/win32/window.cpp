@@ -174,8 +174,8 @@ void Window::FitPlaces(const std::vector<const char*>& names, UINT dpi) const {
 }
 
 void Window::Hide() {
+  // The modal loop hides the window as it ends.
   shown_ = false;
-  ShowWindow(handle_, SW_HIDE);
 }
 
 std::optional<int> Window::ContextTopic() const {
@@ -217,8 +217,10 @@ void Window::ShowModal(HWND owner) {
     DispatchMessageW(&message);
   }
   shown_ = false;
-  ShowWindow(handle_, SW_HIDE);
+  // The owner takes input again before the window goes, so that it, not
+  // another program, becomes the active window.
   EnableWindow(owner, TRUE);
+  ShowWindow(handle_, SW_HIDE);
   SetActiveWindow(owner);
 }
 
@@ -240,12 +242,18 @@ LRESULT Window::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     }
     case WM_DPICHANGED: {
-      DeleteObject(font_);
+      HFONT old = font_;
       font_ = MakeFont(HIWORD(wParam));
       for (const Control& control : controls_) {
         SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
       }
+      DeleteObject(old);
       Layout(HIWORD(wParam));
+      // The window goes where the system suggests, on the screen it moved to.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(handle_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_CLOSE:
@@ -264,6 +272,12 @@ LRESULT CALLBACK Window::Procedure(HWND window, UINT message, WPARAM wParam, LPA
   }
   auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  if (message == WM_NCDESTROY) {
+    // The handle is gone: the object no longer refers to it.
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    self->handle_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }
   return self->OnMessage(message, wParam, lParam);

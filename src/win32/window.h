@@ -51,6 +51,8 @@ class Window {
   // owner takes no input meanwhile.
   void ShowModal(HWND owner);
   bool Shown() const { return shown_; }
+  // Ends a modal showing as Cancel would; nothing is applied.
+  void EndModal() { Hide(); }
 
  protected:
   // Creates the window of class className, the window's own name (registered
@@ -66,6 +68,7 @@ class Window {
   // places; a caption wider than its place grows it and pushes the rest of
   // the row to the right. Kept for every later layout.
   void FitRow(std::vector<const char*> names);
+  // Ends the modal showing.
   void Hide();
   // F1: the topic of the focused control, else of its containers, else the
   // window's.

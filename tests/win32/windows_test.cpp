@@ -7,6 +7,7 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -38,9 +39,13 @@ class RecordingHelp final : public HelpPages {
   int closes = 0;
 };
 
-class NoEditor final : public Editor {
+class RecordingEditor final : public Editor {
  public:
-  bool Open(const std::filesystem::path&) override { return false; }
+  bool Open(const std::filesystem::path& file) override {
+    opened.push_back(file);
+    return true;
+  }
+  std::vector<std::filesystem::path> opened;
 };
 
 class MemoryStore final : public state::SettingsStore {
@@ -162,7 +167,7 @@ class WindowsTest : public testing_support::TempDirTest {
   MemoryStore store_;
   ScriptedPrompts prompts_;
   RecordingHelp help_;
-  NoEditor editor_;
+  RecordingEditor editor_;
   std::unique_ptr<frmMain> window_;
 };
 
@@ -204,6 +209,9 @@ TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
   // The new folder shows in the folder list at once.
   EXPECT_EQ(window_->FolderItems().back(), FolderText((dir_ / "New").native()));
 
+  Click("cmdLog");
+  EXPECT_EQ(editor_.opened, std::vector<std::filesystem::path>{dir_ / "New" / "Log.txt"});
+
   Click("cmdReplace");
   EXPECT_FALSE(Enabled("cmdReplace"));
   EXPECT_TRUE(Enabled("cmdLog"));
@@ -213,14 +221,20 @@ TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
 }
 
 TEST_F(WindowsTest, AFolderThatCannotBeOpenedLeavesTheListsWhereTheyWere) {
-  const std::vector<std::string> before = window_->FolderItems();
-  std::filesystem::remove(dir_ / "notes.txt");
   std::filesystem::create_directory(dir_ / "gone");
-  SendMessageW(window_->ControlNamed("dirMain"), WM_NULL, 0, 0);
+  const auto indexOf = [this](const std::filesystem::path& folder) {
+    const auto& items = window_->FolderItems();
+    return static_cast<int>(std::find(items.begin(), items.end(), FolderText(folder.native())) -
+                            items.begin());
+  };
+  window_->OpenFolderItem(indexOf(dir_));  // lists "gone" too
+  const std::vector<std::string> before = window_->FolderItems();
   std::filesystem::remove(dir_ / "gone");
-  // The list still offers the folder removed behind its back.
-  window_->OpenFolderItem(static_cast<int>(before.size()));
+  window_->OpenFolderItem(indexOf(dir_ / "gone"));
   EXPECT_EQ(window_->FolderItems(), before);
+  ASSERT_FALSE(prompts_.said.empty());
+  EXPECT_EQ(prompts_.said.back().rfind(L"warn: Cannot open the folder ", 0), 0u)
+      << Utf8(prompts_.said.back());
 }
 
 TEST_F(WindowsTest, TheOptionsDialogShowsTheOptionsAndApplies) {
@@ -266,10 +280,10 @@ TEST_F(WindowsTest, TheAboutBoxShowsTheNameAndVersion) {
                   {"Label1", WC_STATICW, L"Lapse Version 1.4", {1800, 240, 1335, 255}, true}});
 }
 
-TEST_F(WindowsTest, ExitStoresTheOptionsAndClosesHelpOnce) {
+TEST_F(WindowsTest, ClosingStoresTheOptionsAndClosesHelp) {
   window_->State().Lines = 5;
   SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
-  SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(window_->Handle(), nullptr);
   EXPECT_EQ(store_.values["New/Lines"], "5");
   EXPECT_EQ(store_.values["General/Log"], " 1");
   EXPECT_EQ(help_.closes, 1);
