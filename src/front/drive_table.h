@@ -15,6 +15,17 @@ struct Drive {
 
 enum class PathCase { Sensitive, Insensitive };
 
+// How this platform compares paths, and the drive it always offers: a
+// chroot or a container may list no mount for "/", yet every folder can be
+// reached from it; Windows has no such root.
+#if defined(_WIN32)
+inline constexpr PathCase kPlatformPathCase = PathCase::Insensitive;
+inline constexpr const char* kPlatformRootDrive = "";
+#else
+inline constexpr PathCase kPlatformPathCase = PathCase::Sensitive;
+inline constexpr const char* kPlatformRootDrive = "/";
+#endif
+
 // The drives on offer. Each drive has a current folder: the folder the
 // program started in for the drive that holds it, the root for every other.
 class DriveTable {

@@ -73,8 +73,8 @@ struct StartPlace {
   std::vector<Drive> drives;
   std::string folder;             // the process's current folder
   std::vector<std::string> then;  // where to try next: home, the root
-  PathCase pathCase = PathCase::Sensitive;
-  std::string rootDrive;  // a drive always on offer: "/" (none on Windows)
+  PathCase pathCase = kPlatformPathCase;
+  std::string rootDrive = kPlatformRootDrive;  // a drive always on offer
 };
 
 class MainLogic {

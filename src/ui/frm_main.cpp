@@ -213,13 +213,6 @@ void frmMain::OpenStartDirectory() {
   }
   start.folder = QDir::currentPath().toStdString();
   start.then = {QDir::homePath().toStdString(), QDir::rootPath().toStdString()};
-#if defined(_WIN32)
-  start.pathCase = front::PathCase::Insensitive;
-#else
-  // A chroot or a container may list no mount for "/", yet every folder
-  // can be reached from it.
-  start.rootDrive = "/";
-#endif
   logic_.OpenStartFolder(start);
 }
 

@@ -90,13 +90,8 @@ void DriveList::SetDrives(const std::vector<Drive>& drives, const QString& proce
   for (const Drive& drive : drives) {
     table.push_back({drive.root.toStdString(), drive.label.toStdString()});
   }
-#if defined(_WIN32)
   SetTable(front::DriveTable(std::move(table), CleanDirectory(processDirectory).toStdString(),
-                             front::PathCase::Insensitive, {}));
-#else
-  SetTable(front::DriveTable(std::move(table), CleanDirectory(processDirectory).toStdString(),
-                             front::PathCase::Sensitive, "/"));
-#endif
+                             front::kPlatformPathCase, front::kPlatformRootDrive));
 }
 
 void DriveList::SetTable(const front::DriveTable& table) {

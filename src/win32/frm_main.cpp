@@ -147,7 +147,6 @@ void frmMain::OpenStartFolder() {
     start.then.push_back(FolderText(home));
   }
   start.then.push_back(front::RootOfPath(start.folder));
-  start.pathCase = front::PathCase::Insensitive;
   logic_.OpenStartFolder(start);
 }
 

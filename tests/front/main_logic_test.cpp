@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 #include "support/batch_fixture.h"
 #include "support/fake_disk.h"
+#include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
 
 namespace lapse::front {
@@ -84,20 +84,6 @@ class RecordingView final : public MainView {
   Trace trace;
 };
 
-class MapStore final : public state::SettingsStore {
- public:
-  std::string Get(std::string_view, std::string_view section, std::string_view key,
-                  std::string_view defaultValue) override {
-    const auto found = values.find({std::string(section), std::string(key)});
-    return found == values.end() ? std::string(defaultValue) : found->second;
-  }
-  void Set(std::string_view, std::string_view section, std::string_view key,
-           std::string_view value) override {
-    values[{std::string(section), std::string(key)}] = std::string(value);
-  }
-  std::map<std::pair<std::string, std::string>, std::string> values;
-};
-
 class MainLogicTest : public testing::Test {
  protected:
   static inline const std::string kSite = "/site";
@@ -118,20 +104,20 @@ class MainLogicTest : public testing::Test {
   }
 
   RecordingView view_;
-  MapStore store_;
+  testing_support::MemorySettingsStore store_;
   testing_support::FakeDisk disk_;
   MainLogic logic_;
 };
 
 TEST_F(MainLogicTest, LoadAndUnloadTakeTheirStepsInOrderAndUnloadOnce) {
-  store_.values[{"New", "Days"}] = "7";
+  store_.values[{"Lapse", "New", "Days"}] = "7";
   logic_.Load();
   logic_.State().Lines = 4;
   logic_.Unload();
   logic_.Unload();
   EXPECT_EQ(view_.trace, (Trace{"options dialog", "colours", "about box, days 7", "Replace off",
                                 "Log off", "drop dialogs", "close help"}));
-  EXPECT_EQ((store_.values[{"New", "Lines"}]), "4");
+  EXPECT_EQ(store_.At("New", "Lines"), "4");
 }
 
 TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
@@ -171,7 +157,7 @@ TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
     if (c.newIsAFile) {
       disk.AddFile(kSite + "/New", "");
     }
-    MapStore store;
+    testing_support::MemorySettingsStore store;
     MainLogic logic(view, store, disk, RunSettings());
     view.logic = &logic;
     view.answer = c.answer;
@@ -239,7 +225,7 @@ TEST_F(MainLogicTest, ViewLogOpensTheLogOrSaysWhyNot) {
       disk.AddFile("/site/New/Log.txt", "lines\r\n");
     }
     RecordingView view;
-    MapStore store;
+    testing_support::MemorySettingsStore store;
     MainLogic logic(view, store, disk, RunSettings());
     logic.State().LogPath = "/site/New/Log.txt";
     view.editorStarts = c.editorStarts;

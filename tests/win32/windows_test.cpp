@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <map>
 
+#include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
 #include "win32/frm_about.h"
 #include "win32/frm_main.h"
@@ -46,20 +46,6 @@ class RecordingEditor final : public Editor {
     return true;
   }
   std::vector<std::filesystem::path> opened;
-};
-
-class MemoryStore final : public state::SettingsStore {
- public:
-  std::string Get(std::string_view, std::string_view section, std::string_view key,
-                  std::string_view defaultValue) override {
-    const auto found = values.find(std::string(section) + "/" + std::string(key));
-    return found == values.end() ? std::string(defaultValue) : found->second;
-  }
-  void Set(std::string_view, std::string_view section, std::string_view key,
-           std::string_view value) override {
-    values[std::string(section) + "/" + std::string(key)] = std::string(value);
-  }
-  std::map<std::string, std::string> values;
 };
 
 std::wstring CaptionOf(HWND control) {
@@ -140,7 +126,7 @@ class WindowsTest : public testing_support::TempDirTest {
     std::ofstream(dir_ / "a.htm") << "<!--LAPSE 01/01/20\nold\n<!--ENDL\nkept\n";
     std::ofstream(dir_ / "notes.txt") << "n\n";
     SetCurrentDirectoryW(dir_.c_str());
-    store_.values["New/Days"] = "7";
+    store_.values[{"Lapse", "New", "Days"}] = "7";
     window_ = std::make_unique<frmMain>(
         MainServices{store_,
                      prompts_,
@@ -164,7 +150,7 @@ class WindowsTest : public testing_support::TempDirTest {
     return IsWindowEnabled(window_->ControlNamed(name)) != FALSE;
   }
 
-  MemoryStore store_;
+  testing_support::MemorySettingsStore store_;
   ScriptedPrompts prompts_;
   RecordingHelp help_;
   RecordingEditor editor_;
@@ -284,8 +270,8 @@ TEST_F(WindowsTest, ClosingStoresTheOptionsAndClosesHelp) {
   window_->State().Lines = 5;
   SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(window_->Handle(), nullptr);
-  EXPECT_EQ(store_.values["New/Lines"], "5");
-  EXPECT_EQ(store_.values["General/Log"], " 1");
+  EXPECT_EQ(store_.At("New", "Lines"), "5");
+  EXPECT_EQ(store_.At("General", "Log"), " 1");
   EXPECT_EQ(help_.closes, 1);
   MSG quit;
   EXPECT_NE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), 0);
