@@ -21,7 +21,12 @@ fail() {
 }
 
 mkdir -p "$work" "$shots"
-site=$(mktemp -d "$work/site.XXXXXX")
+# One run at a time in this folder: a second would clobber the first's site.
+exec 9>"$work/.lock"
+flock -n 9 || fail "another run uses $work"
+site=$work/site
+rm -rf "$site"
+mkdir -p "$site"
 printf 'keep\r\n<!--LAPSE 01/01/20\r\nlapsed\r\n<!--ENDL\r\nend\r\n' >"$site/index.htm"
 printf '<p>plain</p>\r\n' >"$site/plain.html"
 printf 'notes\r\n' >"$site/notes.txt"
@@ -43,7 +48,7 @@ cleanup() {
   rm -rf "$site"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do
+for _ in $(seq 300); do
   [ -s "$work/display" ] && break
   kill -0 "$xvfb" 2>/dev/null || fail "Xvfb did not start"
   sleep 0.1
@@ -55,7 +60,7 @@ export DISPLAY=:$(cat "$work/display")
 window_named() {
   local title=$1 id
   shift
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true); do
       if [[ " $* " != *" $id "* ]]; then
         echo "$id"
