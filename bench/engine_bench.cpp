@@ -8,14 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "engine/date.h"
-#include "engine/rewriter.h"
-#include "engine/tags.h"
+#include "batch/page_rewrite.h"
+#include "platform/disk.h"
+#include "text/date.h"
+#include "text/rewrite.h"
+#include "text/tags.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace lapse::engine;
+using namespace lapse::text;
+using lapse::platform::Disk;
+using lapse::platform::MachineDisk;
 
 const Today kToday{std::chrono::year{2026} / 12 / 8};
 
@@ -77,17 +81,15 @@ void BM_RewriteStream(benchmark::State& state) {
   std::vector<char> readBuffer(256 * 1024);
   std::vector<char> copyBuffer(256 * 1024);
   std::vector<char> logBuffer(64 * 1024);
-  const RewriteOptions options{30, 1, logging ? Logging::On : Logging::Off};
-  const DateLocale locale = EnglishDateLocale();
-  const Clock clock = [] { return kToday; };
+  const TagRules rules{30, 1, EnglishDateLocale(), [] { return kToday; }};
   for (auto _ : state) {
     PageSource source(page);
     DiscardingSink copySink;
     DiscardingSink logSink;
     BufferedWriter copy(copySink, copyBuffer);
     BufferedWriter log(logSink, logBuffer);
-    const StreamEnd end = RewriteStream(source, readBuffer, copy, logging ? &log : nullptr,
-                                        "page.html", options, locale, clock);
+    const StreamEnd end = RewriteStream(source, TextUnits::Bytes, readBuffer,
+                                        {copy, logging ? &log : nullptr, "page.html"}, rules);
     if (end != StreamEnd::Complete) {
       state.SkipWithError("the page was not rewritten");
       break;
@@ -133,9 +135,10 @@ class PageFolder {
   std::size_t bytes_ = 0;
 };
 
-// ProcessFile over real files; the page cache holds them after the first
-// pass, so this is the engine's cost plus the system calls, not the disk's.
-void BM_ProcessFile(benchmark::State& state) {
+// A page of a run over real files, from its source to its named copy; the
+// page cache holds them after the first pass, so this is the rewrite's cost
+// plus the system calls, not the disk's.
+void BM_RewritePage(benchmark::State& state) {
   const bool logging = state.range(1) != 0;
   const PageFolder folder(64, static_cast<std::size_t>(state.range(0)));
   Disk& disk = MachineDisk();
@@ -145,14 +148,16 @@ void BM_ProcessFile(benchmark::State& state) {
     state.SkipWithError("cannot open the folders");
     return;
   }
-  // One rewriter is one run: the log stays open from one pass to the next.
-  FileRewriter rewriter(disk, {30, 1, logging ? Logging::On : Logging::Off}, EnglishDateLocale(),
-                        [] { return kToday; });
+  const lapse::batch::PageSettings settings{{30, 1, EnglishDateLocale(), [] { return kToday; }},
+                                            logging};
+  std::shared_ptr<lapse::platform::Folder> source(std::move(*sources));
+  std::shared_ptr<lapse::platform::Folder> copy(std::move(*copies));
+  lapse::batch::PageRewriter rewriter(disk, settings, *copy);
   for (auto _ : state) {
     for (const fs::path& name : folder.Names()) {
-      const FileReport report = rewriter.ProcessFile(**sources, **copies, name);
-      if (report.outcome != FileOutcome::Rewritten) {
-        state.SkipWithError(report.failure.error.message().c_str());
+      lapse::batch::RewrittenPage page = rewriter.Rewrite({source, copy, name, name, {}});
+      if (page.report.outcome != lapse::batch::PageOutcome::Rewritten || page.copy->Commit()) {
+        state.SkipWithError("a page was not rewritten");
         return;
       }
     }
@@ -161,7 +166,7 @@ void BM_ProcessFile(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * folder.Names().size()));
   state.SetLabel(logging ? "log on" : "log off");
 }
-BENCHMARK(BM_ProcessFile)
+BENCHMARK(BM_RewritePage)
     ->Args({2 * 1024, 1})
     ->Args({256 * 1024, 0})
     ->Args({256 * 1024, 1})

@@ -16,15 +16,15 @@
 #include <string>
 #include <string_view>
 
-#include "engine/date.h"
-#include "engine/tags.h"
+#include "text/date.h"
+#include "text/tags.h"
 
 namespace {
 
-using lapse::engine::DateLocale;
-using lapse::engine::DateOrder;
-using lapse::engine::ParseDate;
-using lapse::engine::TagDate;
+using lapse::text::DateLocale;
+using lapse::text::DateOrder;
+using lapse::text::ParseDate;
+using lapse::text::TagDate;
 
 constexpr std::size_t kMaxTextLength = 16;
 
@@ -50,7 +50,7 @@ DateLocale MakeLocale(std::uint8_t selector) {
   DateLocale locale;
   switch ((selector >> 2) % 4) {
     case 0:
-      locale = lapse::engine::EnglishDateLocale();
+      locale = lapse::text::EnglishDateLocale();
       break;
     case 1:
       break;  // no names of its own: only English names are understood
@@ -95,9 +95,9 @@ void CheckIsValidDate(TagDate date) {
 
 void CheckTagDate(std::string_view prefix, std::string_view text, const DateLocale& locale) {
   const std::string line = std::string(prefix) + std::string(text);
-  const auto whole = lapse::engine::ReadTagDate(line, locale);
-  const auto head = lapse::engine::ReadTagDate(
-      std::string_view(line).substr(0, lapse::engine::kLineHeadLength), locale);
+  const auto whole = lapse::text::ReadTagDate(line, locale);
+  const auto head = lapse::text::ReadTagDate(
+      std::string_view(line).substr(0, lapse::text::kLineHeadLength), locale);
   Check(whole == head, "tag date depends on bytes past the line's head");
   if (whole) {
     CheckIsValidDate(*whole);
@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text.copy(copy.get(), text.size());
   // A copy on purpose: the answer must not hang on the locale object's address.
   const DateLocale localeCopy = locale;  // NOLINT(performance-unnecessary-copy-initialization)
-  ParseDate("31 Dec 2026 23:59", lapse::engine::EnglishDateLocale());
+  ParseDate("31 Dec 2026 23:59", lapse::text::EnglishDateLocale());
   Check(ParseDate(std::string_view(copy.get(), text.size()), localeCopy) == answer,
         "the answer depends on more than the text and the locale");
 
@@ -132,14 +132,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (answer) {
     CheckIsValidDate(*answer);
     const auto toTheMinute = std::chrono::floor<std::chrono::minutes>(*answer);
-    Check(ParseDate(lapse::engine::FormatTagDate(*answer), locale) == toTheMinute,
+    Check(ParseDate(lapse::text::FormatTagDate(*answer), locale) == toTheMinute,
           "a date written back as text reads back as another date");
   }
 
   // The platform's short-date format is text from outside too.
-  lapse::engine::DateOrderFromFormat(text);
+  lapse::text::DateOrderFromFormat(text);
 
-  CheckTagDate(lapse::engine::kExpiryTag, text, locale);
-  CheckTagDate(std::string(lapse::engine::kNewTag) + " ", text, locale);
+  CheckTagDate(lapse::text::kExpiryTag, text, locale);
+  CheckTagDate(std::string(lapse::text::kNewTag) + " ", text, locale);
   return 0;
 }

@@ -24,18 +24,18 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/page_format.h"
-#include "engine/rewriter.h"
+#include "pages/page_format.h"
 #include "support/memory_streams.h"
+#include "text/rewrite.h"
 
 namespace {
 
-using lapse::engine::BufferedWriter;
-using lapse::engine::ByteOrder;
-using lapse::engine::StreamEnd;
-using lapse::engine::TextUnits;
+using lapse::pages::ByteOrder;
 using lapse::testing_support::MemorySink;
 using lapse::testing_support::MemorySource;
+using lapse::text::BufferedWriter;
+using lapse::text::StreamEnd;
+using lapse::text::TextUnits;
 
 constexpr std::size_t kHeaderSize = 4;
 
@@ -52,27 +52,27 @@ struct Output {
   std::string log;
 };
 
-const lapse::engine::Clock kClock = [] {
+const lapse::text::Clock kClock = [] {
   return std::chrono::local_days{std::chrono::year{2026} / 12 / 8};
 };
 
 // Rewrites source as text, through the layers of a page when page is given.
-Output Rewrite(lapse::engine::ByteSource& source, std::size_t readSize, TextUnits units,
-               const lapse::engine::PageSource* page) {
+Output Rewrite(lapse::text::ByteSource& source, std::size_t readSize, TextUnits units,
+               const lapse::pages::PageSource* page) {
   std::vector<char> readBuffer(readSize);
   std::vector<char> copyBuffer(64);
   std::vector<char> logBuffer(64);
   MemorySink copySink;
   MemorySink logSink;
-  std::optional<lapse::engine::PageSink> layers;
-  lapse::engine::ByteSink* sink = &copySink;
+  std::optional<lapse::pages::PageSink> layers;
+  lapse::text::ByteSink* sink = &copySink;
   if (page != nullptr) {
     sink = &layers.emplace(copySink, *page);
   }
   BufferedWriter copy(*sink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
-  StreamEnd end = lapse::engine::RewriteStream(source, readBuffer, copy, &log, "page.htm", {},
-                                               lapse::engine::EnglishDateLocale(), kClock, units);
+  StreamEnd end = lapse::text::RewriteStream(source, units, readBuffer, {copy, &log, "page.htm"},
+                                             {30, 1, lapse::text::EnglishDateLocale(), kClock});
   if (layers && !layers->Finish() && end == StreamEnd::Complete) {
     end = StreamEnd::CopyFailed;
   }
@@ -95,7 +95,7 @@ std::string Mark(ByteOrder order) {
 
 std::string Gzip(std::string_view text) {
   MemorySink out;
-  lapse::engine::GzipSink gzip(out);
+  lapse::pages::GzipSink gzip(out);
   gzip.Write(text);
   gzip.Finish();
   return out.text;
@@ -104,7 +104,7 @@ std::string Gzip(std::string_view text) {
 // What a UTF-16 page's text reads as, and back.
 std::string Decoded(const std::string& bytes, ByteOrder order) {
   MemorySource raw(bytes, 4096);
-  lapse::engine::Utf16Source source(raw, order);
+  lapse::pages::Utf16Source source(raw, order);
   std::string text;
   std::vector<char> buffer(4096);
   while (const std::size_t count = source.Read(buffer)) {
@@ -115,7 +115,7 @@ std::string Decoded(const std::string& bytes, ByteOrder order) {
 
 std::string Encoded(std::string_view text, ByteOrder order) {
   MemorySink out;
-  lapse::engine::Utf16Sink sink(out, order);
+  lapse::pages::Utf16Sink sink(out, order);
   sink.Write(text);
   sink.Flush();
   return out.text;
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   MemorySource raw(page, readSize);
-  lapse::engine::PageSource source(raw);
+  lapse::pages::PageSource source(raw);
   const Output layered = Rewrite(source, readSize, source.units(), &source);
   if (utf16 && plain.size() % 2 != 0) {
     Check(layered.end != StreamEnd::Complete, "a UTF-16 page of odd length reads as whole");
@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expected.copy = Mark(order) + Encoded(expected.copy, order);
   } else {
     MemorySource plainRaw(plain, 4096);
-    lapse::engine::PageSource plainSource(plainRaw);
+    lapse::pages::PageSource plainSource(plainRaw);
     expected = Rewrite(plainSource, 4096, plainSource.units(), &plainSource);
   }
   Check(layered.end == expected.end, "the layers change how the stream ends");
@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string copy = layered.copy;
     if (layers >= 2) {
       MemorySource compressed(copy, 4096);
-      lapse::engine::GzipSource gunzip(compressed);
+      lapse::pages::GzipSource gunzip(compressed);
       std::string inflated;
       std::vector<char> buffer(4096);
       while (const std::size_t count = gunzip.Read(buffer)) {
@@ -213,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         trailer = static_cast<char>(trailer ^ 0x55);
       }
       MemorySource brokenRaw(broken, readSize);
-      lapse::engine::PageSource brokenSource(brokenRaw);
+      lapse::pages::PageSource brokenSource(brokenRaw);
       const Output damaged = Rewrite(brokenSource, readSize, brokenSource.units(), &brokenSource);
       Check(damaged.end != StreamEnd::Complete, "a broken gzip page reads as whole");
     }
@@ -221,7 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Any bytes behind the gzip magic.
   MemorySource anyRaw("\x1F\x8B" + std::string(text), readSize);
-  lapse::engine::PageSource any(anyRaw);
+  lapse::pages::PageSource any(anyRaw);
   Rewrite(any, readSize, any.units(), &any);
   return 0;
 }

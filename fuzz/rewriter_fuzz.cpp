@@ -34,25 +34,32 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/date.h"
-#include "engine/rewriter.h"
-#include "engine/tags.h"
 #include "support/memory_streams.h"
+#include "text/date.h"
+#include "text/rewrite.h"
+#include "text/tags.h"
 
 namespace {
 
-using lapse::engine::BufferedWriter;
-using lapse::engine::DateLocale;
-using lapse::engine::DateOrder;
-using lapse::engine::Logging;
-using lapse::engine::RewriteOptions;
-using lapse::engine::StreamEnd;
-using lapse::engine::Today;
 using lapse::testing_support::MemorySink;
+using lapse::text::BufferedWriter;
+using lapse::text::DateLocale;
+using lapse::text::DateOrder;
+using lapse::text::StreamEnd;
+using lapse::text::Today;
 using Lines = std::vector<std::string_view>;
 
 constexpr std::size_t kHeaderSize = 14;
 constexpr std::string_view kCrLf = "\r\n";
+
+enum class Logging { Off, On };
+
+// The numbers a run takes from the options, and whether it logs.
+struct RewriteOptions {
+  std::int16_t newDays = 30;
+  std::int16_t lines = 1;
+  Logging logging = Logging::On;
+};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "rewriter_fuzz: %s\n", what);
@@ -66,7 +73,7 @@ void Check(bool holds, const char* what) {
 
 // Gives the file in reads whose sizes follow a pattern from the input, so
 // that lines and tags straddle the reads at every byte.
-class PatternSource final : public lapse::engine::ByteSource {
+class PatternSource final : public lapse::text::ByteSource {
  public:
   PatternSource(std::string_view text, std::array<std::uint8_t, 4> pattern)
       : text_(text), pattern_(pattern) {}
@@ -216,7 +223,7 @@ struct Room {
   std::size_t log = std::string::npos;
 };
 
-Output Rewrite(const Run& run, lapse::engine::ByteSource& source, std::size_t readSize,
+Output Rewrite(const Run& run, lapse::text::ByteSource& source, std::size_t readSize,
                std::size_t copySize, std::size_t logSize, Room room = {}) {
   std::vector<char> readBuffer(readSize);
   std::vector<char> copyBuffer(copySize);
@@ -225,11 +232,12 @@ Output Rewrite(const Run& run, lapse::engine::ByteSource& source, std::size_t re
   MemorySink logSink(room.log);
   BufferedWriter copy(copySink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
-  const lapse::engine::Clock clock = [&run] { return run.today; };
+  const lapse::text::Clock clock = [&run] { return run.today; };
   const bool logging = run.options.logging == Logging::On;
   const StreamEnd end =
-      lapse::engine::RewriteStream(source, readBuffer, copy, logging ? &log : nullptr, run.fileName,
-                                   run.options, run.locale, clock);
+      lapse::text::RewriteStream(source, lapse::text::TextUnits::Bytes, readBuffer,
+                                 {copy, logging ? &log : nullptr, run.fileName},
+                                 {run.options.newDays, run.options.lines, run.locale, clock});
   return {end, std::move(copySink.text), std::move(logSink.text)};
 }
 
@@ -250,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   run.options.logging = (data[0] & 1) != 0 ? Logging::On : Logging::Off;
   run.options.newDays = Int16At(data + 1);
   run.options.lines = Int16At(data + 3);
-  run.locale = lapse::engine::EnglishDateLocale();
+  run.locale = lapse::text::EnglishDateLocale();
   constexpr std::array kOrders = {DateOrder::MonthDayYear, DateOrder::DayMonthYear,
                                   DateOrder::YearMonthDay, DateOrder::MonthDayYear};
   run.locale.order = kOrders[(data[0] >> 1) & 3];
@@ -264,20 +272,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t lapsedTags = 0;
   std::size_t firstLapsed = source.size();
   for (std::size_t i = 0; i < source.size(); ++i) {
-    const bool expiry = lapse::engine::IsExpiryTag(source[i]);
-    if (!expiry && !lapse::engine::IsNewTag(source[i])) {
+    const bool expiry = lapse::text::IsExpiryTag(source[i]);
+    if (!expiry && !lapse::text::IsNewTag(source[i])) {
       continue;
     }
-    const auto date = lapse::engine::ReadTagDate(source[i], run.locale);
-    Check(date == lapse::engine::ReadTagDate(source[i].substr(0, lapse::engine::kLineHeadLength),
-                                             run.locale),
+    const auto date = lapse::text::ReadTagDate(source[i], run.locale);
+    Check(date == lapse::text::ReadTagDate(source[i].substr(0, lapse::text::kLineHeadLength),
+                                           run.locale),
           "a tag date depends on bytes past the line's head");
     if (!date) {
       stop = i;
       break;
     }
-    if (expiry ? lapse::engine::ExpiryTagLapsed(*date, run.today)
-               : lapse::engine::NewTagLapsed(*date, run.options.newDays, run.today)) {
+    if (expiry ? lapse::text::ExpiryTagLapsed(*date, run.today)
+               : lapse::text::NewTagLapsed(*date, run.options.newDays, run.today)) {
       ++lapsedTags;
       firstLapsed = std::min(firstLapsed, i);
     }

@@ -4,7 +4,8 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "engine/date.h"
+#include "platform/clock.h"
+#include "state/version.h"
 #include "ui/editor.h"
 #include "ui/focus_style.h"
 #include "ui/frm_main.h"
@@ -56,9 +57,9 @@ int main(int argc, char* argv[]) {
   lapse::ui::HelpViewer help;
   lapse::ui::QtMessageBoxes messages;
   lapse::ui::DesktopEditor editor;
-  lapse::batch::RunSettings run;
-  run.locale = lapse::engine::UserDateLocale();
-  run.clock = lapse::engine::LocalToday;
+  lapse::batch::RunOptions run;
+  run.locale = lapse::platform::UserDateLocale();
+  run.clock = lapse::platform::LocalToday;
   lapse::ui::frmMain window(lapse::ui::MainServices{store, help, messages, editor, run});
   window.show();
   const int result = QApplication::exec();

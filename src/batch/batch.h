@@ -1,24 +1,27 @@
-// The batch run over a directory, the replace that puts its copies in place of
-// the sources, and the files they pick. Results are values: the front ends
-// make the sentences.
+// The run over a folder, the replace that puts its copies in place of the
+// pages, and the site they work on. Results are values: the fronts make the
+// sentences. Nothing here is shared between calls: a run returns what it
+// made, and a replace is told which run's copies to put in place.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <vector>
 
-#include "engine/date.h"
-#include "engine/disk.h"
-#include "engine/rewriter.h"
-#include "state/program_state.h"
+#include "batch/page_report.h"
+#include "batch/site_walk.h"
+#include "platform/disk.h"
+#include "text/rewrite.h"
 
 namespace lapse::batch {
 
-// The folders and the log of a run over a directory: SourceDir is the
+// The folders and the log of a run over a directory: sourceDir is the
 // directory with a separator appended (even to a root that ends in one),
-// NewDir is SourceDir + "New" + separator, LogPath is NewDir + "Log.txt".
+// newDir is sourceDir + "New" + separator, logPath is newDir + "Log.txt".
 struct RunPaths {
   std::filesystem::path sourceDir;
   std::filesystem::path newDir;
@@ -26,12 +29,45 @@ struct RunPaths {
 };
 RunPaths PathsFor(const std::filesystem::path& directory);
 
-// Whether a run or a replace takes the folder alone, or its subfolders too
-// (all but hidden ones, links and the folder New), as one run.
-enum class Recursion { ThisFolder, Subfolders };
+// How long a command waits for another Lapse to finish with the same folder.
+inline constexpr std::chrono::milliseconds kDefaultLockWait{3000};
 
-// Told how far a long run or replace has come: done of the files listed so
-// far, and the file at hand (its path below the folder of the run).
+// Why a command could not work on a folder at all.
+struct SiteProblem {
+  enum class Kind {
+    CannotOpenFolder,  // the folder itself
+    Busy,              // another Lapse works on it
+    CannotLock,
+  };
+  Kind kind = Kind::CannotOpenFolder;
+  std::filesystem::path path;
+  std::error_code error;
+  platform::LockHolder holder;  // when Busy
+};
+
+// A folder that one command works on: open, and locked against every other
+// Lapse for as long as the object lives.
+class Site {
+ public:
+  static platform::Expected<Site, SiteProblem> Open(platform::Disk& disk,
+                                                    const std::filesystem::path& directory,
+                                                    std::chrono::milliseconds wait);
+  platform::Folder& Folder() { return *folder_; }
+  std::shared_ptr<platform::Folder> SharedFolder() { return folder_; }
+  const RunPaths& Paths() const { return paths_; }
+
+ private:
+  Site(std::shared_ptr<platform::Folder> folder, std::unique_ptr<platform::FolderLock> lock,
+       RunPaths paths)
+      : folder_(std::move(folder)), lock_(std::move(lock)), paths_(std::move(paths)) {}
+
+  std::shared_ptr<platform::Folder> folder_;
+  std::unique_ptr<platform::FolderLock> lock_;
+  RunPaths paths_;
+};
+
+// Told how far a long run or replace has come: done of the steps known so
+// far, and the file at hand (its path below the folder of the command).
 class Progress {
  public:
   virtual ~Progress() = default;
@@ -39,36 +75,52 @@ class Progress {
                        const std::filesystem::path& current) = 0;
 };
 
-// What a batch run asks of its caller: the question, the per-file reports and
-// the refresh of a directory list. Each call returns when the user has seen it.
+// What a run asks of its caller: the question, the per-page reports and the
+// refresh of a directory list. Each call returns when the user has seen it;
+// the reports come in the order of the pages, whatever thread made them.
 class RunFrontEnd : public Progress {
  public:
-  virtual ~RunFrontEnd() = default;
   // Asks whether to update the HTML files of sourceDir; true for Yes.
-  virtual bool Confirm(const std::filesystem::path& sourceDir) = 0;
+  virtual bool Confirm(const std::filesystem::path& sourceDir, Recursion recursion) = 0;
   // The subdirectory "New" was created.
   virtual void NewDirectoryCreated() = 0;
-  // A file was left out of the run: its date could not be read, it could
-  // not be read or written, or it is compressed in a way the run leaves be.
-  // name is its path below the folder of the run.
-  virtual void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) = 0;
+  // A page was left out of the run, or left as it is. name is its path
+  // below the folder of the run.
+  virtual void FileLeftOut(const std::filesystem::path& name, const PageReport& report) = 0;
   void Advance(std::uint64_t, std::uint64_t, const std::filesystem::path&) override {}
 };
 
+struct RunOptions {
+  std::int16_t newDays = 30;
+  std::int16_t lines = 1;
+  bool log = true;
+  Recursion recursion = Recursion::ThisFolder;
+  text::DateLocale locale;
+  text::Clock clock;
+  // Threads that rewrite pages; 0 for as many as the machine has cores.
+  unsigned threads = 0;
+  std::chrono::milliseconds lockWait = kDefaultLockWait;
+};
+
 enum class RunStatus {
-  Declined,   // the user answered No; only SourceDir and NewDir changed
-  Stopped,    // the folder, "New" or the old log was in the way; no file was written
+  Declined,   // the user answered No; nothing was done
+  Stopped,    // the folder, "New" or the old log was in the way; no page was written
   Completed,  // every ordinary file was listed and every HTML file handed on
 };
 
 // Why a run stopped before it wrote anything.
 struct RunProblem {
   enum class Kind {
-    CannotOpenFolder,    // the directory itself
-    NewIsLink,           // "New" is a link: its copies would land elsewhere
-    NewInTheWay,         // a file or something else that is no folder
+    CannotOpenFolder,  // the directory itself
+    Busy,              // another Lapse works on it
+    CannotLock,
+    NewIsLink,      // "New" is a link: its copies would land elsewhere
+    NewInTheWay,    // a file or something else that is no folder
+    NewIsTheSites,  // a folder New that Lapse did not make
     CannotCreateNew,
     CannotOpenNew,
+    CannotClearNew,  // what an earlier run left there could not be removed
+    CannotMarkNew,   // the record that makes New Lapse's could not be written
     OldLogIsFolder,
     CannotDeleteOldLog,
     CannotList,
@@ -76,51 +128,64 @@ struct RunProblem {
   Kind kind = Kind::CannotOpenFolder;
   std::filesystem::path path;
   std::error_code error;
+  platform::LockHolder holder;  // when Busy
+};
+
+// What a completed run made, for the replace that puts it in place.
+struct CompletedRun {
+  std::filesystem::path directory;  // as the run was given it
+  RunPaths paths;
+  bool logWritten = false;  // Log.txt stands in New
 };
 
 struct RunResult {
   RunStatus status = RunStatus::Declined;
-  std::uint64_t fileCount = 0;     // ordinary files listed, HTML or not
-  std::uint64_t filesLeftOut = 0;  // HTML files that failed, without a copy
-  RunProblem problem;              // when Stopped
-  // Copies that kept their source's permissions but not its owner or group:
+  RunProblem problem;           // when Stopped
+  CompletedRun run;             // when Completed
+  std::uint64_t fileCount = 0;  // ordinary files listed, HTML or not
+  std::uint64_t pagesRewritten = 0;
+  std::uint64_t filesLeftOut = 0;    // HTML files without a copy: failures
+  std::vector<PageLeftOut> leftOut;  // every page without a copy, in order
+  // Copies that kept their page's permissions but not its owner or group:
   // only a privileged process may give a file to another user.
   std::uint64_t copiesWithoutOwner = 0;
   // The record of the sources could not be written; a replace then holds
   // every copy back.
-  std::optional<engine::FileFailure> recordFailure;
-  // The log's last lines could not be written when the run ended.
-  std::optional<engine::FileFailure> logFailure;
+  std::optional<FileFailure> recordFailure;
+  // The log could not be made, or cut back after a failed write.
+  std::optional<FileFailure> logFailure;
+
+  bool AllRewritten() const {
+    return status == RunStatus::Completed && filesLeftOut == 0 && !recordFailure && !logFailure;
+  }
 };
 
-struct RunSettings {
-  engine::DateLocale locale;
-  engine::Clock clock;
-  Recursion recursion = Recursion::ThisFolder;
-};
+// The run over directory: asks, locks the folder, makes sure "New" exists
+// and is Lapse's (refusing a link and a folder of the site's own), clears
+// what an earlier run left there, rewrites every HTML file into "New" on
+// as many threads as asked, counts the ordinary files, and records beside
+// the copies what each page was when it was read. Each copy takes its name
+// only once the lines it removed are in the log. Over subfolders, each
+// folder's own files come before its subfolders, and the copies of DIR/a/b
+// go to DIR/New/a/b; the log and the record stay in DIR/New.
+RunResult BatchRun(platform::Disk& disk, const std::filesystem::path& directory,
+                   RunFrontEnd& frontEnd, const RunOptions& options);
+// The same on a site already open and locked, without the question.
+RunResult RunOnSite(platform::Disk& disk, Site& site, RunFrontEnd& frontEnd,
+                    const RunOptions& options);
 
-// The run over directory: points SourceDir and NewDir at it, asks, makes sure
-// "New" exists (refusing a link), deletes the old log, rewrites every HTML
-// file into "New", counts the ordinary files, and records beside the copies
-// what each source was when it was read. Over subfolders, each folder's own
-// files come before its subfolders, and the copies of DIR/a/b go to
-// DIR/New/a/b; the log and the record stay in DIR/New. The caller enables its buttons and
-// tells the count when the run completed.
-RunResult BatchRun(engine::Disk& disk, state::ProgramState& state,
-                   const std::filesystem::path& directory, RunFrontEnd& frontEnd,
-                   const RunSettings& settings);
-
-// Why a file stayed in "New" after a replace.
+// Why a copy stayed in New after a replace.
 enum class HeldBack {
-  NameTaken,       // another file of that name stands in the directory
-  SourceChanged,   // the source changed after the run
-  NoRecord,        // nothing tells what state of the source the copy was made from
-  NoSourceFolder,  // the folder it belongs in is no longer in the directory (or is a link)
-  CopyIncomplete,  // the copy is not as long as the run wrote it
+  NameTaken,       // something that is no page stands under its page's name
+  SourceChanged,   // the page changed after the run
+  SourceDeleted,   // the page was deleted after the run
+  NoSourceFolder,  // the folder it belongs in is no longer there (or is a link)
+  CopyIncomplete,  // the copy is not as the run wrote it
+  CopyMissing,     // the copy is gone from New
   MoveFailed,      // with the system's error
-  LogWaits,        // the log moves up with the last file
+  LogWaits,        // the log moves up once every copy of its run has
+  NotACopy,        // a file the run did not make
   Folder,
-  Hidden,
   Link,
   NotOrdinary,
 };
@@ -133,40 +198,61 @@ struct LeftInNew {
 
 // A step of the replace that failed as a whole.
 struct ReplaceProblem {
-  enum class Kind { CannotListNew, CannotDeleteOldLog, CannotSyncCopies, CannotSyncFolder,
-                    CannotRemoveNew };
+  enum class Kind {
+    CannotListNew,
+    CannotReadRecord,
+    CannotWriteRecord,
+    CannotDeleteOldLog,
+    CannotSyncCopies,
+    CannotSyncFolder,
+    CannotRemoveNew,
+  };
   Kind kind = Kind::CannotListNew;
   std::filesystem::path path;
   std::error_code error;
 };
 
-struct ReplaceResult {
-  // There is no folder New (or a link stands there): nothing to replace with.
-  bool newDirMissing = false;
-  std::filesystem::path sourceDir;              // SourceDir and NewDir, as replaced
-  std::filesystem::path newDir;
-  std::vector<std::filesystem::path> replaced;  // HTML sources now holding their copies
-  std::vector<std::filesystem::path> moved;     // other files moved up (the log among them)
-  std::vector<LeftInNew> left;                  // what stays in "New", with the reason
-  std::vector<ReplaceProblem> problems;
-  bool newDirRemoved = false;
-
-  bool Complete() const { return !newDirMissing && newDirRemoved; }
+// Why a replace did nothing at all.
+enum class ReplaceRefusal {
+  None,
+  CannotOpenFolder,
+  Busy,
+  CannotLock,
+  NoNewDir,       // there is no folder New, or a link stands there
+  NewIsTheSites,  // New holds no record of a run: the site's own folder
+  RunUnfinished,  // the run that made New did not end
 };
 
-// Puts the copies in NewDir in place of the sources in SourceDir and moves
-// the other files of NewDir up. A copy replaces its source only when the
-// source is as the run read it; a source without a copy stays, and nothing
-// else is ever overwritten. The copies are on the disk before the first
-// source is replaced. The log moves last, and stays in NewDir while any
-// other file does. Removes NewDir when it is empty, and points LogPath at
-// the log's place.
-// Over subfolders it walks the mirror tree in New, and removes its folders
-// once they are empty.
-ReplaceResult Replace(engine::Disk& disk, state::ProgramState& state,
-                      Recursion recursion = Recursion::ThisFolder, Progress* progress = nullptr);
+struct ReplaceResult {
+  ReplaceRefusal refusal = ReplaceRefusal::None;
+  SiteProblem siteProblem;                      // when CannotOpenFolder, Busy or CannotLock
+  RunPaths paths;                               // of the run whose copies were placed
+  std::vector<std::filesystem::path> replaced;  // pages now holding their copies
+  std::vector<std::filesystem::path> moved;     // the log, when it moved up
+  // Pages that have other names, which keep the old text.
+  std::vector<std::filesystem::path> otherNamesKeepOldText;
+  std::vector<LeftInNew> left;  // what stays in "New", with the reason
+  std::vector<ReplaceProblem> problems;
+  bool newDirRemoved = false;
+  std::filesystem::path logPath;  // where the log is now, when there is one
 
-// An HTML file by name: it contains ".htm", in lower case.
-bool IsHtmlFileName(const std::filesystem::path& name);
+  bool Complete() const { return refusal == ReplaceRefusal::None && newDirRemoved; }
+};
+
+struct ReplaceOptions {
+  std::chrono::milliseconds lockWait = kDefaultLockWait;
+  Progress* progress = nullptr;
+};
+
+// Puts the copies of the run that made directory/New in place of its pages:
+// exactly the copies its record names, each only when its page is still as
+// the run read it, checked right before the copy takes its place, after
+// every copy is on the disk. A page deleted since stays deleted; nothing
+// but a page is ever overwritten. The log moves up last, once every copy
+// has; then New goes.
+ReplaceResult Replace(platform::Disk& disk, const std::filesystem::path& directory,
+                      const ReplaceOptions& options);
+// The same on a site already open and locked.
+ReplaceResult ReplaceOnSite(platform::Disk& disk, Site& site, Progress* progress);
 
 }  // namespace lapse::batch

@@ -1,89 +1,205 @@
+#include <algorithm>
+#include <map>
 #include <memory>
+#include <set>
+#include <thread>
 
 #include "batch/batch.h"
-#include "batch/run_names.h"
+#include "batch/ordered_work.h"
+#include "batch/page_rewrite.h"
 #include "batch/run_record.h"
+#include "batch/site_names.h"
+#include "platform/errors.h"
 
 namespace lapse::batch {
 
 namespace {
 
 namespace fs = std::filesystem;
-using engine::Disk;
-using engine::EntryKind;
-using engine::Folder;
+using platform::Disk;
+using platform::EntryKind;
+using platform::Folder;
 
+// Only their owner may read the log and the record: they hold what the
+// pages removed and name every page, pages of private folders among them.
+constexpr std::uint32_t kOwnerOnly = 0600;
+// Copies held open, unnamed, until the log takes their lines.
+constexpr std::size_t kWaitingCopies = 32;
+// The log's lines gathered before they are written.
+constexpr std::size_t kLogBufferSize = std::size_t{64} * 1024;
 
-RunResult Stop(RunProblem::Kind kind, fs::path path, std::error_code error) {
+RunResult Stop(RunProblem problem) {
   RunResult result;
   result.status = RunStatus::Stopped;
-  result.problem = {kind, std::move(path), error};
+  result.problem = std::move(problem);
   return result;
 }
 
-bool Missing(std::error_code error) {
-  return error == std::errc::no_such_file_or_directory;
+RunProblem ProblemOf(const SiteProblem& problem) {
+  switch (problem.kind) {
+    case SiteProblem::Kind::Busy:
+      return {RunProblem::Kind::Busy, problem.path, problem.error, problem.holder};
+    case SiteProblem::Kind::CannotLock:
+      return {RunProblem::Kind::CannotLock, problem.path, problem.error, {}};
+    case SiteProblem::Kind::CannotOpenFolder:
+      break;
+  }
+  return {RunProblem::Kind::CannotOpenFolder, problem.path, problem.error, {}};
 }
 
-// The folder New, made when missing. Whatever else stands under that name
-// stops the run: a link would send the copies elsewhere, or into the sources.
-engine::Expected<std::unique_ptr<Folder>> OpenNewDir(Disk& disk, Folder& source,
-                                                     RunFrontEnd& frontEnd, RunProblem& problem) {
-  const fs::path newDir = source.PathOf(kNewName);
-  const engine::Expected<engine::FileStatus> status = disk.Status(source, kNewName);
-  if (!status && Missing(status.error())) {
-    if (const std::error_code error = disk.MakeFolder(source, kNewName)) {
-      problem = {RunProblem::Kind::CannotCreateNew, newDir, error};
-      return error;
+std::string ReadAll(text::ByteSource& file) {
+  std::string text;
+  std::vector<char> buffer(std::size_t{64} * 1024);
+  while (const std::size_t count = file.Read(buffer)) {
+    text.append(buffer.data(), count);
+  }
+  return text;
+}
+
+bool IsFolder(EntryKind kind) {
+  return kind == EntryKind::Directory || kind == EntryKind::HiddenDirectory;
+}
+
+// The folder New as the run finds it.
+struct NewDir {
+  std::shared_ptr<Folder> folder;
+  // What an earlier run recorded there; nothing for a New just made, an
+  // empty one, or one whose record cannot be read.
+  std::optional<RunRecord> earlier;
+};
+
+// New is Lapse's when Lapse made it: it holds Lapse's record, or nothing.
+// Any other folder of that name is a part of the site.
+platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunFrontEnd& frontEnd) {
+  const fs::path path = site.PathOf(kNewName);
+  const platform::Expected<platform::FileStatus> status = disk.Status(site, kNewName);
+  if (!status && status.error() == std::errc::no_such_file_or_directory) {
+    const platform::Expected<platform::FileStatus> siteStatus = disk.FolderStatus(site);
+    const platform::FileAccess like = siteStatus ? siteStatus->access : platform::FileAccess{0700};
+    if (const std::error_code error = disk.MakeFolder(site, kNewName, like)) {
+      return RunProblem{RunProblem::Kind::CannotCreateNew, path, error, {}};
     }
     frontEnd.NewDirectoryCreated();
   } else if (status && status->kind == EntryKind::Link) {
-    problem = {RunProblem::Kind::NewIsLink, newDir, {}};
-    return engine::IsALinkError();
-  } else if (status && status->kind != EntryKind::Directory &&
-             status->kind != EntryKind::HiddenDirectory) {
-    problem = {RunProblem::Kind::NewInTheWay, newDir, {}};
-    return std::make_error_code(std::errc::not_a_directory);
+    return RunProblem{RunProblem::Kind::NewIsLink, path, {}, {}};
+  } else if (status && !IsFolder(status->kind)) {
+    return RunProblem{RunProblem::Kind::NewInTheWay, path, {}, {}};
   }
-  engine::Expected<std::unique_ptr<Folder>> folder = disk.OpenSubfolder(source, kNewName);
+  platform::Expected<std::unique_ptr<Folder>> folder = disk.OpenSubfolder(site, kNewName);
   if (!folder) {
-    problem = {folder.error() == engine::IsALinkError() ? RunProblem::Kind::NewIsLink
-                                                        : RunProblem::Kind::CannotOpenNew,
-               newDir, folder.error()};
+    return RunProblem{folder.error() == platform::IsALinkError() ? RunProblem::Kind::NewIsLink
+                                                                 : RunProblem::Kind::CannotOpenNew,
+                      path,
+                      folder.error(),
+                      {}};
   }
-  return folder;
+  NewDir newDir{std::shared_ptr<Folder>(std::move(*folder)), std::nullopt};
+  std::vector<platform::Entry> entries;
+  if (const std::error_code error = disk.List(*newDir.folder, entries)) {
+    return RunProblem{RunProblem::Kind::CannotOpenNew, path, error, {}};
+  }
+  const bool hasRecord = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
+    return entry.name == kRecordName && !IsFolder(entry.kind);
+  });
+  if (!hasRecord && !entries.empty()) {
+    return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
+  }
+  // Checked before anything is written: a run that stops changes nothing.
+  const bool logIsFolder = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
+    return entry.name == kLogName && IsFolder(entry.kind);
+  });
+  if (logIsFolder) {
+    return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.folder->PathOf(kLogName), {}, {}};
+  }
+  if (hasRecord) {
+    if (auto record = disk.OpenSource(*newDir.folder, kRecordName)) {
+      newDir.earlier = ParseRunRecord(ReadAll(**record));
+    }
+  }
+  return newDir;
 }
 
-// Deletes the log of the run before, and the record of its sources.
-std::optional<RunProblem> DeleteOldLog(Disk& disk, Folder& newDir) {
-  const engine::Expected<engine::FileStatus> status = disk.Status(newDir, kLogName);
-  if (status) {
-    if (status->kind == EntryKind::Directory || status->kind == EntryKind::HiddenDirectory) {
-      return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.PathOf(kLogName), {}};
-    }
-    if (const std::error_code error = disk.RemoveFile(newDir, kLogName)) {
-      return RunProblem{RunProblem::Kind::CannotDeleteOldLog, newDir.PathOf(kLogName), error};
-    }
+// Writes the record of a run that has begun over whatever stands there, so
+// that New is marked as Lapse's from now on, even if the run is killed.
+std::error_code MarkNew(Disk& disk, Folder& newDir) {
+  platform::Expected<std::unique_ptr<platform::NewFile>> record = disk.Create(newDir, kRecordName);
+  if (!record) {
+    return record.error();
   }
-  disk.RemoveFile(newDir, kRecordName);
-  return std::nullopt;
+  if (!(*record)->Write(RunRecordHeader(RecordState::Running))) {
+    return (*record)->Error();
+  }
+  return (*record)->Commit();
 }
 
-// Written as the run goes, and named when it is done: a run cut short
-// leaves no record, and a replace then takes none of its copies.
+// Removes what earlier runs left in New: their copies, the files they were
+// writing, the folders that held them, and the log, unless a replace has
+// put part of its run in place: then its lines are kept, and this run's
+// follow them.
+// blocked gets the pages' names that a folder holding something still
+// stands under: their copies could not take their names.
+std::optional<RunProblem> ClearNew(Disk& disk, const std::shared_ptr<Folder>& newDir, bool keepLog,
+                                   std::set<fs::path>& blocked) {
+  const platform::Expected<platform::FileStatus> log = disk.Status(*newDir, kLogName);
+  if (log && !keepLog) {
+    if (const std::error_code error = disk.RemoveFile(*newDir, kLogName)) {
+      return RunProblem{RunProblem::Kind::CannotDeleteOldLog, newDir->PathOf(kLogName), error, {}};
+    }
+  }
+  std::optional<RunProblem> problem;
+  struct Made {
+    std::shared_ptr<Folder> parent;
+    fs::path relative;
+  };
+  std::vector<Made> folders;
+  std::map<fs::path, std::shared_ptr<Folder>> opened;
+  const auto remove = [&](Folder& folder, const fs::path& name) {
+    if (const std::error_code error = disk.RemoveFile(folder, name); error && !problem) {
+      problem = RunProblem{RunProblem::Kind::CannotClearNew, folder.PathOf(name), error, {}};
+    }
+  };
+  const std::error_code error =
+      WalkTree(disk, newDir, Recursion::Subfolders, TopNew::Take,
+               {[&](WalkedFolder& walked) {
+                  opened[walked.relative] = walked.folder;
+                  if (!walked.relative.empty()) {
+                    folders.push_back({opened[walked.relative.parent_path()], walked.relative});
+                  }
+                  for (const fs::path& name : walked.files) {
+                    if (IsHtmlFileName(name)) {
+                      remove(*walked.folder, name);
+                    }
+                  }
+                  for (const fs::path& name : walked.own) {
+                    if (name != kRecordName) {
+                      remove(*walked.folder, name);
+                    }
+                  }
+                },
+                nullptr});
+  if (error && !problem) {
+    problem = RunProblem{RunProblem::Kind::CannotClearNew, newDir->Path(), error, {}};
+  }
+  // Deepest first; a folder that still holds something stays.
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    const fs::path name = folder->relative.filename();
+    if (disk.RemoveEmptyFolder(*folder->parent, name) && IsHtmlFileName(name)) {
+      blocked.insert(folder->relative);
+    }
+  }
+  return problem;
+}
+
+// Written as the run goes, unnamed, and named over the mark that the run
+// began with only when the run is done: a run cut short leaves the mark,
+// and a replace then takes none of its copies.
 class RecordWriter {
  public:
   RecordWriter(Disk& disk, Folder& newDir) : disk_(disk), newDir_(newDir) {}
 
   void Add(const fs::path& name, const CopyRecord& copy) {
-    if (!file_ && !error_) {
-      engine::Expected<std::unique_ptr<engine::NewFile>> file = disk_.Create(newDir_, kRecordName, 0666);
-      if (!file) {
-        error_ = file.error();
-        return;
-      }
-      file_ = std::move(*file);
-      pending_ = RunRecordHeader();
+    if (!Open()) {
+      return;
     }
     pending_ += FormatRecordEntry(name, copy);
     if (pending_.size() >= kFlushSize) {
@@ -91,19 +207,32 @@ class RecordWriter {
     }
   }
 
-  // Names the record; nothing when the run made no copy.
-  std::optional<engine::FileFailure> Commit() {
-    if (file_ && Flush()) {
+  std::optional<FileFailure> Commit() {
+    if (Open() && Flush()) {
       error_ = file_->Commit();
     }
     if (error_) {
-      return engine::FileFailure{engine::FileAction::Write, newDir_.PathOf(kRecordName), error_};
+      return FileFailure{FileAction::Write, newDir_.PathOf(kRecordName), error_};
     }
     return std::nullopt;
   }
 
  private:
   static constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
+
+  bool Open() {
+    if (!file_ && !error_) {
+      platform::Expected<std::unique_ptr<platform::NewFile>> file =
+          disk_.Create(newDir_, kRecordName);
+      if (!file) {
+        error_ = file.error();
+      } else {
+        file_ = std::move(*file);
+        pending_ = RunRecordHeader(RecordState::Complete);
+      }
+    }
+    return !error_;
+  }
 
   bool Flush() {
     if (!error_ && !file_->Write(pending_)) {
@@ -115,189 +244,353 @@ class RecordWriter {
 
   Disk& disk_;
   Folder& newDir_;
-  std::unique_ptr<engine::NewFile> file_;
+  std::unique_ptr<platform::NewFile> file_;
   std::string pending_;
   std::error_code error_;
 };
 
-// A run over a folder and, when asked, the folders below it.
-class TreeRun {
+// Takes the rewritten pages in their order and makes each copy's name
+// follow its lines into the log: the lines of a few pages are written
+// together, and only once they are in the file do those pages' copies take
+// their names. When the log cannot take them, it is cut back to where it
+// stood, and those pages are reported without a copy.
+class Committer {
  public:
-  TreeRun(Disk& disk, Folder& newDir, RunFrontEnd& frontEnd,
-          const engine::RewriteOptions& options, const RunSettings& settings)
+  Committer(Disk& disk, Folder& newDir, RunFrontEnd& frontEnd, bool logging, RunResult& result)
       : disk_(disk),
         newDir_(newDir),
         frontEnd_(frontEnd),
-        recursion_(settings.recursion),
-        rewriter_(disk, options, settings.locale, settings.clock),
-        record_(disk, newDir) {
-    result_.status = RunStatus::Completed;
+        logging_(logging),
+        result_(result),
+        record_(disk, newDir),
+        logBuffer_(kLogBufferSize),
+        replayBuffer_(kLogBufferSize) {}
+
+  void Take(const fs::path& shown, RewrittenPage page) {
+    if (page.report.outcome != PageOutcome::Rewritten) {
+      Wait(shown, std::move(page));
+      return;
+    }
+    const bool hasLines = page.lines && !page.lines->Empty();
+    if (logging_ && !OpenLog()) {
+      if (hasLines) {
+        page.report = {PageOutcome::LinesNotLogged, *logOpenFailure_, {}};
+      }
+      Wait(shown, std::move(page));
+      return;
+    }
+    if (hasLines) {
+      page.lines->WriteTo(*logWriter_, replayBuffer_);
+      if (page.lines->Error()) {
+        // Its own lines are lost, not the log's: the page alone goes.
+        page.report = {PageOutcome::LinesNotLogged,
+                       {FileAction::Write, newDir_.PathOf(kLogName), page.lines->Error()},
+                       {}};
+      }
+      pendingLines_ = true;
+    }
+    Wait(shown, std::move(page));
   }
 
-  // Rewrites the HTML files of source, the folder relative below the run's,
-  // whose entries are listed, and then its subfolders.
-  void Folder(engine::Folder& source, const fs::path& relative,
-              const std::vector<engine::Entry>& entries) {
-    std::unique_ptr<engine::Folder> mirror;
-    std::error_code mirrorError;
-    for (const engine::Entry& entry : entries) {
-      if (entry.kind == EntryKind::OrdinaryFile) {
-        ++listed_;
-      }
-    }
-    for (const engine::Entry& entry : entries) {
-      if (entry.kind != EntryKind::OrdinaryFile) {
-        continue;
-      }
-      const fs::path shown = relative.empty() ? entry.name : relative / entry.name;
-      frontEnd_.Advance(result_.fileCount, listed_, shown);
-      if (IsHtmlFileName(entry.name)) {
-        if (!relative.empty() && !mirror && !mirrorError) {
-          mirrorError = OpenMirror(relative, mirror);
-        }
-        engine::Folder& copies = relative.empty() ? newDir_ : *mirror;
-        if (!relative.empty() && mirrorError) {
-          LeftOut(shown, Failed(engine::FileAction::Write, newDir_.PathOf(relative), mirrorError));
-        } else {
-          Rewrite(source, copies, entry.name, shown);
-        }
-      }
-      ++result_.fileCount;
-    }
-    if (recursion_ == Recursion::Subfolders) {
-      for (const engine::Entry& entry : entries) {
-        // Hidden folders and links stay out; New holds the copies.
-        if (entry.kind == EntryKind::Directory && !(relative.empty() && entry.name == kNewName)) {
-          Subfolder(source, relative.empty() ? entry.name : relative / entry.name, entry.name);
-        }
-      }
-    }
-  }
-
-  RunResult Finish() {
-    result_.logFailure = rewriter_.Finish();
+  void Finish() {
+    Settle();
+    result_.run.logWritten = log_ != nullptr || logWasMade_;
     result_.recordFailure = record_.Commit();
-    return result_;
   }
 
  private:
-  void Subfolder(engine::Folder& parent, const fs::path& relative, const fs::path& name) {
-    engine::Expected<std::unique_ptr<engine::Folder>> folder = disk_.OpenSubfolder(parent, name);
-    std::vector<engine::Entry> entries;
-    const std::error_code error = folder ? disk_.List(**folder, entries) : folder.error();
-    if (error) {
-      // A folder that cannot be read is reported, and the run goes on.
-      LeftOut(relative, Failed(engine::FileAction::Read, parent.PathOf(name), error));
+  struct Waiting {
+    fs::path shown;
+    RewrittenPage page;
+  };
+
+  void Wait(const fs::path& shown, RewrittenPage page) {
+    waiting_.push_back({shown, std::move(page)});
+    if (!pendingLines_ || waiting_.size() >= kWaitingCopies) {
+      Settle();
+    }
+  }
+
+  bool OpenLog() {
+    if (log_) {
+      return true;
+    }
+    if (logOpenFailure_) {
+      return false;
+    }
+    platform::Expected<std::unique_ptr<platform::AppendedFile>> log =
+        disk_.OpenAppending(newDir_, kLogName, kOwnerOnly);
+    if (!log) {
+      logOpenFailure_ = FileFailure{FileAction::Write, newDir_.PathOf(kLogName), log.error()};
+      result_.logFailure = logOpenFailure_;
+      return false;
+    }
+    log_ = std::move(*log);
+    logWasMade_ = true;
+    logWriter_.emplace(*log_, logBuffer_);
+    settledSize_ = log_->Size();
+    return true;
+  }
+
+  // Writes the gathered lines, then names the copies that waited for them.
+  void Settle() {
+    std::optional<FileFailure> logFailure;
+    if (pendingLines_ && logWriter_ && !logWriter_->Flush()) {
+      logFailure = FileFailure{FileAction::Write, newDir_.PathOf(kLogName), log_->Error()};
+      CutBackLog();
+    } else if (log_) {
+      settledSize_ = log_->Size();
+    }
+    pendingLines_ = false;
+    for (Waiting& waiting : waiting_) {
+      RewrittenPage& page = waiting.page;
+      if (page.report.outcome == PageOutcome::Rewritten && logFailure && page.lines &&
+          !page.lines->Empty()) {
+        page.report = {PageOutcome::LinesNotLogged, *logFailure, {}};
+      }
+      if (page.report.outcome == PageOutcome::Rewritten) {
+        Name(waiting.shown, page);
+      } else {
+        Report(waiting.shown, page.report);
+      }
+    }
+    waiting_.clear();
+  }
+
+  // Takes out of the log what the failed write put there. The log is opened
+  // afresh for the next pages: lines that are fewer may still fit.
+  void CutBackLog() {
+    if (const std::error_code error = log_->CutBack(settledSize_)) {
+      result_.logFailure = FileFailure{FileAction::Write, newDir_.PathOf(kLogName), error};
+    }
+    logWriter_.reset();
+    log_.reset();
+  }
+
+  void Name(const fs::path& shown, RewrittenPage& page) {
+    if (const std::error_code error = page.copy->Commit()) {
+      PageReport report;
+      report.outcome = PageOutcome::Failed;
+      report.failure = {FileAction::Write, newDir_.PathOf(shown), error};
+      Report(shown, report);
       return;
     }
-    Folder(**folder, relative, entries);
-  }
-
-  // The folder of New that mirrors relative, made where missing; never
-  // through a link.
-  std::error_code OpenMirror(const fs::path& relative, std::unique_ptr<engine::Folder>& mirror) {
-    engine::Folder* at = &newDir_;
-    std::unique_ptr<engine::Folder> opened;
-    for (const fs::path& part : relative) {
-      engine::Expected<std::unique_ptr<engine::Folder>> next = disk_.OpenSubfolder(*at, part);
-      if (!next && next.error() == std::errc::no_such_file_or_directory) {
-        if (const std::error_code error = disk_.MakeFolder(*at, part)) {
-          return error;
-        }
-        next = disk_.OpenSubfolder(*at, part);
-      }
-      if (!next) {
-        return next.error();
-      }
-      opened = std::move(*next);
-      at = opened.get();
-    }
-    mirror = std::move(opened);
-    return {};
-  }
-
-  void Rewrite(engine::Folder& source, engine::Folder& copies, const fs::path& name,
-               const fs::path& shown) {
-    const engine::FileReport report = rewriter_.ProcessFile(source, copies, newDir_, name, shown);
-    if (report.outcome == engine::FileOutcome::Rewritten) {
-      record_.Add(shown, {report.source, report.copySize});
-      if (report.access != engine::AccessKept::All) {
-        ++result_.copiesWithoutOwner;
-      }
-    } else {
-      LeftOut(shown, report);
+    record_.Add(shown, page.record);
+    ++result_.pagesRewritten;
+    if (page.access != platform::AccessKept::All) {
+      ++result_.copiesWithoutOwner;
     }
   }
 
-  static engine::FileReport Failed(engine::FileAction action, fs::path path,
-                                   std::error_code error) {
-    engine::FileReport report;
-    report.outcome = engine::FileOutcome::Failed;
-    report.failure = {action, std::move(path), error};
-    return report;
-  }
-
-  void LeftOut(const fs::path& shown, const engine::FileReport& report) {
-    if (report.outcome != engine::FileOutcome::LeftAsItIs) {
+  void Report(const fs::path& shown, const PageReport& report) {
+    if (report.outcome != PageOutcome::LeftAsItIs) {
       ++result_.filesLeftOut;
     }
+    result_.leftOut.push_back({shown, report});
     frontEnd_.FileLeftOut(shown, report);
   }
 
   Disk& disk_;
-  engine::Folder& newDir_;
+  Folder& newDir_;
   RunFrontEnd& frontEnd_;
-  Recursion recursion_;
-  engine::FileRewriter rewriter_;
+  bool logging_;
+  RunResult& result_;
   RecordWriter record_;
-  RunResult result_;
-  std::uint64_t listed_ = 0;
+  std::vector<char> logBuffer_;
+  std::vector<char> replayBuffer_;
+  std::unique_ptr<platform::AppendedFile> log_;
+  std::optional<text::BufferedWriter> logWriter_;
+  std::optional<FileFailure> logOpenFailure_;
+  bool logWasMade_ = false;
+  bool pendingLines_ = false;
+  std::uint64_t settledSize_ = 0;  // the log with the lines of every named copy
+  std::vector<Waiting> waiting_;
+};
+
+unsigned ThreadsFor(unsigned asked) {
+  if (asked != 0) {
+    return asked;
+  }
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+// The run over the site's folders: the walk hands each page to the
+// rewriters, and the committer takes them back in order.
+class TreeRun {
+ public:
+  TreeRun(Disk& disk, NewDir& newDir, std::set<fs::path> blocked, RunFrontEnd& frontEnd,
+          const RunOptions& options, RunResult& result)
+      : disk_(disk),
+        blocked_(std::move(blocked)),
+        newDir_(newDir.folder),
+        frontEnd_(frontEnd),
+        settings_{{options.newDays, options.lines, options.locale, options.clock}, options.log},
+        threads_(ThreadsFor(options.threads)),
+        committer_(disk, *newDir.folder, frontEnd, options.log, result),
+        result_(result) {
+    for (unsigned worker = 0; worker < threads_; ++worker) {
+      rewriters_.push_back(std::make_unique<PageRewriter>(disk, settings_, *newDir_));
+    }
+    mirrors_[fs::path()] = newDir_;
+  }
+
+  std::error_code Run(const std::shared_ptr<Folder>& site, Recursion recursion) {
+    OrderedWork<PageJob, RewrittenPage> work(threads_, [this](const PageJob& job, unsigned worker) {
+      return rewriters_[worker]->Rewrite(job);
+    });
+    const std::size_t window = threads_ > 1 ? std::size_t{threads_} * 4 : 1;
+    const auto add = [&](PageJob job) {
+      while (work.Pending() >= window) {
+        TakeNext(work);
+      }
+      shownOrder_.push_back(job.shown);
+      ++listed_;
+      work.Add(std::move(job));
+    };
+    const std::error_code error = WalkTree(
+        disk_, site, recursion, TopNew::Skip,
+        {[&](WalkedFolder& folder) { Visit(folder, add); },
+         [&](const fs::path& relative, const fs::path& path, std::error_code failure) {
+           PageJob job;
+           job.shown = relative;
+           job.known = PageReport{PageOutcome::Failed, {FileAction::Read, path, failure}, {}};
+           add(std::move(job));
+         }});
+    while (work.Pending() != 0) {
+      TakeNext(work);
+    }
+    committer_.Finish();
+    return error;
+  }
+
+ private:
+  template <typename Add>
+  void Visit(WalkedFolder& folder, const Add& add) {
+    const platform::Expected<platform::FileStatus> status = disk_.FolderStatus(*folder.folder);
+    access_[folder.relative] = status ? status->access : platform::FileAccess{0700};
+    for (const fs::path& name : folder.linkedPages) {
+      PageJob job;
+      job.shown = Below(folder.relative, name);
+      job.known = PageReport{PageOutcome::LeftAsItIs, {}, NotText::Link};
+      add(std::move(job));
+    }
+    for (const fs::path& name : folder.files) {
+      ++result_.fileCount;
+      if (!IsHtmlFileName(name)) {
+        continue;
+      }
+      PageJob job{folder.folder, nullptr, name, Below(folder.relative, name), std::nullopt};
+      platform::Expected<std::shared_ptr<Folder>> mirror = Mirror(folder.relative);
+      if (mirror && blocked_.count(job.shown) != 0) {
+        job.known = PageReport{PageOutcome::Failed,
+                               {FileAction::Write, (*mirror)->PathOf(name),
+                                std::make_error_code(std::errc::is_a_directory)},
+                               {}};
+      } else if (mirror) {
+        job.copies = *mirror;
+      } else {
+        job.known =
+            PageReport{PageOutcome::Failed,
+                       {FileAction::Write, newDir_->PathOf(folder.relative), mirror.error()},
+                       {}};
+      }
+      add(std::move(job));
+    }
+  }
+
+  // The folder of New that mirrors relative, made where missing with the
+  // permissions of the folder it mirrors; never through a link.
+  platform::Expected<std::shared_ptr<Folder>> Mirror(const fs::path& relative) {
+    if (const auto found = mirrors_.find(relative); found != mirrors_.end()) {
+      return found->second;
+    }
+    if (const auto failed = mirrorErrors_.find(relative); failed != mirrorErrors_.end()) {
+      return failed->second;
+    }
+    platform::Expected<std::shared_ptr<Folder>> parent = Mirror(relative.parent_path());
+    if (!parent) {
+      mirrorErrors_[relative] = parent.error();
+      return parent.error();
+    }
+    const fs::path name = relative.filename();
+    platform::Expected<std::unique_ptr<Folder>> opened = disk_.OpenSubfolder(**parent, name);
+    if (!opened && opened.error() == std::errc::no_such_file_or_directory) {
+      const std::error_code error = disk_.MakeFolder(**parent, name, access_[relative]);
+      opened = error ? platform::Expected<std::unique_ptr<Folder>>(error)
+                     : disk_.OpenSubfolder(**parent, name);
+    }
+    if (!opened) {
+      mirrorErrors_[relative] = opened.error();
+      return opened.error();
+    }
+    std::shared_ptr<Folder> mirror(std::move(*opened));
+    mirrors_[relative] = mirror;
+    return mirror;
+  }
+
+  void TakeNext(OrderedWork<PageJob, RewrittenPage>& work) {
+    const fs::path shown = std::move(shownOrder_[done_]);
+    RewrittenPage page = work.Next();
+    frontEnd_.Advance(done_++, listed_, shown);
+    committer_.Take(shown, std::move(page));
+  }
+
+  Disk& disk_;
+  // Pages whose names a folder in New holds.
+  std::set<fs::path> blocked_;
+  std::shared_ptr<Folder> newDir_;
+  RunFrontEnd& frontEnd_;
+  PageSettings settings_;
+  unsigned threads_;
+  std::vector<std::unique_ptr<PageRewriter>> rewriters_;
+  Committer committer_;
+  RunResult& result_;
+  std::map<fs::path, std::shared_ptr<Folder>> mirrors_;
+  std::map<fs::path, std::error_code> mirrorErrors_;
+  std::map<fs::path, platform::FileAccess> access_;
+  std::vector<fs::path> shownOrder_;
+  std::size_t listed_ = 0;
+  std::size_t done_ = 0;
 };
 
 }  // namespace
 
-RunPaths PathsFor(const fs::path& directory) {
-  const fs::path::string_type separator(1, fs::path::preferred_separator);
-  RunPaths paths;
-  paths.sourceDir = directory.native() + separator;
-  paths.newDir = paths.sourceDir.native() + kNewName.native() + separator;
-  paths.logPath = paths.newDir.native() + kLogName.native();
-  return paths;
+RunResult RunOnSite(Disk& disk, Site& site, RunFrontEnd& frontEnd, const RunOptions& options) {
+  platform::Expected<NewDir, RunProblem> newDir = OpenNewDir(disk, site.Folder(), frontEnd);
+  if (!newDir) {
+    return Stop(newDir.error());
+  }
+  const bool keepLog = newDir->earlier && newDir->earlier->state == RecordState::PartPlaced;
+  if (const std::error_code error = MarkNew(disk, *newDir->folder)) {
+    return Stop({RunProblem::Kind::CannotMarkNew, newDir->folder->PathOf(kRecordName), error, {}});
+  }
+  std::set<fs::path> blocked;
+  if (std::optional<RunProblem> problem = ClearNew(disk, newDir->folder, keepLog, blocked)) {
+    return Stop(*problem);
+  }
+  RunResult result;
+  result.status = RunStatus::Completed;
+  result.run.paths = site.Paths();
+  TreeRun run(disk, *newDir, std::move(blocked), frontEnd, options, result);
+  if (const std::error_code error = run.Run(site.SharedFolder(), options.recursion)) {
+    return Stop({RunProblem::Kind::CannotList, site.Paths().sourceDir, error, {}});
+  }
+  return result;
 }
 
-bool IsHtmlFileName(const fs::path& name) {
-  return name.native().find(fs::path(".htm").native()) != fs::path::string_type::npos;
-}
-
-RunResult BatchRun(Disk& disk, state::ProgramState& state, const fs::path& directory,
-                   RunFrontEnd& frontEnd, const RunSettings& settings) {
+RunResult BatchRun(Disk& disk, const fs::path& directory, RunFrontEnd& frontEnd,
+                   const RunOptions& options) {
   const RunPaths paths = PathsFor(directory);
-  state.SourceDir = paths.sourceDir;
-  state.NewDir = paths.newDir;
-  if (!frontEnd.Confirm(state.SourceDir)) {
+  if (!frontEnd.Confirm(paths.sourceDir, options.recursion)) {
     return {};
   }
-  engine::Expected<std::unique_ptr<Folder>> source = disk.OpenFolder(state.SourceDir);
-  if (!source) {
-    return Stop(RunProblem::Kind::CannotOpenFolder, state.SourceDir, source.error());
+  platform::Expected<Site, SiteProblem> site = Site::Open(disk, directory, options.lockWait);
+  if (!site) {
+    return Stop(ProblemOf(site.error()));
   }
-  RunProblem problem;
-  engine::Expected<std::unique_ptr<Folder>> newDir = OpenNewDir(disk, **source, frontEnd, problem);
-  if (!newDir) {
-    return Stop(problem.kind, problem.path, problem.error);
-  }
-  state.LogPath = paths.logPath;
-  if (const std::optional<RunProblem> logProblem = DeleteOldLog(disk, **newDir)) {
-    return Stop(logProblem->kind, logProblem->path, logProblem->error);
-  }
-  std::vector<engine::Entry> entries;
-  if (const std::error_code error = disk.List(**source, entries)) {
-    return Stop(RunProblem::Kind::CannotList, state.SourceDir, error);
-  }
-  const engine::RewriteOptions options{state.NewDays, state.Lines,
-                                       state.Log != 0 ? engine::Logging::On : engine::Logging::Off};
-  TreeRun run(disk, **newDir, frontEnd, options, settings);
-  run.Folder(**source, {}, entries);
-  return run.Finish();
+  RunResult result = RunOnSite(disk, *site, frontEnd, options);
+  result.run.directory = directory;
+  return result;
 }
+
 }  // namespace lapse::batch

@@ -1,32 +1,49 @@
 // What each copy in New was made from, kept beside the copies, so that a
-// replace can tell a source that changed after the run from one that did not.
+// replace puts in place exactly the copies of the last run whose pages are
+// still as that run read them. While it stands in New, New is Lapse's.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "engine/disk.h"
+#include "platform/disk.h"
 
 namespace lapse::batch {
 
-// A hidden file of New; the replace removes it with New.
-inline constexpr std::string_view kRecordFileName = ".lapse-sources";
+// Where the run that wrote the record stands.
+enum class RecordState {
+  Running,     // it has not ended, or was killed: its copies are not to be placed
+  Complete,    // it ended; its copies wait for a replace
+  PartPlaced,  // a replace put some of its copies in place; the rest wait
+};
 
 struct CopyRecord {
-  engine::FileStamp source;  // the source as the run read it
+  platform::FileStamp source;  // the page as the run read it
+  std::uint64_t links = 1;     // the names the page had
+  // A hash of the page's bytes, where its stamp alone cannot tell a save
+  // from the state the run read (whole-second times, a save just before).
+  std::optional<std::uint64_t> hash;
   std::uint64_t copySize = 0;
 };
 
-using RunRecord = std::map<std::filesystem::path, CopyRecord>;
+struct RunRecord {
+  RecordState state = RecordState::Running;
+  // With PartPlaced: the run's log was in New when its copies began to go
+  // up, and goes up with the last of them.
+  bool logWaits = false;
+  // By each copy's path below the run's folder (and below New).
+  std::map<std::filesystem::path, CopyRecord> copies;
+};
 
 // The record as the file holds it: a header, then an entry per copy, so
-// that a run can write it as it goes. Text that is not such a record reads
-// as an empty one: every copy is then held back.
-std::string_view RunRecordHeader();
+// that a run can write it as it goes. Text that is no record reads as
+// nothing; a record of the version before reads as complete.
+std::string RunRecordHeader(RecordState state, bool logWaits = false);
 std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);
-RunRecord ParseRunRecord(std::string_view text);
+std::optional<RunRecord> ParseRunRecord(std::string_view text);
 
 }  // namespace lapse::batch

@@ -2,16 +2,19 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cstdint>
+#include <charconv>
 #include <chrono>
+#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "batch/batch.h"
-#include "engine/names.h"
-#include "engine/page_format.h"
-#include "engine/tag_scanner.h"
-#include "engine/tags.h"
+#include "batch/check.h"
+#include "batch/site_names.h"
 #include "messages/messages.h"
+#include "state/program_state.h"
+#include "state/version.h"
+#include "text/names.h"
 
 namespace lapse::cli {
 
@@ -20,66 +23,42 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
+constexpr const char* kCommands[] = {"run", "replace", "update", "check"};
 
+// The options of every command, as typed; checked once parsing is done, so
+// that each mistake gets a sentence of its own.
 struct Options {
   std::string directory;
   std::string today;  // YYYY-MM-DD; empty for the clock's date
-  int days = state::kDefaultNewDays;
-  int lines = state::kDefaultLines;
-  bool log = true;
+  std::string days;
+  std::string lines;
+  std::string wait;
+  std::string within;
+  std::string timeZone;
+  bool noLog = false;
+  bool withLog = false;
   std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
   bool recursive = false;
   bool quiet = false;
+  bool json = false;
 };
 
-batch::Recursion RecursionOf(const Options& options) {
-  return options.recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
-}
-
-// One line on a terminal's error stream that tells how far a long run or
-// replace has come, erased at the end; nothing on a pipe or a file, so that
-// mails from cron stay as they are.
-class ProgressLine final : public batch::Progress {
- public:
-  ProgressLine(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
-  ~ProgressLine() override { Erase(); }
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void Advance(std::uint64_t done, std::uint64_t listed, const fs::path& current) override {
-    const auto now = std::chrono::steady_clock::now();
-    if (!terminal_ || now - start_ < std::chrono::seconds(1) ||
-        now - shown_ < std::chrono::milliseconds(100)) {
-      return;
-    }
-    shown_ = now;
-    std::string line = std::to_string(done) + " of " + std::to_string(listed) + " files";
-    if (current.has_parent_path()) {
-      line += ": " + engine::DisplayName(current.parent_path());
-    }
-    line.resize(std::min<std::size_t>(line.size(), kWidth));
-    err_ << '\r' << line << std::string(kWidth - line.size(), ' ') << std::flush;
-    visible_ = true;
-  }
-
-  // Clears the line before anything else is written to the stream.
-  void Erase() {
-    if (visible_) {
-      err_ << '\r' << std::string(kWidth, ' ') << '\r' << std::flush;
-      visible_ = false;
-    }
-  }
-
- private:
-  static constexpr std::size_t kWidth = 78;
-  std::ostream& err_;
-  bool terminal_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point shown_{};
-  bool visible_ = false;
+// The options once checked.
+struct Settings {
+  fs::path directory;
+  batch::RunOptions run;
+  std::chrono::milliseconds wait = batch::kDefaultLockWait;
+  std::optional<int> within;
+  bool quiet = false;
+  bool json = false;
 };
 
-std::optional<engine::Today> ParseIsoDay(std::string_view text) {
+// A mistake on the command line: said on the error stream, exit status 2.
+struct UsageError {
+  std::string text;
+};
+
+std::optional<text::Today> ParseIsoDay(std::string_view text) {
   const auto digitsAt = [&](std::size_t from, std::size_t count) {
     return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
                        text.begin() + static_cast<std::ptrdiff_t>(from + count),
@@ -98,37 +77,160 @@ std::optional<engine::Today> ParseIsoDay(std::string_view text) {
   if (!day.ok()) {
     return std::nullopt;
   }
-  return engine::Today{day};
+  return text::Today{day};
 }
 
-engine::DateOrder OrderFromName(const std::string& name, engine::DateOrder fallback) {
+// A whole number from low to high, or the sentence that says what is wrong.
+template <typename Number>
+Number WholeNumber(const std::string& command, const std::string& option, const std::string& text,
+                   Number low, Number high) {
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < low || value > high) {
+    throw UsageError{"lapse-cli " + command + ": " + option + " takes a whole number from " +
+                     std::to_string(low) + " to " + std::to_string(high) + "; '" +
+                     text::DisplayText(text) + "' is not one."};
+  }
+  return static_cast<Number>(value);
+}
+
+text::DateOrder OrderFromName(const std::string& name, text::DateOrder fallback) {
   if (name == "mdy")
-    return engine::DateOrder::MonthDayYear;
+    return text::DateOrder::MonthDayYear;
   if (name == "dmy")
-    return engine::DateOrder::DayMonthYear;
+    return text::DateOrder::DayMonthYear;
   if (name == "ymd")
-    return engine::DateOrder::YearMonthDay;
+    return text::DateOrder::YearMonthDay;
   return fallback;
 }
 
-// The run's settings from the options, over the environment's defaults.
-batch::RunSettings RunSettingsFrom(const Options& options, const Environment& environment) {
-  batch::RunSettings settings{environment.locale, environment.clock, RecursionOf(options)};
-  settings.locale.order = OrderFromName(options.dateOrder, environment.locale.order);
-  if (!options.today.empty()) {
-    const engine::Today today = *ParseIsoDay(options.today);
-    settings.clock = [today] { return today; };
+// "site/" names the folder "site": the run appends its own separator. The
+// folder must be there, and be one that may be entered.
+fs::path CheckedFolder(const std::string& command, const std::string& text) {
+  fs::path directory = text::PathFromText(text);
+  while (directory.has_relative_path() && !directory.has_filename()) {
+    directory = directory.parent_path();
   }
+  const std::string shown = text::DisplayText(text);
+  std::error_code error;
+  const fs::file_status status = fs::status(directory, error);
+  if (status.type() == fs::file_type::not_found) {
+    throw UsageError{"lapse-cli " + command + ": there is no folder " + shown + "."};
+  }
+  if (error) {
+    throw UsageError{"lapse-cli " + command + ": " + shown + ": " + messages::Reason(error) + "."};
+  }
+  if (!fs::is_directory(status)) {
+    throw UsageError{"lapse-cli " + command + ": " + shown + " is a file, not a folder."};
+  }
+  fs::directory_iterator entries(directory, error);
+  if (error) {
+    throw UsageError{"lapse-cli " + command + ": " + shown + ": " + messages::Reason(error) + "."};
+  }
+  return directory;
+}
+
+Settings Checked(const std::string& command, const Options& options,
+                 const Environment& environment) {
+  Settings settings;
+  if (options.directory.empty()) {
+    throw UsageError{"lapse-cli " + command + ": which folder? (see lapse-cli " + command +
+                     " --help)"};
+  }
+  settings.directory = CheckedFolder(command, options.directory);
+  batch::RunOptions& run = settings.run;
+  run.locale = environment.locale;
+  run.clock = environment.clock;
+  run.locale.order = OrderFromName(options.dateOrder, environment.locale.order);
+  run.recursion = options.recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
+  run.log = !options.noLog;
+  if (!options.days.empty()) {
+    run.newDays = WholeNumber<std::int16_t>(command, "--days", options.days, -32768, 32767);
+  }
+  if (!options.lines.empty()) {
+    run.lines = WholeNumber<std::int16_t>(command, "--lines", options.lines, -32768, 32767);
+  }
+  if (!options.wait.empty()) {
+    settings.wait =
+        std::chrono::seconds(WholeNumber<int>(command, "--wait", options.wait, 0, 86400));
+    run.lockWait = settings.wait;
+  }
+  if (!options.within.empty()) {
+    settings.within = WholeNumber<int>(command, "--within", options.within, 0, 36500);
+  }
+  if (!options.timeZone.empty()) {
+    if (!environment.useTimeZone || environment.useTimeZone(options.timeZone)) {
+      throw UsageError{"lapse-cli " + command + ": the system knows no time zone '" +
+                       text::DisplayText(options.timeZone) +
+                       "'; give a name such as Europe/Berlin."};
+    }
+  }
+  if (!options.today.empty()) {
+    const std::optional<text::Today> today = ParseIsoDay(options.today);
+    if (!today) {
+      throw UsageError{"lapse-cli " + command + ": '" + text::DisplayText(options.today) +
+                       "' is not a date (YYYY-MM-DD)."};
+    }
+    run.clock = [day = *today] { return day; };
+  }
+  settings.quiet = options.quiet;
+  settings.json = options.json;
   return settings;
 }
+
+// One line on a terminal's error stream that tells how far a long run or
+// replace has come, as wide as the terminal, erased at the end; nothing on
+// a pipe or a file, so that mails from cron stay as they are.
+class ProgressLine final : public batch::Progress {
+ public:
+  ProgressLine(std::ostream& err, bool terminal, std::size_t columns)
+      : err_(err), terminal_(terminal), width_(std::max<std::size_t>(columns, 2) - 1) {}
+  ~ProgressLine() override { Erase(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void Advance(std::uint64_t done, std::uint64_t listed, const fs::path& current) override {
+    const auto now = std::chrono::steady_clock::now();
+    if (!terminal_ || now - start_ < std::chrono::seconds(1) ||
+        now - shown_ < std::chrono::milliseconds(100)) {
+      return;
+    }
+    shown_ = now;
+    std::string line = std::to_string(done) + " of " + std::to_string(listed) + " files";
+    if (current.has_parent_path()) {
+      line += ": " + text::DisplayName(current.parent_path());
+    }
+    line.resize(std::min(line.size(), width_));
+    err_ << '\r' << line << std::string(width_ - line.size(), ' ') << std::flush;
+    visible_ = true;
+  }
+
+  // Clears the line before anything else is written to the stream.
+  void Erase() {
+    if (visible_) {
+      err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+      visible_ = false;
+    }
+  }
+
+ private:
+  std::ostream& err_;
+  bool terminal_;
+  std::size_t width_;  // a column short of the terminal's, so that it never wraps
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown_{};
+  bool visible_ = false;
+};
 
 // The tool answers the run's question itself and reports on the error stream.
 class ConsoleFrontEnd final : public batch::RunFrontEnd {
  public:
-  ConsoleFrontEnd(std::ostream& err, bool terminal) : err_(err), progress_(err, terminal) {}
-  bool Confirm(const fs::path&) override { return true; }
+  ConsoleFrontEnd(std::ostream& err, const Environment& environment)
+      : err_(err), progress_(err, environment.errorIsTerminal, environment.terminalColumns) {}
+  bool Confirm(const fs::path&, batch::Recursion) override { return true; }
   void NewDirectoryCreated() override {}
-  void FileLeftOut(const fs::path& name, const engine::FileReport& report) override {
+  void FileLeftOut(const fs::path& name, const batch::PageReport& report) override {
     progress_.Erase();
     err_ << messages::LeftOut(name, report) << '\n';
   }
@@ -142,197 +244,222 @@ class ConsoleFrontEnd final : public batch::RunFrontEnd {
   ProgressLine progress_;
 };
 
-// "site/" names the folder "site": the run appends its own separator.
-fs::path DirectoryOf(const Options& options) {
-  fs::path directory = engine::PathFromText(options.directory);
-  while (directory.has_relative_path() && !directory.has_filename()) {
-    directory = directory.parent_path();
+void SayRunNotes(const batch::RunResult& result, std::ostream& err) {
+  for (const std::string& note : messages::RunNotes(result)) {
+    err << note << '\n';
   }
-  return directory;
 }
 
-int Run(const Options& options, const Environment& environment, std::ostream& out,
+int Run(const Settings& settings, const Environment& environment, std::ostream& out,
         std::ostream& err) {
-  state::ProgramState state;
-  state.NewDays = static_cast<std::int16_t>(options.days);
-  state.Lines = static_cast<std::int16_t>(options.lines);
-  state.Log = options.log ? 1 : 0;
-  ConsoleFrontEnd frontEnd(err, environment.errorIsTerminal);
-  const batch::RunResult result = batch::BatchRun(environment.disk, state, DirectoryOf(options),
-                                                  frontEnd, RunSettingsFrom(options, environment));
+  ConsoleFrontEnd frontEnd(err, environment);
+  const batch::RunResult result =
+      batch::BatchRun(environment.disk, settings.directory, frontEnd, settings.run);
   frontEnd.Done();
   if (result.status != batch::RunStatus::Completed) {
     err << "lapse-cli: " << messages::Stopped(result.problem) << '\n';
     return kUsageError;
   }
-  for (const std::string& note : messages::RunNotes(result)) {
-    err << note << '\n';
+  SayRunNotes(result, err);
+  if (!settings.quiet) {
+    out << messages::Processed(result.fileCount) << '\n';
   }
-  out << messages::Processed(result.fileCount) << '\n';
-  return result.filesLeftOut == 0 && !result.recordFailure && !result.logFailure ? kSuccess
-                                                                                 : kFilesLeftOut;
+  return result.AllRewritten() ? kSuccess : kFilesLeftOut;
 }
 
-int Replace(const Options& options, const Environment& environment, std::ostream& out,
-            std::ostream& err) {
-  state::ProgramState state;
-  const batch::RunPaths paths = batch::PathsFor(DirectoryOf(options));
-  state.SourceDir = paths.sourceDir;
-  state.NewDir = paths.newDir;
-  batch::ReplaceResult result;
-  {
-    ProgressLine progress(err, environment.errorIsTerminal);
-    result = batch::Replace(environment.disk, state, RecursionOf(options), &progress);
-  }
-  for (const fs::path& name : result.replaced) {
-    if (!options.quiet) {
-      out << "Replaced " << engine::DisplayName(name) << '\n';
+// Names what a replace did, and says what it could not.
+int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& out,
+                std::ostream& err) {
+  if (!quiet) {
+    for (const fs::path& name : result.replaced) {
+      out << "Replaced " << text::DisplayName(name) << '\n';
+    }
+    for (const fs::path& name : result.moved) {
+      out << "Moved " << text::DisplayName(name) << '\n';
     }
   }
-  for (const fs::path& name : result.moved) {
-    if (!options.quiet) {
-      out << "Moved " << engine::DisplayName(name) << '\n';
-    }
+  for (const std::string& note : messages::ReplaceNotes(result)) {
+    err << note << '\n';
   }
   for (const std::string& problem : messages::ReplaceProblems(result)) {
-    err << problem << '\n';
+    err << (result.refusal != batch::ReplaceRefusal::None ? "lapse-cli: " : "") << problem << '\n';
+  }
+  if (result.refusal != batch::ReplaceRefusal::None &&
+      result.refusal != batch::ReplaceRefusal::RunUnfinished) {
+    return kUsageError;
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
 
-// Lists the dated tags of the HTML files of a folder and, when asked, of the
-// folders below it (each folder's files before its subfolders).
-class Checker {
- public:
-  Checker(const Options& options, const Environment& environment, std::ostream& out,
-          std::ostream& err)
-      : settings_(RunSettingsFrom(options, environment)),
-        disk_(environment.disk),
-        today_(settings_.clock()),
-        days_(static_cast<std::int16_t>(options.days)),
-        out_(out),
-        err_(err),
-        buffer_(std::size_t{64} * 1024) {}
-
-  void Folder(engine::Folder& folder, const fs::path& relative,
-              const std::vector<engine::Entry>& entries) {
-    for (const engine::Entry& entry : entries) {
-      if (entry.kind == engine::EntryKind::OrdinaryFile && batch::IsHtmlFileName(entry.name)) {
-        File(folder, entry.name, relative.empty() ? entry.name : relative / entry.name);
-      }
-    }
-    if (settings_.recursion != batch::Recursion::Subfolders) {
-      return;
-    }
-    for (const engine::Entry& entry : entries) {
-      if (entry.kind != engine::EntryKind::Directory ||
-          (relative.empty() && entry.name == fs::path("New"))) {
-        continue;
-      }
-      engine::Expected<std::unique_ptr<engine::Folder>> below =
-          disk_.OpenSubfolder(folder, entry.name);
-      std::vector<engine::Entry> belowEntries;
-      const std::error_code error = below ? disk_.List(**below, belowEntries) : below.error();
-      if (error) {
-        faulty_ = true;
-        err_ << messages::Failure({engine::FileAction::Read, folder.PathOf(entry.name), error})
-             << '\n';
-        continue;
-      }
-      Folder(**below, relative.empty() ? entry.name : relative / entry.name, belowEntries);
-    }
+int Replace(const Settings& settings, const Environment& environment, std::ostream& out,
+            std::ostream& err) {
+  batch::ReplaceResult result;
+  {
+    ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
+    result = batch::Replace(environment.disk, settings.directory, {settings.wait, &progress});
   }
-
-  int Finish() {
-    out_ << "Next lapse: " << (nextLapse_ ? engine::FormatDay(*nextLapse_) : "none") << '\n';
-    return faulty_ ? kFilesLeftOut : kSuccess;
-  }
-
- private:
-  void File(engine::Folder& folder, const fs::path& name, const fs::path& shown) {
-    if (engine::NamedAsCompressed(name)) {
-      err_ << messages::LeftAsItIs(shown) << '\n';
-      return;
-    }
-    engine::Expected<std::unique_ptr<engine::SourceFile>> source = disk_.OpenSource(folder, name);
-    std::optional<engine::PageSource> page;
-    if (source && page.emplace(**source).compression() == engine::Compression::Other) {
-      err_ << messages::LeftAsItIs(shown) << '\n';
-      return;
-    }
-    const std::string file = engine::DisplayName(shown);
-    const bool read = source && ScanDatedTags(*page, buffer_, settings_.locale, page->units(),
-                                              [&](const engine::DatedTag& tag) { Tag(file, tag); });
-    if (!read) {
-      faulty_ = true;
-      err_ << messages::Failure({engine::FileAction::Read, folder.PathOf(name),
-                                 source ? page->Error() : source.error()})
-           << '\n';
-    }
-  }
-
-  void Tag(const std::string& file, const engine::DatedTag& tag) {
-    out_ << file << ':' << tag.line << ": ";
-    if (!tag.date) {
-      faulty_ = true;
-      out_ << "date format error\n";
-      return;
-    }
-    const bool expiry = tag.kind == engine::DatedTagKind::Expiry;
-    const bool lapsed = expiry ? engine::ExpiryTagLapsed(*tag.date, today_)
-                               : engine::NewTagLapsed(*tag.date, days_, today_);
-    out_ << (expiry ? "expiry " : "new ") << engine::FormatTagDate(*tag.date)
-         << (lapsed ? " lapsed\n" : " current\n");
-    if (!lapsed) {
-      const engine::Today day = engine::LapseDay(tag, days_);
-      nextLapse_ = nextLapse_ ? std::min(*nextLapse_, day) : day;
-    }
-  }
-
-  batch::RunSettings settings_;
-  engine::Disk& disk_;
-  engine::Today today_;
-  std::int16_t days_;
-  std::ostream& out_;
-  std::ostream& err_;
-  std::vector<char> buffer_;
-  std::optional<engine::Today> nextLapse_;
-  bool faulty_ = false;
-};
-
-int Check(const Options& options, const Environment& environment, std::ostream& out,
-          std::ostream& err) {
-  const fs::path directory = batch::PathsFor(DirectoryOf(options)).sourceDir;
-  engine::Disk& disk = environment.disk;
-  engine::Expected<std::unique_ptr<engine::Folder>> folder = disk.OpenFolder(directory);
-  std::vector<engine::Entry> entries;
-  const std::error_code listError = folder ? disk.List(**folder, entries) : folder.error();
-  if (listError) {
-    err << "lapse-cli: Cannot list the folder " << engine::DisplayName(directory) << ": "
-        << messages::Reason(listError) << ".\n";
-    return kUsageError;
-  }
-  Checker checker(options, environment, out, err);
-  checker.Folder(**folder, {}, entries);
-  return checker.Finish();
+  return SayReplaced(result, settings.quiet, out, err);
 }
 
+// A run and a replace as one command, under one lock: what cron or a timer
+// starts on the day.
+int Update(const Settings& settings, const Environment& environment, std::ostream& out,
+           std::ostream& err) {
+  UpdateReport report;
+  report.folder = settings.directory;
+  const auto finish = [&](int status) {
+    report.status = status;
+    if (environment.updated) {
+      environment.updated(report);
+    }
+    return status;
+  };
+  platform::Expected<batch::Site, batch::SiteProblem> site =
+      batch::Site::Open(environment.disk, settings.directory, settings.wait);
+  if (!site) {
+    batch::RunProblem problem;
+    problem.kind = site.error().kind == batch::SiteProblem::Kind::Busy
+                       ? batch::RunProblem::Kind::Busy
+                   : site.error().kind == batch::SiteProblem::Kind::CannotLock
+                       ? batch::RunProblem::Kind::CannotLock
+                       : batch::RunProblem::Kind::CannotOpenFolder;
+    problem.path = site.error().path;
+    problem.error = site.error().error;
+    problem.holder = site.error().holder;
+    const std::string text = messages::Stopped(problem);
+    err << "lapse-cli: " << text << '\n';
+    report.leftAsTheyWere.push_back(text);
+    return finish(kUsageError);
+  }
+  ConsoleFrontEnd frontEnd(err, environment);
+  const batch::RunResult run = batch::RunOnSite(environment.disk, *site, frontEnd, settings.run);
+  frontEnd.Done();
+  for (const batch::PageLeftOut& page : run.leftOut) {
+    report.leftAsTheyWere.push_back(messages::LeftOut(page.name, page.report));
+  }
+  if (run.status != batch::RunStatus::Completed) {
+    const std::string text = messages::Stopped(run.problem);
+    err << "lapse-cli: " << text << '\n';
+    report.leftAsTheyWere.push_back(text);
+    return finish(kUsageError);
+  }
+  SayRunNotes(run, err);
+  batch::ReplaceResult replaced;
+  {
+    ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
+    replaced = batch::ReplaceOnSite(environment.disk, *site, &progress);
+  }
+  report.rewritten = replaced.replaced.size();
+  for (const std::string& problem : messages::ReplaceProblems(replaced)) {
+    report.leftAsTheyWere.push_back(problem);
+  }
+  const int replaceStatus = SayReplaced(replaced, true, out, err);
+  if (!settings.quiet) {
+    out << "Updated " << replaced.replaced.size() << " of " << run.fileCount << " files.\n";
+  }
+  const bool whole = run.AllRewritten() && replaceStatus == kSuccess;
+  return finish(replaceStatus == kUsageError ? kUsageError : whole ? kSuccess : kFilesLeftOut);
+}
+
+std::string DateText(const std::optional<text::TagDate>& date) {
+  return date ? text::FormatTagDate(*date) : "";
+}
+
+// Whether the tag lapses within the days asked for, or at all when none are.
+bool Shown(const batch::FoundTag& tag, const Settings& settings, text::Today today) {
+  if (!settings.within) {
+    return true;
+  }
+  return tag.lapseDay && !tag.lapsed &&
+         *tag.lapseDay <= today + std::chrono::days{*settings.within};
+}
+
+void CheckAsText(const batch::CheckResult& result, const Settings& settings, text::Today today,
+                 std::ostream& out) {
+  for (const batch::FoundTag& tag : result.tags) {
+    if (!Shown(tag, settings, today)) {
+      continue;
+    }
+    out << text::DisplayName(tag.page) << ':' << tag.line << ": ";
+    if (!tag.date) {
+      out << "date format error\n";
+      continue;
+    }
+    out << (tag.kind == text::DatedTagKind::Expiry ? "expiry " : "new ") << DateText(tag.date)
+        << (tag.lapsed ? " lapsed\n" : " current\n");
+  }
+  out << "Next lapse: " << (result.nextLapse ? text::FormatDay(*result.nextLapse) : "none") << '\n';
+}
+
+void CheckAsJson(const batch::CheckResult& result, const Settings& settings, text::Today today,
+                 std::ostream& out) {
+  using nlohmann::json;
+  json tags = json::array();
+  for (const batch::FoundTag& tag : result.tags) {
+    if (!Shown(tag, settings, today)) {
+      continue;
+    }
+    tags.push_back({
+        {"file", text::DisplayName(tag.page)},
+        {"line", tag.line},
+        {"kind", tag.kind == text::DatedTagKind::Expiry ? "expiry" : "new"},
+        {"date", tag.date ? json(DateText(tag.date)) : json(nullptr)},
+        {"state", !tag.date    ? "date format error"
+                  : tag.lapsed ? "lapsed"
+                               : "current"},
+        {"lapses_on", tag.lapseDay ? json(text::FormatDay(*tag.lapseDay)) : json(nullptr)},
+    });
+  }
+  json leftOut = json::array();
+  for (const batch::PageLeftOut& page : result.leftOut) {
+    leftOut.push_back({{"file", text::DisplayName(page.name)},
+                       {"reason", messages::LeftOut(page.name, page.report)}});
+  }
+  const json document = {
+      {"folder", text::DisplayName(settings.directory)},
+      {"today", text::FormatDay(today)},
+      {"tags", tags},
+      {"next_lapse", result.nextLapse ? json(text::FormatDay(*result.nextLapse)) : json(nullptr)},
+      {"left_out", leftOut},
+  };
+  // A name that is no UTF-8 shows with replacement characters.
+  out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+int Check(const Settings& settings, const Environment& environment, std::ostream& out,
+          std::ostream& err) {
+  const batch::RunOptions& run = settings.run;
+  const text::TagRules rules{run.newDays, run.lines, run.locale, run.clock};
+  const batch::CheckResult result =
+      batch::CheckSite(environment.disk, settings.directory, run.recursion, rules);
+  if (result.folderError) {
+    err << "lapse-cli: "
+        << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
+                                      result.folderError)
+        << '\n';
+    return kUsageError;
+  }
+  if (!settings.json) {
+    for (const batch::PageLeftOut& page : result.leftOut) {
+      err << messages::LeftOut(page.name, page.report) << '\n';
+    }
+  }
+  const text::Today today = run.clock();
+  if (settings.json) {
+    CheckAsJson(result, settings, today, out);
+  } else {
+    CheckAsText(result, settings, today, out);
+  }
+  return result.Faulty() ? kFilesLeftOut : kSuccess;
+}
+
+constexpr const char* kExitCodes =
+    "Exit status: 0 when every page was done, 1 when a page was left as it was or held back "
+    "(each is named on the error stream), 2 when the command could not start (a mistake on "
+    "the command line, a folder that cannot be used, another Lapse at work on it).";
+
 void AddDirectory(CLI::App& command, Options& options, const std::string& description) {
-  // The arguments are UTF-8 on every platform, which CLI::ExistingDirectory
-  // does not read them as on Windows.
-  const CLI::Validator existingFolder(
-      [](std::string& text) -> std::string {
-        std::error_code error;
-        const fs::file_status status = fs::status(engine::PathFromText(text), error);
-        if (!fs::exists(status)) {
-          return "Directory does not exist: " + text;
-        }
-        return fs::is_directory(status) ? "" : "Directory is actually a file: " + text;
-      },
-      "DIR");
-  command.add_option("DIR", options.directory, description)
-      ->required()
-      ->check(existingFolder);
+  command.add_option("DIR", options.directory, description)->type_name("DIR");
 }
 
 void AddRecursive(CLI::App& command, Options& options) {
@@ -340,18 +467,76 @@ void AddRecursive(CLI::App& command, Options& options) {
                    "Take the folders below DIR too (not hidden ones, links or DIR/New)");
 }
 
-void AddDateOptions(CLI::App& command, Options& options) {
-  command.add_option("--today", options.today, "Take this day as today (YYYY-MM-DD)")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            return ParseIsoDay(text) ? "" : "'" + text + "' is no date of the form YYYY-MM-DD";
-          },
-          "YYYY-MM-DD"));
-  command.add_option("--days", options.days, "Days a new-content tag stays new (default 30)")
-      ->check(CLI::Range(-32768, 32767));
+void AddWait(CLI::App& command, Options& options) {
   command
-      .add_option("--date-order", options.dateOrder, "Order of numeric dates (default: locale's)")
+      .add_option("--wait", options.wait,
+                  "Wait up to SECONDS while another Lapse works on DIR (default 3)")
+      ->type_name("SECONDS");
+}
+
+void AddDateOptions(CLI::App& command, Options& options) {
+  command.add_option("--today", options.today, "Take this day as today")->type_name("YYYY-MM-DD");
+  command
+      .add_option("--time-zone", options.timeZone,
+                  "Take today in this time zone (an IANA name, e.g. Europe/Berlin)")
+      ->type_name("ZONE");
+  command.add_option("--days", options.days, "Days a new-content tag stays new (default 30)")
+      ->type_name("N");
+  command
+      .add_option("--date-order", options.dateOrder,
+                  "Order of numeric dates: mdy, dmy or ymd (default: the user's locale)")
+      ->type_name("ORDER")
       ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+}
+
+void AddRunOptions(CLI::App& command, Options& options) {
+  AddDateOptions(command, options);
+  command
+      .add_option("--lines", options.lines,
+                  "Lines removed after a lapsed new-content tag (default 1)")
+      ->type_name("N");
+  CLI::Option* logFlag =
+      command.add_flag("--log", options.withLog, "Write DIR/New/Log.txt (the default)");
+  command.add_flag("--no-log", options.noLog, "Write no log")->excludes(logFlag);
+  AddRecursive(command, options);
+  AddWait(command, options);
+}
+
+// The name of the command that was parsed, for messages.
+std::string CommandName(CLI::App& app) {
+  const std::vector<CLI::App*> parsed = app.get_subcommands();
+  return parsed.empty() ? std::string() : parsed.front()->get_name();
+}
+
+// Says a parse error the way the other messages are said.
+std::string Sentence(const CLI::ParseError& error, CLI::App& app,
+                     const std::vector<std::string>& args) {
+  const std::string command = CommandName(app);
+  const std::string who = "lapse-cli" + (command.empty() ? "" : " " + command);
+  const std::string help = " (see " + who + " --help)";
+  const std::string what = error.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    // The first word after the command that it did not take.
+    const auto known = std::find(args.begin(), args.end(), command);
+    for (auto arg = known == args.end() ? args.begin() : known + 1; arg != args.end(); ++arg) {
+      if (arg->starts_with("-") && what.find(*arg) != std::string::npos) {
+        const std::string option = arg->substr(0, arg->find('='));
+        return who + ": no option " + text::DisplayText(option) + help;
+      }
+    }
+    return who + ": one folder only" + help;
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    return command.empty() ? "lapse-cli: which command? (see lapse-cli --help)"
+                           : who + ": which folder?" + help;
+  }
+  if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
+    return who + ": --log and --no-log exclude each other" + help;
+  }
+  if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
+    return who + ": --date-order takes mdy, dmy or ymd" + help;
+  }
+  return who + ": " + what + help;
 }
 
 }  // namespace
@@ -363,31 +548,45 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   // On Windows "/web" is a folder here, not an option.
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
+  app.footer(kExitCodes);
   Options options;
 
-  CLI::App* run = app.add_subcommand("run", "Write rewritten copies into DIR/New");
-  AddDateOptions(*run, options);
-  run->add_option("--lines", options.lines,
-                  "Lines removed after a lapsed new-content tag (default 1)")
-      ->check(CLI::Range(-32768, 32767));
-  bool withLog = false;
-  bool noLog = false;
-  CLI::Option* logFlag = run->add_flag("--log", withLog, "Write DIR/New/Log.txt (the default)");
-  run->add_flag("--no-log", noLog, "Write no log")->excludes(logFlag);
-  AddRecursive(*run, options);
+  CLI::App* run = app.add_subcommand("run", "Write rewritten copies of DIR's pages into DIR/New");
+  AddRunOptions(*run, options);
+  run->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
   AddDirectory(*run, options, "The folder whose HTML files are rewritten");
 
   CLI::App* replace =
-      app.add_subcommand("replace", "Put the copies in DIR/New in place of the files");
-  AddRecursive(*replace, options);
+      app.add_subcommand("replace", "Put the copies in DIR/New in place of the pages");
+  replace->add_flag("--recursive", options.recursive,
+                    "Accepted for scripts: a replace puts in place what its run made, "
+                    "subfolders included");
   replace->add_flag("--quiet", options.quiet, "Name no file that was replaced or moved");
-  AddDirectory(*replace, options, "The folder whose HTML files are replaced by their copies in DIR/New");
+  AddWait(*replace, options);
+  AddDirectory(*replace, options, "The folder whose pages are replaced by their copies in DIR/New");
+
+  CLI::App* update = app.add_subcommand(
+      "update", "Run and replace in one go: put every page up to date (for cron and timers)");
+  AddRunOptions(*update, options);
+  update->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  AddDirectory(*update, options, "The folder whose pages are brought up to date");
 
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");
   AddDateOptions(*check, options);
   AddRecursive(*check, options);
+  check->add_flag("--json", options.json, "Write the list as JSON");
+  check
+      ->add_option("--within", options.within,
+                   "List only the tags that lapse within DAYS days from today")
+      ->type_name("DAYS");
   AddDirectory(*check, options, "The folder whose HTML files are read; nothing is written");
 
+  if (!args.empty() && !args.front().starts_with("-") &&
+      std::find(std::begin(kCommands), std::end(kCommands), args.front()) == std::end(kCommands)) {
+    err << "lapse-cli: no command '" << text::DisplayText(args.front())
+        << "'; the commands are run, replace, update and check (see lapse-cli --help)\n";
+    return kUsageError;
+  }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -396,17 +595,26 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version, out, err);
   } catch (const CLI::ParseError& error) {
-    err << "lapse-cli: " << error.what() << " (see lapse-cli --help)\n";
+    err << Sentence(error, app, args) << '\n';
     return kUsageError;
   }
-  if (run->parsed()) {
-    options.log = !noLog;
-    return Run(options, environment, out, err);
+  const std::string command = CommandName(app);
+  try {
+    const Settings settings = Checked(command, options, environment);
+    if (run->parsed()) {
+      return Run(settings, environment, out, err);
+    }
+    if (replace->parsed()) {
+      return Replace(settings, environment, out, err);
+    }
+    if (update->parsed()) {
+      return Update(settings, environment, out, err);
+    }
+    return Check(settings, environment, out, err);
+  } catch (const UsageError& error) {
+    err << error.text << '\n';
+    return kUsageError;
   }
-  if (replace->parsed()) {
-    return Replace(options, environment, out, err);
-  }
-  return Check(options, environment, out, err);
 }
 
 }  // namespace lapse::cli

@@ -1,24 +1,43 @@
 // The commands of lapse-cli, callable without a process of their own.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "engine/date.h"
-#include "engine/disk.h"
-#include "engine/rewriter.h"
+#include "platform/disk.h"
+#include "text/rewrite.h"
 
 namespace lapse::cli {
+
+// What one `update` did, for the history of scheduled updates.
+struct UpdateReport {
+  std::filesystem::path folder;
+  std::uint64_t rewritten = 0;  // pages now holding their copies
+  // Each page left as it was, or held back, with why, as the user reads it.
+  std::vector<std::string> leftAsTheyWere;
+  int status = 0;  // the exit status
+};
 
 // What the tool takes from its surroundings: today's date and the user's date
 // locale, unless the command line names others, and the disk it works on.
 struct Environment {
-  engine::Clock clock;
-  engine::DateLocale locale;
-  engine::Disk& disk = engine::MachineDisk();
-  // Whether the error stream is a terminal, where progress may show.
+  text::Clock clock;
+  text::DateLocale locale;
+  platform::Disk& disk = platform::MachineDisk();
+  // Whether the error stream is a terminal, where progress may show, and
+  // how many columns it has.
   bool errorIsTerminal = false;
+  std::size_t terminalColumns = 80;
+  // Sets the zone that today's date is taken in, for the rest of the
+  // process; the error for a zone the system does not know.
+  std::function<std::error_code(const std::string& zone)> useTimeZone;
+  // Told what each update did.
+  std::function<void(const UpdateReport&)> updated;
 };
 
 // Exit statuses.

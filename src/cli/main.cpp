@@ -1,11 +1,13 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "platform/clock.h"
 
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -41,6 +43,23 @@ bool ErrorIsTerminal() {
 #endif
 }
 
+// The columns of the terminal the error stream goes to; 80 where it cannot
+// be told.
+std::size_t TerminalColumns() {
+#if defined(_WIN32)
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+#else
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+#endif
+  return 80;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,8 +68,11 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
 #endif
   const std::vector<std::string> args = Arguments(argc, argv);
-  lapse::cli::Environment environment{[] { return lapse::engine::LocalToday(); },
-                                      lapse::engine::UserDateLocale()};
+  lapse::cli::Environment environment;
+  environment.clock = [] { return lapse::platform::LocalToday(); };
+  environment.locale = lapse::platform::UserDateLocale();
   environment.errorIsTerminal = ErrorIsTerminal();
+  environment.terminalColumns = TerminalColumns();
+  environment.useTimeZone = lapse::platform::UseTimeZone;
   return lapse::cli::RunCommandLine(args, environment, std::cout, std::cerr);
 }

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "engine/names.h"
 #include "front/folder_text.h"
 #include "messages/messages.h"
+#include "text/names.h"
 
 namespace lapse::front {
 
@@ -14,9 +14,9 @@ class MainLogic::RunFrontEnd final : public batch::RunFrontEnd {
  public:
   explicit RunFrontEnd(MainLogic& logic) : logic_(logic), view_(logic.view_) {}
 
-  bool Confirm(const std::filesystem::path& sourceDir) override {
+  bool Confirm(const std::filesystem::path& sourceDir, batch::Recursion recursion) override {
     view_.SetPointer(Pointer::Normal);
-    const bool yes = view_.Ask(messages::RunQuestion(sourceDir));
+    const bool yes = view_.Ask(messages::RunQuestion(sourceDir, recursion));
     if (yes) {
       view_.SetPointer(Pointer::Busy);
       // The closed question must not stay painted over the window.
@@ -25,10 +25,11 @@ class MainLogic::RunFrontEnd final : public batch::RunFrontEnd {
     return yes;
   }
   void NewDirectoryCreated() override { view_.RefreshFolders(); }
-  void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) override {
-    // A site may hold many compressed pages: one box at the end names them.
-    if (report.outcome == engine::FileOutcome::LeftAsItIs) {
-      leftAsItIs += (leftAsItIs.empty() ? "" : "\n") + messages::LeftAsItIs(name);
+  void FileLeftOut(const std::filesystem::path& name, const batch::PageReport& report) override {
+    // A site may hold many compressed pages or images: one box at the end
+    // names them.
+    if (report.outcome == batch::PageOutcome::LeftAsItIs) {
+      leftAsItIs += (leftAsItIs.empty() ? "" : "\n") + messages::LeftAsItIs(name, report.notText);
       return;
     }
     view_.SetPointer(Pointer::Normal);
@@ -59,8 +60,8 @@ class MainLogic::ReplaceProgress final : public batch::Progress {
   MainView& view_;
 };
 
-MainLogic::MainLogic(MainView& view, state::SettingsStore& store, engine::Disk& disk,
-                     batch::RunSettings run)
+MainLogic::MainLogic(MainView& view, state::SettingsStore& store, platform::Disk& disk,
+                     batch::RunOptions run)
     : view_(view), store_(store), disk_(disk), run_(std::move(run)) {}
 
 void MainLogic::Load() {
@@ -115,9 +116,9 @@ void MainLogic::FolderOpenFailed(const std::string& why) {
   view_.Warn(why);
 }
 
-void MainLogic::ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report) {
+void MainLogic::ReportLeftOut(const std::filesystem::path& name, const batch::PageReport& report) {
   const std::string message = messages::LeftOut(name, report);
-  if (report.outcome == engine::FileOutcome::DateFormatError) {
+  if (report.outcome == batch::PageOutcome::DateFormatError) {
     view_.Tell(message);
   } else {
     view_.Warn(message);
@@ -127,11 +128,19 @@ void MainLogic::ReportLeftOut(const std::filesystem::path& name, const engine::F
 void MainLogic::Go() {
   view_.SetPointer(Pointer::Busy);
   RunFrontEnd frontEnd(*this);
-  batch::RunSettings settings = run_;
-  settings.recursion =
+  batch::RunOptions options = run_;
+  options.newDays = state_.NewDays;
+  options.lines = state_.Lines;
+  options.log = state_.Log != 0;
+  options.recursion =
       state_.Subfolders != 0 ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
-  const batch::RunResult result =
-      batch::BatchRun(disk_, state_, PathOf(view_.OpenedFolder()), frontEnd, settings);
+  const std::filesystem::path folder = PathOf(view_.OpenedFolder());
+  // The paths move to the folder shown before the question, as they always
+  // have; Replace goes by the last completed run all the same.
+  const batch::RunPaths paths = batch::PathsFor(folder);
+  state_.SourceDir = paths.sourceDir;
+  state_.NewDir = paths.newDir;
+  const batch::RunResult result = batch::BatchRun(disk_, folder, frontEnd, options);
   view_.CloseProgress();
   view_.SetPointer(Pointer::Normal);
   if (result.status == batch::RunStatus::Declined) {
@@ -141,8 +150,8 @@ void MainLogic::Go() {
     view_.Warn(messages::Stopped(result.problem));
     return;
   }
-  // The replace takes what this run made, whatever the option says then.
-  replaceRecursion_ = settings.recursion;
+  state_.LogPath = result.run.paths.logPath;
+  waitingRun_ = result.run;
   if (state_.Log != 0) {
     view_.EnableButton(MainButton::Log, true);
   }
@@ -163,7 +172,7 @@ void MainLogic::ViewLog() {
     // A folder is opened by a path that ends in a separator.
     if (auto folder = disk_.OpenFolder(log.parent_path() / "")) {
       const auto status = disk_.Status(**folder, log.filename());
-      present = status && status->kind == engine::EntryKind::OrdinaryFile;
+      present = status && status->kind == platform::EntryKind::OrdinaryFile;
     }
   }
   if (!present) {
@@ -176,16 +185,31 @@ void MainLogic::ViewLog() {
 }
 
 void MainLogic::ReplaceOldFiles() {
+  if (!waitingRun_) {
+    return;
+  }
   view_.SetPointer(Pointer::Busy);
   ReplaceProgress progress(view_);
-  const batch::ReplaceResult result = batch::Replace(disk_, state_, replaceRecursion_, &progress);
+  batch::ReplaceOptions options;
+  options.lockWait = run_.lockWait;
+  options.progress = &progress;
+  const batch::ReplaceResult result = batch::Replace(disk_, waitingRun_->directory, options);
   view_.CloseProgress();
-  view_.EnableButton(MainButton::Replace, false);
+  // Its copies are in place, or held back with a reason the user reads now;
+  // the next Replace needs another run.
+  if (result.refusal != batch::ReplaceRefusal::Busy) {
+    waitingRun_.reset();
+    view_.EnableButton(MainButton::Replace, false);
+    state_.LogPath = result.logPath;
+  }
   view_.RefreshFolders();
   view_.SetPointer(Pointer::Normal);
   std::string problems;
-  for (const std::string& problem : messages::ReplaceProblems(result)) {
-    problems += (problems.empty() ? "" : "\n") + problem;
+  for (const std::string& line : messages::ReplaceProblems(result)) {
+    problems += (problems.empty() ? "" : "\n") + line;
+  }
+  for (const std::string& line : messages::ReplaceNotes(result)) {
+    problems += (problems.empty() ? "" : "\n") + line;
   }
   if (!problems.empty()) {
     view_.Warn(problems);

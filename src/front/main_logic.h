@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "batch/batch.h"
-#include "engine/disk.h"
 #include "front/drive_table.h"
+#include "platform/disk.h"
 #include "state/program_state.h"
 #include "state/settings.h"
 
@@ -79,8 +79,10 @@ struct StartPlace {
 
 class MainLogic {
  public:
-  MainLogic(MainView& view, state::SettingsStore& store, engine::Disk& disk,
-            batch::RunSettings run);
+  // run gives the date locale and the clock; the options come from the
+  // program state at each run.
+  MainLogic(MainView& view, state::SettingsStore& store, platform::Disk& disk,
+            batch::RunOptions run);
 
   state::ProgramState& State() { return state_; }
   const state::ProgramState& State() const { return state_; }
@@ -106,17 +108,19 @@ class MainLogic {
   class RunFrontEnd;
   class ReplaceProgress;
 
-  void ReportLeftOut(const std::filesystem::path& name, const engine::FileReport& report);
+  void ReportLeftOut(const std::filesystem::path& name, const batch::PageReport& report);
 
   MainView& view_;
   state::SettingsStore& store_;
-  engine::Disk& disk_;
-  batch::RunSettings run_;
+  platform::Disk& disk_;
+  batch::RunOptions run_;
   state::ProgramState state_;
   std::optional<state::Settings> settings_;
   DriveTable drives_;
   bool unloaded_ = false;
-  batch::Recursion replaceRecursion_ = batch::Recursion::ThisFolder;
+  // The last run that completed and was not replaced yet: what Replace puts
+  // in place, whatever a later run that was declined or stopped showed.
+  std::optional<batch::CompletedRun> waitingRun_;
 };
 
 }  // namespace lapse::front

@@ -1,13 +1,15 @@
 #include "messages/messages.h"
 
-#include "engine/names.h"
+#include <ctime>
+
+#include "text/names.h"
 
 namespace lapse::messages {
 
 namespace {
 
 namespace fs = std::filesystem;
-using engine::DisplayName;
+using text::DisplayName;
 
 std::string CannotDo(const std::string& what, const fs::path& path, std::error_code error) {
   return "Cannot " + what + " " + DisplayName(path) + ": " + Reason(error) + ".";
@@ -16,23 +18,26 @@ std::string CannotDo(const std::string& what, const fs::path& path, std::error_c
 std::string HeldBackReason(const batch::LeftInNew& item, const fs::path& sourceDir) {
   switch (item.reason) {
     case batch::HeldBack::NameTaken:
-      return "a file of that name is already in " + DisplayName(sourceDir);
+      return "something that is no page stands under its name in " + DisplayName(sourceDir);
     case batch::HeldBack::SourceChanged:
       return "its page changed after the run; run again";
-    case batch::HeldBack::NoRecord:
-      return "nothing tells which state of its page it was made from; run again";
+    case batch::HeldBack::SourceDeleted:
+      return "its page was deleted after the run, and stays deleted";
     case batch::HeldBack::NoSourceFolder:
       return "its folder is no longer in " + DisplayName(sourceDir);
     case batch::HeldBack::CopyIncomplete:
-      return "it is not as long as the run wrote it; run again";
+      return "it is not as the run wrote it; run again";
+    case batch::HeldBack::CopyMissing:
+      return "its copy is no longer in the folder New; run again";
+    case batch::HeldBack::NotACopy:
+      return "the run did not make it";
     case batch::HeldBack::MoveFailed:
       return item.error ? "it could not be moved: " + Reason(item.error) : "it could not be moved";
     case batch::HeldBack::LogWaits:
-      return "it moves up once every other file there has; see to those, then replace again";
+      return "it moves up with the last page of its run; see to the pages held back, then "
+             "replace again";
     case batch::HeldBack::Folder:
       return "it is a folder";
-    case batch::HeldBack::Hidden:
-      return "it is a hidden file";
     case batch::HeldBack::Link:
       return "it is a link";
     case batch::HeldBack::NotOrdinary:
@@ -46,6 +51,11 @@ std::string ReplaceProblem(const batch::ReplaceProblem& problem) {
   switch (problem.kind) {
     case Kind::CannotListNew:
       return CannotDo("list the folder", problem.path, problem.error);
+    case Kind::CannotReadRecord:
+      return CannotDo("read the record of the run", problem.path, problem.error);
+    case Kind::CannotWriteRecord:
+      return CannotDo("write the record of the run", problem.path, problem.error) +
+             " No page was replaced.";
     case Kind::CannotDeleteOldLog:
       return CannotDo("delete the old log", problem.path, problem.error);
     case Kind::CannotSyncCopies:
@@ -71,8 +81,9 @@ std::string Reason(std::error_code error) {
   return text;
 }
 
-std::string RunQuestion(const fs::path& sourceDir) {
-  return "Update all HTML files in " + DisplayName(sourceDir) + "?";
+std::string RunQuestion(const fs::path& sourceDir, batch::Recursion recursion) {
+  return "Update all HTML files in " + DisplayName(sourceDir) +
+         (recursion == batch::Recursion::Subfolders ? " and its subfolders?" : "?");
 }
 
 std::string Processed(std::uint64_t count) {
@@ -83,26 +94,81 @@ std::string DateFormatError(const fs::path& name) {
   return "Date Format error in " + DisplayName(name);
 }
 
-std::string Failure(const engine::FileFailure& failure) {
-  return CannotDo(failure.action == engine::FileAction::Read ? "read" : "write", failure.path,
-                  failure.error);
+std::string Failure(const batch::FileFailure& failure) {
+  switch (failure.action) {
+    case batch::FileAction::Read:
+      return CannotDo("read", failure.path, failure.error);
+    case batch::FileAction::GiveAccess:
+      return "Cannot give " + DisplayName(failure.path) +
+             " the permissions, ACL or attributes of its page: " + Reason(failure.error) +
+             ". Its page is left as it is.";
+    case batch::FileAction::Write:
+      break;
+  }
+  return CannotDo("write", failure.path, failure.error);
 }
 
-std::string LeftOut(const fs::path& name, const engine::FileReport& report) {
+std::string LeftOut(const fs::path& name, const batch::PageReport& report) {
   switch (report.outcome) {
-    case engine::FileOutcome::DateFormatError:
+    case batch::PageOutcome::DateFormatError:
       return DateFormatError(name);
-    case engine::FileOutcome::LeftAsItIs:
-      return LeftAsItIs(name);
-    case engine::FileOutcome::Failed:
-    case engine::FileOutcome::Rewritten:
+    case batch::PageOutcome::LeftAsItIs:
+      return LeftAsItIs(name, report.notText);
+    case batch::PageOutcome::LinesNotLogged:
+      return DisplayName(name) + ": its removed lines could not be written to Log.txt: " +
+             Reason(report.failure.error) + ". It is left as it is.";
+    case batch::PageOutcome::Failed:
+    case batch::PageOutcome::Rewritten:
       break;
   }
   return Failure(report.failure);
 }
 
-std::string LeftAsItIs(const fs::path& name) {
-  return DisplayName(name) + ": a compressed file, left as it is";
+std::string LeftAsItIs(const fs::path& name, batch::NotText kind) {
+  const char* what = "a compressed file";
+  switch (kind) {
+    case batch::NotText::Image:
+      what = "an image";
+      break;
+    case batch::NotText::Pdf:
+      what = "a PDF file";
+      break;
+    case batch::NotText::Archive:
+      what = "an archive";
+      break;
+    case batch::NotText::Link:
+      what = "a link";
+      break;
+    case batch::NotText::Compressed:
+      break;
+  }
+  return DisplayName(name) + ": " + what + ", left as it is";
+}
+
+std::string Busy(const fs::path& folder, const platform::LockHolder& holder) {
+  std::string who;
+  if (holder.process) {
+    who = "process " + std::to_string(*holder.process);
+  }
+  if (holder.since) {
+    const std::time_t since = std::chrono::system_clock::to_time_t(*holder.since);
+    const std::time_t now = std::time(nullptr);
+    std::tm then{};
+    std::tm today{};
+#if defined(_WIN32)
+    localtime_s(&then, &since);
+    localtime_s(&today, &now);
+#else
+    localtime_r(&since, &then);
+    localtime_r(&now, &today);
+#endif
+    char text[32];
+    const bool sameDay = then.tm_year == today.tm_year && then.tm_yday == today.tm_yday;
+    std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%Y-%m-%d %H:%M", &then);
+    who += (who.empty() ? "since " : ", since ") + std::string(text);
+  }
+  return DisplayName(folder) + " is being updated by another Lapse" +
+         (who.empty() ? "" : " (" + who + ")") + "; try again later.";
 }
 
 std::string Stopped(const batch::RunProblem& problem) {
@@ -111,6 +177,19 @@ std::string Stopped(const batch::RunProblem& problem) {
   switch (problem.kind) {
     case Kind::CannotOpenFolder:
       return CannotDo("open the folder", problem.path, problem.error);
+    case Kind::Busy:
+      return Busy(problem.path, problem.holder);
+    case Kind::CannotLock:
+      return CannotDo("lock the folder", problem.path, problem.error);
+    case Kind::NewIsTheSites:
+      return path +
+             " is a folder of the site, not Lapse's: it holds files that no run of Lapse made. "
+             "Rename it, or run Lapse on another folder. Nothing was written.";
+    case Kind::CannotClearNew:
+      return CannotDo("remove what an earlier run left in", problem.path, problem.error);
+    case Kind::CannotMarkNew:
+      return CannotDo("write the record of the run", problem.path, problem.error) +
+             " Nothing was written.";
     case Kind::NewIsLink:
       return "Cannot write into " + path +
              ": it is a link, and the copies would land where it leads. Nothing was written.";
@@ -138,7 +217,8 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
                     "only root may give: after a replace those pages belong to you.");
   }
   if (result.logFailure) {
-    notes.push_back(Failure(*result.logFailure) + " The log lacks the lines of the last files.");
+    notes.push_back(Failure(*result.logFailure) +
+                    " No page whose removed lines are missing from it has a copy.");
   }
   if (result.recordFailure) {
     notes.push_back(Failure(*result.recordFailure) +
@@ -149,19 +229,51 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
 
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
   std::vector<std::string> lines;
-  if (result.newDirMissing) {
-    const std::string folder =
-        result.newDir.empty() ? "New" : DisplayName(result.newDir.parent_path());
-    lines.push_back("There is no folder " + folder + " with copies to replace the files with.");
+  const std::string newDir = DisplayName(result.paths.newDir.parent_path());
+  switch (result.refusal) {
+    case batch::ReplaceRefusal::None:
+      break;
+    case batch::ReplaceRefusal::CannotOpenFolder:
+      lines.push_back(
+          CannotDo("open the folder", result.siteProblem.path, result.siteProblem.error));
+      break;
+    case batch::ReplaceRefusal::Busy:
+      lines.push_back(Busy(result.siteProblem.path, result.siteProblem.holder));
+      break;
+    case batch::ReplaceRefusal::CannotLock:
+      lines.push_back(
+          CannotDo("lock the folder", result.siteProblem.path, result.siteProblem.error));
+      break;
+    case batch::ReplaceRefusal::NoNewDir:
+      lines.push_back("There is no folder " + newDir + " with copies to replace the files with.");
+      break;
+    case batch::ReplaceRefusal::NewIsTheSites:
+      lines.push_back(newDir +
+                      " is a folder of the site, not Lapse's: it holds no record of a run. "
+                      "Nothing was replaced.");
+      break;
+    case batch::ReplaceRefusal::RunUnfinished:
+      lines.push_back("The run that wrote " + newDir +
+                      " did not finish, so its copies are not all there. Run again; nothing "
+                      "was replaced.");
+      break;
   }
   for (const batch::LeftInNew& item : result.left) {
-    lines.push_back(DisplayName(item.name) +
-                    " stays in the folder New: " + HeldBackReason(item, result.sourceDir) + ".");
+    lines.push_back(DisplayName(item.name) + " stays in the folder New: " +
+                    HeldBackReason(item, result.paths.sourceDir) + ".");
   }
   for (const batch::ReplaceProblem& problem : result.problems) {
     lines.push_back(ReplaceProblem(problem));
   }
   return lines;
+}
+
+std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result) {
+  std::vector<std::string> notes;
+  for (const fs::path& name : result.otherNamesKeepOldText) {
+    notes.push_back(DisplayName(name) + ": its other names keep the old text.");
+  }
+  return notes;
 }
 
 std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
@@ -181,7 +293,7 @@ std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
                                      ? "number of days after which new tags expire"
                                      : "number of lines to delete after a tag";
   return "The " + std::string(field) + " must be a whole number from -32768 to 32767; \"" +
-         engine::DisplayText(text) + "\" is not. No option has been changed.";
+         text::DisplayText(text) + "\" is not. No option has been changed.";
 }
 
 }  // namespace lapse::messages

@@ -10,29 +10,32 @@
 #include <vector>
 
 #include "batch/batch.h"
-#include "engine/rewriter.h"
 
 namespace lapse::messages {
 
 // The system's reason, without the line end or full stop Windows gives it.
 std::string Reason(std::error_code error);
 
-// "Update all HTML files in " + SourceDir + "?"
-std::string RunQuestion(const std::filesystem::path& sourceDir);
+// "Update all HTML files in " + SourceDir + "?"; over subfolders, "... in
+// SourceDir and its subfolders?".
+std::string RunQuestion(const std::filesystem::path& sourceDir, batch::Recursion recursion);
 // "Processed " + count + " files."
 std::string Processed(std::uint64_t count);
 // "Date Format error in " + the bare name.
 std::string DateFormatError(const std::filesystem::path& name);
 
 // "Cannot read PATH: reason." or "Cannot write PATH: reason."
-std::string Failure(const engine::FileFailure& failure);
-// A page compressed otherwise than with gzip: "NAME: a compressed file,
-// left as it is".
-std::string LeftAsItIs(const std::filesystem::path& name);
+std::string Failure(const batch::FileFailure& failure);
+// A page that is no text Lapse rewrites: "NAME: a compressed file, left as
+// it is", "... an image ...", "... a link ...".
+std::string LeftAsItIs(const std::filesystem::path& name, batch::NotText kind);
 // Why the file name was left out of the run.
-std::string LeftOut(const std::filesystem::path& name, const engine::FileReport& report);
+std::string LeftOut(const std::filesystem::path& name, const batch::PageReport& report);
 // Why a run stopped before it wrote anything.
 std::string Stopped(const batch::RunProblem& problem);
+// "S is being updated by another Lapse (process N, since 14:02); try again
+// later."
+std::string Busy(const std::filesystem::path& folder, const platform::LockHolder& holder);
 // What else a completed run has to say, a line each: copies that could not
 // keep their page's owner, a record of the sources that could not be written.
 std::vector<std::string> RunNotes(const batch::RunResult& result);
@@ -40,6 +43,8 @@ std::vector<std::string> RunNotes(const batch::RunResult& result);
 // A line for each file that a replace left in New and why, or why it did
 // nothing; empty when the replace completed.
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
+// What else a replace has to say: pages whose other names keep the old text.
+std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result);
 
 // "Cannot open the folder PATH: reason."
 std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);

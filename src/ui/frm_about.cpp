@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "state/version.h"
 #include "ui/colour_scheme.h"
 #include "ui/help.h"
 #include "ui/program_icon.h"

@@ -36,9 +36,9 @@ struct MainServices {
   HelpService& help;
   MessageBoxes& messages;
   EditorLauncher& editor;
-  batch::RunSettings run;
+  batch::RunOptions run;
   std::function<std::vector<Drive>()> drives = MountedDrives;
-  engine::Disk& disk = engine::MachineDisk();
+  platform::Disk& disk = platform::MachineDisk();
 };
 
 class frmMain final : public QMainWindow, private front::MainView {

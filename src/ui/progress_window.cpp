@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 
-#include "engine/names.h"
+#include "text/names.h"
 
 namespace lapse::ui {
 
@@ -30,7 +30,8 @@ void ProgressWindow::Advance(std::uint64_t done, std::uint64_t listed,
     return;
   }
   if (!dialog_) {
-    dialog_ = new QProgressDialog(owner_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    dialog_ =
+        new QProgressDialog(owner_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     dialog_->setObjectName(QStringLiteral("frmProgress"));
     dialog_->setWindowTitle(QStringLiteral("Lapse"));
     dialog_->setWindowModality(Qt::ApplicationModal);
@@ -45,11 +46,12 @@ void ProgressWindow::Advance(std::uint64_t done, std::uint64_t listed,
   const bool large = listed > 1'000'000;
   dialog_->setMaximum(static_cast<int>(large ? 1000 : listed));
   dialog_->setValue(static_cast<int>(large ? done * 1000 / listed : done));
-  const std::string name = engine::DisplayName(current);
-  dialog_->setLabelText(QStringLiteral("%1 of %2 files\n%3")
-                            .arg(done)
-                            .arg(listed)
-                            .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
+  const std::string name = text::DisplayName(current);
+  dialog_->setLabelText(
+      QStringLiteral("%1 of %2 files\n%3")
+          .arg(done)
+          .arg(listed)
+          .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
   painted_.restart();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

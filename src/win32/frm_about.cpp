@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "front/help_topics.h"
+#include "state/version.h"
 
 namespace lapse::win32 {
 
@@ -13,7 +14,7 @@ frmAbout::frmAbout(HelpPages& help, HWND owner) : help_(help), owner_(owner) {
              {1800, 1800, 1335, 495});
   HWND picture =
       AddControl("imgAbout", WC_STATICW, L"", SS_ICON | SS_CENTERIMAGE, -1, {600, 240, 480, 480});
-  AddControl("Label1", WC_STATICW, L"Lapse Version " LAPSE_VERSION_TEXT, SS_NOPREFIX, -1,
+  AddControl("Label1", WC_STATICW, L"Lapse Version " LAPSE_VERSION_WIDE, SS_NOPREFIX, -1,
              {1800, 240, 1335, 255});
   // The 32-pixel image of the program's icon, at its natural size.
   icon_ = static_cast<HICON>(

@@ -23,9 +23,9 @@ struct MainServices {
   Prompts& prompts;
   HelpPages& help;
   Editor& editor;
-  batch::RunSettings run;
+  batch::RunOptions run;
   std::function<std::vector<front::Drive>()> drives = LogicalDrives;
-  engine::Disk& disk = engine::MachineDisk();
+  platform::Disk& disk = platform::MachineDisk();
 };
 
 // The control identifiers, which tests and the keyboard reach the controls by.

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 // clang-format on
 
-#include "engine/date.h"
+#include "platform/clock.h"
 #include "win32/frm_main.h"
 #include "win32/services.h"
 #include "win32/text.h"
@@ -19,9 +19,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   lapse::win32::MessageBoxPrompts prompts;
   lapse::win32::BrowserHelp help;
   lapse::win32::Notepad editor;
-  lapse::batch::RunSettings run;
-  run.locale = lapse::engine::UserDateLocale();
-  run.clock = lapse::engine::LocalToday;
+  lapse::batch::RunOptions run;
+  run.locale = lapse::platform::UserDateLocale();
+  run.clock = lapse::platform::LocalToday;
   int result = 0;
   {
     lapse::win32::frmMain window({store, prompts, help, editor, run});

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch.h"
+#include "batch/site_names.h"
 #include "support/batch_fixture.h"
 
 namespace lapse::batch {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::FakeDisk;
+using platform::MemoryDisk;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
 using testing_support::SetWindowsAttribute;
@@ -35,37 +36,35 @@ TEST_F(BatchRunTest, RewritesHtmlFilesAndCountsEveryOrdinaryFile) {
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + "?"});
   EXPECT_EQ(frontEnd_.refreshes, 1);
-  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm", "b.html", "old.htm.bak"}));
+  EXPECT_EQ(Names(New()),
+            (NameList{".lapse-sources", "Log.txt", "a.htm", "b.html", "old.htm.bak"}));
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
   EXPECT_EQ(Read(New() / "Log.txt"), "\r\na.htm\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
-  EXPECT_EQ(state_.SourceDir, dir_.string() + "/");
-  EXPECT_EQ(state_.NewDir, dir_.string() + "/New/");
-  EXPECT_EQ(state_.LogPath, dir_.string() + "/New/Log.txt");
+  EXPECT_EQ(result.run.paths.sourceDir, dir_.string() + kSeparator);
+  EXPECT_EQ(result.run.paths.newDir, dir_.string() + kSeparator + "New" + kSeparator);
+  EXPECT_EQ(result.run.paths.logPath, dir_.string() + kSeparator + "New" + kSeparator + "Log.txt");
+  EXPECT_TRUE(result.run.logWritten);
 }
 
-TEST_F(BatchRunTest, DeclinedRunMovesOnlyThePaths) {
+TEST_F(BatchRunTest, DeclinedRunDoesNothing) {
   Write(dir_ / "a.htm", "a\n");
-  state_.LogPath = "/elsewhere/New/Log.txt";
   frontEnd_.answer = false;
   EXPECT_EQ(Run().status, RunStatus::Declined);
   EXPECT_EQ(Names(dir_), NameList{"a.htm"});
-  EXPECT_EQ(state_.SourceDir, dir_.string() + "/");
-  EXPECT_EQ(state_.NewDir, dir_.string() + "/New/");
-  EXPECT_EQ(state_.LogPath, "/elsewhere/New/Log.txt");
 }
 
 TEST_F(BatchRunTest, EmptyDirectoryCountsNothingAndWritesNoLog) {
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(messages::Processed(result.fileCount), "Processed 0 files.");
-  EXPECT_EQ(Names(New()), NameList{});
+  EXPECT_EQ(Names(New()), NameList{".lapse-sources"});
 }
 
 TEST_F(BatchRunTest, SecondRunDeletesTheOldLogFirst) {
   Write(dir_ / "a.htm", "a\n<!--LNEW 10/01/26\nx\n");
   Run();
   Write(dir_ / "a.htm", "a\n");
-  state_.Log = 0;
+  options_.log = false;
   EXPECT_EQ(Run().status, RunStatus::Completed);
   EXPECT_EQ(frontEnd_.refreshes, 1);  // "New" existed already
   EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "a.htm"}));
@@ -84,8 +83,9 @@ TEST_F(BatchRunTest, RootDirectoryGetsADoubledSeparator) {
   frontEnd_.answer = false;
   RunOver(root);
   EXPECT_EQ(frontEnd_.questions, NameList{"Update all HTML files in " + root + kSeparator + "?"});
-  EXPECT_EQ(state_.SourceDir.native().size(), dir_.root_path().native().size() + 1);
-  EXPECT_EQ(engine::PathText(state_.NewDir), root + kSeparator + "New" + kSeparator);
+  const RunPaths paths = PathsFor(root);
+  EXPECT_EQ(paths.sourceDir.native().size(), dir_.root_path().native().size() + 1);
+  EXPECT_EQ(text::PathText(paths.newDir), root + kSeparator + "New" + kSeparator);
 }
 
 TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
@@ -96,7 +96,7 @@ TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + kSeparator + "?"});
   EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
-  EXPECT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_TRUE(Replace(disk_, dir_ / "", {}).Complete());
   EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "a.htm"}));
   EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
 }
@@ -117,41 +117,51 @@ TEST_F(BatchRunTest, NewThatIsAFileStopsTheRun) {
   Write(dir_ / "New", "in the way");
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Stopped);
-  EXPECT_EQ(messages::Stopped(result.problem), "Cannot create the folder " + dir_.string() + kSeparator +
-                                "New: a file of that name is in the way.");
+  EXPECT_EQ(messages::Stopped(result.problem), "Cannot create the folder " + dir_.string() +
+                                                   kSeparator +
+                                                   "New: a file of that name is in the way.");
   EXPECT_EQ(Read(dir_ / "New"), "in the way");
 }
 
 TEST_F(BatchRunTest, LogThatIsAFolderStopsTheRun) {
   Write(dir_ / "a.htm", "a\n");
+  Run();
+  std::filesystem::remove(New() / "Log.txt");
   std::filesystem::create_directories(New() / "Log.txt");
   const RunResult result = Run();
   EXPECT_EQ(result.status, RunStatus::Stopped);
   EXPECT_EQ(result.problem.kind, RunProblem::Kind::OldLogIsFolder);
-  EXPECT_EQ(Names(New()), NameList{"Log.txt"});
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm"}));
 }
 
-// An empty folder standing under a page's name in New is the user's: the
-// copy fails, and the folder stays.
+// A folder standing under a page's name in New, with something in it, is
+// the user's: the copy fails, and the folder stays with what it holds.
 TEST_F(BatchRunTest, AFolderInNewUnderAPagesNameStays) {
   Write(dir_ / "a.htm", "a\n");
+  Run();
+  std::filesystem::remove(New() / "a.htm");
   std::filesystem::create_directories(New() / "a.htm");
+  Write(New() / "a.htm" / "notes.txt", "mine");
   const RunResult result = Run();
   EXPECT_EQ(result.filesLeftOut, 1u);
-  EXPECT_TRUE(std::filesystem::is_directory(New() / "a.htm"));
+  EXPECT_EQ(Read(New() / "a.htm" / "notes.txt"), "mine");
 }
 
 #if !defined(_WIN32)
 TEST_F(BatchRunTest, RunAndReplaceKeepEveryPagesPermissions) {
-  for (const auto& [name, mode] : {std::pair{"private.htm", 0600}, {"group.htm", 0640},
-                                   {"script.htm", 0755}, {"readonly.htm", 0444}}) {
+  for (const auto& [name, mode] : {std::pair{"private.htm", 0600},
+                                   {"group.htm", 0640},
+                                   {"script.htm", 0755},
+                                   {"readonly.htm", 0444}}) {
     Write(dir_ / name, "<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
     std::filesystem::permissions(dir_ / name, static_cast<std::filesystem::perms>(mode));
   }
   EXPECT_EQ(Run().copiesWithoutOwner, 0u);
   ASSERT_TRUE(ReplaceOldFiles().Complete());
-  for (const auto& [name, mode] : {std::pair{"private.htm", 0600}, {"group.htm", 0640},
-                                   {"script.htm", 0755}, {"readonly.htm", 0444}}) {
+  for (const auto& [name, mode] : {std::pair{"private.htm", 0600},
+                                   {"group.htm", 0640},
+                                   {"script.htm", 0755},
+                                   {"readonly.htm", 0444}}) {
     EXPECT_EQ(static_cast<int>(std::filesystem::status(dir_ / name).permissions()), mode) << name;
     EXPECT_EQ(Read(dir_ / name), "") << name;
   }
@@ -163,12 +173,11 @@ using FakeRunTest = testing_support::FakeSiteFixture;
 // A link named New would send the copies elsewhere, or over the sources.
 TEST_F(FakeRunTest, ALinkNamedNewIsRefusedAndNothingIsWritten) {
   for (const char* target : {"/elsewhere", "/site"}) {
-    FakeDisk disk;
+    MemoryDisk disk;
     disk.AddFile("/site/a.htm", "a\n");
     disk.AddFolder("/elsewhere");
     disk.AddLink("/site/New", target);
-    const RunResult result = BatchRun(disk, state_, kSite, frontEnd_,
-                                      {engine::EnglishDateLocale(), [] { return kToday; }});
+    const RunResult result = BatchRun(disk, kSite, frontEnd_, options_);
     EXPECT_EQ(result.status, RunStatus::Stopped);
     EXPECT_EQ(result.problem.kind, RunProblem::Kind::NewIsLink);
     EXPECT_EQ(disk.Names("/elsewhere"), NameList{}) << target;
@@ -212,9 +221,8 @@ TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
   AddPage(".hidden/h.htm", lapsed);
   AddPage("a/New/inner.htm", lapsed);  // only the top folder's New is the run's
   disk_.AddLink("/site/link", "/site/a");
-  const RunResult result = BatchRun(disk_, state_, kSite, frontEnd_,
-                                    {engine::EnglishDateLocale(), [] { return kToday; },
-                                     Recursion::Subfolders});
+  options_.recursion = Recursion::Subfolders;
+  const RunResult result = Run();
   EXPECT_EQ(result.fileCount, 5u);
   EXPECT_EQ(Page("New/a/b/deep.htm"), "kept\r\n");
   EXPECT_EQ(Page("New/a/New/inner.htm"), "kept\r\n");
@@ -224,7 +232,7 @@ TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
   EXPECT_LT(log.find("\r\ntop.htm\r\n"), log.find("\r\n" + (fs::path("a") / "a.htm").string()));
   EXPECT_LT(log.find((fs::path("a") / "a.htm").string()), log.find(deep.string()));
 
-  const ReplaceResult replaced = Replace(disk_, state_, Recursion::Subfolders);
+  const ReplaceResult replaced = ReplaceOldFiles();
   EXPECT_TRUE(replaced.Complete()) << messages::ReplaceProblems(replaced).front();
   EXPECT_EQ(Page("a/b/deep.htm"), "kept\r\n");
   EXPECT_EQ(Page(".hidden/h.htm"), lapsed);
@@ -235,7 +243,7 @@ TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
 TEST_F(FakeRunTest, WithoutTheOptionSubfoldersStayAsTheyAre) {
   AddPage("a/a.htm", "<!--LAPSE 12/01/26\n");
   EXPECT_EQ(Run().fileCount, 0u);
-  EXPECT_EQ(disk_.Names("/site/New"), NameList{});
+  EXPECT_EQ(disk_.Names("/site/New"), NameList{".lapse-sources"});
 }
 
 TEST(HtmlFileRule, ContainsDotHtmInLowerCase) {

@@ -6,7 +6,7 @@
 namespace lapse::batch {
 namespace {
 
-using testing_support::FakeDisk;
+using platform::MemoryDisk;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
 using NameList = std::vector<std::string>;
@@ -29,7 +29,7 @@ TEST_F(ReplaceTest, CopiesAndLogTakeThePlaceOfTheSources) {
   EXPECT_EQ(Read(dir_ / "notes.txt"), "n\n");
   EXPECT_EQ(result.replaced.size(), 2u);
   EXPECT_EQ(result.moved, std::vector<std::filesystem::path>{"Log.txt"});
-  EXPECT_EQ(state_.LogPath, dir_.string() + "/Log.txt");
+  EXPECT_EQ(result.logPath, dir_.string() + kSeparator + "Log.txt");
 }
 
 TEST_F(ReplaceTest, LogLifecycleOverRunReplaceRun) {
@@ -44,7 +44,7 @@ TEST_F(ReplaceTest, LogLifecycleOverRunReplaceRun) {
   EXPECT_EQ(Read(New() / "Log.txt"), "");
 
   // A run without a log, then a replace: the directory holds no log after it.
-  state_.Log = 0;
+  options_.log = false;
   Run();
   EXPECT_TRUE(ReplaceOldFiles().Complete());
   EXPECT_EQ(Names(dir_), NameList{"a.htm"});
@@ -76,36 +76,41 @@ TEST_F(ReplaceTest, DeclinedRunLeavesNothingToReplace) {
   Run();
   frontEnd_.answer = false;
   RunOver(other);
-  const ReplaceResult result = ReplaceOldFiles();
-  EXPECT_TRUE(result.newDirMissing);
+  const ReplaceResult result = Replace(disk_, other, {});
+  EXPECT_EQ(result.refusal, ReplaceRefusal::NoNewDir);
   EXPECT_EQ(messages::ReplaceProblems(result),
             NameList{"There is no folder " + (other / "New").string() +
                      " with copies to replace the files with."});
   EXPECT_EQ(Read(other / "b.htm"), "b\n");
 }
 
-TEST_F(ReplaceTest, StrayCopyComesBackAndOtherFilesAreNeverOverwritten) {
+// Only the copies the run made reach the site: a copy of a page that has
+// gone, or anything else put into New, stays there, and what a killed run
+// was writing goes.
+TEST_F(ReplaceTest, OnlyTheRunsCopiesReachTheSite) {
   Write(dir_ / "a.htm", "a\n");
   Write(dir_ / "notes.txt", "mine\n");
   Run();
   Write(New() / "gone.htm", "copy of a file that has left\r\n");
   Write(New() / "notes.txt", "someone else's\n");
-  Write(New() / ".a.htm.part", "left by an interrupted run");
+  Write(New() / ".lapse-0123456789ab.tmp", "left by an interrupted run");
   std::filesystem::create_directory(New() / "sub");
   const ReplaceResult result = ReplaceOldFiles();
   EXPECT_FALSE(result.Complete());
-  EXPECT_EQ(Read(dir_ / "gone.htm"), "copy of a file that has left\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "gone.htm"));
   EXPECT_EQ(Read(dir_ / "notes.txt"), "mine\n");
-  // The log waits in New for the file held back, and the log viewer with it.
-  EXPECT_EQ(Names(New()), (NameList{".a.htm.part", ".lapse-sources", "Log.txt", "notes.txt", "sub"}));
-  EXPECT_EQ(state_.LogPath, New().string() + "/Log.txt");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+  // The run is in place, its log with it; New stays, Lapse's still.
+  EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "New", "a.htm", "notes.txt"}));
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "gone.htm", "notes.txt", "sub"}));
+  EXPECT_EQ(result.logPath, dir_.string() + kSeparator + "Log.txt");
   NameList problems = Problems(result);
   std::sort(problems.begin(), problems.end());
-  EXPECT_EQ(problems,
-            (NameList{"Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
-                      "notes.txt stays in the folder New: a file of that name is already in " +
-                          dir_.string() + kSeparator + ".",
-                      "sub stays in the folder New: it is a folder."}));
+  EXPECT_EQ(problems, (NameList{"gone.htm stays in the folder New: the run did not make it.",
+                                "notes.txt stays in the folder New: the run did not make it."}));
+  // The next run clears what is Lapse's there and leaves the rest.
+  Run();
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "a.htm", "notes.txt"}));
 }
 
 TEST_F(ReplaceTest, LinkedSourceIsNeverReplaced) {
@@ -160,9 +165,11 @@ TEST_F(FakeReplaceTest, ASourceThatChangedAfterTheRunIsHeldBack) {
   EXPECT_FALSE(result.Complete());
   EXPECT_EQ(Page("a.htm"), std::string(kOld) + "an edit\n");
   EXPECT_EQ(Page("b.htm"), kNew);
-  EXPECT_EQ(messages::ReplaceProblems(result),
-            (NameList{"Log.txt stays in the folder New: it moves up once every other file there has; see to those, then replace again.",
-                      "a.htm stays in the folder New: its page changed after the run; run again."}));
+  EXPECT_EQ(
+      messages::ReplaceProblems(result),
+      (NameList{"Log.txt stays in the folder New: it moves up with the last page of its "
+                "run; see to the pages held back, then replace again.",
+                "a.htm stays in the folder New: its page changed after the run; run again."}));
   // A run over the edited page, and the replace takes it.
   Run();
   EXPECT_TRUE(ReplaceOldFiles().Complete());
@@ -181,26 +188,43 @@ TEST_F(FakeReplaceTest, CopiesWithoutARecordOrCutShortAreHeldBack) {
   EXPECT_EQ(Page("b.htm"), kOld);
   EXPECT_EQ(Page("c.htm"), "c\n");
   const std::vector<HeldBack> reasons{result.left[1].reason, result.left[2].reason};
-  EXPECT_EQ(reasons, (std::vector<HeldBack>{HeldBack::CopyIncomplete, HeldBack::NoRecord}));
+  EXPECT_EQ(reasons, (std::vector<HeldBack>{HeldBack::CopyIncomplete, HeldBack::NotACopy}));
 }
 
-// Something saved under a name between the look and the move is never
+// An edit saved while the copies are synced is kept: each page is looked at
+// again right before its copy takes its place.
+TEST_F(FakeReplaceTest, AnEditSavedDuringTheReplaceIsKept) {
+  AddPage("a.htm", kOld);
+  AddPage("b.htm", kOld);
+  Run();
+  disk_.before = [this](const std::string& operation, const std::filesystem::path&) {
+    if (operation == "SyncFiles" && Page("a.htm") == kOld) {
+      AddPage("a.htm", "saved by an editor just now\n");
+    }
+  };
+  const ReplaceResult result = ReplaceOldFiles();
+  EXPECT_EQ(Page("a.htm"), "saved by an editor just now\n");
+  EXPECT_EQ(Page("b.htm"), kNew);
+  ASSERT_EQ(result.left.size(), 2u);
+  EXPECT_EQ(result.left[1].name, "a.htm");
+  EXPECT_EQ(result.left[1].reason, HeldBack::SourceChanged);
+}
+
+// Something saved under the log's name during the replace is never
 // overwritten.
 TEST_F(FakeReplaceTest, AFileThatAppearsDuringTheReplaceIsNeverOverwritten) {
   AddPage("a.htm", kOld);
   Run();
-  disk_.AddFile("/site/New/notes.txt", "from New\n");
   disk_.before = [this](const std::string& operation, const std::filesystem::path& name) {
-    if (operation == "Move" && name == "notes.txt") {
-      AddPage("notes.txt", "uploaded just now\n");
+    if (operation == "Move" && name == "Log.txt") {
+      AddPage("Log.txt", "uploaded just now\n");
     }
   };
   const ReplaceResult result = ReplaceOldFiles();
-  EXPECT_EQ(Page("notes.txt"), "uploaded just now\n");
-  EXPECT_EQ(Page("New/notes.txt"), "from New\n");
-  ASSERT_EQ(result.left.size(), 2u);
-  EXPECT_EQ(result.left[1].name, "notes.txt");
-  EXPECT_EQ(result.left[1].reason, HeldBack::NameTaken);
+  EXPECT_EQ(Page("Log.txt"), "uploaded just now\n");
+  ASSERT_EQ(result.left.size(), 1u);
+  EXPECT_EQ(result.left[0].name, "Log.txt");
+  EXPECT_EQ(result.left[0].reason, HeldBack::NameTaken);
   EXPECT_EQ(Page("a.htm"), kNew);
 }
 
@@ -218,25 +242,24 @@ TEST_F(FakeReplaceTest, EveryCopyIsOnTheDiskBeforeItReplacesItsSource) {
 // content or its new, and the second replace finishes the job.
 TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
   for (std::size_t cut = 1;; ++cut) {
-    FakeDisk disk;
+    MemoryDisk disk;
     for (const char* name : {"a.htm", "b.htm", "c.htm"}) {
       disk.AddFile(kSite / name, kOld);
     }
     disk.AddFile("/site/notes.txt", "n\n");
     disk.AddFile("/site/Log.txt", "an earlier run's log\r\n");
-    state::ProgramState state;
-    BatchRun(disk, state, kSite, frontEnd_, {engine::EnglishDateLocale(), [] { return kToday; }});
+    BatchRun(disk, kSite, frontEnd_, options_);
     disk.Settle();
     disk.operations = 0;
     disk.cutAfter = cut;
-    const bool finished = Replace(disk, state).Complete();
+    const bool finished = Replace(disk, kSite, {}).Complete();
     disk.Crash();
     for (const char* name : {"a.htm", "b.htm", "c.htm"}) {
       const std::optional<std::string> page = disk.Content(kSite / name);
       ASSERT_TRUE(page == kOld || page == kNew) << "cut after " << cut << ": " << name;
     }
     if (!finished) {
-      const ReplaceResult again = Replace(disk, state);
+      const ReplaceResult again = Replace(disk, kSite, {});
       ASSERT_TRUE(again.Complete())
           << "cut after " << cut << ": " << messages::ReplaceProblems(again).front();
     }

@@ -2,38 +2,62 @@
 
 #include <gtest/gtest.h>
 
+#include "text/names.h"
+
 namespace lapse::batch {
 namespace {
 
 std::string FormatRunRecord(const RunRecord& record) {
-  std::string text(RunRecordHeader());
-  for (const auto& [name, copy] : record) {
+  std::string text(RunRecordHeader(record.state));
+  for (const auto& [name, copy] : record.copies) {
     text += FormatRecordEntry(name, copy);
   }
   return text;
 }
 
-TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNames) {
-  RunRecord record;
-  record["a.htm"] = {{12, 1'700'000'000'123'456'789, 2049, 77}, 10};
-  record[engine::PathFromText("new\nline \xC3\xA4.htm")] = {{0, 0, 0, 0}, 0};
-  const RunRecord read = ParseRunRecord(FormatRunRecord(record));
-  ASSERT_EQ(read.size(), 2u);
-  EXPECT_EQ(read.at("a.htm").source, record.at("a.htm").source);
-  EXPECT_EQ(read.at("a.htm").copySize, 10u);
-  EXPECT_TRUE(read.contains(engine::PathFromText("new\nline \xC3\xA4.htm")));
+TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
+  for (const RecordState state :
+       {RecordState::Running, RecordState::Complete, RecordState::PartPlaced}) {
+    RunRecord record{state, {}};
+    record.copies["a.htm"] = {
+        {12, 1'700'000'000'123'456'789, 2049, 77}, 2, 0xFEDCBA9876543210u, 10};
+    record.copies[text::PathFromText("new\nline \xC3\xA4.htm")] = {
+        {0, 0, 0, 0}, 1, std::nullopt, 0};
+    const std::optional<RunRecord> read = ParseRunRecord(FormatRunRecord(record));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->state, state);
+    ASSERT_EQ(read->copies.size(), 2u);
+    const CopyRecord& a = read->copies.at("a.htm");
+    EXPECT_EQ(a.source, record.copies.at("a.htm").source);
+    EXPECT_EQ(a.links, 2u);
+    EXPECT_EQ(a.hash, 0xFEDCBA9876543210u);
+    EXPECT_EQ(a.copySize, 10u);
+    EXPECT_FALSE(read->copies.at(text::PathFromText("new\nline \xC3\xA4.htm")).hash);
+  }
 }
 
-// A record cut short by a crash, or one from another program, holds nothing:
+// A record of the version before, written only when its run had ended,
+// reads as complete: its copies wait for a replace.
+TEST(RunRecord, TheFirstVersionReadsAsComplete) {
+  const std::string first = std::string("lapse sources 1\n12 3 5 6 10 a.htm") + '\0';
+  const std::optional<RunRecord> read = ParseRunRecord(first);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->state, RecordState::Complete);
+  EXPECT_EQ(read->copies.at("a.htm").copySize, 10u);
+  EXPECT_EQ(read->copies.at("a.htm").links, 1u);
+}
+
+// A record cut short by a crash, or one from another program, is no record:
 // the replace then holds every copy back rather than trust a part of it.
-TEST(RunRecord, TextThatIsNoWholeRecordReadsAsEmpty) {
-  RunRecord record;
-  record["a.htm"] = {{12, 3, 5, 6}, 10};
+TEST(RunRecord, TextThatIsNoWholeRecordReadsAsNone) {
+  RunRecord record{RecordState::Complete, {}};
+  record.copies["a.htm"] = {{12, 3, 5, 6}, 1, std::nullopt, 10};
   const std::string text = FormatRunRecord(record);
   for (const std::string& damaged :
        {std::string(), text.substr(0, text.size() - 1), text.substr(0, 20), "lapse\n" + text,
-        std::string(text).replace(text.find("12"), 2, "x2")}) {
-    EXPECT_TRUE(ParseRunRecord(damaged).empty()) << damaged;
+        std::string(text).replace(text.find("12"), 2, "x2"),
+        std::string(text).replace(text.find("complete"), 8, "finished")}) {
+    EXPECT_FALSE(ParseRunRecord(damaged)) << damaged;
   }
 }
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "engine/gzip.h"
+#include "pages/gzip.h"
+#include "platform/clock.h"
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
 
@@ -30,11 +32,16 @@ class CommandsTest : public TempDirTest {
     std::ostringstream out;
     std::ostringstream err;
     // The machine's own date never reaches these tests.
-    const Environment environment{[] { return local_days{year{2026} / 12 / 8}; },
-                                  engine::EnglishDateLocale()};
+    Environment environment;
+    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
+    environment.locale = text::EnglishDateLocale();
+    environment.useTimeZone = platform::UseTimeZone;
+    environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
     const int status = RunCommandLine(args, environment, out, err);
     return {status, out.str(), err.str()};
   }
+
+  std::vector<UpdateReport> updates;
 };
 
 TEST_F(CommandsTest, RunWritesCopiesAndReportsTheCount) {
@@ -85,8 +92,8 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
   EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
 
   outcome = Call({"replace", "DIR"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "There is no folder " + (dir_ / "New").string() +
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "lapse-cli: There is no folder " + (dir_ / "New").string() +
                              " with copies to replace the files with.\n");
 }
 
@@ -106,7 +113,7 @@ TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
 
 std::string Gzip(std::string_view text) {
   testing_support::MemorySink out;
-  engine::GzipSink gzip(out);
+  pages::GzipSink gzip(out);
   gzip.Write(text);
   gzip.Finish();
   return out.text;
@@ -157,11 +164,8 @@ TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {
       "a.htm:2: expiry 2026-12-01 lapsed\n"
       "a.htm:4: new 2026-12-01 current\n"
       "a.htm:5: expiry 2027-03-01 current\n";
-  std::string alsoB = "b.htm:1: date format error\n";
-  // Files come in the directory's own order.
-  EXPECT_TRUE(outcome.out == expected + alsoB + "Next lapse: 2027-01-01\n" ||
-              outcome.out == alsoB + expected + "Next lapse: 2027-01-01\n")
-      << outcome.out;
+  // Sorted by page and line, whatever order the folder lists them in.
+  EXPECT_EQ(outcome.out, expected + "b.htm:1: date format error\nNext lapse: 2027-01-01\n");
   EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.htm", "b.htm"}));
 }
 
@@ -197,15 +201,92 @@ TEST_P(UsageErrors, GiveOneClearLineAndStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UsageErrors,
-    testing::Values(UsageCase{{"run", "/no/such/dir"}, "Directory does not exist: /no/such/dir"},
-                    UsageCase{{"run", "--days", "99999", "DIR"}, "99999"},
-                    UsageCase{{"run", "--lines", "x", "DIR"}, "--lines"},
-                    UsageCase{{"check", "--today", "2026-02-30", "DIR"}, "'2026-02-30' is no date"},
-                    UsageCase{{"run", "--date-order", "myd", "DIR"}, "myd"},
-                    UsageCase{{"run", "--bogus", "DIR"}, "--bogus"},
-                    UsageCase{{"run", "--log", "--no-log", "DIR"}, "--log"},
-                    UsageCase{{}, "A subcommand is required"},
-                    UsageCase{{"replace"}, "DIR is required"}));
+    testing::Values(
+        UsageCase{{"run", "/no/such/dir"}, "lapse-cli run: there is no folder /no/such/dir."},
+        UsageCase{{"run", "--days", "99999", "DIR"},
+                  "lapse-cli run: --days takes a whole number from -32768 to 32767; '99999' is "
+                  "not one."},
+        UsageCase{{"run", "--days", "abc", "DIR"}, "'abc' is not one."},
+        UsageCase{{"run", "--lines", "x", "DIR"}, "--lines takes a whole number"},
+        UsageCase{{"check", "--today", "2026-02-30", "DIR"},
+                  "lapse-cli check: '2026-02-30' is not a date (YYYY-MM-DD)."},
+        UsageCase{{"run", "--date-order", "myd", "DIR"}, "--date-order takes mdy, dmy or ymd"},
+        UsageCase{{"run", "--bogus", "DIR"}, "lapse-cli run: no option --bogus"},
+        UsageCase{{"check", "--lines", "3", "DIR"}, "lapse-cli check: no option --lines"},
+        UsageCase{{"replace", "--today", "2026-12-08", "DIR"},
+                  "lapse-cli replace: no option --today"},
+        UsageCase{{"frobnicate", "DIR"}, "lapse-cli: no command 'frobnicate'"},
+        UsageCase{{"run", "--log", "--no-log", "DIR"}, "--log and --no-log exclude each other"},
+        UsageCase{{"run", "--time-zone", "Nowhere/Land", "DIR"},
+                  "lapse-cli run: the system knows no time zone 'Nowhere/Land'"},
+        UsageCase{{"check", "--within", "-1", "DIR"}, "--within takes a whole number from 0"},
+        UsageCase{{"run", "--wait", "soon", "DIR"}, "--wait takes a whole number"},
+        UsageCase{{}, "lapse-cli: which command?"},
+        UsageCase{{"replace"}, "lapse-cli replace: which folder?"}));
+
+// Update runs and replaces in one go: a page with a good date is put in
+// place, one whose date cannot be read stays as it was and is named, and the
+// exit status tells which happened.
+TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
+  Write(dir_ / "good.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  Write(dir_ / "bad.htm", "<!--LAPSE when\nkept as it is\n");
+  Outcome outcome = Call({"update", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
+  EXPECT_EQ(outcome.out, "Updated 1 of 2 files.\n");
+  EXPECT_EQ(Read(dir_ / "good.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "bad.htm"), "<!--LAPSE when\nkept as it is\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_EQ(updates[0].rewritten, 1u);
+  EXPECT_EQ(updates[0].leftAsTheyWere, std::vector<std::string>{"Date Format error in bad.htm"});
+  EXPECT_EQ(updates[0].status, 1);
+
+  // Nothing to say when all went well, so that cron mails only otherwise.
+  Write(dir_ / "bad.htm", "fixed\n");
+  outcome = Call({"update", "--quiet", "DIR"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(Read(dir_ / "bad.htm"), "fixed\r\n");
+}
+
+TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
+  Write(dir_ / "a.htm", "a\n");
+  const Outcome outcome = Call({"run", "--quiet", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out + outcome.err, "");
+}
+
+// The JSON reads back as what the text says, and --within keeps the tags
+// that lapse within that many days: dated the 9th, a tag lapses on the 10th.
+TEST_F(CommandsTest, CheckWritesJsonAndLooksAhead) {
+  Write(dir_ / "a.htm", "<!--LAPSE 12/01/26\n<!--LAPSE 12/09/26\n<!--LNEW 11/10/26\n<!--LAPSE x\n");
+  const Outcome outcome = Call({"check", "--json", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  const nlohmann::json document = nlohmann::json::parse(outcome.out);
+  EXPECT_EQ(document["today"], "2026-12-08");
+  EXPECT_EQ(document["next_lapse"], "2026-12-10");
+  ASSERT_EQ(document["tags"].size(), 4u);
+  EXPECT_EQ(document["tags"][0]["state"], "lapsed");
+  EXPECT_EQ(document["tags"][1]["lapses_on"], "2026-12-10");
+  EXPECT_EQ(document["tags"][2]["kind"], "new");
+  EXPECT_EQ(document["tags"][2]["lapses_on"], "2026-12-11");
+  EXPECT_EQ(document["tags"][3]["date"], nullptr);
+  EXPECT_EQ(document["tags"][3]["state"], "date format error");
+
+  const struct {
+    const char* within;
+    std::size_t tags;
+  } edges[] = {{"0", 0}, {"1", 0}, {"2", 1}, {"3", 2}};
+  for (const auto& edge : edges) {
+    const nlohmann::json ahead =
+        nlohmann::json::parse(Call({"check", "--json", "--within", edge.within, "DIR"}).out);
+    EXPECT_EQ(ahead["tags"].size(), edge.tags) << edge.within;
+  }
+  EXPECT_EQ(Call({"check", "--within", "2", "DIR"}).out,
+            "a.htm:2: expiry 2026-12-09 current\nNext lapse: 2026-12-10\n");
+}
 
 TEST_F(CommandsTest, HelpAndVersion) {
   EXPECT_EQ(Call({"--version"}).out, "lapse-cli 1.4\n");

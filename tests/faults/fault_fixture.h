@@ -136,8 +136,9 @@ class FaultTest : public TempDirTest {
     std::ostringstream out;
     std::ostringstream err;
     using namespace std::chrono;
-    const cli::Environment environment{[] { return local_days{year{2026} / 12 / 8}; },
-                                       engine::EnglishDateLocale()};
+    cli::Environment environment;
+    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
+    environment.locale = text::EnglishDateLocale();
     const int status = cli::RunCommandLine(args, environment, out, err);
     return {status, out.str(), err.str()};
   }

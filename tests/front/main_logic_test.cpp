@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/memory_disk.h"
 #include "support/batch_fixture.h"
-#include "support/fake_disk.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
 
@@ -88,14 +88,12 @@ class MainLogicTest : public testing::Test {
  protected:
   static inline const std::string kSite = "/site";
 
-  MainLogicTest() : logic_(view_, store_, disk_, RunSettings()) {
+  MainLogicTest() : logic_(view_, store_, disk_, Options()) {
     view_.logic = &logic_;
     disk_.AddFolder(kSite);
   }
 
-  static batch::RunSettings RunSettings() {
-    return {engine::EnglishDateLocale(), [] { return testing_support::kRunDay; }};
-  }
+  static batch::RunOptions Options() { return testing_support::RunDayOptions(); }
   // Loads, opens the site and forgets what that took.
   void Start() {
     logic_.Load();
@@ -105,7 +103,7 @@ class MainLogicTest : public testing::Test {
 
   RecordingView view_;
   testing_support::MemorySettingsStore store_;
-  testing_support::FakeDisk disk_;
+  platform::MemoryDisk disk_;
   MainLogic logic_;
 };
 
@@ -152,13 +150,13 @@ TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RecordingView view;
-    testing_support::FakeDisk disk;
+    platform::MemoryDisk disk;
     disk.AddFolder(kSite);
     if (c.newIsAFile) {
       disk.AddFile(kSite + "/New", "");
     }
     testing_support::MemorySettingsStore store;
-    MainLogic logic(view, store, disk, RunSettings());
+    MainLogic logic(view, store, disk, Options());
     view.logic = &logic;
     view.answer = c.answer;
     view.opened = kSite;
@@ -219,14 +217,14 @@ TEST_F(MainLogicTest, ViewLogOpensTheLogOrSaysWhyNot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing_support::FakeDisk disk;
+    platform::MemoryDisk disk;
     disk.AddFolder("/site/New");
     if (c.logWritten) {
       disk.AddFile("/site/New/Log.txt", "lines\r\n");
     }
     RecordingView view;
     testing_support::MemorySettingsStore store;
-    MainLogic logic(view, store, disk, RunSettings());
+    MainLogic logic(view, store, disk, Options());
     logic.State().LogPath = "/site/New/Log.txt";
     view.editorStarts = c.editorStarts;
     logic.ViewLog();
@@ -255,6 +253,54 @@ TEST_F(MainLogicTest, AnUnreadableDriveOrStartFolderLeavesTheListsWhereTheyWere)
   logic_.DriveChosen("/media/stick");
   EXPECT_EQ(view_.trace, (Trace{"drive /", "warn: cannot open /media/stick"}));
   EXPECT_EQ(view_.opened, "/home");
+}
+
+// Replace puts in place what the last completed run made, whatever a later
+// run that was declined showed, and nothing when no completed run waits.
+TEST_F(MainLogicTest, ReplaceActsOnTheLastCompletedRunOnly) {
+  const std::string lapsed = "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n";
+  disk_.AddFile("/a/a.htm", lapsed);
+  disk_.AddFile("/b/b.htm", lapsed);
+  Start();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(view_.trace, Trace{});
+  view_.OpenFolder("/b");
+  logic_.Go();
+  view_.OpenFolder("/a");
+  logic_.Go();
+  view_.OpenFolder("/b");
+  view_.answer = false;
+  logic_.Go();
+  EXPECT_EQ(logic_.State().SourceDir, Shown("/b/"));
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(disk_.Content("/a/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/b/b.htm"), lapsed);
+  EXPECT_EQ(disk_.Content("/b/New/b.htm"), "kept\r\n");
+  EXPECT_EQ(logic_.State().LogPath, Shown("/a/Log.txt"));
+  view_.trace.clear();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(view_.trace, Trace{});
+}
+
+// Another Lapse at work on the folder: the user is told who and nothing
+// changes; a Replace waits for a later try.
+TEST_F(MainLogicTest, AFolderAnotherLapseWorksOnIsLeftAlone) {
+  disk_.AddFile(kSite + "/a.htm", "a\n");
+  disk_.otherHolder.process = 4242;
+  Start();
+  logic_.Go();
+  disk_.lockedByOthers.insert(Shown("/site/"));
+  view_.trace.clear();
+  logic_.Go();
+  EXPECT_EQ(view_.trace.back(), "warn: " + Shown("/site/") +
+                                    " is being updated by another Lapse (process 4242); try "
+                                    "again later.");
+  view_.trace.clear();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(std::count(view_.trace.begin(), view_.trace.end(), "Replace off"), 0);
+  disk_.lockedByOthers.clear();
+  logic_.ReplaceOldFiles();
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "a\r\n");
 }
 
 }  // namespace

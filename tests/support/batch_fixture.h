@@ -8,19 +8,20 @@
 
 #include "batch/batch.h"
 #include "messages/messages.h"
-#include "support/fake_disk.h"
+#include "platform/memory_disk.h"
 #include "support/temp_dir.h"
+#include "text/names.h"
 
 namespace lapse::testing_support {
 
 class RecordingFrontEnd final : public batch::RunFrontEnd {
  public:
-  bool Confirm(const std::filesystem::path& sourceDir) override {
-    questions.push_back(messages::RunQuestion(sourceDir));
+  bool Confirm(const std::filesystem::path& sourceDir, batch::Recursion recursion) override {
+    questions.push_back(messages::RunQuestion(sourceDir, recursion));
     return answer;
   }
   void NewDirectoryCreated() override { ++refreshes; }
-  void FileLeftOut(const std::filesystem::path& name, const engine::FileReport& report) override {
+  void FileLeftOut(const std::filesystem::path& name, const batch::PageReport& report) override {
     reports.push_back(messages::LeftOut(name, report));
   }
 
@@ -31,50 +32,56 @@ class RecordingFrontEnd final : public batch::RunFrontEnd {
 };
 
 // The day every batch test runs on.
-inline constexpr engine::Today kRunDay = std::chrono::local_days{std::chrono::year{2026} / 12 / 8};
+inline constexpr text::Today kRunDay = std::chrono::local_days{std::chrono::year{2026} / 12 / 8};
+
+// The options of a run on kRunDay, in English, on the threads the machine has.
+inline batch::RunOptions RunDayOptions(batch::Recursion recursion = batch::Recursion::ThisFolder) {
+  batch::RunOptions options;
+  options.locale = text::EnglishDateLocale();
+  options.clock = [] { return kRunDay; };
+  options.recursion = recursion;
+  options.lockWait = std::chrono::milliseconds(0);
+  return options;
+}
 
 class BatchFixture : public TempDirTest {
  protected:
-  static constexpr engine::Today kToday = kRunDay;
+  static constexpr text::Today kToday = kRunDay;
 
   // Runs over directory (the test's own by default) on kToday.
   batch::RunResult Run() { return RunOver(dir_); }
   batch::RunResult RunOver(const std::filesystem::path& directory) {
-    return batch::BatchRun(disk_, state_, directory, frontEnd_,
-                           {engine::EnglishDateLocale(), [] { return kToday; }});
+    return batch::BatchRun(disk_, directory, frontEnd_, options_);
   }
-  batch::ReplaceResult ReplaceOldFiles() { return batch::Replace(disk_, state_); }
+  batch::ReplaceResult ReplaceOldFiles() { return batch::Replace(disk_, dir_, {}); }
   // What a replace tells the user.
   static std::vector<std::string> Problems(const batch::ReplaceResult& result) {
     return messages::ReplaceProblems(result);
   }
   std::filesystem::path New() const { return dir_ / "New"; }
 
-  engine::Disk& disk_ = engine::MachineDisk();
-  state::ProgramState state_;
+  platform::Disk& disk_ = platform::MachineDisk();
+  batch::RunOptions options_ = RunDayOptions();
   RecordingFrontEnd frontEnd_;
 };
 
 // The same over a site "/site" on a disk in memory.
 class FakeSiteFixture : public testing::Test {
  protected:
-  static constexpr engine::Today kToday = kRunDay;
+  static constexpr text::Today kToday = kRunDay;
   static inline const std::filesystem::path kSite = "/site";
 
-  batch::RunResult Run() {
-    return batch::BatchRun(disk_, state_, kSite, frontEnd_,
-                           {engine::EnglishDateLocale(), [] { return kToday; }});
-  }
-  batch::ReplaceResult ReplaceOldFiles() { return batch::Replace(disk_, state_); }
+  batch::RunResult Run() { return batch::BatchRun(disk_, kSite, frontEnd_, options_); }
+  batch::ReplaceResult ReplaceOldFiles() { return batch::Replace(disk_, kSite, {}); }
   void AddPage(const std::string& name, const std::string& content) {
-    disk_.AddFile(kSite / engine::PathFromText(name), content);
+    disk_.AddFile(kSite / text::PathFromText(name), content);
   }
   std::string Page(const std::string& name) const {
-    return disk_.Content(kSite / engine::PathFromText(name)).value_or("(none)");
+    return disk_.Content(kSite / text::PathFromText(name)).value_or("(none)");
   }
 
-  FakeDisk disk_;
-  state::ProgramState state_;
+  platform::MemoryDisk disk_;
+  batch::RunOptions options_ = RunDayOptions();
   RecordingFrontEnd frontEnd_;
 };
 

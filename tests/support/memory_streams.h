@@ -1,16 +1,16 @@
-// In-memory byte streams for the engine's tests.
+// In-memory byte streams for the tests of the rewrite and the page layers.
 #pragma once
 
 #include <algorithm>
 #include <string>
 
-#include "engine/io.h"
+#include "text/streams.h"
 
 namespace lapse::testing_support {
 
 // Gives its text in pieces of at most chunk bytes, so that lines and tags
 // straddle the reads.
-class MemorySource final : public engine::ByteSource {
+class MemorySource final : public text::ByteSource {
  public:
   MemorySource(std::string text, std::size_t chunk) : text_(std::move(text)), chunk_(chunk) {}
   std::size_t Read(std::span<char> buffer) override {
@@ -28,7 +28,7 @@ class MemorySource final : public engine::ByteSource {
 };
 
 // Collects what is written; fails once it holds more than capacity bytes.
-class MemorySink final : public engine::ByteSink {
+class MemorySink final : public text::ByteSink {
  public:
   explicit MemorySink(std::size_t capacity = std::string::npos) : capacity_(capacity) {}
   bool Write(std::string_view bytes) override {

@@ -22,9 +22,17 @@ using testing::ReadFile;
 using testing::Texts;
 using testing::WriteFile;
 
-engine::Today Today() {
+text::Today Today() {
   using namespace std::chrono;
   return local_days{year{2026} / December / 8};
+}
+
+batch::RunOptions TestRunOptions() {
+  batch::RunOptions options;
+  options.locale = text::EnglishDateLocale();
+  options.clock = Today;
+  options.lockWait = std::chrono::milliseconds(0);
+  return options;
 }
 
 }  // namespace
@@ -38,8 +46,8 @@ class FrmMainTest : public QObject {
     explicit Fixture(const QString& startFolder,
                      std::function<std::vector<Drive>()> drives = MountedDrives) {
       QDir::setCurrent(startFolder);
-      window = std::make_unique<frmMain>(MainServices{
-          store, help, messages, editor, {engine::EnglishDateLocale(), Today}, std::move(drives)});
+      window = std::make_unique<frmMain>(
+          MainServices{store, help, messages, editor, TestRunOptions(), std::move(drives)});
     }
     QPushButton* Button(const char* name) const {
       return window->findChild<QPushButton*>(QString::fromLatin1(name));
@@ -81,8 +89,8 @@ class FrmMainTest : public QObject {
     QCOMPARE(f.window->State().NewDays, 30);
     QCOMPARE(f.window->State().Lines, 1);
     QCOMPARE(f.window->State().Log, 1);
-    QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log=1", "General/Subfolders=0"}));
+    QCOMPARE(f.store.writes, (std::vector<std::string>{"New/Days=30", "New/Lines=1",
+                                                       "General/Log=1", "General/Subfolders=0"}));
     QVERIFY(f.window->State().LogPath.empty());
   }
 
@@ -117,8 +125,7 @@ class FrmMainTest : public QObject {
     testing::ScriptedMessages messages;
     testing::RecordingEditor editor;
     QDir::setCurrent(Site());
-    frmMain window(
-        MainServices{store, help, messages, editor, {engine::EnglishDateLocale(), Today}});
+    frmMain window(MainServices{store, help, messages, editor, TestRunOptions()});
     QVERIFY(checked);
     QVERIFY(window.findChild<frmAbout*>() != nullptr);
   }
@@ -361,7 +368,9 @@ class FrmMainTest : public QObject {
     QCOMPARE(f.editor.opened.back(), ToPath(source + "/Log.txt"));
   }
 
-  void replaceAfterADeclinedRunDeletesNoSourceAndSaysWhy() {
+  // Replace puts in place what the last completed run made: a run declined
+  // later leaves its folder alone.
+  void replaceAfterADeclinedRunActsOnTheLastCompletedRun() {
     const QString first = Site("first");
     const QString second = Site("second");
     WriteFile(first + "/a.htm", "a\r\n");
@@ -373,11 +382,14 @@ class FrmMainTest : public QObject {
     QTest::mouseClick(f.Button("cmdGo"), Qt::LeftButton);
     f.messages.shown.clear();
 
+    QVERIFY(f.Button("cmdReplace")->isEnabled());
     QTest::mouseClick(f.Button("cmdReplace"), Qt::LeftButton);
     QCOMPARE(ReadFile(second + "/b.htm"), QByteArray("b\r\n"));
-    QCOMPARE(f.messages.shown.size(), std::size_t{1});
-    QCOMPARE(f.messages.shown[0].kind, QStringLiteral("warn"));
-    QVERIFY(!f.messages.shown[0].busyPointer);
+    QVERIFY(!QFileInfo::exists(second + "/New"));
+    QCOMPARE(ReadFile(first + "/a.htm"), QByteArray("a\r\n"));
+    QVERIFY(!QFileInfo::exists(first + "/New"));
+    QCOMPARE(f.messages.shown.size(), std::size_t{0});
+    QVERIFY(!f.Button("cmdReplace")->isEnabled());
   }
 
   void viewLogSaysSoWhenThereIsNoLogOrNoEditor() {
@@ -492,8 +504,8 @@ class FrmMainTest : public QObject {
     }
     QVERIFY(windowsGoneFirst);
     QCOMPARE(f.help.calls, (std::vector<HelpCall>{{"close", 0}}));
-    QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=45", "New/Lines=2", "General/Log= 0", "General/Subfolders= 0"}));
+    QCOMPARE(f.store.writes, (std::vector<std::string>{"New/Days=45", "New/Lines=2",
+                                                       "General/Log= 0", "General/Subfolders= 0"}));
     QVERIFY(!f.window->isVisible());
 
     // The sequence runs once, however often the window is told to close.
@@ -505,8 +517,8 @@ class FrmMainTest : public QObject {
     Fixture f(Site());
     f.store.writes.clear();
     f.window->close();
-    QCOMPARE(f.store.writes,
-             (std::vector<std::string>{"New/Days=30", "New/Lines=1", "General/Log= 1", "General/Subfolders= 0"}));
+    QCOMPARE(f.store.writes, (std::vector<std::string>{"New/Days=30", "New/Lines=1",
+                                                       "General/Log= 1", "General/Subfolders= 0"}));
   }
 
   void colourSchemeReachesEveryListAndButtonButNotTheMenus() {

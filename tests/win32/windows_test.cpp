@@ -20,6 +20,14 @@
 namespace lapse::win32 {
 namespace {
 
+batch::RunOptions TestRunOptions() {
+  batch::RunOptions options;
+  options.locale = text::EnglishDateLocale();
+  options.clock = [] { return std::chrono::local_days{std::chrono::year{2026} / 12 / 9}; };
+  options.lockWait = std::chrono::milliseconds(0);
+  return options;
+}
+
 class ScriptedPrompts final : public Prompts {
  public:
   bool AskYesNo(HWND, const std::wstring& text) override {
@@ -127,14 +135,9 @@ class WindowsTest : public testing_support::TempDirTest {
     std::ofstream(dir_ / "notes.txt") << "n\n";
     SetCurrentDirectoryW(dir_.c_str());
     store_.values[{"Lapse", "New", "Days"}] = "7";
-    window_ = std::make_unique<frmMain>(
-        MainServices{store_,
-                     prompts_,
-                     help_,
-                     editor_,
-                     {engine::EnglishDateLocale(),
-                      [] { return std::chrono::local_days{std::chrono::year{2026} / 12 / 9}; }},
-                     [] { return std::vector<front::Drive>{}; }});
+    window_ =
+        std::make_unique<frmMain>(MainServices{store_, prompts_, help_, editor_, TestRunOptions(),
+                                               [] { return std::vector<front::Drive>{}; }});
   }
   void TearDown() override {
     window_.reset();

@@ -1,0 +1,127 @@
+#include "batch/check.h"
+
+#include <algorithm>
+
+#include "batch/batch.h"
+#include "batch/site_names.h"
+#include "pages/page_format.h"
+
+namespace lapse::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Checker {
+ public:
+  Checker(platform::Disk& disk, const text::TagRules& rules, CheckResult& result)
+      : disk_(disk),
+        rules_(rules),
+        today_(rules.clock()),
+        result_(result),
+        buffer_(std::size_t{64} * 1024) {}
+
+  void Folder(const WalkedFolder& folder) {
+    for (const fs::path& name : folder.linkedPages) {
+      LeftOut(Below(folder.relative, name), {PageOutcome::LeftAsItIs, {}, NotText::Link});
+    }
+    for (const fs::path& name : folder.files) {
+      if (IsHtmlFileName(name)) {
+        Page(*folder.folder, name, Below(folder.relative, name));
+      }
+    }
+  }
+
+  void Unreadable(const fs::path& relative, const fs::path& path, std::error_code error) {
+    LeftOut(relative, {PageOutcome::Failed, {FileAction::Read, path, error}, {}});
+  }
+
+ private:
+  void Page(platform::Folder& folder, const fs::path& name, const fs::path& shown) {
+    if (pages::NamedAsCompressed(name)) {
+      LeftOut(shown, {PageOutcome::LeftAsItIs, {}, NotText::Compressed});
+      return;
+    }
+    platform::Expected<std::unique_ptr<platform::SourceFile>> source =
+        disk_.OpenSource(folder, name);
+    if (!source) {
+      LeftOut(shown,
+              {PageOutcome::Failed, {FileAction::Read, folder.PathOf(name), source.error()}, {}});
+      return;
+    }
+    pages::PageSource page(**source);
+    if (const std::optional<NotText> kind = NotTextOf(page.content())) {
+      LeftOut(shown, {PageOutcome::LeftAsItIs, {}, *kind});
+      return;
+    }
+    const bool read = text::ScanDatedTags(page, buffer_, rules_.locale, page.units(),
+                                          [&](const text::DatedTag& tag) { Tag(shown, tag); });
+    if (!read) {
+      LeftOut(shown,
+              {PageOutcome::Failed, {FileAction::Read, folder.PathOf(name), page.Error()}, {}});
+    }
+  }
+
+  void Tag(const fs::path& page, const text::DatedTag& tag) {
+    FoundTag found{page, tag.line, tag.kind, tag.date, false, std::nullopt};
+    if (tag.date) {
+      const bool expiry = tag.kind == text::DatedTagKind::Expiry;
+      found.lapsed = expiry ? text::ExpiryTagLapsed(*tag.date, today_)
+                            : text::NewTagLapsed(*tag.date, rules_.newDays, today_);
+      found.lapseDay = text::LapseDay(*tag.date, tag.kind, rules_.newDays);
+      if (!found.lapsed) {
+        result_.nextLapse =
+            result_.nextLapse ? std::min(*result_.nextLapse, *found.lapseDay) : *found.lapseDay;
+      }
+    }
+    result_.tags.push_back(std::move(found));
+  }
+
+  void LeftOut(const fs::path& page, const PageReport& report) {
+    result_.leftOut.push_back({page, report});
+  }
+
+  platform::Disk& disk_;
+  const text::TagRules& rules_;
+  text::Today today_;
+  CheckResult& result_;
+  std::vector<char> buffer_;
+};
+
+}  // namespace
+
+bool CheckResult::Faulty() const {
+  const bool unreadable = std::any_of(leftOut.begin(), leftOut.end(), [](const PageLeftOut& page) {
+    return page.report.outcome != PageOutcome::LeftAsItIs;
+  });
+  const bool badDate =
+      std::any_of(tags.begin(), tags.end(), [](const FoundTag& tag) { return !tag.date; });
+  return unreadable || badDate;
+}
+
+CheckResult CheckSite(platform::Disk& disk, const fs::path& directory, Recursion recursion,
+                      const text::TagRules& rules) {
+  CheckResult result;
+  platform::Expected<std::unique_ptr<platform::Folder>> folder =
+      disk.OpenFolder(PathsFor(directory).sourceDir);
+  if (!folder) {
+    result.folderError = folder.error();
+    return result;
+  }
+  Checker checker(disk, rules, result);
+  result.folderError =
+      WalkTree(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, TopNew::Skip,
+               {[&](WalkedFolder& walked) { checker.Folder(walked); },
+                [&](const fs::path& relative, const fs::path& path, std::error_code error) {
+                  checker.Unreadable(relative, path, error);
+                }});
+  std::stable_sort(result.tags.begin(), result.tags.end(),
+                   [](const FoundTag& a, const FoundTag& b) {
+                     return std::tie(a.page, a.line) < std::tie(b.page, b.line);
+                   });
+  std::stable_sort(result.leftOut.begin(), result.leftOut.end(),
+                   [](const PageLeftOut& a, const PageLeftOut& b) { return a.name < b.name; });
+  return result;
+}
+
+}  // namespace lapse::batch

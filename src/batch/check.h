@@ -1,0 +1,47 @@
+// A look at what a site's tags say, without writing anything: every dated
+// tag, whether it has lapsed, and the next day on which one lapses.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "batch/page_report.h"
+#include "batch/site_walk.h"
+#include "platform/disk.h"
+#include "text/rewrite.h"
+#include "text/tag_scanner.h"
+
+namespace lapse::batch {
+
+struct FoundTag {
+  std::filesystem::path page;  // below the folder checked
+  std::uint64_t line = 0;      // counted from 1
+  text::DatedTagKind kind = text::DatedTagKind::Expiry;
+  std::optional<text::TagDate> date;  // nothing for a date format error
+  bool lapsed = false;
+  std::optional<text::Today> lapseDay;  // the first day on which it has lapsed
+};
+
+struct CheckResult {
+  // Could not list the folder itself; nothing else is filled.
+  std::error_code folderError;
+  // Sorted by page and line.
+  std::vector<FoundTag> tags;
+  // Pages that could not be read, and pages that are no text (not failures).
+  std::vector<PageLeftOut> leftOut;
+  // The earliest lapse day of a tag that has not lapsed yet.
+  std::optional<text::Today> nextLapse;
+
+  // A page that could not be read, or a tag whose date cannot be.
+  bool Faulty() const;
+};
+
+// Reads every HTML file of directory (and, with Subfolders, of the folders
+// below it, by the same walk a run takes) and lists its dated tags.
+CheckResult CheckSite(platform::Disk& disk, const std::filesystem::path& directory,
+                      Recursion recursion, const text::TagRules& rules);
+
+}  // namespace lapse::batch

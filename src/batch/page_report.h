@@ -1,0 +1,52 @@
+// What became of one page of a run, as the fronts are told it.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "pages/page_format.h"
+
+namespace lapse::batch {
+
+enum class FileAction {
+  Read,
+  Write,
+  // Giving a copy its page's permissions, ACL or attributes.
+  GiveAccess,
+};
+
+// A file that could not be read or written, and why.
+struct FileFailure {
+  FileAction action = FileAction::Read;
+  std::filesystem::path path;
+  std::error_code error;
+};
+
+// What a page is, when it is no text that Lapse rewrites.
+enum class NotText { Compressed, Image, Pdf, Archive, Link };
+
+enum class PageOutcome {
+  Rewritten,
+  DateFormatError,  // its copy would stop at the faulty tag: none is made
+  Failed,           // it could not be read, or its copy written
+  LeftAsItIs,       // no text Lapse rewrites; not counted as a failure
+  LinesNotLogged,   // its removed lines could not be written to the log
+};
+
+struct PageReport {
+  PageOutcome outcome = PageOutcome::Rewritten;
+  FileFailure failure;                    // when Failed or LinesNotLogged (the log)
+  NotText notText = NotText::Compressed;  // when LeftAsItIs
+};
+
+// A page that a command left out or left as it is, and why.
+struct PageLeftOut {
+  std::filesystem::path name;  // below the folder of the command
+  PageReport report;
+};
+
+// What a page is when its first bytes say it is no text; nothing for text.
+std::optional<NotText> NotTextOf(pages::Content content);
+
+}  // namespace lapse::batch

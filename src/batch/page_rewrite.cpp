@@ -1,0 +1,143 @@
+#include "batch/page_rewrite.h"
+
+#include "batch/site_names.h"
+#include "pages/page_format.h"
+#include "platform/content_hash.h"
+#include "text/names.h"
+
+namespace lapse::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two halves of 256 KiB: each read is as large as a plain copy's.
+constexpr std::size_t kReadBufferSize = std::size_t{512} * 1024;
+constexpr std::size_t kCopyBufferSize = std::size_t{128} * 1024;
+constexpr std::size_t kLogBufferSize = std::size_t{16} * 1024;
+// What a page's removed lines may take in memory before they spill to disk.
+constexpr std::size_t kLinesInMemory = std::size_t{128} * 1024;
+
+RewrittenPage Failed(FileAction action, fs::path path, std::error_code error) {
+  RewrittenPage page;
+  page.report.outcome = PageOutcome::Failed;
+  page.report.failure = {action, std::move(path), error};
+  return page;
+}
+
+RewrittenPage NotTextPage(NotText kind) {
+  RewrittenPage page;
+  page.report.outcome = PageOutcome::LeftAsItIs;
+  page.report.notText = kind;
+  return page;
+}
+
+// The page's bytes as read, hashed on the way where its stamp cannot tell a
+// later save from them.
+class HashingSource final : public text::ByteSource {
+ public:
+  HashingSource(platform::SourceFile& file, bool hash) : file_(file) {
+    if (hash) {
+      hash_.emplace();
+    }
+  }
+  std::size_t Read(std::span<char> buffer) override {
+    const std::size_t count = file_.Read(buffer);
+    if (hash_) {
+      hash_->Add(std::string_view(buffer.data(), count));
+    }
+    return count;
+  }
+  std::error_code Error() const override { return file_.Error(); }
+  std::optional<std::uint64_t> Hash() const {
+    return hash_ ? std::optional(hash_->Value()) : std::nullopt;
+  }
+
+ private:
+  platform::SourceFile& file_;
+  std::optional<platform::ContentHash> hash_;
+};
+
+}  // namespace
+
+PageRewriter::PageRewriter(platform::Disk& disk, const PageSettings& settings,
+                           platform::Folder& newDir)
+    : disk_(disk),
+      settings_(settings),
+      newDir_(newDir),
+      readBuffer_(kReadBufferSize),
+      copyBuffer_(kCopyBufferSize),
+      logBuffer_(kLogBufferSize) {}
+
+RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
+  if (job.known) {
+    RewrittenPage known;
+    known.report = *job.known;
+    return known;
+  }
+  if (pages::NamedAsCompressed(job.name)) {
+    return NotTextPage(NotText::Compressed);
+  }
+  platform::Expected<std::unique_ptr<platform::SourceFile>> source =
+      disk_.OpenSource(*job.source, job.name);
+  if (!source) {
+    return Failed(FileAction::Read, job.source->PathOf(job.name), source.error());
+  }
+  const platform::FileStatus& status = (*source)->Status();
+  HashingSource hashing(**source, !status.fineStamp);
+  pages::PageSource page(hashing);
+  if (const std::optional<NotText> kind = NotTextOf(page.content())) {
+    return NotTextPage(*kind);
+  }
+  platform::Expected<std::unique_ptr<platform::NewFile>> copyFile =
+      disk_.Create(*job.copies, job.name);
+  if (!copyFile) {
+    return Failed(FileAction::Write, job.copies->PathOf(job.name), copyFile.error());
+  }
+  platform::Expected<platform::AccessKept> access = (*copyFile)->TakeAccess(**source);
+  if (!access) {
+    return Failed(FileAction::GiveAccess, job.copies->PathOf(job.name), access.error());
+  }
+
+  RewrittenPage result;
+  result.access = *access;
+  if (settings_.logging) {
+    result.lines.emplace(disk_, newDir_, kLinesInMemory);
+  }
+  pages::PageSink copySink(**copyFile, page);
+  text::BufferedWriter copy(copySink, copyBuffer_);
+  std::optional<text::BufferedWriter> log;
+  if (result.lines) {
+    log.emplace(*result.lines, logBuffer_);
+  }
+  const std::string entryName = text::DisplayName(job.shown);
+  text::StreamEnd end = text::RewriteStream(
+      page, page.units(), readBuffer_, {copy, log ? &*log : nullptr, entryName}, settings_.rules);
+  if (end == text::StreamEnd::Complete && !copySink.Finish()) {
+    end = text::StreamEnd::CopyFailed;
+  }
+  switch (end) {
+    case text::StreamEnd::Complete:
+      break;
+    case text::StreamEnd::DateFormatError:
+      result = {};
+      result.report.outcome = PageOutcome::DateFormatError;
+      return result;
+    case text::StreamEnd::ReadFailed:
+      return Failed(FileAction::Read, job.source->PathOf(job.name), page.Error());
+    case text::StreamEnd::CopyFailed:
+      return Failed(FileAction::Write, job.copies->PathOf(job.name), (*copyFile)->Error());
+    case text::StreamEnd::LogFailed: {
+      RewrittenPage notLogged;
+      notLogged.report.outcome = PageOutcome::LinesNotLogged;
+      notLogged.report.failure = {FileAction::Write, newDir_.PathOf(kLogName),
+                                  result.lines->Error()};
+      return notLogged;
+    }
+  }
+  result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written()};
+  result.copy = std::move(*copyFile);
+  return result;
+}
+
+}  // namespace lapse::batch

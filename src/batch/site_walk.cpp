@@ -1,0 +1,69 @@
+#include "batch/site_walk.h"
+
+#include "batch/site_names.h"
+
+namespace lapse::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::EntryKind;
+
+// Sorts the entries of a listed folder into what the walk takes.
+WalkedFolder Sort(std::shared_ptr<platform::Folder> folder, const fs::path& relative,
+                  const std::vector<platform::Entry>& entries, Recursion recursion, TopNew topNew) {
+  WalkedFolder walked{std::move(folder), relative, {}, {}, {}, {}, {}};
+  for (const platform::Entry& entry : entries) {
+    // Lapse's own files go by their names: on Windows they are not hidden.
+    if ((entry.kind == EntryKind::Hidden || entry.kind == EntryKind::OrdinaryFile) &&
+        IsLapsesOwnFile(entry.name)) {
+      walked.own.push_back(entry.name);
+    } else if (entry.kind == EntryKind::OrdinaryFile) {
+      walked.files.push_back(entry.name);
+    } else if (entry.kind == EntryKind::Link && IsHtmlFileName(entry.name)) {
+      walked.linkedPages.push_back(entry.name);
+    } else if (entry.kind == EntryKind::Directory && recursion == Recursion::Subfolders &&
+               !(relative.empty() && topNew == TopNew::Skip && entry.name == kNewName)) {
+      walked.subfolders.push_back(entry.name);
+    } else {
+      walked.skipped.push_back(entry);
+    }
+  }
+  return walked;
+}
+
+std::error_code WalkFolder(platform::Disk& disk, std::shared_ptr<platform::Folder> folder,
+                           const fs::path& relative, Recursion recursion, TopNew topNew,
+                           const WalkVisitor& visitor) {
+  std::vector<platform::Entry> entries;
+  if (const std::error_code error = disk.List(*folder, entries)) {
+    return error;
+  }
+  WalkedFolder walked = Sort(folder, relative, entries, recursion, topNew);
+  visitor.folder(walked);
+  for (const fs::path& name : walked.subfolders) {
+    const fs::path below = Below(relative, name);
+    platform::Expected<std::unique_ptr<platform::Folder>> subfolder =
+        disk.OpenSubfolder(*folder, name);
+    const std::error_code error =
+        subfolder ? WalkFolder(disk, std::move(*subfolder), below, recursion, topNew, visitor)
+                  : subfolder.error();
+    if (error && visitor.unreadable) {
+      visitor.unreadable(below, folder->PathOf(name), error);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+fs::path Below(const fs::path& relative, const fs::path& name) {
+  return relative.empty() ? name : relative / name;
+}
+
+std::error_code WalkTree(platform::Disk& disk, std::shared_ptr<platform::Folder> top,
+                         Recursion recursion, TopNew topNew, const WalkVisitor& visitor) {
+  return WalkFolder(disk, std::move(top), {}, recursion, topNew, visitor);
+}
+
+}  // namespace lapse::batch

@@ -1,0 +1,104 @@
+// How a page is kept, told by its first bytes: compressed with gzip, with
+// another compression, or not; and as 8-bit text, as UTF-8 behind a
+// byte-order mark, or as UTF-16 of either byte order. The rewriter reads and
+// writes every page through these layers, so that it sees 8-bit text only.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "pages/gzip.h"
+#include "pages/utf16.h"
+#include "text/streams.h"
+#include "text/tags.h"
+
+namespace lapse::pages {
+
+enum class Compression { None, Gzip };
+// What a file holds, by its first bytes: text Lapse rewrites (plain or
+// inside gzip), or something it leaves as it is.
+enum class Content { Text, Compressed, Image, Pdf, Archive };
+enum class Encoding { Bytes, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
+
+// A name that says its file is compressed (".br") whatever its bytes.
+bool NamedAsCompressed(const std::filesystem::path& name);
+
+// A source that can look at its first bytes before they are read. The look
+// reads a whole first piece, which most pages fit in, so that it costs no
+// read of its own.
+class PeekingSource final : public text::ByteSource {
+ public:
+  explicit PeekingSource(text::ByteSource& inner) : inner_(inner) {}
+  static constexpr std::size_t kLongestPeek = 12;
+  // Up to count (at most kLongestPeek) of the first bytes; fewer where the
+  // data ends.
+  std::string_view Peek(std::size_t count);
+  void Skip(std::size_t count);
+  std::size_t Read(std::span<char> buffer) override;
+  std::error_code Error() const override { return inner_.Error(); }
+
+ private:
+  static constexpr std::size_t kFirstPiece = std::size_t{64} * 1024;
+  text::ByteSource& inner_;
+  // Left uninitialised: the look fills what it reads.
+  std::unique_ptr<char[]> head_;
+  std::size_t at_ = 0;
+  std::size_t size_ = 0;
+};
+
+// A page's text, out of its compression and its encoding.
+class PageSource final : public text::ByteSource {
+ public:
+  explicit PageSource(text::ByteSource& raw);
+  PageSource(const PageSource&) = delete;
+  PageSource& operator=(const PageSource&) = delete;
+
+  Compression compression() const { return compression_; }
+  Content content() const { return content_; }
+  Encoding encoding() const { return encoding_; }
+  // How the tag rules count characters in the text this source gives.
+  text::TextUnits units() const;
+  std::size_t Read(std::span<char> buffer) override { return top_->Read(buffer); }
+  std::error_code Error() const override { return top_->Error(); }
+
+ private:
+  PeekingSource raw_;
+  Compression compression_ = Compression::None;
+  Content content_ = Content::Text;
+  std::optional<GzipSource> gzip_;
+  std::optional<PeekingSource> text_;
+  Encoding encoding_ = Encoding::Bytes;
+  std::optional<Utf16Source> utf16_;
+  text::ByteSource* top_ = nullptr;
+};
+
+// Writes text as a copy of a page: with the page's byte-order mark at its
+// start, in its encoding, and in its compression.
+class PageSink final : public text::ByteSink {
+ public:
+  PageSink(text::ByteSink& out, const PageSource& page);
+  PageSink(const PageSink&) = delete;
+  PageSink& operator=(const PageSink&) = delete;
+
+  bool Write(std::string_view bytes) override { return top_->Write(bytes); }
+  // Plain pages go on in one call, as the file takes them.
+  bool WritePieces(std::span<const std::string_view> pieces) override {
+    return top_->WritePieces(pieces);
+  }
+  std::error_code Error() const override { return out_.Error(); }
+  // Ends the encoding and the compression; false when a write failed.
+  bool Finish();
+
+ private:
+  text::ByteSink& out_;
+  std::optional<GzipSink> gzip_;
+  std::optional<Utf16Sink> utf16_;
+  text::ByteSink* top_ = nullptr;
+  bool marked_ = false;
+};
+
+}  // namespace lapse::pages

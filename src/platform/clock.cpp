@@ -1,0 +1,127 @@
+// The machine's local date and the user's regional date settings.
+#include "platform/clock.h"
+
+#include <ctime>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#endif
+
+namespace lapse::platform {
+
+using text::DateLocale;
+using text::DateOrderFromFormat;
+using text::EnglishDateLocale;
+using text::Today;
+
+namespace {
+
+#if defined(_WIN32)
+std::string Narrow(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) {
+    return {};
+  }
+  std::string result(static_cast<std::size_t>(size - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
+  return result;
+}
+
+std::string LocaleText(const wchar_t* localeName, LCTYPE type) {
+  wchar_t buffer[128] = {};
+  if (GetLocaleInfoEx(localeName, type, buffer, 128) == 0) {
+    return {};
+  }
+  return Narrow(buffer);
+}
+#endif
+
+}  // namespace
+
+#if defined(_WIN32)
+DateLocale WindowsDateLocale(const wchar_t* localeName) {
+  DateLocale locale = EnglishDateLocale();
+  locale.order = DateOrderFromFormat(LocaleText(localeName, LOCALE_SSHORTDATE));
+  for (std::size_t m = 0; m < 12; ++m) {
+    const std::string full = LocaleText(localeName, static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + m));
+    const std::string abbreviated =
+        LocaleText(localeName, static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + m));
+    if (!full.empty())
+      locale.monthNames[m] = full;
+    if (!abbreviated.empty())
+      locale.shortMonthNames[m] = abbreviated;
+  }
+  return locale;
+}
+#endif
+
+DateLocale UserDateLocale() {
+#if defined(_WIN32)
+  return WindowsDateLocale(LOCALE_NAME_USER_DEFAULT);
+#else
+  DateLocale locale = EnglishDateLocale();
+  // A locale object of its own leaves the process's global locale untouched.
+  locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+  if (user == static_cast<locale_t>(nullptr)) {
+    return locale;
+  }
+  static constexpr nl_item kMonths[] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
+                                        MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
+  static constexpr nl_item kShortMonths[] = {ABMON_1, ABMON_2,  ABMON_3,  ABMON_4,
+                                             ABMON_5, ABMON_6,  ABMON_7,  ABMON_8,
+                                             ABMON_9, ABMON_10, ABMON_11, ABMON_12};
+  locale.order = DateOrderFromFormat(nl_langinfo_l(D_FMT, user));
+  for (std::size_t m = 0; m < 12; ++m) {
+    locale.monthNames[m] = nl_langinfo_l(kMonths[m], user);
+    locale.shortMonthNames[m] = nl_langinfo_l(kShortMonths[m], user);
+  }
+  freelocale(user);
+  return locale;
+#endif
+}
+
+std::error_code UseTimeZone(const std::string& zone) {
+#if defined(_WIN32)
+  (void)zone;
+  return std::make_error_code(std::errc::not_supported);
+#else
+  // A name of the zone database, never a path out of it.
+  const bool safe = !zone.empty() && zone.front() != '/' && zone.find("..") == std::string::npos &&
+                    zone.find_first_of(" \t\n,") == std::string::npos;
+  const char* database = std::getenv("TZDIR");
+  const std::string file =
+      std::string(database != nullptr && *database != '\0' ? database : "/usr/share/zoneinfo") +
+      "/" + zone;
+  struct stat info {};
+  if (!safe || ::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  if (::setenv("TZ", (":" + zone).c_str(), 1) != 0) {
+    return std::error_code(errno, std::generic_category());
+  }
+  ::tzset();
+  return {};
+#endif
+}
+
+Today LocalToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  using namespace std::chrono;
+  return local_days{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
+                    day{static_cast<unsigned>(local.tm_mday)}};
+}
+
+}  // namespace lapse::platform

@@ -1,0 +1,55 @@
+#include "platform/errors.h"
+
+#include <cerrno>
+#include <string>
+
+namespace lapse::platform {
+
+namespace {
+
+enum class Fault { NotOrdinary = 1, Link, Busy };
+
+class PlatformCategory final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "lapse platform"; }
+  std::string message(int fault) const override {
+    switch (static_cast<Fault>(fault)) {
+      case Fault::Link:
+        return "it is a link";
+      case Fault::Busy:
+        return "another process is working on it";
+      case Fault::NotOrdinary:
+        break;
+    }
+    return "it is not an ordinary file";
+  }
+};
+
+const PlatformCategory& Platform() {
+  static const PlatformCategory category;
+  return category;
+}
+
+std::error_code Make(Fault fault) {
+  return std::error_code(static_cast<int>(fault), Platform());
+}
+
+}  // namespace
+
+std::error_code LastError() {
+  return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
+std::error_code NotAnOrdinaryFileError() {
+  return Make(Fault::NotOrdinary);
+}
+
+std::error_code IsALinkError() {
+  return Make(Fault::Link);
+}
+
+std::error_code FolderBusyError() {
+  return Make(Fault::Busy);
+}
+
+}  // namespace lapse::platform

@@ -1,0 +1,208 @@
+#include "text/rewrite.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "text/line_splitter.h"
+#include "text/plain_lines.h"
+#include "text/tags.h"
+
+namespace lapse::text {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+// Every tag line starts so.
+constexpr std::string_view kTagStart = "<!--";
+
+// The per-line decisions of one file: where each line goes, and the log's
+// entry heads.
+class RewriteHandler {
+ public:
+  RewriteHandler(const RewriteTarget& target, const TagRules& rules, TextUnits units)
+      : copy_(target.copy),
+        log_(target.log),
+        fileName_(target.entryName),
+        rules_(rules),
+        units_(units) {}
+
+  // The chunk that the splitter is fed next. What the copy takes of it
+  // unchanged is lent to the copy's writer rather than copied; the caller
+  // flushes the writer before that memory is read into again.
+  void BeginChunk(std::string_view chunk) { chunk_ = chunk; }
+  void EndChunk() { chunk_ = {}; }
+
+  bool Head(std::string_view head) {
+    if (!head.starts_with(kTagStart)) {
+      // Most lines are no tag: one test of four bytes settles them.
+    } else if (IsExpiryTag(head)) {
+      const auto date = ReadTagDate(head, rules_.locale, units_);
+      if (!date) {
+        return Stop();
+      }
+      if (ExpiryTagLapsed(*date, rules_.clock())) {
+        keep_ = false;
+        WriteEntryHead();
+      }
+    } else if (IsEndTag(head) && !keep_) {
+      keep_ = true;
+      dropCounter_ = 0;
+    } else if (IsNewTag(head)) {
+      const auto date = ReadTagDate(head, rules_.locale, units_);
+      if (!date) {
+        return Stop();
+      }
+      if (NewTagLapsed(*date, rules_.newDays, rules_.clock())) {
+        WriteEntryHead();
+        dropCounter_ = -std::int64_t{rules_.lines};
+      }
+    }
+    if (keep_ && dropCounter_ > 0) {
+      target_ = &copy_;
+    } else {
+      ++dropCounter_;
+      target_ = log_;
+    }
+    Pass(head);
+    return true;
+  }
+
+  // While the copy takes every line, lines that are no tag and end in CR LF
+  // need no decision: they go to the copy in one piece, without a look at
+  // each.
+  std::size_t PlainLines(std::string_view rest) {
+    if (!keep_ || dropCounter_ <= 0) {
+      return 0;
+    }
+    const std::size_t length = PlainLinesPrefix(rest);
+    target_ = &copy_;
+    Pass(rest.substr(0, length));
+    return length;
+  }
+
+  void Body(std::string_view bytes) { Pass(bytes); }
+
+  // A CR LF in the source is passed on as it is; any other ending becomes one.
+  void End(std::string_view ending) {
+    if (ending == kLineEnd) {
+      Pass(ending);
+    } else {
+      Put(kLineEnd);
+    }
+  }
+
+  bool dateFormatError() const { return dateFormatError_; }
+
+ private:
+  bool Stop() {
+    dateFormatError_ = true;
+    return false;
+  }
+
+  // Source bytes, written unchanged to the line's target.
+  void Pass(std::string_view bytes) {
+    if (target_ == &copy_ && InChunk(bytes)) {
+      copy_.Lend(bytes);
+    } else {
+      Put(bytes);
+    }
+  }
+
+  // Bytes from anywhere, copied to the line's target.
+  void Put(std::string_view bytes) {
+    if (target_ != nullptr) {
+      target_->Write(bytes);
+    }
+  }
+
+  bool InChunk(std::string_view bytes) const {
+    const std::less_equal<const char*> notAfter;
+    return notAfter(chunk_.data(), bytes.data()) &&
+           notAfter(bytes.data() + bytes.size(), chunk_.data() + chunk_.size());
+  }
+
+  void WriteEntryHead() {
+    if (log_ != nullptr) {
+      log_->Write(kLineEnd);
+      log_->Write(fileName_);
+      log_->Write(kLineEnd);
+    }
+  }
+
+  BufferedWriter& copy_;
+  BufferedWriter* log_;
+  std::string_view fileName_;
+  const TagRules& rules_;
+  TextUnits units_;
+
+  bool keep_ = true;
+  // 64 bits: a lapsed block of any length counts up from here without overflow.
+  std::int64_t dropCounter_ = 1;
+  BufferedWriter* target_ = nullptr;
+  bool dateFormatError_ = false;
+  std::string_view chunk_;
+};
+
+}  // namespace
+
+StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
+                        const RewriteTarget& target, const TagRules& rules) {
+  RewriteHandler handler(target, rules, units);
+  BufferedWriter& copy = target.copy;
+  BufferedWriter* const log = target.log;
+  LineSplitter splitter;
+  bool complete = false;
+  // Reads go to the two halves of the buffer in turn, so that what the
+  // copy was lent from one half is written together with what follows,
+  // once that half is read into again or the file ends: a small file takes
+  // one write, its last line's CR LF included.
+  const std::size_t halves = readBuffer.size() >= 2 ? 2 : 1;
+  const std::size_t halfSize = readBuffer.size() / halves;
+  std::array<bool, 2> lent{};
+  for (std::size_t half = 0; !copy.Failed() && (log == nullptr || !log->Failed());
+       half = (half + 1) % halves) {
+    if (lent[half]) {
+      copy.Flush();
+      lent = {};
+    }
+    const std::span<char> into = readBuffer.subspan(half * halfSize, halfSize);
+    const std::size_t count = source.Read(into);
+    if (count == 0) {
+      complete = !source.Error() && splitter.Finish(handler);
+      break;
+    }
+    lent[half] = true;
+    const std::string_view chunk(into.data(), count);
+    handler.BeginChunk(chunk);
+    const bool fed = splitter.Feed(chunk, handler);
+    handler.EndChunk();
+    if (!fed) {
+      break;
+    }
+  }
+  // The disk may fill up with either output; the one that failed first is
+  // the one to name.
+  const bool logFailedFirst = log != nullptr && log->Failed() && !copy.Failed();
+  const bool copyWritten = copy.Flush();
+  const bool logWritten = log == nullptr || log->Flush();
+  if (handler.dateFormatError()) {
+    return StreamEnd::DateFormatError;
+  }
+  if (source.Error()) {
+    return StreamEnd::ReadFailed;
+  }
+  if (logFailedFirst) {
+    return StreamEnd::LogFailed;
+  }
+  if (!copyWritten) {
+    return StreamEnd::CopyFailed;
+  }
+  if (!logWritten) {
+    return StreamEnd::LogFailed;
+  }
+  return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+}
+
+}  // namespace lapse::text

@@ -1,0 +1,45 @@
+// The rewrite of one page's text: lapsed blocks and lapsed new-content tags,
+// with the lines that go with them, are left out of the copy and written to
+// the log. It works on streams and knows nothing of files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "text/date.h"
+#include "text/streams.h"
+#include "text/tags.h"
+
+namespace lapse::text {
+
+// Gives the current local date; asked afresh for every dated tag.
+using Clock = std::function<Today()>;
+
+// What decides whether a tag has lapsed and what goes with it.
+struct TagRules {
+  std::int16_t newDays = 30;  // days a new-content tag stays new
+  std::int16_t lines = 1;     // lines left out after a lapsed new-content tag
+  DateLocale locale;
+  Clock clock;
+};
+
+// Where the lines of one page go: kept lines to the copy; with a log,
+// an entry head naming the page and every line left out.
+struct RewriteTarget {
+  BufferedWriter& copy;
+  BufferedWriter* log = nullptr;
+  std::string_view entryName;  // the page's name in the log's entry heads
+};
+
+enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFailed };
+
+// Reads source to its end, or up to a tag whose date cannot be read, and
+// writes every line to where it goes, ending each in CR LF. The text counts
+// its columns in units (UTF-8 characters for a UTF-16 page). Flushes both
+// writers before it returns.
+StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
+                        const RewriteTarget& target, const TagRules& rules);
+
+}  // namespace lapse::text

@@ -1,0 +1,31 @@
+// Lists the dated tags of a file without rewriting it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+#include "text/date.h"
+#include "text/streams.h"
+#include "text/tags.h"
+
+namespace lapse::text {
+
+enum class DatedTagKind { Expiry, New };
+
+struct DatedTag {
+  std::uint64_t line = 0;  // counted from 1
+  DatedTagKind kind = DatedTagKind::Expiry;
+  std::optional<TagDate> date;  // nothing for a date format error
+};
+
+// Calls onTag for every expiry and new-content tag line, in file order. Gives
+// false when the source could not be read to its end.
+bool ScanDatedTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
+                   TextUnits units, const std::function<void(const DatedTag&)>& onTag);
+
+// The first day on which a tag of kind with date has lapsed.
+Today LapseDay(TagDate date, DatedTagKind kind, std::int16_t newDays);
+
+}  // namespace lapse::text

@@ -1,0 +1,52 @@
+#include "batch/check.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_disk.h"
+
+namespace lapse::batch {
+namespace {
+
+using namespace std::chrono;
+
+constexpr text::Today kToday = local_days{year{2026} / 12 / 8};
+
+text::TagRules Rules() {
+  return {30, 1, text::EnglishDateLocale(), [] { return kToday; }};
+}
+
+// The tags come sorted by page and line whatever order the folders list
+// them in, and the next lapse is the earliest day a current tag lapses.
+TEST(CheckSite, ListsEveryDatedTagInOrderAndTheNextLapse) {
+  platform::MemoryDisk disk;
+  disk.AddFile("/site/news.htm", "x\n<!--LAPSE 12/10/26\n<!--ENDL\n<!--LNEW 11/20/26\n");
+  disk.AddFile("/site/bad.htm", "<!--LAPSE when\n");
+  disk.AddFile("/site/index.html", "<!--LAPSE 12/01/26\n");
+  disk.AddFile("/site/sub/deep.htm", "<!--LAPSE 12/09/26\n");
+  disk.AddFile("/site/logo.png.htm", "\x89PNG\r\n\x1A\n");
+  const CheckResult result = CheckSite(disk, "/site", Recursion::Subfolders, Rules());
+  ASSERT_EQ(result.tags.size(), 5u);
+  std::vector<std::string> order;
+  for (const FoundTag& tag : result.tags) {
+    order.push_back(tag.page.generic_string() + ":" + std::to_string(tag.line));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"bad.htm:1", "index.html:1", "news.htm:2",
+                                             "news.htm:4", "sub/deep.htm:1"}));
+  EXPECT_FALSE(result.tags[0].date);
+  EXPECT_TRUE(result.tags[1].lapsed);
+  // Dated the 20th of November, new for 30 days: it lapses on the 21st of December.
+  EXPECT_EQ(result.tags[3].lapseDay, local_days{year{2026} / 12 / 21});
+  EXPECT_EQ(result.nextLapse, local_days{year{2026} / 12 / 10});
+  ASSERT_EQ(result.leftOut.size(), 1u);
+  EXPECT_EQ(result.leftOut[0].report.notText, NotText::Image);
+  EXPECT_TRUE(result.Faulty());
+}
+
+TEST(CheckSite, AFolderThatIsNotThereIsSaid) {
+  platform::MemoryDisk disk;
+  const CheckResult result = CheckSite(disk, "/nowhere", Recursion::ThisFolder, Rules());
+  EXPECT_EQ(result.folderError, std::errc::no_such_file_or_directory);
+}
+
+}  // namespace
+}  // namespace lapse::batch

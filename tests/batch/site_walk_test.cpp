@@ -1,0 +1,65 @@
+#include "batch/site_walk.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/memory_disk.h"
+
+namespace lapse::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using NameList = std::vector<std::string>;
+
+// What a walk takes of a tree, folder by folder, as "folder: files | links
+// | own".
+std::vector<std::string> Walked(platform::MemoryDisk& disk, const fs::path& top,
+                                Recursion recursion, TopNew topNew) {
+  std::vector<std::string> seen;
+  auto folder = disk.OpenFolder(top.native() + fs::path::preferred_separator);
+  EXPECT_TRUE(folder);
+  const auto join = [](const std::vector<fs::path>& names) {
+    std::string text;
+    for (const fs::path& name : names) {
+      text += (text.empty() ? "" : " ") + name.generic_string();
+    }
+    return text;
+  };
+  const std::error_code error =
+      WalkTree(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, topNew,
+               {[&](WalkedFolder& walked) {
+                  seen.push_back(walked.relative.generic_string() + ": " + join(walked.files) +
+                                 " | " + join(walked.linkedPages) + " | " + join(walked.own));
+                },
+                [&](const fs::path& relative, const fs::path&, std::error_code) {
+                  seen.push_back(relative.generic_string() + ": unreadable");
+                }});
+  EXPECT_FALSE(error);
+  return seen;
+}
+
+// One walk decides for the run, the check and the replace what they take:
+// ordinary files; links named as pages, to be named and left; Lapse's own
+// files apart; never hidden folders, links to folders, or the top's New.
+TEST(SiteWalk, TakesAndSkipsTheSameForEveryCommand) {
+  platform::MemoryDisk disk;
+  disk.AddFile("/site/a.htm", "a");
+  disk.AddFile("/site/notes.txt", "n");
+  disk.AddFile("/site/.hidden.htm", "h");
+  disk.AddFile("/site/.lapse-0123456789ab.tmp", "a killed run's");
+  disk.AddLink("/site/link.htm", "/site/a.htm");
+  disk.AddLink("/site/linked", "/site/sub");
+  disk.AddFile("/site/sub/b.htm", "b");
+  disk.AddFile("/site/sub/New/c.htm", "c");
+  disk.AddFile("/site/.git/d.htm", "d");
+  disk.AddFile("/site/New/a.htm", "copy");
+  EXPECT_EQ(Walked(disk, "/site", Recursion::Subfolders, TopNew::Skip),
+            (NameList{": a.htm notes.txt | link.htm | .lapse-0123456789ab.tmp", "sub: b.htm |  | ",
+                      "sub/New: c.htm |  | "}));
+  EXPECT_EQ(Walked(disk, "/site", Recursion::ThisFolder, TopNew::Skip),
+            (NameList{": a.htm notes.txt | link.htm | .lapse-0123456789ab.tmp"}));
+  EXPECT_EQ(Walked(disk, "/site/New", Recursion::Subfolders, TopNew::Take),
+            (NameList{": a.htm |  | "}));
+}
+
+}  // namespace
+}  // namespace lapse::batch

@@ -1,0 +1,111 @@
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace lapse::platform {
+namespace {
+
+using namespace std::chrono;
+using text::DateLocale;
+using text::DateOrder;
+using text::EnglishDateLocale;
+using text::ParseDate;
+using text::TagDate;
+
+constexpr auto MDY = DateOrder::MonthDayYear;
+
+#if defined(_WIN32)
+
+constexpr auto DMY = DateOrder::DayMonthYear;
+constexpr auto YMD = DateOrder::YearMonthDay;
+
+TagDate At(int y, unsigned m, unsigned d) {
+  return TagDate{local_days{year{y} / month{m} / day{d}}};
+}
+
+struct WindowsLocaleCase {
+  const wchar_t* name;
+  DateOrder order;
+  const char* march;             // the full name, in UTF-8
+  const char* firstOfMarch2027;  // as a user of the locale writes it
+  friend void PrintTo(const WindowsLocaleCase& c, std::ostream* os) {
+    for (const wchar_t* letter = c.name; *letter != L'\0'; ++letter) {
+      *os << static_cast<char>(*letter);
+    }
+  }
+};
+
+class WindowsLocaleTest : public testing::TestWithParam<WindowsLocaleCase> {};
+
+TEST_P(WindowsLocaleTest, GivesTheShortDateOrderAndTheMonthNames) {
+  const DateLocale locale = WindowsDateLocale(GetParam().name);
+  EXPECT_EQ(locale.order, GetParam().order);
+  EXPECT_EQ(locale.monthNames[2], GetParam().march);
+  EXPECT_EQ(ParseDate(GetParam().firstOfMarch2027, locale), At(2027, 3, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, WindowsLocaleTest,
+                         testing::Values(WindowsLocaleCase{L"en-US", MDY, "March", "3/1/27"},
+                                         WindowsLocaleCase{L"en-GB", DMY, "March", "1/3/27"},
+                                         WindowsLocaleCase{L"de-DE", DMY, "M\u00e4rz",
+                                                           "1. M\u00e4rz 2027"},
+                                         WindowsLocaleCase{L"fr-FR", DMY, "mars", "1 mars 2027"},
+                                         WindowsLocaleCase{L"ja-JP", YMD, "3\u6708", "27/03/01"},
+                                         // An unknown name leaves the English locale in place.
+                                         WindowsLocaleCase{L"xx-NOWHERE", MDY, "March", "3/1/27"}));
+
+TEST(UserDateLocaleTest, ReadsTheUsersRegionalSettings) {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  ASSERT_NE(GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH), 0);
+  const DateLocale user = UserDateLocale();
+  const DateLocale named = WindowsDateLocale(name);
+  EXPECT_EQ(user.order, named.order);
+  EXPECT_EQ(user.monthNames, named.monthNames);
+  EXPECT_EQ(user.shortMonthNames, named.shortMonthNames);
+}
+
+#else
+
+// ctest runs this program in the C locale.
+TEST(UserDateLocaleTest, CLocaleIsMonthFirstInEnglish) {
+  const DateLocale user = UserDateLocale();
+  EXPECT_EQ(user.order, MDY);
+  EXPECT_EQ(user.monthNames, EnglishDateLocale().monthNames);
+  EXPECT_EQ(user.shortMonthNames, EnglishDateLocale().shortMonthNames);
+}
+
+#endif
+
+#if !defined(_WIN32)
+
+// A zone is a name of the system's zone database, and nothing else; today is
+// taken in it from then on. The zones 26 hours apart never share a date.
+TEST(UseTimeZoneTest, TakesTodayInTheZoneNamed) {
+  for (const char* unknown : {"Nowhere/Land", "../../etc/passwd", "/usr/share/zoneinfo/UTC", "",
+                              "Europe", "Europe/Berlin\n"}) {
+    EXPECT_TRUE(UseTimeZone(unknown)) << unknown;
+  }
+  if (UseTimeZone("Pacific/Kiritimati")) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const text::Today east = LocalToday();
+  ASSERT_FALSE(UseTimeZone("Etc/GMT+12"));
+  const text::Today west = LocalToday();
+  EXPECT_GE(east - west, days{1});
+  EXPECT_LE(east - west, days{2});
+}
+
+#else
+
+TEST(UseTimeZoneTest, ZonesByNameAreNotKnownOnWindows) {
+  EXPECT_EQ(UseTimeZone("Europe/Berlin"), std::errc::not_supported);
+}
+
+#endif
+
+}  // namespace
+}  // namespace lapse::platform

@@ -1,0 +1,84 @@
+#include "text/plain_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace lapse::text {
+namespace {
+
+struct Case {
+  const char* name;
+  std::string text;
+  std::size_t plain;
+  // ctest shows the case by its name.
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+};
+
+class PlainLinesTest : public testing::TestWithParam<Case> {};
+
+TEST_P(PlainLinesTest, BothSearchesFindTheWholePlainLines) {
+  const Case& c = GetParam();
+  EXPECT_EQ(PlainLinesPrefixByLine(c.text), c.plain);
+  EXPECT_EQ(PlainLinesPrefix(c.text), c.plain);
+}
+
+const std::string kLine62 = std::string(62, 'x') + "\r\n";  // ends at byte 63 of a block
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlainLinesTest,
+    testing::Values(Case{"Empty", "", 0}, Case{"OneLine", "a\r\n", 3},
+                    Case{"EmptyLines", "\r\n\r\n", 4}, Case{"UnfinishedLastLine", "a\r\nb", 3},
+                    Case{"CrAtTheEnd", "a\r\nb\r", 3}, Case{"TagLine", "a\r\n<!--LAPSE\r\n", 3},
+                    Case{"TagFirst", "<!--ENDL\r\na\r\n", 0},
+                    Case{"CommentLikeButNoTagStart", "<!-x\r\n<p>\r\n<!\r\n", 15},
+                    Case{"TagStartInsideALine", "a <!--LAPSE\r\n", 13},
+                    Case{"LoneLf", "a\r\nb\nc\r\n", 3}, Case{"LoneCr", "a\r\nb\rc\r\n", 3},
+                    Case{"LfCr", "a\n\r", 0}, Case{"WholeBlock", kLine62 + kLine62, 128},
+                    Case{"CrLfAcrossBlocks", std::string(63, 'x') + "\r\n" + "b\r\n", 68},
+                    Case{"LoneCrAtBlockEnd", std::string(63, 'x') + "\ry\r\n", 0},
+                    Case{"TagAtBlockStart", kLine62 + "<!--LNEW\r\n", 64},
+                    Case{"TagAcrossBlocks", std::string(61, 'x') + "\r\n<!--ENDL\r\n", 63},
+                    Case{"LessThanAtBlockEnd", std::string(61, 'x') + "\r\n<p>\r\n", 68}),
+    [](const auto& info) { return info.param.name; });
+
+// The block search must give the line-by-line answer wherever line ends and
+// tag starts fall: random texts made of the bytes that matter.
+TEST(PlainLinesPrefix, AgreesWithTheSearchByLineOnRandomTexts) {
+  std::mt19937 random(20261208);
+  // Dense: breaks everywhere. Sparse: long runs of plain lines between them.
+  const std::string dense = "xxxxxxxxxx<!-\r\n\r\n\r\n";
+  const std::string sparse = std::string(200, 'x') + "<<!\n\r" + std::string(30, '\n');
+  std::uniform_int_distribution<std::size_t> length(0, 400);
+  for (int round = 0; round < 40000; ++round) {
+    const std::string& alphabet = round % 2 == 0 ? dense : sparse;
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string text(length(random), ' ');
+    for (char& byte : text) {
+      byte = alphabet[pick(random)];
+      // Most line feeds of the sparse texts end a plain line.
+      if (byte == '\n' && &alphabet == &sparse && &byte != text.data() && pick(random) % 4 != 0) {
+        (&byte)[-1] = '\r';
+      }
+    }
+    ASSERT_EQ(PlainLinesPrefix(text), PlainLinesPrefixByLine(text)) << testing::PrintToString(text);
+  }
+}
+
+// Long runs of plain lines with one tag or one lone line end at every offset.
+TEST(PlainLinesPrefix, FindsTheEndOfLongRunsAtEveryOffset) {
+  for (const std::string stop : {"<!--LAPSE 12/31/26\r\n", "lone\n", "lone\rx\r\n"}) {
+    for (std::size_t lineLength = 2; lineLength < 70; lineLength += 7) {
+      const std::string line = std::string(lineLength - 2, 'x') + "\r\n";
+      std::string text;
+      while (text.size() < 300) {
+        ASSERT_EQ(PlainLinesPrefix(text + stop + line), text.size()) << text.size();
+        text += line;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lapse::text

@@ -1,0 +1,334 @@
+#include "text/rewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "support/memory_streams.h"
+
+namespace lapse::text {
+namespace {
+
+using namespace std::chrono;
+using testing_support::MemorySink;
+using testing_support::MemorySource;
+
+const Today kToday = local_days{year{2026} / 12 / 8};
+const Clock kClock = [] { return kToday; };
+
+// Dates around kToday.
+constexpr const char* kPast = "12/01/26";
+constexpr const char* kFuture = "12/31/26";
+constexpr const char* kStale = "10/01/26";  // a new-content tag past its 30 days
+
+std::string Lines(std::initializer_list<std::string> lines, std::string_view end = "\r\n") {
+  std::string text;
+  for (const auto& line : lines)
+    text += line + std::string(end);
+  return text;
+}
+
+enum class Logging { Off, On };
+
+// The numbers a rewrite takes from the options, and whether it logs.
+struct RewriteOptions {
+  std::int16_t newDays = 30;
+  std::int16_t lines = 1;
+  Logging logging = Logging::On;
+};
+
+TagRules RulesOf(const RewriteOptions& options, Clock clock = kClock) {
+  return {options.newDays, options.lines, EnglishDateLocale(), std::move(clock)};
+}
+
+struct Output {
+  StreamEnd end;
+  std::string copy;
+  std::string log;
+};
+
+Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size_t chunk = 4096,
+               std::string_view name = "page.htm") {
+  MemorySource input(source, chunk);
+  MemorySink copySink;
+  MemorySink logSink;
+  std::vector<char> readBuffer(4096);
+  std::vector<char> copyBuffer(64);
+  std::vector<char> logBuffer(64);
+  BufferedWriter copy(copySink, copyBuffer);
+  BufferedWriter log(logSink, logBuffer);
+  const StreamEnd end = RewriteStream(input, TextUnits::Bytes, readBuffer,
+                                      {copy, options.logging == Logging::On ? &log : nullptr, name},
+                                      RulesOf(options));
+  return {end, copySink.text, logSink.text};
+}
+
+std::string Expiry(const char* date) {
+  return std::string("<!--LAPSE ") + date + " -->";
+}
+std::string New(const char* date) {
+  return std::string("<!--LNEW ") + date + " -->";
+}
+const std::string kEnd = "<!--ENDL-->";
+
+struct Case {
+  const char* name;
+  std::string source;
+  RewriteOptions options;
+  std::string copy;
+  std::string log;  // the entry head is "\r\npage.htm\r\n"
+};
+
+const std::string kHead = "\r\npage.htm\r\n";
+
+std::vector<Case> Cases() {
+  const RewriteOptions lines0{30, 0, Logging::On};
+  const RewriteOptions lines5{30, 5, Logging::On};
+  const RewriteOptions linesNegative{30, -2, Logging::On};
+  return {
+      {"NoTags", Lines({"a", "b"}), {}, Lines({"a", "b"}), ""},
+      {"LapsedBlock",
+       Lines({"a", Expiry(kPast), "x", "y", kEnd, "b"}),
+       {},
+       Lines({"a", "b"}),
+       kHead + Lines({Expiry(kPast), "x", "y", kEnd})},
+      {"CurrentBlockIsCopiedWhole",
+       Lines({Expiry(kFuture), "x", kEnd}),
+       {},
+       Lines({Expiry(kFuture), "x", kEnd}),
+       ""},
+      {"BlockDatedTodayIsCurrent",
+       Lines({"<!--LAPSE 12/08/26", "x", kEnd}),
+       {},
+       Lines({"<!--LAPSE 12/08/26", "x", kEnd}),
+       ""},
+      {"EndTagOutsideABlockIsCopied", Lines({"a", kEnd, "b"}), {}, Lines({"a", kEnd, "b"}), ""},
+      {"UnclosedBlockRunsToTheEnd",
+       Lines({"a", Expiry(kPast), "x", "y"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({Expiry(kPast), "x", "y"})},
+      {"TwoBlocksTwoEntryHeads",
+       Lines({Expiry(kPast), "x", kEnd, "a", Expiry(kPast), "y", kEnd}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({Expiry(kPast), "x", kEnd}) + kHead + Lines({Expiry(kPast), "y", kEnd})},
+      {"BlocksDoNotNest",
+       Lines({Expiry(kPast), Expiry(kPast), "x", kEnd, "y", kEnd}),
+       {},
+       Lines({"y", kEnd}),
+       kHead + Lines({Expiry(kPast)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
+      {"CurrentTagInsideLapsedBlock",
+       Lines({Expiry(kPast), Expiry(kFuture), kEnd, "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({Expiry(kPast), Expiry(kFuture), kEnd})},
+      {"NewTagWithOneLine",
+       Lines({New(kStale), "x", "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale), "x"})},
+      {"NewTagWithZeroLines", Lines({New(kStale), "a"}), lines0, Lines({"a"}),
+       kHead + Lines({New(kStale)})},
+      {"NewTagWithNegativeLinesKeepsEverything", Lines({New(kStale), "a"}), linesNegative,
+       Lines({New(kStale), "a"}), kHead},
+      {"CurrentNewTagIsCopied",
+       Lines({"<!--LNEW 11/10/26", "a"}),
+       {},
+       Lines({"<!--LNEW 11/10/26", "a"}),
+       ""},
+      {"NewTagOnTheLastLine",
+       Lines({"a", New(kStale)}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale)})},
+      {"NewTagRestartsTheCount",
+       Lines({New(kStale), New(kStale), "x", "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale)}) + kHead + Lines({New(kStale), "x"})},
+      {"EndTagEndsTheCountInsideABlock", Lines({Expiry(kPast), New(kStale), "x", kEnd, "a", "b"}),
+       lines5, Lines({"a", "b"}),
+       kHead + Lines({Expiry(kPast)}) + kHead + Lines({New(kStale), "x", kEnd})},
+      {"TagsCountedAwayWhileCounting",
+       Lines({New(kStale), kEnd, "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale), kEnd})},
+      {"LapsedExpiryTagWhileCounting",
+       Lines({New(kStale), Expiry(kPast), "x", kEnd, "a"}),
+       {},
+       Lines({"a"}),
+       kHead + Lines({New(kStale)}) + kHead + Lines({Expiry(kPast), "x", kEnd})},
+      {"LogOffWritesNoLog",
+       Lines({Expiry(kPast), "x", kEnd, "a"}),
+       {30, 1, Logging::Off},
+       Lines({"a"}),
+       ""},
+      {"NewDaysDecideTheLapse",
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       {30, 0, Logging::On},
+       Lines({"a"}),
+       kHead + Lines({"<!--LNEW 11/07/26"})},
+      {"NewDaysFortyKeepsIt",
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       {40, 1, Logging::On},
+       Lines({"<!--LNEW 11/07/26", "a"}),
+       ""},
+  };
+}
+
+class RewriteCases : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(RewriteCases, GivesTheCopyAndTheLog) {
+  for (const Case& c : Cases()) {
+    const Output out = Rewrite(c.source, c.options, GetParam());
+    EXPECT_EQ(out.end, StreamEnd::Complete) << c.name;
+    EXPECT_EQ(out.copy, c.copy) << c.name;
+    EXPECT_EQ(out.log, c.log) << c.name;
+  }
+}
+
+// Reads of one byte and of a few bytes split every line and tag in turn.
+INSTANTIATE_TEST_SUITE_P(ChunkSizes, RewriteCases, testing::Values(1, 2, 3, 5, 8, 21, 4096));
+
+std::string Repeat(std::string_view text, int count) {
+  std::string repeated;
+  for (int i = 0; i < count; ++i)
+    repeated += text;
+  return repeated;
+}
+
+struct LineEndCase {
+  const char* name;
+  std::string source;
+  std::string copy;
+  friend void PrintTo(const LineEndCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class LineEnds : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(LineEnds, EveryLineEndsInCrLf) {
+  for (const std::size_t chunk : {1, 2, 3, 7, 100, 4096}) {
+    EXPECT_EQ(Rewrite(GetParam().source, {}, chunk).copy, GetParam().copy)
+        << GetParam().name << " chunk " << chunk;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineEnds,
+    testing::Values(LineEndCase{"Empty", "", ""},
+                    LineEndCase{"LastLineWithoutTerminator", "a\r\nb", "a\r\nb\r\n"},
+                    LineEndCase{"LoneLineFeeds", "a\nb\n", "a\r\nb\r\n"},
+                    LineEndCase{"LoneCarriageReturns", "a\rb\r", "a\r\nb\r\n"},
+                    LineEndCase{"EmptyLines", "\r\n\n\r", "\r\n\r\n\r\n"},
+                    LineEndCase{"LineFeedThenCarriageReturn", "a\n\rb", "a\r\n\r\nb\r\n"},
+                    LineEndCase{"BytesPassThrough", std::string("\0\xff\xe9t\xc3\xa9\t \x1a", 9),
+                                std::string("\0\xff\xe9t\xc3\xa9\t \x1a\r\n", 11)},
+                    LineEndCase{"LongLine", std::string(100000, 'x') + "\n",
+                                std::string(100000, 'x') + "\r\n"},
+                    // Runs of CR LF lines go to the copy whole; the other
+                    // endings inside them must still be mended.
+                    LineEndCase{"OtherEndingsInsideLongRuns",
+                                Repeat("line\r\n", 300) + "a\n" + Repeat("line\r\n", 300) + "b\r" +
+                                    Repeat("line\r\n", 300) + "c",
+                                Repeat("line\r\n", 300) + "a\r\n" + Repeat("line\r\n", 300) +
+                                    "b\r\n" + Repeat("line\r\n", 300) + "c\r\n"}));
+
+TEST(RewriteStreamTest, DateFormatErrorStopsTheFile) {
+  const Output out = Rewrite(Lines({"1", "2", "3", "4", "<!--LAPSE soon", "6"}));
+  EXPECT_EQ(out.end, StreamEnd::DateFormatError);
+  EXPECT_EQ(out.copy, Lines({"1", "2", "3", "4"}));
+  EXPECT_EQ(out.log, "");
+}
+
+TEST(RewriteStreamTest, DateFormatErrorInsideALapsedBlock) {
+  const Output out = Rewrite(Lines({Expiry(kPast), "x", "<!--LNEW", "y"}));
+  EXPECT_EQ(out.end, StreamEnd::DateFormatError);
+  EXPECT_EQ(out.log, kHead + Lines({Expiry(kPast), "x"}));
+}
+
+TEST(RewriteStreamTest, DateFormatErrorOnATagWithoutTerminatorAtTheEnd) {
+  EXPECT_EQ(Rewrite("a\r\n<!--LNEW").end, StreamEnd::DateFormatError);
+}
+
+TEST(RewriteStreamTest, FullDiskIsReported) {
+  MemorySource input(std::string(10000, 'x') + "\n", 100);
+  MemorySink full(5000);
+  std::vector<char> readBuffer(512);
+  std::vector<char> copyBuffer(512);
+  BufferedWriter copy(full, copyBuffer);
+  EXPECT_EQ(
+      RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, nullptr, "a.htm"}, RulesOf({})),
+      StreamEnd::CopyFailed);
+}
+
+TEST(RewriteStreamTest, TodayIsAskedAfreshForEachTag) {
+  int calls = 0;
+  const Clock counting = [&] {
+    ++calls;
+    return kToday;
+  };
+  MemorySource input(Lines({New(kFuture), Expiry(kFuture), kEnd, "a"}), 4096);
+  MemorySink sink;
+  std::vector<char> readBuffer(4096);
+  std::vector<char> copyBuffer(64);
+  BufferedWriter copy(sink, copyBuffer);
+  RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, nullptr, "a.htm"},
+                RulesOf({}, counting));
+  EXPECT_EQ(calls, 2);
+}
+
+// Whatever the input, each source line ends up in exactly one of copy and log,
+// in order.
+TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
+  std::mt19937 random(20261208);
+  const std::vector<std::string> kinds = {"text",      Expiry(kPast), Expiry(kFuture),
+                                          New(kStale), New(kFuture),  kEnd};
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> source;
+    const int count = static_cast<int>(random() % 40);
+    for (int i = 0; i < count; ++i) {
+      source.push_back(kinds[random() % kinds.size()] + " #" + std::to_string(i));
+    }
+    std::string text;
+    for (const auto& line : source)
+      text += line + (random() % 2 != 0 ? "\n" : "\r\n");
+    const RewriteOptions options{static_cast<std::int16_t>(random() % 40),
+                                 static_cast<std::int16_t>(static_cast<int>(random() % 7) - 2),
+                                 Logging::On};
+    const Output out = Rewrite(text, options, 1 + random() % 30);
+    ASSERT_EQ(out.end, StreamEnd::Complete);
+
+    std::vector<std::string> copied;
+    std::vector<std::string> dropped;
+    std::istringstream copyLines(out.copy);
+    for (std::string line; std::getline(copyLines, line);)
+      copied.push_back(line.substr(0, line.size() - 1));
+    std::istringstream logLines(out.log);
+    for (std::string line; std::getline(logLines, line);) {
+      line.pop_back();
+      if (line.empty()) {
+        std::getline(logLines, line);
+        ASSERT_EQ(line, "page.htm\r");
+        continue;
+      }
+      dropped.push_back(line);
+    }
+    std::size_t c = 0;
+    std::size_t d = 0;
+    for (const auto& line : source) {
+      const bool inCopy = c < copied.size() && copied[c] == line;
+      const bool inLog = d < dropped.size() && dropped[d] == line;
+      ASSERT_NE(inCopy, inLog) << "round " << round << ": " << line;
+      c += inCopy ? 1 : 0;
+      d += inLog ? 1 : 0;
+    }
+    EXPECT_EQ(c, copied.size());
+    EXPECT_EQ(d, dropped.size());
+  }
+}
+
+}  // namespace
+}  // namespace lapse::text
