@@ -1,33 +1,25 @@
-// The machine's disk on Windows: files by their wide-character paths, a
-// reparse point (a symbolic link or a junction) never followed.
+// The machine's disk on Windows: files by their wide-character paths in the
+// long form (\\?\), so that no path is too long; a reparse point (a symbolic
+// link or a junction) never followed.
 #define WIN32_LEAN_AND_MEAN
-#include <io.h>
 #include <windows.h>
+// After windows.h.
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 
-#include "engine/disk.h"
+#include "platform/disk.h"
+#include "platform/errors.h"
+#include "platform/file_handle.h"
+#include "platform/temporary_names.h"
 
-namespace lapse::engine {
+namespace lapse::platform {
 
 namespace {
-
-// A missing file and a taken name as on every other system, so that the
-// callers can tell them apart from other failures.
-std::error_code LastWindowsError() {
-  const DWORD error = GetLastError();
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return std::make_error_code(std::errc::no_such_file_or_directory);
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return std::make_error_code(std::errc::file_exists);
-    default:
-      return std::error_code(static_cast<int>(error), std::system_category());
-  }
-}
 
 std::error_code Check(BOOL done) {
   return done ? std::error_code() : LastWindowsError();
@@ -37,6 +29,15 @@ std::int64_t Nanoseconds(LARGE_INTEGER time) {
   // From 100 ns ticks since 1601 to nanoseconds since 1970.
   constexpr std::int64_t kTicksTo1970 = 116444736000000000;
   return (time.QuadPart - kTicksTo1970) * 100;
+}
+
+std::int64_t Now() {
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  LARGE_INTEGER ticks{};
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = static_cast<LONG>(now.dwHighDateTime);
+  return Nanoseconds(ticks);
 }
 
 EntryKind KindOf(DWORD attributes) {
@@ -53,6 +54,11 @@ EntryKind KindOf(DWORD attributes) {
   return hidden ? EntryKind::Hidden : EntryKind::OrdinaryFile;
 }
 
+// A save within this long of another may leave the time as it was: FAT
+// keeps two seconds, exFAT ten milliseconds.
+constexpr std::int64_t kTimeTick = 1'000'000'000;
+constexpr std::int64_t kCoarseTicks = 10'000'000;
+
 // The status of an open handle: identity and times from the file system.
 std::error_code StatusOfHandle(HANDLE handle, FileStatus& status) {
   BY_HANDLE_FILE_INFORMATION info{};
@@ -67,95 +73,194 @@ std::error_code StatusOfHandle(HANDLE handle, FileStatus& status) {
   status.stamp.device = info.dwVolumeSerialNumber;
   status.stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   status.access.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+  status.links = info.nNumberOfLinks;
+  status.fineStamp = status.stamp.modified % kCoarseTicks != 0 &&
+                     Now() - status.stamp.modified >= kTimeTick;
   return {};
 }
 
-Expected<FileStatus> StatusOfPath(const std::filesystem::path& path) {
-  // The reparse point itself, not what it leads to; a folder needs backup
-  // semantics to be opened at all.
-  const HANDLE handle = CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return LastWindowsError();
-  }
-  FileStatus status;
-  const std::error_code error = StatusOfHandle(handle, status);
-  CloseHandle(handle);
+// The form of a path that no length limit applies to: absolute, with one
+// separator between names, behind \\?\ (or \\?\UNC\ for a share).
+std::wstring LongPath(const std::filesystem::path& path) {
+  std::error_code error;
+  std::wstring text = std::filesystem::absolute(path, error).native();
   if (error) {
-    return error;
+    text = path.native();
   }
-  return status;
+  std::replace(text.begin(), text.end(), L'/', L'\\');
+  if (text.starts_with(L"\\\\?\\")) {
+    return text;
+  }
+  const bool share = text.starts_with(L"\\\\");
+  std::wstring single;
+  for (std::size_t i = share ? 2 : 0; i < text.size(); ++i) {
+    if (text[i] != L'\\' || single.empty() || single.back() != L'\\') {
+      single += text[i];
+    }
+  }
+  return (share ? L"\\\\?\\UNC\\" : L"\\\\?\\") + single;
 }
 
 class WindowsFolder final : public Folder {
  public:
-  explicit WindowsFolder(std::filesystem::path path) : Folder(std::move(path)) {}
+  explicit WindowsFolder(std::filesystem::path path)
+      : Folder(path), longPath_(LongPath(path)) {
+    if (!longPath_.ends_with(L'\\')) {
+      longPath_ += L'\\';
+    }
+  }
+  // The long form of the path of name in the folder, for the system's calls.
+  std::wstring At(const std::filesystem::path& name) const { return longPath_ + name.native(); }
+  const std::wstring& Itself() const { return longPath_; }
+
+ private:
+  std::wstring longPath_;
 };
+
+const WindowsFolder& Win(const Folder& folder) {
+  return static_cast<const WindowsFolder&>(folder);
+}
 
 std::filesystem::path SubfolderPath(const Folder& parent, const std::filesystem::path& name) {
   return parent.PathOf(name).native() + std::filesystem::path::preferred_separator;
 }
 
+// A handle that closes itself.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~Handle() {
+    if (IsOpen()) {
+      CloseHandle(handle_);
+    }
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Get() const { return handle_; }
+  HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+
+ private:
+  HANDLE handle_;
+};
+
+// What stands under a path, the reparse point itself and not what it leads
+// to; a folder needs backup semantics to be opened at all.
+Expected<FileStatus> StatusOfPath(const std::wstring& path) {
+  const Handle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsOpen()) {
+    return LastWindowsError();
+  }
+  FileStatus status;
+  if (const std::error_code error = StatusOfHandle(handle.Get(), status)) {
+    return error;
+  }
+  return status;
+}
+
 class WindowsSourceFile final : public SourceFile {
  public:
-  WindowsSourceFile(const std::filesystem::path& path, const FileStatus& status)
-      : file_(path), status_(status) {}
-  bool IsOpen() const { return file_.IsOpen(); }
+  WindowsSourceFile(HANDLE handle, const FileStatus& status) : file_(handle), status_(status) {}
   std::size_t Read(std::span<char> buffer) override { return file_.Read(buffer); }
   std::error_code Error() const override { return file_.Error(); }
   const FileStatus& Status() const override { return status_; }
+  HANDLE Native() const { return file_.Handle(); }
 
  private:
   InputFile file_;
   FileStatus status_;
 };
 
-// Written under the hidden name ".NAME.part" and renamed once whole.
+// A security descriptor that the system allocated, freed when it goes.
+struct LocalDescriptor {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ~LocalDescriptor() { LocalFree(descriptor); }
+};
+
+// Gives the file open at copy the DACL of page, protected from inheritance
+// as the page's is, so that the copy is no more open than the page while it
+// waits in New; the replace keeps the page's own descriptor in any case.
+std::error_code CopyDacl(HANDLE page, HANDLE copy) {
+  PACL dacl = nullptr;
+  LocalDescriptor descriptor;
+  if (GetSecurityInfo(page, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                      nullptr, &descriptor.descriptor) != ERROR_SUCCESS) {
+    return {};  // nothing the process may read: the file keeps what it inherits
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision);
+  const SECURITY_INFORMATION which =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD error = SetSecurityInfo(copy, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
+  return error == ERROR_SUCCESS ? std::error_code()
+                                : std::error_code(static_cast<int>(error), std::system_category());
+}
+
+// Written under a short hidden name of its own and renamed once whole.
 class WindowsNewFile final : public NewFile {
  public:
-  WindowsNewFile(std::filesystem::path path, std::filesystem::path partPath)
-      : path_(std::move(path)),
-        partPath_(std::move(partPath)),
-        file_(partPath_, OpenMode::Truncate) {
-    // Hidden, a partial copy left by a killed process is no ordinary file
-    // of its folder, so that nothing takes it for a whole one.
-    SetHidden(partPath_, Hidden::Yes);
-  }
+  WindowsNewFile(std::wstring path, std::wstring temporaryPath, HANDLE handle)
+      : path_(std::move(path)), temporaryPath_(std::move(temporaryPath)), file_(handle, {}) {}
   ~WindowsNewFile() override {
     if (!committed_) {
       file_.Close();
-      DeleteFileW(partPath_.c_str());
+      DeleteFileW(temporaryPath_.c_str());
     }
   }
-  bool IsOpen() const { return file_.IsOpen(); }
 
   bool Write(std::string_view bytes) override {
     Count(bytes.size());
     return file_.Write(bytes);
   }
+  bool WritePieces(std::span<const std::string_view> pieces) override {
+    for (const std::string_view piece : pieces) {
+      Count(piece.size());
+    }
+    return file_.WritePieces(pieces);
+  }
   std::error_code Error() const override { return file_.Error(); }
 
   // Windows has no owners to keep; the read-only attribute is set once the
-  // file is closed, since it would refuse the writes before.
-  AccessKept TakeAccess(const FileAccess& access) override {
-    readOnly_ = (access.mode & 0222) == 0;
+  // file is written, since it would refuse the writes before.
+  Expected<AccessKept> TakeAccess(SourceFile& page) override {
+    readOnly_ = (page.Status().access.mode & 0222) == 0;
+    if (const std::error_code error =
+            CopyDacl(static_cast<WindowsSourceFile&>(page).Native(), file_.Handle())) {
+      return error;
+    }
     return AccessKept::All;
+  }
+
+  std::error_code Sync() override {
+    if (file_.Error()) {
+      return file_.Error();
+    }
+    return Check(FlushFileBuffers(file_.Handle()));
   }
 
   std::error_code Commit() override {
     committed_ = true;
-    std::error_code error = file_.Close() ? std::error_code() : file_.Error();
+    std::error_code error = file_.Error();
     if (!error) {
-      error = Check(SetFileAttributesW(
-          partPath_.c_str(), readOnly_ ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL));
+      FILE_BASIC_INFO basic{};
+      basic.FileAttributes = readOnly_ ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+      error = Check(SetFileInformationByHandle(file_.Handle(), FileBasicInfo, &basic, sizeof basic));
+    }
+    if (!file_.Close() && !error) {
+      error = file_.Error();
     }
     if (!error) {
       error = Rename();
     }
     if (error) {
-      SetFileAttributesW(partPath_.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(partPath_.c_str());
+      SetFileAttributesW(temporaryPath_.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(temporaryPath_.c_str());
     }
     return error;
   }
@@ -164,22 +269,24 @@ class WindowsNewFile final : public NewFile {
   // A read-only copy of an earlier run stands in the way of its successor.
   std::error_code Rename() {
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(partPath_.c_str(), path_.c_str(), flags)) {
+    if (MoveFileExW(temporaryPath_.c_str(), path_.c_str(), flags)) {
       return {};
     }
     const std::error_code error = LastWindowsError();
     const DWORD attributes = GetFileAttributesW(path_.c_str());
-    if (error.value() != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+    if (error != std::errc::permission_denied || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
         (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
         !SetFileAttributesW(path_.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-      return error;
+      return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && attributes != INVALID_FILE_ATTRIBUTES
+                 ? std::make_error_code(std::errc::is_a_directory)
+                 : error;
     }
-    return Check(MoveFileExW(partPath_.c_str(), path_.c_str(), flags));
+    return Check(MoveFileExW(temporaryPath_.c_str(), path_.c_str(), flags));
   }
 
-  std::filesystem::path path_;
-  std::filesystem::path partPath_;
+  std::wstring path_;
+  std::wstring temporaryPath_;
   OutputFile file_;
   bool readOnly_ = false;
   bool committed_ = false;
@@ -187,13 +294,7 @@ class WindowsNewFile final : public NewFile {
 
 class WindowsAppendedFile final : public AppendedFile {
  public:
-  explicit WindowsAppendedFile(const std::filesystem::path& path) : file_(path, OpenMode::Append) {
-    if (file_.IsOpen()) {
-      const __int64 length = _filelengthi64(_fileno(file_.Handle()));
-      size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
-    }
-  }
-  bool IsOpen() const { return file_.IsOpen(); }
+  WindowsAppendedFile(HANDLE handle, std::uint64_t size) : file_(handle, {}), size_(size) {}
   bool Write(std::string_view bytes) override {
     size_ += bytes.size();
     return file_.Write(bytes);
@@ -201,9 +302,10 @@ class WindowsAppendedFile final : public AppendedFile {
   std::error_code Error() const override { return file_.Error(); }
   std::uint64_t Size() const override { return size_; }
   std::error_code CutBack(std::uint64_t size) override {
-    const errno_t error = _chsize_s(_fileno(file_.Handle()), static_cast<__int64>(size));
-    if (error != 0) {
-      return std::error_code(error, std::generic_category());
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFileInformationByHandle(file_.Handle(), FileEndOfFileInfo, &end, sizeof end)) {
+      return LastWindowsError();
     }
     size_ = size;
     return {};
@@ -211,13 +313,79 @@ class WindowsAppendedFile final : public AppendedFile {
 
  private:
   OutputFile file_;
-  std::uint64_t size_ = 0;
+  std::uint64_t size_;
+};
+
+class WindowsScratchFile final : public ScratchFile {
+ public:
+  explicit WindowsScratchFile(HANDLE handle) : handle_(handle) {}
+  bool Write(std::string_view bytes) override {
+    while (!error_ && !bytes.empty()) {
+      DWORD written = 0;
+      const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+      if (!WriteFile(handle_.Get(), bytes.data(), size, &written, nullptr)) {
+        error_ = LastWindowsError();
+      }
+      bytes.remove_prefix(written);
+    }
+    return !error_;
+  }
+  std::size_t Read(std::span<char> buffer) override {
+    DWORD count = 0;
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
+    if (!error_ && !ReadFile(handle_.Get(), buffer.data(), size, &count, nullptr)) {
+      error_ = LastWindowsError();
+      return 0;
+    }
+    return count;
+  }
+  std::error_code Rewind() override {
+    LARGE_INTEGER start{};
+    return Check(SetFilePointerEx(handle_.Get(), start, nullptr, FILE_BEGIN));
+  }
+  std::error_code Error() const override { return error_; }
+
+ private:
+  Handle handle_;
+  std::error_code error_;
+};
+
+// A mutex that the system owns by the folder's identity: it goes with the
+// process that holds it, however that ends.
+class WindowsLock final : public FolderLock {
+ public:
+  explicit WindowsLock(HANDLE mutex) : mutex_(mutex) {}
+  ~WindowsLock() override { ReleaseMutex(mutex_.Get()); }
+  WindowsLock(const WindowsLock&) = delete;
+  WindowsLock& operator=(const WindowsLock&) = delete;
+
+ private:
+  Handle mutex_;
+};
+
+// Only its owner may read a file made with this: the log and the record
+// name every page and hold what the pages removed.
+class OwnerOnly {
+ public:
+  OwnerOnly() {
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
+                                                         &descriptor_.descriptor, nullptr);
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = descriptor_.descriptor;
+  }
+  SECURITY_ATTRIBUTES* Get() {
+    return descriptor_.descriptor != nullptr ? &attributes_ : nullptr;
+  }
+
+ private:
+  LocalDescriptor descriptor_;
+  SECURITY_ATTRIBUTES attributes_{};
 };
 
 class WindowsDisk final : public Disk {
  public:
   Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path) override {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return LastWindowsError();
     }
@@ -228,8 +396,8 @@ class WindowsDisk final : public Disk {
   }
 
   Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
-                                                  const std::filesystem::path& name) override {
-    const DWORD attributes = GetFileAttributesW(parent.PathOf(name).c_str());
+                                                 const std::filesystem::path& name) override {
+    const DWORD attributes = GetFileAttributesW(Win(parent).At(name).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return LastWindowsError();
     }
@@ -242,20 +410,23 @@ class WindowsDisk final : public Disk {
     return std::unique_ptr<Folder>(std::make_unique<WindowsFolder>(SubfolderPath(parent, name)));
   }
 
-  std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name) override {
-    return Check(CreateDirectoryW(parent.PathOf(name).c_str(), nullptr));
+  // Windows folders have no permission bits: the folder takes what its
+  // parent gives it.
+  std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name,
+                             const FileAccess&) override {
+    return Check(CreateDirectoryW(Win(parent).At(name).c_str(), nullptr));
   }
 
   std::error_code RemoveEmptyFolder(Folder& parent, const std::filesystem::path& name) override {
-    return Check(RemoveDirectoryW(parent.PathOf(name).c_str()));
+    return Check(RemoveDirectoryW(Win(parent).At(name).c_str()));
   }
 
   std::error_code List(Folder& folder, std::vector<Entry>& entries) override {
     WIN32_FIND_DATAW found{};
-    const std::filesystem::path pattern = folder.PathOf(L"*");
-    const HANDLE search =
-        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                         FIND_FIRST_EX_LARGE_FETCH);
+    const std::wstring pattern = Win(folder).At(L"*");
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) {
       return LastWindowsError();
     }
@@ -274,17 +445,30 @@ class WindowsDisk final : public Disk {
   }
 
   Expected<FileStatus> Status(Folder& folder, const std::filesystem::path& name) override {
-    return StatusOfPath(folder.PathOf(name));
+    return StatusOfPath(Win(folder).At(name));
+  }
+
+  Expected<FileStatus> FolderStatus(Folder& folder) override {
+    return StatusOfPath(Win(folder).Itself());
   }
 
   Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                    const std::filesystem::path& name) override {
-    const std::filesystem::path path = folder.PathOf(name);
-    Expected<FileStatus> status = StatusOfPath(path);
-    if (!status) {
-      return status.error();
+    const std::wstring path = Win(folder).At(name);
+    Handle handle(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                                  FILE_FLAG_SEQUENTIAL_SCAN,
+                              nullptr));
+    if (!handle.IsOpen()) {
+      return LastWindowsError();
     }
-    switch (status->kind) {
+    FileStatus status;
+    if (const std::error_code error = StatusOfHandle(handle.Get(), status)) {
+      return error;
+    }
+    switch (status.kind) {
       case EntryKind::Link:
         return IsALinkError();
       case EntryKind::Directory:
@@ -296,27 +480,33 @@ class WindowsDisk final : public Disk {
       case EntryKind::Hidden:
         break;
     }
-    auto source = std::make_unique<WindowsSourceFile>(path, *status);
-    if (!source->IsOpen()) {
-      return source->Error();
-    }
-    return std::unique_ptr<SourceFile>(std::move(source));
+    return std::unique_ptr<SourceFile>(
+        std::make_unique<WindowsSourceFile>(handle.Release(), status));
   }
 
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
-                                            std::uint32_t) override {
-    const std::filesystem::path partPath =
-        folder.PathOf(std::filesystem::path(L"." + name.native() + L".part"));
-    auto file = std::make_unique<WindowsNewFile>(folder.PathOf(name), partPath);
-    if (!file->IsOpen()) {
-      return file->Error();
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
+                                            const std::filesystem::path& name) override {
+    OwnerOnly ownerOnly;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::wstring temporaryPath = Win(folder).At(std::filesystem::path(NextTemporaryName()));
+      const HANDLE handle = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, ownerOnly.Get(),
+                                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        return std::unique_ptr<NewFile>(
+            std::make_unique<WindowsNewFile>(Win(folder).At(name), temporaryPath, handle));
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS) {
+        break;
+      }
     }
-    return std::unique_ptr<NewFile>(std::move(file));
+    return LastWindowsError();
   }
 
-  Expected<std::unique_ptr<AppendedFile>> OpenAppending(
-      Folder& folder, const std::filesystem::path& name) override {
-    const std::filesystem::path path = folder.PathOf(name);
+  Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,
+                                                        const std::filesystem::path& name,
+                                                        std::uint32_t mode) override {
+    const std::wstring path = Win(folder).At(name);
     if (Expected<FileStatus> status = StatusOfPath(path); status) {
       if (status->kind == EntryKind::Link) {
         return IsALinkError();
@@ -325,50 +515,84 @@ class WindowsDisk final : public Disk {
         return std::make_error_code(std::errc::is_a_directory);
       }
     }
-    auto file = std::make_unique<WindowsAppendedFile>(path);
-    if (!file->IsOpen()) {
-      return file->Error();
+    OwnerOnly ownerOnly;
+    const bool private_ = (mode & 0077) == 0;
+    const HANDLE handle =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, private_ ? ownerOnly.Get() : nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return LastWindowsError();
     }
-    return std::unique_ptr<AppendedFile>(std::move(file));
+    LARGE_INTEGER size{};
+    GetFileSizeEx(handle, &size);
+    return std::unique_ptr<AppendedFile>(std::make_unique<WindowsAppendedFile>(
+        handle, static_cast<std::uint64_t>(size.QuadPart)));
   }
 
+  Expected<std::unique_ptr<ScratchFile>> CreateScratch(Folder& folder) override {
+    OwnerOnly ownerOnly;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::wstring path = Win(folder).At(std::filesystem::path(NextTemporaryName()));
+      const HANDLE handle =
+          CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, ownerOnly.Get(),
+                      CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY,
+                      FILE_FLAG_DELETE_ON_CLOSE);
+      if (handle != INVALID_HANDLE_VALUE) {
+        return std::unique_ptr<ScratchFile>(std::make_unique<WindowsScratchFile>(handle));
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS) {
+        break;
+      }
+    }
+    return LastWindowsError();
+  }
+
+  // A page replaced keeps its security, attributes and creation time: the
+  // copy takes them over, as ReplaceFileW is made for. Windows refuses to
+  // replace a read-only file (wine does not): such a page stays as it is,
+  // on every Windows alike.
   std::error_code Move(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName, Replacing replacing) override {
-    const std::filesystem::path target = to.PathOf(toName);
-    // Windows refuses to replace a read-only file (wine does not): such a
-    // page stays as it is, on every Windows alike.
+    const std::wstring source = Win(from).At(fromName);
+    const std::wstring target = Win(to).At(toName);
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (replacing == Replacing::Yes && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      return std::error_code(ERROR_ACCESS_DENIED, std::system_category());
+    if (replacing == Replacing::Yes && attributes != INVALID_FILE_ATTRIBUTES) {
+      if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return std::make_error_code(std::errc::permission_denied);
+      }
+      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+          ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr)) {
+        return {};
+      }
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH |
                         (replacing == Replacing::Yes ? MOVEFILE_REPLACE_EXISTING : DWORD{0});
-    return Check(MoveFileExW(from.PathOf(fromName).c_str(), target.c_str(), flags));
+    return Check(MoveFileExW(source.c_str(), target.c_str(), flags));
   }
 
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override {
-    return Check(DeleteFileW(folder.PathOf(name).c_str()));
+    return Check(DeleteFileW(Win(folder).At(name).c_str()));
   }
 
-  // A read-only copy is left as it is: its source is read-only too, and a
+  // A read-only copy is left as it is: its page is read-only too, and a
   // replace cannot put anything in its place.
-  std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override {
+  std::error_code SyncFiles(Folder& folder,
+                            std::span<const std::filesystem::path> names) override {
     for (const std::filesystem::path& name : names) {
-      const std::filesystem::path path = folder.PathOf(name);
+      const std::wstring path = Win(folder).At(name);
       const DWORD attributes = GetFileAttributesW(path.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         continue;
       }
-      const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle == INVALID_HANDLE_VALUE) {
+      const Handle handle(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!handle.IsOpen()) {
         return LastWindowsError();
       }
-      const std::error_code error = Check(FlushFileBuffers(handle));
-      CloseHandle(handle);
-      if (error) {
+      if (const std::error_code error = Check(FlushFileBuffers(handle.Get()))) {
         return error;
       }
     }
@@ -377,13 +601,39 @@ class WindowsDisk final : public Disk {
 
   // Every move is written through to the disk already.
   std::error_code SyncFolder(Folder&) override { return {}; }
+
+  Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(
+      Folder& folder, std::chrono::milliseconds wait) override {
+    const Expected<FileStatus> status = StatusOfPath(Win(folder).Itself());
+    if (!status) {
+      return LockRefusal{status.error(), {}};
+    }
+    wchar_t name[96];
+    std::swprintf(name, sizeof name / sizeof name[0], L"Lapse-%llx-%llx",
+                  static_cast<unsigned long long>(status->stamp.device),
+                  static_cast<unsigned long long>(status->stamp.inode));
+    // Shared by every session of the machine where the system allows it.
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Global\\") + name).c_str());
+    if (mutex == nullptr) {
+      mutex = CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\") + name).c_str());
+    }
+    if (mutex == nullptr) {
+      return LockRefusal{LastWindowsError(), {}};
+    }
+    const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait.count()));
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+      return std::unique_ptr<FolderLock>(std::make_unique<WindowsLock>(mutex));
+    }
+    CloseHandle(mutex);
+    return LockRefusal{FolderBusyError(), {}};
+  }
 };
 
 }  // namespace
 
-Disk& MachineDisk() {
+Disk& MachineDisk(NewFileNaming) {
   static WindowsDisk disk;
   return disk;
 }
 
-}  // namespace lapse::engine
+}  // namespace lapse::platform
