@@ -40,3 +40,7 @@ LAPSE_TIDY_PACKAGES=(clang-tidy-14)
 # What making and checking the packages needs: dpkg-shlibdeps, lintian, the
 # validators of the desktop entry and the metainfo, and man.
 LAPSE_PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream man-db)
+
+# What makes and reads the Windows installers (scripts/make-msi.sh): wixl,
+# and msitools for msiinfo, msibuild and msiextract.
+LAPSE_MSI_PACKAGES=(wixl msitools)

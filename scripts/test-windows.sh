@@ -4,8 +4,10 @@
 # a wine prefix of its own (build/wine64, build/wine). The 64-bit suite runs
 # on every machine, and lapse.exe is driven end to end on a virtual screen
 # (scripts/e2e-windows.sh); the 32-bit suite runs only where the kernel runs
-# 32-bit programs, or never with LAPSE_WINDOWS_64_ONLY=1. Fails unless at
-# least one suite ran and passed.
+# 32-bit programs, or never with LAPSE_WINDOWS_64_ONLY=1. Then both installers
+# are made (scripts/make-msi.sh) and read, and installed, upgraded and
+# uninstalled under wine: the x64 one always, the x86 one where the 32-bit
+# suite runs. Fails unless at least one suite ran and passed.
 # Installs what it needs on Debian 12; a second run reuses everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +19,7 @@ only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
           libcli11-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
-          imagemagick)
+          imagemagick "${LAPSE_MSI_PACKAGES[@]}")
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -200,6 +202,254 @@ run_cli() {
   outcome[$target]+="; lapse-cli.exe ran and replaced"
 }
 
+# The Windows installers (scripts/make-msi.sh). Both are made and their
+# tables read; the x64 one is installed, upgraded and uninstalled under the
+# 64-bit wine, and the x86 one too where 32-bit programs run, in a wine
+# prefix made anew for them (build/wine64-msi), so that nothing an earlier
+# run left there can pass for what an install did or an uninstall left.
+readonly msi_dir=$root/build/msi
+# Every Lapse package ever made has this UpgradeCode: with another, a new
+# package would install beside the Lapse it should replace.
+readonly upgrade_code="{6D1FDB8B-B6D7-4E02-AA99-136FC7D562A4}"
+# Installed programs: the x86 package's entry is in the 32-bit view.
+readonly uninstall_keys=('HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+                         'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall')
+readonly products_key='HKLM\Software\Classes\Installer\Products'
+readonly tab=$'\t'
+declare -A package_name=([x86_64]=win64 [i686]=win32)
+declare -A template=([x86_64]="x64;1033" [i686]="Intel;1033")
+declare -A program_files=([x86_64]="Program Files" [i686]="Program Files (x86)")
+declare -A program_files_id=([x86_64]=ProgramFiles64Folder [i686]=ProgramFilesFolder)
+# The components of the x64 package are 64-bit ones (msidbComponentAttributes64bit).
+declare -A component_bits=([x86_64]=256 [i686]=0)
+
+project_version() {
+  sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/build/${preset[$1]}/CMakeCache.txt"
+}
+
+# The files the program's folder must hold, relative to it, sorted.
+expected_files() {
+  local help=$root/build/${preset[$1]}/src/win32/help
+  [ -n "$(ls -A "$help")" ] || fail "no help pages in $help"
+  { printf '%s\n' lapse.exe lapse-cli.exe LICENSE.txt
+    (cd "$help/.." && find help -type f); } | sort
+}
+
+# The rows of a table of an installer, without its three lines of heading.
+# Its binary fields go into files in build/msi/TABLE/.
+msi_rows() {
+  (cd "$msi_dir" && msiinfo export "$1" "$2") | tr -d '\r' | tail -n +4
+}
+
+check_msi_tables() {
+  local target=$1 msi=$2 version=$3
+  local name tables row
+  name=$(basename "$msi")
+  msiinfo suminfo "$msi" | tr -d '\r' | grep -qxF "Template: ${template[$target]}" ||
+    fail "$name is not a ${template[$target]} package"
+  for row in "ProductName${tab}Lapse" "ProductVersion${tab}$version" \
+             "Manufacturer${tab}The Lapse developers" "UpgradeCode${tab}$upgrade_code" \
+             "ALLUSERS${tab}1" "ARPPRODUCTICON${tab}lapse.ico"; do
+    msi_rows "$msi" Property | grep -qxF "$row" || fail "$name: no property ${row/$tab/ = }"
+  done
+  msi_rows "$msi" Directory | grep -qxF "INSTALLDIR$tab${program_files_id[$target]}${tab}Lapse" ||
+    fail "$name does not install into ${program_files[$target]}\\Lapse"
+
+  # Each file with its folder below the program's: File to Component to Directory.
+  tables=$msi_dir/tables
+  rm -rf "$tables"
+  mkdir -p "$tables"
+  for row in File Component Directory; do
+    msi_rows "$msi" "$row" >"$tables/$row"
+  done
+  diff <(expected_files "$target") <(awk -F '\t' '
+      function long(name) { sub(/.*\|/, "", name); return name }
+      FILENAME ~ /Directory$/ { parent[$1] = $2; folder[$1] = long($3); next }
+      FILENAME ~ /Component$/ { directory[$1] = $3; next }
+      {
+        path = long($3)
+        for (d = directory[$2]; d != "INSTALLDIR"; d = parent[d]) {
+          if (d == "") { path = "(outside the program folder) " path; break }
+          path = folder[d] "/" path
+        }
+        print path
+      }' "$tables/Directory" "$tables/Component" "$tables/File" | sort) ||
+    fail "$name holds other files than the build (< build, > package)"
+  awk -F '\t' -v bits="${component_bits[$target]}" 'int($4 / 256) % 2 != bits / 256 { exit 1 }' \
+    "$tables/Component" || fail "$name has components of the wrong word size"
+  rm -rf "$tables"
+
+  # A plain shortcut to lapse.exe in the Start menu, with the program's icon.
+  msi_rows "$msi" Shortcut | awk -F '\t' '$2 == "ProgramMenuFolder" && $3 == "Lapse" &&
+      $4 == "lapse.exe" && $5 == "[#lapse.exe]" && $9 == "lapse.ico" { found = 1 } END { exit !found }' ||
+    fail "$name has no Start-menu shortcut to lapse.exe"
+  rm -rf "$msi_dir/Icon"
+  msi_rows "$msi" Icon | grep -q "^lapse\.ico$tab" &&
+    cmp -s "$msi_dir/Icon/Icon.lapse.ico" "$root/packaging/windows/lapse.ico" ||
+    fail "$name does not carry the program's icon"
+  # A major upgrade: every Lapse up to this version, this one included, is
+  # removed before the files are installed; a newer one stops the install.
+  msi_rows "$msi" Upgrade | awk -F '\t' -v code="$upgrade_code" -v version="$version" '
+      $1 == code && $2 == "" && $3 == version && int($5 / 512) % 2 == 1 &&
+        $7 == "WIX_UPGRADE_DETECTED" { older = 1 }
+      $1 == code && $2 == version && $3 == "" && int($5 / 2) % 2 == 1 &&
+        $7 == "WIX_DOWNGRADE_DETECTED" { newer = 1 }
+      END { exit !(older && newer) }' || fail "$name does not upgrade Lapse $version and older"
+  msi_rows "$msi" LaunchCondition | grep -q "^NOT WIX_DOWNGRADE_DETECTED$tab" ||
+    fail "$name installs over a newer Lapse"
+  msi_rows "$msi" InstallExecuteSequence | awk -F '\t' '{ at[$1] = $3 }
+      END { exit !(at["InstallValidate"] < at["RemoveExistingProducts"] &&
+                   at["RemoveExistingProducts"] < at["InstallInitialize"]) }' ||
+    fail "$name does not remove the older Lapse first"
+}
+
+msiexec() {
+  "$wine64" msiexec "$@" </dev/null
+}
+
+# The entries named Lapse under installed programs, as lapse_keys gives them.
+lapse_entries() {
+  local key
+  for key in "${uninstall_keys[@]}"; do
+    lapse_keys "$key" DisplayName "$@"
+  done
+}
+
+# The registry keys below KEY whose value NAMED is Lapse, one line each: the
+# key, then the values asked for, tab-separated.
+lapse_keys() {
+  local key=$1 named=$2
+  shift 2
+  "$wine64" reg query "$key" /s </dev/null | tr -d '\r' | awk -v named="$named" -v asked="$*" '
+    function flush(  line, i) {
+      if (value[named] == "Lapse") {
+        line = key
+        for (i = 1; i <= count; i++) line = line "\t" value[want[i]]
+        print line
+      }
+      split("", value)
+    }
+    BEGIN { count = split(asked, want, " ") }
+    /^HKEY/ { flush(); key = $0; next }
+    { split($0, field, /    /); if (field[2] != "") value[field[2]] = field[4] }
+    END { flush() }'
+}
+
+# Lapse as one package of VERSION installed it: the files as built, the
+# Start-menu shortcut, lapse-cli.exe that runs, and one entry under installed
+# programs with the version, the publisher and the icon. Sets product_code.
+check_installed() {
+  local target=$1 version=$2
+  local folder="$WINEPREFIX/drive_c/${program_files[$target]}/Lapse" build=$root/build/${preset[$target]}
+  local file entries entry shown publisher uninstall shortcuts said icons icon
+  [ -d "$folder" ] || fail "no C:\\${program_files[$target]}\\Lapse after installing Lapse $version"
+  diff <(expected_files "$target") <(cd "$folder" && find . -type f | sed 's|^\./||' | sort) ||
+    fail "C:\\${program_files[$target]}\\Lapse holds other files than the build (< build, > installed)"
+  while read -r file; do
+    case $file in
+      lapse-cli.exe) cmp -s "$build/src/cli/lapse-cli.exe" "$folder/$file" ;;
+      LICENSE.txt) sed 's/$/\r/' "$root/LICENSE" | cmp -s - "$folder/$file" ;;
+      *) cmp -s "$build/src/win32/$file" "$folder/$file" ;;
+    esac || fail "the installed $file differs from the build"
+  done < <(expected_files "$target")
+
+  mapfile -t shortcuts < <(find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Lapse.lnk')
+  [ ${#shortcuts[@]} -eq 1 ] || fail "${#shortcuts[@]} Start-menu shortcuts named Lapse: ${shortcuts[*]}"
+  tr -d '\0' <"${shortcuts[0]}" | grep -aqF "C:\\${program_files[$target]}\\Lapse\\lapse.exe" ||
+    fail "the Start-menu shortcut does not start C:\\${program_files[$target]}\\Lapse\\lapse.exe"
+
+  said=$("${loader[$target]}" "C:\\${program_files[$target]}\\Lapse\\lapse-cli.exe" --version </dev/null |
+           tr -d '\r')
+  [ "$said" = "lapse-cli $(project_version "$target")" ] || fail "the installed lapse-cli.exe says: $said"
+
+  mapfile -t entries < <(lapse_entries DisplayVersion Publisher UninstallString)
+  [ ${#entries[@]} -eq 1 ] || fail "${#entries[@]} entries for Lapse under installed programs"
+  IFS=$tab read -r entry shown publisher uninstall <<<"${entries[0]}"
+  product_code=${entry##*\\}
+  [ "$shown" = "$version" ] || fail "the entry for Lapse says version $shown, not $version"
+  [ "$publisher" = "The Lapse developers" ] || fail "the entry for Lapse names the publisher $publisher"
+  [ "$uninstall" = "MsiExec.exe /X$product_code" ] || fail "the entry for Lapse uninstalls with: $uninstall"
+  # Installed programs show the icon that Windows Installer keeps for the product.
+  mapfile -t icons < <(lapse_keys "$products_key" ProductName ProductIcon)
+  [ ${#icons[@]} -eq 1 ] || fail "Windows Installer records ${#icons[@]} products named Lapse"
+  icon=$("$wine64" winepath.exe --unix "${icons[0]#*$tab}" </dev/null | tr -d '\r')
+  cmp -s "$icon" "$root/packaging/windows/lapse.ico" || fail "the icon of the entry for Lapse is not lapse.ico"
+}
+
+check_nothing_left() {
+  local target=$1 after=$2 left
+  [ ! -e "$WINEPREFIX/drive_c/${program_files[$target]}/Lapse" ] ||
+    fail "$after, C:\\${program_files[$target]}\\Lapse is left"
+  # The shortcut, and the icon kept for the entry under installed programs.
+  left=$(find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Lapse.lnk' -o \
+              -path '*/windows/Installer/*' -name lapse.ico)
+  [ -z "$left" ] || fail "$after, these are left: $left"
+  [ -z "$(lapse_entries)" ] || fail "$after, an entry for Lapse is left"
+  [ -z "$(lapse_keys "$products_key" ProductName)" ] || fail "$after, Windows Installer still knows Lapse"
+}
+
+# Install, uninstall, then an upgrade in place to a higher version, over it a
+# second package of that version (another ProductCode), a refused downgrade,
+# and the uninstall of the lot.
+test_installer() {
+  local target=$1 version=$2 package=$3
+  local higher rebuild major minor first upgraded msi
+  IFS=. read -r major minor _ <<<"$version"
+  higher=$msi_dir/lapse-$major.$((minor + 1))-${package_name[$target]}.msi
+  rebuild=$msi_dir/lapse-$major.$((minor + 1))-${package_name[$target]}-rebuild.msi
+  scripts/make-msi.sh "${preset[$target]}" "$higher" "$major.$((minor + 1))" >/dev/null
+  scripts/make-msi.sh "${preset[$target]}" "$rebuild" "$major.$((minor + 1))" >/dev/null
+  local -A windows=()
+  for msi in "$package" "$higher" "$rebuild"; do
+    windows[$msi]=$("$wine64" winepath.exe --windows "$msi" </dev/null | tr -d '\r')
+  done
+
+  msiexec /i "${windows[$package]}" /qn || fail "msiexec /i $(basename "$package") exited with $?"
+  check_installed "$target" "$version"
+  first=$product_code
+  msiexec /x "${windows[$package]}" /qn || fail "msiexec /x $(basename "$package") exited with $?"
+  check_nothing_left "$target" "after the uninstall of Lapse $version"
+
+  msiexec /i "${windows[$package]}" /qn || fail "msiexec /i $(basename "$package") exited with $?"
+  msiexec /i "${windows[$higher]}" /qn || fail "msiexec /i $(basename "$higher") exited with $?"
+  check_installed "$target" "$major.$((minor + 1))"
+  upgraded=$product_code
+  [ "$upgraded" != "$first" ] || fail "the upgrade kept the ProductCode of Lapse $version"
+  msiexec /i "${windows[$rebuild]}" /qn || fail "msiexec /i $(basename "$rebuild") exited with $?"
+  check_installed "$target" "$major.$((minor + 1))"
+  [ "$product_code" != "$upgraded" ] || fail "the second package of one version was not installed"
+  if msiexec /i "${windows[$package]}" /qn; then
+    fail "Lapse $version installed over Lapse $major.$((minor + 1))"
+  fi
+  check_installed "$target" "$major.$((minor + 1))"
+  msiexec /x "${windows[$rebuild]}" /qn || fail "msiexec /x $(basename "$rebuild") exited with $?"
+  check_nothing_left "$target" "after the uninstall of the upgrade"
+}
+
+test_installers() {
+  local target version started=$SECONDS
+  local -A installers=()
+  for target in x86_64 i686; do
+    version=$(project_version "$target")
+    installers[$target]=$msi_dir/lapse-$version-${package_name[$target]}.msi
+    scripts/make-msi.sh "${preset[$target]}" "${installers[$target]}"
+    check_msi_tables "$target" "${installers[$target]}" "$version"
+    outcome[$target]+="; installer tables checked"
+  done
+  # winemenubuilder would copy the Start-menu shortcut into this machine's
+  # own desktop menu.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  loader[msi]=$wine64 prefix[msi]=$root/build/wine64-msi arch[msi]=win64
+  WINEPREFIX=${prefix[msi]} wineserver --kill 2>/dev/null || true
+  rm -rf "${prefix[msi]}"
+  start_wine msi
+  for target in "${targets[@]}"; do
+    test_installer "$target" "$(project_version "$target")" "${installers[$target]}"
+    outcome[$target]+=", installed, upgraded in place and uninstalled"
+  done
+  echo "test-windows: the installers took $((SECONDS - started)) s"
+}
+
 for target in x86_64 i686; do
   build_target "$target"
 done
@@ -212,11 +462,12 @@ for target in "${targets[@]}"; do
 done
 scripts/e2e-windows.sh "$root/build/windows64/src/win32/lapse.exe"
 outcome[x86_64]+="; lapse.exe driven end to end"
+test_installers
 
 echo "Windows suites:"
 echo "  x86_64 (64-bit wine): ${outcome[x86_64]}"
 if [ "$run32" = yes ]; then
   echo "  i686 (32-bit wine): ${outcome[i686]}"
 else
-  echo "  i686: built and checked, not run ($why32)"
+  echo "  i686: built and checked${outcome[i686]:-}; not run ($why32)"
 fi
