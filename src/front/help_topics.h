@@ -3,10 +3,11 @@
 // items opens.
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "front/help_topic_list.h"
 
 namespace lapse::front {
 
@@ -24,8 +25,6 @@ inline constexpr int kDaysOption = 32;
 inline constexpr int kLinesOption = 33;
 inline constexpr int kSubfoldersOption = 34;
 }  // namespace topic
-
-inline constexpr std::array<int, 12> kHelpTopics = {1, 11, 12, 13, 21, 22, 23, 24, 31, 32, 33, 34};
 
 // The topic of the window, control or menu item of that name ("cmdGo",
 // "mnuExit", "frmOpt"); nothing for those that carry none, whose F1 opens

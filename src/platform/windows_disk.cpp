@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/disk.h"
 #include "platform/errors.h"
@@ -536,8 +537,9 @@ class WindowsDisk final : public Disk {
       const std::wstring path = Win(folder).At(std::filesystem::path(NextTemporaryName()));
       const HANDLE handle =
           CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, ownerOnly.Get(),
-                      CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY,
-                      FILE_FLAG_DELETE_ON_CLOSE);
+                      CREATE_NEW,
+                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                      nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         return std::unique_ptr<ScratchFile>(std::make_unique<WindowsScratchFile>(handle));
       }

@@ -84,43 +84,16 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
           [this](int index) { emit driveChosen(itemData(index).toString()); });
 }
 
-void DriveList::SetDrives(const std::vector<Drive>& drives, const QString& processDirectory) {
-  std::vector<front::Drive> table;
-  table.reserve(drives.size());
-  for (const Drive& drive : drives) {
-    table.push_back({drive.root.toStdString(), drive.label.toStdString()});
-  }
-  SetTable(front::DriveTable(std::move(table), CleanDirectory(processDirectory).toStdString(),
-                             front::kPlatformPathCase, front::kPlatformRootDrive));
-}
-
 void DriveList::SetTable(const front::DriveTable& table) {
-  table_ = table;
   const QSignalBlocker quiet(this);
   clear();
-  for (const front::Drive& drive : table_.Drives()) {
+  for (const front::Drive& drive : table.Drives()) {
     const QString caption =
         QString::fromStdString(front::DriveTable::Caption(drive, QDir::separator().toLatin1()));
     addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), caption,
             QString::fromStdString(drive.root));
   }
-  setCurrentIndex(findData(QString::fromStdString(table_.DriveOf(table_.StartFolder()))));
-}
-
-QString DriveList::CurrentDrive() const {
-  return currentData().toString();
-}
-
-QString DriveList::DriveOf(const QString& path) const {
-  return QString::fromStdString(table_.DriveOf(path.toStdString()));
-}
-
-QString DriveList::CurrentDirectoryOf(const QString& drive) const {
-  return QString::fromStdString(table_.CurrentFolderOf(drive.toStdString()));
-}
-
-void DriveList::ShowDriveOf(const QString& path) {
-  ShowDrive(DriveOf(path));
+  setCurrentIndex(findData(QString::fromStdString(table.DriveOf(table.StartFolder()))));
 }
 
 void DriveList::ShowDrive(const QString& root) {

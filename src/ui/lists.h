@@ -28,21 +28,13 @@ class DriveList final : public QComboBox {
  public:
   explicit DriveList(QWidget* parent);
 
-  void SetDrives(const std::vector<Drive>& drives, const QString& processDirectory);
+  // Lists the drives of table, its start folder's drive chosen.
   void SetTable(const front::DriveTable& table);
-  QString CurrentDrive() const;
-  // The drive whose root is the longest that holds path.
-  QString DriveOf(const QString& path) const;
-  QString CurrentDirectoryOf(const QString& drive) const;
-  // Shows the drive of path without announcing a choice.
-  void ShowDriveOf(const QString& path);
+  // Shows the drive of that root without announcing a choice.
   void ShowDrive(const QString& root);
 
  signals:
   void driveChosen(const QString& root);
-
- private:
-  front::DriveTable table_;
 };
 
 // The open directory's ancestors from the root down, then its

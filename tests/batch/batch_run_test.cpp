@@ -11,6 +11,8 @@ namespace fs = std::filesystem;
 using platform::MemoryDisk;
 using testing_support::kSeparator;
 using testing_support::MakeSymlink;
+using testing_support::RecordingFrontEnd;
+using testing_support::RunDayOptions;
 using testing_support::SetWindowsAttribute;
 using testing_support::WindowsAttribute;
 using NameList = std::vector<std::string>;
@@ -244,6 +246,215 @@ TEST_F(FakeRunTest, WithoutTheOptionSubfoldersStayAsTheyAre) {
   AddPage("a/a.htm", "<!--LAPSE 12/01/26\n");
   EXPECT_EQ(Run().fileCount, 0u);
   EXPECT_EQ(disk_.Names("/site/New"), NameList{".lapse-sources"});
+}
+
+// No copy is ever named before the lines it removed are in the log. A log
+// that stops taking lines after a few pages: every page is either named with
+// its lines in the log or reported, on one thread and on several.
+TEST_F(FakeRunTest, ACopyIsNamedOnlyOnceItsLinesAreInTheLog) {
+  for (const unsigned threads : {1u, 4u}) {
+    for (const std::uint64_t limit : {std::uint64_t{0}, std::uint64_t{900}, std::uint64_t{20000}}) {
+      SCOPED_TRACE("threads " + std::to_string(threads) + ", log limit " + std::to_string(limit));
+      MemoryDisk disk;
+      RecordingFrontEnd frontEnd;
+      for (int page = 0; page < 200; ++page) {
+        std::string text = "<!--LAPSE 12/01/26\n";
+        for (int line = 0; line < 20; ++line) {
+          text += "removed " + std::to_string(page) + "." + std::to_string(line) + "\n";
+        }
+        text += "<!--ENDL\nkept\n";
+        // Every third page has nothing lapsed, and needs nothing of the log.
+        disk.AddFile("/site/p" + std::to_string(page) + ".htm", page % 3 == 0 ? "kept\n" : text);
+      }
+      disk.sizeLimit["Log.txt"] = limit;
+      RunOptions options = RunDayOptions();
+      options.threads = threads;
+      const RunResult result = BatchRun(disk, kSite, frontEnd, options);
+      const std::string log = disk.Content("/site/New/Log.txt").value_or("");
+      std::size_t named = 0;
+      for (int page = 0; page < 200; ++page) {
+        const std::string name = "p" + std::to_string(page) + ".htm";
+        const bool copied = disk.Content("/site/New/" + name).has_value();
+        const bool logged = log.find("\r\n" + name + "\r\n") != std::string::npos;
+        named += copied ? 1 : 0;
+        if (page % 3 == 0) {
+          EXPECT_TRUE(copied) << name;
+        } else {
+          EXPECT_EQ(copied, logged) << name;
+        }
+        if (!copied) {
+          EXPECT_NE(std::find(frontEnd.reports.begin(), frontEnd.reports.end(),
+                              name + ": its removed lines could not be written to Log.txt: File "
+                                     "too large. It is left as it is."),
+                    frontEnd.reports.end())
+              << name;
+        }
+      }
+      EXPECT_EQ(result.pagesRewritten, named);
+      EXPECT_EQ(result.filesLeftOut, 200 - named);
+      EXPECT_EQ(result.AllRewritten(), limit == 20000 && named == 200);
+      // What the log holds is whole entries only: cut back after each failure.
+      EXPECT_TRUE(log.empty() || log.ends_with("<!--ENDL\r\n"));
+    }
+  }
+}
+
+// The reports and the log come in the listing's order, whatever thread
+// rewrote which page.
+TEST_F(FakeRunTest, ThreadsChangeNothingTheUserSees) {
+  const auto runWith = [](unsigned threads) {
+    MemoryDisk disk;
+    for (int page = 0; page < 60; ++page) {
+      const std::string name = "/site/p" + std::to_string(100 + page) + ".htm";
+      switch (page % 4) {
+        case 0:
+          disk.AddFile(name, "<!--LAPSE 12/01/26\nold " + std::to_string(page) + "\n<!--ENDL\n");
+          break;
+        case 1:
+          disk.AddFile(name, "<!--LNEW someday\n");
+          break;
+        case 2:
+          disk.AddFile(name, "%PDF-1.7\n");
+          break;
+        default:
+          disk.AddFile(name, "plain\n");
+      }
+    }
+    RecordingFrontEnd frontEnd;
+    RunOptions options = RunDayOptions();
+    options.threads = threads;
+    BatchRun(disk, kSite, frontEnd, options);
+    return std::pair{frontEnd.reports, disk.Content("/site/New/Log.txt").value_or("")};
+  };
+  const auto one = runWith(1);
+  EXPECT_EQ(one.first.size(), 30u);
+  for (const unsigned threads : {2u, 3u, 8u}) {
+    EXPECT_EQ(runWith(threads), one) << threads << " threads";
+  }
+}
+
+// A site's own folder named New is never taken: the run writes nothing, and
+// the replace touches nothing.
+TEST_F(FakeRunTest, ASitesOwnFolderNewIsLeftAlone) {
+  AddPage("index.htm", "home\n");
+  AddPage("New/index.htm", "mine\n");
+  AddPage("New/about.htm", "other\n");
+  const RunResult run = Run();
+  EXPECT_EQ(run.status, RunStatus::Stopped);
+  EXPECT_EQ(run.problem.kind, RunProblem::Kind::NewIsTheSites);
+  const ReplaceResult replaced = ReplaceOldFiles();
+  EXPECT_EQ(replaced.refusal, ReplaceRefusal::NewIsTheSites);
+  EXPECT_EQ(disk_.Tree("/site"),
+            (NameList{"New", "New/about.htm", "New/index.htm", "index.htm"}));
+  EXPECT_EQ(Page("New/index.htm"), "mine\n");
+  EXPECT_EQ(Page("index.htm"), "home\n");
+}
+
+// A page its author deleted never comes back, whether the copy is of the
+// last run or of one before.
+TEST_F(FakeRunTest, ADeletedPageStaysDeleted) {
+  AddPage("a.htm", "a\n");
+  AddPage("b.htm", "b\n");
+  Run();
+  auto site = disk_.OpenFolder("/site/");
+  ASSERT_FALSE(disk_.RemoveFile(**site, "b.htm"));
+  Run();
+  EXPECT_FALSE(disk_.Content("/site/New/b.htm"));
+  EXPECT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_FALSE(disk_.Content("/site/b.htm"));
+
+  AddPage("c.htm", "c\n");
+  Run();
+  ASSERT_FALSE(disk_.RemoveFile(**site, "c.htm"));
+  const ReplaceResult replaced = ReplaceOldFiles();
+  EXPECT_FALSE(disk_.Content("/site/c.htm"));
+  EXPECT_EQ(messages::ReplaceProblems(replaced),
+            (NameList{"Log.txt stays in the folder New: it moves up with the last page of its "
+                      "run; see to the pages held back, then replace again.",
+                      "c.htm stays in the folder New: its page was deleted after the run, and "
+                      "stays deleted."}));
+}
+
+// Nothing Lapse writes is more open than what it comes from: the folders of
+// New take their folders' permissions, the log and the record are the
+// owner's alone, before the replace and after.
+TEST_F(FakeRunTest, PrivateFoldersAndTheLogStayPrivate) {
+  disk_.AddFolder("/site/private", {0700, MemoryDisk::kUser, MemoryDisk::kGroup});
+  disk_.AddFile("/site/private/p.htm", "<!--LAPSE 12/01/26\nsecret\n<!--ENDL\n",
+                {0600, MemoryDisk::kUser, MemoryDisk::kGroup});
+  options_.recursion = Recursion::Subfolders;
+  Run();
+  EXPECT_EQ(disk_.AccessOf("/site/New/private")->mode, 0700u);
+  EXPECT_EQ(disk_.AccessOf("/site/New/private/p.htm")->mode, 0600u);
+  EXPECT_EQ(disk_.AccessOf("/site/New/Log.txt")->mode, 0600u);
+  EXPECT_EQ(disk_.AccessOf("/site/New/.lapse-sources")->mode & 0077, 0u);
+  ASSERT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_EQ(disk_.AccessOf("/site/Log.txt")->mode, 0600u);
+}
+
+// A page that is a link is named once and not followed; a page of other
+// names has them told after the replace, since they keep the old text.
+TEST_F(FakeRunTest, LinksAndOtherNamesAreSaid) {
+  AddPage("real.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  disk_.AddLink("/site/alias.htm", "/site/real.htm");
+  disk_.AddHardLink("/site/also.htm", "/site/real.htm");
+  Run();
+  EXPECT_EQ(frontEnd_.reports, NameList{"alias.htm: a link, left as it is"});
+  const ReplaceResult replaced = ReplaceOldFiles();
+  EXPECT_TRUE(replaced.Complete());
+  EXPECT_EQ(messages::ReplaceNotes(replaced),
+            (NameList{"also.htm: its other names keep the old text.",
+                      "real.htm: its other names keep the old text."}));
+  EXPECT_EQ(Page("real.htm"), "");
+}
+
+// Where a page's time stamp cannot tell a save from the state the run read,
+// its bytes do: a save of the same size in the same tick is not lost.
+TEST_F(FakeRunTest, ASaveThatLeavesTheTimeAsItWasIsStillSeen) {
+  disk_.coarseTimes = true;
+  AddPage("a.htm", "before\n");
+  AddPage("b.htm", "before\n");
+  Run();
+  auto site = disk_.OpenFolder("/site/");
+  const platform::FileStatus was = *disk_.Status(**site, "a.htm");
+  AddPage("a.htm", "edited\n");
+  ASSERT_EQ(disk_.Status(**site, "a.htm")->stamp.size, was.stamp.size);
+  const ReplaceResult replaced = ReplaceOldFiles();
+  EXPECT_EQ(Page("a.htm"), "edited\n");
+  EXPECT_EQ(Page("b.htm"), "before\r\n");
+  ASSERT_EQ(replaced.left.size(), 2u);
+  EXPECT_EQ(replaced.left[1].reason, HeldBack::SourceChanged);
+}
+
+// Another Lapse at work on the folder: the run waits for it, then says who
+// it is, and writes nothing.
+TEST_F(FakeRunTest, AFolderAnotherLapseHoldsIsLeftAlone) {
+  AddPage("a.htm", "a\n");
+  disk_.lockedByOthers.insert("/site/");
+  disk_.otherHolder.process = 4242;
+  const RunResult run = Run();
+  EXPECT_EQ(run.status, RunStatus::Stopped);
+  EXPECT_EQ(messages::Stopped(run.problem),
+            "/site/ is being updated by another Lapse (process 4242); try again later.");
+  EXPECT_EQ(disk_.Names("/site"), NameList{"a.htm"});
+  EXPECT_EQ(ReplaceOldFiles().refusal, ReplaceRefusal::Busy);
+}
+
+// A folder of New that cannot be made, because a file stands in its place:
+// that folder's pages are reported, the rest of the run goes on.
+TEST_F(FakeRunTest, AMirrorFolderThatCannotBeMadeLeavesItsPagesOut) {
+  AddPage("top.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  AddPage("sub/a.htm", "x\n");
+  AddPage("sub/deeper/b.htm", "y\n");
+  Run();
+  disk_.AddFile("/site/New/sub", "a file in the way");
+  options_.recursion = Recursion::Subfolders;
+  const RunResult result = Run();
+  EXPECT_EQ(result.status, RunStatus::Completed);
+  EXPECT_EQ(result.filesLeftOut, 2u);
+  ASSERT_EQ(frontEnd_.reports.size(), 2u);
+  EXPECT_EQ(frontEnd_.reports[0], "Cannot write /site/New/sub: Not a directory.");
+  EXPECT_EQ(Page("New/top.htm"), "");
 }
 
 TEST(HtmlFileRule, ContainsDotHtmInLowerCase) {

@@ -18,7 +18,7 @@ std::string FormatRunRecord(const RunRecord& record) {
 TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
   for (const RecordState state :
        {RecordState::Running, RecordState::Complete, RecordState::PartPlaced}) {
-    RunRecord record{state, {}};
+    RunRecord record{state, false, {}};
     record.copies["a.htm"] = {
         {12, 1'700'000'000'123'456'789, 2049, 77}, 2, 0xFEDCBA9876543210u, 10};
     record.copies[text::PathFromText("new\nline \xC3\xA4.htm")] = {
@@ -50,7 +50,7 @@ TEST(RunRecord, TheFirstVersionReadsAsComplete) {
 // A record cut short by a crash, or one from another program, is no record:
 // the replace then holds every copy back rather than trust a part of it.
 TEST(RunRecord, TextThatIsNoWholeRecordReadsAsNone) {
-  RunRecord record{RecordState::Complete, {}};
+  RunRecord record{RecordState::Complete, false, {}};
   record.copies["a.htm"] = {{12, 3, 5, 6}, 1, std::nullopt, 10};
   const std::string text = FormatRunRecord(record);
   for (const std::string& damaged :

@@ -288,6 +288,48 @@ TEST_F(CommandsTest, CheckWritesJsonAndLooksAhead) {
             "a.htm:2: expiry 2026-12-09 current\nNext lapse: 2026-12-10\n");
 }
 
+// The longest name a page may have gets its copy and its replace like any:
+// no temporary name adds characters to it.
+TEST_F(CommandsTest, APageOfTheLongestLegalNameIsRunAndReplaced) {
+  const std::string longest = std::string(251, 'p') + ".htm";
+  Write(dir_ / longest, "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  const Outcome run = Call({"run", "DIR"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Outcome replace = Call({"replace", "DIR"});
+  ASSERT_EQ(replace.status, 0) << replace.err;
+  EXPECT_EQ(Read(dir_ / longest), "a\r\n");
+}
+
+// The log stays with its run until the last of its pages is in place, and
+// then goes up with it: a page held back keeps it in New, and no later
+// replace takes it for an earlier run's.
+TEST_F(CommandsTest, TheLogWaitsInNewUntilItsLastPageIsInPlace) {
+  std::filesystem::create_directories(dir_ / "sub");
+  const std::string lapsed = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
+  Write(dir_ / "top.htm", lapsed);
+  Write(dir_ / "sub" / "deep.htm", lapsed);
+  ASSERT_EQ(Call({"run", "--recursive", "DIR"}).status, 0);
+  const std::string log = Read(dir_ / "New" / "Log.txt");
+  Write(dir_ / "sub" / "deep.htm", lapsed + "edited\n");
+  // Without --recursive as with it: the replace takes what its run made.
+  Outcome outcome = Call({"replace", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(Read(dir_ / "top.htm"), "kept\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "Log.txt"), log);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Log.txt"));
+  // The page put back as it was: the second replace finishes, log and all.
+  Write(dir_ / "sub" / "deep.htm", lapsed);
+  outcome = Call({"run", "--recursive", "DIR"});
+  outcome = Call({"replace", "--recursive", "DIR"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Read(dir_ / "sub" / "deep.htm"), "kept\r\n");
+  const std::string both = Read(dir_ / "Log.txt");
+  EXPECT_TRUE(both.starts_with(log)) << both;
+  EXPECT_NE(both.find((std::filesystem::path("sub") / "deep.htm").string(), log.size()),
+            std::string::npos)
+      << both;
+}
+
 TEST_F(CommandsTest, HelpAndVersion) {
   EXPECT_EQ(Call({"--version"}).out, "lapse-cli 1.4\n");
   const Outcome help = Call({"--help"});

@@ -1,7 +1,16 @@
 // The batch run on file systems that fail it: full, read-only, unreadable
 // sources and files that change under the run.
+#include <acl/libacl.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/acl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
+#include <csignal>
 #include <functional>
 
 #include "batch/batch.h"
@@ -353,6 +362,177 @@ INSTANTIATE_TEST_SUITE_P(
                                },
                                "it is not an ordinary file"}),
     [](const testing::TestParamInfo<ChangeCase>& info) { return info.param.name; });
+
+// Removes name below the folder descriptor at, and all it holds, name by
+// name: a path to its depths may be too long for any call.
+void RemoveTree(int at, const std::string& name) {
+  const int folder = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  if (folder == -1) {
+    ::unlinkat(at, name.c_str(), 0);
+    return;
+  }
+  DIR* listing = ::fdopendir(::dup(folder));
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string entryName = entry->d_name;
+    if (entryName != "." && entryName != "..") {
+      names.push_back(entryName);
+    }
+  }
+  ::closedir(listing);
+  for (const std::string& entryName : names) {
+    RemoveTree(folder, entryName);
+  }
+  ::close(folder);
+  ::unlinkat(at, name.c_str(), AT_REMOVEDIR);
+}
+
+// A log that cannot grow past a limit (a file-size limit, as with ulimit -f,
+// or a full disk): every copy named has its lines in the log, every page
+// whose lines did not fit is said and left as it is, and the run says it did
+// not finish the job.
+TEST_F(BatchRunFaults, ALogThatCannotGrowTakesItsPagesOut) {
+  fs::create_directories(Site());
+  for (int page = 0; page < 200; ++page) {
+    Write(Site() / ("p" + std::to_string(1000 + page) + ".htm"),
+          Page(Repeated("kept line\r\n", 100)) + "<!--LAPSE 12/01/26\r\n" +
+              Repeated("removed line " + std::to_string(page) + "\r\n", 600) + "<!--ENDL\r\n");
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100 * 1024, 100 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const Outcome outcome = Call({"run", "DIR"}, Site());
+    ::_exit(outcome.status);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string log = Read(New() / "Log.txt");
+  EXPECT_LE(log.size(), 100u * 1024);
+  EXPECT_TRUE(log.ends_with("<!--ENDL\r\n"));
+  int named = 0;
+  for (int page = 0; page < 200; ++page) {
+    const std::string name = "p" + std::to_string(1000 + page) + ".htm";
+    const bool copied = fs::exists(New() / name);
+    EXPECT_EQ(copied, log.find("\r\n" + name + "\r\n") != std::string::npos) << name;
+    named += copied ? 1 : 0;
+  }
+  EXPECT_GT(named, 0);
+  EXPECT_LT(named, 200);
+  // The replace puts in place exactly the pages whose lines the log holds.
+  const Outcome replace = Call({"replace", "DIR"}, Site());
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  EXPECT_EQ(Read(Site() / "Log.txt"), log);
+}
+
+// Two Lapses never work on one site at once: the second waits as long as it
+// is told, then says who holds the site and changes nothing.
+TEST_F(BatchRunFaults, ASecondLapseWaitsThenGivesWay) {
+  fs::create_directories(Site());
+  Write(Site() / "a.htm", Page("a\r\n"));
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const int site = ::open(Site().c_str(), O_RDONLY | O_DIRECTORY);
+    ::flock(site, LOCK_EX);
+    char byte = 0;
+    [[maybe_unused]] const auto told = ::write(ready[1], &byte, 1);
+    [[maybe_unused]] const auto waited = ::read(done[0], &byte, 1);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  for (const char* command : {"run", "replace", "update"}) {
+    const Outcome outcome = Call({command, "--wait", "0", "DIR"}, Site());
+    EXPECT_EQ(outcome.status, 2) << command;
+    EXPECT_NE(outcome.err.find(" is being updated by another Lapse (process " +
+                               std::to_string(holder) + ", since "),
+              std::string::npos)
+        << outcome.err;
+  }
+  EXPECT_FALSE(fs::exists(New()));
+  ASSERT_EQ(::write(done[1], &byte, 1), 1);
+  int status = 0;
+  ::waitpid(holder, &status, 0);
+  EXPECT_EQ(Call({"run", "DIR"}, Site()).status, 0);
+  for (const int end : {ready[0], ready[1], done[0], done[1]}) {
+    ::close(end);
+  }
+}
+
+// A page's ACL and attributes reach the site with its copy; a private folder
+// and the log stay private in New and after the replace.
+TEST_F(BatchRunFaults, ACLsAttributesAndPrivateFoldersAreKept) {
+  fs::create_directories(Site() / "private");
+  fs::permissions(Site() / "private", fs::perms::owner_all);
+  Write(Site() / "shared.htm", Page("shared\r\n"));
+  Write(Site() / "private" / "p.htm", Page("private\r\n"));
+  fs::permissions(Site() / "shared.htm", static_cast<fs::perms>(0600));
+  acl_t acl = acl_from_text("u::rw-,u:nobody:r--,g::---,m::r--,o::---");
+  const bool aclSet = acl_set_file((Site() / "shared.htm").c_str(), ACL_TYPE_ACCESS, acl) == 0;
+  acl_free(acl);
+  const bool attributeSet =
+      ::setxattr((Site() / "shared.htm").c_str(), "user.origin", "editor", 6, 0) == 0;
+  if (!aclSet || !attributeSet) {
+    GTEST_SKIP() << "this file system keeps no ACLs or user attributes";
+  }
+  ASSERT_EQ(Call({"run", "--recursive", "DIR"}, Site()).status, 0);
+  EXPECT_EQ(fs::status(New() / "private").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(New() / "Log.txt").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  const Outcome replace = Call({"replace", "DIR"}, Site());
+  ASSERT_EQ(replace.status, 0) << replace.err;
+  acl_t kept = acl_get_file((Site() / "shared.htm").c_str(), ACL_TYPE_ACCESS);
+  char* text = acl_to_any_text(kept, nullptr, ',', TEXT_ABBREVIATE);
+  EXPECT_STREQ(text, "u::rw-,u:nobody:r--,g::---,m::r--,o::---");
+  acl_free(text);
+  acl_free(kept);
+  char value[16] = {};
+  EXPECT_EQ(::getxattr((Site() / "shared.htm").c_str(), "user.origin", value, sizeof value), 6);
+  EXPECT_EQ(Read(Site() / "private" / "p.htm"), "private\r\n");
+  EXPECT_EQ(fs::status(Site() / "Log.txt").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A tree deeper than a path may be long is run and replaced whole: every
+// folder is reached from the one above it.
+TEST_F(BatchRunFaults, ATreeDeeperThanAPathMayBeLongIsRunAndReplaced) {
+  fs::create_directories(Site());
+  Write(Site() / "top.htm", Page("top\r\n"));
+  const std::string part(200, 'd');
+  int folder = ::open(Site().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 30; ++level) {
+    ASSERT_EQ(::mkdirat(folder, part.c_str(), 0755), 0);
+    const int next = ::openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(folder);
+    folder = next;
+  }
+  const std::string page = Page("deep\r\n");
+  const int file = ::openat(folder, "deep.htm", O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::write(file, page.data(), page.size()), static_cast<ssize_t>(page.size()));
+  ::close(file);
+  const Outcome run = Call({"run", "--recursive", "DIR"}, Site());
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Outcome replace = Call({"replace", "DIR"}, Site());
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  char back[64] = {};
+  const int read = ::openat(folder, "deep.htm", O_RDONLY);
+  EXPECT_EQ(::read(read, back, sizeof back), 6);
+  EXPECT_STREQ(back, "deep\r\n");
+  ::close(read);
+  ::close(folder);
+  EXPECT_FALSE(fs::exists(New()));
+  // Too deep for a removal by path: folder by folder from the site.
+  const int site = ::open(Site().c_str(), O_RDONLY | O_DIRECTORY);
+  RemoveTree(site, part);
+  ::close(site);
+}
 
 }  // namespace
 }  // namespace lapse::batch

@@ -218,7 +218,7 @@ class FrmMainTest : public QObject {
       return std::vector<Drive>{{driveA, {}}, {driveB, QStringLiteral("Backup")}, {driveC, {}}};
     });
     DriveList* drives = f.Drives();
-    QCOMPARE(drives->CurrentDrive(), driveA);
+    QCOMPARE(drives->currentData().toString(), driveA);
     QCOMPARE(drives->currentText(), QDir::toNativeSeparators(driveA));
 
     emit drives->activated(drives->findData(driveB));
@@ -234,7 +234,7 @@ class FrmMainTest : public QObject {
     drives->setCurrentIndex(drives->findData(driveC));
     emit drives->activated(drives->findData(driveC));
     QCOMPARE(f.Directories()->Path(), driveA + "/web");
-    QCOMPARE(drives->CurrentDrive(), driveA);
+    QCOMPARE(drives->currentData().toString(), driveA);
     QCOMPARE(f.messages.shown.size(), std::size_t{1});
     QVERIFY(f.messages.shown[0].text.contains(QDir::toNativeSeparators(driveC)));
   }

@@ -16,6 +16,15 @@ class ListsTest : public QObject {
  private:
   std::unique_ptr<QTemporaryDir> root_;
   QString Root() const { return QDir(root_->path()).canonicalPath(); }
+  // The table of those drives, as the main window makes it at its start.
+  static front::DriveTable Table(const std::vector<Drive>& drives, const QString& start) {
+    std::vector<front::Drive> table;
+    for (const Drive& drive : drives) {
+      table.push_back({drive.root.toStdString(), drive.label.toStdString()});
+    }
+    return front::DriveTable(std::move(table), start.toStdString(), front::kPlatformPathCase,
+                             front::kPlatformRootDrive);
+  }
 
  private slots:
   void init() {
@@ -97,17 +106,17 @@ class ListsTest : public QObject {
   void aPathBelongsToTheDriveWithTheLongestRoot() {
     QFETCH(QString, path);
     QFETCH(QString, drive);
-    DriveList drives(nullptr);
-    drives.SetDrives({{"/", {}}, {"/media/stick", "STICK"}}, "/home/ann");
-    QCOMPARE(drives.DriveOf(path), drive);
+    const front::DriveTable table = Table({{"/", {}}, {"/media/stick", "STICK"}}, "/home/ann");
+    QCOMPARE(QString::fromStdString(table.DriveOf(path.toStdString())), drive);
   }
 
   void theProcessDriveStartsAtTheProcessFolderAndTheOthersAtTheirRoot() {
     DriveList drives(nullptr);
-    drives.SetDrives({{"/media/stick", {}}, {"/", {}}}, "/home/ann/web");
-    QCOMPARE(drives.CurrentDrive(), QStringLiteral("/"));
-    QCOMPARE(drives.CurrentDirectoryOf("/"), QStringLiteral("/home/ann/web"));
-    QCOMPARE(drives.CurrentDirectoryOf("/media/stick"), QStringLiteral("/media/stick"));
+    const front::DriveTable table = Table({{"/media/stick", {}}, {"/", {}}}, "/home/ann/web");
+    drives.SetTable(table);
+    QCOMPARE(drives.currentData().toString(), QStringLiteral("/"));
+    QCOMPARE(table.CurrentFolderOf("/"), std::string("/home/ann/web"));
+    QCOMPARE(table.CurrentFolderOf("/media/stick"), std::string("/media/stick"));
     QCOMPARE(drives.itemData(0).toString(), QStringLiteral("/"));  // sorted by root
   }
 
@@ -126,17 +135,19 @@ class ListsTest : public QObject {
       listed.push_back({root, {}});
     }
     DriveList drives(nullptr);
-    drives.SetDrives(listed, Root());
+    const front::DriveTable table = Table(listed, Root());
+    drives.SetTable(table);
     QVERIFY(drives.findData(QStringLiteral("/")) >= 0);
-    QVERIFY(!drives.DriveOf(Root()).isEmpty());
-    QCOMPARE(drives.CurrentDrive(), drives.DriveOf(Root()));
+    const QString drive = QString::fromStdString(table.DriveOf(Root().toStdString()));
+    QVERIFY(!drive.isEmpty());
+    QCOMPARE(drives.currentData().toString(), drive);
   }
 
   void mountedDrivesHoldTheCurrentFoldersDrive() {
     DriveList drives(nullptr);
-    drives.SetDrives(MountedDrives(), Root());
+    drives.SetTable(Table(MountedDrives(), Root()));
     QVERIFY(drives.count() >= 1);
-    QVERIFY(!drives.CurrentDrive().isEmpty());
+    QVERIFY(!drives.currentData().toString().isEmpty());
   }
 };
 
