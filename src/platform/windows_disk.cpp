@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/disk.h"
 #include "platform/errors.h"
@@ -364,12 +365,38 @@ class WindowsLock final : public FolderLock {
   Handle mutex_;
 };
 
+// The process's user as a SID string ("S-1-5-21-..."); empty when it cannot
+// be told.
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return {};
+  }
+  const Handle owned(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  wchar_t* text = nullptr;
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return {};
+  }
+  std::wstring sid = text;
+  LocalFree(text);
+  return sid;
+}
+
 // Only its owner may read a file made with this: the log and the record
 // name every page and hold what the pages removed.
 class OwnerOnly {
  public:
   OwnerOnly() {
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
+    const std::wstring user = UserSid();
+    if (user.empty()) {
+      return;
+    }
+    const std::wstring text = L"D:P(A;;FA;;;" + user + L")";
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
                                                          &descriptor_.descriptor, nullptr);
     attributes_.nLength = sizeof attributes_;
     attributes_.lpSecurityDescriptor = descriptor_.descriptor;

@@ -430,12 +430,13 @@ TEST_F(FakeRunTest, ASaveThatLeavesTheTimeAsItWasIsStillSeen) {
 // it is, and writes nothing.
 TEST_F(FakeRunTest, AFolderAnotherLapseHoldsIsLeftAlone) {
   AddPage("a.htm", "a\n");
-  disk_.lockedByOthers.insert("/site/");
+  const std::string site = text::PathText(PathsFor(kSite).sourceDir);
+  disk_.lockedByOthers.insert(site);
   disk_.otherHolder.process = 4242;
   const RunResult run = Run();
   EXPECT_EQ(run.status, RunStatus::Stopped);
   EXPECT_EQ(messages::Stopped(run.problem),
-            "/site/ is being updated by another Lapse (process 4242); try again later.");
+            site + " is being updated by another Lapse (process 4242); try again later.");
   EXPECT_EQ(disk_.Names("/site"), NameList{"a.htm"});
   EXPECT_EQ(ReplaceOldFiles().refusal, ReplaceRefusal::Busy);
 }
@@ -453,7 +454,9 @@ TEST_F(FakeRunTest, AMirrorFolderThatCannotBeMadeLeavesItsPagesOut) {
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(result.filesLeftOut, 2u);
   ASSERT_EQ(frontEnd_.reports.size(), 2u);
-  EXPECT_EQ(frontEnd_.reports[0], "Cannot write /site/New/sub: Not a directory.");
+  EXPECT_EQ(frontEnd_.reports[0], "Cannot write " +
+                                      text::PathText(PathsFor(kSite).newDir / "sub") +
+                                      ": Not a directory.");
   EXPECT_EQ(Page("New/top.htm"), "");
 }
 
