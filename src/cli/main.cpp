@@ -49,7 +49,8 @@ std::size_t TerminalColumns() {
 #if defined(_WIN32)
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
-    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return static_cast<std::size_t>(columns);
   }
 #else
   winsize size{};

@@ -105,7 +105,7 @@ std::wstring LongPath(const std::filesystem::path& path) {
 
 class WindowsFolder final : public Folder {
  public:
-  explicit WindowsFolder(std::filesystem::path path)
+  explicit WindowsFolder(const std::filesystem::path& path)
       : Folder(path), longPath_(LongPath(path)) {
     if (!longPath_.ends_with(L'\\')) {
       longPath_ += L'\\';
