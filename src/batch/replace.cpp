@@ -97,7 +97,7 @@ void RemoveNew(Disk& disk, Site& site, ReplaceResult& result) {
 
 class Replacement {
  public:
-  Replacement(Disk& disk, Site& site, std::shared_ptr<Folder> newDir, RunRecord record,
+  Replacement(Disk& disk, Site& site, const std::shared_ptr<Folder>& newDir, RunRecord record,
               Progress* progress, ReplaceResult& result)
       : disk_(disk),
         site_(site),
@@ -412,11 +412,11 @@ class Replacement {
       return;
     }
     // Copies held back that are not even in New any more.
-    for (const auto& [path, hold] : heldBack_) {
+    for (const auto& held : heldBack_) {
       const bool said = std::any_of(result_.left.begin(), result_.left.end(),
-                                    [&](const LeftInNew& item) { return item.name == path; });
+                                    [&](const LeftInNew& item) { return item.name == held.first; });
       if (!said) {
-        result_.left.push_back({path, hold.reason, hold.error});
+        result_.left.push_back({held.first, held.second.reason, held.second.error});
       }
     }
     if (!allPlaced) {

@@ -10,9 +10,9 @@ namespace fs = std::filesystem;
 using platform::EntryKind;
 
 // Sorts the entries of a listed folder into what the walk takes.
-WalkedFolder Sort(std::shared_ptr<platform::Folder> folder, const fs::path& relative,
+WalkedFolder Sort(const std::shared_ptr<platform::Folder>& folder, const fs::path& relative,
                   const std::vector<platform::Entry>& entries, Recursion recursion, TopNew topNew) {
-  WalkedFolder walked{std::move(folder), relative, {}, {}, {}, {}, {}};
+  WalkedFolder walked{folder, relative, {}, {}, {}, {}, {}};
   for (const platform::Entry& entry : entries) {
     // Lapse's own files go by their names: on Windows they are not hidden.
     if ((entry.kind == EntryKind::Hidden || entry.kind == EntryKind::OrdinaryFile) &&
@@ -32,7 +32,7 @@ WalkedFolder Sort(std::shared_ptr<platform::Folder> folder, const fs::path& rela
   return walked;
 }
 
-std::error_code WalkFolder(platform::Disk& disk, std::shared_ptr<platform::Folder> folder,
+std::error_code WalkFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
                            const fs::path& relative, Recursion recursion, TopNew topNew,
                            const WalkVisitor& visitor) {
   std::vector<platform::Entry> entries;
@@ -46,7 +46,8 @@ std::error_code WalkFolder(platform::Disk& disk, std::shared_ptr<platform::Folde
     platform::Expected<std::unique_ptr<platform::Folder>> subfolder =
         disk.OpenSubfolder(*folder, name);
     const std::error_code error =
-        subfolder ? WalkFolder(disk, std::move(*subfolder), below, recursion, topNew, visitor)
+        subfolder ? WalkFolder(disk, std::shared_ptr<platform::Folder>(std::move(*subfolder)),
+                               below, recursion, topNew, visitor)
                   : subfolder.error();
     if (error && visitor.unreadable) {
       visitor.unreadable(below, folder->PathOf(name), error);
@@ -61,9 +62,9 @@ fs::path Below(const fs::path& relative, const fs::path& name) {
   return relative.empty() ? name : relative / name;
 }
 
-std::error_code WalkTree(platform::Disk& disk, std::shared_ptr<platform::Folder> top,
+std::error_code WalkTree(platform::Disk& disk, const std::shared_ptr<platform::Folder>& top,
                          Recursion recursion, TopNew topNew, const WalkVisitor& visitor) {
-  return WalkFolder(disk, std::move(top), {}, recursion, topNew, visitor);
+  return WalkFolder(disk, top, {}, recursion, topNew, visitor);
 }
 
 }  // namespace lapse::batch

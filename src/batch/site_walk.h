@@ -51,7 +51,7 @@ struct WalkVisitor {
 // Walks top and, with Subfolders, the folders below it, each folder's files
 // before its subfolders, in the folders' own order. The top's listing
 // failing is the error returned.
-std::error_code WalkTree(platform::Disk& disk, std::shared_ptr<platform::Folder> top,
+std::error_code WalkTree(platform::Disk& disk, const std::shared_ptr<platform::Folder>& top,
                          Recursion recursion, TopNew topNew, const WalkVisitor& visitor);
 
 // The path of name below relative.

@@ -54,7 +54,7 @@ bool DesktopEditor::Open(const std::filesystem::path& file) {
     opener->deleteLater();
     ShowTextWindow(file);
   };
-  QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, showHere](QProcess::ProcessError error) {
+  QObject::connect(opener, &QProcess::errorOccurred, opener, [showHere](QProcess::ProcessError error) {
     if (error == QProcess::FailedToStart) {
       showHere();
     }
