@@ -156,7 +156,9 @@ void BM_RewritePage(benchmark::State& state) {
   for (auto _ : state) {
     for (const fs::path& name : folder.Names()) {
       lapse::batch::RewrittenPage page = rewriter.Rewrite({source, copy, name, name, {}});
-      if (page.report.outcome != lapse::batch::PageOutcome::Rewritten || page.copy->Commit()) {
+      const bool named = page.report.outcome == lapse::batch::PageOutcome::Rewritten &&
+                         !(page.named ? page.nameError : page.copy->Commit());
+      if (!named) {
         state.SkipWithError("a page was not rewritten");
         return;
       }

@@ -122,7 +122,7 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
 std::error_code MarkNew(Disk& disk, Folder& newDir) {
-  platform::Expected<std::unique_ptr<platform::NewFile>> record = disk.Create(newDir, kRecordName);
+  platform::Expected<std::unique_ptr<platform::NewFile>> record = disk.Create(newDir, kRecordName, kOwnerOnly);
   if (!record) {
     return record.error();
   }
@@ -223,7 +223,7 @@ class RecordWriter {
   bool Open() {
     if (!file_ && !error_) {
       platform::Expected<std::unique_ptr<platform::NewFile>> file =
-          disk_.Create(newDir_, kRecordName);
+          disk_.Create(newDir_, kRecordName, kOwnerOnly);
       if (!file) {
         error_ = file.error();
       } else {
@@ -368,7 +368,7 @@ class Committer {
   }
 
   void Name(const fs::path& shown, RewrittenPage& page) {
-    if (const std::error_code error = page.copy->Commit()) {
+    if (const std::error_code error = page.named ? page.nameError : page.copy->Commit()) {
       PageReport report;
       report.outcome = PageOutcome::Failed;
       report.failure = {FileAction::Write, newDir_.PathOf(shown), error};
@@ -407,6 +407,9 @@ class Committer {
   std::vector<Waiting> waiting_;
 };
 
+// Pages a thread takes at a time: a thread wakes once for each block.
+constexpr std::size_t kBlock = 16;
+
 unsigned ThreadsFor(unsigned asked) {
   if (asked != 0) {
     return asked;
@@ -435,10 +438,10 @@ class TreeRun {
   }
 
   std::error_code Run(const std::shared_ptr<Folder>& site, Recursion recursion) {
-    OrderedWork<PageJob, RewrittenPage> work(threads_, [this](const PageJob& job, unsigned worker) {
-      return rewriters_[worker]->Rewrite(job);
-    });
-    const std::size_t window = threads_ > 1 ? std::size_t{threads_} * 4 : 1;
+    OrderedWork<PageJob, RewrittenPage> work(
+        threads_, kBlock,
+        [this](const PageJob& job, unsigned worker) { return rewriters_[worker]->Rewrite(job); });
+    const std::size_t window = threads_ > 1 ? std::size_t{threads_} * kBlock * 2 : 1;
     const auto add = [&](PageJob job) {
       while (work.Pending() >= window) {
         TakeNext(work);

@@ -16,7 +16,7 @@ constexpr std::size_t kReadBufferSize = std::size_t{512} * 1024;
 constexpr std::size_t kCopyBufferSize = std::size_t{128} * 1024;
 constexpr std::size_t kLogBufferSize = std::size_t{16} * 1024;
 // What a page's removed lines may take in memory before they spill to disk.
-constexpr std::size_t kLinesInMemory = std::size_t{128} * 1024;
+constexpr std::size_t kLinesInMemory = std::size_t{16} * 1024;
 
 RewrittenPage Failed(FileAction action, fs::path path, std::error_code error) {
   RewrittenPage page;
@@ -90,7 +90,7 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     return NotTextPage(*kind);
   }
   platform::Expected<std::unique_ptr<platform::NewFile>> copyFile =
-      disk_.Create(*job.copies, job.name);
+      disk_.Create(*job.copies, job.name, status.access.mode);
   if (!copyFile) {
     return Failed(FileAction::Write, job.copies->PathOf(job.name), copyFile.error());
   }
@@ -136,6 +136,11 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     }
   }
   result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written()};
+  if (!result.lines || result.lines->Empty()) {
+    result.named = true;
+    result.nameError = (*copyFile)->Commit();
+    return result;
+  }
   result.copy = std::move(*copyFile);
   return result;
 }

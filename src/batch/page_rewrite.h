@@ -31,8 +31,12 @@ struct PageJob {
 // A page rewritten, or why not.
 struct RewrittenPage {
   PageReport report;
-  // When rewritten: the whole copy, unnamed until the run commits it.
+  // When rewritten: the whole copy, unnamed until the run commits it; a
+  // copy without removed lines needs nothing of the log and is named at
+  // once, with the error of that when there was one.
   std::unique_ptr<platform::NewFile> copy;
+  bool named = false;
+  std::error_code nameError;
   std::optional<LogLines> lines;  // with logging on
   CopyRecord record;
   platform::AccessKept access = platform::AccessKept::All;

@@ -352,7 +352,7 @@ class Replacement {
       text += FormatRecordEntry(path, copy);
     }
     platform::Expected<std::unique_ptr<platform::NewFile>> file =
-        disk_.Create(*newDir_, kRecordName);
+        disk_.Create(*newDir_, kRecordName, 0600);
     std::error_code error = file ? std::error_code() : file.error();
     if (!error && !(*file)->Write(text)) {
       error = (*file)->Error();

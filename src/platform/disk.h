@@ -192,10 +192,13 @@ class Disk {
   // A regular file for reading; a link, folder, pipe or device is refused.
   virtual Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                            const std::filesystem::path& name) = 0;
-  // A file to be written in full and then named name, made readable by its
-  // owner only until TakeAccess() gives it more.
+  // A file to be written in full and then named name. mode is the bits it
+  // will have: a file no one can reach before it is named (an unnamed one)
+  // is made with them at once; a file under a temporary name is readable by
+  // its owner only until TakeAccess() gives it more.
   virtual Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                                    const std::filesystem::path& name) = 0;
+                                                    const std::filesystem::path& name,
+                                                    std::uint32_t mode) = 0;
   // A regular file for appending, made with the permission bits mode when
   // missing; a link is refused.
   virtual Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,

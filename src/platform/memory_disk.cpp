@@ -571,7 +571,8 @@ Expected<std::unique_ptr<SourceFile>> MemoryDisk::OpenSource(Folder& folder, con
       std::make_unique<MemorySource>(nodes_[*id].data, StatusOf(NameText(name), *id), *id));
 }
 
-Expected<std::unique_ptr<NewFile>> MemoryDisk::Create(Folder& folder, const fs::path& name) {
+Expected<std::unique_ptr<NewFile>> MemoryDisk::Create(Folder& folder, const fs::path& name,
+                                                      std::uint32_t) {
   const std::lock_guard lock(mutex_);
   if (!Powered("Create", name)) {
     return Errc(std::errc::io_error);

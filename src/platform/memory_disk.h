@@ -86,8 +86,8 @@ class MemoryDisk final : public Disk {
   Expected<FileStatus> FolderStatus(Folder& folder) override;
   Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                    const std::filesystem::path& name) override;
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                            const std::filesystem::path& name) override;
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                            std::uint32_t mode) override;
   Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,
                                                         const std::filesystem::path& name,
                                                         std::uint32_t mode) override;

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -110,20 +111,26 @@ enum class Unnamed { Unknown, Yes, No };
 class PosixFolder final : public Folder {
  public:
   PosixFolder(std::filesystem::path path, int descriptor)
-      : Folder(std::move(path)), descriptor_(descriptor) {
-    struct stat info {};
-    maker_ = {::geteuid(), ::getegid()};
-    if (::fstat(descriptor_, &info) == 0 && (info.st_mode & S_ISGID) != 0) {
-      maker_.group = info.st_gid;
-    }
-  }
+      : Folder(std::move(path)), descriptor_(descriptor) {}
   ~PosixFolder() override { ::close(descriptor_); }
   int Descriptor() const { return descriptor_; }
-  const Maker& MakerOfFiles() const { return maker_; }
+  // Asked once per folder, and only of folders that get new files.
+  const Maker& MakerOfFiles() {
+    std::call_once(makerKnown_, [this] {
+      static const Maker process{::geteuid(), ::getegid()};
+      maker_ = process;
+      struct stat info {};
+      if (::fstat(descriptor_, &info) == 0 && (info.st_mode & S_ISGID) != 0) {
+        maker_.group = info.st_gid;
+      }
+    });
+    return maker_;
+  }
   std::atomic<Unnamed>& UnnamedFiles() { return unnamed_; }
 
  private:
   int descriptor_;
+  std::once_flag makerKnown_;
   Maker maker_{};
   std::atomic<Unnamed> unnamed_{Unnamed::Unknown};
 };
@@ -345,16 +352,13 @@ class PosixNewFile final : public NewFile {
       file_.Close();
       return file_.Error();
     }
-    const std::string self = "/proc/self/fd/" + std::to_string(file_.Handle());
-    std::error_code error =
-        Check(::linkat(AT_FDCWD, self.c_str(), folder_, name_.c_str(), AT_SYMLINK_FOLLOW));
+    std::error_code error = LinkUnnamed(name_);
     bool named = !error;
     if (error == std::errc::file_exists) {
       // A file of that name stands there: the copy takes its place in one
       // step, through a name of its own.
       const std::string temporary = NextTemporaryName();
-      error =
-          Check(::linkat(AT_FDCWD, self.c_str(), folder_, temporary.c_str(), AT_SYMLINK_FOLLOW));
+      error = LinkUnnamed(temporary);
       if (!error) {
         error = Check(::renameat(folder_, temporary.c_str(), folder_, name_.c_str()));
         if (error) {
@@ -370,6 +374,24 @@ class PosixNewFile final : public NewFile {
       ::unlinkat(folder_, name_.c_str(), 0);
     }
     return error;
+  }
+
+  // Gives the unnamed file the name: straight from its descriptor where the
+  // process may (root may), else through its entry in /proc.
+  std::error_code LinkUnnamed(const std::string& name) {
+#if defined(__linux__)
+    static std::atomic<bool> fromDescriptor{true};
+    if (fromDescriptor &&
+        ::linkat(file_.Handle(), "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) {
+      return {};
+    }
+    if (errno != EPERM && errno != ENOENT && fromDescriptor) {
+      return Errno();
+    }
+    fromDescriptor = false;
+#endif
+    const std::string self = "/proc/self/fd/" + std::to_string(file_.Handle());
+    return Check(::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW));
   }
 
   int folder_;
@@ -658,26 +680,26 @@ class PosixDisk final : public Disk {
         std::make_unique<PosixSourceFile>(descriptor, StatusOf(info, name.c_str())));
   }
 
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                            const std::filesystem::path& name) override {
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                            std::uint32_t mode) override {
     auto& posixFolder = static_cast<PosixFolder&>(folder);
     const int at = posixFolder.Descriptor();
     constexpr mode_t kOwnerOnly = 0600;
-    const mode_t madeWith = kOwnerOnly & ~Umask();
-    const auto make = [&](int descriptor, std::string temporaryName) {
-      return std::unique_ptr<NewFile>(
-          std::make_unique<PosixNewFile>(at, name.native(), std::move(temporaryName), descriptor,
-                                         posixFolder.MakerOfFiles(), madeWith));
+    const auto make = [&](int descriptor, std::string temporaryName, mode_t madeWith) {
+      return std::unique_ptr<NewFile>(std::make_unique<PosixNewFile>(
+          at, name.native(), std::move(temporaryName), descriptor, posixFolder.MakerOfFiles(),
+          madeWith & ~Umask()));
     };
-    if (const int descriptor = OpenUnnamed(posixFolder, O_WRONLY, kOwnerOnly); descriptor != -1) {
-      return make(descriptor, {});
+    const auto bits = static_cast<mode_t>(mode & 0777);
+    if (const int descriptor = OpenUnnamed(posixFolder, O_WRONLY, bits); descriptor != -1) {
+      return make(descriptor, {}, bits);
     }
     std::string temporaryName;
     const int descriptor = OpenTemporary(at, O_WRONLY, kOwnerOnly, temporaryName);
     if (descriptor == -1) {
       return Errno();
     }
-    return make(descriptor, std::move(temporaryName));
+    return make(descriptor, std::move(temporaryName), kOwnerOnly);
   }
 
   Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,

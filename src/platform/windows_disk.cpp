@@ -512,8 +512,10 @@ class WindowsDisk final : public Disk {
         std::make_unique<WindowsSourceFile>(handle.Release(), status));
   }
 
-  Expected<std::unique_ptr<NewFile>> Create(Folder& folder,
-                                            const std::filesystem::path& name) override {
+  // Windows has no permission bits to make a file with: it is its owner's
+  // alone until TakeAccess() gives it its page's DACL.
+  Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
+                                            std::uint32_t) override {
     OwnerOnly ownerOnly;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::wstring temporaryPath = Win(folder).At(std::filesystem::path(NextTemporaryName()));

@@ -15,6 +15,12 @@ void BufferedWriter::Lend(std::string_view bytes) {
   if (bytes.empty()) {
     return;
   }
+  // A short piece costs less copied than written on its own: lines whose
+  // ends change come in many of them.
+  if (bytes.size() <= kShortPiece && bytes.size() <= buffer_.size() - used_) {
+    Write(bytes);
+    return;
+  }
   if (pieceCount_ == pieces_.size()) {
     Flush();
   }

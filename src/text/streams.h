@@ -68,6 +68,8 @@ class BufferedWriter {
   }
   void WriteLarge(std::string_view bytes);
 
+  static constexpr std::size_t kShortPiece = 512;
+
   ByteSink& sink_;
   std::span<char> buffer_;
   std::size_t used_ = 0;

@@ -51,7 +51,7 @@ Processed Process(platform::Disk& disk, const fs::path& sourceDir, const fs::pat
     text::BufferedWriter lines(sink, buffer);
     EXPECT_TRUE(page.lines->WriteTo(lines, replay) && lines.Flush());
     processed.lines = sink.text;
-    processed.commit = page.copy->Commit();
+    processed.commit = page.named ? page.nameError : page.copy->Commit();
   }
   return processed;
 }

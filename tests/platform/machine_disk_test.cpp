@@ -51,7 +51,7 @@ class MachineDiskTest : public testing_support::TempDirTest,
 
   // A new file named name holding text, not yet committed.
   std::unique_ptr<NewFile> Create(const std::string& name, const std::string& text) {
-    Expected<std::unique_ptr<NewFile>> file = disk_.Create(*folder_, PathFromText(name));
+    Expected<std::unique_ptr<NewFile>> file = disk_.Create(*folder_, PathFromText(name), 0644);
     EXPECT_TRUE(file) << file.error().message();
     EXPECT_TRUE((*file)->Write(text));
     return std::move(*file);
@@ -285,7 +285,7 @@ TEST_F(MachineDiskFolders, FoldersDeeperThanAPathMayBeLongAreReached) {
     path.push_back(std::move(*next));
   }
   Folder* at = path.back().get();
-  auto file = disk.Create(*at, "deep.htm");
+  auto file = disk.Create(*at, "deep.htm", 0644);
   ASSERT_TRUE(file);
   ASSERT_TRUE((*file)->Write("deep"));
   ASSERT_FALSE((*file)->Commit());
