@@ -443,6 +443,13 @@ class Replacement {
     for (const fs::path& path : planned_) {
       byFolder[path.parent_path()].push_back(path.filename());
     }
+    // All of them begun at once, so that the disk writes them together;
+    // then waited for, a few at a time, as the progress shows.
+    for (const auto& [folder, names] : byFolder) {
+      if (platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(folder)) {
+        disk_.BeginSync(**mirror, names);
+      }
+    }
     if (hasLog_) {
       const fs::path log[] = {kLogName};
       if (const std::error_code error = disk_.SyncFiles(*newDir_, log)) {

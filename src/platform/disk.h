@@ -223,6 +223,10 @@ class Disk {
   virtual std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
                                const std::filesystem::path& toName) = 0;
 
+  // Starts putting what was written to the files names of folder on the
+  // disk, and returns without waiting: the disk then writes all of them
+  // together, ahead of a SyncFiles() that waits for them.
+  virtual void BeginSync(Folder& folder, std::span<const std::filesystem::path> names) = 0;
   // Puts what was written to the files names of folder on the disk itself,
   // and nothing else that waits to be written on the same volume.
   virtual std::error_code SyncFiles(Folder& folder,

@@ -697,6 +697,10 @@ std::error_code MemoryDisk::Link(Folder& from, const fs::path& fromName, Folder&
   return {};
 }
 
+// What was begun may or may not be on the disk at a power cut: only a
+// SyncFiles() makes it so.
+void MemoryDisk::BeginSync(Folder&, std::span<const fs::path>) {}
+
 std::error_code MemoryDisk::SyncFiles(Folder& folder, std::span<const fs::path> names) {
   const std::lock_guard lock(mutex_);
   if (!Powered("SyncFiles", folder.Path())) {

@@ -760,6 +760,21 @@ class PosixDisk final : public Disk {
         ::linkat(DescriptorOf(from), fromName.c_str(), DescriptorOf(to), toName.c_str(), 0));
   }
 
+  void BeginSync([[maybe_unused]] Folder& folder,
+                 [[maybe_unused]] std::span<const std::filesystem::path> names) override {
+#if defined(__linux__)
+    for (const std::filesystem::path& name : names) {
+      const int descriptor = Retrying([&] {
+        return ::openat(DescriptorOf(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      });
+      if (descriptor != -1) {
+        ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::close(descriptor);
+      }
+    }
+#endif
+  }
+
   // Starts the write-back of a batch of files, then waits for each: the
   // disk writes them together, and nothing else of the volume is waited for.
   std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override {

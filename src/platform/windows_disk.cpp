@@ -633,6 +633,9 @@ class WindowsDisk final : public Disk {
     return LastWindowsError();
   }
 
+  // Windows has no way to start a file's write-back without waiting for it.
+  void BeginSync(Folder&, std::span<const std::filesystem::path>) override {}
+
   // A read-only copy is left as it is: its page is read-only too, and a
   // replace cannot put anything in its place.
   std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override {
