@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "batch/batch.h"
+#include "cli/schedule_commands.h"
 #include "engine/names.h"
 #include "engine/page_format.h"
 #include "engine/tag_scanner.h"
@@ -388,6 +389,8 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   AddRecursive(*check, options);
   AddDirectory(*check, options, "The folder whose HTML files are read; nothing is written");
 
+  const ScheduleCommands scheduling(app);
+
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -398,6 +401,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   } catch (const CLI::ParseError& error) {
     err << "lapse-cli: " << error.what() << " (see lapse-cli --help)\n";
     return kUsageError;
+  }
+  if (scheduling.Parsed()) {
+    return scheduling.Run(schedule::MachineHost(), out, err);
   }
   if (run->parsed()) {
     options.log = !noLog;

@@ -215,17 +215,28 @@ std::string CronShellWord(std::string_view word) {
   if (IsPlainWord(word)) {
     return std::string(word);
   }
-  std::string quoted = "'";
-  for (const char c : word) {
-    if (c == '\'') {
-      quoted += "'\"'\"'";
-    } else if (c == '%') {
-      quoted += "'\"$(printf '\\045')\"'";
-    } else {
-      quoted += c;
-    }
+  if (word.empty()) {
+    return "''";
   }
-  return quoted + "'";
+  std::string quoted;
+  std::string_view rest = word;
+  while (!rest.empty()) {
+    const size_t percent = rest.find('%');
+    const std::string_view text = rest.substr(0, percent);
+    if (!text.empty()) {
+      quoted += "'";
+      for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+      }
+      quoted += "'";
+    }
+    if (percent == std::string_view::npos) {
+      break;
+    }
+    quoted += "\"$(printf '\\045')\"";
+    rest.remove_prefix(percent + 1);
+  }
+  return quoted;
 }
 
 std::string ShellWord(std::string_view word) {
