@@ -21,23 +21,6 @@ int ExitStatus(schedule::Status status) {
   return 2;
 }
 
-// What is off about an entry, where something is.
-std::string EntryState(const schedule::Entry& entry) {
-  if (entry.enabled) {
-    return {};
-  }
-  switch (entry.scheduler) {
-    case schedule::SchedulerKind::Systemd:
-      return "not started: its units are written, but their timer is not enabled (no systemd "
-             "manager ran when it was scheduled)";
-    case schedule::SchedulerKind::Cron:
-      return "not started: the crontab holds its settings but not its lines; schedule it again";
-    case schedule::SchedulerKind::TaskScheduler:
-      return "not started: Task Scheduler no longer has its task; schedule it again";
-  }
-  return {};
-}
-
 }  // namespace
 
 ScheduleCommands::ScheduleCommands(CLI::App& app) {
@@ -119,7 +102,7 @@ int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::o
   for (const schedule::Entry& entry : listing.entries) {
     out << schedule::TextOf(entry.folder) << "\n  " << schedule::WhenText(entry) << "; "
         << schedule::SchedulerName(entry.scheduler) << ": " << entry.name << '\n';
-    if (const std::string state = EntryState(entry); !state.empty()) {
+    if (const std::string state = schedule::NotStartedText(entry); !state.empty()) {
       out << "  " << state << '\n';
     }
     const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, host.now());

@@ -19,13 +19,15 @@ inline constexpr int kOptions = 21;
 inline constexpr int kExit = 22;
 inline constexpr int kContents = 23;
 inline constexpr int kAbout = 24;
+inline constexpr int kSchedule = 25;
 inline constexpr int kLogOption = 31;
 inline constexpr int kDaysOption = 32;
 inline constexpr int kLinesOption = 33;
 inline constexpr int kSubfoldersOption = 34;
 }  // namespace topic
 
-inline constexpr std::array<int, 12> kHelpTopics = {1, 11, 12, 13, 21, 22, 23, 24, 31, 32, 33, 34};
+inline constexpr std::array<int, 13> kHelpTopics = {1,  11, 12, 13, 21, 22, 23,
+                                                    24, 25, 31, 32, 33, 34};
 
 // The topic of the window, control or menu item of that name ("cmdGo",
 // "mnuExit", "frmOpt"); nothing for those that carry none, whose F1 opens

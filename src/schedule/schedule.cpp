@@ -312,6 +312,22 @@ std::string WhenText(const Entry& entry) {
   return text;
 }
 
+std::string NotStartedText(const Entry& entry) {
+  if (entry.enabled) {
+    return {};
+  }
+  switch (entry.scheduler) {
+    case SchedulerKind::Systemd:
+      return "not started: its units are written, but their timer is not enabled (no systemd "
+             "manager ran when it was scheduled)";
+    case SchedulerKind::Cron:
+      return "not started: the crontab holds its settings but not its lines; schedule it again";
+    case SchedulerKind::TaskScheduler:
+      return "not started: Task Scheduler no longer has its task; schedule it again";
+  }
+  return {};
+}
+
 std::string ProblemText(const Outcome& outcome) {
   const std::string& detail = outcome.detail;
   switch (outcome.problem) {

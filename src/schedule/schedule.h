@@ -151,6 +151,8 @@ std::string ProblemText(const Outcome& outcome);
 std::string DoneText(const Host& host, const Outcome& outcome);
 // "every day at 00:05 (Europe/Berlin), with its subfolders"
 std::string WhenText(const Entry& entry);
+// Why an entry that is not enabled does not run; empty for one that does.
+std::string NotStartedText(const Entry& entry);
 
 // A path as UTF-8 text, and back.
 std::string TextOf(const std::filesystem::path& path);

@@ -12,10 +12,12 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "front/folder_text.h"
 #include "ui/colour_scheme.h"
 #include "ui/editor.h"
 #include "ui/frm_about.h"
 #include "ui/frm_opt.h"
+#include "ui/frm_schedule.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
 #include "ui/program_icon.h"
@@ -135,6 +137,7 @@ void frmMain::CreateMenus() {
   mnuSet = menuBar()->addMenu(QStringLiteral("&Setup"));
   mnuSet->setObjectName(QStringLiteral("mnuSet"));
   mnuOpt = AddItem(mnuSet, QStringLiteral("mnuOpt"), QStringLiteral("&Options..."));
+  mnuSchedule = AddItem(mnuSet, QStringLiteral("mnuSchedule"), QStringLiteral("&Schedule..."));
 
   mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
   mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -149,6 +152,7 @@ void frmMain::CreateMenus() {
   }
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuOpt, &QAction::triggered, this, [this] { frmOpt_->exec(); });
+  connect(mnuSchedule, &QAction::triggered, this, &frmMain::OpenSchedule);
   connect(mnuCont, &QAction::triggered, this, [this] { ShowHelp(topic::kMain); });
   connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout_->exec(); });
 }
@@ -164,6 +168,7 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           mnuExit,
           mnuSet->menuAction(),
           mnuOpt,
+          mnuSchedule,
           mnuHelp->menuAction(),
           mnuCont,
           mnuSep1,
@@ -214,6 +219,11 @@ void frmMain::OpenStartDirectory() {
   start.folder = QDir::currentPath().toStdString();
   start.then = {QDir::homePath().toStdString(), QDir::rootPath().toStdString()};
   logic_.OpenStartFolder(start);
+}
+
+void frmMain::OpenSchedule() {
+  frmSchedule dialog(services_.schedule, services_.help, services_.messages, this);
+  dialog.Open(front::PathOf(OpenedFolder()), logic_.State().Subfolders != 0);
 }
 
 void frmMain::MakeOptionsDialog() {

@@ -11,6 +11,7 @@
 
 #include "batch/batch.h"
 #include "front/main_logic.h"
+#include "front/schedule_logic.h"
 #include "state/program_state.h"
 #include "state/settings.h"
 #include "ui/busy_pointer.h"
@@ -39,6 +40,7 @@ struct MainServices {
   batch::RunSettings run;
   std::function<std::vector<Drive>()> drives = MountedDrives;
   engine::Disk& disk = engine::MachineDisk();
+  front::ScheduleServices schedule = {};
 };
 
 class frmMain final : public QMainWindow, private front::MainView {
@@ -59,6 +61,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   void CreateControls();
   void CreateMenus();
   void OpenStartDirectory();
+  void OpenSchedule();
 
   void MakeOptionsDialog() override;
   void UseColourScheme() override;
@@ -99,6 +102,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   QAction* mnuExit = nullptr;
   QMenu* mnuSet = nullptr;
   QAction* mnuOpt = nullptr;
+  QAction* mnuSchedule = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* mnuCont = nullptr;
   QAction* mnuSep1 = nullptr;
