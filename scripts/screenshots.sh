@@ -104,6 +104,11 @@ screen screen-help-beside-options.png
 key "$(window 'Lapse Help')" Escape
 key "$options" Escape
 
+key "$main" alt+s s
+schedule=$(window Schedule)
+shoot "$schedule" schedule-dialog.png
+key "$schedule" Escape
+
 key "$main" alt+h a
 about=$(window 'About Lapse')
 shoot "$about" about-box.png

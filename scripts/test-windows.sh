@@ -16,7 +16,7 @@ readonly wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-          libcli11-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
+          libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
           imagemagick)
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
@@ -60,8 +60,9 @@ fail() {
 }
 
 # The libraries for MinGW, in a prefix of their own that the preset names:
-# GoogleTest built once from Debian's source package, and CLI11's headers,
-# which must not be reached through the host's /usr/include.
+# GoogleTest built once from Debian's source package, and the headers of
+# CLI11 and nlohmann-json, which must not be reached through the host's
+# /usr/include.
 build_deps() {
   local target=$1
   local deps=$root/build/${preset[$target]}-deps
@@ -77,6 +78,8 @@ build_deps() {
   # Copies keep their times, so that a second run rebuilds nothing.
   cp -a /usr/include/CLI "$deps/include/"
   cp -a /usr/share/cmake/CLI11 "$deps/share/cmake/"
+  cp -a /usr/include/nlohmann "$deps/include/"
+  cp -a /usr/share/cmake/nlohmann_json "$deps/share/cmake/"
 }
 
 # A program that needs a DLL that is not there fails to start under wine in
@@ -131,6 +134,9 @@ start_wine() {
   # the server's life holding its output streams: were those ctest's pipes,
   # ctest would wait for them to close until its test discovery timed out.
   "$wine" wineboot </dev/null >/dev/null 2>&1
+  # Task Scheduler's service, which schtasks needs; wine starts it only when
+  # asked, and may report a timeout while it does.
+  "$wine" net start schedule </dev/null >/dev/null 2>&1 || true
 }
 
 # Each test program must list its tests under wine, and ctest must run them

@@ -87,7 +87,8 @@ int ScheduleCommands::Unschedule(const schedule::Host& host, std::ostream& out,
   const schedule::Outcome outcome = schedule::Unschedule(host, request_.folder);
   if (outcome.status != schedule::Status::Failed) {
     out << "Unscheduled: " << schedule::TextOf(outcome.entry.folder) << " is no longer updated by "
-        << schedule::SchedulerName(outcome.entry.scheduler) << " (" << outcome.entry.name << ").\n";
+        << schedule::SchedulerTitle(outcome.entry.scheduler) << " (" << outcome.entry.name
+        << ").\n";
   }
   if (outcome.problem != schedule::Problem::None) {
     err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
@@ -101,7 +102,7 @@ int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::o
       schedule::ReadHistory(host.stateFolder / "history.jsonl");
   for (const schedule::Entry& entry : listing.entries) {
     out << schedule::TextOf(entry.folder) << "\n  " << schedule::WhenText(entry) << "; "
-        << schedule::SchedulerName(entry.scheduler) << ": " << entry.name << '\n';
+        << schedule::SchedulerTitle(entry.scheduler) << ": " << entry.name << '\n';
     if (const std::string state = schedule::NotStartedText(entry); !state.empty()) {
       out << "  " << state << '\n';
     }

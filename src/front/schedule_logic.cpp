@@ -30,7 +30,7 @@ void ScheduleLogic::ShowState() {
     state.status = "Not updated automatically.";
   } else if (entry_->enabled) {
     state.status = "Updated automatically " + schedule::WhenText(*entry_) + ", by " +
-                   std::string(schedule::SchedulerName(entry_->scheduler)) + ".";
+                   std::string(schedule::SchedulerTitle(entry_->scheduler)) + ".";
   } else {
     state.status = "Scheduled " + schedule::WhenText(*entry_) + ", but " +
                    schedule::NotStartedText(*entry_) + ".";

@@ -145,6 +145,10 @@ std::string_view SchedulerName(SchedulerKind kind) {
   return "";
 }
 
+std::string_view SchedulerTitle(SchedulerKind kind) {
+  return kind == SchedulerKind::TaskScheduler ? "Task Scheduler" : SchedulerName(kind);
+}
+
 std::optional<SchedulerKind> SchedulerNamed(std::string_view name) {
   for (const SchedulerKind kind : kAllKinds) {
     if (SchedulerName(kind) == name) {
@@ -385,7 +389,7 @@ std::string ProblemText(const Outcome& outcome) {
 std::string DoneText(const Host& host, const Outcome& outcome) {
   const Entry& entry = outcome.entry;
   std::string text = "Scheduled: " + TextOf(entry.folder) + " is updated " + WhenText(entry) +
-                     ", by " + std::string(SchedulerName(entry.scheduler)) + " (" + entry.name +
+                     ", by " + std::string(SchedulerTitle(entry.scheduler)) + " (" + entry.name +
                      ").";
   if (!outcome.enableCommands.empty()) {
     text += "\nNo systemd manager runs here, so the units are written to " +

@@ -28,6 +28,8 @@ enum class SchedulerKind { Systemd, Cron, TaskScheduler };
 // "systemd", "cron", "task-scheduler": the names --using takes.
 std::string_view SchedulerName(SchedulerKind kind);
 std::optional<SchedulerKind> SchedulerNamed(std::string_view name);
+// The name in a sentence: "systemd", "cron", "Task Scheduler".
+std::string_view SchedulerTitle(SchedulerKind kind);
 
 #if defined(_WIN32)
 inline constexpr bool kOnWindows = true;

@@ -66,6 +66,7 @@ frmSchedule::frmSchedule(front::ScheduleServices services, HelpService& help,
   chkSubfolders = new QCheckBox(QStringLiteral("Include &subfolders"), this);
   chkSubfolders->setObjectName(QStringLiteral("chkSubfolders"));
   chkSubfolders->setGeometry(TwipsRect(1980, 1740, 3900, 375));
+  CarryHelpTopic(*chkSubfolders);
   lblNextLapse = MakeLabel(QStringLiteral("lblNextLapse"), QStringLiteral("Next lapse here:"),
                            TwipsRect(120, 2280, 1800, 255), this);
   txtNextLapse =

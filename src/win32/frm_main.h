@@ -9,6 +9,7 @@
 
 #include "batch/batch.h"
 #include "front/main_logic.h"
+#include "front/schedule_logic.h"
 #include "win32/services.h"
 #include "win32/window.h"
 
@@ -16,6 +17,7 @@ namespace lapse::win32 {
 
 class frmAbout;
 class frmOpt;
+class frmSchedule;
 class ProgressWindow;
 
 struct MainServices {
@@ -26,6 +28,7 @@ struct MainServices {
   batch::RunSettings run;
   std::function<std::vector<front::Drive>()> drives = LogicalDrives;
   engine::Disk& disk = engine::MachineDisk();
+  front::ScheduleServices schedule = {};
 };
 
 // The control identifiers, which tests and the keyboard reach the controls by.
@@ -40,6 +43,7 @@ enum ControlId : int {
   kMnuOpt,
   kMnuCont,
   kMnuAbout,
+  kMnuSchedule,
 };
 
 class frmMain final : public Window, private front::MainView {
@@ -59,6 +63,7 @@ class frmMain final : public Window, private front::MainView {
   void CreateControls();
   void CreateMenus();
   void OpenStartFolder();
+  void OpenSchedule();
   void Unload();
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -93,6 +98,8 @@ class frmMain final : public Window, private front::MainView {
   front::MainLogic logic_;
   std::unique_ptr<frmOpt> frmOpt_;
   std::unique_ptr<frmAbout> frmAbout_;
+  // The schedule dialog while it is shown.
+  frmSchedule* frmSchedule_ = nullptr;
   std::unique_ptr<ProgressWindow> progress_;
   HFONT buttonFont_ = nullptr;
   bool busy_ = false;

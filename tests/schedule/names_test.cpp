@@ -9,8 +9,11 @@
 #include "support/cron_line.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
+// windows.h comes before every other Windows header.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 #endif
 
 namespace lapse::schedule {

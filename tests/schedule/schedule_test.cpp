@@ -531,6 +531,40 @@ TEST_F(TaskSchedulerTest, ARefusedTaskLeavesNoRecord) {
   EXPECT_TRUE(ListSchedules(host_).entries.empty());
 }
 
+#if defined(_WIN32)
+// This Windows's own Task Scheduler (under wine, its service once started:
+// wine registers the task and its settings but neither runs it nor keeps
+// its trigger and command).
+TEST_F(ScheduleTest, TaskSchedulerTakesTheTaskAndDropsItAgain) {
+  MachineRunner().Run("net", {"start", "schedule"}, {});
+  Host host(MachineRunner());
+  host.program = RunningProgram();
+  host.stateFolder = dir_ / "state";
+  host.windows = true;
+  const fs::path folder = fs::canonical(dir_) / PathOf("Grüße site");
+  fs::create_directories(folder);
+  const Outcome outcome = Schedule(host, For(folder));
+  ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+  // Windows lets administrators alone read the tasks' files; wine lets anyone.
+  const wchar_t* windows = _wgetenv(L"windir");
+  const fs::path file = fs::path(windows != nullptr ? windows : L"C:\\windows") / "system32" /
+                        "Tasks" / "Lapse" / PathOf(outcome.entry.name);
+  std::error_code error;
+  const bool readable = fs::exists(file.parent_path(), error);
+  if (readable) {
+    EXPECT_TRUE(fs::exists(file));
+  }
+  const Listing listing = ListSchedules(host);
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].folder, folder);
+  ASSERT_EQ(Unschedule(host, TextOf(folder)).status, Status::Done);
+  if (readable) {
+    EXPECT_FALSE(fs::exists(file));
+  }
+  EXPECT_TRUE(ListSchedules(host).entries.empty());
+}
+#endif
+
 #if !defined(_WIN32)
 // systemd's own reading of the units, where systemd-analyze is installed: no
 // manager needs to run for it.
