@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using std::chrono::system_clock;
 
-constexpr std::uintmax_t kLargestFile = 1024 * 1024;
-constexpr std::uintmax_t kKeptAfterTrim = 512 * 1024;
+constexpr std::uintmax_t kLargestFile = std::uintmax_t{1024} * 1024;
+constexpr std::uintmax_t kKeptAfterTrim = std::uintmax_t{512} * 1024;
 
 std::string Utf8Of(const fs::path& path) {
   const std::u8string text = path.u8string();

@@ -247,6 +247,8 @@ TEST_F(ScheduleTest, TheDefaultSchedulerFollowsWhatTheMachineHas) {
   EXPECT_EQ(DefaultScheduler(host_), SchedulerKind::TaskScheduler);
 }
 
+#if !defined(_WIN32)
+// systemd and cron, on the systems that have them.
 TEST_F(ScheduleTest, WithoutAManagerTheUnitsAreWrittenAndTheCommandSaysHowToStartThem) {
   runner_.present = {"systemctl"};
   const Outcome outcome = Schedule(host_, For(site_));
@@ -450,6 +452,8 @@ TEST_F(ScheduleTest, ACrontabThatCannotBeReadIsNotOverwritten) {
   }
   EXPECT_EQ(ListSchedules(host_).problems.size(), 1u);
 }
+
+#endif
 
 // Task Scheduler through a fake schtasks, which keeps the tasks it was given.
 class TaskSchedulerTest : public ScheduleTest {
