@@ -59,7 +59,11 @@ int main(int argc, char* argv[]) {
   lapse::batch::RunSettings run;
   run.locale = lapse::engine::UserDateLocale();
   run.clock = lapse::engine::LocalToday;
-  lapse::ui::frmMain window(lapse::ui::MainServices{store, help, messages, editor, run});
+  lapse::ui::MainServices services{store, help, messages, editor, run};
+  // HOOK: the schedule dialog's next lapse day of a folder, which the engine
+  // is to tell; the stub tells none.
+  services.schedule.nextLapse = lapse::front::NoNextLapseDay;
+  lapse::ui::frmMain window(services);
   window.show();
   const int result = QApplication::exec();
 

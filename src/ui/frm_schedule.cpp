@@ -47,35 +47,34 @@ frmSchedule::frmSchedule(front::ScheduleServices services, HelpService& help,
   CarryHelpTopic(*this);
 
   lblFolder = MakeLabel(QStringLiteral("lblFolder"), QStringLiteral("Folder:"),
-                        TwipsRect(120, 120, 1800, 255), this);
-  txtFolder =
-      MakeLabel(QStringLiteral("txtFolder"), {}, TwipsRect(1980, 120, 3900, 480), this, true);
+                        TwipsRect(120, 120, 2100, 255), this);
+  txtFolder = MakeLabel(QStringLiteral("txtFolder"), {}, TwipsRect(2280, 120, 3600, 255), this);
   txtFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lblStatus =
       MakeLabel(QStringLiteral("lblStatus"), {}, TwipsRect(120, 720, 5760, 480), this, true);
   lblTime = MakeLabel(QStringLiteral("lblTime"), QStringLiteral("Update every day &at"),
-                      TwipsRect(120, 1350, 1800, 255), this);
+                      TwipsRect(120, 1350, 2100, 255), this);
   txtTime = new QLineEdit(this);
   txtTime->setObjectName(QStringLiteral("txtTime"));
-  txtTime->setGeometry(TwipsRect(1980, 1320, 735, 285));
+  txtTime->setGeometry(TwipsRect(2280, 1320, 735, 285));
   txtTime->setMaxLength(5);
   lblTime->setBuddy(txtTime);
   lblTimeForm =
       MakeLabel(QStringLiteral("lblTimeForm"), QStringLiteral("(HH:MM, this computer's time)"),
-                TwipsRect(2820, 1350, 3060, 255), this);
+                TwipsRect(3120, 1350, 2760, 255), this);
   chkSubfolders = new QCheckBox(QStringLiteral("Include &subfolders"), this);
   chkSubfolders->setObjectName(QStringLiteral("chkSubfolders"));
-  chkSubfolders->setGeometry(TwipsRect(1980, 1740, 3900, 375));
+  chkSubfolders->setGeometry(TwipsRect(2280, 1740, 3600, 375));
   CarryHelpTopic(*chkSubfolders);
   lblNextLapse = MakeLabel(QStringLiteral("lblNextLapse"), QStringLiteral("Next lapse here:"),
-                           TwipsRect(120, 2280, 1800, 255), this);
+                           TwipsRect(120, 2280, 2100, 255), this);
   txtNextLapse =
-      MakeLabel(QStringLiteral("txtNextLapse"), {}, TwipsRect(1980, 2280, 3900, 255), this);
+      MakeLabel(QStringLiteral("txtNextLapse"), {}, TwipsRect(2280, 2280, 3600, 255), this);
   lblLastUpdate =
       MakeLabel(QStringLiteral("lblLastUpdate"), QStringLiteral("Last automatic update:"),
-                TwipsRect(120, 2640, 1800, 255), this);
+                TwipsRect(120, 2640, 2100, 255), this);
   txtLastUpdate =
-      MakeLabel(QStringLiteral("txtLastUpdate"), {}, TwipsRect(1980, 2640, 3900, 480), this, true);
+      MakeLabel(QStringLiteral("txtLastUpdate"), {}, TwipsRect(2280, 2640, 3600, 480), this, true);
   cmdSchedule = MakeButton(QStringLiteral("cmdSchedule"), QStringLiteral("&Schedule"),
                            TwipsRect(120, 3300, 1335, 375), this);
   cmdStop = MakeButton(QStringLiteral("cmdStop"), QStringLiteral("S&top"),
@@ -126,7 +125,11 @@ void frmSchedule::reject() {
 }
 
 void frmSchedule::Show(const front::ScheduleState& state) {
-  txtFolder->setText(QString::fromStdString(state.folder));
+  // A long path shows with "..." in its middle, and whole as its tip.
+  const QString folder = QString::fromStdString(state.folder);
+  txtFolder->setText(
+      txtFolder->fontMetrics().elidedText(folder, Qt::ElideMiddle, txtFolder->width()));
+  txtFolder->setToolTip(folder);
   lblStatus->setText(QString::fromStdString(state.status));
   txtNextLapse->setText(QString::fromStdString(state.nextLapse));
   txtLastUpdate->setText(QString::fromStdString(state.lastUpdate));

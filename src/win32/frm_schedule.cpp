@@ -27,27 +27,28 @@ frmSchedule::frmSchedule(front::ScheduleServices services, Prompts& prompts, Hel
   Create(L"frmSchedule", L"Schedule", WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME,
          {3300, 4800, 6000, 3795}, owner);
   // Created in tab order: the time first, the buttons last.
-  AddControl("lblTime", WC_STATICW, L"Update every day &at", SS_LEFT, -1, {120, 1350, 1800, 255});
+  AddControl("lblTime", WC_STATICW, L"Update every day &at", SS_LEFT, -1, {120, 1350, 2100, 255});
   AddControl("txtTime", WC_EDITW, L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, kTxtTime,
-             {1980, 1320, 735, 285});
+             {2280, 1320, 735, 285});
   SendMessageW(ControlNamed("txtTime"), EM_LIMITTEXT, 5, 0);
   AddControl("lblTimeForm", WC_STATICW, L"(HH:MM, this computer's time)", SS_LEFT, -1,
-             {2820, 1350, 3060, 255});
+             {3120, 1350, 2760, 255});
   AddControl("chkSubfolders", WC_BUTTONW, L"Include &subfolders", WS_TABSTOP | BS_AUTOCHECKBOX,
-             kChkScheduleSubfolders, {1980, 1740, 3900, 375});
+             kChkScheduleSubfolders, {2280, 1740, 3600, 375});
   AddControl("cmdSchedule", WC_BUTTONW, L"&Schedule", WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK,
              {120, 3300, 1335, 375});
   AddControl("cmdStop", WC_BUTTONW, L"S&top", WS_TABSTOP, kCmdStop, {1560, 3300, 1335, 375});
   AddControl("cmdClose", WC_BUTTONW, L"Close", WS_TABSTOP, IDCANCEL, {3000, 3300, 1335, 375});
   AddControl("cmdHelp", WC_BUTTONW, L"Help", WS_TABSTOP, kCmdScheduleHelp, {4440, 3300, 1335, 375});
-  AddControl("lblFolder", WC_STATICW, L"Folder:", SS_LEFT, -1, {120, 120, 1800, 255});
-  AddControl("txtFolder", WC_STATICW, L"", kText, -1, {1980, 120, 3900, 480});
+  AddControl("lblFolder", WC_STATICW, L"Folder:", SS_LEFT, -1, {120, 120, 2100, 255});
+  // A long path shows with "..." in its middle.
+  AddControl("txtFolder", WC_STATICW, L"", kText | SS_PATHELLIPSIS, -1, {2280, 120, 3600, 255});
   AddControl("lblStatus", WC_STATICW, L"", kText, -1, {120, 720, 5760, 480});
-  AddControl("lblNextLapse", WC_STATICW, L"Next lapse here:", SS_LEFT, -1, {120, 2280, 1800, 255});
-  AddControl("txtNextLapse", WC_STATICW, L"", kText, -1, {1980, 2280, 3900, 255});
+  AddControl("lblNextLapse", WC_STATICW, L"Next lapse here:", SS_LEFT, -1, {120, 2280, 2100, 255});
+  AddControl("txtNextLapse", WC_STATICW, L"", kText, -1, {2280, 2280, 3600, 255});
   AddControl("lblLastUpdate", WC_STATICW, L"Last automatic update:", SS_LEFT, -1,
-             {120, 2640, 1800, 255});
-  AddControl("txtLastUpdate", WC_STATICW, L"", kText, -1, {1980, 2640, 3900, 480});
+             {120, 2640, 2100, 255});
+  AddControl("txtLastUpdate", WC_STATICW, L"", kText, -1, {2280, 2640, 3600, 480});
   Layout(DpiOf(Handle()));
   FitRow({"lblTime", "txtTime", "lblTimeForm"});
   FitRow({"chkSubfolders"});
@@ -151,7 +152,13 @@ front::ScheduleFields frmSchedule::Fields() const {
 }
 
 void frmSchedule::EnableStop(bool enabled) {
-  EnableWindow(ControlNamed("cmdStop"), enabled ? TRUE : FALSE);
+  HWND stop = ControlNamed("cmdStop");
+  // A button that goes off while it has the focus would leave the dialog
+  // without one, and its keys unread: the focus moves to Schedule.
+  if (!enabled && GetFocus() == stop) {
+    SetFocus(ControlNamed("cmdSchedule"));
+  }
+  EnableWindow(stop, enabled ? TRUE : FALSE);
 }
 
 void frmSchedule::Tell(const std::string& text) {

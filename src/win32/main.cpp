@@ -24,7 +24,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   run.clock = lapse::engine::LocalToday;
   int result = 0;
   {
-    lapse::win32::frmMain window({store, prompts, help, editor, run});
+    lapse::win32::MainServices services{store, prompts, help, editor, run};
+    // HOOK: the schedule dialog's next lapse day of a folder, which the
+    // engine is to tell; the stub tells none.
+    services.schedule.nextLapse = lapse::front::NoNextLapseDay;
+    lapse::win32::frmMain window(services);
     ShowWindow(window.Handle(), show);
     result = lapse::win32::RunMessageLoop(window);
   }

@@ -460,7 +460,7 @@ class FrmMainTest : public QObject {
     QTimer::singleShot(0, &window, [&] {
       auto* dialog = window.findChild<frmSchedule*>();
       QVERIFY(dialog != nullptr && dialog->isVisible());
-      shownFolder = dialog->findChild<QLabel*>("txtFolder")->text();
+      shownFolder = dialog->findChild<QLabel*>("txtFolder")->toolTip();
       subfolders = dialog->findChild<QCheckBox*>("chkSubfolders")->isChecked();
       dialog->findChild<QPushButton*>("cmdClose")->click();
     });

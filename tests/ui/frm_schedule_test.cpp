@@ -77,7 +77,8 @@ class FrmScheduleTest : public QObject {
 
   void opensOnTheFolderWithTheDefaultsAndStopOff() {
     QCOMPARE(dialog_->windowTitle(), QStringLiteral("Schedule"));
-    QCOMPARE(Text("txtFolder"), QString::fromStdString(site_.string()));
+    QCOMPARE(dialog_->findChild<QLabel*>("txtFolder")->toolTip(),
+             QString::fromStdString(site_.string()));
     QCOMPARE(Text("lblStatus"), QStringLiteral("Not updated automatically."));
     QCOMPARE(Text("txtNextLapse"), QStringLiteral("2027-01-15"));
     QCOMPARE(Text("txtLastUpdate"), QStringLiteral("none yet"));
@@ -118,6 +119,14 @@ class FrmScheduleTest : public QObject {
     QCOMPARE(dialog_->focusWidget(), Time());
     QCOMPARE(Time()->selectedText(), QStringLiteral("7pm"));
     QVERIFY(!crontab_.exists);
+  }
+
+  void aLongFolderShowsWithAnEllipsisInItsMiddle() {
+    const std::filesystem::path deep = site_ / std::string(120, 'x') / "end";
+    std::filesystem::create_directories(deep);
+    dialog_->Load(deep, false);
+    const QString shown = Text("txtFolder");
+    QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith("end"), qPrintable(shown));
   }
 
   void closeAndEscapeHide_data() {

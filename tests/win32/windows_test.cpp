@@ -303,9 +303,9 @@ TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
   frmSchedule dialog(services_, prompts_, help_, window_->Handle());
   EXPECT_EQ(CaptionOf(dialog.Handle()), L"Schedule");
   ExpectControls(
-      dialog, {{"lblFolder", WC_STATICW, L"Folder:", {120, 120, 1800, 255}},
-               {"txtTime", WC_EDITW, nullptr, {1980, 1320, 735, 285}, true},
-               {"chkSubfolders", WC_BUTTONW, L"Include &subfolders", {1980, 1740, 3900, 375}, true},
+      dialog, {{"lblFolder", WC_STATICW, L"Folder:", {120, 120, 2100, 255}},
+               {"txtTime", WC_EDITW, nullptr, {2280, 1320, 735, 285}, true},
+               {"chkSubfolders", WC_BUTTONW, L"Include &subfolders", {2280, 1740, 3600, 375}, true},
                {"cmdSchedule", WC_BUTTONW, L"&Schedule", {120, 3300, 1335, 375}},
                {"cmdStop", WC_BUTTONW, L"S&top", {1560, 3300, 1335, 375}},
                {"cmdClose", WC_BUTTONW, L"Close", {3000, 3300, 1335, 375}},
