@@ -46,6 +46,9 @@ Host HostRunning(fs::path program) {
   host.root = ::geteuid() == 0;
   host.unitFolder = host.root ? fs::path("/etc/systemd/system")
                               : XdgFolder("XDG_CONFIG_HOME", ".config") / "systemd" / "user";
+  if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr && !host.root) {
+    host.lingerFile = fs::path("/var/lib/systemd/linger") / user->pw_name;
+  }
 #endif
   host.stateFolder = UserStateFolder();
   return host;

@@ -401,6 +401,13 @@ std::string DoneText(const Host& host, const Outcome& outcome) {
     text += "\nNext update: " + NextDailyStart(entry.at, entry.zone, host.now()).text +
             (entry.zone.empty() ? "" : " " + entry.zone) + ".";
   }
+  std::error_code error;
+  if (entry.scheduler == SchedulerKind::Systemd && !host.lingerFile.empty() &&
+      !fs::exists(host.lingerFile, error)) {
+    text +=
+        "\nA user's timers run while the user's systemd manager does: while you are logged in "
+        "(a missed update runs when you log in). `loginctl enable-linger` keeps it running.";
+  }
   return text;
 }
 

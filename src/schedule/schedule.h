@@ -49,6 +49,9 @@ struct Host {
   std::filesystem::path unitFolder;
   // Present while a systemd manager runs the machine.
   std::filesystem::path systemdRuntime = "/run/systemd/system";
+  // Present when the user's systemd manager runs while the user is not
+  // logged in (loginctl enable-linger); empty for root.
+  std::filesystem::path lingerFile;
   std::filesystem::path zoneInfo = "/usr/share/zoneinfo";
   // The user's state folder: the history, and the records of the tasks.
   std::filesystem::path stateFolder;

@@ -292,6 +292,11 @@ TEST_F(ScheduleTest, WithAManagerTheTimerIsEnabledAndStartedAtOnce) {
   EXPECT_TRUE(outcome.enableCommands.empty());
   EXPECT_TRUE(Contains(DoneText(host_, outcome), "Next update: 2026-12-09 06:30 Europe/Berlin."))
       << DoneText(host_, outcome);
+  // Timers that stop when the user logs out are said to.
+  host_.lingerFile = dir_ / "linger" / "tester";
+  EXPECT_TRUE(Contains(DoneText(host_, outcome), "loginctl enable-linger"));
+  fs::create_directories(host_.lingerFile);
+  EXPECT_FALSE(Contains(DoneText(host_, outcome), "loginctl enable-linger"));
 }
 
 TEST_F(ScheduleTest, RootGetsSystemUnits) {
