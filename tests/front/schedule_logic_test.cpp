@@ -185,9 +185,5 @@ TEST_F(ScheduleLogicTest, CloseHides) {
   EXPECT_TRUE(view_.hidden);
 }
 
-TEST(NoNextLapseDayTest, TheStubKnowsNoDay) {
-  EXPECT_FALSE(NoNextLapseDay("/srv", true));
-}
-
 }  // namespace
 }  // namespace lapse::front
