@@ -129,15 +129,24 @@ press "$options" Escape
 press "$main" alt+s
 press "$main" s
 schedule=$(window_named Schedule)
+# Each schtasks takes a few seconds under wine.
+task_there() {
+  for _ in $(seq 150); do
+    if compgen -G "$tasks/Update *" >/dev/null; then [ "$1" = yes ] && return 0
+    else [ "$1" = no ] && return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
 press "$schedule" Return  # Schedule: the time has the focus
+task_there yes || fail "Task Scheduler holds no task of Lapse's"
 sleep 1
 [ "$(xdotool search --onlyvisible --name '^Lapse$' 2>/dev/null)" = "$main" ] ||
   { import -window root "$shots/failed.png" || true; fail "scheduling showed a message (the screen is in $shots/failed.png)"; }
-compgen -G "$tasks/Update *" >/dev/null || fail "Task Scheduler holds no task of Lapse's"
 shoot "$schedule" windows-schedule
 press "$schedule" alt+t  # Stop
+task_there no || fail "Stop left the task in Task Scheduler"
 sleep 1
-! compgen -G "$tasks/Update *" >/dev/null || fail "Stop left the task in Task Scheduler"
 press "$schedule" Escape
 
 press "$main" alt+h
