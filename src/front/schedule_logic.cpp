@@ -1,6 +1,5 @@
 #include "front/schedule_logic.h"
 
-#include "engine/date.h"
 #include "schedule/history.h"
 
 namespace lapse::front {
@@ -37,7 +36,7 @@ void ScheduleLogic::ShowState() {
   }
   const std::optional<std::chrono::local_days> lapse =
       services_.nextLapse(folder_, view_.Fields().subfolders);
-  state.nextLapse = lapse ? engine::FormatDay(*lapse) : "none found";
+  state.nextLapse = lapse ? schedule::DayText(*lapse) : "none found";
   const std::optional<schedule::HistoryEntry> last =
       schedule::LastUpdate(folder_, host_->stateFolder / "history.jsonl");
   state.lastUpdate = last ? schedule::Summary(*last) : "none yet";

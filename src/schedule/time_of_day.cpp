@@ -133,6 +133,14 @@ std::string LocalText(std::chrono::system_clock::time_point time) {
   return Text(LocalParts(std::chrono::system_clock::to_time_t(time)), "%Y-%m-%d %H:%M");
 }
 
+std::string DayText(std::chrono::local_days day) {
+  const std::chrono::year_month_day date{day};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  return text;
+}
+
 std::string LocalDayText(std::chrono::system_clock::time_point time) {
   return Text(LocalParts(std::chrono::system_clock::to_time_t(time)), "%Y-%m-%d");
 }

@@ -44,6 +44,9 @@ NextStart NextDailyStart(TimeOfDay at, const std::string& zone,
 // A point in time as the machine's local time reads it: "2026-12-08 00:05".
 std::string LocalText(std::chrono::system_clock::time_point time);
 
+// A calendar day: "2026-12-31".
+std::string DayText(std::chrono::local_days day);
+
 // Today's date in the machine's local time: "2026-12-08".
 std::string LocalDayText(std::chrono::system_clock::time_point time);
 
