@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows desktop program end to end, as a user drives it, under wine on
 # a virtual X screen: starts lapse.exe in a folder with a small site, GO! by
-# keyboard, Yes, reads "Processed 3 files.", Replace, Options, About, Exit;
-# then checks the files and the registry, and takes a screenshot of each
-# window into SHOTS.
+# keyboard, Yes, reads "Processed 3 files.", Replace, Options, Schedule
+# (schedules the folder with Task Scheduler and stops it again), About,
+# Exit; then checks the files and the registry, and takes a screenshot of
+# each window into SHOTS.
 #   scripts/e2e-windows.sh LAPSE_EXE [SHOTS]
 # Needs wine64, Xvfb, xdotool and ImageMagick (scripts/test-windows.sh has
 # them installed).
@@ -38,6 +39,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 300 "$wine" wineboot --init </dev/null >/dev/null 2>&1
   timeout 60 wineserver --wait || true
 fi
+# Task Scheduler's service, which the schedule dialog's schtasks needs; wine
+# starts it only when asked (and may report a timeout while it does).
+timeout 120 "$wine" net start schedule </dev/null >/dev/null 2>&1 || true
+tasks=$WINEPREFIX/drive_c/windows/system32/tasks/Lapse
 
 # A display of its own: Xvfb picks a free number and tells it.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -121,6 +126,29 @@ options=$(window_named Options)
 shoot "$options" windows-options
 press "$options" Escape
 
+press "$main" alt+s
+press "$main" s
+schedule=$(window_named Schedule)
+# Each schtasks takes a few seconds under wine.
+task_there() {
+  for _ in $(seq 150); do
+    if compgen -G "$tasks/Update *" >/dev/null; then [ "$1" = yes ] && return 0
+    else [ "$1" = no ] && return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+press "$schedule" Return  # Schedule: the time has the focus
+task_there yes || fail "Task Scheduler holds no task of Lapse's"
+sleep 1
+[ "$(xdotool search --onlyvisible --name '^Lapse$' 2>/dev/null)" = "$main" ] ||
+  { import -window root "$shots/failed.png" || true; fail "scheduling showed a message (the screen is in $shots/failed.png)"; }
+shoot "$schedule" windows-schedule
+press "$schedule" alt+t  # Stop
+task_there no || fail "Stop left the task in Task Scheduler"
+sleep 1
+press "$schedule" Escape
+
 press "$main" alt+h
 press "$main" a
 about=$(window_named "About Lapse")
@@ -141,4 +169,4 @@ query=$(timeout 60 "$wine" reg query 'HKCU\Software\Lapse\New' </dev/null | tr -
 grep -Eq 'Days +REG_SZ +30$' <<<"$query" || fail "the registry holds: $query"
 query=$(timeout 60 "$wine" reg query 'HKCU\Software\Lapse\General' </dev/null | tr -d '\r')
 grep -Eq 'Log +REG_SZ +  ?1$' <<<"$query" || fail "the registry holds: $query"
-echo "e2e-windows: lapse.exe ran, replaced and stored its options; screenshots in $shots"
+echo "e2e-windows: lapse.exe ran, replaced, scheduled and stored its options; screenshots in $shots"

@@ -17,13 +17,15 @@ block() {
   printf '.TH LAPSE-CLI 1 "December 2026" "Lapse %s" "User Commands"\n' "$version"
   printf '.SH NAME\nlapse\\-cli \\- remove time-limited content from HTML pages\n'
   printf '.SH SYNOPSIS\n'
-  for command in run replace check; do
+  for command in run replace check schedule; do
     printf '.B lapse-cli %s\n.RI [ options ] " DIR"\n.br\n' "$command"
   done
+  printf '.B lapse-cli unschedule\n.I DIR\n.br\n'
+  printf '.B lapse-cli schedules\n.br\n'
   printf '.B lapse-cli\n.RB [ \\-\\-help | \\-\\-version ]\n'
   printf '.SH DESCRIPTION\n'
   block "$cli" --help
-  for command in run replace check; do
+  for command in run replace check schedule unschedule schedules; do
     printf '.SS lapse-cli %s\n' "$command"
     block "$cli" "$command" --help
   done

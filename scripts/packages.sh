@@ -24,6 +24,11 @@ lapse_install_packages() {
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev zlib1g-dev
                       libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev)
 
+# What the schedule's tests check the written entries against: systemd's
+# systemd-analyze and systemd-escape (no manager needs to run), and cron's
+# crontab command.
+LAPSE_SCHEDULE_TEST_PACKAGES=(systemd cron)
+
 # What the desktop program, its headless tests and the screenshots need: Qt 6
 # Widgets, a font, the desktop's file opener, and a virtual X server with the
 # tools that drive it.

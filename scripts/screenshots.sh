@@ -37,7 +37,13 @@ xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done 2>/dev/null || sleep 2
 
-(cd "$site" && XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb exec "$program") &
+# A history in which the site was updated once by its schedule, for the
+# schedule dialog to show.
+mkdir -p "$work/state/lapse"
+printf '{"time":"%s","folder":"%s","recursive":false,"status":0,"rewritten":2,"leftCount":0,"left":[],"problem":""}\n' \
+  "$(date -u -d 'today 00:05' +%Y-%m-%dT%H:%M:%SZ)" "$site" >"$work/state/lapse/history.jsonl"
+
+(cd "$site" && XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=xcb exec "$program") &
 lapse_pid=$!
 
 # The window whose title is exactly $1, once it shows.
@@ -103,6 +109,11 @@ window 'Lapse Help' >/dev/null
 screen screen-help-beside-options.png
 key "$(window 'Lapse Help')" Escape
 key "$options" Escape
+
+key "$main" alt+s s
+schedule=$(window Schedule)
+shoot "$schedule" schedule-dialog.png
+key "$schedule" Escape
 
 key "$main" alt+h a
 about=$(window 'About Lapse')

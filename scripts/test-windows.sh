@@ -134,6 +134,9 @@ start_wine() {
   # the server's life holding its output streams: were those ctest's pipes,
   # ctest would wait for them to close until its test discovery timed out.
   "$wine" wineboot </dev/null >/dev/null 2>&1
+  # Task Scheduler's service, which schtasks needs; wine starts it only when
+  # asked, and may report a timeout while it does.
+  "$wine" net start schedule </dev/null >/dev/null 2>&1 || true
 }
 
 # Each test program must list its tests under wine, and ctest must run them

@@ -12,6 +12,6 @@ lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}" \
 
 cmake --preset dev >/dev/null
 cmake --preset fuzz >/dev/null
-run-clang-tidy-14 -quiet -j 2 -p build/dev "$PWD/src/(text|pages|platform|state|batch|messages|front|cli|ui|app)/"
+run-clang-tidy-14 -quiet -j 2 -p build/dev "$PWD/src/(text|pages|platform|state|batch|schedule|messages|front|cli|ui|app)/"
 run-clang-tidy-14 -quiet -j 2 -p build/fuzz "$PWD/fuzz/"
 echo "clang-tidy: no findings"

@@ -12,6 +12,7 @@
 #include "batch/check.h"
 #include "batch/site_names.h"
 #include "batch/undo.h"
+#include "cli/schedule_commands.h"
 #include "messages/messages.h"
 #include "state/program_state.h"
 #include "state/version.h"
@@ -24,7 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
-constexpr const char* kCommands[] = {"run", "replace", "update", "check", "undo", "replaces"};
+constexpr const char* kCommands[] = {"run",      "replace",  "update",     "check",    "undo",
+                                     "replaces", "schedule", "unschedule", "schedules"};
 
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
@@ -367,6 +369,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
            std::ostream& err) {
   UpdateReport report;
   report.folder = settings.directory;
+  report.recursive = settings.run.recursion == batch::Recursion::Subfolders;
   const auto finish = [&](int status) {
     report.status = status;
     if (environment.updated) {
@@ -386,9 +389,8 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     problem.path = site.error().path;
     problem.error = site.error().error;
     problem.holder = site.error().holder;
-    const std::string text = messages::Stopped(problem);
-    err << "lapse-cli: " << text << '\n';
-    report.leftAsTheyWere.push_back(text);
+    report.problem = messages::Stopped(problem);
+    err << "lapse-cli: " << report.problem << '\n';
     return finish(kUsageError);
   }
   ConsoleFrontEnd frontEnd(err, environment);
@@ -398,9 +400,8 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     report.leftAsTheyWere.push_back(messages::LeftOut(page.name, page.report));
   }
   if (run.status != batch::RunStatus::Completed) {
-    const std::string text = messages::Stopped(run.problem);
-    err << "lapse-cli: " << text << '\n';
-    report.leftAsTheyWere.push_back(text);
+    report.problem = messages::Stopped(run.problem);
+    err << "lapse-cli: " << report.problem << '\n';
     return finish(kUsageError);
   }
   SayRunNotes(run, err);
@@ -413,8 +414,11 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     replaced = batch::ReplaceOnSite(environment.disk, *site, options);
   }
   report.rewritten = replaced.replaced.size();
-  for (const std::string& problem : messages::ReplaceProblems(replaced)) {
-    report.leftAsTheyWere.push_back(problem);
+  const std::vector<std::string> problems = messages::ReplaceProblems(replaced);
+  if (replaced.refusal != batch::ReplaceRefusal::None && !problems.empty()) {
+    report.problem = problems.front();
+  } else {
+    report.leftAsTheyWere.insert(report.leftAsTheyWere.end(), problems.begin(), problems.end());
   }
   const int replaceStatus = SayReplaced(replaced, true, out, err);
   if (!settings.quiet) {
@@ -657,11 +661,13 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       app.add_subcommand("replaces", "List the replaces of DIR that are kept and can be undone");
   AddDirectory(*replaces, options, "The folder whose kept replaces are listed");
 
+  const ScheduleCommands scheduling(app);
+
   if (!args.empty() && !args.front().starts_with("-") &&
       std::find(std::begin(kCommands), std::end(kCommands), args.front()) == std::end(kCommands)) {
     err << "lapse-cli: no command '" << text::DisplayText(args.front())
-        << "'; the commands are run, replace, update, check, undo and replaces (see lapse-cli "
-           "--help)\n";
+        << "'; the commands are run, replace, update, check, undo, replaces, "
+           "schedule, unschedule and schedules (see lapse-cli --help)\n";
     return kUsageError;
   }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -674,6 +680,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   } catch (const CLI::ParseError& error) {
     err << Sentence(error, app, args) << '\n';
     return kUsageError;
+  }
+  if (scheduling.Parsed()) {
+    return scheduling.Run(schedule::MachineHost(), out, err);
   }
   const std::string command = CommandName(app);
   try {

@@ -18,9 +18,12 @@ namespace lapse::cli {
 // What one `update` did, for the history of scheduled updates.
 struct UpdateReport {
   std::filesystem::path folder;
+  bool recursive = false;
   std::uint64_t rewritten = 0;  // pages now holding their copies
   // Each page left as it was, or held back, with why, as the user reads it.
   std::vector<std::string> leftAsTheyWere;
+  // Why the update could not start, when it could not (status 2).
+  std::string problem;
   int status = 0;  // the exit status
 };
 

@@ -3,6 +3,8 @@
 #include "cli/commands.h"
 #include "platform/clock.h"
 #include "platform/user_folders.h"
+#include "schedule/history.h"
+#include "text/names.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -62,6 +64,36 @@ std::size_t TerminalColumns() {
   return 80;
 }
 
+// Adds the update to the user's history, where `schedules` and the desktop
+// program's schedule dialog find how the last one went. A history that
+// cannot be written is said, and changes nothing of the update.
+void AddToHistory(const std::filesystem::path& stateFolder,
+                  const lapse::cli::UpdateReport& report) {
+  lapse::schedule::HistoryEntry entry;
+  entry.time = std::chrono::system_clock::now();
+  std::error_code error;
+  entry.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(report.folder), error);
+  if (error) {
+    entry.folder = report.folder;
+  }
+  entry.recursive = report.recursive;
+  entry.status = report.status;
+  entry.rewritten = report.rewritten;
+  entry.leftCount = report.leftAsTheyWere.size();
+  for (const std::string& sentence : report.leftAsTheyWere) {
+    if (entry.left.size() == lapse::schedule::kMostPagesKept) {
+      break;
+    }
+    entry.left.push_back({"", sentence});
+  }
+  entry.problem = report.problem;
+  const std::filesystem::path file = lapse::schedule::HistoryFile(stateFolder);
+  if (std::error_code written = lapse::schedule::AppendHistory(entry, file)) {
+    std::cerr << "lapse-cli: Cannot add the update to the history " << lapse::text::PathText(file)
+              << ": " << written.message() << ".\n";
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,5 +109,11 @@ int main(int argc, char** argv) {
   environment.terminalColumns = TerminalColumns();
   environment.useTimeZone = lapse::platform::UseTimeZone;
   environment.keepIn = lapse::platform::UserStateFolder();
+  if (environment.keepIn) {
+    environment.updated = [stateFolder =
+                               *environment.keepIn](const lapse::cli::UpdateReport& report) {
+      AddToHistory(stateFolder, report);
+    };
+  }
   return lapse::cli::RunCommandLine(args, environment, std::cout, std::cerr);
 }

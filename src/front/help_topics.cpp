@@ -16,6 +16,7 @@ constexpr std::pair<std::string_view, int> kTopicOfName[] = {
     {"frmOpt", topic::kOptions},       {"frmAbout", topic::kAbout},
     {"chkLog", topic::kLogOption},     {"txtDays", topic::kDaysOption},
     {"txtLines", topic::kLinesOption}, {"chkSubfolders", topic::kSubfoldersOption},
+    {"mnuSchedule", topic::kSchedule}, {"frmSchedule", topic::kSchedule},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "front/folder_text.h"
 #include "messages/messages.h"
+#include "batch/check.h"
 #include "text/names.h"
 
 namespace lapse::front {
@@ -218,6 +219,15 @@ void MainLogic::ReplaceOldFiles() {
   if (!problems.empty()) {
     view_.Warn(problems);
   }
+}
+
+std::optional<text::Today> MainLogic::NextLapseDay(const std::filesystem::path& folder,
+                                                   bool recursive) {
+  const text::TagRules rules{state_.NewDays, state_.Lines, run_.locale, run_.clock};
+  return batch::CheckSite(disk_, folder,
+                          recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder,
+                          rules)
+      .nextLapse;
 }
 
 std::optional<batch::KeptReplace> MainLogic::UndoableReplace(const std::string& folder) {

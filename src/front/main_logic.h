@@ -110,6 +110,8 @@ class MainLogic {
   // Puts back what the last replace of the folder the lists show changed,
   // once the user has said yes.
   void UndoReplace();
+  // The next day on which a tag of folder lapses, with the options now set.
+  std::optional<text::Today> NextLapseDay(const std::filesystem::path& folder, bool recursive);
 
  private:
   class RunFrontEnd;

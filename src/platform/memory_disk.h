@@ -100,6 +100,7 @@ class MemoryDisk final : public Disk {
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override;
   std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName) override;
+  void BeginSync(Folder& folder, std::span<const std::filesystem::path> names) override;
   std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override;
   std::error_code SyncFolder(Folder& folder) override;
   Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,

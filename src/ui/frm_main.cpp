@@ -12,10 +12,12 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "front/folder_text.h"
 #include "ui/colour_scheme.h"
 #include "ui/editor.h"
 #include "ui/frm_about.h"
 #include "ui/frm_opt.h"
+#include "ui/frm_schedule.h"
 #include "ui/help.h"
 #include "ui/message_boxes.h"
 #include "ui/program_icon.h"
@@ -138,6 +140,7 @@ void frmMain::CreateMenus() {
   mnuSet = menuBar()->addMenu(QStringLiteral("&Setup"));
   mnuSet->setObjectName(QStringLiteral("mnuSet"));
   mnuOpt = AddItem(mnuSet, QStringLiteral("mnuOpt"), QStringLiteral("&Options..."));
+  mnuSchedule = AddItem(mnuSet, QStringLiteral("mnuSchedule"), QStringLiteral("&Schedule..."));
 
   mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
   mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -153,6 +156,7 @@ void frmMain::CreateMenus() {
   connect(mnuUndo, &QAction::triggered, this, [this] { logic_.UndoReplace(); });
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuOpt, &QAction::triggered, this, [this] { frmOpt_->exec(); });
+  connect(mnuSchedule, &QAction::triggered, this, &frmMain::OpenSchedule);
   connect(mnuCont, &QAction::triggered, this, [this] { ShowHelp(topic::kMain); });
   connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout_->exec(); });
 }
@@ -170,6 +174,7 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           mnuExit,
           mnuSet->menuAction(),
           mnuOpt,
+          mnuSchedule,
           mnuHelp->menuAction(),
           mnuCont,
           mnuSep1,
@@ -220,6 +225,17 @@ void frmMain::OpenStartDirectory() {
   start.folder = QDir::currentPath().toStdString();
   start.then = {QDir::homePath().toStdString(), QDir::rootPath().toStdString()};
   logic_.OpenStartFolder(start);
+}
+
+void frmMain::OpenSchedule() {
+  front::ScheduleServices services = services_.schedule;
+  if (!services.nextLapse) {
+    services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
+      return logic_.NextLapseDay(folder, recursive);
+    };
+  }
+  frmSchedule dialog(services, services_.help, services_.messages, this);
+  dialog.Open(front::PathOf(OpenedFolder()), logic_.State().Subfolders != 0);
 }
 
 void frmMain::MakeOptionsDialog() {

@@ -11,6 +11,7 @@
 
 #include "batch/batch.h"
 #include "front/main_logic.h"
+#include "front/schedule_logic.h"
 #include "state/program_state.h"
 #include "state/settings.h"
 #include "ui/busy_pointer.h"
@@ -41,6 +42,7 @@ struct MainServices {
   platform::Disk& disk = platform::MachineDisk();
   // Where replaces keep the pages they replace, so that they can be undone.
   std::optional<std::filesystem::path> keepIn = std::nullopt;
+  front::ScheduleServices schedule = {};
 };
 
 class frmMain final : public QMainWindow, private front::MainView {
@@ -61,6 +63,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   void CreateControls();
   void CreateMenus();
   void OpenStartDirectory();
+  void OpenSchedule();
 
   void MakeOptionsDialog() override;
   void UseColourScheme() override;
@@ -104,6 +107,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   QAction* mnuExit = nullptr;
   QMenu* mnuSet = nullptr;
   QAction* mnuOpt = nullptr;
+  QAction* mnuSchedule = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* mnuCont = nullptr;
   QAction* mnuSep1 = nullptr;

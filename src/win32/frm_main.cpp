@@ -9,6 +9,7 @@
 #include "front/help_topics.h"
 #include "win32/frm_about.h"
 #include "win32/frm_opt.h"
+#include "win32/frm_schedule.h"
 #include "win32/progress_window.h"
 #include "win32/text.h"
 
@@ -20,11 +21,9 @@ constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kList = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
 
 // The menu items by identifier, for F1 on a highlighted one.
-constexpr std::pair<int, const char*> kMenuItems[] = {{kMnuUndo, "mnuUndo"},
-                                                      {kMnuExit, "mnuExit"},
-                                                      {kMnuOpt, "mnuOpt"},
-                                                      {kMnuCont, "mnuCont"},
-                                                      {kMnuAbout, "mnuAbout"}};
+constexpr std::pair<int, const char*> kMenuItems[] = {
+    {kMnuUndo, "mnuUndo"}, {kMnuExit, "mnuExit"},   {kMnuOpt, "mnuOpt"},
+    {kMnuCont, "mnuCont"}, {kMnuAbout, "mnuAbout"}, {kMnuSchedule, "mnuSchedule"}};
 
 std::wstring Indented(const std::wstring& name, int depth) {
   return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
@@ -128,6 +127,7 @@ void frmMain::CreateMenus() {
   AppendMenuW(file, MF_STRING, kMnuExit, L"E&xit");
   HMENU setup = CreatePopupMenu();
   AppendMenuW(setup, MF_STRING, kMnuOpt, L"&Options...");
+  AppendMenuW(setup, MF_STRING, kMnuSchedule, L"&Schedule...");
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING, kMnuCont, L"&Contents\tF1");
   AppendMenuW(help, MF_SEPARATOR, 0, nullptr);
@@ -204,7 +204,8 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (commandDepth_ > 0) {
         closePending_ = true;
         for (Window* dialog :
-             {static_cast<Window*>(frmOpt_.get()), static_cast<Window*>(frmAbout_.get())}) {
+             {static_cast<Window*>(frmOpt_.get()), static_cast<Window*>(frmAbout_.get()),
+              static_cast<Window*>(frmSchedule_)}) {
           if (dialog != nullptr && dialog->Shown()) {
             dialog->EndModal();
           }
@@ -308,6 +309,9 @@ void frmMain::Dispatch(int id, int notification) {
     case kMnuOpt:
       frmOpt_->ShowModal(Handle());
       return;
+    case kMnuSchedule:
+      OpenSchedule();
+      return;
     case kMnuCont:
       ShowHelp(front::topic::kMain);
       return;
@@ -327,6 +331,19 @@ void frmMain::OpenFolderItem(int index) {
   if (!why.empty()) {
     logic_.FolderOpenFailed(why);
   }
+}
+
+void frmMain::OpenSchedule() {
+  front::ScheduleServices services = services_.schedule;
+  if (!services.nextLapse) {
+    services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
+      return logic_.NextLapseDay(folder, recursive);
+    };
+  }
+  frmSchedule dialog(services, services_.prompts, services_.help, Handle());
+  frmSchedule_ = &dialog;
+  dialog.Open(front::PathOf(openedFolder_), logic_.State().Subfolders != 0);
+  frmSchedule_ = nullptr;
 }
 
 void frmMain::MakeOptionsDialog() {

@@ -9,6 +9,7 @@
 
 #include "batch/batch.h"
 #include "front/main_logic.h"
+#include "front/schedule_logic.h"
 #include "win32/services.h"
 #include "win32/window.h"
 
@@ -16,6 +17,7 @@ namespace lapse::win32 {
 
 class frmAbout;
 class frmOpt;
+class frmSchedule;
 class ProgressWindow;
 
 struct MainServices {
@@ -28,6 +30,7 @@ struct MainServices {
   platform::Disk& disk = platform::MachineDisk();
   // Where replaces keep the pages they replace, so that they can be undone.
   std::optional<std::filesystem::path> keepIn = std::nullopt;
+  front::ScheduleServices schedule = {};
 };
 
 // The control identifiers, which tests and the keyboard reach the controls by.
@@ -43,6 +46,7 @@ enum ControlId : int {
   kMnuCont,
   kMnuAbout,
   kMnuUndo,
+  kMnuSchedule,
 };
 
 class frmMain final : public Window, private front::MainView {
@@ -62,6 +66,7 @@ class frmMain final : public Window, private front::MainView {
   void CreateControls();
   void CreateMenus();
   void OpenStartFolder();
+  void OpenSchedule();
   void Unload();
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -97,6 +102,8 @@ class frmMain final : public Window, private front::MainView {
   front::MainLogic logic_;
   std::unique_ptr<frmOpt> frmOpt_;
   std::unique_ptr<frmAbout> frmAbout_;
+  // The schedule dialog while it is shown.
+  frmSchedule* frmSchedule_ = nullptr;
   std::unique_ptr<ProgressWindow> progress_;
   HFONT buttonFont_ = nullptr;
   bool busy_ = false;

@@ -1,7 +1,9 @@
 #include "ui/frm_main.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -9,8 +11,10 @@
 #include <QtTest>
 #include <memory>
 
+#include "support/fake_runner.h"
 #include "ui/frm_about.h"
 #include "ui/frm_opt.h"
+#include "ui/frm_schedule.h"
 #include "ui/paths.h"
 #include "ui_fakes.h"
 
@@ -439,6 +443,46 @@ class FrmMainTest : public QObject {
     QCOMPARE(f.window->findChildren<frmAbout*>().size(), 1);
   }
 
+  void scheduleOpensItsDialogOnTheOpenedFolder() {
+    const QString site = Site(QStringLiteral("my site"));
+    QDir::setCurrent(site);
+    testing::MemoryStore store;
+    testing::RecordingHelp help;
+    testing::ScriptedMessages messages;
+    testing::RecordingEditor editor;
+    testing_support::FakeRunner runner;
+    testing_support::MemoryCrontab crontab;
+    crontab.InstallInto(runner);
+    MainServices services{store, help, messages, editor, TestRunOptions()};
+    const std::filesystem::path root = root_->path().toStdString();
+    services.schedule.host = [&runner, root] {
+      schedule::Host host(runner);
+      host.program = root / "lapse-cli";
+      host.unitFolder = root / "units";
+      host.stateFolder = root / "state";
+      host.windows = false;
+      return host;
+    };
+    frmMain window(services);
+    window.State().Subfolders = 1;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QString shownFolder;
+    bool subfolders = false;
+    QTimer::singleShot(0, &window, [&] {
+      auto* dialog = window.findChild<frmSchedule*>();
+      QVERIFY(dialog != nullptr && dialog->isVisible());
+      shownFolder = dialog->findChild<QLabel*>("txtFolder")->toolTip();
+      subfolders = dialog->findChild<QCheckBox*>("chkSubfolders")->isChecked();
+      dialog->findChild<QPushButton*>("cmdClose")->click();
+    });
+    window.findChild<QAction*>("mnuSchedule")->trigger();
+    QCOMPARE(shownFolder, QDir(site).canonicalPath());
+    QVERIFY(subfolders);
+    QVERIFY(window.findChild<frmSchedule*>() == nullptr);
+    QVERIFY(!crontab.exists);
+  }
+
   void f1AndContentsShowTopicOne() {
     Fixture f(Site());
     f.window->show();
@@ -458,6 +502,8 @@ class FrmMainTest : public QObject {
                           << "mnuExit" << 22;
     QTest::newRow("Options") << "mnuSet"
                              << "mnuOpt" << 21;
+    QTest::newRow("Schedule") << "mnuSet"
+                              << "mnuSchedule" << 25;
     QTest::newRow("Contents") << "mnuHelp"
                               << "mnuCont" << 23;
     QTest::newRow("About") << "mnuHelp"

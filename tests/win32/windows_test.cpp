@@ -9,12 +9,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 
+#include "support/fake_runner.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
 #include "win32/frm_about.h"
 #include "win32/frm_main.h"
 #include "win32/frm_opt.h"
+#include "win32/frm_schedule.h"
 #include "win32/text.h"
 
 namespace lapse::win32 {
@@ -258,6 +261,127 @@ TEST_F(WindowsTest, TheOptionsDialogShowsTheOptionsAndApplies) {
 
   SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(kCmdHelp, BN_CLICKED), 0);
   EXPECT_EQ(help_.topics, std::vector<int>{21});
+}
+
+// Task Scheduler through a fake schtasks that keeps the names it was given.
+class ScheduleDialogTest : public WindowsTest {
+ protected:
+  void SetUp() override {
+    WindowsTest::SetUp();
+    Write(dir_ / "lapse-cli.exe", "a program");
+    runner_.present = {"schtasks"};
+    runner_.answers["schtasks"] = [this](const testing_support::ProgramCall& call) {
+      if (call.args[0] == "/Create") {
+        tasks_.insert(call.args[2]);
+      } else if (call.args[0] == "/Delete") {
+        tasks_.erase(call.args[2]);
+      } else if (tasks_.count(call.args[2]) == 0) {
+        return schedule::ProgramResult{true, 1, {}, {}};
+      }
+      return schedule::ProgramResult{true, 0, {}, {}};
+    };
+    const std::filesystem::path root = dir_;
+    services_.host = [this, root] {
+      schedule::Host host(runner_);
+      host.program = root / "lapse-cli.exe";
+      host.stateFolder = root / "state";
+      host.windows = true;
+      return host;
+    };
+    services_.nextLapse = [](const std::filesystem::path&, bool recursive) {
+      return recursive ? std::optional(std::chrono::local_days{std::chrono::year{2027} / 1 / 15})
+                       : std::nullopt;
+    };
+  }
+  void Press(frmSchedule& dialog, int id) {
+    SendMessageW(dialog.Handle(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+  }
+
+  testing_support::FakeRunner runner_;
+  std::set<std::string> tasks_;
+  front::ScheduleServices services_;
+};
+
+TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
+  frmSchedule dialog(services_, prompts_, help_, window_->Handle());
+  EXPECT_EQ(CaptionOf(dialog.Handle()), L"Schedule");
+  ExpectControls(
+      dialog, {{"lblFolder", WC_STATICW, L"Folder:", {120, 120, 2100, 255}},
+               {"txtTime", WC_EDITW, nullptr, {2280, 1320, 735, 285}, true},
+               {"chkSubfolders", WC_BUTTONW, L"Include &subfolders", {2280, 1740, 3600, 375}, true},
+               {"cmdSchedule", WC_BUTTONW, L"&Schedule", {120, 3300, 1335, 375}},
+               {"cmdStop", WC_BUTTONW, L"S&top", {1560, 3300, 1335, 375}},
+               {"cmdClose", WC_BUTTONW, L"Close", {3000, 3300, 1335, 375}},
+               {"cmdHelp", WC_BUTTONW, L"Help", {4440, 3300, 1335, 375}}});
+  EXPECT_EQ(TabOrder(dialog), (std::vector<std::string>{"txtTime", "chkSubfolders", "cmdSchedule",
+                                                        "cmdStop", "cmdClose", "cmdHelp"}));
+
+  const std::filesystem::path site = std::filesystem::canonical(dir_);
+  dialog.Load(site, true);
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("txtFolder")), site.wstring());
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")), L"Not updated automatically.");
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("txtTime")), L"00:05");
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("txtNextLapse")), L"2027-01-15");
+  EXPECT_FALSE(IsWindowEnabled(dialog.ControlNamed("cmdStop")));
+
+  SetWindowTextW(dialog.ControlNamed("txtTime"), L" 06:30 ");
+  Press(dialog, IDOK);
+  EXPECT_TRUE(prompts_.said.empty()) << Utf8(prompts_.said.front());
+  EXPECT_EQ(tasks_.size(), 1u);
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")),
+            L"Updated automatically every day at 06:30, with its subfolders, by Task Scheduler.");
+  EXPECT_TRUE(IsWindowEnabled(dialog.ControlNamed("cmdStop")));
+
+  SetWindowTextW(dialog.ControlNamed("txtTime"), L"7pm");
+  Press(dialog, IDOK);
+  ASSERT_EQ(prompts_.said.size(), 1u);
+  EXPECT_EQ(prompts_.said[0].rfind(L"warn: '7pm' is no time of day", 0), 0u);
+
+  Press(dialog, kCmdStop);
+  EXPECT_TRUE(tasks_.empty());
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")), L"Not updated automatically.");
+
+  Press(dialog, kCmdScheduleHelp);
+  EXPECT_EQ(help_.topics, std::vector<int>{25});
+}
+
+// The texts of the schedule dialog's controls, read as it shows, which then
+// closes it.
+std::vector<std::wstring> scheduleTexts;
+
+BOOL CALLBACK NoteText(HWND child, LPARAM) {
+  scheduleTexts.push_back(CaptionOf(child));
+  return TRUE;
+}
+
+void CALLBACK ReadAndCloseSchedule(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(L"frmSchedule", nullptr);
+  if (dialog == nullptr) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  EnumChildWindows(dialog, NoteText, 0);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(ScheduleDialogTest, TheSetupMenuOpensTheDialogOnTheOpenedFolder) {
+  MainServices services{store_,  prompts_,         help_,
+                        editor_, TestRunOptions(), [] { return std::vector<front::Drive>{}; }};
+  services.schedule = services_;
+  window_.reset();
+  window_ = std::make_unique<frmMain>(services);
+  window_->State().Subfolders = 1;
+  scheduleTexts.clear();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, ReadAndCloseSchedule);
+  SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kMnuSchedule, 0), 0);
+  KillTimer(nullptr, timer);
+  EXPECT_NE(std::find(scheduleTexts.begin(), scheduleTexts.end(),
+                      FolderPath(window_->FolderItems().back())),
+            scheduleTexts.end());
+  EXPECT_NE(std::find(scheduleTexts.begin(), scheduleTexts.end(), L"2027-01-15"),
+            scheduleTexts.end());
+  EXPECT_EQ(FindWindowW(L"frmSchedule", nullptr), nullptr);
+  EXPECT_TRUE(tasks_.empty());
 }
 
 TEST_F(WindowsTest, TheAboutBoxShowsTheNameAndVersion) {

@@ -1,0 +1,128 @@
+#include "cli/schedule_commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include "schedule/history.h"
+#include "schedule/time_of_day.h"
+
+namespace lapse::cli {
+
+namespace {
+
+int ExitStatus(schedule::Status status) {
+  switch (status) {
+    case schedule::Status::Done:
+      return 0;
+    case schedule::Status::Partly:
+      return 1;
+    case schedule::Status::Failed:
+      return 2;
+  }
+  return 2;
+}
+
+}  // namespace
+
+ScheduleCommands::ScheduleCommands(CLI::App& app) {
+  schedule_ = app.add_subcommand(
+      "schedule", "Update DIR every day (lapse-cli update), catching up after the machine was off");
+  schedule_->add_flag("--recursive", request_.recursive, "Take the folders below DIR too");
+  schedule_->add_option("--at", request_.at, "The time of day, HH:MM (default 00:05)");
+  schedule_->add_option("--time-zone", request_.zone,
+                        "Read the time, and the day of the update, in this zone of the zone "
+                        "database (Europe/Berlin) instead of the machine's");
+  schedule_->add_option("--using", request_.scheduler,
+                        "systemd, cron or task-scheduler (default: the machine's own)");
+  schedule_->add_option("DIR", request_.folder, "The folder to update")->required();
+  schedule_->footer(
+      "Scheduling DIR again replaces its entry. systemd gets a timer and a service (user units, "
+      "or system units for root), cron two lines of the user's crontab, Windows a task.\n"
+      "Exit status: 0 scheduled; 1 scheduled in part (the scheduler failed after the entry "
+      "was written: see the message); 2 bad input, or nothing could be scheduled.");
+
+  unschedule_ = app.add_subcommand("unschedule", "Stop the daily update of DIR");
+  unschedule_->add_option("DIR", request_.folder, "The scheduled folder (it may be gone)")
+      ->required();
+  unschedule_->footer(
+      "Exit status: 0 removed; 1 removed in part (see the message); 2 DIR has no entry, or "
+      "nothing could be removed.");
+
+  schedules_ = app.add_subcommand(
+      "schedules", "List the scheduled folders, their next update and how the last one went");
+  schedules_->footer(
+      "Each update adds a line to the user's history, $XDG_STATE_HOME/lapse/history.jsonl "
+      "(~/.local/state/lapse/history.jsonl; %LOCALAPPDATA%\\Lapse\\history.jsonl on "
+      "Windows).\nExit status: 0 listed; 1 a scheduler could not be read (the rest is listed); "
+      "2 bad input.");
+}
+
+bool ScheduleCommands::Parsed() const {
+  return schedule_->parsed() || unschedule_->parsed() || schedules_->parsed();
+}
+
+int ScheduleCommands::Run(const schedule::Host& host, std::ostream& out, std::ostream& err) const {
+  if (schedule_->parsed()) {
+    return Schedule(host, out, err);
+  }
+  if (unschedule_->parsed()) {
+    return Unschedule(host, out, err);
+  }
+  return List(host, out, err);
+}
+
+int ScheduleCommands::Schedule(const schedule::Host& host, std::ostream& out,
+                               std::ostream& err) const {
+  const schedule::Outcome outcome = schedule::Schedule(host, request_);
+  if (outcome.status != schedule::Status::Failed) {
+    out << schedule::DoneText(host, outcome) << '\n';
+  }
+  if (outcome.problem != schedule::Problem::None) {
+    err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+  }
+  return ExitStatus(outcome.status);
+}
+
+int ScheduleCommands::Unschedule(const schedule::Host& host, std::ostream& out,
+                                 std::ostream& err) const {
+  const schedule::Outcome outcome = schedule::Unschedule(host, request_.folder);
+  if (outcome.status != schedule::Status::Failed) {
+    out << "Unscheduled: " << schedule::TextOf(outcome.entry.folder) << " is no longer updated by "
+        << schedule::SchedulerTitle(outcome.entry.scheduler) << " (" << outcome.entry.name
+        << ").\n";
+  }
+  if (outcome.problem != schedule::Problem::None) {
+    err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+  }
+  return ExitStatus(outcome.status);
+}
+
+int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::ostream& err) const {
+  const schedule::Listing listing = schedule::ListSchedules(host);
+  const std::vector<schedule::HistoryEntry> history =
+      schedule::ReadHistory(schedule::HistoryFile(host.stateFolder));
+  for (const schedule::Entry& entry : listing.entries) {
+    out << schedule::TextOf(entry.folder) << "\n  " << schedule::WhenText(entry) << "; "
+        << schedule::SchedulerTitle(entry.scheduler) << ": " << entry.name << '\n';
+    if (const std::string state = schedule::NotStartedText(entry); !state.empty()) {
+      out << "  " << state << '\n';
+    }
+    const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, host.now());
+    out << "  next update: " << next.text << (entry.zone.empty() ? "" : " " + entry.zone) << '\n';
+    const schedule::HistoryEntry* last = nullptr;
+    for (const schedule::HistoryEntry& update : history) {
+      if (update.folder == entry.folder) {
+        last = &update;
+      }
+    }
+    out << "  last update: " << (last != nullptr ? schedule::Summary(*last) : "none yet") << '\n';
+  }
+  if (listing.entries.empty()) {
+    out << "No folder is scheduled.\n";
+  }
+  for (const std::string& problem : listing.problems) {
+    err << "lapse-cli: Cannot read the schedule: " << problem << ".\n";
+  }
+  return listing.problems.empty() ? 0 : 1;
+}
+
+}  // namespace lapse::cli

@@ -1,0 +1,39 @@
+// The commands that schedule daily updates of a folder: schedule,
+// unschedule and schedules. commands.cpp adds them to the tool's command
+// line and runs the one given on the machine's schedulers; tests run them
+// on their own.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "schedule/schedule.h"
+
+namespace CLI {
+class App;
+}
+
+namespace lapse::cli {
+
+class ScheduleCommands {
+ public:
+  // Adds the three subcommands to app.
+  explicit ScheduleCommands(CLI::App& app);
+
+  // Whether the parsed command line named one of them.
+  bool Parsed() const;
+  // Runs the one named on host's schedulers; returns the exit status.
+  int Run(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+
+ private:
+  int Schedule(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+  int Unschedule(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+  int List(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+
+  CLI::App* schedule_;
+  CLI::App* unschedule_;
+  CLI::App* schedules_;
+  schedule::Request request_;
+};
+
+}  // namespace lapse::cli

@@ -1,0 +1,84 @@
+#include "front/schedule_logic.h"
+
+#include "schedule/history.h"
+
+namespace lapse::front {
+
+void ScheduleLogic::Activate(const std::filesystem::path& folder, bool subfolders) {
+  host_.emplace(services_.host());
+  folder_ = folder;
+  entry_ = schedule::FindSchedule(*host_, folder_);
+  view_.SetFields({schedule::FormatTimeOfDay(entry_ ? entry_->at : schedule::kDefaultTime),
+                   entry_ ? entry_->recursive : subfolders});
+  ShowState();
+}
+
+void ScheduleLogic::SubfoldersChanged() {
+  ShowState();
+}
+
+void ScheduleLogic::ShowState() {
+  ScheduleState state;
+  state.folder = schedule::TextOf(folder_);
+  state.scheduled = entry_.has_value();
+  if (!entry_) {
+    state.status = "Not updated automatically.";
+  } else if (entry_->enabled) {
+    state.status = "Updated automatically " + schedule::WhenText(*entry_) + ", by " +
+                   std::string(schedule::SchedulerTitle(entry_->scheduler)) + ".";
+  } else {
+    state.status = "Scheduled " + schedule::WhenText(*entry_) + ", but " +
+                   schedule::NotStartedText(*entry_) + ".";
+  }
+  const std::optional<std::chrono::local_days> lapse =
+      services_.nextLapse ? services_.nextLapse(folder_, view_.Fields().subfolders) : std::nullopt;
+  state.nextLapse = lapse ? schedule::DayText(*lapse) : "none found";
+  const std::optional<schedule::HistoryEntry> last =
+      schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
+  state.lastUpdate = last ? schedule::Summary(*last) : "none yet";
+  view_.Show(state);
+  view_.EnableStop(state.scheduled);
+}
+
+void ScheduleLogic::Schedule() {
+  const ScheduleFields fields = view_.Fields();
+  schedule::Request request;
+  request.folder = schedule::TextOf(folder_);
+  request.at = fields.at;
+  request.recursive = fields.subfolders;
+  // A schedule made with lapse-cli keeps its zone and its scheduler.
+  if (entry_) {
+    request.zone = entry_->zone;
+    request.scheduler = std::string(schedule::SchedulerName(entry_->scheduler));
+  }
+  const schedule::Outcome outcome = schedule::Schedule(*host_, request);
+  if (outcome.status == schedule::Status::Failed) {
+    view_.Warn(schedule::ProblemText(outcome));
+    if (outcome.problem == schedule::Problem::BadTime) {
+      view_.SelectTime();
+    }
+    return;
+  }
+  entry_ = schedule::FindSchedule(*host_, folder_);
+  ShowState();
+  if (outcome.status == schedule::Status::Partly) {
+    view_.Warn(schedule::ProblemText(outcome));
+  } else if (!outcome.enableCommands.empty()) {
+    view_.Tell(schedule::DoneText(*host_, outcome));
+  }
+}
+
+void ScheduleLogic::Stop() {
+  const schedule::Outcome outcome = schedule::Unschedule(*host_, schedule::TextOf(folder_));
+  entry_ = schedule::FindSchedule(*host_, folder_);
+  ShowState();
+  if (outcome.problem != schedule::Problem::None) {
+    view_.Warn(schedule::ProblemText(outcome));
+  }
+}
+
+void ScheduleLogic::Close() {
+  view_.Hide();
+}
+
+}  // namespace lapse::front

@@ -1,0 +1,48 @@
+// What the three schedulers have in common, for schedule.cpp: each installs,
+// removes and lists the entries it holds. Not for other libraries.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "schedule/schedule.h"
+
+namespace lapse::schedule::detail {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // Writes the entry, replacing the one its folder had with this scheduler.
+  virtual Outcome Install(const Entry& entry) = 0;
+  // Removes an entry as List gave it.
+  virtual Outcome Remove(const Entry& entry) = 0;
+  // The entries this scheduler holds; problem says why it could not tell.
+  virtual std::vector<Entry> List(std::string& problem) = 0;
+};
+
+std::unique_ptr<Backend> MakeBackend(SchedulerKind kind, const Host& host);
+
+// Whether systemctl reaches a manager for this user.
+bool SystemdManagerRuns(const Host& host);
+
+// The entry's settings as one line of JSON, which each scheduler keeps with
+// it, and back.
+std::string MetadataOf(const Entry& entry);
+std::optional<Entry> EntryFromMetadata(std::string_view json, SchedulerKind kind);
+
+// update's arguments for the entry: update --quiet [--recursive]
+// [--time-zone ZONE] FOLDER.
+std::vector<std::string> UpdateArguments(const Entry& entry);
+
+// Writes content under a temporary name beside path and renames it over path.
+std::error_code WriteFileAtomically(const std::filesystem::path& path, const std::string& content);
+std::optional<std::string> ReadFileText(const std::filesystem::path& path);
+
+// The scheduler's own words for a failed command, on one line.
+std::string CommandFailure(const std::string& command, const ProgramResult& result);
+
+}  // namespace lapse::schedule::detail

@@ -1,0 +1,69 @@
+// What the scheduled updates did: one line per update, in JSON, in the
+// user's state folder, readable by its owner only (it names private
+// folders). `lapse-cli update` appends a line at its end; `lapse-cli
+// schedules` and the desktop program's schedule dialog show a folder's last.
+//
+//   HistoryEntry entry;
+//   entry.time = std::chrono::system_clock::now();
+//   entry.folder = canonicalFolder;
+//   entry.status = exitStatus;  // 0, 1 or 2, as update exits
+//   entry.rewritten = pagesReplaced;
+//   entry.left.push_back({"news/a.htm", "its page changed after the run"});
+//   if (std::error_code error = AppendHistory(entry)) { ... warn, carry on ... }
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace lapse::schedule {
+
+struct PageLeft {
+  // The page's path below the folder, UTF-8, as the tool prints it; empty
+  // when why names the page itself.
+  std::string page;
+  std::string why;  // the sentence that says why it was left as it was
+};
+
+struct HistoryEntry {
+  std::chrono::system_clock::time_point time;  // when the update ended
+  std::filesystem::path folder;                // absolute and canonical
+  bool recursive = false;
+  // The update's exit status: 0 all up to date, 1 a page left as it was or
+  // held back, 2 could not start.
+  int status = 0;
+  std::uint64_t rewritten = 0;  // pages replaced by their rewritten copies
+  // The pages left as they were, and why; a line keeps the first
+  // kMostPagesKept of them and leftCount counts them all.
+  std::vector<PageLeft> left;
+  std::uint64_t leftCount = 0;
+  std::string problem;  // why it could not start, when it could not
+};
+
+inline constexpr std::size_t kMostPagesKept = 100;
+
+// The history file in the user's state folder (platform::UserStateFolder).
+std::filesystem::path HistoryFile(const std::filesystem::path& stateFolder);
+
+// Appends one line for entry, making the folder (owner-only) and the file
+// (0600) as needed. leftCount is taken as at least the pages listed. A line
+// cut short by an earlier crash does not swallow this one. Past 1 MiB the
+// oldest lines go.
+std::error_code AppendHistory(const HistoryEntry& entry, const std::filesystem::path& file);
+
+// Every readable line of the file, oldest first; lines cut short, garbled or
+// of another shape are passed over.
+std::vector<HistoryEntry> ReadHistory(const std::filesystem::path& file);
+
+// The last update of folder (compared in canonical form), if the file has one.
+std::optional<HistoryEntry> LastUpdate(const std::filesystem::path& folder,
+                                       const std::filesystem::path& file);
+
+// "2026-12-08 00:05: 3 pages rewritten, 1 left as it was" in local time.
+std::string Summary(const HistoryEntry& entry);
+
+}  // namespace lapse::schedule

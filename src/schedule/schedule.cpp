@@ -1,0 +1,414 @@
+#include "schedule/schedule.h"
+
+#include <algorithm>
+
+#include "schedule/backend.h"
+#include "schedule/names.h"
+
+namespace lapse::schedule {
+
+namespace detail {
+std::unique_ptr<Backend> MakeSystemdBackend(const Host& host);
+std::unique_ptr<Backend> MakeCronBackend(const Host& host);
+std::unique_ptr<Backend> MakeTaskSchedulerBackend(const Host& host);
+
+std::unique_ptr<Backend> MakeBackend(SchedulerKind kind, const Host& host) {
+  switch (kind) {
+    case SchedulerKind::Systemd:
+      return MakeSystemdBackend(host);
+    case SchedulerKind::Cron:
+      return MakeCronBackend(host);
+    case SchedulerKind::TaskScheduler:
+      return MakeTaskSchedulerBackend(host);
+  }
+  return nullptr;
+}
+}  // namespace detail
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr SchedulerKind kAllKinds[] = {SchedulerKind::Systemd, SchedulerKind::Cron,
+                                       SchedulerKind::TaskScheduler};
+
+// The program each scheduler is reached through.
+const char* ProgramOf(SchedulerKind kind) {
+  switch (kind) {
+    case SchedulerKind::Systemd:
+      return "systemctl";
+    case SchedulerKind::Cron:
+      return "crontab";
+    case SchedulerKind::TaskScheduler:
+      return "schtasks";
+  }
+  return "";
+}
+
+bool Has(const Host& host, SchedulerKind kind) {
+  // Task Scheduler is Windows's alone; systemd and cron are not there.
+  if ((kind == SchedulerKind::TaskScheduler) != host.windows) {
+    return false;
+  }
+  return host.runner.Has(ProgramOf(kind));
+}
+
+// Where a scheduler may hold entries: systemd's unit files are read without
+// systemctl.
+bool MayHoldEntries(const Host& host, SchedulerKind kind) {
+  return Has(host, kind) || (kind == SchedulerKind::Systemd && !host.windows);
+}
+
+Outcome Fail(Problem problem, std::string detail = {}) {
+  Outcome outcome;
+  outcome.status = Status::Failed;
+  outcome.problem = problem;
+  outcome.detail = std::move(detail);
+  return outcome;
+}
+
+struct Folder {
+  fs::path path;
+  Problem problem = Problem::None;
+};
+
+// The folder made absolute and canonical, so that one folder has one name
+// however it was typed.
+Folder ExistingFolder(const std::string& text) {
+  std::error_code error;
+  const fs::path given = PathOf(text);
+  const fs::file_status status = fs::status(given, error);
+  if (!fs::exists(status)) {
+    return {given, Problem::NoSuchFolder};
+  }
+  if (!fs::is_directory(status)) {
+    return {given, Problem::NotAFolder};
+  }
+  fs::path canonical = fs::canonical(fs::absolute(given, error), error);
+  if (error) {
+    return {given, Problem::NoSuchFolder};
+  }
+  return {canonical, Problem::None};
+}
+
+// A folder that may be gone: canonical as far as it still exists.
+fs::path LooseFolder(const std::string& text) {
+  std::error_code error;
+  fs::path absolute = fs::absolute(PathOf(text), error);
+  fs::path canonical = fs::weakly_canonical(absolute, error);
+  fs::path folder = error ? absolute.lexically_normal() : canonical;
+  if (!folder.has_filename() && folder.has_relative_path()) {
+    folder = folder.parent_path();
+  }
+  return folder;
+}
+
+Problem NameProblem(const Host& host, const fs::path& path) {
+  const std::string text = TextOf(path);
+  switch (CheckFolderName(text)) {
+    case NameFault::ControlCharacter:
+      return Problem::ControlCharacter;
+    case NameFault::NotUtf8:
+      return Problem::NotUtf8;
+    case NameFault::None:
+      break;
+  }
+  // Task Scheduler expands %NAME% in a task's command and arguments, and has
+  // no escape for it.
+  if (host.windows && text.find('%') != std::string::npos) {
+    return Problem::PercentInName;
+  }
+  return Problem::None;
+}
+
+std::vector<Entry> EntriesOf(const Host& host, const fs::path& folder) {
+  std::vector<Entry> found;
+  for (const Entry& entry : ListSchedules(host).entries) {
+    if (entry.folder == folder) {
+      found.push_back(entry);
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string_view SchedulerName(SchedulerKind kind) {
+  switch (kind) {
+    case SchedulerKind::Systemd:
+      return "systemd";
+    case SchedulerKind::Cron:
+      return "cron";
+    case SchedulerKind::TaskScheduler:
+      return "task-scheduler";
+  }
+  return "";
+}
+
+std::string_view SchedulerTitle(SchedulerKind kind) {
+  return kind == SchedulerKind::TaskScheduler ? "Task Scheduler" : SchedulerName(kind);
+}
+
+std::optional<SchedulerKind> SchedulerNamed(std::string_view name) {
+  for (const SchedulerKind kind : kAllKinds) {
+    if (SchedulerName(kind) == name) {
+      return kind;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string TextOf(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+fs::path PathOf(std::string_view text) {
+  return fs::path(std::u8string(text.begin(), text.end())).make_preferred();
+}
+
+std::optional<SchedulerKind> DefaultScheduler(const Host& host) {
+  if (host.windows) {
+    return Has(host, SchedulerKind::TaskScheduler) ? std::optional(SchedulerKind::TaskScheduler)
+                                                   : std::nullopt;
+  }
+  const bool systemctl = Has(host, SchedulerKind::Systemd);
+  if (systemctl && detail::SystemdManagerRuns(host)) {
+    return SchedulerKind::Systemd;
+  }
+  if (Has(host, SchedulerKind::Cron)) {
+    return SchedulerKind::Cron;
+  }
+  if (systemctl) {
+    return SchedulerKind::Systemd;
+  }
+  return std::nullopt;
+}
+
+Outcome Schedule(const Host& host, const Request& request) {
+  Entry entry;
+  entry.recursive = request.recursive;
+  if (!request.at.empty()) {
+    const std::optional<TimeOfDay> at = ParseTimeOfDay(request.at);
+    if (!at) {
+      return Fail(Problem::BadTime, request.at);
+    }
+    entry.at = *at;
+  }
+  std::optional<SchedulerKind> kind;
+  if (request.scheduler.empty()) {
+    kind = DefaultScheduler(host);
+    if (!kind) {
+      return Fail(Problem::NoScheduler);
+    }
+  } else {
+    kind = SchedulerNamed(request.scheduler);
+    if (!kind) {
+      return Fail(Problem::UnknownScheduler, request.scheduler);
+    }
+    if (!Has(host, *kind)) {
+      return Fail(Problem::SchedulerMissing, request.scheduler);
+    }
+  }
+  entry.scheduler = *kind;
+  if (!request.zone.empty()) {
+    if (*kind == SchedulerKind::TaskScheduler) {
+      return Fail(Problem::ZoneNotSupported, request.zone);
+    }
+    if (!KnownZone(request.zone, host.zoneInfo)) {
+      return Fail(Problem::UnknownZone, request.zone);
+    }
+    entry.zone = request.zone;
+  }
+  const Folder folder = ExistingFolder(request.folder);
+  if (folder.problem != Problem::None) {
+    return Fail(folder.problem, request.folder);
+  }
+  entry.folder = folder.path;
+  if (const Problem problem = NameProblem(host, entry.folder); problem != Problem::None) {
+    return Fail(problem, TextOf(entry.folder));
+  }
+  std::error_code error;
+  if (!fs::is_regular_file(host.program, error)) {
+    return Fail(Problem::NoProgram, TextOf(host.program));
+  }
+  if (const Problem problem = NameProblem(host, host.program); problem != Problem::None) {
+    return Fail(problem, TextOf(host.program));
+  }
+
+  // One entry per folder: one with another scheduler goes once this one is in.
+  const std::vector<Entry> before = EntriesOf(host, entry.folder);
+  Outcome outcome = detail::MakeBackend(*kind, host)->Install(entry);
+  if (outcome.status == Status::Failed) {
+    return outcome;
+  }
+  for (const Entry& old : before) {
+    if (old.scheduler == *kind) {
+      continue;
+    }
+    const Outcome removed = detail::MakeBackend(old.scheduler, host)->Remove(old);
+    if (removed.status != Status::Done && outcome.status == Status::Done) {
+      outcome.status = Status::Partly;
+      outcome.problem = removed.problem;
+      outcome.detail = removed.detail;
+    }
+  }
+  return outcome;
+}
+
+Outcome Unschedule(const Host& host, const std::string& folderText) {
+  const fs::path folder = LooseFolder(folderText);
+  const std::vector<Entry> entries = EntriesOf(host, folder);
+  if (entries.empty()) {
+    Outcome none = Fail(Problem::NotScheduled, TextOf(folder));
+    none.entry.folder = folder;
+    return none;
+  }
+  Outcome outcome;
+  outcome.entry = entries.front();
+  for (const Entry& entry : entries) {
+    const Outcome removed = detail::MakeBackend(entry.scheduler, host)->Remove(entry);
+    if (removed.status != Status::Done && outcome.problem == Problem::None) {
+      outcome.status = removed.status;
+      outcome.problem = removed.problem;
+      outcome.detail = removed.detail;
+    }
+  }
+  return outcome;
+}
+
+Listing ListSchedules(const Host& host) {
+  Listing listing;
+  for (const SchedulerKind kind : kAllKinds) {
+    if (!MayHoldEntries(host, kind)) {
+      continue;
+    }
+    std::string problem;
+    std::vector<Entry> entries = detail::MakeBackend(kind, host)->List(problem);
+    listing.entries.insert(listing.entries.end(), entries.begin(), entries.end());
+    if (!problem.empty()) {
+      listing.problems.push_back(problem);
+    }
+  }
+  std::stable_sort(listing.entries.begin(), listing.entries.end(),
+                   [](const Entry& a, const Entry& b) { return a.folder < b.folder; });
+  return listing;
+}
+
+std::optional<Entry> FindSchedule(const Host& host, const fs::path& folder) {
+  std::error_code error;
+  const fs::path canonical = fs::canonical(folder, error);
+  const std::vector<Entry> entries = EntriesOf(host, error ? folder : canonical);
+  if (entries.empty()) {
+    return std::nullopt;
+  }
+  return entries.front();
+}
+
+std::string WhenText(const Entry& entry) {
+  std::string text = "every day at " + FormatTimeOfDay(entry.at);
+  if (!entry.zone.empty()) {
+    text += " (" + entry.zone + ")";
+  }
+  if (entry.recursive) {
+    text += ", with its subfolders";
+  }
+  return text;
+}
+
+std::string NotStartedText(const Entry& entry) {
+  if (entry.enabled) {
+    return {};
+  }
+  switch (entry.scheduler) {
+    case SchedulerKind::Systemd:
+      return "not started: its units are written, but their timer is not enabled (no systemd "
+             "manager ran when it was scheduled)";
+    case SchedulerKind::Cron:
+      return "not started: the crontab holds its settings but not its lines; schedule it again";
+    case SchedulerKind::TaskScheduler:
+      return "not started: Task Scheduler no longer has its task; schedule it again";
+  }
+  return {};
+}
+
+std::string ProblemText(const Outcome& outcome) {
+  const std::string& detail = outcome.detail;
+  switch (outcome.problem) {
+    case Problem::None:
+      return {};
+    case Problem::BadTime:
+      return "'" + detail +
+             "' is no time of day: give it as HH:MM, from 00:00 to 23:59 (07:30, say).";
+    case Problem::UnknownZone:
+      return "'" + detail +
+             "' is no time zone that this system knows: give a name of the zone database, such "
+             "as Europe/Berlin or UTC.";
+    case Problem::ZoneNotSupported:
+      return "Task Scheduler starts tasks in this computer's time zone only; leave out "
+             "--time-zone.";
+    case Problem::NoSuchFolder:
+      return "The folder " + detail + " does not exist.";
+    case Problem::NotAFolder:
+      return detail + " is a file, not a folder.";
+    case Problem::ControlCharacter:
+      return "The name " + ShownName(detail) +
+             " holds a line break or another control character, which no scheduler can be given "
+             "safely; rename the folder to schedule it.";
+    case Problem::NotUtf8:
+      return "The name " + ShownName(detail) +
+             " is not UTF-8 text, which the schedulers' files must be; rename the folder to "
+             "schedule it.";
+    case Problem::PercentInName:
+      return "Task Scheduler would read the % in " + detail +
+             " as part of an environment variable; rename the folder to schedule it.";
+    case Problem::UnknownScheduler:
+      return "'" + detail + "' is no scheduler: use systemd, cron or task-scheduler.";
+    case Problem::SchedulerMissing:
+      return detail == "task-scheduler"
+                 ? std::string("Task Scheduler is Windows's; this machine does not have it.")
+                 : "This machine does not have " + detail + " (" +
+                       ProgramOf(*SchedulerNamed(detail)) + " is not on the PATH).";
+    case Problem::NoScheduler:
+      return "This machine has no scheduler that Lapse can use: neither systemctl nor crontab "
+             "is on the PATH.";
+    case Problem::NoProgram:
+      return "lapse-cli is not at " + detail + ", where the schedule would start it.";
+    case Problem::CannotWrite:
+      return "Cannot write " + detail + ".";
+    case Problem::CannotRead:
+      return "Cannot read the schedule: " + detail + ".";
+    case Problem::SchedulerRefused:
+      return detail + ".";
+    case Problem::NotScheduled:
+      return detail + " is not scheduled; lapse-cli schedules lists what is.";
+  }
+  return {};
+}
+
+std::string DoneText(const Host& host, const Outcome& outcome) {
+  const Entry& entry = outcome.entry;
+  std::string text = "Scheduled: " + TextOf(entry.folder) + " is updated " + WhenText(entry) +
+                     ", by " + std::string(SchedulerTitle(entry.scheduler)) + " (" + entry.name +
+                     ").";
+  if (!outcome.enableCommands.empty()) {
+    text += "\nNo systemd manager runs here, so the units are written to " +
+            TextOf(host.unitFolder) + " but not started. Once one runs, start them with:";
+    for (const std::string& command : outcome.enableCommands) {
+      text += "\n  " + command;
+    }
+  } else {
+    text += "\nNext update: " + NextDailyStart(entry.at, entry.zone, host.now()).text +
+            (entry.zone.empty() ? "" : " " + entry.zone) + ".";
+  }
+  std::error_code error;
+  if (entry.scheduler == SchedulerKind::Systemd && !host.lingerFile.empty() &&
+      !fs::exists(host.lingerFile, error)) {
+    text +=
+        "\nA user's timers run while the user's systemd manager does: while you are logged in "
+        "(a missed update runs when you log in). `loginctl enable-linger` keeps it running.";
+  }
+  return text;
+}
+
+}  // namespace lapse::schedule

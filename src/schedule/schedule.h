@@ -1,0 +1,163 @@
+// Daily updates of a folder, registered with the machine's own scheduler:
+// systemd timers, the user's crontab, or Windows Task Scheduler. Each
+// scheduled folder has one entry, which starts `lapse-cli update --quiet
+// [--recursive] [--time-zone ZONE] FOLDER` every day at a time of day and
+// catches up after the machine was off. The entries themselves are the
+// record of what is scheduled: the unit files, the crontab's marked lines,
+// and on Windows a record per task beside the history.
+//
+// Every start of another program goes through Host::runner; every file
+// written lies under the Host's folders, which tests choose.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "schedule/program_runner.h"
+#include "schedule/time_of_day.h"
+
+namespace lapse::schedule {
+
+enum class SchedulerKind { Systemd, Cron, TaskScheduler };
+
+// "systemd", "cron", "task-scheduler": the names --using takes.
+std::string_view SchedulerName(SchedulerKind kind);
+std::optional<SchedulerKind> SchedulerNamed(std::string_view name);
+// The name in a sentence: "systemd", "cron", "Task Scheduler".
+std::string_view SchedulerTitle(SchedulerKind kind);
+
+#if defined(_WIN32)
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
+// What the schedule reaches of the machine, and where.
+struct Host {
+  explicit Host(ProgramRunner& programs) : runner(programs) {}
+
+  ProgramRunner& runner;
+  // The lapse-cli that the entries start: absolute.
+  std::filesystem::path program;
+  // systemd: root's units are the system's, a user's are the user's own.
+  bool root = false;
+  std::filesystem::path unitFolder;
+  // Present while a systemd manager runs the machine.
+  std::filesystem::path systemdRuntime = "/run/systemd/system";
+  // Present when the user's systemd manager runs while the user is not
+  // logged in (loginctl enable-linger); empty for root.
+  std::filesystem::path lingerFile;
+  std::filesystem::path zoneInfo = "/usr/share/zoneinfo";
+  // The user's state folder: the history, and the records of the tasks.
+  std::filesystem::path stateFolder;
+  // Windows: Task Scheduler is the scheduler, paths are Windows paths.
+  bool windows = kOnWindows;
+  std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
+};
+
+// The absolute path of the program running now.
+std::filesystem::path RunningProgram();
+// lapse-cli beside the desktop program (or where the build tree puts it).
+std::filesystem::path LapseCliBeside(const std::filesystem::path& program);
+
+// This machine as lapse-cli sees it: the entries start this program.
+Host MachineHost();
+// This machine as the desktop program sees it: the entries start the
+// lapse-cli beside it.
+Host DesktopHost();
+
+// One folder's daily update as its scheduler holds it.
+struct Entry {
+  std::filesystem::path folder;  // absolute and canonical when it was scheduled
+  TimeOfDay at = kDefaultTime;
+  std::string zone;  // an IANA zone; empty for the machine's local time
+  bool recursive = false;
+  SchedulerKind scheduler = SchedulerKind::Systemd;
+  // The units' name without suffix, the task's name, or the crontab mark.
+  std::string name;
+  // False where the systemd units are written but not enabled (no manager
+  // runs), or the task's record outlived the task.
+  bool enabled = true;
+};
+
+// What the user asked for, as typed.
+struct Request {
+  std::string folder;  // UTF-8
+  std::string at;      // "HH:MM"; empty for 00:05
+  std::string zone;    // empty for local time
+  bool recursive = false;
+  std::string scheduler;  // empty for the machine's own
+};
+
+// As the commands exit: 0, 1, 2.
+enum class Status { Done, Partly, Failed };
+
+enum class Problem {
+  None,
+  BadTime,           // --at is no time of day
+  UnknownZone,       // not in the zone database
+  ZoneNotSupported,  // Task Scheduler reads local time only
+  NoSuchFolder,
+  NotAFolder,
+  ControlCharacter,  // the folder's name holds a line break or the like
+  NotUtf8,           // the folder's name is not UTF-8 text
+  PercentInName,     // Task Scheduler would expand it as a variable
+  UnknownScheduler,  // --using names none of the three
+  SchedulerMissing,  // --using names one this machine does not have
+  NoScheduler,       // the machine has none of them
+  NoProgram,         // the lapse-cli to start is not there
+  CannotWrite,       // a unit file or a record could not be written
+  CannotRead,        // the crontab or the unit folder could not be read
+  SchedulerRefused,  // systemctl, crontab or schtasks failed
+  NotScheduled,      // unschedule: the folder has no entry
+};
+
+struct Outcome {
+  Status status = Status::Done;
+  Problem problem = Problem::None;
+  // The path, the name or the scheduler's own words that go with problem.
+  std::string detail;
+  Entry entry;
+  // Units written where no systemd manager runs: the commands that enable
+  // them once one does.
+  std::vector<std::string> enableCommands;
+};
+
+// Registers the folder's daily update, replacing any entry it had with any
+// of the schedulers. Bad input registers nothing.
+Outcome Schedule(const Host& host, const Request& request);
+// Removes every entry of the folder, which need no longer exist.
+Outcome Unschedule(const Host& host, const std::string& folder);
+
+struct Listing {
+  std::vector<Entry> entries;  // by folder
+  // Sources that could not be read: what was tried and why not.
+  std::vector<std::string> problems;
+};
+Listing ListSchedules(const Host& host);
+// The entry of an existing folder, when it has one.
+std::optional<Entry> FindSchedule(const Host& host, const std::filesystem::path& folder);
+
+// The scheduler a schedule takes when none is named: Task Scheduler on
+// Windows; else systemd where a manager runs, cron where crontab is, systemd
+// units to enable later where systemctl is; nothing where none is.
+std::optional<SchedulerKind> DefaultScheduler(const Host& host);
+
+// The sentences that tell the user an outcome: a problem, or what was done.
+std::string ProblemText(const Outcome& outcome);
+std::string DoneText(const Host& host, const Outcome& outcome);
+// "every day at 00:05 (Europe/Berlin), with its subfolders"
+std::string WhenText(const Entry& entry);
+// Why an entry that is not enabled does not run; empty for one that does.
+std::string NotStartedText(const Entry& entry);
+
+// A path as UTF-8 text, and back.
+std::string TextOf(const std::filesystem::path& path);
+std::filesystem::path PathOf(std::string_view text);
+
+}  // namespace lapse::schedule

@@ -1,0 +1,159 @@
+#include "cli/schedule_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "platform/clock.h"
+#include "schedule/history.h"
+#include "schedule/names.h"
+#include "support/fake_runner.h"
+#include "support/temp_dir.h"
+#include "text/date.h"
+
+namespace lapse::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FakeRunner;
+using testing_support::MemoryCrontab;
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class ScheduleCommandsTest : public testing_support::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    site_ = fs::canonical(dir_) / "my site";
+    fs::create_directories(site_);
+    Write(dir_ / "lapse-cli", "a program");
+    host_.program = fs::canonical(dir_) / "lapse-cli";
+    host_.unitFolder = dir_ / "units";
+    host_.systemdRuntime = dir_ / "no-manager";
+    host_.stateFolder = dir_ / "state";
+    host_.windows = false;
+    host_.now = [] {
+      return std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{10};
+    };
+    crontab_.InstallInto(runner_);
+  }
+
+  // Runs a command line of the three commands alone, as the tool does.
+  Outcome Call(std::vector<std::string> args) {
+    for (std::string& arg : args) {
+      if (arg == "SITE") {
+        arg = site_.string();
+      }
+    }
+    CLI::App app("test", "lapse-cli");
+    app.require_subcommand(1);
+    const ScheduleCommands commands(app);
+    std::ostringstream out;
+    std::ostringstream err;
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+      app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+      return {app.exit(error, out, err), out.str(), err.str()};
+    }
+    EXPECT_TRUE(commands.Parsed());
+    const int status = commands.Run(host_, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  FakeRunner runner_;
+  MemoryCrontab crontab_;
+  schedule::Host host_{runner_};
+  fs::path site_;
+};
+
+TEST_F(ScheduleCommandsTest, ScheduleListUnschedule) {
+  const Outcome scheduled = Call({"schedule", "--at", "06:30", "--recursive", "SITE"});
+  EXPECT_EQ(scheduled.status, 0) << scheduled.err;
+  EXPECT_EQ(scheduled.out, "Scheduled: " + site_.string() +
+                               " is updated every day at 06:30, with its subfolders, by cron (" +
+                               schedule::Fingerprint(site_.string()) +
+                               ").\nNext update: 2026-12-09 06:30.\n");
+
+  schedule::HistoryEntry update;
+  update.time = host_.now() - std::chrono::hours{1};
+  update.folder = site_;
+  update.rewritten = 2;
+  ASSERT_FALSE(schedule::AppendHistory(update, host_.stateFolder / "history.jsonl"));
+  const Outcome listed = Call({"schedules"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30, with its subfolders; cron: " +
+                            schedule::Fingerprint(site_.string()) +
+                            "\n  next update: 2026-12-09 06:30\n  last update: " +
+                            schedule::Summary(update) + "\n");
+
+  const Outcome removed = Call({"unschedule", "SITE"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.out, "Unscheduled: " + site_.string() + " is no longer updated by cron (" +
+                             schedule::Fingerprint(site_.string()) + ").\n");
+  EXPECT_EQ(Call({"schedules"}).out, "No folder is scheduled.\n");
+}
+
+TEST_F(ScheduleCommandsTest, BadInputExitsWithTwoAndSaysWhy) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"schedule", "--at", "25:00", "SITE"}, "'25:00' is no time of day"},
+      {{"schedule", "--at", "7pm", "SITE"}, "'7pm' is no time of day"},
+      {{"schedule", "--time-zone", "Mars/Olympus", "SITE"}, "'Mars/Olympus' is no time zone"},
+      {{"schedule", "--using", "launchd", "SITE"}, "'launchd' is no scheduler"},
+      {{"schedule", "--using", "systemd", "SITE"}, "This machine does not have systemd"},
+      {{"schedule", "SITE/missing"}, "does not exist"},
+      {{"unschedule", "SITE"}, "is not scheduled"},
+  };
+  for (const auto& [args, said] : cases) {
+    const Outcome outcome = Call(args);
+    EXPECT_EQ(outcome.status, 2) << args[1];
+    EXPECT_EQ(outcome.out, "") << args[1];
+    EXPECT_EQ(outcome.err.rfind("lapse-cli: ", 0), 0u) << outcome.err;
+    EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
+  }
+  EXPECT_FALSE(crontab_.exists);
+}
+
+TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
+  ASSERT_EQ(Call({"schedule", "SITE"}).status, 0);
+  // Where the units should be, a file is in the way.
+  Write(host_.unitFolder, "not a folder");
+  const Outcome listed = Call({"schedules"});
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_EQ(
+      listed.err.rfind("lapse-cli: Cannot read the schedule: " + host_.unitFolder.string(), 0), 0u)
+      << listed.err;
+  EXPECT_NE(listed.out.find(site_.string()), std::string::npos);
+}
+
+TEST_F(ScheduleCommandsTest, EachCommandsHelpTellsItsExitStatuses) {
+  for (const char* command : {"schedule", "unschedule", "schedules"}) {
+    const Outcome help = Call({command, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status: 0 "), std::string::npos) << command << help.out;
+  }
+}
+
+TEST(ScheduleCommandLineTest, TheToolTakesTheScheduleCommands) {
+  std::ostringstream out;
+  std::ostringstream err;
+  Environment environment;
+  environment.clock = [] { return platform::LocalToday(); };
+  environment.locale = text::EnglishDateLocale();
+  EXPECT_EQ(RunCommandLine({"--help"}, environment, out, err), 0);
+  for (const char* command : {"schedule", "unschedule", "schedules"}) {
+    EXPECT_NE(out.str().find(command), std::string::npos) << out.str();
+  }
+  // Refused before any scheduler is asked.
+  EXPECT_EQ(RunCommandLine({"schedule", "--at", "7:5", "."}, environment, out, err), 2);
+  EXPECT_NE(err.str().find("'7:5' is no time of day"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace lapse::cli

@@ -1,0 +1,189 @@
+#include "front/schedule_logic.h"
+
+#include <gtest/gtest.h>
+
+#include "schedule/history.h"
+#include "support/fake_runner.h"
+#include "support/temp_dir.h"
+
+namespace lapse::front {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+class RecordingView final : public ScheduleView {
+ public:
+  void Show(const ScheduleState& shown) override { state = shown; }
+  void SetFields(const ScheduleFields& shown) override { fields = shown; }
+  ScheduleFields Fields() const override { return fields; }
+  void EnableStop(bool enabled) override { stopEnabled = enabled; }
+  void Tell(const std::string& text) override { said.push_back("tell: " + text); }
+  void Warn(const std::string& text) override { said.push_back("warn: " + text); }
+  void SelectTime() override { timeSelected = true; }
+  void Hide() override { hidden = true; }
+
+  ScheduleState state;
+  ScheduleFields fields;
+  bool stopEnabled = true;
+  std::vector<std::string> said;
+  bool timeSelected = false;
+  bool hidden = false;
+};
+
+class ScheduleLogicTest : public testing_support::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    site_ = fs::canonical(dir_) / "site";
+    fs::create_directories(site_);
+    Write(dir_ / "lapse-cli", "a program");
+    crontab_.InstallInto(runner_);
+  }
+
+  ScheduleServices Services() {
+    return {[this] {
+              schedule::Host host(runner_);
+              host.program = fs::canonical(dir_) / "lapse-cli";
+              host.unitFolder = dir_ / "units";
+              host.systemdRuntime = dir_ / "no-manager";
+              host.zoneInfo = dir_;
+              host.stateFolder = dir_ / "state";
+              host.windows = false;
+              return host;
+            },
+            [this](const fs::path& folder, bool recursive) -> std::optional<local_days> {
+              asked.emplace_back(folder, recursive);
+              if (!recursive) {
+                return std::nullopt;
+              }
+              return local_days{year{2026} / 12 / 31};
+            }};
+  }
+
+  testing_support::FakeRunner runner_;
+  testing_support::MemoryCrontab crontab_;
+  RecordingView view_;
+  fs::path site_;
+  std::vector<std::pair<fs::path, bool>> asked;
+};
+
+TEST_F(ScheduleLogicTest, AnUnscheduledFolderShowsTheDefaultsAndStopIsOff) {
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, true);
+  EXPECT_EQ(view_.fields.at, "00:05");
+  EXPECT_TRUE(view_.fields.subfolders);
+  EXPECT_EQ(view_.state.folder, site_.string());
+  EXPECT_EQ(view_.state.status, "Not updated automatically.");
+  EXPECT_EQ(view_.state.nextLapse, "2026-12-31");
+  EXPECT_EQ(view_.state.lastUpdate, "none yet");
+  EXPECT_FALSE(view_.stopEnabled);
+  EXPECT_EQ(asked, (std::vector<std::pair<fs::path, bool>>{{site_, true}}));
+
+  view_.fields.subfolders = false;
+  logic.SubfoldersChanged();
+  EXPECT_EQ(view_.state.nextLapse, "none found");
+  EXPECT_EQ(asked.back(), (std::pair<fs::path, bool>{site_, false}));
+  EXPECT_TRUE(view_.said.empty());
+}
+
+TEST_F(ScheduleLogicTest, ScheduleRegistersWhatTheFieldsSayAndStopEndsIt) {
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, false);
+  view_.fields = {"06:30", true};
+  logic.Schedule();
+  EXPECT_TRUE(view_.said.empty()) << view_.said.front();
+  EXPECT_EQ(view_.state.status,
+            "Updated automatically every day at 06:30, with its subfolders, by cron.");
+  EXPECT_TRUE(view_.stopEnabled);
+  EXPECT_NE(crontab_.text.find("30 6 * * * "), std::string::npos) << crontab_.text;
+
+  // Opened again, the dialog shows the schedule rather than the options.
+  RecordingView again;
+  ScheduleLogic reopened(again, Services());
+  reopened.Activate(site_, false);
+  EXPECT_EQ(again.fields.at, "06:30");
+  EXPECT_TRUE(again.fields.subfolders);
+
+  logic.Stop();
+  EXPECT_EQ(view_.state.status, "Not updated automatically.");
+  EXPECT_FALSE(view_.stopEnabled);
+  EXPECT_EQ(crontab_.text.find("lapse-schedule"), std::string::npos) << crontab_.text;
+  EXPECT_TRUE(view_.said.empty());
+}
+
+TEST_F(ScheduleLogicTest, ABadTimeIsRefusedAndTheTimeSelected) {
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, false);
+  for (const char* at : {"25:00", "7pm", "7:5", ""}) {
+    view_.said.clear();
+    view_.timeSelected = false;
+    view_.fields.at = at;
+    logic.Schedule();
+    if (std::string(at).empty()) {
+      // An empty box takes the default time.
+      EXPECT_TRUE(view_.said.empty());
+      continue;
+    }
+    ASSERT_EQ(view_.said.size(), 1u) << at;
+    EXPECT_EQ(view_.said[0], "warn: '" + std::string(at) +
+                                 "' is no time of day: give it as HH:MM, from 00:00 to 23:59 "
+                                 "(07:30, say).");
+    EXPECT_TRUE(view_.timeSelected);
+    EXPECT_FALSE(crontab_.exists);
+  }
+}
+
+TEST_F(ScheduleLogicTest, TheLastAutomaticUpdateComesFromTheHistory) {
+  schedule::HistoryEntry update;
+  update.time = sys_days{year{2026} / 12 / 8} + minutes{5};
+  update.folder = site_;
+  update.status = 1;
+  update.rewritten = 3;
+  update.left = {{"a.htm", "its page changed after the run"}};
+  ASSERT_FALSE(schedule::AppendHistory(update, dir_ / "state" / "history.jsonl"));
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, false);
+  EXPECT_EQ(view_.state.lastUpdate, schedule::Summary(update));
+}
+
+#if !defined(_WIN32)
+TEST_F(ScheduleLogicTest, UnitsWrittenWithoutAManagerAreExplained) {
+  runner_.present = {"systemctl"};
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, false);
+  logic.Schedule();
+  ASSERT_EQ(view_.said.size(), 1u);
+  EXPECT_EQ(view_.said[0].rfind("tell: Scheduled: ", 0), 0u) << view_.said[0];
+  EXPECT_NE(view_.said[0].find("systemctl --user enable --now "), std::string::npos);
+  EXPECT_EQ(view_.state.status.rfind("Scheduled every day at 00:05, but not started: ", 0), 0u)
+      << view_.state.status;
+}
+#endif
+
+TEST_F(ScheduleLogicTest, ChangingAScheduleKeepsItsSchedulerAndZone) {
+  fs::create_directories(dir_ / "Europe");
+  Write(dir_ / "Europe" / "Berlin", "TZif2...");
+  ScheduleServices services = Services();
+  schedule::Request request{site_.string(), "01:00", "Europe/Berlin", false, "cron"};
+  ASSERT_EQ(schedule::Schedule(services.host(), request).status, schedule::Status::Done);
+  runner_.present.insert("systemctl");  // which would be the default now
+  ScheduleLogic logic(view_, services);
+  logic.Activate(site_, false);
+  view_.fields.at = "02:00";
+  logic.Schedule();
+  EXPECT_TRUE(view_.said.empty());
+  EXPECT_EQ(view_.state.status,
+            "Updated automatically every day at 02:00 (Europe/Berlin), by cron.");
+  EXPECT_FALSE(fs::exists(dir_ / "units"));
+}
+
+TEST_F(ScheduleLogicTest, CloseHides) {
+  ScheduleLogic logic(view_, Services());
+  logic.Activate(site_, false);
+  logic.Close();
+  EXPECT_TRUE(view_.hidden);
+}
+
+}  // namespace
+}  // namespace lapse::front

@@ -1,0 +1,149 @@
+#include "schedule/history.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace lapse::schedule {
+namespace {
+
+using namespace std::chrono;
+namespace fs = std::filesystem;
+
+class HistoryTest : public testing_support::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    file_ = dir_ / "state" / "lapse" / "history.jsonl";
+  }
+
+  static HistoryEntry Update(const fs::path& folder, int minute, int status = 0) {
+    HistoryEntry entry;
+    entry.time = sys_days{year{2026} / 12 / 8} + minutes{minute};
+    entry.folder = folder;
+    entry.status = status;
+    entry.rewritten = 3;
+    return entry;
+  }
+
+  fs::path file_;
+};
+
+TEST_F(HistoryTest, EntriesComeBackAsTheyWereAppended) {
+  HistoryEntry entry = Update(dir_ / "site", 5, 1);
+  entry.recursive = true;
+  entry.left = {{"news/a.htm", "its page changed after the run"}, {"Grüße.htm", "\"odd\"\nwhy"}};
+  ASSERT_FALSE(AppendHistory(entry, file_));
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "other", 6), file_));
+
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].time, entry.time);
+  EXPECT_EQ(read[0].folder, entry.folder);
+  EXPECT_TRUE(read[0].recursive);
+  EXPECT_EQ(read[0].status, 1);
+  EXPECT_EQ(read[0].rewritten, 3u);
+  EXPECT_EQ(read[0].leftCount, 2u);
+  ASSERT_EQ(read[0].left.size(), 2u);
+  EXPECT_EQ(read[0].left[1].page, "Grüße.htm");
+  EXPECT_EQ(read[0].left[1].why, "\"odd\"\nwhy");
+  EXPECT_NE(Read(file_).find("Grüße.htm"), std::string::npos);  // kept as UTF-8
+}
+
+TEST_F(HistoryTest, TheLastUpdateIsTheNewestLineOfThatFolder) {
+  fs::create_directories(dir_ / "site");
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 5), file_));
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 7, 2), file_));
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "other", 9), file_));
+  const std::optional<HistoryEntry> last = LastUpdate(dir_ / "site", file_);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->status, 2);
+  EXPECT_EQ(last->time, Update(dir_, 7).time);
+  EXPECT_FALSE(LastUpdate(dir_ / "never", file_));
+  EXPECT_FALSE(LastUpdate(dir_ / "site", dir_ / "no-history.jsonl"));
+}
+
+TEST_F(HistoryTest, LinesCutShortOrGarbledAreSkippedAndHarmNoLaterLine) {
+  fs::create_directories(file_.parent_path());
+  Write(file_,
+        "not json at all\n"
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":7,\"status\":0}\n"
+        "{\"time\":\"yesterday\",\"folder\":\"/srv\",\"status\":0}\n"
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":\"/srv\",\"status\":-1}\n"
+        "[1,2,3]\n"
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":\"/srv/ok\",\"status\":0,"
+        "\"rewritten\":\"many\",\"left\":[5,{\"page\":\"a.htm\",\"why\":false}]}\n"
+        "{\"time\":\"2026-12-08T00:06:00Z\",\"folder\":\"/srv/cut");
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 8), file_));
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].folder, fs::path("/srv/ok"));
+  EXPECT_EQ(read[0].rewritten, 0u);
+  ASSERT_EQ(read[0].left.size(), 1u);
+  EXPECT_EQ(read[0].left[0].page, "a.htm");
+  EXPECT_EQ(read[1].folder, dir_ / "site");
+}
+
+TEST_F(HistoryTest, ALongListOfPagesIsCutButCounted) {
+  HistoryEntry entry = Update(dir_ / "site", 5, 1);
+  for (int i = 0; i < 250; ++i) {
+    entry.left.push_back({"page" + std::to_string(i) + ".htm", "why"});
+  }
+  ASSERT_FALSE(AppendHistory(entry, file_));
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].left.size(), kMostPagesKept);
+  EXPECT_EQ(read[0].leftCount, 250u);
+}
+
+TEST_F(HistoryTest, AnOvergrownFileKeepsItsNewestLines) {
+  for (int i = 0; i < 6000; ++i) {
+    HistoryEntry entry = Update(dir_ / ("site" + std::to_string(i)), i % 60);
+    entry.left = {{std::string(150, 'x'), "padding"}};
+    ASSERT_FALSE(AppendHistory(entry, file_));
+  }
+  EXPECT_LE(fs::file_size(file_), 1024u * 1024u + 1024u);
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_FALSE(read.empty());
+  EXPECT_EQ(read.back().folder, dir_ / "site5999");
+  EXPECT_GT(read.size(), 1000u);
+}
+
+#if !defined(_WIN32)
+TEST_F(HistoryTest, OnlyTheOwnerMayReadTheFile) {
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 5), file_));
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(file_.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+  fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 6), file_));
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(HistoryTest, AFolderNameThatIsNotUtf8IsWrittenAndTheFileStaysReadable) {
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "bad\xff", 5), file_));
+  ASSERT_FALSE(AppendHistory(Update(dir_ / "site", 6), file_));
+  EXPECT_EQ(ReadHistory(file_).size(), 2u);
+}
+#endif
+
+TEST_F(HistoryTest, TheSummarySaysWhatTheUpdateDid) {
+  HistoryEntry entry = Update(dir_, 5, 1);
+  entry.left = {{"a.htm", "its page changed after the run"}, {"b.htm", "x"}};
+  EXPECT_NE(Summary(entry).find(": 3 pages rewritten, 2 left as they were (a.htm: its page "
+                                "changed after the run, ...)"),
+            std::string::npos)
+      << Summary(entry);
+  // A sentence that names its page itself.
+  entry.left = {{"", "Date Format error in a.htm"}};
+  EXPECT_NE(Summary(entry).find(", 1 left as it was (Date Format error in a.htm)"),
+            std::string::npos)
+      << Summary(entry);
+  entry.status = 2;
+  entry.problem = "the folder is gone";
+  EXPECT_NE(Summary(entry).find(": could not start: the folder is gone"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lapse::schedule

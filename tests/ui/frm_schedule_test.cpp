@@ -1,0 +1,167 @@
+#include "ui/frm_schedule.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <memory>
+
+#include "support/fake_runner.h"
+#include "ui_fakes.h"
+
+namespace lapse::ui {
+
+using testing::HelpCall;
+
+class FrmScheduleTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> root_;
+  std::filesystem::path site_;
+  testing_support::FakeRunner runner_;
+  testing_support::MemoryCrontab crontab_;
+  testing::RecordingHelp help_;
+  testing::ScriptedMessages messages_;
+  std::unique_ptr<frmSchedule> dialog_;
+
+  front::ScheduleServices Services() {
+    const std::filesystem::path root = root_->path().toStdString();
+    return {[this, root] {
+              schedule::Host host(runner_);
+              host.program = root / "lapse-cli";
+              host.unitFolder = root / "units";
+              host.systemdRuntime = root / "no-manager";
+              host.stateFolder = root / "state";
+              host.windows = false;
+              return host;
+            },
+            [](const std::filesystem::path&, bool) -> std::optional<std::chrono::local_days> {
+              return std::chrono::local_days{std::chrono::year{2027} / 1 / 15};
+            }};
+  }
+  QString Text(const char* name) const {
+    return dialog_->findChild<QLabel*>(QString::fromLatin1(name))->text();
+  }
+  QLineEdit* Time() const { return dialog_->findChild<QLineEdit*>("txtTime"); }
+  QCheckBox* Subfolders() const { return dialog_->findChild<QCheckBox*>("chkSubfolders"); }
+  QPushButton* Button(const char* name) const {
+    return dialog_->findChild<QPushButton*>(QString::fromLatin1(name));
+  }
+  void Show() {
+    dialog_->show();
+    QApplication::setActiveWindow(dialog_.get());
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+  }
+
+ private slots:
+  void init() {
+    root_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(root_->isValid());
+    site_ = std::filesystem::canonical(root_->path().toStdString()) / "my site";
+    std::filesystem::create_directories(site_);
+    testing::WriteFile(root_->filePath("lapse-cli"), "a program");
+    runner_ = {};
+    crontab_ = {};
+    crontab_.InstallInto(runner_);
+    help_.calls.clear();
+    messages_.shown.clear();
+    dialog_ = std::make_unique<frmSchedule>(Services(), help_, messages_, nullptr);
+    dialog_->Load(site_, true);
+  }
+  void cleanup() {
+    dialog_.reset();
+    root_.reset();
+  }
+
+  void opensOnTheFolderWithTheDefaultsAndStopOff() {
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Schedule"));
+    QCOMPARE(dialog_->findChild<QLabel*>("txtFolder")->toolTip(),
+             QString::fromStdString(site_.string()));
+    QCOMPARE(Text("lblStatus"), QStringLiteral("Not updated automatically."));
+    QCOMPARE(Text("txtNextLapse"), QStringLiteral("2027-01-15"));
+    QCOMPARE(Text("txtLastUpdate"), QStringLiteral("none yet"));
+    QCOMPARE(Time()->text(), QStringLiteral("00:05"));
+    QVERIFY(Subfolders()->isChecked());
+    QVERIFY(!Button("cmdStop")->isEnabled());
+  }
+
+  void scheduleThenStop() {
+    Show();
+    Time()->selectAll();
+    QTest::keyClicks(Time(), "06:30");
+    Subfolders()->click();
+    Button("cmdSchedule")->click();
+    QVERIFY(messages_.shown.empty());
+    QCOMPARE(Text("lblStatus"),
+             QStringLiteral("Updated automatically every day at 06:30, by cron."));
+    QVERIFY(Button("cmdStop")->isEnabled());
+    QVERIFY(crontab_.text.find("30 6 * * * ") != std::string::npos);
+    QVERIFY(crontab_.text.find("--recursive") == std::string::npos);
+
+    Button("cmdStop")->click();
+    QCOMPARE(Text("lblStatus"), QStringLiteral("Not updated automatically."));
+    QVERIFY(!Button("cmdStop")->isEnabled());
+    QVERIFY(crontab_.text.find("lapse-schedule") == std::string::npos);
+    QVERIFY(dialog_->isVisible());
+  }
+
+  void enterSchedulesAndABadTimeIsSelected() {
+    Show();
+    Time()->selectAll();
+    QTest::keyClicks(Time(), "7pm");
+    QTest::keyClick(Time(), Qt::Key_Return);
+    QCOMPARE(messages_.shown.size(), std::size_t{1});
+    QCOMPARE(messages_.shown[0].kind, QStringLiteral("warn"));
+    QVERIFY2(messages_.shown[0].text.contains("'7pm' is no time of day"),
+             qPrintable(messages_.shown[0].text));
+    QCOMPARE(dialog_->focusWidget(), Time());
+    QCOMPARE(Time()->selectedText(), QStringLiteral("7pm"));
+    QVERIFY(!crontab_.exists);
+  }
+
+  void aLongFolderShowsWithAnEllipsisInItsMiddle() {
+    const std::filesystem::path deep = site_ / std::string(120, 'x') / "end";
+    std::filesystem::create_directories(deep);
+    dialog_->Load(deep, false);
+    const QString shown = Text("txtFolder");
+    QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith("end"), qPrintable(shown));
+  }
+
+  void closeAndEscapeHide_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Close") << false;
+    QTest::newRow("Esc") << true;
+  }
+  void closeAndEscapeHide() {
+    QFETCH(bool, escape);
+    Show();
+    if (escape) {
+      QTest::keyClick(Time(), Qt::Key_Escape);
+    } else {
+      Button("cmdClose")->click();
+    }
+    QVERIFY(!dialog_->isVisible());
+  }
+
+  void helpAndF1ShowTheSchedulesTopic() {
+    Show();
+    Button("cmdHelp")->click();
+    QTest::keyClick(Time(), Qt::Key_F1);
+    QCOMPARE(help_.calls, (std::vector<HelpCall>{{"show", 25}, {"show", 25}}));
+  }
+
+  void controlsTakeTheColourScheme() {
+    const QPalette app = QApplication::palette();
+    for (const char* name : {"txtTime", "chkSubfolders", "lblStatus", "txtLastUpdate"}) {
+      auto* widget = dialog_->findChild<QWidget*>(name);
+      QCOMPARE(widget->palette().color(QPalette::Window), app.color(QPalette::Base));
+    }
+  }
+};
+
+}  // namespace lapse::ui
+
+QTEST_MAIN(lapse::ui::FrmScheduleTest)
+#include "frm_schedule_test.moc"
