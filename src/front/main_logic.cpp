@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "batch/check.h"
 #include "front/folder_text.h"
 #include "messages/messages.h"
-#include "batch/check.h"
 #include "text/names.h"
 
 namespace lapse::front {
@@ -30,7 +30,10 @@ class MainLogic::RunFrontEnd final : public batch::RunFrontEnd {
     // A site may hold many compressed pages or images: one box at the end
     // names them.
     if (report.outcome == batch::PageOutcome::LeftAsItIs) {
-      leftAsItIs += (leftAsItIs.empty() ? "" : "\n") + messages::LeftAsItIs(name, report.notText);
+      if (!leftAsItIs.empty()) {
+        leftAsItIs += '\n';
+      }
+      leftAsItIs += messages::LeftAsItIs(name, report.notText);
       return;
     }
     view_.SetPointer(Pointer::Normal);

@@ -64,7 +64,8 @@ std::vector<std::string> UpdateArguments(const Entry& entry) {
 std::error_code WriteFileAtomically(const fs::path& path, const std::string& content) {
   // A short hidden name: the unit's own name may be as long as a name can be.
   const fs::path temporary =
-      path.parent_path() / ("." + Fingerprint(TextOf(path.filename())) + ".lapse-new");
+      path.parent_path() /
+      std::string(".").append(Fingerprint(TextOf(path.filename()))).append(".lapse-new");
   {
     errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

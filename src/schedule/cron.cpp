@@ -77,7 +77,7 @@ class Cron final : public Backend {
       return Failed(outcome, Problem::CannotRead, failure);
     }
     std::vector<std::string> kept = Without(*lines, entry.name);
-    const std::string mark = " " + std::string(kMark) + entry.name;
+    const std::string mark = std::string(" ").append(kMark).append(entry.name);
     const std::string command = Command(entry);
     kept.push_back(std::string(kMark) + entry.name + " " + MetadataOf(entry));
     kept.push_back(Times(entry) + " " + Guard(entry) + command + mark);
@@ -175,7 +175,8 @@ class Cron final : public Backend {
   std::string Command(const Entry& entry) const {
     std::string command = CronShellWord(TextOf(host_.program));
     for (const std::string& arg : UpdateArguments(entry)) {
-      command += " " + CronShellWord(arg);
+      command += ' ';
+      command += CronShellWord(arg);
     }
     return command;
   }
@@ -192,7 +193,10 @@ class Cron final : public Backend {
     }
     std::string field;
     for (const int minute : minutes) {
-      field += (field.empty() ? "" : ",") + std::to_string(minute);
+      if (!field.empty()) {
+        field += ',';
+      }
+      field += std::to_string(minute);
     }
     return field + " * * * *";
   }

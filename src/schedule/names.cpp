@@ -164,7 +164,7 @@ std::string UnitBaseName(std::string_view folder) {
   if (kUnitPrefix.size() + escaped.size() <= kLongestBase) {
     return std::string(kUnitPrefix) + escaped;
   }
-  const std::string mark = "_" + Fingerprint(folder);
+  const std::string mark = std::string("_").append(Fingerprint(folder));
   size_t keep = kLongestBase - kUnitPrefix.size() - mark.size();
   // Not within a \xHH.
   const size_t backslash = escaped.rfind('\\', keep);

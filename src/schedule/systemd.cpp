@@ -169,7 +169,8 @@ class Systemd final : public Backend {
   std::string Service(const Entry& entry) const {
     std::string execStart = "ExecStart=" + SystemdWord(TextOf(host_.program));
     for (const std::string& arg : UpdateArguments(entry)) {
-      execStart += " " + SystemdWord(arg);
+      execStart += ' ';
+      execStart += SystemdWord(arg);
     }
     return Header() + "[Unit]\n" + Description(entry, "update") + "\n[Service]\nType=oneshot\n" +
            execStart + "\n";

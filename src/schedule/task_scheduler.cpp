@@ -142,7 +142,10 @@ class TaskScheduler final : public Backend {
   std::string Xml(const Entry& entry) const {
     std::string arguments;
     for (const std::string& arg : UpdateArguments(entry)) {
-      arguments += (arguments.empty() ? "" : " ") + WindowsArgument(arg);
+      if (!arguments.empty()) {
+        arguments += ' ';
+      }
+      arguments += WindowsArgument(arg);
     }
     // The first start is today's, at the time; the days after follow it.
     const std::string start = LocalDayText(host_.now()) + "T" + FormatTimeOfDay(entry.at) + ":00";
