@@ -331,11 +331,14 @@ TEST(RegistryStoreTest, ValuesComeBackAsTheyWereStored) {
 
 // Where notepad cannot be started, the log shows in the program's own
 // window: each line in the encoding it is valid in, UTF-8 or the ANSI code
-// page (Windows-1252 under the tests' German locale).
+// page.
 class OwnTextWindowTest : public testing_support::TempDirTest {};
 
 TEST_F(OwnTextWindowTest, WithoutNotepadTheLogShowsInAWindowOfTheProgramsOwn) {
-  ASSERT_EQ(GetACP(), 1252u);
+  // An ANSI code page of UTF-8 would leave nothing to tell apart.
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8));
+  wchar_t eAcute = 0;  // what the ANSI code page makes of the byte E9
+  ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, &eAcute, 1), 1);
   const std::filesystem::path log = dir_ / "Log.txt";
   std::ofstream(log, std::ios::binary) << "a.htm\r\nCaf\xE9\r\nb.htm\r\nGr\xC3\xBC\xC3\x9F\x65\n";
   Notepad editor(dir_ / "no-such-notepad.exe");
@@ -344,7 +347,8 @@ TEST_F(OwnTextWindowTest, WithoutNotepadTheLogShowsInAWindowOfTheProgramsOwn) {
   ASSERT_NE(window, nullptr);
   EXPECT_NE(IsWindowVisible(window->Handle()), FALSE);
   EXPECT_EQ(CaptionOf(window->Handle()), log.native());
-  EXPECT_EQ(window->Text(), L"a.htm\r\nCaf\u00E9\r\nb.htm\r\nGr\u00FC\u00DFe\r\n");
+  EXPECT_EQ(window->Text(),
+            L"a.htm\r\nCaf" + std::wstring(1, eAcute) + L"\r\nb.htm\r\nGr\u00FC\u00DFe\r\n");
   SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(IsWindowVisible(window->Handle()), FALSE);
 
