@@ -22,7 +22,8 @@ lapse_install_packages() {
 
 # What building the project and its tests needs.
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev zlib1g-dev
-                      libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev)
+                      libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev
+                      groff-base)
 
 # What the desktop program, its headless tests and the screenshots need: Qt 6
 # Widgets, a font, the desktop's file opener, and a virtual X server with the
