@@ -17,6 +17,9 @@ pages=2000
 today=2026-12-08
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lapse-crash.XXXXXX")
+# The pages each replace keeps go beside the site, not into the user's own
+# state folder.
+export XDG_STATE_HOME=$work/state
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 

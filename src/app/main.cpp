@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "platform/clock.h"
+#include "platform/user_folders.h"
 #include "state/version.h"
 #include "ui/editor.h"
 #include "ui/focus_style.h"
@@ -60,7 +61,9 @@ int main(int argc, char* argv[]) {
   lapse::batch::RunOptions run;
   run.locale = lapse::platform::UserDateLocale();
   run.clock = lapse::platform::LocalToday;
-  lapse::ui::frmMain window(lapse::ui::MainServices{store, help, messages, editor, run});
+  lapse::ui::MainServices services{store, help, messages, editor, run};
+  services.keepIn = lapse::platform::UserStateFolder();
+  lapse::ui::frmMain window(std::move(services));
   window.show();
   const int result = QApplication::exec();
 

@@ -185,6 +185,7 @@ enum class HeldBack {
   MoveFailed,      // with the system's error
   LogWaits,        // the log moves up once every copy of its run has
   NotACopy,        // a file the run did not make
+  NotKept,         // the page it would replace could not be kept for an undo
   Folder,
   Link,
   NotOrdinary,
@@ -206,6 +207,7 @@ struct ReplaceProblem {
     CannotSyncCopies,
     CannotSyncFolder,
     CannotRemoveNew,
+    CannotKeep,  // the pages to be replaced could not be kept: none was replaced
   };
   Kind kind = Kind::CannotListNew;
   std::filesystem::path path;
@@ -242,6 +244,9 @@ struct ReplaceResult {
 struct ReplaceOptions {
   std::chrono::milliseconds lockWait = kDefaultLockWait;
   Progress* progress = nullptr;
+  // The user's state folder, where the pages a replace takes are kept so
+  // that it can be undone; nothing keeps none.
+  std::optional<std::filesystem::path> keepIn;
 };
 
 // Puts the copies of the run that made directory/New in place of its pages:
@@ -253,6 +258,6 @@ struct ReplaceOptions {
 ReplaceResult Replace(platform::Disk& disk, const std::filesystem::path& directory,
                       const ReplaceOptions& options);
 // The same on a site already open and locked.
-ReplaceResult ReplaceOnSite(platform::Disk& disk, Site& site, Progress* progress);
+ReplaceResult ReplaceOnSite(platform::Disk& disk, Site& site, const ReplaceOptions& options);
 
 }  // namespace lapse::batch

@@ -122,7 +122,8 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
 std::error_code MarkNew(Disk& disk, Folder& newDir) {
-  platform::Expected<std::unique_ptr<platform::NewFile>> record = disk.Create(newDir, kRecordName, kOwnerOnly);
+  platform::Expected<std::unique_ptr<platform::NewFile>> record =
+      disk.Create(newDir, kRecordName, kOwnerOnly);
   if (!record) {
     return record.error();
   }

@@ -1,14 +1,18 @@
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 
 #include "batch/batch.h"
+#include "batch/kept_store.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
 #include "platform/content_hash.h"
 #include "platform/errors.h"
+#include "text/names.h"
 
 namespace lapse::batch {
 
@@ -52,6 +56,8 @@ HeldBack ReasonOf(EntryKind kind) {
 // never through a link, and never by a path longer than one name.
 class FolderCache {
  public:
+  // Opens relative again on the next look, as a folder just made there.
+  void Forget(const fs::path& relative) { failed_.erase(relative); }
   FolderCache(Disk& disk, std::shared_ptr<Folder> top) : disk_(disk) {
     opened_[fs::path()] = std::move(top);
   }
@@ -81,6 +87,25 @@ class FolderCache {
   std::map<fs::path, std::error_code> failed_;
 };
 
+// The name of a kept replace: its time in UTC, to the microsecond, so that
+// the names sort as the replaces came.
+std::string KeptName(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[40];
+  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch() %
+                                                                           std::chrono::seconds(1))
+                         .count();
+  const std::size_t length = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
+  std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(micro));
+  return text;
+}
+
 // Removes New, once empty, and puts that on the disk.
 void RemoveNew(Disk& disk, Site& site, ReplaceResult& result) {
   Folder& folder = site.Folder();
@@ -98,14 +123,15 @@ void RemoveNew(Disk& disk, Site& site, ReplaceResult& result) {
 class Replacement {
  public:
   Replacement(Disk& disk, Site& site, const std::shared_ptr<Folder>& newDir, RunRecord record,
-              Progress* progress, ReplaceResult& result)
+              const ReplaceOptions& options, ReplaceResult& result)
       : disk_(disk),
         site_(site),
         newDir_(newDir),
         sources_(disk, site.SharedFolder()),
         mirrors_(disk, newDir),
         record_(std::move(record)),
-        progress_(progress),
+        progress_(options.progress),
+        keepIn_(options.keepIn),
         result_(result) {}
 
   void Run() {
@@ -113,16 +139,23 @@ class Replacement {
     for (const auto& [path, copy] : record_.copies) {
       Plan(path, copy);
     }
-    if (!planned_.empty() && !Prepare()) {
-      for (const fs::path& path : planned_) {
-        heldBack_[path] = {HeldBack::MoveFailed, {}};
-      }
-      planned_.clear();
+    // Before the first page is replaced: every copy and the log on the
+    // disk, the pages to be replaced kept, and the record saying that a
+    // replace is under way (and where its pages are kept).
+    if (!planned_.empty() && !SyncCopies()) {
+      HoldAllPlanned(HeldBack::MoveFailed);
+    }
+    if (!planned_.empty() && keepIn_ && !Keep()) {
+      HoldAllPlanned(HeldBack::NotKept);
+    }
+    if (!planned_.empty() && !WriteRecord(RecordState::PartPlaced, record_.copies)) {
+      HoldAllPlanned(HeldBack::MoveFailed);
     }
     for (const fs::path& path : planned_) {
       Place(path, record_.copies.at(path));
     }
     SyncSourceFolders();
+    FinishKeeping();
     const bool allPlaced = heldBack_.empty() && result_.problems.empty();
     if (allPlaced) {
       MoveLogUp();
@@ -140,6 +173,189 @@ class Replacement {
 
   void Problem(ReplaceProblem::Kind kind, const fs::path& path, std::error_code error) {
     result_.problems.push_back({kind, path, error});
+  }
+
+  void HoldAllPlanned(HeldBack reason) {
+    for (const fs::path& path : planned_) {
+      heldBack_[path] = {reason, {}};
+    }
+    planned_.clear();
+  }
+
+  // Keeps every page about to be replaced, outside the site, before the
+  // first is: by another name for its file where the state folder shares
+  // the site's volume, else by a copy. The kept replace takes its name only
+  // once whole, so that a replace cut short leaves it whole or absent.
+  bool Keep() {
+    platform::Expected<KeptStore> store =
+        KeptStore::Open(disk_, *keepIn_, site_.Paths().sourceDir, true);
+    if (!store) {
+      Problem(ReplaceProblem::Kind::CannotKeep, *keepIn_, store.error());
+      return false;
+    }
+    store_.emplace(std::move(*store));
+    if (!record_.keptAs.empty()) {
+      if (std::optional<bool> resumed = KeepInto(record_.keptAs)) {
+        return *resumed;
+      }
+    }
+    kept_.when = std::chrono::system_clock::now();
+    kept_.name = KeptName(kept_.when);
+    const std::string partial = kept_.name + std::string(kPartialSuffix);
+    platform::Expected<std::unique_ptr<Folder>> folder =
+        OpenOrMakeOwnFolder(disk_, store_->Root(), text::PathFromText(partial));
+    platform::Expected<std::unique_ptr<Folder>> pages =
+        folder ? OpenOrMakeOwnFolder(disk_, **folder, kKeptPagesName) : folder.error();
+    std::error_code error = pages ? std::error_code() : pages.error();
+    if (!error) {
+      FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
+      std::vector<std::shared_ptr<Folder>> made;
+      for (const fs::path& path : planned_) {
+        error = KeepPage(kept, path, made);
+        if (error) {
+          break;
+        }
+      }
+      for (const std::shared_ptr<Folder>& keptFolder : made) {
+        if (!error) {
+          error = disk_.SyncFolder(*keptFolder);
+        }
+      }
+    }
+    if (!error) {
+      error = store_->WriteManifest(**folder, kept_);
+    }
+    if (!error) {
+      folder->reset();
+      error = disk_.Move(store_->Root(), text::PathFromText(partial), store_->Root(),
+                         text::PathFromText(kept_.name), Replacing::No);
+    }
+    if (!error) {
+      error = disk_.SyncFolder(store_->Root());
+    }
+    if (error) {
+      Problem(ReplaceProblem::Kind::CannotKeep, store_->Root().PathOf(text::PathFromText(partial)),
+              error);
+      store_->Remove(partial);
+      store_.reset();
+      return false;
+    }
+    return true;
+  }
+
+  // A replace cut short and done again: the pages still to be replaced go
+  // into the kept replace its first part began; nothing when that is gone.
+  std::optional<bool> KeepInto(const std::string& name) {
+    platform::Expected<std::shared_ptr<Folder>> folder = store_->FolderOf(name);
+    if (!folder) {
+      return std::nullopt;
+    }
+    std::optional<KeptReplace> existing;
+    for (KeptReplace& replace : store_->List()) {
+      if (replace.name == name) {
+        existing = std::move(replace);
+      }
+    }
+    platform::Expected<std::unique_ptr<Folder>> pages =
+        existing ? disk_.OpenSubfolder(**folder, kKeptPagesName)
+                 : platform::Expected<std::unique_ptr<Folder>>(
+                       std::make_error_code(std::errc::no_such_file_or_directory));
+    if (!pages) {
+      return std::nullopt;
+    }
+    kept_ = std::move(*existing);
+    FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
+    std::vector<std::shared_ptr<Folder>> made;
+    std::error_code error;
+    for (const fs::path& path : planned_) {
+      const bool listed = std::any_of(kept_.pages.begin(), kept_.pages.end(),
+                                      [&](const KeptPage& page) { return page.page == path; });
+      error = listed ? std::error_code() : KeepPage(kept, path, made);
+      if (error) {
+        break;
+      }
+    }
+    for (const std::shared_ptr<Folder>& keptFolder : made) {
+      if (!error) {
+        error = disk_.SyncFolder(*keptFolder);
+      }
+    }
+    if (!error) {
+      error = store_->WriteManifest(**folder, kept_);
+    }
+    if (error) {
+      Problem(ReplaceProblem::Kind::CannotKeep, (*folder)->Path(), error);
+      store_.reset();
+      return false;
+    }
+    return true;
+  }
+
+  std::error_code KeepPage(FolderCache& kept, const fs::path& path,
+                           std::vector<std::shared_ptr<Folder>>& made) {
+    platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
+    if (!source) {
+      return source.error();
+    }
+    platform::Expected<std::shared_ptr<Folder>> into = KeptFolder(kept, path.parent_path(), made);
+    if (!into) {
+      return into.error();
+    }
+    const fs::path name = path.filename();
+    // What a replace cut short kept under the name is a page of this run too.
+    if (!record_.keptAs.empty()) {
+      disk_.RemoveFile(**into, name);
+    }
+    std::error_code error = disk_.Link(**source, name, **into, name);
+    if (error == std::errc::cross_device_link) {
+      error = CopyKeepingAll(disk_, **source, name, **into, name);
+    }
+    if (!error) {
+      kept_.pages.push_back({path, record_.copies.at(path).source, copyStamps_.at(path)});
+    }
+    return error;
+  }
+
+  // The folder of kept pages that mirrors relative, made where missing.
+  platform::Expected<std::shared_ptr<Folder>> KeptFolder(
+      FolderCache& kept, const fs::path& relative, std::vector<std::shared_ptr<Folder>>& made) {
+    platform::Expected<std::shared_ptr<Folder>> folder = kept.At(relative);
+    if (folder || relative.empty()) {
+      if (folder && std::find(made.begin(), made.end(), *folder) == made.end()) {
+        made.push_back(*folder);
+      }
+      return folder;
+    }
+    platform::Expected<std::shared_ptr<Folder>> parent =
+        KeptFolder(kept, relative.parent_path(), made);
+    if (!parent) {
+      return parent.error();
+    }
+    platform::Expected<std::unique_ptr<Folder>> opened =
+        OpenOrMakeOwnFolder(disk_, **parent, relative.filename());
+    if (!opened) {
+      return opened.error();
+    }
+    kept.Forget(relative);
+    return KeptFolder(kept, relative, made);
+  }
+
+  // The kept replace lists the pages that were replaced, and no other; the
+  // oldest beyond the last few go.
+  void FinishKeeping() {
+    if (!store_) {
+      return;
+    }
+    // A page held back is as it was: there is nothing of it to undo.
+    const std::size_t keptCount = kept_.pages.size();
+    std::erase_if(kept_.pages,
+                  [&](const KeptPage& page) { return heldBack_.count(page.page) != 0; });
+    if (kept_.pages.size() != keptCount) {
+      if (platform::Expected<std::shared_ptr<Folder>> folder = store_->FolderOf(kept_.name)) {
+        store_->WriteManifest(**folder, kept_);
+      }
+    }
+    store_->Prune();
   }
 
   bool HasLog() {
@@ -172,6 +388,7 @@ class Replacement {
       heldBack_[path] = {HeldBack::CopyIncomplete, {}};
       return;
     }
+    copyStamps_[path] = copy->stamp;
     platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
     if (!source) {
       heldBack_[path] = {HeldBack::NoSourceFolder, {}};
@@ -218,14 +435,10 @@ class Replacement {
     return hash.Value();
   }
 
-  // Before the first page is replaced: the record says that a replace is
-  // under way, and it, the log and every copy are on the disk, so that a
-  // power cut leaves no page empty and the next replace knows what it did.
-  bool Prepare() {
+  // Every copy and the log on the disk before the first page is replaced, so
+  // that a power cut leaves no page empty.
+  bool SyncCopies() {
     steps_ = 2 * planned_.size();
-    if (!WriteRecord(RecordState::PartPlaced, record_.copies)) {
-      return false;
-    }
     std::map<fs::path, std::vector<fs::path>> byFolder;
     for (const fs::path& path : planned_) {
       byFolder[path.parent_path()].push_back(path.filename());
@@ -347,7 +560,9 @@ class Replacement {
   }
 
   bool WriteRecord(RecordState state, const std::map<fs::path, CopyRecord>& copies) {
-    std::string text = RunRecordHeader(state, state == RecordState::PartPlaced && hasLog_);
+    const bool partPlaced = state == RecordState::PartPlaced;
+    std::string text =
+        RunRecordHeader(state, partPlaced && hasLog_, partPlaced && store_ ? kept_.name : "");
     for (const auto& [path, copy] : copies) {
       text += FormatRecordEntry(path, copy);
     }
@@ -450,6 +665,10 @@ class Replacement {
   FolderCache mirrors_;
   RunRecord record_;
   Progress* progress_;
+  std::optional<fs::path> keepIn_;
+  std::optional<KeptStore> store_;
+  KeptReplace kept_;
+  std::map<fs::path, platform::FileStamp> copyStamps_;
   ReplaceResult& result_;
   bool hasLog_ = false;
   std::vector<fs::path> planned_;
@@ -473,7 +692,7 @@ ReplaceRefusal RefusalOf(const SiteProblem& problem) {
 
 }  // namespace
 
-ReplaceResult ReplaceOnSite(Disk& disk, Site& site, Progress* progress) {
+ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& options) {
   ReplaceResult result;
   result.paths = site.Paths();
   result.logPath = site.Folder().PathOf(kLogName);
@@ -504,7 +723,7 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, Progress* progress) {
     result.refusal = ReplaceRefusal::RunUnfinished;
     return result;
   }
-  Replacement(disk, site, newDir, *record, progress, result).Run();
+  Replacement(disk, site, newDir, *record, options, result).Run();
   const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
                                      [](const LeftInNew& item) { return item.name == kLogName; });
   if (logStayed) {
@@ -522,7 +741,7 @@ ReplaceResult Replace(Disk& disk, const fs::path& directory, const ReplaceOption
     result.siteProblem = site.error();
     return result;
   }
-  return ReplaceOnSite(disk, *site, options.progress);
+  return ReplaceOnSite(disk, *site, options);
 }
 
 }  // namespace lapse::batch

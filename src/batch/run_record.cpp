@@ -14,6 +14,7 @@ constexpr std::string_view kFirstVersion = "lapse sources 1\n";
 constexpr char kNameEnd = '\0';
 constexpr std::string_view kNoHash = "-";
 constexpr std::string_view kLogWaits = " log";
+constexpr std::string_view kKeptAs = " kept ";
 
 struct StateName {
   RecordState state;
@@ -85,13 +86,15 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, b
 
 }  // namespace
 
-std::string RunRecordHeader(RecordState state, bool logWaits) {
+std::string RunRecordHeader(RecordState state, bool logWaits, std::string_view keptAs) {
   for (const StateName& known : kStates) {
     if (known.state == state) {
-      return std::string(kHeaderStart)
-          .append(known.name)
-          .append(logWaits ? kLogWaits : "")
-          .append("\n");
+      std::string header(kHeaderStart);
+      header.append(known.name).append(logWaits ? kLogWaits : "");
+      if (!keptAs.empty()) {
+        header.append(kKeptAs).append(keptAs);
+      }
+      return header.append("\n");
     }
   }
   return {};
@@ -122,7 +125,7 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
   // The version before knew no states: it was named when its run ended.
   if (text.starts_with(kFirstVersion)) {
     text.remove_prefix(kFirstVersion.size());
-    return ParseEntries(text, RunRecord{RecordState::Complete, false, {}}, true);
+    return ParseEntries(text, RunRecord{RecordState::Complete, false, {}, {}}, true);
   }
   if (!text.starts_with(kHeaderStart)) {
     return std::nullopt;
@@ -137,11 +140,22 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
     if (logWaits) {
       text.remove_prefix(kLogWaits.size());
     }
+    std::string keptAs;
+    if (text.starts_with(kKeptAs)) {
+      text.remove_prefix(kKeptAs.size());
+      const std::size_t end = text.find('\n');
+      if (end == std::string_view::npos || end == 0 ||
+          text.substr(0, end).find(' ') != std::string_view::npos) {
+        return std::nullopt;
+      }
+      keptAs = text.substr(0, end);
+      text.remove_prefix(end);
+    }
     if (!text.starts_with('\n')) {
       return std::nullopt;
     }
     text.remove_prefix(1);
-    return ParseEntries(text, RunRecord{known.state, logWaits, {}}, false);
+    return ParseEntries(text, RunRecord{known.state, logWaits, std::move(keptAs), {}}, false);
   }
   return std::nullopt;
 }

@@ -35,6 +35,10 @@ struct RunRecord {
   // With PartPlaced: the run's log was in New when its copies began to go
   // up, and goes up with the last of them.
   bool logWaits = false;
+  // With PartPlaced: the name of the kept replace that holds the pages this
+  // run's copies replace, so that a replace cut short and done again keeps
+  // them all in one.
+  std::string keptAs;
   // By each copy's path below the run's folder (and below New).
   std::map<std::filesystem::path, CopyRecord> copies;
 };
@@ -42,7 +46,7 @@ struct RunRecord {
 // The record as the file holds it: a header, then an entry per copy, so
 // that a run can write it as it goes. Text that is no record reads as
 // nothing; a record of the version before reads as complete.
-std::string RunRecordHeader(RecordState state, bool logWaits = false);
+std::string RunRecordHeader(RecordState state, bool logWaits = false, std::string_view keptAs = {});
 std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);
 std::optional<RunRecord> ParseRunRecord(std::string_view text);
 

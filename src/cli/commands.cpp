@@ -11,6 +11,7 @@
 #include "batch/batch.h"
 #include "batch/check.h"
 #include "batch/site_names.h"
+#include "batch/undo.h"
 #include "messages/messages.h"
 #include "state/program_state.h"
 #include "state/version.h"
@@ -23,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
-constexpr const char* kCommands[] = {"run", "replace", "update", "check"};
+constexpr const char* kCommands[] = {"run", "replace", "update", "check", "undo", "replaces"};
 
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
@@ -296,9 +297,68 @@ int Replace(const Settings& settings, const Environment& environment, std::ostre
   batch::ReplaceResult result;
   {
     ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
-    result = batch::Replace(environment.disk, settings.directory, {settings.wait, &progress});
+    batch::ReplaceOptions options;
+    options.lockWait = settings.wait;
+    options.progress = &progress;
+    options.keepIn = environment.keepIn;
+    result = batch::Replace(environment.disk, settings.directory, options);
   }
   return SayReplaced(result, settings.quiet, out, err);
+}
+
+int Undo(const Settings& settings, const Environment& environment, std::ostream& out,
+         std::ostream& err) {
+  if (!environment.keepIn) {
+    err << "lapse-cli: the user's state folder cannot be told (no HOME): nothing is kept.\n";
+    return kUsageError;
+  }
+  batch::UndoResult result;
+  {
+    ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
+    result = batch::Undo(environment.disk, settings.directory,
+                         {*environment.keepIn, settings.wait, &progress});
+  }
+  const std::vector<std::string> problems = messages::UndoProblems(result);
+  switch (result.refusal) {
+    case batch::UndoRefusal::None:
+      break;
+    case batch::UndoRefusal::AlreadyUndone:
+      if (!settings.quiet) {
+        out << problems.front() << '\n';
+      }
+      return kSuccess;
+    case batch::UndoRefusal::NothingKept:
+    case batch::UndoRefusal::CannotOpenFolder:
+    case batch::UndoRefusal::Busy:
+    case batch::UndoRefusal::CannotLock:
+      err << "lapse-cli: " << problems.front() << '\n';
+      return kUsageError;
+  }
+  if (!settings.quiet) {
+    for (const fs::path& page : result.restored) {
+      out << "Put back " << text::DisplayName(page) << '\n';
+    }
+  }
+  for (const std::string& problem : problems) {
+    err << problem << '\n';
+  }
+  return result.Complete() ? kSuccess : kFilesLeftOut;
+}
+
+int Replaces(const Settings& settings, const Environment& environment, std::ostream& out,
+             std::ostream& err) {
+  const std::vector<batch::KeptReplace> replaces =
+      environment.keepIn
+          ? batch::KeptReplaces(environment.disk, *environment.keepIn, settings.directory)
+          : std::vector<batch::KeptReplace>{};
+  if (replaces.empty()) {
+    err << "lapse-cli: No replace of " << text::DisplayName(settings.directory) << " is kept.\n";
+    return kUsageError;
+  }
+  for (const batch::KeptReplace& replace : replaces) {
+    out << messages::KeptReplaceLine(replace) << '\n';
+  }
+  return kSuccess;
 }
 
 // A run and a replace as one command, under one lock: what cron or a timer
@@ -347,7 +407,10 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   batch::ReplaceResult replaced;
   {
     ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
-    replaced = batch::ReplaceOnSite(environment.disk, *site, &progress);
+    batch::ReplaceOptions options;
+    options.progress = &progress;
+    options.keepIn = environment.keepIn;
+    replaced = batch::ReplaceOnSite(environment.disk, *site, options);
   }
   report.rewritten = replaced.replaced.size();
   for (const std::string& problem : messages::ReplaceProblems(replaced)) {
@@ -581,10 +644,24 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       ->type_name("DAYS");
   AddDirectory(*check, options, "The folder whose HTML files are read; nothing is written");
 
+  CLI::App* undo = app.add_subcommand(
+      "undo", "Put back the pages the last replace of DIR changed, where they are as it left them");
+  undo->add_flag("--recursive", options.recursive,
+                 "Accepted for scripts: an undo puts back what its replace changed, subfolders "
+                 "included");
+  undo->add_flag("--quiet", options.quiet, "Name no page that was put back");
+  AddWait(*undo, options);
+  AddDirectory(*undo, options, "The folder whose last replace is undone");
+
+  CLI::App* replaces =
+      app.add_subcommand("replaces", "List the replaces of DIR that are kept and can be undone");
+  AddDirectory(*replaces, options, "The folder whose kept replaces are listed");
+
   if (!args.empty() && !args.front().starts_with("-") &&
       std::find(std::begin(kCommands), std::end(kCommands), args.front()) == std::end(kCommands)) {
     err << "lapse-cli: no command '" << text::DisplayText(args.front())
-        << "'; the commands are run, replace, update and check (see lapse-cli --help)\n";
+        << "'; the commands are run, replace, update, check, undo and replaces (see lapse-cli "
+           "--help)\n";
     return kUsageError;
   }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -609,6 +686,12 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     }
     if (update->parsed()) {
       return Update(settings, environment, out, err);
+    }
+    if (undo->parsed()) {
+      return Undo(settings, environment, out, err);
+    }
+    if (replaces->parsed()) {
+      return Replaces(settings, environment, out, err);
     }
     return Check(settings, environment, out, err);
   } catch (const UsageError& error) {

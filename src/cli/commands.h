@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -38,6 +39,9 @@ struct Environment {
   std::function<std::error_code(const std::string& zone)> useTimeZone;
   // Told what each update did.
   std::function<void(const UpdateReport&)> updated;
+  // The user's state folder, where replaces keep the pages they replace;
+  // nothing keeps none, and leaves nothing to undo.
+  std::optional<std::filesystem::path> keepIn = std::nullopt;
 };
 
 // Exit statuses.

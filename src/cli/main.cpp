@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "platform/clock.h"
+#include "platform/user_folders.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -75,5 +76,6 @@ int main(int argc, char** argv) {
   environment.errorIsTerminal = ErrorIsTerminal();
   environment.terminalColumns = TerminalColumns();
   environment.useTimeZone = lapse::platform::UseTimeZone;
+  environment.keepIn = lapse::platform::UserStateFolder();
   return lapse::cli::RunCommandLine(args, environment, std::cout, std::cerr);
 }

@@ -11,7 +11,7 @@ namespace {
 constexpr std::pair<std::string_view, int> kTopicOfName[] = {
     {"frmMain", topic::kMain},         {"cmdGo", topic::kRun},
     {"cmdLog", topic::kViewLog},       {"cmdReplace", topic::kReplace},
-    {"mnuOpt", topic::kOptions},       {"mnuExit", topic::kExit},
+    {"mnuOpt", topic::kOptions},       {"mnuExit", topic::kExit}, {"mnuUndo", topic::kUndo},
     {"mnuCont", topic::kContents},     {"mnuAbout", topic::kAbout},
     {"frmOpt", topic::kOptions},       {"frmAbout", topic::kAbout},
     {"chkLog", topic::kLogOption},     {"txtDays", topic::kDaysOption},

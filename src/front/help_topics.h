@@ -20,6 +20,7 @@ inline constexpr int kOptions = 21;
 inline constexpr int kExit = 22;
 inline constexpr int kContents = 23;
 inline constexpr int kAbout = 24;
+inline constexpr int kUndo = 25;
 inline constexpr int kLogOption = 31;
 inline constexpr int kDaysOption = 32;
 inline constexpr int kLinesOption = 33;

@@ -61,8 +61,8 @@ class MainLogic::ReplaceProgress final : public batch::Progress {
 };
 
 MainLogic::MainLogic(MainView& view, state::SettingsStore& store, platform::Disk& disk,
-                     batch::RunOptions run)
-    : view_(view), store_(store), disk_(disk), run_(std::move(run)) {}
+                     batch::RunOptions run, std::optional<std::filesystem::path> keepIn)
+    : view_(view), store_(store), disk_(disk), run_(std::move(run)), keepIn_(std::move(keepIn)) {}
 
 void MainLogic::Load() {
   view_.MakeOptionsDialog();
@@ -72,6 +72,7 @@ void MainLogic::Load() {
   view_.MakeAboutBox();
   view_.EnableButton(MainButton::Replace, false);
   view_.EnableButton(MainButton::Log, false);
+  view_.EnableUndo(false);
 }
 
 void MainLogic::Unload() {
@@ -108,6 +109,7 @@ void MainLogic::DriveChosen(const std::string& root) {
 
 void MainLogic::FolderOpened(const std::string& folder) {
   view_.ListFiles(folder);
+  ShowWhetherUndoable(folder);
   // Going up from a mounted volume leaves its drive.
   view_.ShowDrive(drives_.DriveOf(folder));
 }
@@ -236,6 +238,7 @@ void MainLogic::ReplaceOldFiles() {
   batch::ReplaceOptions options;
   options.lockWait = run_.lockWait;
   options.progress = &progress;
+  options.keepIn = keepIn_;
   const batch::ReplaceResult result = batch::Replace(disk_, waitingRun_->directory, options);
   working_ = false;
   view_.CloseProgress();
@@ -247,12 +250,58 @@ void MainLogic::ReplaceOldFiles() {
     state_.LogPath = result.logPath;
   }
   RefreshFolders();
+  ShowWhetherUndoable(view_.OpenedFolder());
   view_.SetPointer(Pointer::Normal);
   std::string problems;
   for (const std::string& line : messages::ReplaceProblems(result)) {
     problems += (problems.empty() ? "" : "\n") + line;
   }
   for (const std::string& line : messages::ReplaceNotes(result)) {
+    problems += (problems.empty() ? "" : "\n") + line;
+  }
+  if (!problems.empty()) {
+    view_.Warn(problems);
+  }
+}
+
+std::optional<batch::KeptReplace> MainLogic::UndoableReplace(const std::string& folder) {
+  if (!keepIn_ || folder.empty()) {
+    return std::nullopt;
+  }
+  std::vector<batch::KeptReplace> replaces = batch::KeptReplaces(disk_, *keepIn_, PathOf(folder));
+  if (replaces.empty() || replaces.front().state == batch::KeptState::Undone) {
+    return std::nullopt;
+  }
+  return std::move(replaces.front());
+}
+
+void MainLogic::ShowWhetherUndoable(const std::string& folder) {
+  view_.EnableUndo(UndoableReplace(folder).has_value());
+}
+
+void MainLogic::UndoReplace() {
+  const std::string shown = view_.OpenedFolder();
+  const std::optional<batch::KeptReplace> replace = UndoableReplace(shown);
+  if (!replace) {
+    view_.EnableUndo(false);
+    return;
+  }
+  const std::filesystem::path folder = PathOf(shown);
+  if (!view_.Ask(messages::UndoQuestion(*replace, batch::PathsFor(folder).sourceDir))) {
+    return;
+  }
+  working_ = true;
+  view_.SetPointer(Pointer::Busy);
+  view_.Repaint();
+  ReplaceProgress progress(view_);
+  const batch::UndoResult result = batch::Undo(disk_, folder, {*keepIn_, run_.lockWait, &progress});
+  working_ = false;
+  view_.CloseProgress();
+  RefreshFolders();
+  ShowWhetherUndoable(view_.OpenedFolder());
+  view_.SetPointer(Pointer::Normal);
+  std::string problems;
+  for (const std::string& line : messages::UndoProblems(result)) {
     problems += (problems.empty() ? "" : "\n") + line;
   }
   if (!problems.empty()) {

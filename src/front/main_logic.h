@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/undo.h"
 #include "front/drive_table.h"
 #include "platform/disk.h"
 #include "state/program_state.h"
@@ -36,6 +37,8 @@ class MainView {
   virtual void CloseHelp() = 0;
 
   virtual void EnableButton(MainButton button, bool enabled) = 0;
+  // "&Undo replace" in the File menu.
+  virtual void EnableUndo(bool enabled) = 0;
   virtual void SetPointer(Pointer pointer) = 0;
   // Yes and No with the question icon, Yes the default; true for Yes.
   virtual bool Ask(const std::string& question) = 0;
@@ -80,9 +83,10 @@ struct StartPlace {
 class MainLogic {
  public:
   // run gives the date locale and the clock; the options come from the
-  // program state at each run.
+  // program state at each run. keepIn is the user's state folder, where a
+  // replace keeps the pages it replaces; nothing keeps none.
   MainLogic(MainView& view, state::SettingsStore& store, platform::Disk& disk,
-            batch::RunOptions run);
+            batch::RunOptions run, std::optional<std::filesystem::path> keepIn = std::nullopt);
 
   state::ProgramState& State() { return state_; }
   const state::ProgramState& State() const { return state_; }
@@ -107,6 +111,9 @@ class MainLogic {
   void Go();
   void ViewLog();
   void ReplaceOldFiles();
+  // Puts back what the last replace of the folder the lists show changed,
+  // once the user has said yes.
+  void UndoReplace();
 
  private:
   class RunFrontEnd;
@@ -121,11 +128,15 @@ class MainLogic {
   // The shown folder or its nearest ancestor that can be opened; empty when
   // none can (a drive that went away with everything on it).
   std::string NearestFolder(const std::string& folder);
+  // The last replace of folder that can be undone, if any.
+  std::optional<batch::KeptReplace> UndoableReplace(const std::string& folder);
+  void ShowWhetherUndoable(const std::string& folder);
 
   MainView& view_;
   state::SettingsStore& store_;
   platform::Disk& disk_;
   batch::RunOptions run_;
+  std::optional<std::filesystem::path> keepIn_;
   state::ProgramState state_;
   std::optional<state::Settings> settings_;
   DriveTable drives_;

@@ -1,5 +1,6 @@
 #include "messages/messages.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "text/names.h"
@@ -31,6 +32,8 @@ std::string HeldBackReason(const batch::LeftInNew& item, const fs::path& sourceD
       return "its copy is no longer in the folder New; run again";
     case batch::HeldBack::NotACopy:
       return "the run did not make it";
+    case batch::HeldBack::NotKept:
+      return "its page could not be kept for an undo";
     case batch::HeldBack::MoveFailed:
       return item.error ? "it could not be moved: " + Reason(item.error) : "it could not be moved";
     case batch::HeldBack::LogWaits:
@@ -64,6 +67,9 @@ std::string ReplaceProblem(const batch::ReplaceProblem& problem) {
     case Kind::CannotSyncFolder:
       return "Cannot write the new names in " + DisplayName(problem.path) +
              " to the disk: " + Reason(problem.error) + ".";
+    case Kind::CannotKeep:
+      return "Cannot keep the pages to be replaced in " + DisplayName(problem.path) + ": " +
+             Reason(problem.error) + ". No page was replaced, so that the replace can be undone.";
     case Kind::CannotRemoveNew:
       break;
   }
@@ -274,6 +280,78 @@ std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result) {
     notes.push_back(DisplayName(name) + ": its other names keep the old text.");
   }
   return notes;
+}
+
+std::string When(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[32];
+  std::snprintf(text, sizeof text, "%d %s %d %02d:%02d", local.tm_mday,
+                kMonths[static_cast<std::size_t>(local.tm_mon) % 12], local.tm_year + 1900,
+                local.tm_hour, local.tm_min);
+  return text;
+}
+
+std::string UndoQuestion(const batch::KeptReplace& replace, const fs::path& folder) {
+  const std::size_t count = replace.pages.size();
+  return "Put back the " + (count == 1 ? std::string("page") : std::to_string(count) + " pages") +
+         " that the replace of " + When(replace.when) + " changed in " + DisplayName(folder) + "?";
+}
+
+std::vector<std::string> UndoProblems(const batch::UndoResult& result) {
+  std::vector<std::string> lines;
+  const std::string folder = DisplayName(result.paths.sourceDir);
+  switch (result.refusal) {
+    case batch::UndoRefusal::None:
+      break;
+    case batch::UndoRefusal::CannotOpenFolder:
+      lines.push_back(
+          CannotDo("open the folder", result.siteProblem.path, result.siteProblem.error));
+      return lines;
+    case batch::UndoRefusal::Busy:
+      lines.push_back(Busy(result.siteProblem.path, result.siteProblem.holder));
+      return lines;
+    case batch::UndoRefusal::CannotLock:
+      lines.push_back(
+          CannotDo("lock the folder", result.siteProblem.path, result.siteProblem.error));
+      return lines;
+    case batch::UndoRefusal::NothingKept:
+      lines.push_back("No replace of " + folder + " is kept: there is nothing to undo.");
+      return lines;
+    case batch::UndoRefusal::AlreadyUndone:
+      lines.push_back("The replace of " + When(result.replace.when) + " in " + folder +
+                      " was undone already: there is nothing more to put back.");
+      return lines;
+  }
+  for (const fs::path& page : result.changed) {
+    lines.push_back(DisplayName(page) + ": changed after the replace; left as it is.");
+  }
+  for (const batch::UndoProblem& problem : result.problems) {
+    lines.push_back(CannotDo("put back", problem.path, problem.error));
+  }
+  return lines;
+}
+
+std::string KeptReplaceLine(const batch::KeptReplace& replace) {
+  const std::uint64_t bytes = replace.Bytes();
+  char size[32];
+  if (bytes < 1024) {
+    std::snprintf(size, sizeof size, "%llu bytes", static_cast<unsigned long long>(bytes));
+  } else if (bytes < 1024 * 1024) {
+    std::snprintf(size, sizeof size, "%.1f KiB", static_cast<double>(bytes) / 1024);
+  } else {
+    std::snprintf(size, sizeof size, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+  }
+  const std::size_t count = replace.pages.size();
+  return When(replace.when) + "  " + std::to_string(count) + (count == 1 ? " page  " : " pages  ") +
+         size + (replace.state == batch::KeptState::Undone ? "  (undone)" : "");
 }
 
 std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/undo.h"
 
 namespace lapse::messages {
 
@@ -45,6 +46,17 @@ std::vector<std::string> RunNotes(const batch::RunResult& result);
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
 // What else a replace has to say: pages whose other names keep the old text.
 std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result);
+
+// A moment as the user reads it, in local time: "9 Dec 2026 14:02".
+std::string When(std::chrono::system_clock::time_point when);
+// "Put back the 12 pages that the replace of 9 Dec 2026 14:02 changed in
+// FOLDER?"
+std::string UndoQuestion(const batch::KeptReplace& replace, const std::filesystem::path& folder);
+// What an undo could not do, a line each, or why it did nothing; empty
+// when it put back every page.
+std::vector<std::string> UndoProblems(const batch::UndoResult& result);
+// A kept replace in a list: "9 Dec 2026 14:02  12 pages  34.5 KiB".
+std::string KeptReplaceLine(const batch::KeptReplace& replace);
 
 // "Cannot open the folder PATH: reason."
 std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);

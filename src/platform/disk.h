@@ -112,6 +112,9 @@ class NewFile : public text::ByteSink {
   // labels where the process may set them). The error when any of them,
   // but the owner, could not be given.
   virtual Expected<AccessKept> TakeAccess(SourceFile& page) = 0;
+  // Gives the file the modification and access times of original, as a
+  // copy kept for later must have them.
+  virtual std::error_code TakeTimes(SourceFile& original) = 0;
   // Puts what was written on the disk itself, so that a power cut after
   // Commit() cannot leave the name on a file without its content.
   virtual std::error_code Sync() = 0;
@@ -214,6 +217,11 @@ class Disk {
                                const std::filesystem::path& toName, Replacing replacing) = 0;
   // Removes a file or link, never a folder.
   virtual std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) = 0;
+  // Gives the file fromName another name, toName in to, never following a
+  // link; fails where toName is taken, and with "cross-device link" where
+  // the two folders are on different volumes.
+  virtual std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
+                               const std::filesystem::path& toName) = 0;
 
   // Puts what was written to the files names of folder on the disk itself,
   // and nothing else that waits to be written on the same volume.

@@ -198,6 +198,8 @@ std::error_code LastWindowsError() {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return std::make_error_code(std::errc::no_space_on_device);
+    case ERROR_NOT_SAME_DEVICE:
+      return std::make_error_code(std::errc::cross_device_link);
     case ERROR_FILENAME_EXCED_RANGE:
       return std::make_error_code(std::errc::filename_too_long);
     default:

@@ -105,6 +105,11 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
                ? AccessKept::All
                : AccessKept::AllButOwner;
   }
+  std::error_code TakeTimes(SourceFile& original) override {
+    const std::lock_guard lock(disk_.mutex_);
+    disk_.nodes_[id_].keepModified = original.Status().stamp.modified;
+    return {};
+  }
   std::error_code Sync() override {
     const std::lock_guard lock(disk_.mutex_);
     if (!disk_.Powered("Sync", name_)) {
@@ -131,6 +136,10 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
       return Errc(std::errc::is_a_directory);
     }
     entries[name_] = id_;
+    Node& node = disk_.nodes_[id_];
+    if (node.keepModified) {
+      node.modified = *node.keepModified;
+    }
     return {};
   }
 
@@ -630,6 +639,12 @@ std::error_code MemoryDisk::Move(Folder& from, const fs::path& fromName, Folder&
       return Errc(std::errc::is_a_directory);
     }
   }
+  const auto onOther = [&](const Folder& folder) {
+    return otherVolume && text::PathText(folder.Path()).starts_with(text::PathText(*otherVolume));
+  };
+  if (onOther(from) != onOther(to)) {
+    return Errc(std::errc::cross_device_link);
+  }
   const Node& node = nodes_[*moved];
   if (replacing == Replacing::Yes && node.kind == Kind::File && node.data != node.durable) {
     unsyncedReplacements.push_back(NameText(toName));
@@ -652,6 +667,33 @@ std::error_code MemoryDisk::RemoveFile(Folder& folder, const fs::path& name) {
     return Errc(std::errc::is_a_directory);
   }
   NodeOf(folder).entries.erase(NameText(name));
+  return {};
+}
+
+std::error_code MemoryDisk::Link(Folder& from, const fs::path& fromName, Folder& to,
+                                 const fs::path& toName) {
+  const std::lock_guard lock(mutex_);
+  if (!Powered("Link", fromName)) {
+    return Errc(std::errc::io_error);
+  }
+  const std::optional<std::uint64_t> id = Lookup(from, fromName);
+  if (!id) {
+    return Errc(std::errc::no_such_file_or_directory);
+  }
+  if (nodes_[*id].kind != Kind::File) {
+    return nodes_[*id].kind == Kind::Link ? IsALinkError()
+                                          : Errc(std::errc::operation_not_permitted);
+  }
+  if (Lookup(to, toName)) {
+    return Errc(std::errc::file_exists);
+  }
+  const auto onOther = [&](const Folder& folder) {
+    return otherVolume && text::PathText(folder.Path()).starts_with(text::PathText(*otherVolume));
+  };
+  if (onOther(from) != onOther(to)) {
+    return Errc(std::errc::cross_device_link);
+  }
+  NodeOf(to).entries[NameText(toName)] = *id;
   return {};
 }
 

@@ -62,6 +62,9 @@ class MemoryDisk final : public Disk {
   bool keepsAttributes = true;
   // Whether its times are too coarse to tell a save from the state before.
   bool coarseTimes = false;
+  // Folders below this path are on a volume of their own: no hard link
+  // joins them to the rest.
+  std::optional<std::filesystem::path> otherVolume;
   // Files of this name cannot grow past the size: a write that would take
   // them further writes what fits and fails, as under a file-size limit.
   std::map<std::string, std::uint64_t> sizeLimit;
@@ -95,6 +98,8 @@ class MemoryDisk final : public Disk {
   std::error_code Move(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName, Replacing replacing) override;
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override;
+  std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
+                       const std::filesystem::path& toName) override;
   std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override;
   std::error_code SyncFolder(Folder& folder) override;
   Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,
@@ -111,6 +116,8 @@ class MemoryDisk final : public Disk {
     FileAccess access;
     std::map<std::string, std::string> attributes;
     std::int64_t modified = 0;
+    // The time a copy takes when it is named: its original's.
+    std::optional<std::int64_t> keepModified;
   };
   class MemoryFolder;
   class MemorySource;

@@ -324,6 +324,15 @@ class PosixNewFile final : public NewFile {
     return GiveAccess(file_.Handle(), maker_, madeWith_, static_cast<PosixSourceFile&>(page));
   }
 
+  std::error_code TakeTimes(SourceFile& original) override {
+    struct stat info {};
+    if (::fstat(static_cast<PosixSourceFile&>(original).Descriptor(), &info) != 0) {
+      return Errno();
+    }
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    return Check(::futimens(file_.Handle(), times));
+  }
+
   std::error_code Sync() override {
     if (file_.Error()) {
       return file_.Error();
@@ -381,8 +390,7 @@ class PosixNewFile final : public NewFile {
   std::error_code LinkUnnamed(const std::string& name) {
 #if defined(__linux__)
     static std::atomic<bool> fromDescriptor{true};
-    if (fromDescriptor &&
-        ::linkat(file_.Handle(), "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) {
+    if (fromDescriptor && ::linkat(file_.Handle(), "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) {
       return {};
     }
     if (errno != EPERM && errno != ENOENT && fromDescriptor) {
@@ -686,9 +694,9 @@ class PosixDisk final : public Disk {
     const int at = posixFolder.Descriptor();
     constexpr mode_t kOwnerOnly = 0600;
     const auto make = [&](int descriptor, std::string temporaryName, mode_t madeWith) {
-      return std::unique_ptr<NewFile>(std::make_unique<PosixNewFile>(
-          at, name.native(), std::move(temporaryName), descriptor, posixFolder.MakerOfFiles(),
-          madeWith & ~Umask()));
+      return std::unique_ptr<NewFile>(
+          std::make_unique<PosixNewFile>(at, name.native(), std::move(temporaryName), descriptor,
+                                         posixFolder.MakerOfFiles(), madeWith & ~Umask()));
     };
     const auto bits = static_cast<mode_t>(mode & 0777);
     if (const int descriptor = OpenUnnamed(posixFolder, O_WRONLY, bits); descriptor != -1) {
@@ -744,6 +752,12 @@ class PosixDisk final : public Disk {
 
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override {
     return Check(::unlinkat(DescriptorOf(folder), name.c_str(), 0));
+  }
+
+  std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
+                       const std::filesystem::path& toName) override {
+    return Check(
+        ::linkat(DescriptorOf(from), fromName.c_str(), DescriptorOf(to), toName.c_str(), 0));
   }
 
   // Starts the write-back of a batch of files, then waits for each: the

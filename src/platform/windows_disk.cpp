@@ -76,8 +76,8 @@ std::error_code StatusOfHandle(HANDLE handle, FileStatus& status) {
   status.stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   status.access.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
   status.links = info.nNumberOfLinks;
-  status.fineStamp = status.stamp.modified % kCoarseTicks != 0 &&
-                     Now() - status.stamp.modified >= kTimeTick;
+  status.fineStamp =
+      status.stamp.modified % kCoarseTicks != 0 && Now() - status.stamp.modified >= kTimeTick;
   return {};
 }
 
@@ -149,10 +149,9 @@ class Handle {
 // What stands under a path, the reparse point itself and not what it leads
 // to; a folder needs backup semantics to be opened at all.
 Expected<FileStatus> StatusOfPath(const std::wstring& path) {
-  const Handle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const Handle handle(CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle.IsOpen()) {
     return LastWindowsError();
   }
@@ -196,9 +195,9 @@ std::error_code CopyDacl(HANDLE page, HANDLE copy) {
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor.descriptor, &control, &revision);
   const SECURITY_INFORMATION which =
-      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                       ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                          : UNPROTECTED_DACL_SECURITY_INFORMATION);
   const DWORD error = SetSecurityInfo(copy, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
   return error == ERROR_SUCCESS ? std::error_code()
                                 : std::error_code(static_cast<int>(error), std::system_category());
@@ -239,6 +238,17 @@ class WindowsNewFile final : public NewFile {
     return AccessKept::All;
   }
 
+  std::error_code TakeTimes(SourceFile& original) override {
+    FILETIME created{};
+    FILETIME accessed{};
+    FILETIME written{};
+    if (!GetFileTime(static_cast<WindowsSourceFile&>(original).Native(), &created, &accessed,
+                     &written)) {
+      return LastWindowsError();
+    }
+    return Check(SetFileTime(file_.Handle(), &created, &accessed, &written));
+  }
+
   std::error_code Sync() override {
     if (file_.Error()) {
       return file_.Error();
@@ -252,7 +262,8 @@ class WindowsNewFile final : public NewFile {
     if (!error) {
       FILE_BASIC_INFO basic{};
       basic.FileAttributes = readOnly_ ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-      error = Check(SetFileInformationByHandle(file_.Handle(), FileBasicInfo, &basic, sizeof basic));
+      error =
+          Check(SetFileInformationByHandle(file_.Handle(), FileBasicInfo, &basic, sizeof basic));
     }
     if (!file_.Close() && !error) {
       error = file_.Error();
@@ -401,9 +412,7 @@ class OwnerOnly {
     attributes_.nLength = sizeof attributes_;
     attributes_.lpSecurityDescriptor = descriptor_.descriptor;
   }
-  SECURITY_ATTRIBUTES* Get() {
-    return descriptor_.descriptor != nullptr ? &attributes_ : nullptr;
-  }
+  SECURITY_ATTRIBUTES* Get() { return descriptor_.descriptor != nullptr ? &attributes_ : nullptr; }
 
  private:
   LocalDescriptor descriptor_;
@@ -424,7 +433,7 @@ class WindowsDisk final : public Disk {
   }
 
   Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
-                                                 const std::filesystem::path& name) override {
+                                                  const std::filesystem::path& name) override {
     const DWORD attributes = GetFileAttributesW(Win(parent).At(name).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return LastWindowsError();
@@ -452,9 +461,9 @@ class WindowsDisk final : public Disk {
   std::error_code List(Folder& folder, std::vector<Entry>& entries) override {
     WIN32_FIND_DATAW found{};
     const std::wstring pattern = Win(folder).At(L"*");
-    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                           FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH);
+    const HANDLE search =
+        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                         FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) {
       return LastWindowsError();
     }
@@ -483,12 +492,11 @@ class WindowsDisk final : public Disk {
   Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                    const std::filesystem::path& name) override {
     const std::wstring path = Win(folder).At(name);
-    Handle handle(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
-                                  FILE_FLAG_SEQUENTIAL_SCAN,
-                              nullptr));
+    Handle handle(CreateFileW(
+        path.c_str(), GENERIC_READ | READ_CONTROL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
+        nullptr));
     if (!handle.IsOpen()) {
       return LastWindowsError();
     }
@@ -519,9 +527,10 @@ class WindowsDisk final : public Disk {
     OwnerOnly ownerOnly;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::wstring temporaryPath = Win(folder).At(std::filesystem::path(NextTemporaryName()));
-      const HANDLE handle = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL,
-                                        FILE_SHARE_READ | FILE_SHARE_DELETE, ownerOnly.Get(),
-                                        CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+      const HANDLE handle =
+          CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL,
+                      FILE_SHARE_READ | FILE_SHARE_DELETE, ownerOnly.Get(), CREATE_NEW,
+                      FILE_ATTRIBUTE_HIDDEN, nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         return std::unique_ptr<NewFile>(
             std::make_unique<WindowsNewFile>(Win(folder).At(name), temporaryPath, handle));
@@ -556,19 +565,17 @@ class WindowsDisk final : public Disk {
     }
     LARGE_INTEGER size{};
     GetFileSizeEx(handle, &size);
-    return std::unique_ptr<AppendedFile>(std::make_unique<WindowsAppendedFile>(
-        handle, static_cast<std::uint64_t>(size.QuadPart)));
+    return std::unique_ptr<AppendedFile>(
+        std::make_unique<WindowsAppendedFile>(handle, static_cast<std::uint64_t>(size.QuadPart)));
   }
 
   Expected<std::unique_ptr<ScratchFile>> CreateScratch(Folder& folder) override {
     OwnerOnly ownerOnly;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::wstring path = Win(folder).At(std::filesystem::path(NextTemporaryName()));
-      const HANDLE handle =
-          CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, ownerOnly.Get(),
-                      CREATE_NEW,
-                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                      nullptr);
+      const HANDLE handle = CreateFileW(
+          path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, ownerOnly.Get(), CREATE_NEW,
+          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
       if (handle != INVALID_HANDLE_VALUE) {
         return std::unique_ptr<ScratchFile>(std::make_unique<WindowsScratchFile>(handle));
       }
@@ -607,10 +614,28 @@ class WindowsDisk final : public Disk {
     return Check(DeleteFileW(Win(folder).At(name).c_str()));
   }
 
+  std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
+                       const std::filesystem::path& toName) override {
+    const std::wstring source = Win(from).At(fromName);
+    const DWORD attributes = GetFileAttributesW(source.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return IsALinkError();
+    }
+    if (CreateHardLinkW(Win(to).At(toName).c_str(), source.c_str(), nullptr)) {
+      return {};
+    }
+    const DWORD error = GetLastError();
+    // Two volumes: no name of one can stand in a folder of the other.
+    if (error == ERROR_NOT_SAME_DEVICE) {
+      return std::make_error_code(std::errc::cross_device_link);
+    }
+    SetLastError(error);
+    return LastWindowsError();
+  }
+
   // A read-only copy is left as it is: its page is read-only too, and a
   // replace cannot put anything in its place.
-  std::error_code SyncFiles(Folder& folder,
-                            std::span<const std::filesystem::path> names) override {
+  std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override {
     for (const std::filesystem::path& name : names) {
       const std::wstring path = Win(folder).At(name);
       const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -633,8 +658,8 @@ class WindowsDisk final : public Disk {
   // Every move is written through to the disk already.
   std::error_code SyncFolder(Folder&) override { return {}; }
 
-  Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(
-      Folder& folder, std::chrono::milliseconds wait) override {
+  Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,
+                                                          std::chrono::milliseconds wait) override {
     const Expected<FileStatus> status = StatusOfPath(Win(folder).Itself());
     if (!status) {
       return LockRefusal{status.error(), {}};

@@ -60,7 +60,7 @@ frmMain::frmMain(MainServices services, QWidget* parent)
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
       services_(std::move(services)),
-      logic_(*this, services_.store, services_.disk, services_.run) {
+      logic_(*this, services_.store, services_.disk, services_.run, services_.keepIn) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Lapse"));
   setWindowIcon(ProgramIcon());
@@ -130,6 +130,9 @@ void frmMain::CreateControls() {
 void frmMain::CreateMenus() {
   mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
   mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  mnuUndo = AddItem(mnuFile, QStringLiteral("mnuUndo"), QStringLiteral("&Undo replace"));
+  mnuSep0 = mnuFile->addSeparator();
+  mnuSep0->setObjectName(QStringLiteral("mnuSep0"));
   mnuExit = AddItem(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("E&xit"));
 
   mnuSet = menuBar()->addMenu(QStringLiteral("&Setup"));
@@ -147,6 +150,7 @@ void frmMain::CreateMenus() {
   for (QMenu* menu : {mnuFile, mnuSet, mnuHelp}) {
     menu->installEventFilter(this);
   }
+  connect(mnuUndo, &QAction::triggered, this, [this] { logic_.UndoReplace(); });
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuOpt, &QAction::triggered, this, [this] { frmOpt_->exec(); });
   connect(mnuCont, &QAction::triggered, this, [this] { ShowHelp(topic::kMain); });
@@ -161,6 +165,8 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           dirMain,
           drvMain,
           mnuFile->menuAction(),
+          mnuUndo,
+          mnuSep0,
           mnuExit,
           mnuSet->menuAction(),
           mnuOpt,
@@ -249,6 +255,14 @@ void frmMain::CloseHelp() {
 
 void frmMain::EnableButton(front::MainButton button, bool enabled) {
   (button == front::MainButton::Replace ? cmdReplace : cmdLog)->setEnabled(enabled);
+}
+
+// The lists may announce a folder while the controls are made, before the
+// menus are; the start folder's announcement comes after.
+void frmMain::EnableUndo(bool enabled) {
+  if (mnuUndo != nullptr) {
+    mnuUndo->setEnabled(enabled);
+  }
 }
 
 void frmMain::SetPointer(front::Pointer pointer) {

@@ -39,6 +39,8 @@ struct MainServices {
   batch::RunOptions run;
   std::function<std::vector<Drive>()> drives = MountedDrives;
   platform::Disk& disk = platform::MachineDisk();
+  // Where replaces keep the pages they replace, so that they can be undone.
+  std::optional<std::filesystem::path> keepIn = std::nullopt;
 };
 
 class frmMain final : public QMainWindow, private front::MainView {
@@ -67,6 +69,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   void DropDialogs() override;
   void CloseHelp() override;
   void EnableButton(front::MainButton button, bool enabled) override;
+  void EnableUndo(bool enabled) override;
   void SetPointer(front::Pointer pointer) override;
   bool Ask(const std::string& question) override;
   void Tell(const std::string& text) override;
@@ -97,6 +100,8 @@ class frmMain final : public QMainWindow, private front::MainView {
   DriveList* drvMain = nullptr;
 
   QMenu* mnuFile = nullptr;
+  QAction* mnuUndo = nullptr;
+  QAction* mnuSep0 = nullptr;
   QAction* mnuExit = nullptr;
   QMenu* mnuSet = nullptr;
   QAction* mnuOpt = nullptr;

@@ -20,8 +20,11 @@ constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kList = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
 
 // The menu items by identifier, for F1 on a highlighted one.
-constexpr std::pair<int, const char*> kMenuItems[] = {
-    {kMnuExit, "mnuExit"}, {kMnuOpt, "mnuOpt"}, {kMnuCont, "mnuCont"}, {kMnuAbout, "mnuAbout"}};
+constexpr std::pair<int, const char*> kMenuItems[] = {{kMnuUndo, "mnuUndo"},
+                                                      {kMnuExit, "mnuExit"},
+                                                      {kMnuOpt, "mnuOpt"},
+                                                      {kMnuCont, "mnuCont"},
+                                                      {kMnuAbout, "mnuAbout"}};
 
 std::wstring Indented(const std::wstring& name, int depth) {
   return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
@@ -84,7 +87,7 @@ HFONT FittingButtonFont(UINT dpi) {
 
 frmMain::frmMain(MainServices services)
     : services_(std::move(services)),
-      logic_(*this, services_.store, services_.disk, services_.run) {
+      logic_(*this, services_.store, services_.disk, services_.run, services_.keepIn) {
   Create(L"frmMain", L"Lapse", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
          {1950, 2655, 4980, 4905}, nullptr);
   CreateMenus();
@@ -120,6 +123,8 @@ void frmMain::CreateControls() {
 void frmMain::CreateMenus() {
   HMENU bar = CreateMenu();
   HMENU file = CreatePopupMenu();
+  AppendMenuW(file, MF_STRING, kMnuUndo, L"&Undo replace");
+  AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(file, MF_STRING, kMnuExit, L"E&xit");
   HMENU setup = CreatePopupMenu();
   AppendMenuW(setup, MF_STRING, kMnuOpt, L"&Options...");
@@ -299,6 +304,9 @@ void frmMain::Dispatch(int id, int notification) {
       }
       return;
     }
+    case kMnuUndo:
+      logic_.UndoReplace();
+      return;
     case kMnuExit:
       Unload();
       return;
@@ -347,6 +355,10 @@ void frmMain::DropDialogs() {
 
 void frmMain::CloseHelp() {
   services_.help.Close();
+}
+
+void frmMain::EnableUndo(bool enabled) {
+  EnableMenuItem(GetMenu(Handle()), kMnuUndo, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
 void frmMain::EnableButton(front::MainButton button, bool enabled) {

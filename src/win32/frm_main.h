@@ -26,6 +26,8 @@ struct MainServices {
   batch::RunOptions run;
   std::function<std::vector<front::Drive>()> drives = LogicalDrives;
   platform::Disk& disk = platform::MachineDisk();
+  // Where replaces keep the pages they replace, so that they can be undone.
+  std::optional<std::filesystem::path> keepIn = std::nullopt;
 };
 
 // The control identifiers, which tests and the keyboard reach the controls by.
@@ -40,6 +42,7 @@ enum ControlId : int {
   kMnuOpt,
   kMnuCont,
   kMnuAbout,
+  kMnuUndo,
 };
 
 class frmMain final : public Window, private front::MainView {
@@ -72,6 +75,7 @@ class frmMain final : public Window, private front::MainView {
   void DropDialogs() override;
   void CloseHelp() override;
   void EnableButton(front::MainButton button, bool enabled) override;
+  void EnableUndo(bool enabled) override;
   void SetPointer(front::Pointer pointer) override;
   bool Ask(const std::string& question) override;
   void Tell(const std::string& text) override;

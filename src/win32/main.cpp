@@ -6,6 +6,7 @@
 // clang-format on
 
 #include "platform/clock.h"
+#include "platform/user_folders.h"
 #include "win32/frm_main.h"
 #include "win32/services.h"
 #include "win32/text.h"
@@ -24,7 +25,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   run.clock = lapse::platform::LocalToday;
   int result = 0;
   {
-    lapse::win32::frmMain window({store, prompts, help, editor, run});
+    lapse::win32::MainServices services{store, prompts, help, editor, run};
+    services.keepIn = lapse::platform::UserStateFolder();
+    lapse::win32::frmMain window(std::move(services));
     ShowWindow(window.Handle(), show);
     result = lapse::win32::RunMessageLoop(window);
   }

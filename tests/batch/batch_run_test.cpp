@@ -344,8 +344,7 @@ TEST_F(FakeRunTest, ASitesOwnFolderNewIsLeftAlone) {
   EXPECT_EQ(run.problem.kind, RunProblem::Kind::NewIsTheSites);
   const ReplaceResult replaced = ReplaceOldFiles();
   EXPECT_EQ(replaced.refusal, ReplaceRefusal::NewIsTheSites);
-  EXPECT_EQ(disk_.Tree("/site"),
-            (NameList{"New", "New/about.htm", "New/index.htm", "index.htm"}));
+  EXPECT_EQ(disk_.Tree("/site"), (NameList{"New", "New/about.htm", "New/index.htm", "index.htm"}));
   EXPECT_EQ(Page("New/index.htm"), "mine\n");
   EXPECT_EQ(Page("index.htm"), "home\n");
 }
@@ -454,8 +453,7 @@ TEST_F(FakeRunTest, AMirrorFolderThatCannotBeMadeLeavesItsPagesOut) {
   EXPECT_EQ(result.status, RunStatus::Completed);
   EXPECT_EQ(result.filesLeftOut, 2u);
   ASSERT_EQ(frontEnd_.reports.size(), 2u);
-  EXPECT_EQ(frontEnd_.reports[0], "Cannot write " +
-                                      text::PathText(PathsFor(kSite).newDir / "sub") +
+  EXPECT_EQ(frontEnd_.reports[0], "Cannot write " + text::PathText(PathsFor(kSite).newDir / "sub") +
                                       ": Not a directory.");
   EXPECT_EQ(Page("New/top.htm"), "");
 }

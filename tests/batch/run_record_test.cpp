@@ -8,7 +8,7 @@ namespace lapse::batch {
 namespace {
 
 std::string FormatRunRecord(const RunRecord& record) {
-  std::string text(RunRecordHeader(record.state));
+  std::string text(RunRecordHeader(record.state, record.logWaits, record.keptAs));
   for (const auto& [name, copy] : record.copies) {
     text += FormatRecordEntry(name, copy);
   }
@@ -18,7 +18,7 @@ std::string FormatRunRecord(const RunRecord& record) {
 TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
   for (const RecordState state :
        {RecordState::Running, RecordState::Complete, RecordState::PartPlaced}) {
-    RunRecord record{state, false, {}};
+    RunRecord record{state, false, {}, {}};
     record.copies["a.htm"] = {
         {12, 1'700'000'000'123'456'789, 2049, 77}, 2, 0xFEDCBA9876543210u, 10};
     record.copies[text::PathFromText("new\nline \xC3\xA4.htm")] = {
@@ -36,6 +36,17 @@ TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
   }
 }
 
+// A replace cut short says where it keeps the pages it began to replace.
+TEST(RunRecord, NamesTheKeptReplaceOfAReplaceUnderWay) {
+  RunRecord record{RecordState::PartPlaced, true, "20261209T080412.702298Z", {}};
+  record.copies["a.htm"] = {{12, 3, 5, 6}, 1, std::nullopt, 10};
+  const std::optional<RunRecord> read = ParseRunRecord(FormatRunRecord(record));
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(read->logWaits);
+  EXPECT_EQ(read->keptAs, "20261209T080412.702298Z");
+  EXPECT_EQ(read->copies.size(), 1u);
+}
+
 // A record of the version before, written only when its run had ended,
 // reads as complete: its copies wait for a replace.
 TEST(RunRecord, TheFirstVersionReadsAsComplete) {
@@ -50,7 +61,7 @@ TEST(RunRecord, TheFirstVersionReadsAsComplete) {
 // A record cut short by a crash, or one from another program, is no record:
 // the replace then holds every copy back rather than trust a part of it.
 TEST(RunRecord, TextThatIsNoWholeRecordReadsAsNone) {
-  RunRecord record{RecordState::Complete, false, {}};
+  RunRecord record{RecordState::Complete, false, {}, {}};
   record.copies["a.htm"] = {{12, 3, 5, 6}, 1, std::nullopt, 10};
   const std::string text = FormatRunRecord(record);
   for (const std::string& damaged :

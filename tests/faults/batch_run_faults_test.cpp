@@ -500,6 +500,65 @@ TEST_F(BatchRunFaults, ACLsAttributesAndPrivateFoldersAreKept) {
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// Undo after a replace on the real disk: each page back with its content,
+// mode, owner and ACL, the kept pages nowhere in the site, and readable by
+// their owner only.
+TEST_F(BatchRunFaults, UndoPutsBackEveryPageAsItWas) {
+  fs::create_directories(Site());
+  const fs::path state = dir_ / "state";
+  Write(Site() / "a.htm", Page("a\r\n"));
+  fs::permissions(Site() / "a.htm", static_cast<fs::perms>(0640));
+  acl_t acl = acl_from_text("u::rw-,u:nobody:---,g::r--,m::r--,o::---");
+  const bool aclSet = acl_set_file((Site() / "a.htm").c_str(), ACL_TYPE_ACCESS, acl) == 0;
+  acl_free(acl);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((Site() / "a.htm").c_str(), 65534, 65534), 0);
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat((Site() / "a.htm").c_str(), &before), 0);
+  const auto call = [&](std::vector<std::string> args) {
+    for (auto& arg : args) {
+      if (arg == "DIR") {
+        arg = Site().string();
+      }
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::Environment environment;
+    environment.clock = [] { return std::chrono::local_days{std::chrono::year{2026} / 12 / 8}; };
+    environment.locale = text::EnglishDateLocale();
+    environment.keepIn = state;
+    return Outcome{cli::RunCommandLine(args, environment, out, err), out.str(), err.str()};
+  };
+  ASSERT_EQ(call({"run", "DIR"}).status, 0);
+  ASSERT_EQ(call({"replace", "DIR"}).status, 0);
+  EXPECT_EQ(Read(Site() / "a.htm"), "a\r\n");
+  EXPECT_EQ(fs::status(state / "kept").permissions(), fs::perms::owner_all);
+  const Outcome listed = call({"replaces", "DIR"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_NE(listed.out.find("1 page"), std::string::npos) << listed.out;
+  const Outcome undone = call({"undo", "DIR"});
+  EXPECT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(undone.out, "Put back a.htm\n");
+  EXPECT_EQ(Read(Site() / "a.htm"), Page("a\r\n"));
+  struct stat after {};
+  ASSERT_EQ(::stat((Site() / "a.htm").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  if (aclSet) {
+    acl_t back = acl_get_file((Site() / "a.htm").c_str(), ACL_TYPE_ACCESS);
+    char* text = acl_to_any_text(back, nullptr, ',', TEXT_ABBREVIATE);
+    EXPECT_STREQ(text, "u::rw-,u:nobody:---,g::r--,m::r--,o::---");
+    acl_free(text);
+    acl_free(back);
+  }
+  const Outcome again = call({"undo", "DIR"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find("was undone already"), std::string::npos) << again.out;
+  EXPECT_EQ(call({"undo", (dir_ / "elsewhere").string()}).status, 2);
+}
+
 // A tree deeper than a path may be long is run and replaced whole: every
 // folder is reached from the one above it.
 TEST_F(BatchRunFaults, ATreeDeeperThanAPathMayBeLongIsRunAndReplaced) {

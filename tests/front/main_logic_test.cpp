@@ -37,6 +37,8 @@ class RecordingView final : public MainView {
     Note(std::string(button == MainButton::Replace ? "Replace" : "Log") +
          (enabled ? " on" : " off"));
   }
+  // Kept apart from the trace: every folder opened sets it.
+  void EnableUndo(bool enabled) override { undoEnabled = enabled; }
   void SetPointer(Pointer pointer) override { Note(pointer == Pointer::Busy ? "busy" : "normal"); }
   bool Ask(const std::string& question) override {
     Note("ask: " + question);
@@ -86,6 +88,7 @@ class RecordingView final : public MainView {
   std::set<std::string> unreadable;
   std::string opened;
   int progressSteps = 0;
+  bool undoEnabled = false;
   Trace trace;
 };
 
@@ -375,6 +378,44 @@ TEST_F(MainLogicTest, TheListsLeaveAFolderThatWasDeleted) {
     const bool said = !view.trace.empty() && (view.trace.back().starts_with("warn: ") ||
                                               view.trace.back().starts_with("tell: "));
     EXPECT_EQ(said ? view.trace.back() : "", c.lastSaid);
+  }
+}
+
+// A replace can be taken back from the File menu: it asks, puts back the
+// pages as they were, and then has nothing more to undo.
+TEST_F(MainLogicTest, UndoPutsBackWhatTheLastReplaceChanged) {
+  const std::string lapsed = "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n";
+  disk_.AddFile(kSite + "/a.htm", lapsed);
+  disk_.AddFolder("/home/ann/.local/state");
+  RecordingView view;
+  testing_support::MemorySettingsStore store;
+  MainLogic logic(view, store, disk_, Options(),
+                  std::filesystem::path("/home/ann/.local/state/lapse"));
+  view.logic = &logic;
+  logic.Load();
+  logic.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
+  EXPECT_FALSE(view.undoEnabled);
+  logic.Go();
+  logic.ReplaceOldFiles();
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+  EXPECT_TRUE(view.undoEnabled);
+  view.trace.clear();
+  view.answer = false;
+  logic.UndoReplace();
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+  ASSERT_EQ(view.trace.size(), 1u);
+  EXPECT_TRUE(view.trace[0].starts_with("ask: Put back the page that the replace of "));
+  EXPECT_TRUE(view.trace[0].ends_with(" changed in " + Shown("/site/") + "?"));
+  view.answer = true;
+  logic.UndoReplace();
+  EXPECT_EQ(disk_.Content("/site/a.htm"), lapsed);
+  EXPECT_FALSE(view.undoEnabled);
+  EXPECT_EQ(std::count_if(view.trace.begin(), view.trace.end(),
+                          [](const std::string& line) { return line.starts_with("warn"); }),
+            0);
+  // Nothing kept anywhere in the site.
+  for (const std::string& path : disk_.Tree("/site")) {
+    EXPECT_EQ(path.find("kept"), std::string::npos) << path;
   }
 }
 

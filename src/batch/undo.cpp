@@ -1,0 +1,219 @@
+#include "batch/undo.h"
+
+#include <map>
+#include <set>
+
+namespace lapse::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Disk;
+using platform::Folder;
+
+// Folders below a top folder, each opened once, name by name.
+class Folders {
+ public:
+  Folders(Disk& disk, std::shared_ptr<Folder> top, bool make) : disk_(disk), make_(make) {
+    opened_[fs::path()] = std::move(top);
+  }
+  platform::Expected<std::shared_ptr<Folder>> At(const fs::path& relative) {
+    if (const auto found = opened_.find(relative); found != opened_.end()) {
+      return found->second;
+    }
+    platform::Expected<std::shared_ptr<Folder>> parent = At(relative.parent_path());
+    if (!parent) {
+      return parent.error();
+    }
+    platform::Expected<std::unique_ptr<Folder>> folder =
+        make_ ? OpenOrMakeOwnFolder(disk_, **parent, relative.filename())
+              : disk_.OpenSubfolder(**parent, relative.filename());
+    if (!folder) {
+      return folder.error();
+    }
+    std::shared_ptr<Folder> shared(std::move(*folder));
+    opened_[relative] = shared;
+    return shared;
+  }
+
+ private:
+  Disk& disk_;
+  bool make_;
+  std::map<fs::path, std::shared_ptr<Folder>> opened_;
+};
+
+bool SameContent(const platform::FileStamp& a, const platform::FileStamp& b) {
+  return a.size == b.size && a.modified == b.modified;
+}
+
+class Undoing {
+ public:
+  Undoing(Disk& disk, Site& site, KeptStore& store, std::shared_ptr<Folder> keptFolder,
+          std::shared_ptr<Folder> keptPages, std::shared_ptr<Folder> undonePages,
+          Progress* progress, UndoResult& result)
+      : disk_(disk),
+        store_(store),
+        keptFolder_(std::move(keptFolder)),
+        sources_(disk, site.SharedFolder(), false),
+        kept_(disk, std::move(keptPages), false),
+        undone_(disk, std::move(undonePages), true),
+        progress_(progress),
+        result_(result) {}
+
+  void Run() {
+    KeptReplace& replace = result_.replace;
+    if (replace.state == KeptState::Kept) {
+      replace.state = KeptState::Undoing;
+      if (const std::error_code error = store_.WriteManifest(*keptFolder_, replace)) {
+        result_.problems.push_back({keptFolder_->Path(), error});
+        return;
+      }
+    }
+    std::uint64_t done = 0;
+    for (const KeptPage& page : replace.pages) {
+      if (progress_ != nullptr) {
+        progress_->Advance(done++, replace.pages.size(), page.page);
+      }
+      PutBack(page);
+    }
+    for (const fs::path& folder : touched_) {
+      if (platform::Expected<std::shared_ptr<Folder>> source = sources_.At(folder)) {
+        disk_.SyncFolder(**source);
+      }
+    }
+    if (result_.problems.empty()) {
+      replace.state = KeptState::Undone;
+      if (const std::error_code error = store_.WriteManifest(*keptFolder_, replace)) {
+        result_.problems.push_back({keptFolder_->Path(), error});
+      }
+    }
+  }
+
+ private:
+  void PutBack(const KeptPage& page) {
+    const fs::path name = page.page.filename();
+    platform::Expected<std::shared_ptr<Folder>> source = sources_.At(page.page.parent_path());
+    const platform::Expected<platform::FileStatus> now =
+        source ? disk_.Status(**source, name)
+               : platform::Expected<platform::FileStatus>(source.error());
+    if (now && now->kind == platform::EntryKind::OrdinaryFile &&
+        SameContent(now->stamp, page.kept)) {
+      result_.restored.push_back(page.page);  // back already, by an undo cut short
+      return;
+    }
+    if (!now || now->kind != platform::EntryKind::OrdinaryFile || now->stamp != page.copy) {
+      result_.changed.push_back(page.page);
+      return;
+    }
+    if (const std::error_code error = KeepWhatIsReplaced(**source, page.page)) {
+      result_.problems.push_back({(*source)->PathOf(name), error});
+      return;
+    }
+    platform::Expected<std::shared_ptr<Folder>> kept = kept_.At(page.page.parent_path());
+    std::error_code error = kept ? std::error_code() : kept.error();
+    if (!error) {
+      error = disk_.Move(**kept, name, **source, name, platform::Replacing::Yes);
+      // The state folder on another volume: its copy is copied back.
+      if (error == std::errc::cross_device_link) {
+        error = CopyKeepingAll(disk_, **kept, name, **source, name);
+      }
+    }
+    if (error) {
+      result_.problems.push_back({(*source)->PathOf(name), error});
+      return;
+    }
+    touched_.insert(page.page.parent_path());
+    result_.restored.push_back(page.page);
+  }
+
+  // What the undo replaces goes beside the kept pages, so that an undo
+  // loses nothing either.
+  std::error_code KeepWhatIsReplaced(Folder& source, const fs::path& page) {
+    platform::Expected<std::shared_ptr<Folder>> into = undone_.At(page.parent_path());
+    if (!into) {
+      return into.error();
+    }
+    const fs::path name = page.filename();
+    // Kept already, by an undo cut short.
+    if (disk_.Status(**into, name)) {
+      return {};
+    }
+    std::error_code error = disk_.Link(source, name, **into, name);
+    if (error == std::errc::cross_device_link) {
+      error = CopyKeepingAll(disk_, source, name, **into, name);
+    }
+    if (!error) {
+      error = disk_.SyncFolder(**into);
+    }
+    return error;
+  }
+
+  Disk& disk_;
+  KeptStore& store_;
+  std::shared_ptr<Folder> keptFolder_;
+  Folders sources_;
+  Folders kept_;
+  Folders undone_;
+  Progress* progress_;
+  UndoResult& result_;
+  std::set<fs::path> touched_;
+};
+
+UndoRefusal RefusalOf(const SiteProblem& problem) {
+  switch (problem.kind) {
+    case SiteProblem::Kind::Busy:
+      return UndoRefusal::Busy;
+    case SiteProblem::Kind::CannotLock:
+      return UndoRefusal::CannotLock;
+    case SiteProblem::Kind::CannotOpenFolder:
+      break;
+  }
+  return UndoRefusal::CannotOpenFolder;
+}
+
+}  // namespace
+
+std::vector<KeptReplace> KeptReplaces(Disk& disk, const fs::path& keptIn,
+                                      const fs::path& directory) {
+  platform::Expected<KeptStore> store =
+      KeptStore::Open(disk, keptIn, PathsFor(directory).sourceDir, false);
+  return store ? store->List() : std::vector<KeptReplace>{};
+}
+
+UndoResult Undo(Disk& disk, const fs::path& directory, const UndoOptions& options) {
+  UndoResult result;
+  result.paths = PathsFor(directory);
+  platform::Expected<Site, SiteProblem> site = Site::Open(disk, directory, options.lockWait);
+  if (!site) {
+    result.refusal = RefusalOf(site.error());
+    result.siteProblem = site.error();
+    return result;
+  }
+  platform::Expected<KeptStore> store =
+      KeptStore::Open(disk, options.keptIn, result.paths.sourceDir, false);
+  std::vector<KeptReplace> replaces = store ? store->List() : std::vector<KeptReplace>{};
+  if (replaces.empty()) {
+    result.refusal = UndoRefusal::NothingKept;
+    return result;
+  }
+  result.replace = std::move(replaces.front());
+  if (result.replace.state == KeptState::Undone) {
+    result.refusal = UndoRefusal::AlreadyUndone;
+    return result;
+  }
+  platform::Expected<std::shared_ptr<Folder>> folder = store->FolderOf(result.replace.name);
+  platform::Expected<std::unique_ptr<Folder>> pages =
+      folder ? disk.OpenSubfolder(**folder, kKeptPagesName) : folder.error();
+  platform::Expected<std::unique_ptr<Folder>> undone =
+      folder ? OpenOrMakeOwnFolder(disk, **folder, kUndonePagesName) : folder.error();
+  if (!pages || !undone) {
+    result.problems.push_back({store->Root().Path(), !pages ? pages.error() : undone.error()});
+    return result;
+  }
+  Undoing(disk, *site, *store, *folder, std::shared_ptr<Folder>(std::move(*pages)),
+          std::shared_ptr<Folder>(std::move(*undone)), options.progress, result)
+      .Run();
+  return result;
+}
+
+}  // namespace lapse::batch

@@ -1,0 +1,163 @@
+#include "batch/undo.h"
+
+#include <gtest/gtest.h>
+
+#include "messages/messages.h"
+#include "platform/memory_disk.h"
+#include "support/batch_fixture.h"
+
+namespace lapse::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::MemoryDisk;
+using testing_support::RecordingFrontEnd;
+using testing_support::RunDayOptions;
+
+const fs::path kSite = "/site";
+const fs::path kState = "/home/ann/.local/state/lapse";
+constexpr const char* kOld = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
+constexpr const char* kNew = "kept\r\n";
+const char* const kPages[] = {"a.htm", "b.htm", "sub/c.htm"};
+
+// A site of three pages, one in a subfolder, run over.
+void RunOverSite(MemoryDisk& disk) {
+  for (const char* page : kPages) {
+    disk.AddFile(kSite / page, kOld, {0640, 33, 33});
+  }
+  disk.AddFolder(kState.parent_path());
+  RecordingFrontEnd frontEnd;
+  BatchRun(disk, kSite, frontEnd, RunDayOptions(Recursion::Subfolders));
+}
+
+ReplaceResult ReplaceKeeping(MemoryDisk& disk) {
+  ReplaceOptions options;
+  options.keepIn = kState;
+  return Replace(disk, kSite, options);
+}
+
+UndoResult UndoLast(MemoryDisk& disk) {
+  return Undo(disk, kSite, {kState, std::chrono::milliseconds(0), nullptr});
+}
+
+TEST(UndoTest, PutsBackEveryPageAsItWasAndKeepsNothingInTheSite) {
+  for (const bool otherVolume : {false, true}) {
+    SCOPED_TRACE(otherVolume ? "state folder on another volume" : "one volume");
+    MemoryDisk disk;
+    disk.privileged = true;
+    if (otherVolume) {
+      disk.otherVolume = "/home";
+    }
+    RunOverSite(disk);
+    disk.SetAttribute(kSite / "a.htm", "system.posix_acl_access", "u:nobody:---");
+    ASSERT_TRUE(ReplaceKeeping(disk).Complete());
+    for (const char* page : kPages) {
+      EXPECT_EQ(disk.Content(kSite / page), kNew) << page;
+    }
+    for (const std::string& path : disk.Tree(kSite)) {
+      EXPECT_EQ(path.find("kept"), std::string::npos) << path;
+    }
+    const UndoResult undone = UndoLast(disk);
+    EXPECT_TRUE(undone.Complete()) << messages::UndoProblems(undone).front();
+    EXPECT_EQ(undone.restored.size(), 3u);
+    for (const char* page : kPages) {
+      EXPECT_EQ(disk.Content(kSite / page), kOld) << page;
+      EXPECT_EQ(disk.AccessOf(kSite / page)->mode, 0640u) << page;
+      EXPECT_EQ(disk.AccessOf(kSite / page)->owner, 33u) << page;
+    }
+    EXPECT_EQ(disk.AttributesOf(kSite / "a.htm").at("system.posix_acl_access"), "u:nobody:---");
+    // A second undo finds it done, and changes nothing.
+    EXPECT_EQ(UndoLast(disk).refusal, UndoRefusal::AlreadyUndone);
+    EXPECT_EQ(disk.Content(kSite / "a.htm"), kOld);
+  }
+}
+
+// An edit made after the replace is never undone: the page is named, left.
+TEST(UndoTest, APageChangedAfterTheReplaceIsLeftAsItIs) {
+  MemoryDisk disk;
+  RunOverSite(disk);
+  ASSERT_TRUE(ReplaceKeeping(disk).Complete());
+  disk.AddFile(kSite / "b.htm", "edited after the replace\n");
+  const UndoResult undone = UndoLast(disk);
+  EXPECT_FALSE(undone.Complete());
+  EXPECT_EQ(messages::UndoProblems(undone),
+            std::vector<std::string>{"b.htm: changed after the replace; left as it is."});
+  EXPECT_EQ(disk.Content(kSite / "a.htm"), kOld);
+  EXPECT_EQ(disk.Content(kSite / "b.htm"), "edited after the replace\n");
+}
+
+TEST(UndoTest, NothingToUndoIsSaid) {
+  MemoryDisk disk;
+  disk.AddFile(kSite / "a.htm", kOld);
+  EXPECT_EQ(UndoLast(disk).refusal, UndoRefusal::NothingKept);
+}
+
+// The last three replaces of a folder are kept; older ones go.
+TEST(UndoTest, TheLastThreeReplacesAreKept) {
+  MemoryDisk disk;
+  disk.AddFolder(kState.parent_path());
+  for (int round = 0; round < 5; ++round) {
+    disk.AddFile(kSite / "a.htm",
+                 "<!--LAPSE 12/01/26\nround " + std::to_string(round) + "\n<!--ENDL\n");
+    RecordingFrontEnd frontEnd;
+    BatchRun(disk, kSite, frontEnd, RunDayOptions());
+    ASSERT_TRUE(ReplaceKeeping(disk).Complete());
+  }
+  const std::vector<KeptReplace> kept = KeptReplaces(disk, kState, kSite);
+  ASSERT_EQ(kept.size(), kKeptReplaces);
+  EXPECT_GT(kept[0].name, kept[1].name);
+  EXPECT_EQ(UndoLast(disk).restored.size(), 1u);
+  EXPECT_EQ(disk.Content(kSite / "a.htm"), "<!--LAPSE 12/01/26\nround 4\n<!--ENDL\n");
+}
+
+// A replace, then an undo, each cut short after any of their operations,
+// the power gone and then back: every page holds its old or its new
+// content, and a second try of the same command finishes the job.
+TEST(UndoTest, ACutAtAnyStepOfAReplaceOrAnUndoLosesNothing) {
+  for (const bool otherVolume : {false, true}) {
+    for (std::size_t cut = 1;; ++cut) {
+      SCOPED_TRACE((otherVolume ? "copies, cut after " : "links, cut after ") +
+                   std::to_string(cut));
+      MemoryDisk disk;
+      if (otherVolume) {
+        disk.otherVolume = "/home";
+      }
+      RunOverSite(disk);
+      disk.Settle();
+      disk.operations = 0;
+      disk.cutAfter = cut;
+      const bool replaced = ReplaceKeeping(disk).Complete();
+      disk.Crash();
+      for (const char* page : kPages) {
+        const std::optional<std::string> content = disk.Content(kSite / page);
+        ASSERT_TRUE(content == kOld || content == kNew) << page;
+      }
+      if (!replaced) {
+        ASSERT_TRUE(ReplaceKeeping(disk).Complete());
+      }
+      disk.Settle();
+      disk.operations = 0;
+      disk.cutAfter = cut;
+      const UndoResult undone = UndoLast(disk);
+      disk.Crash();
+      for (const char* page : kPages) {
+        const std::optional<std::string> content = disk.Content(kSite / page);
+        ASSERT_TRUE(content == kOld || content == kNew) << page;
+      }
+      if (!undone.Complete()) {
+        const UndoResult again = UndoLast(disk);
+        ASSERT_TRUE(again.Complete() || again.refusal == UndoRefusal::AlreadyUndone)
+            << messages::UndoProblems(again).front();
+      }
+      for (const char* page : kPages) {
+        ASSERT_EQ(disk.Content(kSite / page), kOld) << page;
+      }
+      if (replaced && undone.Complete()) {
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lapse::batch
