@@ -230,12 +230,14 @@ TEST_F(WindowsTest, TheQuestionNamesTheSubfoldersWhenTheRunTakesThem) {
 // is left, with the run's reason told.
 TEST_F(WindowsTest, AfterARunOnADeletedFolderTheListsShowTheNearestFolderLeft) {
   std::filesystem::create_directories(dir_ / "gone" / "deeper");
-  const auto& items = window_->FolderItems();
-  window_->OpenFolderItem(static_cast<int>(
-      std::find(items.begin(), items.end(), FolderText((dir_ / "gone").native())) - items.begin()));
-  window_->OpenFolderItem(static_cast<int>(
-      std::find(items.begin(), items.end(), FolderText((dir_ / "gone" / "deeper").native())) -
-      items.begin()));
+  const auto open = [this](const std::filesystem::path& folder) {
+    const auto& items = window_->FolderItems();
+    window_->OpenFolderItem(static_cast<int>(
+        std::find(items.begin(), items.end(), FolderText(folder.native())) - items.begin()));
+  };
+  open(dir_);  // lists "gone" too
+  open(dir_ / "gone");
+  open(dir_ / "gone" / "deeper");
   ASSERT_EQ(window_->FolderItems().back(), FolderText((dir_ / "gone" / "deeper").native()));
   std::filesystem::remove_all(dir_ / "gone");
   Click("cmdGo");
