@@ -141,7 +141,7 @@ class MainLogic {
   std::optional<state::Settings> settings_;
   DriveTable drives_;
   bool unloaded_ = false;
-  // A run or a replace is at work: the lists stay where it began.
+  // A run, a replace or an undo is at work: the lists stay where it began.
   bool working_ = false;
   // The last run that completed and was not replaced yet: what Replace puts
   // in place, whatever a later run that was declined or stopped showed.
