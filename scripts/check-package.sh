@@ -33,8 +33,12 @@ status=0
 HOME=$(mktemp -d) QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/lapse || status=$?
 [ "$status" -eq 124 ] || fail "lapse ended on its own with status $status"
 
-man -w lapse-cli >/dev/null || fail "no man page for lapse-cli"
-man -w lapse >/dev/null || fail "no man page for lapse"
+for page in lapse-cli lapse; do
+  man -w "$page" >/dev/null || fail "no man page for $page"
+  # As a user reads it: man's own formatter, warnings on.
+  warnings=$(MANWIDTH=80 man --warnings "$page" 2>&1 >/dev/null) || fail "man $page failed"
+  [ -z "$warnings" ] || fail "man $page warns: $warnings"
+done
 desktop-file-validate /usr/share/applications/lapse.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net /usr/share/metainfo/io.lapse.Lapse.metainfo.xml || fail "appstreamcli"
 for size in 16x16 32x32 48x48; do

@@ -22,7 +22,8 @@ lapse_install_packages() {
 
 # What building the project and its tests needs.
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev zlib1g-dev
-                      libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev)
+                      libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev
+                      groff-base)
 
 # What the schedule's tests check the written entries against: systemd's
 # systemd-analyze and systemd-escape (no manager needs to run), and cron's

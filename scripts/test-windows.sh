@@ -18,7 +18,7 @@ readonly wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
 only64=${LAPSE_WINDOWS_64_ONLY:-0}
 
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
-          libcli11-dev libxxhash-dev nlohmann-json3-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
+          libcli11-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
           imagemagick "${LAPSE_MSI_PACKAGES[@]}" "${LAPSE_TIDY_PACKAGES[@]}")
 if [ "$only64" != 1 ]; then
   # wine32 comes from the i386 half of the archive.
@@ -63,7 +63,7 @@ fail() {
 
 # The libraries for MinGW, in a prefix of their own that the preset names:
 # GoogleTest built once from Debian's source package, and the header-only
-# libraries (CLI11, nlohmann's JSON, xxHash), which must not be reached
+# libraries (CLI11, nlohmann's JSON, xxHash, utfcpp), which must not be reached
 # through the host's /usr/include.
 build_deps() {
   local target=$1
@@ -78,7 +78,8 @@ build_deps() {
   fi
   mkdir -p "$deps/include" "$deps/share/cmake"
   # Copies keep their times, so that a second run rebuilds nothing.
-  cp -a /usr/include/CLI /usr/include/nlohmann /usr/include/xxhash.h "$deps/include/"
+  cp -a /usr/include/CLI /usr/include/nlohmann /usr/include/xxhash.h /usr/include/utf8cpp \
+    "$deps/include/"
   cp -a /usr/share/cmake/CLI11 /usr/share/cmake/nlohmann_json "$deps/share/cmake/"
 }
 

@@ -25,7 +25,7 @@ class MainLogic::RunFrontEnd final : public batch::RunFrontEnd {
     }
     return yes;
   }
-  void NewDirectoryCreated() override { view_.RefreshFolders(); }
+  void NewDirectoryCreated() override { logic_.RefreshFolders(); }
   void FileLeftOut(const std::filesystem::path& name, const batch::PageReport& report) override {
     // A site may hold many compressed pages or images: one box at the end
     // names them.
@@ -122,6 +122,43 @@ void MainLogic::FolderOpenFailed(const std::string& why) {
   view_.Warn(why);
 }
 
+void MainLogic::Activated() {
+  if (!working_) {
+    LeaveDeletedFolder();
+  }
+}
+
+bool MainLogic::LeaveDeletedFolder() {
+  const std::string shown = view_.OpenedFolder();
+  const std::string nearest = NearestFolder(shown);
+  if (nearest.empty() || nearest == shown) {
+    return false;
+  }
+  view_.OpenFolder(nearest);
+  return true;
+}
+
+void MainLogic::RefreshFolders() {
+  if (!LeaveDeletedFolder()) {
+    view_.RefreshFolders();
+  }
+}
+
+std::string MainLogic::NearestFolder(const std::string& folder) {
+  if (folder.empty()) {
+    return {};
+  }
+  for (std::filesystem::path path = PathOf(folder);; path = path.parent_path()) {
+    // A folder is opened by a path that ends in a separator.
+    if (disk_.OpenFolder(path / "")) {
+      return TextOf(path);
+    }
+    if (!path.has_relative_path()) {
+      return {};
+    }
+  }
+}
+
 void MainLogic::ReportLeftOut(const std::filesystem::path& name, const batch::PageReport& report) {
   const std::string message = messages::LeftOut(name, report);
   if (report.outcome == batch::PageOutcome::DateFormatError) {
@@ -132,6 +169,7 @@ void MainLogic::ReportLeftOut(const std::filesystem::path& name, const batch::Pa
 }
 
 void MainLogic::Go() {
+  working_ = true;
   view_.SetPointer(Pointer::Busy);
   RunFrontEnd frontEnd(*this);
   batch::RunOptions options = run_;
@@ -147,12 +185,16 @@ void MainLogic::Go() {
   state_.SourceDir = paths.sourceDir;
   state_.NewDir = paths.newDir;
   const batch::RunResult result = batch::BatchRun(disk_, folder, frontEnd, options);
+  working_ = false;
   view_.CloseProgress();
   view_.SetPointer(Pointer::Normal);
   if (result.status == batch::RunStatus::Declined) {
     return;
   }
   if (result.status != batch::RunStatus::Completed) {
+    // The folder may have been deleted since the lists showed it: they move
+    // to what is left before the user reads why the run stopped.
+    LeaveDeletedFolder();
     view_.Warn(messages::Stopped(result.problem));
     return;
   }
@@ -194,6 +236,7 @@ void MainLogic::ReplaceOldFiles() {
   if (!waitingRun_) {
     return;
   }
+  working_ = true;
   view_.SetPointer(Pointer::Busy);
   ReplaceProgress progress(view_);
   batch::ReplaceOptions options;
@@ -201,6 +244,7 @@ void MainLogic::ReplaceOldFiles() {
   options.progress = &progress;
   options.keepIn = keepIn_;
   const batch::ReplaceResult result = batch::Replace(disk_, waitingRun_->directory, options);
+  working_ = false;
   view_.CloseProgress();
   // Its copies are in place, or held back with a reason the user reads now;
   // the next Replace needs another run.
@@ -209,7 +253,7 @@ void MainLogic::ReplaceOldFiles() {
     view_.EnableButton(MainButton::Replace, false);
     state_.LogPath = result.logPath;
   }
-  view_.RefreshFolders();
+  RefreshFolders();
   ShowWhetherUndoable(view_.OpenedFolder());
   view_.SetPointer(Pointer::Normal);
   std::string problems;
@@ -259,12 +303,14 @@ void MainLogic::UndoReplace() {
   if (!view_.Ask(messages::UndoQuestion(*replace, batch::PathsFor(folder).sourceDir))) {
     return;
   }
+  working_ = true;
   view_.SetPointer(Pointer::Busy);
   view_.Repaint();
   ReplaceProgress progress(view_);
   const batch::UndoResult result = batch::Undo(disk_, folder, {*keepIn_, run_.lockWait, &progress});
+  working_ = false;
   view_.CloseProgress();
-  view_.RefreshFolders();
+  RefreshFolders();
   ShowWhetherUndoable(view_.OpenedFolder());
   view_.SetPointer(Pointer::Normal);
   std::string problems;

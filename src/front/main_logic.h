@@ -103,6 +103,10 @@ class MainLogic {
   void DriveChosen(const std::string& root);
   void FolderOpened(const std::string& folder);
   void FolderOpenFailed(const std::string& why);
+  // The window became the active one again: the folder the lists show may
+  // have been deleted meanwhile, and then the lists move up to the nearest
+  // folder that exists. Nothing happens while a command works.
+  void Activated();
 
   void Go();
   void ViewLog();
@@ -118,6 +122,14 @@ class MainLogic {
   class ReplaceProgress;
 
   void ReportLeftOut(const std::filesystem::path& name, const batch::PageReport& report);
+  // Where the shown folder cannot be opened any more, moves the lists to
+  // its nearest ancestor that can; true when they moved.
+  bool LeaveDeletedFolder();
+  // Lists the shown folder again, or leaves it where it was deleted.
+  void RefreshFolders();
+  // The shown folder or its nearest ancestor that can be opened; empty when
+  // none can (a drive that went away with everything on it).
+  std::string NearestFolder(const std::string& folder);
   // The last replace of folder that can be undone, if any.
   std::optional<batch::KeptReplace> UndoableReplace(const std::string& folder);
   void ShowWhetherUndoable(const std::string& folder);
@@ -131,6 +143,8 @@ class MainLogic {
   std::optional<state::Settings> settings_;
   DriveTable drives_;
   bool unloaded_ = false;
+  // A run, a replace or an undo is at work: the lists stay where it began.
+  bool working_ = false;
   // The last run that completed and was not replaced yet: what Replace puts
   // in place, whatever a later run that was declined or stopped showed.
   std::optional<batch::CompletedRun> waitingRun_;

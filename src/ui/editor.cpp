@@ -5,16 +5,52 @@
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include "front/shown_text.h"
 #include "ui/paths.h"
+
+#if !defined(_WIN32)
+#include <langinfo.h>
+#endif
 
 namespace lapse::ui {
 
 namespace {
 
-// A log can hold a lapsed block of any size; the window shows its start.
-constexpr qint64 kMostShown = qint64{16} * 1024 * 1024;
+// Text in the platform's 8-bit code page: the ANSI code page on Windows;
+// elsewhere the locale's character set where that is an 8-bit one, else
+// Latin-1, in which pages written on such systems mostly come.
+QString EightBitText(QByteArrayView bytes) {
+#if defined(_WIN32)
+  return QString::fromLocal8Bit(bytes);
+#else
+  const QByteArray charset(nl_langinfo(CODESET));
+  if (charset != "UTF-8" && charset != "ANSI_X3.4-1968") {
+    if (QStringDecoder decoder(charset.constData()); decoder.isValid()) {
+      return decoder.decode(bytes);
+    }
+  }
+  return QString::fromLatin1(bytes);
+#endif
+}
+
+QString ShownTextOf(QFile& in) {
+  const QByteArray start = in.read(static_cast<qint64>(front::kMostShown));
+  const front::ShownText shown = front::TextToShow(
+      std::string_view(start.constData(), static_cast<std::size_t>(start.size())), !in.atEnd());
+  QString text;
+  for (const front::TextRun& run : shown.runs) {
+    const QByteArrayView bytes(run.bytes.data(), static_cast<qsizetype>(run.bytes.size()));
+    text +=
+        run.encoding == front::TextEncoding::Utf8 ? QString::fromUtf8(bytes) : EightBitText(bytes);
+  }
+  if (shown.cut) {
+    text += QStringLiteral("\n(The rest of the file is not shown here.)");
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -30,13 +66,10 @@ void ShowTextWindow(const std::filesystem::path& file) {
   text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   QFile in(ToQString(file));
   if (in.open(QIODevice::ReadOnly)) {
-    QString shown = QString::fromUtf8(in.read(kMostShown));
-    if (!in.atEnd()) {
-      shown += QStringLiteral("\n(The rest of the file is not shown here.)");
-    }
-    text->setPlainText(shown);
+    text->setPlainText(ShownTextOf(in));
   } else {
-    text->setPlainText(QStringLiteral("Cannot read %1: %2.").arg(DisplayPath(file), in.errorString()));
+    text->setPlainText(
+        QStringLiteral("Cannot read %1: %2.").arg(DisplayPath(file), in.errorString()));
   }
   auto* layout = new QVBoxLayout(window);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -54,11 +87,12 @@ bool DesktopEditor::Open(const std::filesystem::path& file) {
     opener->deleteLater();
     ShowTextWindow(file);
   };
-  QObject::connect(opener, &QProcess::errorOccurred, opener, [showHere](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart) {
-      showHere();
-    }
-  });
+  QObject::connect(opener, &QProcess::errorOccurred, opener,
+                   [showHere](QProcess::ProcessError error) {
+                     if (error == QProcess::FailedToStart) {
+                       showHere();
+                     }
+                   });
   QObject::connect(opener, &QProcess::finished, opener,
                    [opener, showHere](int exitCode, QProcess::ExitStatus status) {
                      if (exitCode != 0 || status != QProcess::NormalExit) {

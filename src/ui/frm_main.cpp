@@ -181,6 +181,14 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           mnuAbout};
 }
 
+void frmMain::changeEvent(QEvent* event) {
+  // Back from another program, the folder shown may have been deleted there.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    logic_.Activated();
+  }
+  QMainWindow::changeEvent(event);
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
   // Exit, the close button and the system menu all end here; the program
   // cannot refuse to end.

@@ -56,6 +56,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   std::vector<QObject*> ControlOrder() const;
 
  protected:
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

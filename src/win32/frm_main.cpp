@@ -225,9 +225,14 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // dialog or another program.
       if (LOWORD(wParam) == WA_INACTIVE) {
         lastFocus_ = GetFocus();
-      } else if (lastFocus_ != nullptr && IsChild(Handle(), lastFocus_)) {
+        return 0;
+      }
+      if (lastFocus_ != nullptr && IsChild(Handle(), lastFocus_)) {
         SetFocus(lastFocus_);
       }
+      // Back from another program, the folder shown may have been deleted
+      // there.
+      logic_.Activated();
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);

@@ -8,6 +8,7 @@
 #include "front/help_topics.h"
 #include "messages/messages.h"
 #include "win32/text.h"
+#include "win32/text_window.h"
 
 namespace lapse::win32 {
 
@@ -60,18 +61,29 @@ std::wstring NotepadCommandLine(const std::filesystem::path& file) {
   return L"notepad.exe \"" + file.native() + L"\"";
 }
 
+Notepad::Notepad(std::filesystem::path program) : program_(std::move(program)) {
+  if (program_.empty()) {
+    // The system's notepad, never one that lies in the site's folder.
+    std::wstring system(MAX_PATH, L'\0');
+    system.resize(GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size())));
+    program_ = system + L"\\notepad.exe";
+  }
+}
+
+Notepad::~Notepad() = default;
+
 bool Notepad::Open(const std::filesystem::path& file) {
-  // The system's notepad, never one that lies in the site's folder.
-  std::wstring system(MAX_PATH, L'\0');
-  system.resize(GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size())));
-  const std::wstring program = system + L"\\notepad.exe";
   std::wstring commandLine = NotepadCommandLine(file);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (CreateProcessW(program_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                      nullptr, &startup, &process) == 0) {
-    return false;
+    if (!window_) {
+      window_ = std::make_unique<TextWindow>();
+    }
+    window_->Show(file);
+    return true;
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "state/settings.h"
 
 namespace lapse::win32 {
+
+class TextWindow;
 
 class Prompts {
  public:
@@ -58,10 +61,23 @@ class Editor {
 };
 
 // notepad.exe with the path as one quoted argument, started directly: no
-// shell sees the path.
+// shell sees the path. Where notepad cannot be started, the file shows in a
+// window of the program's own.
 class Notepad final : public Editor {
  public:
+  // program: the notepad to start; empty for the system's own.
+  explicit Notepad(std::filesystem::path program = {});
+  ~Notepad() override;
+  Notepad(const Notepad&) = delete;
+  Notepad& operator=(const Notepad&) = delete;
+
   bool Open(const std::filesystem::path& file) override;
+  // The program's own window, once notepad could not be started.
+  const TextWindow* OwnWindow() const { return window_.get(); }
+
+ private:
+  std::filesystem::path program_;
+  std::unique_ptr<TextWindow> window_;
 };
 
 // The command line that starts notepad on file.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "platform/memory_disk.h"
@@ -41,6 +42,9 @@ class RecordingView final : public MainView {
   void SetPointer(Pointer pointer) override { Note(pointer == Pointer::Busy ? "busy" : "normal"); }
   bool Ask(const std::string& question) override {
     Note("ask: " + question);
+    if (whileAsking) {
+      whileAsking();
+    }
     return answer;
   }
   void Tell(const std::string& text) override { Note("tell: " + text); }
@@ -79,6 +83,7 @@ class RecordingView final : public MainView {
 
   MainLogic* logic = nullptr;
   bool answer = true;
+  std::function<void()> whileAsking;
   bool editorStarts = true;
   std::set<std::string> unreadable;
   std::string opened;
@@ -304,6 +309,76 @@ TEST_F(MainLogicTest, AFolderAnotherLapseWorksOnIsLeftAlone) {
   disk_.lockedByOthers.clear();
   logic_.ReplaceOldFiles();
   EXPECT_EQ(disk_.Content("/site/a.htm"), "a\r\n");
+}
+
+// A folder deleted while the lists show it: the lists move up to the nearest
+// folder that is left, after a run that stopped on it, on a refresh after a
+// replace and when the window becomes active again; a folder that is still
+// there stays, and so do the lists while a command works.
+TEST_F(MainLogicTest, TheListsLeaveAFolderThatWasDeleted) {
+  enum class Action { Go, ReplaceOfARunElsewhere, Activated, ActivatedWhileAsked };
+  struct Case {
+    std::string name;
+    std::string shown;  // the folder the lists show; only /site and /other exist
+    Action action;
+    std::string openedAfter;
+    std::string lastSaid;  // empty for nothing said
+  };
+  const Case cases[] = {
+      {"run on a deleted folder", "/site/gone", Action::Go, "/site",
+       "warn: Cannot open the folder " + Shown("/site/gone/") + ": No such file or directory."},
+      {"several levels gone", "/site/a/b/c", Action::Activated, "/site", ""},
+      {"everything up to the root gone", "/gone/a", Action::Activated, "/", ""},
+      {"still there", "/site", Action::Activated, "/site", ""},
+      {"refresh after a replace", "/site/gone", Action::ReplaceOfARunElsewhere, "/site", ""},
+      {"not while a run asks", "/site", Action::ActivatedWhileAsked, "/site",
+       "tell: Processed 0 files."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::MemoryDisk disk;
+    disk.AddFolder(kSite);
+    disk.AddFolder("/other");
+    RecordingView view;
+    testing_support::MemorySettingsStore store;
+    MainLogic logic(view, store, disk, Options());
+    view.logic = &logic;
+    logic.Load();
+    switch (c.action) {
+      case Action::Go:
+        view.opened = c.shown;
+        logic.Go();
+        break;
+      case Action::ReplaceOfARunElsewhere:
+        view.opened = "/other";
+        logic.Go();
+        view.opened = c.shown;
+        logic.ReplaceOldFiles();
+        break;
+      case Action::Activated:
+        view.opened = c.shown;
+        logic.Activated();
+        break;
+      case Action::ActivatedWhileAsked:
+        view.opened = c.shown;
+        view.whileAsking = [&] {
+          view.opened = "/site/deleted-meanwhile";
+          logic.Activated();
+          EXPECT_EQ(view.opened, "/site/deleted-meanwhile");
+          view.opened = c.shown;
+        };
+        logic.Go();
+        break;
+    }
+    EXPECT_EQ(view.opened, c.openedAfter);
+    if (c.openedAfter != c.shown) {
+      EXPECT_NE(std::find(view.trace.begin(), view.trace.end(), "files of " + c.openedAfter),
+                view.trace.end());
+    }
+    const bool said = !view.trace.empty() && (view.trace.back().starts_with("warn: ") ||
+                                              view.trace.back().starts_with("tell: "));
+    EXPECT_EQ(said ? view.trace.back() : "", c.lastSaid);
+  }
 }
 
 // A replace can be taken back from the File menu: it asks, puts back the

@@ -38,6 +38,32 @@ class EditorTest : public QObject {
     QTRY_VERIFY(Shown() == nullptr);
   }
 
+  // The C locale of the tests makes Latin-1 the 8-bit code page.
+  void theWindowReadsEachLineInTheEncodingItIsValidIn_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Latin-1") << QByteArray("Caf\xE9\r\n") << QStringLiteral("Caf\u00E9\n");
+    QTest::newRow("UTF-8") << QByteArray("Caf\xC3\xA9\r\n") << QStringLiteral("Caf\u00E9\n");
+    QTest::newRow("both in one log")
+        << QByteArray("a.htm\r\nCaf\xE9\r\nb.htm\r\nGr\xC3\xBC\xC3\x9F\x65\r\n")
+        << QStringLiteral("a.htm\nCaf\u00E9\nb.htm\nGr\u00FC\u00DFe\n");
+  }
+  void theWindowReadsEachLineInTheEncodingItIsValidIn() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString path = QDir::current().absoluteFilePath(QStringLiteral("Log.txt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    ShowTextWindow(ToPath(path));
+    QWidget* window = Shown();
+    QVERIFY(window != nullptr);
+    QCOMPARE(window->findChild<QPlainTextEdit*>()->toPlainText(), shown);
+    window->close();
+    QTRY_VERIFY(Shown() == nullptr);
+  }
+
  private:
   static QWidget* Shown() {
     for (QWidget* window : QApplication::topLevelWidgets()) {

@@ -293,6 +293,69 @@ class FrmMainTest : public QObject {
     QVERIFY(f.window->State().LogPath.empty());
   }
 
+  void theQuestionNamesTheSubfoldersWhenTheRunTakesThem_data() {
+    QTest::addColumn<int>("subfolders");
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("this folder") << 0 << "/?";
+    QTest::newRow("with subfolders") << 1 << "/ and its subfolders?";
+  }
+  void theQuestionNamesTheSubfoldersWhenTheRunTakesThem() {
+    QFETCH(int, subfolders);
+    QFETCH(QString, ending);
+    const QString site = Site();
+    Fixture f(site);
+    f.window->State().Subfolders = subfolders;
+    f.messages.answers = {false};
+    QTest::mouseClick(f.Button("cmdGo"), Qt::LeftButton);
+    QCOMPARE(f.messages.shown.size(), std::size_t{1});
+    QCOMPARE(f.messages.shown[0].text,
+             "Update all HTML files in " + QDir(site).canonicalPath() + ending);
+  }
+
+  // A folder deleted while the lists show it: GO! says why it cannot run and
+  // the lists move up to the nearest folder left, as they do when the
+  // window becomes active again.
+  void theListsLeaveADeletedFolder_data() {
+    QTest::addColumn<bool>("byGo");
+    QTest::newRow("GO!") << true;
+    QTest::newRow("activated") << false;
+  }
+  void theListsLeaveADeletedFolder() {
+    QFETCH(bool, byGo);
+    const QString site = Site();
+    WriteFile(site + "/index.htm", "x");
+    QDir().mkpath(site + "/gone/deeper");
+    Fixture f(site);
+    const QString canonical = QDir(site).canonicalPath();
+    QCOMPARE(f.Directories()->SetPath(site + "/gone/deeper"), QString());
+    f.window->show();
+    QApplication::setActiveWindow(f.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QWidget elsewhere;
+    elsewhere.show();
+    QApplication::setActiveWindow(&elsewhere);
+    QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+    QVERIFY(QDir(site + "/gone").removeRecursively());
+    f.messages.answers = {true};
+    if (byGo) {
+      QTest::mouseClick(f.Button("cmdGo"), Qt::LeftButton);
+      QCOMPARE(f.messages.shown.size(), std::size_t{2});
+      QCOMPARE(f.messages.shown[0].kind, QStringLiteral("ask"));
+      QCOMPARE(f.messages.shown[1].kind, QStringLiteral("warn"));
+      QVERIFY2(f.messages.shown[1].text.startsWith("Cannot open the folder " + canonical +
+                                                   "/gone/deeper/"),
+               qPrintable(f.messages.shown[1].text));
+    } else {
+      QApplication::setActiveWindow(f.window.get());
+      QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+      QVERIFY(f.messages.shown.empty());
+    }
+    QCOMPARE(f.Directories()->Path(), canonical);
+    QCOMPARE(Texts(*f.Files()), QStringList{"index.htm"});
+    QVERIFY(!Texts(*f.Directories()).contains("gone"));
+    QVERIFY(!f.Button("cmdReplace")->isEnabled());
+  }
+
   // As on Windows, Enter presses the focused button as Space does.
   void enterPressesTheFocusedButton() {
     Fixture f(Site());

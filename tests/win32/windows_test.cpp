@@ -19,6 +19,7 @@
 #include "win32/frm_opt.h"
 #include "win32/frm_schedule.h"
 #include "win32/text.h"
+#include "win32/text_window.h"
 
 namespace lapse::win32 {
 namespace {
@@ -210,6 +211,45 @@ TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
   EXPECT_EQ(window_->FolderItems().back(), FolderText(dir_.native()));
   std::ifstream page(dir_ / "a.htm", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(page), {}), "kept\r\n");
+}
+
+TEST_F(WindowsTest, TheQuestionNamesTheSubfoldersWhenTheRunTakesThem) {
+  struct Case {
+    int subfolders;
+    const wchar_t* ending;
+  };
+  for (const Case& c : {Case{0, L"?"}, Case{1, L" and its subfolders?"}}) {
+    SCOPED_TRACE(c.subfolders);
+    prompts_.said.clear();
+    window_->State().Subfolders = c.subfolders;
+    Click("cmdGo");
+    ASSERT_FALSE(prompts_.said.empty());
+    EXPECT_EQ(prompts_.said.front(),
+              L"ask: Update all HTML files in " + (dir_ / "").native() + c.ending);
+  }
+}
+
+// Deleted behind the program's back: the lists move up to the folder that
+// is left, with the run's reason told.
+TEST_F(WindowsTest, AfterARunOnADeletedFolderTheListsShowTheNearestFolderLeft) {
+  std::filesystem::create_directories(dir_ / "gone" / "deeper");
+  const auto open = [this](const std::filesystem::path& folder) {
+    const auto& items = window_->FolderItems();
+    window_->OpenFolderItem(static_cast<int>(
+        std::find(items.begin(), items.end(), FolderText(folder.native())) - items.begin()));
+  };
+  open(dir_);  // lists "gone" too
+  open(dir_ / "gone");
+  open(dir_ / "gone" / "deeper");
+  ASSERT_EQ(window_->FolderItems().back(), FolderText((dir_ / "gone" / "deeper").native()));
+  std::filesystem::remove_all(dir_ / "gone");
+  Click("cmdGo");
+  ASSERT_FALSE(prompts_.said.empty());
+  EXPECT_EQ(prompts_.said.back().rfind(L"warn: ", 0), 0u) << Utf8(prompts_.said.back());
+  // The folder list ends with the opened folder's subfolders, and the site
+  // has none left.
+  EXPECT_EQ(window_->FolderItems().back(), FolderText(dir_.native()));
+  EXPECT_FALSE(Enabled("cmdReplace"));
 }
 
 TEST_F(WindowsTest, AFolderThatCannotBeOpenedLeavesTheListsWhereTheyWere) {
@@ -413,6 +453,35 @@ TEST(RegistryStoreTest, ValuesComeBackAsTheyWereStored) {
   EXPECT_EQ(store.Get("LapseTest", "New", "Missing", "default"), "default");
   EXPECT_FALSE(store.WriteFailed());
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LapseTest");
+}
+
+// Where notepad cannot be started, the log shows in the program's own
+// window: each line in the encoding it is valid in, UTF-8 or the ANSI code
+// page.
+class OwnTextWindowTest : public testing_support::TempDirTest {};
+
+TEST_F(OwnTextWindowTest, WithoutNotepadTheLogShowsInAWindowOfTheProgramsOwn) {
+  // An ANSI code page of UTF-8 would leave nothing to tell apart.
+  ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8));
+  wchar_t eAcute = 0;  // what the ANSI code page makes of the byte E9
+  ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, &eAcute, 1), 1);
+  const std::filesystem::path log = dir_ / "Log.txt";
+  std::ofstream(log, std::ios::binary) << "a.htm\r\nCaf\xE9\r\nb.htm\r\nGr\xC3\xBC\xC3\x9F\x65\n";
+  Notepad editor(dir_ / "no-such-notepad.exe");
+  EXPECT_TRUE(editor.Open(log));
+  const TextWindow* window = editor.OwnWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(IsWindowVisible(window->Handle()), FALSE);
+  EXPECT_EQ(CaptionOf(window->Handle()), log.native());
+  EXPECT_EQ(window->Text(),
+            L"a.htm\r\nCaf" + std::wstring(1, eAcute) + L"\r\nb.htm\r\nGr\u00FC\u00DFe\r\n");
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(IsWindowVisible(window->Handle()), FALSE);
+
+  std::filesystem::remove(log);
+  EXPECT_TRUE(editor.Open(log));
+  EXPECT_EQ(window->Text().rfind(L"Cannot read " + log.native() + L": ", 0), 0u)
+      << Utf8(window->Text());
 }
 
 TEST(NotepadTest, ThePathIsOneQuotedArgument) {
