@@ -5,6 +5,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "batch/batch.h"
 #include "batch/kept_store.h"
@@ -240,7 +242,19 @@ class Replacement {
       store_.reset();
       return false;
     }
+    PruneMeanwhile();
     return true;
+  }
+
+  // The new replace is kept whole, so the ones it makes too many can go.
+  // Removing thousands of files takes the disk a while: it is done while the
+  // pages are replaced, and waited for before the replace ends.
+  void PruneMeanwhile() {
+    try {
+      pruning_ = std::jthread([store = &*store_] { store->Prune(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: FinishKeeping prunes.
+    }
   }
 
   // A replace cut short and done again: the pages still to be replaced go
@@ -346,6 +360,10 @@ class Replacement {
     if (!store_) {
       return;
     }
+    const bool pruned = pruning_.joinable();
+    if (pruned) {
+      pruning_.join();
+    }
     // A page held back is as it was: there is nothing of it to undo.
     const std::size_t keptCount = kept_.pages.size();
     std::erase_if(kept_.pages,
@@ -355,7 +373,9 @@ class Replacement {
         store_->WriteManifest(**folder, kept_);
       }
     }
-    store_->Prune();
+    if (!pruned) {
+      store_->Prune();
+    }
   }
 
   bool HasLog() {
@@ -394,15 +414,22 @@ class Replacement {
       heldBack_[path] = {HeldBack::NoSourceFolder, {}};
       return;
     }
-    if (const std::optional<Hold> hold = CheckPage(**source, path.filename(), recorded)) {
+    if (const std::optional<Hold> hold =
+            CheckPage(**source, path.filename(), recorded, Contents::Unread)) {
       heldBack_[path] = *hold;
       return;
     }
     planned_.push_back(path);
   }
 
+  // Whether a check reads the page where its time cannot tell a change: the
+  // check right before the rename must; the one that plans can leave it to
+  // that one, and spare a read of every page.
+  enum class Contents { Read, Unread };
+
   // Why the page no longer is as the run read it, if it is not.
-  std::optional<Hold> CheckPage(Folder& source, const fs::path& name, const CopyRecord& recorded) {
+  std::optional<Hold> CheckPage(Folder& source, const fs::path& name, const CopyRecord& recorded,
+                                Contents contents) {
     const platform::Expected<platform::FileStatus> page = disk_.Status(source, name);
     if (!page && page.error() == std::errc::no_such_file_or_directory) {
       return Hold{HeldBack::SourceDeleted, {}};
@@ -413,7 +440,7 @@ class Replacement {
     if (page->stamp != recorded.source) {
       return Hold{HeldBack::SourceChanged, {}};
     }
-    if (recorded.hash && HashOf(source, name) != recorded.hash) {
+    if (contents == Contents::Read && recorded.hash && HashOf(source, name) != recorded.hash) {
       return Hold{HeldBack::SourceChanged, {}};
     }
     return std::nullopt;
@@ -484,7 +511,8 @@ class Replacement {
       heldBack_[path] = {HeldBack::MoveFailed, !mirror ? mirror.error() : source.error()};
       return;
     }
-    if (const std::optional<Hold> hold = CheckPage(**source, path.filename(), recorded)) {
+    if (const std::optional<Hold> hold =
+            CheckPage(**source, path.filename(), recorded, Contents::Read)) {
       heldBack_[path] = *hold;
       return;
     }
@@ -683,6 +711,8 @@ class Replacement {
   std::map<fs::path, Hold> heldBack_;
   std::uint64_t steps_ = 0;
   std::uint64_t done_ = 0;
+  // Last, so that it is joined before anything it uses goes.
+  std::jthread pruning_;
 };
 
 ReplaceRefusal RefusalOf(const SiteProblem& problem) {
