@@ -117,8 +117,7 @@ class PosixFolder final : public Folder {
   // Asked once per folder, and only of folders that get new files.
   const Maker& MakerOfFiles() {
     std::call_once(makerKnown_, [this] {
-      static const Maker process{::geteuid(), ::getegid()};
-      maker_ = process;
+      maker_ = {::geteuid(), ::getegid()};
       struct stat info {};
       if (::fstat(descriptor_, &info) == 0 && (info.st_mode & S_ISGID) != 0) {
         maker_.group = info.st_gid;
