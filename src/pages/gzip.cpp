@@ -82,7 +82,9 @@ struct GzipSink::Stream {
 
 GzipSink::GzipSink(text::ByteSink& out)
     : out_(out), stream_(std::make_unique<Stream>()), out8_(kBufferSize) {
-  stream_->open = deflateInit2(&stream_->z, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindow, 9,
+  // gzip's own default level: the best one makes a page of text about half
+  // a percent smaller and takes a fifth longer.
+  stream_->open = deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindow, 9,
                                Z_DEFAULT_STRATEGY) == Z_OK;
   failed_ = !stream_->open;
 }

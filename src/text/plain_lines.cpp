@@ -14,22 +14,25 @@ std::size_t LineEnd(std::string_view text, std::size_t from);
 
 // The length of the first line of text when it is plain, else 0. Looks no
 // further than the line's end.
-std::size_t PlainLine(std::string_view text) {
+std::size_t PlainLine(std::string_view text, LineEnding ending) {
   if (text.starts_with(kTagStart)) {
     return 0;
   }
   const std::size_t end = LineEnd(text, 0);
-  if (end == std::string_view::npos || text.substr(end, 2) != "\r\n") {
+  if (end == std::string_view::npos) {
     return 0;
   }
-  return end + 2;
+  if (ending == LineEnding::Lf) {
+    return text[end] == '\n' ? end + 1 : 0;
+  }
+  return text.substr(end, 2) == "\r\n" ? end + 2 : 0;
 }
 
 }  // namespace
 
-std::size_t PlainLinesPrefixByLine(std::string_view text) {
+std::size_t PlainLinesPrefixByLine(std::string_view text, LineEnding ending) {
   std::size_t start = 0;
-  while (const std::size_t length = PlainLine(text.substr(start))) {
+  while (const std::size_t length = PlainLine(text.substr(start), ending)) {
     start += length;
   }
   return start;
@@ -57,13 +60,15 @@ Block Load(const char* bytes) {
 }
 
 // A byte of the result is set where the text at that byte may break the run
-// of plain lines: a CR not followed by an LF, a byte before an LF that is not
-// a CR, or an LF before "<!" (which may start a tag line).
-Block Breaks(const char* bytes) {
+// of plain lines: an LF before "<!" (which may start a tag line), and for
+// CR LF lines a CR not followed by an LF or a byte before an LF that is not
+// a CR, for LF lines any CR.
+Block Breaks(const char* bytes, LineEnding ending) {
   const Block here = Load(bytes);
   const Block next = Load(bytes + 1);
   const Block afterNext = Load(bytes + 2);
-  const auto lineEndFault = (here == '\r') != (next == '\n');
+  const auto lineEndFault =
+      ending == LineEnding::CrLf ? (here == '\r') != (next == '\n') : here == '\r';
   const auto tagStart = (here == '\n') & (next == '<') & (afterNext == '!');
   return reinterpret_cast<Block>(lineEndFault | tagStart);
 }
@@ -96,17 +101,18 @@ std::size_t LineEnd(std::string_view text, std::size_t from) {
 
 // The offset of the first byte at or after from that may break the run, or
 // of the first that the blocks cannot look at.
-std::size_t NextBreak(std::string_view text, std::size_t from) {
+std::size_t NextBreak(std::string_view text, std::size_t from, LineEnding ending) {
   const char* const data = text.data();
   std::size_t at = from;
   for (; at + kStepSize + kLookAhead <= text.size(); at += kStepSize) {
-    if (Any(Breaks(data + at) | Breaks(data + at + kBlockSize) |
-            Breaks(data + at + 2 * kBlockSize) | Breaks(data + at + 3 * kBlockSize))) {
+    if (Any(Breaks(data + at, ending) | Breaks(data + at + kBlockSize, ending) |
+            Breaks(data + at + 2 * kBlockSize, ending) |
+            Breaks(data + at + 3 * kBlockSize, ending))) {
       break;
     }
   }
   for (; at + kBlockSize + kLookAhead <= text.size(); at += kBlockSize) {
-    const Block breaks = Breaks(data + at);
+    const Block breaks = Breaks(data + at, ending);
     if (Any(breaks)) {
       return at + FirstSet(breaks);
     }
@@ -116,10 +122,10 @@ std::size_t NextBreak(std::string_view text, std::size_t from) {
 
 }  // namespace
 
-std::size_t PlainLinesPrefix(std::string_view text) {
+std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending) {
   std::size_t start = 0;  // the lines before it are plain
   for (;;) {
-    const std::size_t length = PlainLine(text.substr(start));
+    const std::size_t length = PlainLine(text.substr(start), ending);
     if (length == 0) {
       return start;
     }
@@ -128,7 +134,7 @@ std::size_t PlainLinesPrefix(std::string_view text) {
     // look at each byte covers the byte after it, and the one before start
     // (the LF of a plain line) covers the first byte of the next line. The
     // line at the break, if any, is looked at on its own.
-    const std::size_t stop = NextBreak(text, start - 1);
+    const std::size_t stop = NextBreak(text, start - 1, ending);
     const std::size_t lastLineFeed = text.rfind('\n', stop);
     if (lastLineFeed != std::string_view::npos && lastLineFeed >= start) {
       start = lastLineFeed + 1;
@@ -147,8 +153,8 @@ std::size_t LineEnd(std::string_view text, std::size_t from) {
 }  // namespace
 
 // Without vector types each line is looked at on its own.
-std::size_t PlainLinesPrefix(std::string_view text) {
-  return PlainLinesPrefixByLine(text);
+std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending) {
+  return PlainLinesPrefixByLine(text, ending);
 }
 
 #endif

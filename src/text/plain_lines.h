@@ -6,14 +6,19 @@
 
 namespace lapse::text {
 
+// How the lines of a run end: in CR LF, which the copy keeps, or in a lone
+// LF (as most pages saved on Linux and macOS have them), which the copy
+// turns into CR LF.
+enum class LineEnding { CrLf, Lf };
+
 // The length of the longest run of whole lines at the start of text (which
-// starts a line) that end in CR LF and do not start with "<!--": lines that
-// need no decision and no change while the copy takes every line. Most of a
-// page is such lines, so they are found many bytes at a time.
-std::size_t PlainLinesPrefix(std::string_view text);
+// starts a line) that end in ending, hold no other CR or LF and do not start
+// with "<!--": lines that need no decision while the copy takes every line.
+// Most of a page is such lines, so they are found many bytes at a time.
+std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending);
 
 // The same answer, found line by line: the search where no vector
 // instructions serve, and the reference for the one where they do.
-std::size_t PlainLinesPrefixByLine(std::string_view text);
+std::size_t PlainLinesPrefixByLine(std::string_view text, LineEnding ending);
 
 }  // namespace lapse::text

@@ -69,16 +69,26 @@ class RewriteHandler {
     return true;
   }
 
-  // While the copy takes every line, lines that are no tag and end in CR LF
-  // need no decision: they go to the copy in one piece, without a look at
-  // each.
+  // While the copy takes every line, lines that are no tag need no
+  // decision: those that end in CR LF go to the copy in one piece, those
+  // that end in a lone LF with a CR put before each LF, without a look at
+  // each line by the splitter.
   std::size_t PlainLines(std::string_view rest) {
     if (!keep_ || dropCounter_ <= 0) {
       return 0;
     }
-    const std::size_t length = PlainLinesPrefix(rest);
     target_ = &copy_;
-    Pass(rest.substr(0, length));
+    if (const std::size_t length = PlainLinesPrefix(rest, LineEnding::CrLf)) {
+      Pass(rest.substr(0, length));
+      return length;
+    }
+    const std::size_t length = PlainLinesPrefix(rest, LineEnding::Lf);
+    for (std::string_view lines = rest.substr(0, length); !lines.empty();) {
+      const std::size_t lineFeed = lines.find('\n');
+      Put(lines.substr(0, lineFeed));
+      Put(kLineEnd);
+      lines.remove_prefix(lineFeed + 1);
+    }
     return length;
   }
 

@@ -11,7 +11,8 @@ namespace {
 struct Case {
   const char* name;
   std::string text;
-  std::size_t plain;
+  std::size_t plain;        // of the lines that end in CR LF
+  std::size_t plainLf = 0;  // of the lines that end in a lone LF
   // ctest shows the case by its name.
   friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 };
@@ -20,27 +21,35 @@ class PlainLinesTest : public testing::TestWithParam<Case> {};
 
 TEST_P(PlainLinesTest, BothSearchesFindTheWholePlainLines) {
   const Case& c = GetParam();
-  EXPECT_EQ(PlainLinesPrefixByLine(c.text), c.plain);
-  EXPECT_EQ(PlainLinesPrefix(c.text), c.plain);
+  EXPECT_EQ(PlainLinesPrefixByLine(c.text, LineEnding::CrLf), c.plain);
+  EXPECT_EQ(PlainLinesPrefix(c.text, LineEnding::CrLf), c.plain);
+  EXPECT_EQ(PlainLinesPrefixByLine(c.text, LineEnding::Lf), c.plainLf);
+  EXPECT_EQ(PlainLinesPrefix(c.text, LineEnding::Lf), c.plainLf);
 }
 
 const std::string kLine62 = std::string(62, 'x') + "\r\n";  // ends at byte 63 of a block
+const std::string kLfLine63 = std::string(63, 'x') + "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlainLinesTest,
-    testing::Values(Case{"Empty", "", 0}, Case{"OneLine", "a\r\n", 3},
-                    Case{"EmptyLines", "\r\n\r\n", 4}, Case{"UnfinishedLastLine", "a\r\nb", 3},
-                    Case{"CrAtTheEnd", "a\r\nb\r", 3}, Case{"TagLine", "a\r\n<!--LAPSE\r\n", 3},
-                    Case{"TagFirst", "<!--ENDL\r\na\r\n", 0},
-                    Case{"CommentLikeButNoTagStart", "<!-x\r\n<p>\r\n<!\r\n", 15},
-                    Case{"TagStartInsideALine", "a <!--LAPSE\r\n", 13},
-                    Case{"LoneLf", "a\r\nb\nc\r\n", 3}, Case{"LoneCr", "a\r\nb\rc\r\n", 3},
-                    Case{"LfCr", "a\n\r", 0}, Case{"WholeBlock", kLine62 + kLine62, 128},
-                    Case{"CrLfAcrossBlocks", std::string(63, 'x') + "\r\n" + "b\r\n", 68},
-                    Case{"LoneCrAtBlockEnd", std::string(63, 'x') + "\ry\r\n", 0},
-                    Case{"TagAtBlockStart", kLine62 + "<!--LNEW\r\n", 64},
-                    Case{"TagAcrossBlocks", std::string(61, 'x') + "\r\n<!--ENDL\r\n", 63},
-                    Case{"LessThanAtBlockEnd", std::string(61, 'x') + "\r\n<p>\r\n", 68}),
+    testing::Values(
+        Case{"Empty", "", 0}, Case{"OneLine", "a\r\n", 3}, Case{"EmptyLines", "\r\n\r\n", 4},
+        Case{"UnfinishedLastLine", "a\r\nb", 3}, Case{"CrAtTheEnd", "a\r\nb\r", 3},
+        Case{"TagLine", "a\r\n<!--LAPSE\r\n", 3}, Case{"TagFirst", "<!--ENDL\r\na\r\n", 0},
+        Case{"CommentLikeButNoTagStart", "<!-x\r\n<p>\r\n<!\r\n", 15},
+        Case{"TagStartInsideALine", "a <!--LAPSE\r\n", 13}, Case{"LoneLf", "a\r\nb\nc\r\n", 3},
+        Case{"LoneCr", "a\r\nb\rc\r\n", 3}, Case{"LfCr", "a\n\r", 0, 2},
+        Case{"WholeBlock", kLine62 + kLine62, 128},
+        Case{"CrLfAcrossBlocks", std::string(63, 'x') + "\r\n" + "b\r\n", 68},
+        Case{"LoneCrAtBlockEnd", std::string(63, 'x') + "\ry\r\n", 0},
+        Case{"TagAtBlockStart", kLine62 + "<!--LNEW\r\n", 64},
+        Case{"TagAcrossBlocks", std::string(61, 'x') + "\r\n<!--ENDL\r\n", 63},
+        Case{"LessThanAtBlockEnd", std::string(61, 'x') + "\r\n<p>\r\n", 68},
+        Case{"LfLines", "a\n\nb\nc", 0, 5}, Case{"LfThenCrLf", "a\nb\r\n", 0, 2},
+        Case{"LfThenLoneCr", "a\nb\rc\n", 0, 2}, Case{"LfThenTag", "a\n<!--ENDL\n", 0, 2},
+        Case{"LfWholeBlocks", kLfLine63 + kLfLine63, 0, 128},
+        Case{"LfTagAcrossBlocks", std::string(63, 'x') + "\n<!--LNEW\n", 0, 64},
+        Case{"LfCrAtBlockEnd", std::string(63, 'x') + "\n" + std::string(63, 'y') + "\r\n", 0, 64}),
     [](const auto& info) { return info.param.name; });
 
 // The block search must give the line-by-line answer wherever line ends and
@@ -57,12 +66,17 @@ TEST(PlainLinesPrefix, AgreesWithTheSearchByLineOnRandomTexts) {
     std::string text(length(random), ' ');
     for (char& byte : text) {
       byte = alphabet[pick(random)];
-      // Most line feeds of the sparse texts end a plain line.
-      if (byte == '\n' && &alphabet == &sparse && &byte != text.data() && pick(random) % 4 != 0) {
+      // Most line feeds of the sparse texts end a plain line (of CR LF in
+      // half of them).
+      if (byte == '\n' && &alphabet == &sparse && &byte != text.data() && round % 4 == 1 &&
+          pick(random) % 4 != 0) {
         (&byte)[-1] = '\r';
       }
     }
-    ASSERT_EQ(PlainLinesPrefix(text), PlainLinesPrefixByLine(text)) << testing::PrintToString(text);
+    for (const LineEnding ending : {LineEnding::CrLf, LineEnding::Lf}) {
+      ASSERT_EQ(PlainLinesPrefix(text, ending), PlainLinesPrefixByLine(text, ending))
+          << testing::PrintToString(text);
+    }
   }
 }
 
@@ -73,7 +87,18 @@ TEST(PlainLinesPrefix, FindsTheEndOfLongRunsAtEveryOffset) {
       const std::string line = std::string(lineLength - 2, 'x') + "\r\n";
       std::string text;
       while (text.size() < 300) {
-        ASSERT_EQ(PlainLinesPrefix(text + stop + line), text.size()) << text.size();
+        ASSERT_EQ(PlainLinesPrefix(text + stop + line, LineEnding::CrLf), text.size())
+            << text.size();
+        text += line;
+      }
+    }
+  }
+  for (const std::string stop : {"<!--LAPSE 12/31/26\n", "crlf\r\n", "lone\rx\n"}) {
+    for (std::size_t lineLength = 1; lineLength < 70; lineLength += 7) {
+      const std::string line = std::string(lineLength - 1, 'x') + "\n";
+      std::string text;
+      while (text.size() < 300) {
+        ASSERT_EQ(PlainLinesPrefix(text + stop + line, LineEnding::Lf), text.size()) << text.size();
         text += line;
       }
     }
