@@ -340,14 +340,16 @@ std::vector<std::string> UndoProblems(const batch::UndoResult& result) {
 }
 
 std::string KeptReplaceLine(const batch::KeptReplace& replace) {
+  constexpr std::uint64_t kKiB = 1024;
+  constexpr std::uint64_t kMiB = kKiB * kKiB;
   const std::uint64_t bytes = replace.Bytes();
   char size[32];
-  if (bytes < 1024) {
+  if (bytes < kKiB) {
     std::snprintf(size, sizeof size, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < 1024 * 1024) {
-    std::snprintf(size, sizeof size, "%.1f KiB", static_cast<double>(bytes) / 1024);
+  } else if (bytes < kMiB) {
+    std::snprintf(size, sizeof size, "%.1f KiB", static_cast<double>(bytes) / kKiB);
   } else {
-    std::snprintf(size, sizeof size, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+    std::snprintf(size, sizeof size, "%.1f MiB", static_cast<double>(bytes) / kMiB);
   }
   const std::size_t count = replace.pages.size();
   return When(replace.when) + "  " + std::to_string(count) + (count == 1 ? " page  " : " pages  ") +
