@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -533,7 +534,8 @@ class TreeRun {
   }
 
   void TakeNext(OrderedWork<PageJob, RewrittenPage>& work) {
-    const fs::path shown = std::move(shownOrder_[done_]);
+    const fs::path shown = std::move(shownOrder_.front());
+    shownOrder_.pop_front();
     RewrittenPage page = work.Next();
     frontEnd_.Advance(done_++, listed_, shown);
     committer_.Take(shown, std::move(page));
@@ -552,7 +554,9 @@ class TreeRun {
   std::map<fs::path, std::shared_ptr<Folder>> mirrors_;
   std::map<fs::path, std::error_code> mirrorErrors_;
   std::map<fs::path, platform::FileAccess> access_;
-  std::vector<fs::path> shownOrder_;
+  // The names of the pages in flight, so that memory stays flat however
+  // many pages the site has.
+  std::deque<fs::path> shownOrder_;
   std::size_t listed_ = 0;
   std::size_t done_ = 0;
 };

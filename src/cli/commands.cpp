@@ -526,7 +526,7 @@ constexpr const char* kExitCodes =
     "the command line, a folder that cannot be used, another Lapse at work on it).";
 
 void AddDirectory(CLI::App& command, Options& options, const std::string& description) {
-  command.add_option("DIR", options.directory, description)->type_name("DIR");
+  command.add_option("DIR", options.directory, description)->type_name("");
 }
 
 void AddRecursive(CLI::App& command, Options& options) {
