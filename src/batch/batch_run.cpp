@@ -149,44 +149,39 @@ std::optional<RunProblem> ClearNew(Disk& disk, const std::shared_ptr<Folder>& ne
     }
   }
   std::optional<RunProblem> problem;
-  struct Made {
-    std::shared_ptr<Folder> parent;
-    fs::path relative;
-  };
-  std::vector<Made> folders;
-  std::map<fs::path, std::shared_ptr<Folder>> opened;
+  std::vector<fs::path> folders;  // in the walk's order
   const auto remove = [&](Folder& folder, const fs::path& name) {
     if (const std::error_code error = disk.RemoveFile(folder, name); error && !problem) {
       problem = RunProblem{RunProblem::Kind::CannotClearNew, folder.PathOf(name), error, {}};
     }
   };
-  const std::error_code error =
-      WalkTree(disk, newDir, Recursion::Subfolders, TopNew::Take,
-               {[&](WalkedFolder& walked) {
-                  opened[walked.relative] = walked.folder;
-                  if (!walked.relative.empty()) {
-                    folders.push_back({opened[walked.relative.parent_path()], walked.relative});
-                  }
-                  for (const fs::path& name : walked.files) {
-                    if (IsHtmlFileName(name)) {
-                      remove(*walked.folder, name);
-                    }
-                  }
-                  for (const fs::path& name : walked.own) {
-                    if (name != kRecordName) {
-                      remove(*walked.folder, name);
-                    }
-                  }
-                },
-                nullptr});
+  const std::error_code error = WalkTree(disk, newDir, Recursion::Subfolders, TopNew::Take,
+                                         {[&](WalkedFolder& walked) {
+                                            if (!walked.relative.empty()) {
+                                              folders.push_back(walked.relative);
+                                            }
+                                            for (const fs::path& name : walked.files) {
+                                              if (IsHtmlFileName(name)) {
+                                                remove(*walked.folder, name);
+                                              }
+                                            }
+                                            for (const fs::path& name : walked.own) {
+                                              if (name != kRecordName) {
+                                                remove(*walked.folder, name);
+                                              }
+                                            }
+                                          },
+                                          nullptr});
   if (error && !problem) {
     problem = RunProblem{RunProblem::Kind::CannotClearNew, newDir->Path(), error, {}};
   }
   // Deepest first; a folder that still holds something stays.
+  FolderCache opened(disk, newDir);
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-    const fs::path name = folder->relative.filename();
-    if (disk.RemoveEmptyFolder(*folder->parent, name) && IsHtmlFileName(name)) {
-      blocked.insert(folder->relative);
+    const fs::path name = folder->filename();
+    platform::Expected<std::shared_ptr<Folder>> parent = opened.At(folder->parent_path());
+    if ((!parent || disk.RemoveEmptyFolder(**parent, name)) && IsHtmlFileName(name)) {
+      blocked.insert(*folder);
     }
   }
   return problem;
@@ -471,6 +466,7 @@ class TreeRun {
  private:
   template <typename Add>
   void Visit(WalkedFolder& folder, const Add& add) {
+    ForgetMirrorsOutside(folder.relative);
     const platform::Expected<platform::FileStatus> status = disk_.FolderStatus(*folder.folder);
     access_[folder.relative] = status ? status->access : platform::FileAccess{0700};
     for (const fs::path& name : folder.linkedPages) {
@@ -501,6 +497,14 @@ class TreeRun {
       }
       add(std::move(job));
     }
+  }
+
+  // The walk goes depth first, so a mirror is wanted again only while the
+  // walk is below its folder; the pages in flight hold their own. Without
+  // this a site of a thousand folders would run out of descriptors.
+  void ForgetMirrorsOutside(const fs::path& relative) {
+    std::erase_if(mirrors_,
+                  [&relative](const auto& mirror) { return !IsWithin(relative, mirror.first); });
   }
 
   // The folder of New that mirrors relative, made where missing with the

@@ -142,6 +142,7 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     return result;
   }
   result.copy = std::move(*copyFile);
+  result.copyFolder = job.copies;
   return result;
 }
 

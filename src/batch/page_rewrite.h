@@ -34,6 +34,9 @@ struct RewrittenPage {
   // When rewritten: the whole copy, unnamed until the run commits it; a
   // copy without removed lines needs nothing of the log and is named at
   // once, with the error of that when there was one.
+  // The folder the copy is to be named in, held open until the copy is
+  // named or dropped (declared first, so that it goes last).
+  std::shared_ptr<platform::Folder> copyFolder;
   std::unique_ptr<platform::NewFile> copy;
   bool named = false;
   std::error_code nameError;

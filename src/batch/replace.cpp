@@ -54,39 +54,47 @@ HeldBack ReasonOf(EntryKind kind) {
   return HeldBack::NotOrdinary;
 }
 
-// Folders below a top folder, each opened once, step by step from the top:
-// never through a link, and never by a path longer than one name.
-class FolderCache {
+// The folders of a kept replace that took new names, each synced once the
+// pages, which come in the order of their paths, have left it: only the
+// folders on the way to the current page stay open.
+class FoldersToSync {
  public:
-  // Opens relative again on the next look, as a folder just made there.
-  void Forget(const fs::path& relative) { failed_.erase(relative); }
-  FolderCache(Disk& disk, std::shared_ptr<Folder> top) : disk_(disk) {
-    opened_[fs::path()] = std::move(top);
+  explicit FoldersToSync(Disk& disk) : disk_(disk) {}
+
+  void Add(const fs::path& relative, std::shared_ptr<Folder> folder) {
+    if (std::none_of(folders_.begin(), folders_.end(),
+                     [&relative](const auto& known) { return known.first == relative; })) {
+      folders_.emplace_back(relative, std::move(folder));
+    }
   }
-  platform::Expected<std::shared_ptr<Folder>> At(const fs::path& relative) {
-    if (const auto found = opened_.find(relative); found != opened_.end()) {
-      return found->second;
-    }
-    if (const auto failed = failed_.find(relative); failed != failed_.end()) {
-      return failed->second;
-    }
-    platform::Expected<std::shared_ptr<Folder>> parent = At(relative.parent_path());
-    platform::Expected<std::unique_ptr<Folder>> folder =
-        parent ? disk_.OpenSubfolder(**parent, relative.filename())
-               : platform::Expected<std::unique_ptr<Folder>>(parent.error());
-    if (!folder) {
-      failed_[relative] = folder.error();
-      return folder.error();
-    }
-    std::shared_ptr<Folder> shared(std::move(*folder));
-    opened_[relative] = shared;
-    return shared;
+
+  // Syncs the folders that relative is not within.
+  std::error_code Leave(const fs::path& relative) {
+    return SyncWhere([&relative](const fs::path& folder) { return !IsWithin(relative, folder); });
+  }
+
+  std::error_code Finish() {
+    return SyncWhere([](const fs::path&) { return true; });
   }
 
  private:
+  template <typename Left>
+  std::error_code SyncWhere(const Left& left) {
+    std::error_code error;
+    std::erase_if(folders_, [&](const auto& folder) {
+      if (!left(folder.first)) {
+        return false;
+      }
+      if (!error) {
+        error = disk_.SyncFolder(*folder.second);
+      }
+      return true;
+    });
+    return error;
+  }
+
   Disk& disk_;
-  std::map<fs::path, std::shared_ptr<Folder>> opened_;
-  std::map<fs::path, std::error_code> failed_;
+  std::vector<std::pair<fs::path, std::shared_ptr<Folder>>> folders_;
 };
 
 // The name of a kept replace: its time in UTC, to the microsecond, so that
@@ -211,17 +219,16 @@ class Replacement {
     std::error_code error = pages ? std::error_code() : pages.error();
     if (!error) {
       FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
-      std::vector<std::shared_ptr<Folder>> made;
+      FoldersToSync made(disk_);
       for (const fs::path& path : planned_) {
         error = KeepPage(kept, path, made);
         if (error) {
           break;
         }
       }
-      for (const std::shared_ptr<Folder>& keptFolder : made) {
-        if (!error) {
-          error = disk_.SyncFolder(*keptFolder);
-        }
+      const std::error_code syncError = made.Finish();
+      if (!error) {
+        error = syncError;
       }
     }
     if (!error) {
@@ -279,7 +286,7 @@ class Replacement {
     }
     kept_ = std::move(*existing);
     FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
-    std::vector<std::shared_ptr<Folder>> made;
+    FoldersToSync made(disk_);
     std::error_code error;
     for (const fs::path& path : planned_) {
       const bool listed = std::any_of(kept_.pages.begin(), kept_.pages.end(),
@@ -289,10 +296,9 @@ class Replacement {
         break;
       }
     }
-    for (const std::shared_ptr<Folder>& keptFolder : made) {
-      if (!error) {
-        error = disk_.SyncFolder(*keptFolder);
-      }
+    const std::error_code syncError = made.Finish();
+    if (!error) {
+      error = syncError;
     }
     if (!error) {
       error = store_->WriteManifest(**folder, kept_);
@@ -305,8 +311,10 @@ class Replacement {
     return true;
   }
 
-  std::error_code KeepPage(FolderCache& kept, const fs::path& path,
-                           std::vector<std::shared_ptr<Folder>>& made) {
+  std::error_code KeepPage(FolderCache& kept, const fs::path& path, FoldersToSync& made) {
+    if (const std::error_code error = made.Leave(path.parent_path())) {
+      return error;
+    }
     platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
     if (!source) {
       return source.error();
@@ -331,12 +339,13 @@ class Replacement {
   }
 
   // The folder of kept pages that mirrors relative, made where missing.
-  platform::Expected<std::shared_ptr<Folder>> KeptFolder(
-      FolderCache& kept, const fs::path& relative, std::vector<std::shared_ptr<Folder>>& made) {
+  platform::Expected<std::shared_ptr<Folder>> KeptFolder(FolderCache& kept,
+                                                         const fs::path& relative,
+                                                         FoldersToSync& made) {
     platform::Expected<std::shared_ptr<Folder>> folder = kept.At(relative);
     if (folder || relative.empty()) {
-      if (folder && std::find(made.begin(), made.end(), *folder) == made.end()) {
-        made.push_back(*folder);
+      if (folder) {
+        made.Add(relative, *folder);
       }
       return folder;
     }
@@ -629,15 +638,12 @@ class Replacement {
   // a killed run was writing goes in any case. While something stays, the
   // record stays too, listing what still waits, so that New is Lapse's still.
   void Clean(bool allPlaced) {
-    std::vector<std::pair<std::shared_ptr<Folder>, fs::path>> folders;
-    std::map<fs::path, std::shared_ptr<Folder>> opened;
+    std::vector<fs::path> folders;  // in the walk's order
     const std::error_code error =
         WalkTree(disk_, newDir_, Recursion::Subfolders, TopNew::Take,
                  {[&](WalkedFolder& walked) {
-                    opened[walked.relative] = walked.folder;
                     if (!walked.relative.empty()) {
-                      folders.emplace_back(opened[walked.relative.parent_path()],
-                                           walked.relative.filename());
+                      folders.push_back(walked.relative);
                     }
                     for (const fs::path& name : walked.own) {
                       if (name != kRecordName) {
@@ -677,8 +683,11 @@ class Replacement {
       WriteRecord(RecordState::Complete, {});
       return;
     }
+    FolderCache opened(disk_, newDir_);
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-      disk_.RemoveEmptyFolder(*folder->first, folder->second);
+      if (platform::Expected<std::shared_ptr<Folder>> parent = opened.At(folder->parent_path())) {
+        disk_.RemoveEmptyFolder(**parent, folder->filename());
+      }
     }
     disk_.RemoveFile(*newDir_, kRecordName);
     RemoveNew(disk_, site_, result_);

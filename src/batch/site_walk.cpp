@@ -18,10 +18,9 @@ using platform::EntryKind;
 WalkedFolder Sort(const std::shared_ptr<platform::Folder>& folder, const fs::path& relative,
                   std::vector<platform::Entry> entries, Recursion recursion, TopNew topNew) {
   WalkedFolder walked{folder, relative, {}, {}, {}, {}, {}};
-  walked.files.reserve(static_cast<std::size_t>(
-      std::count_if(entries.begin(), entries.end(), [](const platform::Entry& entry) {
-        return entry.kind == EntryKind::OrdinaryFile;
-      })));
+  walked.files.reserve(static_cast<std::size_t>(std::count_if(
+      entries.begin(), entries.end(),
+      [](const platform::Entry& entry) { return entry.kind == EntryKind::OrdinaryFile; })));
   for (platform::Entry& entry : entries) {
     // Lapse's own files go by their names: on Windows they are not hidden.
     if ((entry.kind == EntryKind::Hidden || entry.kind == EntryKind::OrdinaryFile) &&
@@ -69,6 +68,38 @@ std::error_code WalkFolder(platform::Disk& disk, const std::shared_ptr<platform:
 
 fs::path Below(const fs::path& relative, const fs::path& name) {
   return relative.empty() ? name : relative / name;
+}
+
+bool IsWithin(const fs::path& relative, const fs::path& folder) {
+  return std::mismatch(folder.begin(), folder.end(), relative.begin(), relative.end()).first ==
+         folder.end();
+}
+
+FolderCache::FolderCache(platform::Disk& disk, std::shared_ptr<platform::Folder> top)
+    : disk_(disk) {
+  opened_[fs::path()] = std::move(top);
+}
+
+platform::Expected<std::shared_ptr<platform::Folder>> FolderCache::At(const fs::path& relative) {
+  std::erase_if(opened_,
+                [&relative](const auto& folder) { return !IsWithin(relative, folder.first); });
+  if (const auto found = opened_.find(relative); found != opened_.end()) {
+    return found->second;
+  }
+  if (const auto failed = failed_.find(relative); failed != failed_.end()) {
+    return failed->second;
+  }
+  platform::Expected<std::shared_ptr<platform::Folder>> parent = At(relative.parent_path());
+  platform::Expected<std::unique_ptr<platform::Folder>> folder =
+      parent ? disk_.OpenSubfolder(**parent, relative.filename())
+             : platform::Expected<std::unique_ptr<platform::Folder>>(parent.error());
+  if (!folder) {
+    failed_[relative] = folder.error();
+    return folder.error();
+  }
+  std::shared_ptr<platform::Folder> shared(std::move(*folder));
+  opened_[relative] = shared;
+  return shared;
 }
 
 std::error_code WalkTree(platform::Disk& disk, const std::shared_ptr<platform::Folder>& top,

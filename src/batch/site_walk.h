@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -57,5 +58,28 @@ std::error_code WalkTree(platform::Disk& disk, const std::shared_ptr<platform::F
 // The path of name below relative.
 std::filesystem::path Below(const std::filesystem::path& relative,
                             const std::filesystem::path& name);
+
+// Whether relative is folder or lies below it (both below the same top; the
+// top itself is the empty path).
+bool IsWithin(const std::filesystem::path& relative, const std::filesystem::path& folder);
+
+// Folders below a top folder, opened step by step from the top: never
+// through a link, and never by a path longer than one name. Only the folders
+// on the way to the last one asked for stay open: a tree taken in the order
+// of its paths (or of its walk, or the reverse) asks for a folder it left
+// no more, and a site of thousands of folders does not run out of
+// descriptors. A folder asked for again is opened again.
+class FolderCache {
+ public:
+  FolderCache(platform::Disk& disk, std::shared_ptr<platform::Folder> top);
+  platform::Expected<std::shared_ptr<platform::Folder>> At(const std::filesystem::path& relative);
+  // Opens relative again on the next look, as a folder just made there.
+  void Forget(const std::filesystem::path& relative) { failed_.erase(relative); }
+
+ private:
+  platform::Disk& disk_;
+  std::map<std::filesystem::path, std::shared_ptr<platform::Folder>> opened_;
+  std::map<std::filesystem::path, std::error_code> failed_;
+};
 
 }  // namespace lapse::batch

@@ -3,6 +3,8 @@
 #include <map>
 #include <set>
 
+#include "batch/site_walk.h"
+
 namespace lapse::batch {
 
 namespace {
@@ -11,13 +13,16 @@ namespace fs = std::filesystem;
 using platform::Disk;
 using platform::Folder;
 
-// Folders below a top folder, each opened once, name by name.
+// Folders below a top folder, opened name by name; as with FolderCache,
+// only those on the way to the last one asked for stay open.
 class Folders {
  public:
   Folders(Disk& disk, std::shared_ptr<Folder> top, bool make) : disk_(disk), make_(make) {
     opened_[fs::path()] = std::move(top);
   }
   platform::Expected<std::shared_ptr<Folder>> At(const fs::path& relative) {
+    std::erase_if(opened_,
+                  [&relative](const auto& folder) { return !IsWithin(relative, folder.first); });
     if (const auto found = opened_.find(relative); found != opened_.end()) {
       return found->second;
     }

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 #include "batch/batch.h"
+#include "batch/undo.h"
 #include "support/batch_fixture.h"
 
 namespace lapse::batch {
@@ -273,6 +280,59 @@ TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
     }
   }
 }
+
+#if !defined(_WIN32)
+// Lowers the number of files the process may hold open, for a test's length.
+class OpenFileLimit {
+ public:
+  explicit OpenFileLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &before_);
+    rlimit lowered = before_;
+    lowered.rlim_cur = std::min(limit, before_.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &before_); }
+  OpenFileLimit(const OpenFileLimit&) = delete;
+  OpenFileLimit& operator=(const OpenFileLimit&) = delete;
+
+ private:
+  rlimit before_{};
+};
+
+// Many systems let a process open 1,024 files: a site of more folders than
+// it may open goes through a run, a replace that keeps its pages, and an
+// undo, with only the folders on the way open at any time.
+TEST_F(ReplaceTest, ASiteOfMoreFoldersThanTheProcessMayOpenGoesThrough) {
+  const std::filesystem::path site = dir_ / "site";
+  const std::filesystem::path state = dir_ / "state";
+  constexpr std::size_t kFolders = 600;
+  for (std::size_t folder = 0; folder < kFolders; ++folder) {
+    const std::filesystem::path subfolder = site / ("d" + std::to_string(folder));
+    std::filesystem::create_directories(subfolder);
+    Write(subfolder / "a.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+  }
+  std::filesystem::create_directories(state);
+  const OpenFileLimit limit(400);
+  options_.recursion = Recursion::Subfolders;
+  options_.threads = 2;
+  const RunResult run = RunOver(site);
+  EXPECT_EQ(run.pagesRewritten, kFolders);
+  EXPECT_TRUE(run.leftOut.empty());
+
+  ReplaceOptions keeping;
+  keeping.keepIn = state;
+  const ReplaceResult replaced = Replace(disk_, site, keeping);
+  EXPECT_TRUE(replaced.Complete()) << testing::PrintToString(Problems(replaced));
+  EXPECT_EQ(replaced.replaced.size(), kFolders);
+  EXPECT_FALSE(std::filesystem::exists(site / "New"));
+  EXPECT_EQ(Read(site / "d599" / "a.htm"), "kept\r\n");
+
+  const UndoResult undone = Undo(disk_, site, {state, std::chrono::milliseconds(0), nullptr});
+  EXPECT_TRUE(undone.Complete());
+  EXPECT_EQ(undone.restored.size(), kFolders);
+  EXPECT_EQ(Read(site / "d599" / "a.htm"), "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+}
+#endif
 
 }  // namespace
 }  // namespace lapse::batch
