@@ -129,11 +129,9 @@ void frmOpt::Command(int id, int notification) {
   switch (id) {
     case IDOK:
       // Enter on a focused button presses it; anywhere else it is OK's.
-      for (const int button : {int{IDCANCEL}, int{kCmdApply}, int{kCmdHelp}}) {
-        if (GetFocus() == GetDlgItem(Handle(), button)) {
-          Command(button, BN_CLICKED);
-          return;
-        }
+      if (const std::optional<int> button = FocusedButton({IDCANCEL, kCmdApply, kCmdHelp})) {
+        Command(*button, BN_CLICKED);
+        return;
       }
       logic_.Ok();
       return;

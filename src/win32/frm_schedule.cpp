@@ -102,11 +102,9 @@ void frmSchedule::Command(int id, int notification) {
   switch (id) {
     case IDOK:
       // Enter on a focused button presses it; anywhere else it is Schedule's.
-      for (const int button : {int{kCmdStop}, int{IDCANCEL}, int{kCmdScheduleHelp}}) {
-        if (GetFocus() == GetDlgItem(Handle(), button)) {
-          Command(button, BN_CLICKED);
-          return;
-        }
+      if (const std::optional<int> button = FocusedButton({kCmdStop, IDCANCEL, kCmdScheduleHelp})) {
+        Command(*button, BN_CLICKED);
+        return;
       }
       logic_.Schedule();
       return;

@@ -178,6 +178,16 @@ void Window::Hide() {
   shown_ = false;
 }
 
+std::optional<int> Window::FocusedButton(std::initializer_list<int> ids) const {
+  const HWND focused = GetFocus();
+  for (const int id : ids) {
+    if (focused != nullptr && focused == GetDlgItem(handle_, id)) {
+      return id;
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<int> Window::ContextTopic() const {
   for (HWND focus = GetFocus(); focus != nullptr && focus != handle_; focus = GetParent(focus)) {
     const auto found = std::find_if(controls_.begin(), controls_.end(),

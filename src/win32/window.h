@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ class Window {
   void FitRow(std::vector<const char*> names);
   // Ends the modal showing.
   void Hide();
+  // Which of the buttons ids has the focus; none when none has. Enter on a
+  // focused button presses that button rather than the default one.
+  std::optional<int> FocusedButton(std::initializer_list<int> ids) const;
   // F1: the topic of the focused control, else of its containers, else the
   // window's.
   std::optional<int> ContextTopic() const;
