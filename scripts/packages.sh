@@ -15,8 +15,18 @@ lapse_install_packages() {
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   # Another apt-get or an unattended upgrade may hold the package manager's
   # lock; wait for it rather than fail.
-  local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600)
-  "${apt[@]}" update -qq
+  local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600
+    -o Acquire::Retries=3)
+  # A mirror in the middle of a sync serves index files of the wrong size
+  # for a minute or two: try the update again before giving up. An update
+  # that still fails leaves the lists it had, and the install says whether
+  # they were enough.
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    "${apt[@]}" update -qq && break
+    echo "apt-get update failed (attempt $attempt of 5); trying again in 30 s" >&2
+    sleep 30
+  done
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
