@@ -22,10 +22,11 @@ lapse_install_packages() {
   # that still fails leaves the lists it had, and the install says whether
   # they were enough.
   local attempt
-  for attempt in 1 2 3 4 5; do
+  for attempt in 1 2 3; do
     "${apt[@]}" update -qq && break
-    echo "apt-get update failed (attempt $attempt of 5); trying again in 30 s" >&2
-    sleep 30
+    [ "$attempt" -lt 3 ] || break
+    echo "apt-get update failed (attempt $attempt of 3); trying again in 20 s" >&2
+    sleep 20
   done
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -20,16 +20,34 @@ only64=${LAPSE_WINDOWS_64_ONLY:-0}
 packages=(cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
           libcli11-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev libz-mingw-w64-dev wine wine64 fonts-wine xvfb xauth xdotool
           imagemagick "${LAPSE_MSI_PACKAGES[@]}" "${LAPSE_TIDY_PACKAGES[@]}")
-if [ "$only64" != 1 ]; then
-  # wine32 comes from the i386 half of the archive.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" dpkg --add-architecture i386
-  fi
-  packages+=(wine32:i386)
-fi
 lapse_install_packages "${packages[@]}"
+
+# wine32 comes from the i386 half of the archive. The 32-bit suite needs it,
+# the 64-bit one does not: when the i386 half cannot be had (a mirror that
+# serves broken i386 lists), the 64-bit suite still runs and the 32-bit one
+# is said not to.
+install_wine32() {
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  local added=no
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+    added=yes
+  fi
+  if (lapse_install_packages wine32:i386); then
+    return 0
+  fi
+  # Without an i386 package installed, the architecture goes again, so that
+  # later updates do not stumble on the same lists.
+  if [ "$added" = yes ]; then
+    "${sudo[@]}" dpkg --remove-architecture i386 || true
+  fi
+  return 1
+}
+wine32_missing=no
+if [ "$only64" != 1 ] && ! install_wine32; then
+  wine32_missing=yes
+fi
 
 export WINEDEBUG=-all
 # Keeps wine from offering to install Mono and Gecko, which nothing here needs.
@@ -41,7 +59,9 @@ unset DISPLAY
 run32=no
 why32="LAPSE_WINDOWS_64_ONLY=1"
 if [ "$only64" != 1 ]; then
-  if "$wine32" --version >/dev/null 2>&1; then
+  if [ "$wine32_missing" = yes ]; then
+    why32="the 32-bit wine could not be installed"
+  elif "$wine32" --version >/dev/null 2>&1; then
     run32=yes
   else
     why32="this machine runs no 32-bit programs"
