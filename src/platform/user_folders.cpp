@@ -15,7 +15,7 @@ namespace {
 
 #if !defined(_WIN32)
 // An absolute path from the environment; relative ones are to be ignored,
-// as the base directory specification says.
+// as the XDG base directory rules have it.
 std::optional<std::filesystem::path> AbsoluteFromEnvironment(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr || value[0] != '/') {
