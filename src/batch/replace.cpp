@@ -218,18 +218,7 @@ class Replacement {
         folder ? OpenOrMakeOwnFolder(disk_, **folder, kKeptPagesName) : folder.error();
     std::error_code error = pages ? std::error_code() : pages.error();
     if (!error) {
-      FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
-      FoldersToSync made(disk_);
-      for (const fs::path& path : planned_) {
-        error = KeepPage(kept, path, made);
-        if (error) {
-          break;
-        }
-      }
-      const std::error_code syncError = made.Finish();
-      if (!error) {
-        error = syncError;
-      }
+      error = KeepPlannedPages(std::move(*pages));
     }
     if (!error) {
       error = store_->WriteManifest(**folder, kept_);
@@ -285,21 +274,7 @@ class Replacement {
       return std::nullopt;
     }
     kept_ = std::move(*existing);
-    FolderCache kept(disk_, std::shared_ptr<Folder>(std::move(*pages)));
-    FoldersToSync made(disk_);
-    std::error_code error;
-    for (const fs::path& path : planned_) {
-      const bool listed = std::any_of(kept_.pages.begin(), kept_.pages.end(),
-                                      [&](const KeptPage& page) { return page.page == path; });
-      error = listed ? std::error_code() : KeepPage(kept, path, made);
-      if (error) {
-        break;
-      }
-    }
-    const std::error_code syncError = made.Finish();
-    if (!error) {
-      error = syncError;
-    }
+    std::error_code error = KeepPlannedPages(std::move(*pages));
     if (!error) {
       error = store_->WriteManifest(**folder, kept_);
     }
@@ -309,6 +284,28 @@ class Replacement {
       return false;
     }
     return true;
+  }
+
+  // Keeps every planned page that the kept replace does not list yet (a
+  // replace cut short listed some), and syncs the folders that took them.
+  std::error_code KeepPlannedPages(std::unique_ptr<Folder> pages) {
+    std::set<fs::path> listed;
+    for (const KeptPage& page : kept_.pages) {
+      listed.insert(page.page);
+    }
+    FolderCache kept(disk_, std::move(pages));
+    FoldersToSync made(disk_);
+    std::error_code error;
+    for (const fs::path& path : planned_) {
+      if (listed.count(path) == 0) {
+        error = KeepPage(kept, path, made);
+        if (error) {
+          break;
+        }
+      }
+    }
+    const std::error_code syncError = made.Finish();
+    return error ? error : syncError;
   }
 
   std::error_code KeepPage(FolderCache& kept, const fs::path& path, FoldersToSync& made) {
