@@ -45,13 +45,21 @@ struct SiteProblem {
   platform::LockHolder holder;  // when Busy
 };
 
-// A folder that one command works on: open, and locked against every other
-// Lapse for as long as the object lives.
+// Whether a privileged process works on a folder that another user owns or
+// may write into. Whoever may write into a site can change it while Lapse
+// works, and what Lapse does there with root's rights, it does for them:
+// such a folder is refused unless the user says to go on.
+enum class ForeignSite { Refuse, Allow };
+
+// A folder that one command works on: open (never through a link in its
+// own place), and locked against every other Lapse for as long as the
+// object lives.
 class Site {
  public:
   static platform::Expected<Site, SiteProblem> Open(platform::Disk& disk,
                                                     const std::filesystem::path& directory,
-                                                    std::chrono::milliseconds wait);
+                                                    std::chrono::milliseconds wait,
+                                                    ForeignSite foreign = ForeignSite::Refuse);
   platform::Folder& Folder() { return *folder_; }
   std::shared_ptr<platform::Folder> SharedFolder() { return folder_; }
   const RunPaths& Paths() const { return paths_; }
@@ -100,6 +108,7 @@ struct RunOptions {
   // Threads that rewrite pages; 0 for as many as the machine has cores.
   unsigned threads = 0;
   std::chrono::milliseconds lockWait = kDefaultLockWait;
+  ForeignSite foreignSite = ForeignSite::Refuse;
 };
 
 enum class RunStatus {
@@ -223,6 +232,7 @@ enum class ReplaceRefusal {
   NoNewDir,       // there is no folder New, or a link stands there
   NewIsTheSites,  // New holds no record of a run: the site's own folder
   RunUnfinished,  // the run that made New did not end
+  RecordDamaged,  // the record of the run is no record, or names a place outside the site
 };
 
 struct ReplaceResult {
@@ -247,6 +257,7 @@ struct ReplaceOptions {
   // The user's state folder, where the pages a replace takes are kept so
   // that it can be undone; nothing keeps none.
   std::optional<std::filesystem::path> keepIn;
+  ForeignSite foreignSite = ForeignSite::Refuse;
 };
 
 // Puts the copies of the run that made directory/New in place of its pages:

@@ -64,20 +64,40 @@ bool IsFolder(EntryKind kind) {
 // The folder New as the run finds it.
 struct NewDir {
   std::shared_ptr<Folder> folder;
+  RecordPlace place;
   // What an earlier run recorded there; nothing for a New just made, an
   // empty one, or one whose record cannot be read.
   std::optional<RunRecord> earlier;
 };
 
-// New is Lapse's when Lapse made it: it holds Lapse's record, or nothing.
-// Any other folder of that name is a part of the site.
+// The record in New, when it is one this user wrote for this very New.
+std::optional<RunRecord> OwnRecord(Disk& disk, const NewDir& newDir) {
+  platform::Expected<std::unique_ptr<platform::SourceFile>> file =
+      disk.OpenSource(*newDir.folder, kRecordName);
+  if (!file || !IsOwnRecord((*file)->Status(), disk.ProcessUser())) {
+    return std::nullopt;
+  }
+  std::optional<RunRecord> record = ParseRunRecord(ReadAll(**file));
+  if (!record || (record->place && *record->place != newDir.place)) {
+    return std::nullopt;
+  }
+  return record;
+}
+
+// New is Lapse's when Lapse made it: it holds nothing, or a record that
+// only this user can have written there. Any other folder of that name is
+// a part of the site.
 platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunFrontEnd& frontEnd) {
   const fs::path path = site.PathOf(kNewName);
+  const platform::Expected<platform::FileStatus> siteStatus = disk.FolderStatus(site);
+  if (!siteStatus) {
+    return RunProblem{RunProblem::Kind::CannotOpenFolder, site.Path(), siteStatus.error(), {}};
+  }
   const platform::Expected<platform::FileStatus> status = disk.Status(site, kNewName);
   if (!status && status.error() == std::errc::no_such_file_or_directory) {
-    const platform::Expected<platform::FileStatus> siteStatus = disk.FolderStatus(site);
-    const platform::FileAccess like = siteStatus ? siteStatus->access : platform::FileAccess{0700};
-    if (const std::error_code error = disk.MakeFolder(site, kNewName, like)) {
+    // It mirrors the site's folder, as the folders in it mirror theirs.
+    if (const std::error_code error =
+            disk.MakeFolder(site, kNewName, siteStatus->access, platform::FolderOwner::AsLike)) {
       return RunProblem{RunProblem::Kind::CannotCreateNew, path, error, {}};
     }
     frontEnd.NewDirectoryCreated();
@@ -94,16 +114,21 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
                       folder.error(),
                       {}};
   }
-  NewDir newDir{std::shared_ptr<Folder>(std::move(*folder)), std::nullopt};
+  NewDir newDir{std::shared_ptr<Folder>(std::move(*folder)), {}, std::nullopt};
+  const platform::Expected<platform::FileStatus> newStatus = disk.FolderStatus(*newDir.folder);
+  if (!newStatus) {
+    return RunProblem{RunProblem::Kind::CannotOpenNew, path, newStatus.error(), {}};
+  }
+  newDir.place = {IdentityOf(siteStatus->stamp), IdentityOf(newStatus->stamp)};
   std::vector<platform::Entry> entries;
   if (const std::error_code error = disk.List(*newDir.folder, entries)) {
     return RunProblem{RunProblem::Kind::CannotOpenNew, path, error, {}};
   }
-  const bool hasRecord = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
-    return entry.name == kRecordName && !IsFolder(entry.kind);
-  });
-  if (!hasRecord && !entries.empty()) {
-    return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
+  if (!entries.empty()) {
+    newDir.earlier = OwnRecord(disk, newDir);
+    if (!newDir.earlier) {
+      return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
+    }
   }
   // Checked before anything is written: a run that stops changes nothing.
   const bool logIsFolder = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
@@ -112,23 +137,18 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
   if (logIsFolder) {
     return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.folder->PathOf(kLogName), {}, {}};
   }
-  if (hasRecord) {
-    if (auto record = disk.OpenSource(*newDir.folder, kRecordName)) {
-      newDir.earlier = ParseRunRecord(ReadAll(**record));
-    }
-  }
   return newDir;
 }
 
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
-std::error_code MarkNew(Disk& disk, Folder& newDir) {
+std::error_code MarkNew(Disk& disk, const NewDir& newDir) {
   platform::Expected<std::unique_ptr<platform::NewFile>> record =
-      disk.Create(newDir, kRecordName, kOwnerOnly);
+      disk.Create(*newDir.folder, kRecordName, kOwnerOnly);
   if (!record) {
     return record.error();
   }
-  if (!(*record)->Write(RunRecordHeader(RecordState::Running))) {
+  if (!(*record)->Write(RunRecordHeader(RecordState::Running, newDir.place))) {
     return (*record)->Error();
   }
   return (*record)->Commit();
@@ -192,7 +212,8 @@ std::optional<RunProblem> ClearNew(Disk& disk, const std::shared_ptr<Folder>& ne
 // and a replace then takes none of its copies.
 class RecordWriter {
  public:
-  RecordWriter(Disk& disk, Folder& newDir) : disk_(disk), newDir_(newDir) {}
+  RecordWriter(Disk& disk, Folder& newDir, const RecordPlace& place)
+      : disk_(disk), newDir_(newDir), place_(place) {}
 
   void Add(const fs::path& name, const CopyRecord& copy) {
     if (!Open()) {
@@ -225,7 +246,7 @@ class RecordWriter {
         error_ = file.error();
       } else {
         file_ = std::move(*file);
-        pending_ = RunRecordHeader(RecordState::Complete);
+        pending_ = RunRecordHeader(RecordState::Complete, place_);
       }
     }
     return !error_;
@@ -241,6 +262,7 @@ class RecordWriter {
 
   Disk& disk_;
   Folder& newDir_;
+  RecordPlace place_;
   std::unique_ptr<platform::NewFile> file_;
   std::string pending_;
   std::error_code error_;
@@ -253,13 +275,14 @@ class RecordWriter {
 // stood, and those pages are reported without a copy.
 class Committer {
  public:
-  Committer(Disk& disk, Folder& newDir, RunFrontEnd& frontEnd, bool logging, RunResult& result)
+  Committer(Disk& disk, const NewDir& newDir, RunFrontEnd& frontEnd, bool logging,
+            RunResult& result)
       : disk_(disk),
-        newDir_(newDir),
+        newDir_(*newDir.folder),
         frontEnd_(frontEnd),
         logging_(logging),
         result_(result),
-        record_(disk, newDir),
+        record_(disk, *newDir.folder, newDir.place),
         logBuffer_(kLogBufferSize),
         replayBuffer_(kLogBufferSize) {}
 
@@ -426,7 +449,7 @@ class TreeRun {
         frontEnd_(frontEnd),
         settings_{{options.newDays, options.lines, options.locale, options.clock}, options.log},
         threads_(ThreadsFor(options.threads)),
-        committer_(disk, *newDir.folder, frontEnd, options.log, result),
+        committer_(disk, newDir, frontEnd, options.log, result),
         result_(result) {
     for (unsigned worker = 0; worker < threads_; ++worker) {
       rewriters_.push_back(std::make_unique<PageRewriter>(disk, settings_, *newDir_));
@@ -507,8 +530,11 @@ class TreeRun {
                   [&relative](const auto& mirror) { return !IsWithin(relative, mirror.first); });
   }
 
-  // The folder of New that mirrors relative, made where missing with the
-  // permissions of the folder it mirrors; never through a link.
+  // The folder of New that mirrors relative, made by this run with the
+  // permissions and owner of the folder it mirrors; never through a link.
+  // A folder that stands there already was left by someone else (the run
+  // removed every emptied folder of the runs before): a copy put there
+  // could be read, or swapped, by whoever made it.
   platform::Expected<std::shared_ptr<Folder>> Mirror(const fs::path& relative) {
     if (const auto found = mirrors_.find(relative); found != mirrors_.end()) {
       return found->second;
@@ -522,12 +548,16 @@ class TreeRun {
       return parent.error();
     }
     const fs::path name = relative.filename();
-    platform::Expected<std::unique_ptr<Folder>> opened = disk_.OpenSubfolder(**parent, name);
-    if (!opened && opened.error() == std::errc::no_such_file_or_directory) {
-      const std::error_code error = disk_.MakeFolder(**parent, name, access_[relative]);
-      opened = error ? platform::Expected<std::unique_ptr<Folder>>(error)
-                     : disk_.OpenSubfolder(**parent, name);
+    std::error_code error =
+        disk_.MakeFolder(**parent, name, access_[relative], platform::FolderOwner::AsLike);
+    if (error == std::errc::file_exists) {
+      const platform::Expected<platform::FileStatus> there = disk_.Status(**parent, name);
+      error = there && IsFolder(there->kind) ? platform::NotMadeHereError()
+                                             : std::make_error_code(std::errc::not_a_directory);
     }
+    platform::Expected<std::unique_ptr<Folder>> opened =
+        error ? platform::Expected<std::unique_ptr<Folder>>(error)
+              : disk_.OpenSubfolder(**parent, name);
     if (!opened) {
       mirrorErrors_[relative] = opened.error();
       return opened.error();
@@ -573,7 +603,7 @@ RunResult RunOnSite(Disk& disk, Site& site, RunFrontEnd& frontEnd, const RunOpti
     return Stop(newDir.error());
   }
   const bool keepLog = newDir->earlier && newDir->earlier->state == RecordState::PartPlaced;
-  if (const std::error_code error = MarkNew(disk, *newDir->folder)) {
+  if (const std::error_code error = MarkNew(disk, *newDir)) {
     return Stop({RunProblem::Kind::CannotMarkNew, newDir->folder->PathOf(kRecordName), error, {}});
   }
   std::set<fs::path> blocked;
@@ -596,7 +626,8 @@ RunResult BatchRun(Disk& disk, const fs::path& directory, RunFrontEnd& frontEnd,
   if (!frontEnd.Confirm(paths.sourceDir, options.recursion)) {
     return {};
   }
-  platform::Expected<Site, SiteProblem> site = Site::Open(disk, directory, options.lockWait);
+  platform::Expected<Site, SiteProblem> site =
+      Site::Open(disk, directory, options.lockWait, options.foreignSite);
   if (!site) {
     return Stop(ProblemOf(site.error()));
   }

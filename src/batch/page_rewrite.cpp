@@ -58,6 +58,29 @@ class HashingSource final : public text::ByteSource {
   std::optional<platform::ContentHash> hash_;
 };
 
+// The copy's bytes as written, hashed on the way, so that the replace puts
+// in place only the very content this run wrote.
+class HashingSink final : public text::ByteSink {
+ public:
+  explicit HashingSink(platform::NewFile& file) : file_(file) {}
+  bool Write(std::string_view bytes) override {
+    hash_.Add(bytes);
+    return file_.Write(bytes);
+  }
+  bool WritePieces(std::span<const std::string_view> pieces) override {
+    for (const std::string_view piece : pieces) {
+      hash_.Add(piece);
+    }
+    return file_.WritePieces(pieces);
+  }
+  std::error_code Error() const override { return file_.Error(); }
+  std::uint64_t Hash() const { return hash_.Value(); }
+
+ private:
+  platform::NewFile& file_;
+  platform::ContentHash hash_;
+};
+
 }  // namespace
 
 PageRewriter::PageRewriter(platform::Disk& disk, const PageSettings& settings,
@@ -104,7 +127,8 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
   if (settings_.logging) {
     result.lines.emplace(disk_, newDir_, kLinesInMemory);
   }
-  pages::PageSink copySink(**copyFile, page);
+  HashingSink hashedCopy(**copyFile);
+  pages::PageSink copySink(hashedCopy, page);
   text::BufferedWriter copy(copySink, copyBuffer_);
   std::optional<text::BufferedWriter> log;
   if (result.lines) {
@@ -135,7 +159,12 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
       return notLogged;
     }
   }
-  result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written()};
+  const platform::Expected<platform::FileStamp> written = (*copyFile)->Stamp();
+  if (!written) {
+    return Failed(FileAction::Write, job.copies->PathOf(job.name), written.error());
+  }
+  result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written(),
+                   WrittenCopy{IdentityOf(*written), hashedCopy.Hash()}};
   if (!result.lines || result.lines->Empty()) {
     result.named = true;
     result.nameError = (*copyFile)->Commit();

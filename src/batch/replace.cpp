@@ -410,7 +410,7 @@ class Replacement {
       }
       return;
     }
-    if (!copy || copy->kind != EntryKind::OrdinaryFile || copy->stamp.size != recorded.copySize) {
+    if (!copy || copy->kind != EntryKind::OrdinaryFile || !IsAsWritten(copy->stamp, recorded)) {
       heldBack_[path] = {HeldBack::CopyIncomplete, {}};
       return;
     }
@@ -426,6 +426,28 @@ class Replacement {
       return;
     }
     planned_.push_back(path);
+  }
+
+  // Whether the copy is the very file the run wrote, by what its stamp
+  // tells; a record of an earlier version does not say.
+  static bool IsAsWritten(const platform::FileStamp& copy, const CopyRecord& recorded) {
+    return recorded.written && IdentityOf(copy) == recorded.written->identity &&
+           copy.size == recorded.copySize;
+  }
+
+  // Whether the copy, opened, is the very file the run wrote, with the very
+  // bytes it wrote: anyone who may write into New could have put another
+  // file under its name, or written into it.
+  std::optional<Hold> CheckCopy(Folder& mirror, const fs::path& name, const CopyRecord& recorded) {
+    platform::Expected<std::unique_ptr<platform::SourceFile>> copy = disk_.OpenSource(mirror, name);
+    if (!copy) {
+      return Hold{HeldBack::MoveFailed, copy.error()};
+    }
+    if (!IsAsWritten((*copy)->Status().stamp, recorded) ||
+        HashOf(**copy) != recorded.written->hash) {
+      return Hold{HeldBack::CopyIncomplete, {}};
+    }
+    return std::nullopt;
   }
 
   // Whether a check reads the page where its time cannot tell a change: the
@@ -457,12 +479,15 @@ class Replacement {
     if (!page) {
       return std::nullopt;
     }
+    return HashOf(**page);
+  }
+
+  std::optional<std::uint64_t> HashOf(platform::SourceFile& file) {
     platform::ContentHash hash;
-    std::vector<char> buffer(std::size_t{64} * 1024);
-    while (const std::size_t count = (*page)->Read(buffer)) {
-      hash.Add(std::string_view(buffer.data(), count));
+    while (const std::size_t count = file.Read(hashBuffer_)) {
+      hash.Add(std::string_view(hashBuffer_.data(), count));
     }
-    if ((*page)->Error()) {
+    if (file.Error()) {
       return std::nullopt;
     }
     return hash.Value();
@@ -519,6 +544,10 @@ class Replacement {
     }
     if (const std::optional<Hold> hold =
             CheckPage(**source, path.filename(), recorded, Contents::Read)) {
+      heldBack_[path] = *hold;
+      return;
+    }
+    if (const std::optional<Hold> hold = CheckCopy(**mirror, path.filename(), recorded)) {
       heldBack_[path] = *hold;
       return;
     }
@@ -602,8 +631,8 @@ class Replacement {
 
   bool WriteRecord(RecordState state, const std::map<fs::path, CopyRecord>& copies) {
     const bool partPlaced = state == RecordState::PartPlaced;
-    std::string text =
-        RunRecordHeader(state, partPlaced && hasLog_, partPlaced && store_ ? kept_.name : "");
+    std::string text = RunRecordHeader(state, *record_.place, partPlaced && hasLog_,
+                                       partPlaced && store_ ? kept_.name : "");
     for (const auto& [path, copy] : copies) {
       text += FormatRecordEntry(path, copy);
     }
@@ -665,10 +694,12 @@ class Replacement {
       return;
     }
     // Copies held back that are not even in New any more.
+    std::set<fs::path> said;
+    for (const LeftInNew& item : result_.left) {
+      said.insert(item.name);
+    }
     for (const auto& held : heldBack_) {
-      const bool said = std::any_of(result_.left.begin(), result_.left.end(),
-                                    [&](const LeftInNew& item) { return item.name == held.first; });
-      if (!said) {
+      if (said.count(held.first) == 0) {
         result_.left.push_back({held.first, held.second.reason, held.second.error});
       }
     }
@@ -713,6 +744,7 @@ class Replacement {
   ReplaceResult& result_;
   bool hasLog_ = false;
   std::vector<fs::path> planned_;
+  std::vector<char> hashBuffer_ = std::vector<char>(std::size_t{64} * 1024);
   std::set<fs::path> placedFolders_;
   std::map<fs::path, Hold> heldBack_;
   std::uint64_t steps_ = 0;
@@ -746,8 +778,21 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     return result;
   }
   std::shared_ptr<Folder> newDir(std::move(*opened));
+  const platform::Expected<platform::FileStatus> siteStatus = disk.FolderStatus(site.Folder());
+  const platform::Expected<platform::FileStatus> newStatus = disk.FolderStatus(*newDir);
+  if (!siteStatus || !newStatus) {
+    result.refusal = ReplaceRefusal::NoNewDir;
+    return result;
+  }
+  const RecordPlace place{IdentityOf(siteStatus->stamp), IdentityOf(newStatus->stamp)};
   platform::Expected<std::unique_ptr<platform::SourceFile>> recordFile =
       disk.OpenSource(*newDir, kRecordName);
+  // A record that someone else may have written, or one moved here from
+  // another New, is none of this user's runs.
+  if (recordFile && !IsOwnRecord((*recordFile)->Status(), disk.ProcessUser())) {
+    result.refusal = ReplaceRefusal::NewIsTheSites;
+    return result;
+  }
   if (!recordFile) {
     std::vector<platform::Entry> entries;
     const bool empty = !disk.List(*newDir, entries) && entries.empty();
@@ -760,13 +805,22 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     }
     return result;
   }
-  const std::optional<RunRecord> record = ParseRunRecord(ReadAll(**recordFile));
+  std::optional<RunRecord> record = ParseRunRecord(ReadAll(**recordFile));
   recordFile->reset();
-  if (!record || record->state == RecordState::Running) {
+  if (!record) {
+    result.refusal = ReplaceRefusal::RecordDamaged;
+    return result;
+  }
+  if (record->place && *record->place != place) {
+    result.refusal = ReplaceRefusal::NewIsTheSites;
+    return result;
+  }
+  if (record->state == RecordState::Running) {
     result.refusal = ReplaceRefusal::RunUnfinished;
     return result;
   }
-  Replacement(disk, site, newDir, *record, options, result).Run();
+  record->place = place;
+  Replacement(disk, site, newDir, std::move(*record), options, result).Run();
   const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
                                      [](const LeftInNew& item) { return item.name == kLogName; });
   if (logStayed) {
@@ -776,7 +830,8 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
 }
 
 ReplaceResult Replace(Disk& disk, const fs::path& directory, const ReplaceOptions& options) {
-  platform::Expected<Site, SiteProblem> site = Site::Open(disk, directory, options.lockWait);
+  platform::Expected<Site, SiteProblem> site =
+      Site::Open(disk, directory, options.lockWait, options.foreignSite);
   if (!site) {
     ReplaceResult result;
     result.paths = PathsFor(directory);

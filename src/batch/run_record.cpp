@@ -1,5 +1,6 @@
 #include "batch/run_record.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "text/names.h"
@@ -9,7 +10,8 @@ namespace lapse::batch {
 namespace {
 
 // A name may hold any byte but NUL, a line feed included.
-constexpr std::string_view kHeaderStart = "lapse sources 2 ";
+constexpr std::string_view kHeaderStart = "lapse sources 3 ";
+constexpr std::string_view kSecondVersion = "lapse sources 2 ";
 constexpr std::string_view kFirstVersion = "lapse sources 1\n";
 constexpr char kNameEnd = '\0';
 constexpr std::string_view kNoHash = "-";
@@ -61,10 +63,28 @@ bool TakeName(std::string_view& text, std::filesystem::path& name) {
   }
   name = text::PathFromText(text.substr(0, length));
   text.remove_prefix(length + 1);
-  return true;
+  return IsPathBelow(name);
 }
 
-std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, bool firstVersion) {
+bool TakeIdentity(std::string_view& text, Identity& identity) {
+  return Take(text, identity.device) && Take(text, identity.inode);
+}
+
+void AppendIdentity(std::string& text, const Identity& identity) {
+  Append(text, identity.device);
+  Append(text, identity.inode);
+}
+
+void AppendHash(std::string& text, std::uint64_t hash) {
+  char digits[17];
+  const auto end = std::to_chars(digits, digits + sizeof digits, hash, 16).ptr;
+  text.append(digits, end).append(" ");
+}
+
+enum class Version { First, Second, Third };
+
+std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, Version version) {
+  const bool firstVersion = version == Version::First;
   while (!text.empty()) {
     CopyRecord copy;
     platform::FileStamp& source = copy.source;
@@ -75,8 +95,18 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, b
     if (!firstVersion && (!Take(text, copy.links) || !TakeHash(text, copy.hash))) {
       return std::nullopt;
     }
+    if (!Take(text, copy.copySize)) {
+      return std::nullopt;
+    }
+    if (version == Version::Third) {
+      WrittenCopy written;
+      if (!TakeIdentity(text, written.identity) || !Take(text, written.hash, 16)) {
+        return std::nullopt;
+      }
+      copy.written = written;
+    }
     std::filesystem::path name;
-    if (!Take(text, copy.copySize) || !TakeName(text, name)) {
+    if (!TakeName(text, name)) {
       return std::nullopt;
     }
     record.copies[name] = copy;
@@ -86,11 +116,39 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, b
 
 }  // namespace
 
-std::string RunRecordHeader(RecordState state, bool logWaits, std::string_view keptAs) {
+Identity IdentityOf(const platform::FileStamp& stamp) {
+  return {stamp.device, stamp.inode};
+}
+
+bool IsPathBelow(const std::filesystem::path& path) {
+  // As a run writes them: no doubled separator, no "." or "..".
+  if (path.empty() || path.has_root_name() || path.has_root_directory() ||
+      path.lexically_normal().native() != path.native()) {
+    return false;
+  }
+  return std::all_of(path.begin(), path.end(),
+                     [](const std::filesystem::path& name) { return platform::IsOneName(name); });
+}
+
+bool IsOwnRecord(const platform::FileStatus& record, std::optional<std::uint32_t> user) {
+  const bool file = record.kind == platform::EntryKind::Hidden ||
+                    record.kind == platform::EntryKind::OrdinaryFile;
+  // Windows gives FileAccess no owners: there the record's folder is all
+  // that keeps others from it.
+  const bool owned = !user || (record.access.owner == *user && (record.access.mode & 022) == 0);
+  return file && owned && record.links == 1;
+}
+
+std::string RunRecordHeader(RecordState state, const RecordPlace& place, bool logWaits,
+                            std::string_view keptAs) {
   for (const StateName& known : kStates) {
     if (known.state == state) {
       std::string header(kHeaderStart);
-      header.append(known.name).append(logWaits ? kLogWaits : "");
+      header.append(known.name).append(" ");
+      AppendIdentity(header, place.site);
+      AppendIdentity(header, place.newDir);
+      header.pop_back();
+      header.append(logWaits ? kLogWaits : "");
       if (!keptAs.empty()) {
         header.append(kKeptAs).append(keptAs);
       }
@@ -109,13 +167,14 @@ std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecor
   Append(text, source.inode);
   Append(text, copy.links);
   if (copy.hash) {
-    char digits[17];
-    const auto end = std::to_chars(digits, digits + sizeof digits, *copy.hash, 16).ptr;
-    text.append(digits, end).append(" ");
+    AppendHash(text, *copy.hash);
   } else {
     text.append(kNoHash).append(" ");
   }
   Append(text, copy.copySize);
+  const WrittenCopy written = copy.written.value_or(WrittenCopy{});
+  AppendIdentity(text, written.identity);
+  AppendHash(text, written.hash);
   text += text::PathText(name);
   text += kNameEnd;
   return text;
@@ -125,9 +184,12 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
   // The version before knew no states: it was named when its run ended.
   if (text.starts_with(kFirstVersion)) {
     text.remove_prefix(kFirstVersion.size());
-    return ParseEntries(text, RunRecord{RecordState::Complete, false, {}, {}}, true);
+    return ParseEntries(text, RunRecord{RecordState::Complete, false, {}, {}, {}}, Version::First);
   }
-  if (!text.starts_with(kHeaderStart)) {
+  const Version version = text.starts_with(kHeaderStart)     ? Version::Third
+                          : text.starts_with(kSecondVersion) ? Version::Second
+                                                             : Version::First;
+  if (version == Version::First) {
     return std::nullopt;
   }
   text.remove_prefix(kHeaderStart.size());
@@ -136,6 +198,25 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
       continue;
     }
     text.remove_prefix(known.name.size());
+    std::optional<RecordPlace> place;
+    if (version == Version::Third) {
+      place.emplace();
+      // Each number ends in a space; the last takes the one after the state.
+      if (!text.starts_with(' ')) {
+        return std::nullopt;
+      }
+      std::string_view rest = text.substr(1);
+      std::uint64_t last = 0;
+      if (!TakeIdentity(rest, place->site) || !Take(rest, place->newDir.device)) {
+        return std::nullopt;
+      }
+      const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), last);
+      if (error != std::errc() || end == rest.data()) {
+        return std::nullopt;
+      }
+      place->newDir.inode = last;
+      text = rest.substr(static_cast<std::size_t>(end - rest.data()));
+    }
     const bool logWaits = text.starts_with(kLogWaits);
     if (logWaits) {
       text.remove_prefix(kLogWaits.size());
@@ -155,7 +236,8 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
       return std::nullopt;
     }
     text.remove_prefix(1);
-    return ParseEntries(text, RunRecord{known.state, logWaits, std::move(keptAs), {}}, false);
+    return ParseEntries(text, RunRecord{known.state, logWaits, std::move(keptAs), place, {}},
+                        version);
   }
   return std::nullopt;
 }

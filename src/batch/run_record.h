@@ -1,6 +1,10 @@
 // What each copy in New was made from, kept beside the copies, so that a
 // replace puts in place exactly the copies of the last run whose pages are
-// still as that run read them. While it stands in New, New is Lapse's.
+// still as that run read them. While it stands in New, New is Lapse's, but
+// only when the record itself can be trusted: the site's owner may write
+// into New, so a record counts only where no one but the user Lapse runs as
+// could have written it (IsOwnRecord), where it names the very folders it
+// stands in, and a copy only where it is the very file the run wrote.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,30 @@ enum class RecordState {
   PartPlaced,  // a replace put some of its copies in place; the rest wait
 };
 
+// Who a file or folder is on its volume.
+struct Identity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const Identity&, const Identity&) = default;
+};
+Identity IdentityOf(const platform::FileStamp& stamp);
+
+// A copy as the run wrote it: no other file, and no other content, is put
+// in place of its page.
+struct WrittenCopy {
+  Identity identity;
+  std::uint64_t hash = 0;  // of its bytes
+  friend bool operator==(const WrittenCopy&, const WrittenCopy&) = default;
+};
+
+// The folders a record belongs to: the site's, and New in it. A record
+// found in another New (moved there, or copied) names other folders.
+struct RecordPlace {
+  Identity site;
+  Identity newDir;
+  friend bool operator==(const RecordPlace&, const RecordPlace&) = default;
+};
+
 struct CopyRecord {
   platform::FileStamp source;  // the page as the run read it
   std::uint64_t links = 1;     // the names the page had
@@ -28,6 +56,8 @@ struct CopyRecord {
   // from the state the run read (whole-second times, a save just before).
   std::optional<std::uint64_t> hash;
   std::uint64_t copySize = 0;
+  // Nothing in the records of earlier versions: such a copy is held back.
+  std::optional<WrittenCopy> written;
 };
 
 struct RunRecord {
@@ -39,15 +69,30 @@ struct RunRecord {
   // run's copies replace, so that a replace cut short and done again keeps
   // them all in one.
   std::string keptAs;
+  // Nothing in the records of earlier versions.
+  std::optional<RecordPlace> place;
   // By each copy's path below the run's folder (and below New).
   std::map<std::filesystem::path, CopyRecord> copies;
 };
 
 // The record as the file holds it: a header, then an entry per copy, so
 // that a run can write it as it goes. Text that is no record reads as
-// nothing; a record of the version before reads as complete.
-std::string RunRecordHeader(RecordState state, bool logWaits = false, std::string_view keptAs = {});
+// nothing, and so does a record with a path that is not a path below the
+// site's folder (empty, absolute, or with a "." or ".." in it); a record of
+// the first version reads as complete.
+std::string RunRecordHeader(RecordState state, const RecordPlace& place, bool logWaits = false,
+                            std::string_view keptAs = {});
 std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);
 std::optional<RunRecord> ParseRunRecord(std::string_view text);
+
+// Whether a path, as a record names it, leads below the folder it is taken
+// from, one name at a time.
+bool IsPathBelow(const std::filesystem::path& path);
+
+// Whether the record file, as opened, can only have been written by user
+// (the user the process acts as; nothing where the system has no owners):
+// a file of user's own that no one else may write and that has no other
+// name.
+bool IsOwnRecord(const platform::FileStatus& record, std::optional<std::uint32_t> user);
 
 }  // namespace lapse::batch

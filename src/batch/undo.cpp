@@ -188,7 +188,8 @@ std::vector<KeptReplace> KeptReplaces(Disk& disk, const fs::path& keptIn,
 UndoResult Undo(Disk& disk, const fs::path& directory, const UndoOptions& options) {
   UndoResult result;
   result.paths = PathsFor(directory);
-  platform::Expected<Site, SiteProblem> site = Site::Open(disk, directory, options.lockWait);
+  platform::Expected<Site, SiteProblem> site =
+      Site::Open(disk, directory, options.lockWait, options.foreignSite);
   if (!site) {
     result.refusal = RefusalOf(site.error());
     result.siteProblem = site.error();

@@ -18,6 +18,7 @@ struct UndoOptions {
   std::filesystem::path keptIn;  // the user's state folder
   std::chrono::milliseconds lockWait = kDefaultLockWait;
   Progress* progress = nullptr;
+  ForeignSite foreignSite = ForeignSite::Refuse;
 };
 
 enum class UndoRefusal {

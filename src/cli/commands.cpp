@@ -44,6 +44,7 @@ struct Options {
   bool recursive = false;
   bool quiet = false;
   bool json = false;
+  bool trustSite = false;
 };
 
 // The options once checked.
@@ -51,6 +52,7 @@ struct Settings {
   fs::path directory;
   batch::RunOptions run;
   std::chrono::milliseconds wait = batch::kDefaultLockWait;
+  batch::ForeignSite foreignSite = batch::ForeignSite::Refuse;
   std::optional<int> within;
   bool quiet = false;
   bool json = false;
@@ -158,6 +160,10 @@ Settings Checked(const std::string& command, const Options& options,
     settings.wait =
         std::chrono::seconds(WholeNumber<int>(command, "--wait", options.wait, 0, 86400));
     run.lockWait = settings.wait;
+  }
+  if (options.trustSite) {
+    settings.foreignSite = batch::ForeignSite::Allow;
+    run.foreignSite = batch::ForeignSite::Allow;
   }
   if (!options.within.empty()) {
     settings.within = WholeNumber<int>(command, "--within", options.within, 0, 36500);
@@ -303,6 +309,7 @@ int Replace(const Settings& settings, const Environment& environment, std::ostre
     options.lockWait = settings.wait;
     options.progress = &progress;
     options.keepIn = environment.keepIn;
+    options.foreignSite = settings.foreignSite;
     result = batch::Replace(environment.disk, settings.directory, options);
   }
   return SayReplaced(result, settings.quiet, out, err);
@@ -318,7 +325,7 @@ int Undo(const Settings& settings, const Environment& environment, std::ostream&
   {
     ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
     result = batch::Undo(environment.disk, settings.directory,
-                         {*environment.keepIn, settings.wait, &progress});
+                         {*environment.keepIn, settings.wait, &progress, settings.foreignSite});
   }
   const std::vector<std::string> problems = messages::UndoProblems(result);
   switch (result.refusal) {
@@ -378,7 +385,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     return status;
   };
   platform::Expected<batch::Site, batch::SiteProblem> site =
-      batch::Site::Open(environment.disk, settings.directory, settings.wait);
+      batch::Site::Open(environment.disk, settings.directory, settings.wait, settings.foreignSite);
   if (!site) {
     batch::RunProblem problem;
     problem.kind = site.error().kind == batch::SiteProblem::Kind::Busy
@@ -539,6 +546,8 @@ void AddWait(CLI::App& command, Options& options) {
       .add_option("--wait", options.wait,
                   "Wait up to SECONDS while another Lapse works on DIR (default 3)")
       ->type_name("SECONDS");
+  command.add_flag("--trust-site", options.trustSite,
+                   "Run as root over a folder that another user owns or may write into");
 }
 
 void AddDateOptions(CLI::App& command, Options& options) {

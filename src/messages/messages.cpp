@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/errors.h"
 #include "text/names.h"
 
 namespace lapse::messages {
@@ -182,15 +183,15 @@ std::string Stopped(const batch::RunProblem& problem) {
   const std::string path = DisplayName(problem.path);
   switch (problem.kind) {
     case Kind::CannotOpenFolder:
-      return CannotDo("open the folder", problem.path, problem.error);
+      return CannotOpenFolder(problem.path, problem.error);
     case Kind::Busy:
       return Busy(problem.path, problem.holder);
     case Kind::CannotLock:
       return CannotDo("lock the folder", problem.path, problem.error);
     case Kind::NewIsTheSites:
       return path +
-             " is a folder of the site, not Lapse's: it holds files that no run of Lapse made. "
-             "Rename it, or run Lapse on another folder. Nothing was written.";
+             " is a folder of the site, not Lapse's: it holds files, and no record of a run of "
+             "yours. Rename it, or run Lapse on another folder. Nothing was written.";
     case Kind::CannotClearNew:
       return CannotDo("remove what an earlier run left in", problem.path, problem.error);
     case Kind::CannotMarkNew:
@@ -204,7 +205,7 @@ std::string Stopped(const batch::RunProblem& problem) {
     case Kind::CannotCreateNew:
       return CannotDo("create the folder", problem.path, problem.error);
     case Kind::CannotOpenNew:
-      return CannotDo("open the folder", problem.path, problem.error);
+      return CannotOpenFolder(problem.path, problem.error);
     case Kind::OldLogIsFolder:
       return "Cannot delete the old log " + path + ": a folder of that name is in the way.";
     case Kind::CannotDeleteOldLog:
@@ -240,8 +241,7 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
     case batch::ReplaceRefusal::None:
       break;
     case batch::ReplaceRefusal::CannotOpenFolder:
-      lines.push_back(
-          CannotDo("open the folder", result.siteProblem.path, result.siteProblem.error));
+      lines.push_back(CannotOpenFolder(result.siteProblem.path, result.siteProblem.error));
       break;
     case batch::ReplaceRefusal::Busy:
       lines.push_back(Busy(result.siteProblem.path, result.siteProblem.holder));
@@ -255,8 +255,13 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
       break;
     case batch::ReplaceRefusal::NewIsTheSites:
       lines.push_back(newDir +
-                      " is a folder of the site, not Lapse's: it holds no record of a run. "
-                      "Nothing was replaced.");
+                      " is a folder of the site, not Lapse's: it holds no record of a run of "
+                      "yours. Nothing was replaced.");
+      break;
+    case batch::ReplaceRefusal::RecordDamaged:
+      lines.push_back("The record of the run in " + newDir +
+                      " is damaged: it is cut short or names files outside the folder. Run "
+                      "again; nothing was replaced.");
       break;
     case batch::ReplaceRefusal::RunUnfinished:
       lines.push_back("The run that wrote " + newDir +
@@ -312,8 +317,7 @@ std::vector<std::string> UndoProblems(const batch::UndoResult& result) {
     case batch::UndoRefusal::None:
       break;
     case batch::UndoRefusal::CannotOpenFolder:
-      lines.push_back(
-          CannotDo("open the folder", result.siteProblem.path, result.siteProblem.error));
+      lines.push_back(CannotOpenFolder(result.siteProblem.path, result.siteProblem.error));
       return lines;
     case batch::UndoRefusal::Busy:
       lines.push_back(Busy(result.siteProblem.path, result.siteProblem.holder));
@@ -357,6 +361,12 @@ std::string KeptReplaceLine(const batch::KeptReplace& replace) {
 }
 
 std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
+  if (error == platform::NotYoursError()) {
+    return "Lapse runs as root and will not work in " + DisplayName(folder) +
+           ": it belongs to another user, or others may write into it, and what they put there "
+           "while Lapse works could turn root's rights against other files. Run Lapse as the "
+           "folder's owner, or give lapse-cli --trust-site to go on. Nothing was changed.";
+  }
   return CannotDo("open the folder", folder, error);
 }
 

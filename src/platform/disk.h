@@ -101,6 +101,18 @@ enum class AccessKept {
   AllButOwner,
 };
 
+// Whose a new folder is.
+enum class FolderOwner {
+  Process,  // the process's user, as every file it makes
+  AsLike,   // the owner and group of like, where the process may give them
+};
+
+// Whether a link in place of the folder a path names is followed.
+enum class FinalLink {
+  Follow,  // the user named the path: a link anywhere on it is followed
+  Refuse,  // a link may have been put there: only the folders on the way are followed
+};
+
 // A file that takes its name only once it is written in full, so that no
 // reader ever finds it short under its name. Until then it has no name, or a
 // short hidden one that the next run removes. Dropped without Commit(), it
@@ -121,6 +133,9 @@ class NewFile : public text::ByteSink {
   // Closes the file and gives it its name, replacing a file that stands
   // there but never a folder. On failure the file is gone.
   virtual std::error_code Commit() = 0;
+  // Who the file is: its device and number, which stay with it when it is
+  // named; taken before Commit().
+  virtual Expected<FileStamp> Stamp() = 0;
   // The bytes written so far.
   std::uint64_t Written() const { return written_; }
 
@@ -173,15 +188,20 @@ class Disk {
   virtual ~Disk() = default;
 
   // The folder at path, which ends in a separator. A link on the way is
-  // followed: the user named the path.
-  virtual Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path) = 0;
+  // followed: the user named the path; one in place of the folder itself
+  // only with FinalLink::Follow.
+  virtual Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path,
+                                                       FinalLink final = FinalLink::Follow) = 0;
   // The folder name within parent; a link there is refused.
   virtual Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
                                                           const std::filesystem::path& name) = 0;
   // Makes the folder name within parent with exactly the permission bits of
-  // like (which the process's umask does not narrow).
+  // like (which the process's umask does not narrow), and with its owner
+  // and group where asked and the process may give them. A folder that
+  // stands there already is an error (file_exists): it is not this one.
   virtual std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name,
-                                     const FileAccess& like) = 0;
+                                     const FileAccess& like,
+                                     FolderOwner owner = FolderOwner::Process) = 0;
   // Removes the folder name only when it is empty.
   virtual std::error_code RemoveEmptyFolder(Folder& parent, const std::filesystem::path& name) = 0;
 
@@ -234,6 +254,10 @@ class Disk {
   // Puts the folder's names, as moves and removals left them, on the disk.
   virtual std::error_code SyncFolder(Folder& folder) = 0;
 
+  // The user whose rights the process acts with, where the system gives
+  // files owners (not on Windows).
+  virtual std::optional<std::uint32_t> ProcessUser() = 0;
+
   // Locks folder for this process, waiting up to wait while another holds it.
   virtual Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(
       Folder& folder, std::chrono::milliseconds wait) = 0;
@@ -246,6 +270,11 @@ enum class NewFileNaming { Best, HiddenName };
 
 // The disk of the machine the program runs on.
 Disk& MachineDisk(NewFileNaming naming = NewFileNaming::Best);
+
+// Whether name is one name within a folder: not empty, no separator, not
+// "." or "..". Every operation that takes a name refuses any other, so that
+// no name found in a site or a record can lead out of the folder it is in.
+bool IsOneName(const std::filesystem::path& name);
 
 // The hidden names that new and scratch files have while they are written
 // on a disk without unnamed files: a run removes what a killed one left.

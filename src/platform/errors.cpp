@@ -7,7 +7,7 @@ namespace lapse::platform {
 
 namespace {
 
-enum class Fault { NotOrdinary = 1, Link, Busy };
+enum class Fault { NotOrdinary = 1, Link, Busy, NotMadeHere, NotYours };
 
 class PlatformCategory final : public std::error_category {
  public:
@@ -18,6 +18,10 @@ class PlatformCategory final : public std::error_category {
         return "it is a link";
       case Fault::Busy:
         return "another process is working on it";
+      case Fault::NotMadeHere:
+        return "a folder that was not made for this stands there";
+      case Fault::NotYours:
+        return "it belongs to another user, or others may write into it";
       case Fault::NotOrdinary:
         break;
     }
@@ -50,6 +54,14 @@ std::error_code IsALinkError() {
 
 std::error_code FolderBusyError() {
   return Make(Fault::Busy);
+}
+
+std::error_code NotYoursError() {
+  return Make(Fault::NotYours);
+}
+
+std::error_code NotMadeHereError() {
+  return Make(Fault::NotMadeHere);
 }
 
 }  // namespace lapse::platform

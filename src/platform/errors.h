@@ -15,6 +15,12 @@ std::error_code LastError();
 std::error_code NotAnOrdinaryFileError();
 // A link where a file or folder must stand: "it is a link".
 std::error_code IsALinkError();
+// A folder that was to be made stands there already, made by someone
+// else: "a folder that was not made for this stands there".
+std::error_code NotMadeHereError();
+// A folder that a privileged process is not to work in with its privileges:
+// "it belongs to another user, or others may write into it".
+std::error_code NotYoursError();
 // A folder locked by another process: "another process is working on it".
 std::error_code FolderBusyError();
 

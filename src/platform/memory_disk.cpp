@@ -66,7 +66,7 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
   MemoryNewFile(MemoryDisk& disk, fs::path folderPath, std::uint64_t folder, std::string name)
       : disk_(disk), folderPath_(std::move(folderPath)), folder_(folder), name_(std::move(name)) {
     id_ = disk_.Make(Kind::File);
-    disk_.nodes_[id_].access = {0600, kUser, kGroup};
+    disk_.nodes_[id_].access = {0600, disk_.processUser, kGroup};
   }
   ~MemoryNewFile() override {
     if (!committed_) {
@@ -117,6 +117,10 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
     }
     disk_.nodes_[id_].durable = disk_.nodes_[id_].data;
     return error_;
+  }
+  Expected<FileStamp> Stamp() override {
+    const std::lock_guard lock(disk_.mutex_);
+    return disk_.StatusOf(name_, id_).stamp;
   }
   std::error_code Commit() override {
     const std::lock_guard lock(disk_.mutex_);
@@ -431,6 +435,9 @@ MemoryDisk::Node& MemoryDisk::NodeOf(Folder& folder) {
 }
 
 std::optional<std::uint64_t> MemoryDisk::Lookup(Folder& folder, const fs::path& name) {
+  if (!IsOneName(name)) {
+    return std::nullopt;
+  }
   const auto& entries = NodeOf(folder).entries;
   const auto entry = entries.find(NameText(name));
   if (entry == entries.end()) {
@@ -460,12 +467,15 @@ FileStatus MemoryDisk::StatusOf(const std::string& name, std::uint64_t id) const
   return status;
 }
 
-Expected<std::unique_ptr<Folder>> MemoryDisk::OpenFolder(const fs::path& path) {
+Expected<std::unique_ptr<Folder>> MemoryDisk::OpenFolder(const fs::path& path, FinalLink final) {
   const std::lock_guard lock(mutex_);
   if (!Powered("OpenFolder", path)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Resolve(path, true);
+  const std::optional<std::uint64_t> id = Resolve(path, final == FinalLink::Follow);
+  if (id && nodes_[*id].kind == Kind::Link) {
+    return IsALinkError();
+  }
   if (!id) {
     return Errc(std::errc::no_such_file_or_directory);
   }
@@ -494,17 +504,24 @@ Expected<std::unique_ptr<Folder>> MemoryDisk::OpenSubfolder(Folder& parent, cons
   return std::unique_ptr<Folder>(std::make_unique<MemoryFolder>(path, *id));
 }
 
-std::error_code MemoryDisk::MakeFolder(Folder& parent, const fs::path& name,
-                                       const FileAccess& like) {
+std::error_code MemoryDisk::MakeFolder(Folder& parent, const fs::path& name, const FileAccess& like,
+                                       FolderOwner owner) {
   const std::lock_guard lock(mutex_);
   if (!Powered("MakeFolder", name)) {
     return Errc(std::errc::io_error);
+  }
+  if (!IsOneName(name)) {
+    return Errc(std::errc::invalid_argument);
   }
   if (Lookup(parent, name)) {
     return Errc(std::errc::file_exists);
   }
   const std::uint64_t id = Make(Kind::Folder);
-  nodes_[id].access = {like.mode & 07777, kUser, kGroup};
+  nodes_[id].access = {like.mode & 07777, processUser, kGroup};
+  if (owner == FolderOwner::AsLike && privileged) {
+    nodes_[id].access.owner = like.owner;
+    nodes_[id].access.group = like.group;
+  }
   NodeOf(parent).entries[NameText(name)] = id;
   return {};
 }
@@ -586,6 +603,9 @@ Expected<std::unique_ptr<NewFile>> MemoryDisk::Create(Folder& folder, const fs::
   if (!Powered("Create", name)) {
     return Errc(std::errc::io_error);
   }
+  if (!IsOneName(name)) {
+    return Errc(std::errc::invalid_argument);
+  }
   return std::unique_ptr<NewFile>(std::make_unique<MemoryNewFile>(
       *this, folder.Path(), static_cast<MemoryFolder&>(folder).id, NameText(name)));
 }
@@ -606,7 +626,7 @@ Expected<std::unique_ptr<AppendedFile>> MemoryDisk::OpenAppending(Folder& folder
   }
   if (!id) {
     id = Make(Kind::File);
-    nodes_[*id].access = {mode & 07777, kUser, kGroup};
+    nodes_[*id].access = {mode & 07777, processUser, kGroup};
     NodeOf(folder).entries[NameText(name)] = *id;
   }
   return std::unique_ptr<AppendedFile>(
@@ -630,6 +650,9 @@ std::error_code MemoryDisk::Move(Folder& from, const fs::path& fromName, Folder&
   const std::optional<std::uint64_t> moved = Lookup(from, fromName);
   if (!moved) {
     return Errc(std::errc::no_such_file_or_directory);
+  }
+  if (!IsOneName(toName)) {
+    return Errc(std::errc::invalid_argument);
   }
   if (const std::optional<std::uint64_t> there = Lookup(to, toName)) {
     if (replacing == Replacing::No) {
@@ -680,6 +703,9 @@ std::error_code MemoryDisk::Link(Folder& from, const fs::path& fromName, Folder&
   if (!id) {
     return Errc(std::errc::no_such_file_or_directory);
   }
+  if (!IsOneName(toName)) {
+    return Errc(std::errc::invalid_argument);
+  }
   if (nodes_[*id].kind != Kind::File) {
     return nodes_[*id].kind == Kind::Link ? IsALinkError()
                                           : Errc(std::errc::operation_not_permitted);
@@ -717,6 +743,10 @@ std::error_code MemoryDisk::SyncFiles(Folder& folder, std::span<const fs::path> 
 std::error_code MemoryDisk::SyncFolder(Folder& folder) {
   const std::lock_guard lock(mutex_);
   return Powered("SyncFolder", folder.Path()) ? std::error_code() : Errc(std::errc::io_error);
+}
+
+std::optional<std::uint32_t> MemoryDisk::ProcessUser() {
+  return processUser;
 }
 
 Expected<std::unique_ptr<FolderLock>, LockRefusal> MemoryDisk::Lock(Folder& folder,

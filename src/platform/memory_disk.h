@@ -58,6 +58,8 @@ class MemoryDisk final : public Disk {
   void Settle();
   // Whether the process may give its files to another user.
   bool privileged = false;
+  // The user the process acts as: its new files and folders are this user's.
+  std::uint32_t processUser = kUser;
   // Whether the disk keeps extended attributes (and ACLs) on new files.
   bool keepsAttributes = true;
   // Whether its times are too coarse to tell a save from the state before.
@@ -78,11 +80,13 @@ class MemoryDisk final : public Disk {
   static constexpr std::uint32_t kGroup = 1000;
 
   // Disk
-  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path) override;
+  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path,
+                                               FinalLink final = FinalLink::Follow) override;
   Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
                                                   const std::filesystem::path& name) override;
   std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name,
-                             const FileAccess& like) override;
+                             const FileAccess& like,
+                             FolderOwner owner = FolderOwner::Process) override;
   std::error_code RemoveEmptyFolder(Folder& parent, const std::filesystem::path& name) override;
   std::error_code List(Folder& folder, std::vector<Entry>& entries) override;
   Expected<FileStatus> Status(Folder& folder, const std::filesystem::path& name) override;
@@ -103,6 +107,7 @@ class MemoryDisk final : public Disk {
   void BeginSync(Folder& folder, std::span<const std::filesystem::path> names) override;
   std::error_code SyncFiles(Folder& folder, std::span<const std::filesystem::path> names) override;
   std::error_code SyncFolder(Folder& folder) override;
+  std::optional<std::uint32_t> ProcessUser() override;
   Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,
                                                           std::chrono::milliseconds wait) override;
 

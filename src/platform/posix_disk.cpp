@@ -91,6 +91,10 @@ FileStatus StatusOf(const struct stat& info, const char* name) {
   return status;
 }
 
+std::error_code NotOneName() {
+  return std::make_error_code(std::errc::invalid_argument);
+}
+
 // Where a refused link would have led: O_NOFOLLOW says ELOOP, which reads as
 // "too many levels of symbolic links".
 std::error_code Refusal(std::error_code error) {
@@ -339,6 +343,14 @@ class PosixNewFile final : public NewFile {
     return Check(Retrying([&] { return ::fdatasync(file_.Handle()); }));
   }
 
+  Expected<FileStamp> Stamp() override {
+    struct stat info {};
+    if (::fstat(file_.Handle(), &info) != 0) {
+      return Errno();
+    }
+    return StatusOf(info, "").stamp;
+  }
+
   std::error_code Commit() override {
     committed_ = true;
     if (temporaryName_.empty()) {
@@ -580,17 +592,35 @@ class PosixDisk final : public Disk {
  public:
   explicit PosixDisk(NewFileNaming naming) : naming_(naming) {}
 
-  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path) override {
-    const int descriptor =
-        Retrying([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path,
+                                               FinalLink final = FinalLink::Follow) override {
+    // A separator at the end would make the system follow a link there.
+    std::string opened = path.native();
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (final == FinalLink::Refuse) {
+      while (opened.size() > 1 && opened.back() == '/') {
+        opened.pop_back();
+      }
+      flags |= O_NOFOLLOW;
+    }
+    const int descriptor = Retrying([&] { return ::open(opened.c_str(), flags); });
     if (descriptor == -1) {
-      return Errno();
+      const std::error_code error = Errno();
+      struct stat info {};
+      if (final == FinalLink::Refuse && ::lstat(opened.c_str(), &info) == 0 &&
+          S_ISLNK(info.st_mode)) {
+        return IsALinkError();
+      }
+      return error;
     }
     return std::unique_ptr<Folder>(std::make_unique<PosixFolder>(path, descriptor));
   }
 
   Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
                                                   const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     const int descriptor = Retrying([&] {
       return ::openat(DescriptorOf(parent), name.c_str(),
                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -612,7 +642,11 @@ class PosixDisk final : public Disk {
   // Made for the owner alone, then given its bits, so that it is never more
   // open than like on the way.
   std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name,
-                             const FileAccess& like) override {
+                             const FileAccess& like,
+                             FolderOwner owner = FolderOwner::Process) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     const int at = DescriptorOf(parent);
     if (::mkdirat(at, name.c_str(), 0700) != 0) {
       return Errno();
@@ -623,12 +657,20 @@ class PosixDisk final : public Disk {
     if (descriptor == -1) {
       return Errno();
     }
+    // Given to its owner before it opens to anyone else; only a privileged
+    // process may give it, and the folder is then the process's own.
+    if (owner == FolderOwner::AsLike) {
+      [[maybe_unused]] const int given = ::fchown(descriptor, like.owner, like.group);
+    }
     const std::error_code error = Check(::fchmod(descriptor, like.mode & 07777));
     ::close(descriptor);
     return error;
   }
 
   std::error_code RemoveEmptyFolder(Folder& parent, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return Check(::unlinkat(DescriptorOf(parent), name.c_str(), AT_REMOVEDIR));
   }
 
@@ -659,6 +701,9 @@ class PosixDisk final : public Disk {
   }
 
   Expected<FileStatus> Status(Folder& folder, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     struct stat info {};
     if (::fstatat(DescriptorOf(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
       return Errno();
@@ -676,6 +721,9 @@ class PosixDisk final : public Disk {
 
   Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                    const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     struct stat info {};
     std::error_code error;
     const int descriptor =
@@ -689,6 +737,9 @@ class PosixDisk final : public Disk {
 
   Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
                                             std::uint32_t mode) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     auto& posixFolder = static_cast<PosixFolder&>(folder);
     const int at = posixFolder.Descriptor();
     constexpr mode_t kOwnerOnly = 0600;
@@ -712,6 +763,9 @@ class PosixDisk final : public Disk {
   Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,
                                                         const std::filesystem::path& name,
                                                         std::uint32_t mode) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     struct stat info {};
     std::error_code error;
     const int descriptor =
@@ -741,6 +795,9 @@ class PosixDisk final : public Disk {
 
   std::error_code Move(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName, Replacing replacing) override {
+    if (!IsOneName(fromName) || !IsOneName(toName)) {
+      return NotOneName();
+    }
     if (replacing == Replacing::Yes) {
       return Check(
           ::renameat(DescriptorOf(from), fromName.c_str(), DescriptorOf(to), toName.c_str()));
@@ -750,11 +807,17 @@ class PosixDisk final : public Disk {
   }
 
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return Check(::unlinkat(DescriptorOf(folder), name.c_str(), 0));
   }
 
   std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName) override {
+    if (!IsOneName(fromName) || !IsOneName(toName)) {
+      return NotOneName();
+    }
     return Check(
         ::linkat(DescriptorOf(from), fromName.c_str(), DescriptorOf(to), toName.c_str(), 0));
   }
@@ -788,6 +851,10 @@ class PosixDisk final : public Disk {
 
   std::error_code SyncFolder(Folder& folder) override {
     return Check(::fsync(DescriptorOf(folder)));
+  }
+
+  std::optional<std::uint32_t> ProcessUser() override {
+    return ::geteuid();
   }
 
   Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,

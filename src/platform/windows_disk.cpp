@@ -256,6 +256,14 @@ class WindowsNewFile final : public NewFile {
     return Check(FlushFileBuffers(file_.Handle()));
   }
 
+  Expected<FileStamp> Stamp() override {
+    FileStatus status;
+    if (const std::error_code error = StatusOfHandle(file_.Handle(), status)) {
+      return error;
+    }
+    return status.stamp;
+  }
+
   std::error_code Commit() override {
     committed_ = true;
     std::error_code error = file_.Error();
@@ -419,12 +427,26 @@ class OwnerOnly {
   SECURITY_ATTRIBUTES attributes_{};
 };
 
+std::error_code NotOneName() {
+  return std::make_error_code(std::errc::invalid_argument);
+}
+
 class WindowsDisk final : public Disk {
  public:
-  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path) override {
-    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
+  Expected<std::unique_ptr<Folder>> OpenFolder(const std::filesystem::path& path,
+                                               FinalLink final = FinalLink::Follow) override {
+    // Asked of the folder's own name, without the separator at its end.
+    std::wstring named = LongPath(path);
+    while (named.size() > 1 && (named.back() == L'\\' || named.back() == L'/') &&
+           named[named.size() - 2] != L':') {
+      named.pop_back();
+    }
+    const DWORD attributes = GetFileAttributesW(named.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return LastWindowsError();
+    }
+    if (final == FinalLink::Refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return IsALinkError();
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       return std::make_error_code(std::errc::not_a_directory);
@@ -434,6 +456,9 @@ class WindowsDisk final : public Disk {
 
   Expected<std::unique_ptr<Folder>> OpenSubfolder(Folder& parent,
                                                   const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     const DWORD attributes = GetFileAttributesW(Win(parent).At(name).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       return LastWindowsError();
@@ -449,12 +474,18 @@ class WindowsDisk final : public Disk {
 
   // Windows folders have no permission bits: the folder takes what its
   // parent gives it.
-  std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name,
-                             const FileAccess&) override {
+  std::error_code MakeFolder(Folder& parent, const std::filesystem::path& name, const FileAccess&,
+                             FolderOwner = FolderOwner::Process) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return Check(CreateDirectoryW(Win(parent).At(name).c_str(), nullptr));
   }
 
   std::error_code RemoveEmptyFolder(Folder& parent, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return Check(RemoveDirectoryW(Win(parent).At(name).c_str()));
   }
 
@@ -482,6 +513,9 @@ class WindowsDisk final : public Disk {
   }
 
   Expected<FileStatus> Status(Folder& folder, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return StatusOfPath(Win(folder).At(name));
   }
 
@@ -491,6 +525,9 @@ class WindowsDisk final : public Disk {
 
   Expected<std::unique_ptr<SourceFile>> OpenSource(Folder& folder,
                                                    const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     const std::wstring path = Win(folder).At(name);
     Handle handle(CreateFileW(
         path.c_str(), GENERIC_READ | READ_CONTROL,
@@ -524,6 +561,9 @@ class WindowsDisk final : public Disk {
   // alone until TakeAccess() gives it its page's DACL.
   Expected<std::unique_ptr<NewFile>> Create(Folder& folder, const std::filesystem::path& name,
                                             std::uint32_t) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     OwnerOnly ownerOnly;
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::wstring temporaryPath = Win(folder).At(std::filesystem::path(NextTemporaryName()));
@@ -545,6 +585,9 @@ class WindowsDisk final : public Disk {
   Expected<std::unique_ptr<AppendedFile>> OpenAppending(Folder& folder,
                                                         const std::filesystem::path& name,
                                                         std::uint32_t mode) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     const std::wstring path = Win(folder).At(name);
     if (Expected<FileStatus> status = StatusOfPath(path); status) {
       if (status->kind == EntryKind::Link) {
@@ -592,6 +635,9 @@ class WindowsDisk final : public Disk {
   // on every Windows alike.
   std::error_code Move(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName, Replacing replacing) override {
+    if (!IsOneName(fromName) || !IsOneName(toName)) {
+      return NotOneName();
+    }
     const std::wstring source = Win(from).At(fromName);
     const std::wstring target = Win(to).At(toName);
     const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -611,11 +657,17 @@ class WindowsDisk final : public Disk {
   }
 
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override {
+    if (!IsOneName(name)) {
+      return NotOneName();
+    }
     return Check(DeleteFileW(Win(folder).At(name).c_str()));
   }
 
   std::error_code Link(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName) override {
+    if (!IsOneName(fromName) || !IsOneName(toName)) {
+      return NotOneName();
+    }
     const std::wstring source = Win(from).At(fromName);
     const DWORD attributes = GetFileAttributesW(source.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -660,6 +712,9 @@ class WindowsDisk final : public Disk {
 
   // Every move is written through to the disk already.
   std::error_code SyncFolder(Folder&) override { return {}; }
+
+  // Windows files have owners, but not of the kind FileAccess tells.
+  std::optional<std::uint32_t> ProcessUser() override { return std::nullopt; }
 
   Expected<std::unique_ptr<FolderLock>, LockRefusal> Lock(Folder& folder,
                                                           std::chrono::milliseconds wait) override {

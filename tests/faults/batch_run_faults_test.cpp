@@ -185,9 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   [](const fs::path& site) {
                     return site.string() +
-                           "/New is a folder of the site, not Lapse's: it holds files that no run "
-                           "of Lapse made. Rename it, or run Lapse on another folder. Nothing was "
-                           "written.";
+                           "/New is a folder of the site, not Lapse's: it holds files, and no "
+                           "record of a run of yours. Rename it, or run Lapse on another folder. "
+                           "Nothing was written.";
                   }}),
     [](const testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 

@@ -125,8 +125,9 @@ TEST_P(ReplaceCutShort, NextReplaceCompletesAndKeepsTheRunsLog) {
   const auto copies = Snapshot(New());
   if (!GetParam().movedBeforeTheKill.empty()) {
     std::string record = Read(New() / ".lapse-sources");
-    const std::string complete = "complete\n";
-    record.replace(record.find(complete), complete.size(), "part-placed log\n");
+    const std::string complete = "complete ";
+    record.replace(record.find(complete), complete.size(), "part-placed ");
+    record.insert(record.find('\n'), " log");
     Write(New() / ".lapse-sources", record);
   }
   for (const std::string& name : GetParam().movedBeforeTheKill) {
