@@ -10,15 +10,15 @@ lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_FUZZ_PACKAGES[@]}"
 
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j 2 --target date_parser_fuzz rewriter_fuzz page_format_fuzz
+cmake --build --preset fuzz -j 2 --target date_parser_fuzz rewriter_fuzz page_format_fuzz run_record_fuzz
 
 build=build/fuzz
 mkdir -p "$build/findings" "$build/logs"
 export UBSAN_OPTIONS=print_stacktrace=1
 
 # name, then its longest input: the date parser reads a locale byte and up to
-# 16 bytes of text.
-fuzzers=("date_parser 17" "rewriter 4096" "page_format 4096")
+# 16 bytes of text; the record reader takes what a site's owner may write.
+fuzzers=("date_parser 17" "rewriter 4096" "page_format 4096" "run_record 4096")
 status=0
 for entry in "${fuzzers[@]}"; do
   read -r name max_len <<<"$entry"

@@ -7,6 +7,7 @@
 #endif
 
 #include "batch/batch.h"
+#include "batch/run_record.h"
 #include "batch/undo.h"
 #include "support/batch_fixture.h"
 
@@ -196,6 +197,43 @@ TEST_F(FakeReplaceTest, CopiesWithoutARecordOrCutShortAreHeldBack) {
   EXPECT_EQ(Page("c.htm"), "c\n");
   const std::vector<HeldBack> reasons{result.left[1].reason, result.left[2].reason};
   EXPECT_EQ(reasons, (std::vector<HeldBack>{HeldBack::CopyIncomplete, HeldBack::NotACopy}));
+}
+
+// What the site's owner may write into New is never taken for the run's
+// record, and a record that names a place outside the site is refused as
+// damaged: nothing is renamed, and nothing crashes.
+TEST_F(FakeReplaceTest, ARecordThatIsNotTheUsersOwnOrLeadsOutsideIsRefused) {
+  const auto forged = [](const std::string& path) {
+    const CopyRecord copy{{4, 1, 1, 2}, 1, std::nullopt, 4, WrittenCopy{{1, 9}, 0}};
+    return RunRecordHeader(RecordState::Complete, {}) +
+           FormatRecordEntry(text::PathFromText(path), copy);
+  };
+  struct Case {
+    const char* name;
+    std::string record;
+    platform::FileAccess access;
+    ReplaceRefusal refusal;
+  };
+  const platform::FileAccess own{0600, platform::MemoryDisk::kUser, 0};
+  for (const Case& test :
+       {Case{"another user's", forged("a.htm"), {0600, 65534, 0}, ReplaceRefusal::NewIsTheSites},
+        Case{"writable by others",
+             forged("a.htm"),
+             {0666, own.owner, 0},
+             ReplaceRefusal::NewIsTheSites},
+        Case{"of another New", forged("a.htm"), own, ReplaceRefusal::NewIsTheSites},
+        Case{"leading up", forged("../outside/secret"), own, ReplaceRefusal::RecordDamaged},
+        Case{"absolute", forged("/outside/secret"), own, ReplaceRefusal::RecordDamaged}}) {
+    platform::MemoryDisk disk;
+    disk.AddFile("/outside/secret", "root's");
+    disk.AddFile("/site/a.htm", kOld);
+    disk.AddFile("/site/New/a.htm", "evil");
+    disk.AddFile("/site/New/.lapse-sources", test.record, test.access);
+    const ReplaceResult result = Replace(disk, kSite, {});
+    EXPECT_EQ(result.refusal, test.refusal) << test.name;
+    EXPECT_EQ(disk.Content("/outside/secret"), "root's") << test.name;
+    EXPECT_EQ(disk.Content("/site/a.htm"), kOld) << test.name;
+  }
 }
 
 // An edit saved while the copies are synced is kept: each page is looked at
