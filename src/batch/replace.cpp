@@ -10,9 +10,9 @@
 
 #include "batch/batch.h"
 #include "batch/kept_store.h"
+#include "batch/page_look.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
-#include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "text/names.h"
 
@@ -436,36 +436,18 @@ class Replacement {
   // Why the page no longer is as the run read it, if it is not.
   std::optional<Hold> CheckPage(Folder& source, const fs::path& name, const CopyRecord& recorded,
                                 Contents contents) {
-    const platform::Expected<platform::FileStatus> page = disk_.Status(source, name);
-    if (!page && page.error() == std::errc::no_such_file_or_directory) {
-      return Hold{HeldBack::SourceDeleted, {}};
+    switch (LookAtPage(disk_, source, name, recorded.source,
+                       contents == Contents::Read ? recorded.hash : std::nullopt)) {
+      case PageSince::Unchanged:
+        return std::nullopt;
+      case PageSince::Deleted:
+        return Hold{HeldBack::SourceDeleted, {}};
+      case PageSince::NotAFile:
+        return Hold{HeldBack::NameTaken, {}};
+      case PageSince::Changed:
+        break;
     }
-    if (!page || page->kind != EntryKind::OrdinaryFile) {
-      return Hold{HeldBack::NameTaken, {}};
-    }
-    if (page->stamp != recorded.source) {
-      return Hold{HeldBack::SourceChanged, {}};
-    }
-    if (contents == Contents::Read && recorded.hash && HashOf(source, name) != recorded.hash) {
-      return Hold{HeldBack::SourceChanged, {}};
-    }
-    return std::nullopt;
-  }
-
-  std::optional<std::uint64_t> HashOf(Folder& source, const fs::path& name) {
-    platform::Expected<std::unique_ptr<platform::SourceFile>> page = disk_.OpenSource(source, name);
-    if (!page) {
-      return std::nullopt;
-    }
-    platform::ContentHash hash;
-    std::vector<char> buffer(std::size_t{64} * 1024);
-    while (const std::size_t count = (*page)->Read(buffer)) {
-      hash.Add(std::string_view(buffer.data(), count));
-    }
-    if ((*page)->Error()) {
-      return std::nullopt;
-    }
-    return hash.Value();
+    return Hold{HeldBack::SourceChanged, {}};
   }
 
   // Every copy and the log on the disk before the first page is replaced, so
