@@ -321,6 +321,10 @@ class Replacement {
       return into.error();
     }
     const fs::path name = path.filename();
+    platform::Expected<KeptPage> page = KeptPageOf(path);
+    if (!page) {
+      return page.error();
+    }
     // What a replace cut short kept under the name is a page of this run too.
     if (!record_.keptAs.empty()) {
       disk_.RemoveFile(**into, name);
@@ -330,9 +334,31 @@ class Replacement {
       error = CopyKeepingAll(disk_, **source, name, **into, name);
     }
     if (!error) {
-      kept_.pages.push_back({path, record_.copies.at(path).source, copyStamps_.at(path)});
+      kept_.pages.push_back(std::move(*page));
     }
     return error;
+  }
+
+  // What an undo compares the page with before it puts the kept one back:
+  // the copy as it will stand in the page's place, and, where the copy's
+  // time could not tell a save made after the replace, the hash of its
+  // bytes.
+  platform::Expected<KeptPage> KeptPageOf(const fs::path& path) {
+    const platform::FileStatus& copy = copies_.at(path);
+    KeptPage page{path, record_.copies.at(path).source, copy.stamp, std::nullopt};
+    if (copy.fineStamp) {
+      return page;
+    }
+    platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(path.parent_path());
+    if (!mirror) {
+      return mirror.error();
+    }
+    const platform::Expected<std::uint64_t> hash = HashOfFile(disk_, **mirror, path.filename());
+    if (!hash) {
+      return hash.error();
+    }
+    page.copyHash = *hash;
+    return page;
   }
 
   // The folder of kept pages that mirrors relative, made where missing.
@@ -414,7 +440,7 @@ class Replacement {
       heldBack_[path] = {HeldBack::CopyIncomplete, {}};
       return;
     }
-    copyStamps_[path] = copy->stamp;
+    copies_[path] = *copy;
     platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
     if (!source) {
       heldBack_[path] = {HeldBack::NoSourceFolder, {}};
@@ -691,7 +717,7 @@ class Replacement {
   std::optional<fs::path> keepIn_;
   std::optional<KeptStore> store_;
   KeptReplace kept_;
-  std::map<fs::path, platform::FileStamp> copyStamps_;
+  std::map<fs::path, platform::FileStatus> copies_;  // as planned
   ReplaceResult& result_;
   bool hasLog_ = false;
   std::vector<fs::path> planned_;

@@ -86,6 +86,19 @@ TEST(UndoTest, APageChangedAfterTheReplaceIsLeftAsItIs) {
   EXPECT_EQ(disk.Content(kSite / "b.htm"), "edited after the replace\n");
 }
 
+// A kept replace written by the version before, which kept no hash of the
+// copies, is read still: it can be undone by the stamps alone.
+TEST(UndoTest, AKeptReplaceOfTheVersionBeforeIsRead) {
+  using namespace std::string_literals;
+  const std::optional<KeptReplace> before = ParseManifest(
+      "lapse kept 1 kept\nwhen 1767225600\nsite /site\0\n10 20 1 2 5 30 1 3 a.htm\0"s);
+  ASSERT_TRUE(before);
+  ASSERT_EQ(before->pages.size(), 1u);
+  EXPECT_EQ(before->pages[0].page, "a.htm");
+  EXPECT_EQ(before->pages[0].copy, (platform::FileStamp{5, 30, 1, 3}));
+  EXPECT_FALSE(before->pages[0].copyHash);
+}
+
 TEST(UndoTest, NothingToUndoIsSaid) {
   MemoryDisk disk;
   disk.AddFile(kSite / "a.htm", kOld);
