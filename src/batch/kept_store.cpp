@@ -12,8 +12,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHeaderStart = "lapse kept 1 ";
+constexpr std::string_view kHeaderStart = "lapse kept 2 ";
+// The version before kept no hashes of the copies.
+constexpr std::string_view kFirstVersionStart = "lapse kept 1 ";
 constexpr char kNameEnd = '\0';
+constexpr std::string_view kNoHash = "-";
 // Only its owner may read what a replace took from a site: it may hold the
 // pages of private folders.
 constexpr platform::FileAccess kOwnerOnly{0700};
@@ -26,8 +29,8 @@ constexpr StateName kStates[] = {
     {KeptState::Kept, "kept"}, {KeptState::Undoing, "undoing"}, {KeptState::Undone, "undone"}};
 
 template <typename Number>
-bool Take(std::string_view& text, Number& number) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+bool Take(std::string_view& text, Number& number, int base = 10) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
   if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
     return false;
   }
@@ -46,6 +49,31 @@ void AppendStamp(std::string& text, const platform::FileStamp& stamp) {
     text += std::to_string(number);
     text += ' ';
   }
+}
+
+bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {
+  if (text.starts_with(kNoHash) && text.substr(kNoHash.size()).starts_with(' ')) {
+    text.remove_prefix(kNoHash.size() + 1);
+    hash.reset();
+    return true;
+  }
+  std::uint64_t value = 0;
+  if (!Take(text, value, 16)) {
+    return false;
+  }
+  hash = value;
+  return true;
+}
+
+void AppendHash(std::string& text, const std::optional<std::uint64_t>& hash) {
+  if (hash) {
+    char digits[17];
+    const auto end = std::to_chars(digits, digits + sizeof digits, *hash, 16).ptr;
+    text.append(digits, end);
+  } else {
+    text += kNoHash;
+  }
+  text += ' ';
 }
 
 bool TakeLine(std::string_view& text, std::string_view key, std::string_view& value) {
@@ -134,6 +162,7 @@ std::string FormatManifest(const KeptReplace& replace, const fs::path& site) {
   for (const KeptPage& page : replace.pages) {
     AppendStamp(text, page.kept);
     AppendStamp(text, page.copy);
+    AppendHash(text, page.copyHash);
     text += text::PathText(page.page);
     text += kNameEnd;
   }
@@ -143,7 +172,8 @@ std::string FormatManifest(const KeptReplace& replace, const fs::path& site) {
 std::optional<KeptReplace> ParseManifest(std::string_view text) {
   KeptReplace replace;
   std::string_view state;
-  if (!TakeLine(text, kHeaderStart, state)) {
+  const bool firstVersion = text.starts_with(kFirstVersionStart);
+  if (!TakeLine(text, firstVersion ? kFirstVersionStart : kHeaderStart, state)) {
     return std::nullopt;
   }
   const auto known = std::find_if(std::begin(kStates), std::end(kStates),
@@ -166,7 +196,8 @@ std::optional<KeptReplace> ParseManifest(std::string_view text) {
   text.remove_prefix(siteEnd + 2);
   while (!text.empty()) {
     KeptPage page;
-    if (!TakeStamp(text, page.kept) || !TakeStamp(text, page.copy)) {
+    if (!TakeStamp(text, page.kept) || !TakeStamp(text, page.copy) ||
+        (!firstVersion && !TakeHash(text, page.copyHash))) {
       return std::nullopt;
     }
     const std::size_t end = text.find(kNameEnd);

@@ -31,6 +31,10 @@ struct KeptPage {
   std::filesystem::path page;  // below the site's folder
   platform::FileStamp kept;    // the page as it was before the replace
   platform::FileStamp copy;    // the page as the replace left it
+  // A hash of the bytes the replace left, where the copy's stamp alone
+  // cannot tell a later save (whole-second times, a copy written just
+  // before the replace).
+  std::optional<std::uint64_t> copyHash;
 };
 
 // One kept replace.

@@ -10,6 +10,7 @@
 
 #include "batch/batch.h"
 #include "batch/kept_store.h"
+#include "batch/page_look.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
 #include "platform/content_hash.h"
@@ -321,6 +322,10 @@ class Replacement {
       return into.error();
     }
     const fs::path name = path.filename();
+    platform::Expected<KeptPage> page = KeptPageOf(path);
+    if (!page) {
+      return page.error();
+    }
     // What a replace cut short kept under the name is a page of this run too.
     if (!record_.keptAs.empty()) {
       disk_.RemoveFile(**into, name);
@@ -330,9 +335,23 @@ class Replacement {
       error = CopyKeepingAll(disk_, **source, name, **into, name);
     }
     if (!error) {
-      kept_.pages.push_back({path, record_.copies.at(path).source, copyStamps_.at(path)});
+      kept_.pages.push_back(std::move(*page));
     }
     return error;
+  }
+
+  // What an undo compares the page with before it puts the kept one back:
+  // the copy as it will stand in the page's place, and, where the copy's
+  // time could not tell a save made after the replace, the hash of the
+  // bytes the run wrote into it (which the replace checks before the rename).
+  platform::Expected<KeptPage> KeptPageOf(const fs::path& path) {
+    const platform::FileStatus& copy = copies_.at(path);
+    const CopyRecord& recorded = record_.copies.at(path);
+    KeptPage page{path, recorded.source, copy.stamp, std::nullopt};
+    if (!copy.fineStamp && recorded.written) {
+      page.copyHash = recorded.written->hash;
+    }
+    return page;
   }
 
   // The folder of kept pages that mirrors relative, made where missing.
@@ -414,7 +433,7 @@ class Replacement {
       heldBack_[path] = {HeldBack::CopyIncomplete, {}};
       return;
     }
-    copyStamps_[path] = copy->stamp;
+    copies_[path] = *copy;
     platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
     if (!source) {
       heldBack_[path] = {HeldBack::NoSourceFolder, {}};
@@ -458,28 +477,18 @@ class Replacement {
   // Why the page no longer is as the run read it, if it is not.
   std::optional<Hold> CheckPage(Folder& source, const fs::path& name, const CopyRecord& recorded,
                                 Contents contents) {
-    const platform::Expected<platform::FileStatus> page = disk_.Status(source, name);
-    if (!page && page.error() == std::errc::no_such_file_or_directory) {
-      return Hold{HeldBack::SourceDeleted, {}};
+    switch (LookAtPage(disk_, source, name, recorded.source,
+                       contents == Contents::Read ? recorded.hash : std::nullopt)) {
+      case PageSince::Unchanged:
+        return std::nullopt;
+      case PageSince::Deleted:
+        return Hold{HeldBack::SourceDeleted, {}};
+      case PageSince::NotAFile:
+        return Hold{HeldBack::NameTaken, {}};
+      case PageSince::Changed:
+        break;
     }
-    if (!page || page->kind != EntryKind::OrdinaryFile) {
-      return Hold{HeldBack::NameTaken, {}};
-    }
-    if (page->stamp != recorded.source) {
-      return Hold{HeldBack::SourceChanged, {}};
-    }
-    if (contents == Contents::Read && recorded.hash && HashOf(source, name) != recorded.hash) {
-      return Hold{HeldBack::SourceChanged, {}};
-    }
-    return std::nullopt;
-  }
-
-  std::optional<std::uint64_t> HashOf(Folder& source, const fs::path& name) {
-    platform::Expected<std::unique_ptr<platform::SourceFile>> page = disk_.OpenSource(source, name);
-    if (!page) {
-      return std::nullopt;
-    }
-    return HashOf(**page);
+    return Hold{HeldBack::SourceChanged, {}};
   }
 
   std::optional<std::uint64_t> HashOf(platform::SourceFile& file) {
@@ -740,7 +749,7 @@ class Replacement {
   std::optional<fs::path> keepIn_;
   std::optional<KeptStore> store_;
   KeptReplace kept_;
-  std::map<fs::path, platform::FileStamp> copyStamps_;
+  std::map<fs::path, platform::FileStatus> copies_;  // as planned
   ReplaceResult& result_;
   bool hasLog_ = false;
   std::vector<fs::path> planned_;

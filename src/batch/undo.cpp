@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "batch/page_look.h"
 #include "batch/site_walk.h"
 
 namespace lapse::batch {
@@ -20,19 +21,29 @@ class Folders {
   Folders(Disk& disk, std::shared_ptr<Folder> top, bool make) : disk_(disk), make_(make) {
     opened_[fs::path()] = std::move(top);
   }
+  // The folder, made where missing when the folders are made as needed.
   platform::Expected<std::shared_ptr<Folder>> At(const fs::path& relative) {
+    return Reach(relative, make_);
+  }
+  // The folder where it is there; none is made.
+  platform::Expected<std::shared_ptr<Folder>> Existing(const fs::path& relative) {
+    return Reach(relative, false);
+  }
+
+ private:
+  platform::Expected<std::shared_ptr<Folder>> Reach(const fs::path& relative, bool make) {
     std::erase_if(opened_,
                   [&relative](const auto& folder) { return !IsWithin(relative, folder.first); });
     if (const auto found = opened_.find(relative); found != opened_.end()) {
       return found->second;
     }
-    platform::Expected<std::shared_ptr<Folder>> parent = At(relative.parent_path());
+    platform::Expected<std::shared_ptr<Folder>> parent = Reach(relative.parent_path(), make);
     if (!parent) {
       return parent.error();
     }
     platform::Expected<std::unique_ptr<Folder>> folder =
-        make_ ? OpenOrMakeOwnFolder(disk_, **parent, relative.filename())
-              : disk_.OpenSubfolder(**parent, relative.filename());
+        make ? OpenOrMakeOwnFolder(disk_, **parent, relative.filename())
+             : disk_.OpenSubfolder(**parent, relative.filename());
     if (!folder) {
       return folder.error();
     }
@@ -41,7 +52,6 @@ class Folders {
     return shared;
   }
 
- private:
   Disk& disk_;
   bool make_;
   std::map<fs::path, std::shared_ptr<Folder>> opened_;
@@ -86,8 +96,16 @@ class Undoing {
         disk_.SyncFolder(**source);
       }
     }
+    // A page held back is as its user saved it: the kept replace lists it
+    // no more, so that what it lists is what was put back (or, while an undo
+    // cut short waits to be done again, is still to be).
+    const std::size_t listed = replace.pages.size();
+    std::erase_if(replace.pages,
+                  [this](const KeptPage& page) { return heldBack_.count(page.page) != 0; });
     if (result_.problems.empty()) {
       replace.state = KeptState::Undone;
+    }
+    if (replace.state == KeptState::Undone || replace.pages.size() != listed) {
       if (const std::error_code error = store_.WriteManifest(*keptFolder_, replace)) {
         result_.problems.push_back({keptFolder_->Path(), error});
       }
@@ -107,11 +125,18 @@ class Undoing {
       return;
     }
     if (!now || now->kind != platform::EntryKind::OrdinaryFile || now->stamp != page.copy) {
-      result_.changed.push_back(page.page);
+      HoldBack(page.page);
       return;
     }
     if (const std::error_code error = KeepWhatIsReplaced(**source, page.page)) {
       result_.problems.push_back({(*source)->PathOf(name), error});
+      return;
+    }
+    // Keeping what it replaces took a sync: the page is looked at once more
+    // right before the kept one takes its place, so that a save made
+    // meanwhile, in place or by a rename, stays.
+    if (LookAtPage(disk_, **source, name, page.copy, page.copyHash) != PageSince::Unchanged) {
+      HoldBack(page.page);
       return;
     }
     platform::Expected<std::shared_ptr<Folder>> kept = kept_.At(page.page.parent_path());
@@ -129,6 +154,17 @@ class Undoing {
     }
     touched_.insert(page.page.parent_path());
     result_.restored.push_back(page.page);
+  }
+
+  // A page held back stays as its user saved it. Nothing of it was undone,
+  // so what this undo, or one cut short, kept of it as undone goes.
+  void HoldBack(const fs::path& page) {
+    result_.changed.push_back(page);
+    heldBack_.insert(page);
+    platform::Expected<std::shared_ptr<Folder>> into = undone_.Existing(page.parent_path());
+    if (into && !disk_.RemoveFile(**into, page.filename())) {
+      disk_.SyncFolder(**into);
+    }
   }
 
   // What the undo replaces goes beside the kept pages, so that an undo
@@ -162,6 +198,7 @@ class Undoing {
   Progress* progress_;
   UndoResult& result_;
   std::set<fs::path> touched_;
+  std::set<fs::path> heldBack_;
 };
 
 UndoRefusal RefusalOf(const SiteProblem& problem) {

@@ -41,7 +41,9 @@ struct UndoResult {
   RunPaths paths;
   KeptReplace replace;  // the replace taken back
   std::vector<std::filesystem::path> restored;
-  // Pages changed (or deleted) after the replace: left as they are.
+  // Pages changed (or deleted) after the replace, up to the moment before
+  // the kept page would have been renamed over them: left as they are, and
+  // no longer listed by the kept replace.
   std::vector<std::filesystem::path> changed;
   std::vector<UndoProblem> problems;
 

@@ -333,6 +333,15 @@ void MemoryDisk::AddLink(const fs::path& path, const fs::path& target) {
   nodes_[folder].entries[NameText(path.filename())] = id;
 }
 
+void MemoryDisk::SaveInPlace(const fs::path& path, const std::string& content) {
+  const std::lock_guard lock(mutex_);
+  if (const std::optional<std::uint64_t> id = Resolve(path, false);
+      id && nodes_[*id].kind == Kind::File) {
+    nodes_[*id].data = nodes_[*id].durable = content;
+    Touch(nodes_[*id]);
+  }
+}
+
 void MemoryDisk::AddHardLink(const fs::path& path, const fs::path& existing) {
   const std::lock_guard lock(mutex_);
   const std::optional<std::uint64_t> id = Resolve(existing, false);

@@ -28,6 +28,10 @@ class MemoryDisk final : public Disk {
   void AddFile(const std::filesystem::path& path, const std::string& content,
                FileAccess access = {0644, kUser, kGroup});
   void AddLink(const std::filesystem::path& path, const std::filesystem::path& target);
+  // Writes content over the file at path, as an editor that saves in place
+  // does: the file keeps its number and its other names, and takes a new
+  // time (which a disk of coarse times does not show).
+  void SaveInPlace(const std::filesystem::path& path, const std::string& content);
   // Another name for the file at existing.
   void AddHardLink(const std::filesystem::path& path, const std::filesystem::path& existing);
   // An extended attribute (an ACL is one too: "system.posix_acl_access").

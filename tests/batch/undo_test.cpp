@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <string_view>
+#include <utility>
+
 #include "messages/messages.h"
 #include "platform/memory_disk.h"
 #include "support/batch_fixture.h"
@@ -84,6 +89,128 @@ TEST(UndoTest, APageChangedAfterTheReplaceIsLeftAsItIs) {
             std::vector<std::string>{"b.htm: changed after the replace; left as it is."});
   EXPECT_EQ(disk.Content(kSite / "a.htm"), kOld);
   EXPECT_EQ(disk.Content(kSite / "b.htm"), "edited after the replace\n");
+}
+
+// How a user's save reaches a page.
+enum class Save { InPlace, ByRename };
+
+// What the user saves: as long as the replace's copy, so that on a disk of
+// coarse times only the bytes tell the two apart.
+constexpr const char* kSaved = "mine\r\n";
+static_assert(std::string_view(kSaved).size() == std::string_view(kNew).size());
+
+// How the disk keeps times, and where the state folder is.
+struct DiskKind {
+  bool coarseTimes = false;
+  bool otherVolume = false;
+};
+
+// The site after a replace that kept its pages, the disk's count of
+// operations at nought.
+std::unique_ptr<MemoryDisk> ReplacedSite(DiskKind kind) {
+  auto disk = std::make_unique<MemoryDisk>();
+  disk->coarseTimes = kind.coarseTimes;
+  if (kind.otherVolume) {
+    disk->otherVolume = "/home";
+  }
+  RunOverSite(*disk);
+  EXPECT_TRUE(ReplaceKeeping(*disk).Complete());
+  disk->operations = 0;
+  return disk;
+}
+
+// The operations of an undo from its first look at page to its rename of
+// the kept page over it (that one not counted), by their place among all of
+// the undo's operations.
+std::pair<std::size_t, std::size_t> StepsBeforeTheRenameOf(const fs::path& page, DiskKind kind) {
+  const std::unique_ptr<MemoryDisk> disk = ReplacedSite(kind);
+  std::vector<std::pair<std::string, fs::path>> steps;
+  disk->before = [&steps](const std::string& operation, const fs::path& name) {
+    steps.emplace_back(operation, name);
+  };
+  UndoLast(*disk);
+  const auto first = std::find_if(steps.begin(), steps.end(),
+                                  [&page](const auto& step) { return step.second == page; });
+  const auto rename = std::find(first, steps.end(), std::pair<std::string, fs::path>("Move", page));
+  return {static_cast<std::size_t>(first - steps.begin()),
+          static_cast<std::size_t>(rename - steps.begin())};
+}
+
+// A page saved while the undo works on it, at any step before the kept page
+// is renamed over it (keeping what it replaces, syncing that, looking at the
+// page): the save stays and the page is named; the other pages go back, and
+// the kept replace lists only those.
+TEST(UndoTest, APageSavedBeforeItsRenameIsHeldBackWithTheSave) {
+  struct Case {
+    const char* what;
+    Save save;
+    DiskKind disk;
+  };
+  const Case cases[] = {
+      {"saved in place", Save::InPlace, {}},
+      {"saved in place, the same size at the same time", Save::InPlace, {.coarseTimes = true}},
+      {"saved by a rename", Save::ByRename, {}},
+      {"saved by a rename on a disk of coarse times", Save::ByRename, {.coarseTimes = true}},
+      {"saved in place, the same size at the same time, the state folder on another volume",
+       Save::InPlace,
+       {.coarseTimes = true, .otherVolume = true}},
+      {"saved by a rename, the state folder on another volume",
+       Save::ByRename,
+       {.otherVolume = true}},
+  };
+  const fs::path page = "b.htm";
+  for (const Case& c : cases) {
+    const auto [first, rename] = StepsBeforeTheRenameOf(page, c.disk);
+    ASSERT_LT(first, rename) << c.what;
+    for (std::size_t step = first; step < rename; ++step) {
+      SCOPED_TRACE(std::string(c.what) + ", at step " + std::to_string(step - first + 1) + " of " +
+                   std::to_string(rename - first));
+      const std::unique_ptr<MemoryDisk> disk = ReplacedSite(c.disk);
+      std::size_t operation = 0;
+      disk->before = [&](const std::string&, const fs::path&) {
+        if (operation++ != step) {
+          return;
+        }
+        if (c.save == Save::InPlace) {
+          disk->SaveInPlace(kSite / page, kSaved);
+        } else {
+          disk->AddFile(kSite / page, kSaved);
+        }
+      };
+      const UndoResult undone = UndoLast(*disk);
+      disk->before = nullptr;
+      EXPECT_EQ(disk->Content(kSite / page), kSaved);
+      EXPECT_EQ(messages::UndoProblems(undone),
+                std::vector<std::string>{"b.htm: changed after the replace; left as it is."});
+      EXPECT_EQ(undone.restored, (std::vector<fs::path>{"a.htm", "sub/c.htm"}));
+      EXPECT_EQ(disk->Content(kSite / "a.htm"), kOld);
+      EXPECT_EQ(disk->Content(kSite / "sub/c.htm"), kOld);
+      const std::vector<KeptReplace> kept = KeptReplaces(*disk, kState, kSite);
+      ASSERT_EQ(kept.size(), 1u);
+      EXPECT_EQ(kept[0].state, KeptState::Undone);
+      std::vector<fs::path> listed;
+      for (const KeptPage& keptPage : kept[0].pages) {
+        listed.push_back(keptPage.page);
+      }
+      EXPECT_EQ(listed, (std::vector<fs::path>{"a.htm", "sub/c.htm"}));
+      for (const std::string& path : disk->Tree(kState)) {
+        EXPECT_FALSE(path.ends_with("/undone/b.htm")) << path;
+      }
+    }
+  }
+}
+
+// A kept replace written by the version before, which kept no hash of the
+// copies, is read still: it can be undone by the stamps alone.
+TEST(UndoTest, AKeptReplaceOfTheVersionBeforeIsRead) {
+  using namespace std::string_literals;
+  const std::optional<KeptReplace> before = ParseManifest(
+      "lapse kept 1 kept\nwhen 1767225600\nsite /site\0\n10 20 1 2 5 30 1 3 a.htm\0"s);
+  ASSERT_TRUE(before);
+  ASSERT_EQ(before->pages.size(), 1u);
+  EXPECT_EQ(before->pages[0].page, "a.htm");
+  EXPECT_EQ(before->pages[0].copy, (platform::FileStamp{5, 30, 1, 3}));
+  EXPECT_FALSE(before->pages[0].copyHash);
 }
 
 TEST(UndoTest, NothingToUndoIsSaid) {

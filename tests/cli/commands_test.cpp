@@ -7,6 +7,7 @@
 
 #include "pages/gzip.h"
 #include "platform/clock.h"
+#include "platform/memory_disk.h"
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
 
@@ -109,6 +110,47 @@ TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
             std::string::npos)
       << outcome.err;
   EXPECT_EQ(Read(dir_ / "a.htm"), "a, edited after the run\n");
+}
+
+// Pages saved while the undo works are left as saved: lapse-cli names each
+// of them and exits with 1. The pages are on a disk in memory, under the
+// path of the test's folder, which the command looks for on the machine's.
+TEST_F(CommandsTest, UndoNamesEveryPageSavedWhileItRanAndExitsWithOne) {
+  platform::MemoryDisk disk;
+  for (const char* page : {"a.htm", "b.htm", "c.htm"}) {
+    disk.AddFile(dir_ / page, "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+  }
+  disk.AddFolder("/state");
+  const auto call = [&](std::vector<std::string> args) {
+    args.push_back(dir_.string());
+    std::ostringstream out;
+    std::ostringstream err;
+    Environment environment{.clock = [] { return local_days{year{2026} / 12 / 8}; },
+                            .locale = text::EnglishDateLocale(),
+                            .disk = disk,
+                            .useTimeZone = platform::UseTimeZone,
+                            .updated = {},
+                            .keepIn = "/state"};
+    const int status = RunCommandLine(args, environment, out, err);
+    return Outcome{status, out.str(), err.str()};
+  };
+  ASSERT_EQ(call({"run"}).status, 0);
+  ASSERT_EQ(call({"replace"}).status, 0);
+  // Saved by an editor while the undo keeps what it replaces.
+  disk.before = [&](const std::string& operation, const std::filesystem::path& name) {
+    if (operation == "Link" && name != "a.htm") {
+      disk.AddFile(dir_ / name, "saved\n");
+    }
+  };
+  const Outcome outcome = call({"undo"});
+  disk.before = nullptr;
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "Put back a.htm\n");
+  EXPECT_EQ(outcome.err,
+            "b.htm: changed after the replace; left as it is.\n"
+            "c.htm: changed after the replace; left as it is.\n");
+  EXPECT_EQ(disk.Content(dir_ / "b.htm"), "saved\n");
+  EXPECT_EQ(disk.Content(dir_ / "c.htm"), "saved\n");
 }
 
 std::string Gzip(std::string_view text) {

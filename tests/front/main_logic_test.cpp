@@ -419,5 +419,41 @@ TEST_F(MainLogicTest, UndoPutsBackWhatTheLastReplaceChanged) {
   }
 }
 
+// Pages saved while the undo works are left as saved, and the warning names
+// each of them.
+TEST_F(MainLogicTest, UndoNamesEveryPageSavedWhileItRan) {
+  const std::string lapsed = "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n";
+  for (const char* page : {"/a.htm", "/b.htm", "/c.htm"}) {
+    disk_.AddFile(kSite + page, lapsed);
+  }
+  disk_.AddFolder("/home/ann/.local/state");
+  RecordingView view;
+  testing_support::MemorySettingsStore store;
+  MainLogic logic(view, store, disk_, Options(),
+                  std::filesystem::path("/home/ann/.local/state/lapse"));
+  view.logic = &logic;
+  logic.Load();
+  logic.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
+  logic.Go();
+  logic.ReplaceOldFiles();
+  view.answer = true;
+  view.trace.clear();
+  // Saved by an editor while the undo keeps what it replaces.
+  disk_.before = [this](const std::string& operation, const std::filesystem::path& name) {
+    if (operation == "Link" && name != "a.htm") {
+      disk_.AddFile(kSite + "/" + name.string(), "saved\n");
+    }
+  };
+  logic.UndoReplace();
+  disk_.before = nullptr;
+  EXPECT_EQ(disk_.Content("/site/a.htm"), lapsed);
+  EXPECT_EQ(disk_.Content("/site/b.htm"), "saved\n");
+  EXPECT_EQ(disk_.Content("/site/c.htm"), "saved\n");
+  ASSERT_FALSE(view.trace.empty());
+  EXPECT_EQ(view.trace.back(),
+            "warn: b.htm: changed after the replace; left as it is.\n"
+            "c.htm: changed after the replace; left as it is.");
+}
+
 }  // namespace
 }  // namespace lapse::front
