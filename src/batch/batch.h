@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -109,6 +110,10 @@ struct RunOptions {
   unsigned threads = 0;
   std::chrono::milliseconds lockWait = kDefaultLockWait;
   ForeignSite foreignSite = ForeignSite::Refuse;
+  // The pages (by their paths below the folder) that the run rewrites, as
+  // an update finds them; every page when not given. The others are
+  // counted, and neither read nor said.
+  std::optional<std::set<std::filesystem::path>> onlyPages;
 };
 
 enum class RunStatus {

@@ -448,6 +448,7 @@ class TreeRun {
         newDir_(newDir.folder),
         frontEnd_(frontEnd),
         settings_{{options.newDays, options.lines, options.locale, options.clock}, options.log},
+        onlyPages_(options.onlyPages),
         threads_(ThreadsFor(options.threads)),
         committer_(disk, newDir, frontEnd, options.log, result),
         result_(result) {
@@ -493,6 +494,9 @@ class TreeRun {
     const platform::Expected<platform::FileStatus> status = disk_.FolderStatus(*folder.folder);
     access_[folder.relative] = status ? status->access : platform::FileAccess{0700};
     for (const fs::path& name : folder.linkedPages) {
+      if (!Taken(Below(folder.relative, name))) {
+        continue;
+      }
       PageJob job;
       job.shown = Below(folder.relative, name);
       job.known = PageReport{PageOutcome::LeftAsItIs, {}, NotText::Link};
@@ -500,7 +504,7 @@ class TreeRun {
     }
     for (const fs::path& name : folder.files) {
       ++result_.fileCount;
-      if (!IsHtmlFileName(name)) {
+      if (!IsHtmlFileName(name) || !Taken(Below(folder.relative, name))) {
         continue;
       }
       PageJob job{folder.folder, nullptr, name, Below(folder.relative, name), std::nullopt};
@@ -521,6 +525,8 @@ class TreeRun {
       add(std::move(job));
     }
   }
+
+  bool Taken(const fs::path& page) const { return !onlyPages_ || onlyPages_->count(page) != 0; }
 
   // The walk goes depth first, so a mirror is wanted again only while the
   // walk is below its folder; the pages in flight hold their own. Without
@@ -581,6 +587,7 @@ class TreeRun {
   std::shared_ptr<Folder> newDir_;
   RunFrontEnd& frontEnd_;
   PageSettings settings_;
+  const std::optional<std::set<fs::path>>& onlyPages_;
   unsigned threads_;
   std::vector<std::unique_ptr<PageRewriter>> rewriters_;
   Committer committer_;

@@ -27,6 +27,7 @@ class Checker {
     }
     for (const fs::path& name : folder.files) {
       if (IsHtmlFileName(name)) {
+        ++result_.pages;
         Page(*folder.folder, name, Below(folder.relative, name));
       }
     }
@@ -99,18 +100,39 @@ bool CheckResult::Faulty() const {
   return unreadable || badDate;
 }
 
+std::set<fs::path> PagesToRewrite(const CheckResult& check) {
+  std::set<fs::path> pages;
+  for (const FoundTag& tag : check.tags) {
+    if (tag.lapsed || !tag.date) {
+      pages.insert(tag.page);
+    }
+  }
+  for (const PageLeftOut& page : check.leftOut) {
+    if (page.report.outcome != PageOutcome::LeftAsItIs) {
+      pages.insert(page.name);
+    }
+  }
+  return pages;
+}
+
 CheckResult CheckSite(platform::Disk& disk, const fs::path& directory, Recursion recursion,
                       const text::TagRules& rules) {
-  CheckResult result;
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
       disk.OpenFolder(PathsFor(directory).sourceDir);
   if (!folder) {
+    CheckResult result;
     result.folderError = folder.error();
     return result;
   }
+  return CheckFolder(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, rules);
+}
+
+CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
+                        Recursion recursion, const text::TagRules& rules) {
+  CheckResult result;
   Checker checker(disk, rules, result);
   result.folderError =
-      WalkTree(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, TopNew::Skip,
+      WalkTree(disk, folder, recursion, TopNew::Skip,
                {[&](WalkedFolder& walked) { checker.Folder(walked); },
                 [&](const fs::path& relative, const fs::path& path, std::error_code error) {
                   checker.Unreadable(relative, path, error);

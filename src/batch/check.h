@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct CheckResult {
   std::vector<PageLeftOut> leftOut;
   // The earliest lapse day of a tag that has not lapsed yet.
   std::optional<text::Today> nextLapse;
+  // The HTML files found, read or not.
+  std::uint64_t pages = 0;
 
   // A page that could not be read, or a tag whose date cannot be.
   bool Faulty() const;
@@ -43,5 +46,14 @@ struct CheckResult {
 // below it, by the same walk a run takes) and lists its dated tags.
 CheckResult CheckSite(platform::Disk& disk, const std::filesystem::path& directory,
                       Recursion recursion, const text::TagRules& rules);
+// The same over a folder already open.
+CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
+                        Recursion recursion, const text::TagRules& rules);
+
+// The pages that a run today would change, or report: those with a tag
+// that has lapsed or whose date cannot be read, and those that could not
+// be read. An update rewrites these alone, so that every other page keeps
+// its bytes, its number and its times.
+std::set<std::filesystem::path> PagesToRewrite(const CheckResult& check);
 
 }  // namespace lapse::batch

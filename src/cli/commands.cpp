@@ -235,11 +235,18 @@ class ProgressLine final : public batch::Progress {
 // The tool answers the run's question itself and reports on the error stream.
 class ConsoleFrontEnd final : public batch::RunFrontEnd {
  public:
-  ConsoleFrontEnd(std::ostream& err, const Environment& environment)
-      : err_(err), progress_(err, environment.errorIsTerminal, environment.terminalColumns) {}
+  // quiet: files left as they are by design (images, archives, links) go
+  // unsaid; only what went wrong is said.
+  ConsoleFrontEnd(std::ostream& err, const Environment& environment, bool quiet = false)
+      : err_(err),
+        progress_(err, environment.errorIsTerminal, environment.terminalColumns),
+        quiet_(quiet) {}
   bool Confirm(const fs::path&, batch::Recursion) override { return true; }
   void NewDirectoryCreated() override {}
   void FileLeftOut(const fs::path& name, const batch::PageReport& report) override {
+    if (quiet_ && report.outcome == batch::PageOutcome::LeftAsItIs) {
+      return;
+    }
     progress_.Erase();
     err_ << messages::LeftOut(name, report) << '\n';
   }
@@ -251,6 +258,7 @@ class ConsoleFrontEnd final : public batch::RunFrontEnd {
  private:
   std::ostream& err_;
   ProgressLine progress_;
+  bool quiet_;
 };
 
 void SayRunNotes(const batch::RunResult& result, std::ostream& err) {
@@ -261,7 +269,7 @@ void SayRunNotes(const batch::RunResult& result, std::ostream& err) {
 
 int Run(const Settings& settings, const Environment& environment, std::ostream& out,
         std::ostream& err) {
-  ConsoleFrontEnd frontEnd(err, environment);
+  ConsoleFrontEnd frontEnd(err, environment, settings.quiet);
   const batch::RunResult result =
       batch::BatchRun(environment.disk, settings.directory, frontEnd, settings.run);
   frontEnd.Done();
@@ -400,8 +408,27 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     err << "lapse-cli: " << report.problem << '\n';
     return finish(kUsageError);
   }
-  ConsoleFrontEnd frontEnd(err, environment);
-  const batch::RunResult run = batch::RunOnSite(environment.disk, *site, frontEnd, settings.run);
+  // Only the pages whose text changes today are rewritten: every other page
+  // keeps its bytes, its number and its times, and a day on which nothing
+  // lapses writes nothing at all.
+  const batch::CheckResult scan = batch::CheckFolder(
+      environment.disk, site->SharedFolder(), settings.run.recursion,
+      {settings.run.newDays, settings.run.lines, settings.run.locale, settings.run.clock});
+  batch::RunOptions options = settings.run;
+  options.onlyPages = batch::PagesToRewrite(scan);
+  ConsoleFrontEnd frontEnd(err, environment, settings.quiet);
+  for (const batch::PageLeftOut& page : scan.leftOut) {
+    if (page.report.outcome == batch::PageOutcome::LeftAsItIs) {
+      frontEnd.FileLeftOut(page.name, page.report);
+    }
+  }
+  if (options.onlyPages->empty()) {
+    if (!settings.quiet) {
+      out << messages::NothingLapsed(scan.pages) << '\n';
+    }
+    return finish(kSuccess);
+  }
+  const batch::RunResult run = batch::RunOnSite(environment.disk, *site, frontEnd, options);
   frontEnd.Done();
   for (const batch::PageLeftOut& page : run.leftOut) {
     report.leftAsTheyWere.push_back(messages::LeftOut(page.name, page.report));
@@ -415,10 +442,10 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   batch::ReplaceResult replaced;
   {
     ProgressLine progress(err, environment.errorIsTerminal, environment.terminalColumns);
-    batch::ReplaceOptions options;
-    options.progress = &progress;
-    options.keepIn = environment.keepIn;
-    replaced = batch::ReplaceOnSite(environment.disk, *site, options);
+    batch::ReplaceOptions replacing;
+    replacing.progress = &progress;
+    replacing.keepIn = environment.keepIn;
+    replaced = batch::ReplaceOnSite(environment.disk, *site, replacing);
   }
   report.rewritten = replaced.replaced.size();
   const std::vector<std::string> problems = messages::ReplaceProblems(replaced);
@@ -429,7 +456,12 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   const int replaceStatus = SayReplaced(replaced, true, out, err);
   if (!settings.quiet) {
-    out << "Updated " << replaced.replaced.size() << " of " << run.fileCount << " files.\n";
+    const auto heldBack = std::count_if(
+        replaced.left.begin(), replaced.left.end(),
+        [](const batch::LeftInNew& item) { return item.reason != batch::HeldBack::LogWaits; });
+    out << messages::Updated(replaced.replaced.size(), scan.pages,
+                             run.filesLeftOut + static_cast<std::uint64_t>(heldBack))
+        << '\n';
   }
   const bool whole = run.AllRewritten() && replaceStatus == kSuccess;
   return finish(replaceStatus == kUsageError ? kUsageError : whole ? kSuccess : kFilesLeftOut);

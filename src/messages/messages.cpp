@@ -13,6 +13,15 @@ namespace {
 namespace fs = std::filesystem;
 using text::DisplayName;
 
+// 4821 as "4,821".
+std::string Thousands(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) {
+    digits.insert(at - 3, ",");
+  }
+  return digits;
+}
+
 std::string CannotDo(const std::string& what, const fs::path& path, std::error_code error) {
   return "Cannot " + what + " " + DisplayName(path) + ": " + Reason(error) + ".";
 }
@@ -95,6 +104,23 @@ std::string RunQuestion(const fs::path& sourceDir, batch::Recursion recursion) {
 
 std::string Processed(std::uint64_t count) {
   return "Processed " + std::to_string(count) + " files.";
+}
+
+std::string PageCount(std::uint64_t count) {
+  return Thousands(count) + (count == 1 ? " page" : " pages");
+}
+
+std::string Updated(std::uint64_t updated, std::uint64_t pages, std::uint64_t leftAsTheyWere) {
+  std::string text = "Updated " + Thousands(updated) + " of " + PageCount(pages);
+  if (leftAsTheyWere != 0) {
+    text += " (" + Thousands(leftAsTheyWere) + " left as " +
+            (leftAsTheyWere == 1 ? "it was)" : "they were)");
+  }
+  return text + ".";
+}
+
+std::string NothingLapsed(std::uint64_t pages) {
+  return "Nothing lapsed in " + PageCount(pages) + ".";
 }
 
 std::string DateFormatError(const fs::path& name) {

@@ -22,6 +22,12 @@ std::string Reason(std::error_code error);
 std::string RunQuestion(const std::filesystem::path& sourceDir, batch::Recursion recursion);
 // "Processed " + count + " files."
 std::string Processed(std::uint64_t count);
+// "1 page", "4,821 pages".
+std::string PageCount(std::uint64_t count);
+// What an update did: "Updated 2 of 4,821 pages (3 left as they were)."
+std::string Updated(std::uint64_t updated, std::uint64_t pages, std::uint64_t leftAsTheyWere);
+// An update on a day when nothing lapsed: "Nothing lapsed in 4,821 pages."
+std::string NothingLapsed(std::uint64_t pages);
 // "Date Format error in " + the bare name.
 std::string DateFormatError(const std::filesystem::path& name);
 

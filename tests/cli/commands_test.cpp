@@ -1,7 +1,11 @@
 #include "cli/commands.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -275,7 +279,7 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   Outcome outcome = Call({"update", "DIR"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
-  EXPECT_EQ(outcome.out, "Updated 1 of 2 files.\n");
+  EXPECT_EQ(outcome.out, "Updated 1 of 2 pages (1 left as it was).\n");
   EXPECT_EQ(Read(dir_ / "good.htm"), "a\r\n");
   EXPECT_EQ(Read(dir_ / "bad.htm"), "<!--LAPSE when\nkept as it is\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
@@ -290,8 +294,66 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(Read(dir_ / "bad.htm"), "fixed\r\n");
+  EXPECT_EQ(Read(dir_ / "bad.htm"), "fixed\n");
 }
+
+#if !defined(_WIN32)
+// An update changes only the pages that lose lines: every other page keeps
+// its bytes, its file, its times; a day on which nothing lapses leaves
+// nothing in the site, and --quiet says nothing of what is left as it is by
+// design.
+TEST_F(CommandsTest, AnUpdateChangesOnlyWhatLapses) {
+  struct Seen {
+    std::string bytes;
+    struct stat info {};
+  };
+  const auto look = [](const std::filesystem::path& path) {
+    Seen seen{Read(path), {}};
+    ::stat(path.c_str(), &seen.info);
+    return seen;
+  };
+  for (int page = 0; page < 40; ++page) {
+    const bool lapses = page == 7 || page == 23;
+    Write(dir_ / ("p" + std::to_string(page) + ".htm"), std::string("<p>\r\n<!--LAPSE ") +
+                                                            (lapses ? "12/05/26" : "12/31/26") +
+                                                            "\nsale\n<!--ENDL\nlast\n");
+  }
+  Write(dir_ / "gif.html", "GIF89a\x01\x00");
+  testing_support::MakeSymlink(dir_ / "p0.htm", dir_ / "alias.htm");
+  std::map<std::string, Seen> before;
+  for (int page = 0; page < 40; ++page) {
+    const std::string name = "p" + std::to_string(page) + ".htm";
+    before[name] = look(dir_ / name);
+  }
+
+  Outcome outcome = Call({"update", "--quiet", "--today", "2026-12-01", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out + outcome.err, "");
+  outcome = Call({"update", "--today", "2026-12-01", "DIR"});
+  EXPECT_EQ(outcome.out, "Nothing lapsed in 41 pages.\n");
+  EXPECT_EQ(Names(dir_).size(), 42u);  // no New, no Log.txt
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
+
+  outcome = Call({"update", "--quiet", "DIR"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out + outcome.err, "");
+  for (const auto& [name, seen] : before) {
+    const Seen now = look(dir_ / name);
+    if (name == "p7.htm" || name == "p23.htm") {
+      EXPECT_EQ(now.bytes, "<p>\r\nlast\r\n") << name;
+      EXPECT_NE(now.info.st_ino, seen.info.st_ino) << name;
+      continue;
+    }
+    EXPECT_EQ(now.bytes, seen.bytes) << name;
+    EXPECT_EQ(now.info.st_ino, seen.info.st_ino) << name;
+    EXPECT_EQ(now.info.st_mtim.tv_nsec, seen.info.st_mtim.tv_nsec) << name;
+    EXPECT_EQ(now.info.st_ctim.tv_nsec, seen.info.st_ctim.tv_nsec) << name;
+  }
+  ASSERT_EQ(updates.size(), 3u);
+  EXPECT_EQ(updates[0].rewritten, 0u);
+  EXPECT_EQ(updates[2].rewritten, 2u);
+}
+#endif
 
 TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
   Write(dir_ / "a.htm", "a\n");
