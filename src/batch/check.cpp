@@ -14,9 +14,10 @@ namespace fs = std::filesystem;
 
 class Checker {
  public:
-  Checker(platform::Disk& disk, const text::TagRules& rules, CheckResult& result)
+  Checker(platform::Disk& disk, const text::TagRules& rules, PageIndex* index, CheckResult& result)
       : disk_(disk),
         rules_(rules),
+        index_(index),
         today_(rules.clock()),
         result_(result),
         buffer_(std::size_t{64} * 1024) {}
@@ -39,6 +40,13 @@ class Checker {
 
  private:
   void Page(platform::Folder& folder, const fs::path& name, const fs::path& shown) {
+    if (index_ != nullptr) {
+      const platform::Expected<platform::FileStatus> status = disk_.Status(folder, name);
+      if (status && index_->Unchanged(shown, *status, today_)) {
+        return;
+      }
+      index_->Forget(shown);
+    }
     if (pages::NamedAsCompressed(name)) {
       LeftOut(shown, {PageOutcome::LeftAsItIs, {}, NotText::Compressed});
       return;
@@ -55,11 +63,15 @@ class Checker {
       LeftOut(shown, {PageOutcome::LeftAsItIs, {}, *kind});
       return;
     }
+    pageChangesToday_ = false;
+    pageNextChange_.reset();
     const bool read = text::ScanDatedTags(page, buffer_, rules_.locale, page.units(),
                                           [&](const text::DatedTag& tag) { Tag(shown, tag); });
     if (!read) {
       LeftOut(shown,
               {PageOutcome::Failed, {FileAction::Read, folder.PathOf(name), page.Error()}, {}});
+    } else if (index_ != nullptr && !pageChangesToday_) {
+      index_->Record(shown, (*source)->Status(), pageNextChange_);
     }
   }
 
@@ -73,8 +85,11 @@ class Checker {
       if (!found.lapsed) {
         result_.nextLapse =
             result_.nextLapse ? std::min(*result_.nextLapse, *found.lapseDay) : *found.lapseDay;
+        pageNextChange_ =
+            pageNextChange_ ? std::min(*pageNextChange_, *found.lapseDay) : *found.lapseDay;
       }
     }
+    pageChangesToday_ = pageChangesToday_ || found.lapsed || !found.date;
     result_.tags.push_back(std::move(found));
   }
 
@@ -84,7 +99,11 @@ class Checker {
 
   platform::Disk& disk_;
   const text::TagRules& rules_;
+  PageIndex* index_;
   text::Today today_;
+  // Of the page being read.
+  bool pageChangesToday_ = false;
+  std::optional<text::Today> pageNextChange_;
   CheckResult& result_;
   std::vector<char> buffer_;
 };
@@ -124,13 +143,14 @@ CheckResult CheckSite(platform::Disk& disk, const fs::path& directory, Recursion
     result.folderError = folder.error();
     return result;
   }
-  return CheckFolder(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, rules);
+  return CheckFolder(disk, std::shared_ptr<platform::Folder>(std::move(*folder)), recursion, rules,
+                     nullptr);
 }
 
 CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
-                        Recursion recursion, const text::TagRules& rules) {
+                        Recursion recursion, const text::TagRules& rules, PageIndex* index) {
   CheckResult result;
-  Checker checker(disk, rules, result);
+  Checker checker(disk, rules, index, result);
   result.folderError =
       WalkTree(disk, folder, recursion, TopNew::Skip,
                {[&](WalkedFolder& walked) { checker.Folder(walked); },

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "batch/page_index.h"
 #include "batch/page_report.h"
 #include "batch/site_walk.h"
 #include "platform/disk.h"
@@ -46,9 +47,11 @@ struct CheckResult {
 // below it, by the same walk a run takes) and lists its dated tags.
 CheckResult CheckSite(platform::Disk& disk, const std::filesystem::path& directory,
                       Recursion recursion, const text::TagRules& rules);
-// The same over a folder already open.
+// The same over a folder already open. With an index, a page it knows to
+// be as it was and to change nothing today is not read (and its tags are
+// not listed); the index learns every page that is read.
 CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
-                        Recursion recursion, const text::TagRules& rules);
+                        Recursion recursion, const text::TagRules& rules, PageIndex* index);
 
 // The pages that a run today would change, or report: those with a tag
 // that has lapsed or whose date cannot be read, and those that could not

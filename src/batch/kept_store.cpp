@@ -117,6 +117,8 @@ platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMake(platform::Disk&
   return folder;
 }
 
+}  // namespace
+
 // The folder at path, made with its parents where missing.
 platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakePath(platform::Disk& disk,
                                                                      const fs::path& path) {
@@ -134,8 +136,6 @@ platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakePath(platform::D
   }
   return OpenOrMake(disk, **parent, path.filename());
 }
-
-}  // namespace
 
 std::uint64_t KeptReplace::Bytes() const {
   std::uint64_t bytes = 0;

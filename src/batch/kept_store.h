@@ -108,6 +108,11 @@ std::error_code CopyKeepingAll(platform::Disk& disk, platform::Folder& from,
 platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakeOwnFolder(
     platform::Disk& disk, platform::Folder& parent, const std::filesystem::path& name);
 
+// The folder at path, made with its parents where missing, each readable by
+// its owner only.
+platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakePath(
+    platform::Disk& disk, const std::filesystem::path& path);
+
 // Removes folder name in parent and all it holds; what cannot go stays.
 void RemoveTree(platform::Disk& disk, platform::Folder& parent, const std::filesystem::path& name);
 

@@ -45,6 +45,7 @@ struct Options {
   bool quiet = false;
   bool json = false;
   bool trustSite = false;
+  bool full = false;
 };
 
 // The options once checked.
@@ -53,6 +54,7 @@ struct Settings {
   batch::RunOptions run;
   std::chrono::milliseconds wait = batch::kDefaultLockWait;
   batch::ForeignSite foreignSite = batch::ForeignSite::Refuse;
+  bool full = false;  // read every page, whatever the index says
   std::optional<int> within;
   bool quiet = false;
   bool json = false;
@@ -161,6 +163,7 @@ Settings Checked(const std::string& command, const Options& options,
         std::chrono::seconds(WholeNumber<int>(command, "--wait", options.wait, 0, 86400));
     run.lockWait = settings.wait;
   }
+  settings.full = options.full;
   if (options.trustSite) {
     settings.foreignSite = batch::ForeignSite::Allow;
     run.foreignSite = batch::ForeignSite::Allow;
@@ -411,9 +414,22 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   // Only the pages whose text changes today are rewritten: every other page
   // keeps its bytes, its number and its times, and a day on which nothing
   // lapses writes nothing at all.
-  const batch::CheckResult scan = batch::CheckFolder(
-      environment.disk, site->SharedFolder(), settings.run.recursion,
-      {settings.run.newDays, settings.run.lines, settings.run.locale, settings.run.clock});
+  const text::TagRules rules{settings.run.newDays, settings.run.lines, settings.run.locale,
+                             settings.run.clock};
+  std::optional<batch::PageIndex> index;
+  if (environment.keepIn) {
+    index = settings.full ? batch::PageIndex(rules)
+                          : batch::PageIndex::Load(environment.disk, *environment.keepIn,
+                                                   settings.directory, rules);
+  }
+  const batch::CheckResult scan =
+      batch::CheckFolder(environment.disk, site->SharedFolder(), settings.run.recursion, rules,
+                         index ? &*index : nullptr);
+  if (index) {
+    // Without it the next update reads every page again; nothing worse.
+    index->Save(environment.disk, *environment.keepIn, settings.directory,
+                std::chrono::system_clock::now());
+  }
   batch::RunOptions options = settings.run;
   options.onlyPages = batch::PagesToRewrite(scan);
   ConsoleFrontEnd frontEnd(err, environment, settings.quiet);
@@ -677,6 +693,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       "update", "Run and replace in one go: put every page up to date (for cron and timers)");
   AddRunOptions(*update, options);
   update->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  update->add_flag("--full", options.full,
+                   "Read every page, not only those that changed since the last update or whose "
+                   "day has come");
   AddDirectory(*update, options, "The folder whose pages are brought up to date");
 
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");

@@ -57,6 +57,10 @@ struct FileStatus {
   FileStamp stamp;
   FileAccess access;
   std::uint64_t links = 1;  // the names the file has
+  // When its content or its status (permissions, names, owner) last changed,
+  // in nanoseconds since the epoch; no one can set it back, as a save that
+  // restores the modification time may.
+  std::int64_t statusChanged = 0;
   // Whether the stamp tells any later save from this state: false where the
   // file system keeps whole seconds, or the file was saved so recently that
   // a save within the same tick of the clock would leave the time as it is.

@@ -473,6 +473,7 @@ FileStatus MemoryDisk::StatusOf(const std::string& name, std::uint64_t id) const
   status.access = node.access;
   status.links = node.kind == Kind::File ? LinksTo(id) : 1;
   status.fineStamp = !coarseTimes;
+  status.statusChanged = node.modified;
   return status;
 }
 

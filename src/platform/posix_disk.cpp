@@ -88,6 +88,7 @@ FileStatus StatusOf(const struct stat& info, const char* name) {
                   static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   status.access = {static_cast<std::uint32_t>(info.st_mode & 07777), info.st_uid, info.st_gid};
   status.links = static_cast<std::uint64_t>(info.st_nlink);
+  status.statusChanged = Nanoseconds(info.st_ctim);
   return status;
 }
 

@@ -72,6 +72,7 @@ std::error_code StatusOfHandle(HANDLE handle, FileStatus& status) {
   status.kind = KindOf(info.dwFileAttributes);
   status.stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
   status.stamp.modified = Nanoseconds(basic.LastWriteTime);
+  status.statusChanged = Nanoseconds(basic.ChangeTime);
   status.stamp.device = info.dwVolumeSerialNumber;
   status.stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   status.access.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;

@@ -1,0 +1,191 @@
+#include "batch/page_index.h"
+
+#include <charconv>
+
+#include "batch/kept_store.h"
+#include "batch/run_record.h"
+#include "text/names.h"
+
+namespace lapse::batch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kHeader = "lapse index 1 ";
+constexpr char kNameEnd = '\0';
+constexpr std::string_view kNoDay = "-";
+// A save within this long of a look at a page may leave its times as they
+// were on a file system that keeps whole seconds, or two (FAT).
+constexpr std::int64_t kSameTick = 2'000'000'000;
+
+// The rules as text: what decides which day a tag changes a page.
+std::string RulesText(const text::TagRules& rules) {
+  std::string text =
+      std::to_string(rules.newDays) + " " + std::to_string(static_cast<int>(rules.locale.order));
+  for (const auto* names : {&rules.locale.monthNames, &rules.locale.shortMonthNames}) {
+    for (const std::string& name : *names) {
+      text += " " + text::DisplayText(name);
+    }
+  }
+  return text;
+}
+
+template <typename Number>
+bool Take(std::string_view& text, Number& number) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
+    return false;
+  }
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+  return true;
+}
+
+std::string ReadAll(text::ByteSource& file) {
+  std::string text;
+  std::vector<char> buffer(std::size_t{64} * 1024);
+  while (const std::size_t count = file.Read(buffer)) {
+    text.append(buffer.data(), count);
+  }
+  return text;
+}
+
+fs::path IndexFolder(const fs::path& stateFolder) {
+  return stateFolder / "index";
+}
+
+}  // namespace
+
+PageIndex::PageIndex(const text::TagRules& rules) : rules_(RulesText(rules)) {}
+
+bool PageIndex::Unchanged(const fs::path& page, const platform::FileStatus& now,
+                          text::Today today) const {
+  const auto found = pages_.find(page);
+  if (found == pages_.end()) {
+    return false;
+  }
+  const Entry& entry = found->second;
+  return entry.stamp == now.stamp && entry.statusChanged == now.statusChanged &&
+         (!entry.nextChange || *entry.nextChange > today);
+}
+
+void PageIndex::Record(const fs::path& page, const platform::FileStatus& status,
+                       std::optional<text::Today> nextChange) {
+  pages_[page] = {status.stamp, status.statusChanged, nextChange};
+}
+
+std::string PageIndex::Format() const {
+  std::string text(kHeader);
+  text += rules_;
+  text += '\n';
+  for (const auto& [page, entry] : pages_) {
+    for (const std::uint64_t number : {entry.stamp.device, entry.stamp.inode, entry.stamp.size}) {
+      text += std::to_string(number);
+      text += ' ';
+    }
+    for (const std::int64_t number : {entry.stamp.modified, entry.statusChanged}) {
+      text += std::to_string(number);
+      text += ' ';
+    }
+    if (entry.nextChange) {
+      text += std::to_string(entry.nextChange->time_since_epoch().count());
+    } else {
+      text += kNoDay;
+    }
+    text += ' ';
+    text += text::PathText(page);
+    text += kNameEnd;
+  }
+  return text;
+}
+
+std::optional<PageIndex> PageIndex::Parse(std::string_view text, const text::TagRules& rules) {
+  PageIndex index(rules);
+  const std::string header = std::string(kHeader) + index.rules_ + '\n';
+  if (!text.starts_with(header)) {
+    return std::nullopt;
+  }
+  text.remove_prefix(header.size());
+  while (!text.empty()) {
+    Entry entry;
+    if (!Take(text, entry.stamp.device) || !Take(text, entry.stamp.inode) ||
+        !Take(text, entry.stamp.size) || !Take(text, entry.stamp.modified) ||
+        !Take(text, entry.statusChanged)) {
+      return std::nullopt;
+    }
+    if (text.starts_with(kNoDay) && text.substr(kNoDay.size()).starts_with(' ')) {
+      text.remove_prefix(kNoDay.size() + 1);
+    } else {
+      int days = 0;
+      if (!Take(text, days)) {
+        return std::nullopt;
+      }
+      entry.nextChange = text::Today{std::chrono::days{days}};
+    }
+    const std::size_t end = text.find(kNameEnd);
+    if (end == std::string_view::npos) {
+      return std::nullopt;
+    }
+    const fs::path page = text::PathFromText(text.substr(0, end));
+    if (!IsPathBelow(page)) {
+      return std::nullopt;
+    }
+    index.pages_[page] = entry;
+    text.remove_prefix(end + 1);
+  }
+  return index;
+}
+
+PageIndex PageIndex::Load(platform::Disk& disk, const fs::path& stateFolder,
+                          const fs::path& sourceDir, const text::TagRules& rules) {
+  platform::Expected<std::unique_ptr<platform::Folder>> folder =
+      disk.OpenFolder(IndexFolder(stateFolder).native() + fs::path::preferred_separator);
+  if (!folder) {
+    return PageIndex(rules);
+  }
+  platform::Expected<std::unique_ptr<platform::SourceFile>> file =
+      disk.OpenSource(**folder, fs::path(SiteKey(sourceDir)));
+  if (!file) {
+    return PageIndex(rules);
+  }
+  std::string text = ReadAll(**file);
+  std::optional<PageIndex> index = Parse(text, rules);
+  if (!index || (*file)->Error()) {
+    return PageIndex(rules);
+  }
+  index->loaded_ = std::move(text);
+  return std::move(*index);
+}
+
+std::error_code PageIndex::Save(platform::Disk& disk, const fs::path& stateFolder,
+                                const fs::path& sourceDir,
+                                std::chrono::system_clock::time_point now) const {
+  PageIndex kept(*this);
+  const std::int64_t seen =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+  std::erase_if(kept.pages_, [seen](const auto& page) {
+    return std::max(page.second.stamp.modified, page.second.statusChanged) > seen - kSameTick;
+  });
+  std::string text = kept.Format();
+  if (text == loaded_) {
+    return {};
+  }
+  platform::Expected<std::unique_ptr<platform::Folder>> folder =
+      OpenOrMakePath(disk, IndexFolder(stateFolder));
+  if (!folder) {
+    return folder.error();
+  }
+  platform::Expected<std::unique_ptr<platform::NewFile>> file =
+      disk.Create(**folder, fs::path(SiteKey(sourceDir)), 0600);
+  if (!file) {
+    return file.error();
+  }
+  if (!(*file)->Write(text)) {
+    return (*file)->Error();
+  }
+  // An index lost to a power cut costs a day's reading, no more: it is not
+  // synced.
+  return (*file)->Commit();
+}
+
+}  // namespace lapse::batch
