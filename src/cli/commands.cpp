@@ -37,7 +37,7 @@ struct Options {
   std::string lines;
   std::string wait;
   std::string within;
-  std::string timeZone;
+  std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
   bool noLog = false;
   bool withLog = false;
   std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
@@ -162,11 +162,11 @@ Settings Checked(const std::string& command, const Options& options,
   if (!options.within.empty()) {
     settings.within = WholeNumber<int>(command, "--within", options.within, 0, 36500);
   }
-  if (!options.timeZone.empty()) {
-    if (!environment.useTimeZone || environment.useTimeZone(options.timeZone)) {
+  if (options.timeZone) {
+    if (!environment.useTimeZone || environment.useTimeZone(*options.timeZone)) {
       throw UsageError{"lapse-cli " + command + ": the system knows no time zone '" +
-                       text::DisplayText(options.timeZone) +
-                       "'; give a name such as Europe/Berlin."};
+                       text::DisplayText(*options.timeZone) +
+                       "'; give a name of the zone database, such as Europe/Berlin or UTC."};
     }
   }
   if (!options.today.empty()) {

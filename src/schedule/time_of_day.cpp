@@ -1,10 +1,10 @@
 #include "schedule/time_of_day.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+
+#include "platform/clock.h"
 
 namespace lapse::schedule {
 
@@ -91,21 +91,7 @@ std::string FormatTimeOfDay(TimeOfDay time) {
 }
 
 bool KnownZone(std::string_view name, const std::filesystem::path& zoneInfo) {
-  if (name.empty() || name.size() > 255 || name.front() == '/' || name.back() == '/') {
-    return false;
-  }
-  const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '_' ||
-           c == '-' || c == '+';
-  });
-  if (!plain || name.find("//") != std::string_view::npos || name.front() == '-') {
-    return false;
-  }
-  // With only letters, digits, _, - and + between the slashes no step can
-  // leave the database; the file itself must be a zone file.
-  std::ifstream file(zoneInfo / std::filesystem::path(std::string(name)), std::ios::binary);
-  char magic[4] = {};
-  return file.read(magic, sizeof magic) && std::string_view(magic, 4) == "TZif";
+  return platform::IsZone(name, zoneInfo);
 }
 
 NextStart NextDailyStart(TimeOfDay at, const std::string& zone,

@@ -26,7 +26,8 @@ std::string FormatTimeOfDay(TimeOfDay time);
 
 // Whether name is a zone of the zone database in zoneInfo
 // (/usr/share/zoneinfo): an IANA name such as "Europe/Berlin" or "UTC" whose
-// file there is a zone file. Relative steps, absolute paths and other
+// file there is a zone file. The one check that update, run and check make
+// too (platform::IsZone): relative steps, absolute paths and other
 // characters are refused before any file is looked at.
 bool KnownZone(std::string_view name, const std::filesystem::path& zoneInfo);
 

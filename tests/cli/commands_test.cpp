@@ -224,6 +224,45 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{}, "lapse-cli: which command?"},
         UsageCase{{"replace"}, "lapse-cli replace: which folder?"}));
 
+// Every command that takes --time-zone takes a zone of the database and
+// nothing else: not its tables, which the C library would read as UTC, not a
+// path, not an empty name; a refused zone stops the command before it does
+// anything.
+TEST_F(CommandsTest, EveryCommandTakesOnlyZonesOfTheDatabase) {
+  if (!platform::IsZone("Europe/Berlin", platform::ZoneDatabase()) ||
+      !platform::IsZone("UTC", platform::ZoneDatabase())) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  Write(dir_ / "a.htm", "a\n");
+  const std::pair<const char*, bool> zones[] = {
+      {"zone.tab", false},      {"iso3166.tab", false},
+      {"tzdata.zi", false},     {"leapseconds", false},
+      {"../etc/passwd", false}, {"/etc/passwd", false},
+      {"Nowhere/Town", false},  {"", false},
+      {"Europe/Berlin", true},  {"UTC", true},
+  };
+  for (const char* command : {"run", "update", "check"}) {
+    for (const auto& [zone, known] : zones) {
+      SCOPED_TRACE(std::string(command) + " --time-zone '" + zone + "'");
+      const std::vector<std::string> before = Names(dir_);
+      updates.clear();
+      const Outcome outcome = Call({command, "--time-zone", zone, "DIR"});
+      if (known) {
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        continue;
+      }
+      EXPECT_EQ(outcome.status, 2);
+      EXPECT_EQ(outcome.err, "lapse-cli " + std::string(command) +
+                                 ": the system knows no time zone '" + zone +
+                                 "'; give a name of the zone database, such as Europe/Berlin or "
+                                 "UTC.\n");
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(Names(dir_), before);
+      EXPECT_TRUE(updates.empty());
+    }
+  }
+}
+
 // Update runs and replaces in one go: a page with a good date is put in
 // place, one whose date cannot be read stays as it was and is named, and the
 // exit status tells which happened.

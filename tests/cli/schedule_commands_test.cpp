@@ -120,6 +120,35 @@ TEST_F(ScheduleCommandsTest, BadInputExitsWithTwoAndSaysWhy) {
   EXPECT_FALSE(crontab_.exists);
 }
 
+// schedule makes the one check of a zone that run, update and check make.
+TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
+  if (!platform::IsZone("Europe/Berlin", host_.zoneInfo) ||
+      !platform::IsZone("UTC", host_.zoneInfo)) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const std::pair<const char*, bool> zones[] = {
+      {"zone.tab", false},      {"iso3166.tab", false},
+      {"tzdata.zi", false},     {"leapseconds", false},
+      {"../etc/passwd", false}, {"/etc/passwd", false},
+      {"Nowhere/Town", false},  {"", false},
+      {"Europe/Berlin", true},  {"UTC", true},
+  };
+  for (const auto& [zone, known] : zones) {
+    SCOPED_TRACE(std::string("--time-zone '") + zone + "'");
+    const Outcome outcome = Call({"schedule", "--time-zone", zone, "SITE"});
+    if (known) {
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      continue;
+    }
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "lapse-cli: '" + std::string(zone) +
+                               "' is no time zone that this system knows: give a name of the "
+                               "zone database, such as Europe/Berlin or UTC.\n");
+    EXPECT_FALSE(crontab_.exists);
+  }
+}
+
 TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
   ASSERT_EQ(Call({"schedule", "SITE"}).status, 0);
   // Where the units should be, a file is in the way.

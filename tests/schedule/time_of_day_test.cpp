@@ -34,6 +34,7 @@ class ZoneTest : public testing_support::TempDirTest {
     Write(dir_ / "zoneinfo" / "Europe" / "Berlin", "TZif2...");
     Write(dir_ / "zoneinfo" / "UTC", "TZif2...");
     Write(dir_ / "zoneinfo" / "notes", "plain text");
+    Write(dir_ / "zoneinfo" / "zone.tab", "# tz zone descriptions\n");
     Write(dir_ / "secret", "TZif2 outside the database");
   }
 };
@@ -47,7 +48,7 @@ TEST_F(ZoneTest, ZonesAreNamesOfZoneFilesInTheDatabase) {
       {"Europe//Berlin", false}, {"/UTC", false},
       {"UTC/", false},           {"", false},
       {"Europe/Berlin ", false}, {"Europe/Berlin\n", false},
-      {"-UTC", false},
+      {"-UTC", false},           {"zone.tab", false},
   };
   for (const auto& [zone, known] : cases) {
     EXPECT_EQ(KnownZone(zone, dir_ / "zoneinfo"), known) << '"' << zone << '"';
