@@ -14,6 +14,7 @@
 #include "batch/undo.h"
 #include "cli/schedule_commands.h"
 #include "messages/messages.h"
+#include "schedule/time_of_day.h"
 #include "state/program_state.h"
 #include "state/version.h"
 #include "text/names.h"
@@ -38,6 +39,7 @@ struct Options {
   std::string wait;
   std::string within;
   std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
+  std::optional<std::string> onlyAt;
   bool noLog = false;
   bool withLog = false;
   std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
@@ -52,6 +54,10 @@ struct Settings {
   batch::RunOptions run;
   std::chrono::milliseconds wait = batch::kDefaultLockWait;
   std::optional<int> within;
+  std::string zone;  // empty for the machine's
+  // update does nothing but in the quarter hour the day's update at that
+  // time starts in.
+  std::optional<schedule::TimeOfDay> onlyAt;
   bool quiet = false;
   bool json = false;
 };
@@ -167,6 +173,15 @@ Settings Checked(const std::string& command, const Options& options,
       throw UsageError{"lapse-cli " + command + ": the system knows no time zone '" +
                        text::DisplayText(*options.timeZone) +
                        "'; give a name of the zone database, such as Europe/Berlin or UTC."};
+    }
+    settings.zone = *options.timeZone;
+  }
+  if (options.onlyAt) {
+    settings.onlyAt = schedule::ParseTimeOfDay(*options.onlyAt);
+    if (!settings.onlyAt) {
+      throw UsageError{"lapse-cli " + command +
+                       ": --only-at takes a time of day, HH:MM from 00:00 to 23:59; '" +
+                       text::DisplayText(*options.onlyAt) + "' is not one."};
     }
   }
   if (!options.today.empty()) {
@@ -367,6 +382,14 @@ int Replaces(const Settings& settings, const Environment& environment, std::ostr
 // starts on the day.
 int Update(const Settings& settings, const Environment& environment, std::ostream& out,
            std::ostream& err) {
+  // cron looks every quarter hour: all but the day's one look leave no trace.
+  if (settings.onlyAt &&
+      !schedule::DueAt(*settings.onlyAt, settings.zone, environment.now(), schedule::kCronLook)) {
+    if (!settings.quiet) {
+      out << messages::NotDue(schedule::FormatTimeOfDay(*settings.onlyAt), settings.zone) << '\n';
+    }
+    return kSuccess;
+  }
   UpdateReport report;
   report.folder = settings.directory;
   report.recursive = settings.run.recursion == batch::Recursion::Subfolders;
@@ -636,6 +659,11 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       "update", "Run and replace in one go: put every page up to date (for cron and timers)");
   AddRunOptions(*update, options);
   update->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  update
+      ->add_option("--only-at", options.onlyAt,
+                   "For cron, which starts update every quarter hour: do nothing unless this is "
+                   "the quarter hour in which the day's update at HH:MM (in --time-zone) starts")
+      ->type_name("HH:MM");
   AddDirectory(*update, options, "The folder whose pages are brought up to date");
 
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");

@@ -1,6 +1,7 @@
 // The commands of lapse-cli, callable without a process of their own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -31,6 +32,8 @@ struct UpdateReport {
 // locale, unless the command line names others, and the disk it works on.
 struct Environment {
   text::Clock clock;
+  // The moment, for update --only-at.
+  std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
   text::DateLocale locale;
   platform::Disk& disk = platform::MachineDisk();
   // Whether the error stream is a terminal, where progress may show, and

@@ -360,6 +360,11 @@ std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
   return CannotDo("open the folder", folder, error);
 }
 
+std::string NotDue(std::string_view at, std::string_view zone) {
+  return "Not updated: the update at " + std::string(at) +
+         (zone.empty() ? std::string() : " (" + std::string(zone) + ")") + " is not due now.";
+}
+
 std::string NoRunLog(const fs::path& log) {
   return "There is no run log at " + DisplayName(log) + ": the last run wrote none.";
 }

@@ -61,6 +61,10 @@ std::string KeptReplaceLine(const batch::KeptReplace& replace);
 // "Cannot open the folder PATH: reason."
 std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);
 
+// What update --only-at says where it is not the update's time: "Not
+// updated: the update at 02:30 (Europe/Berlin) is not due now."
+std::string NotDue(std::string_view at, std::string_view zone);
+
 // "There is no run log at PATH: the last run wrote none."
 std::string NoRunLog(const std::filesystem::path& log);
 // "Cannot open the run log PATH in a text editor."

@@ -48,7 +48,7 @@ std::optional<Entry> EntryFromMetadata(std::string_view text, SchedulerKind kind
   return entry;
 }
 
-std::vector<std::string> UpdateArguments(const Entry& entry) {
+std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks) {
   std::vector<std::string> args = {"update", "--quiet"};
   if (entry.recursive) {
     args.emplace_back("--recursive");
@@ -56,6 +56,10 @@ std::vector<std::string> UpdateArguments(const Entry& entry) {
   if (!entry.zone.empty()) {
     args.emplace_back("--time-zone");
     args.push_back(entry.zone);
+  }
+  if (looks == Looks::Often) {
+    args.emplace_back("--only-at");
+    args.push_back(FormatTimeOfDay(entry.at));
   }
   args.push_back(TextOf(entry.folder));
   return args;

@@ -37,11 +37,13 @@ class CommandsTest : public TempDirTest {
     environment.locale = text::EnglishDateLocale();
     environment.useTimeZone = platform::UseTimeZone;
     environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
+    environment.now = [this] { return now; };
     const int status = RunCommandLine(args, environment, out, err);
     return {status, out.str(), err.str()};
   }
 
   std::vector<UpdateReport> updates;
+  system_clock::time_point now = sys_days{year{2026} / 12 / 8} + hours{10};
 };
 
 TEST_F(CommandsTest, RunWritesCopiesAndReportsTheCount) {
@@ -288,6 +290,53 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   EXPECT_EQ(outcome.out, "");
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(Read(dir_ / "bad.htm"), "fixed\r\n");
+}
+
+// cron starts update --only-at every quarter hour: it updates in the one
+// that the day's update starts in, on the days Berlin's clocks change too,
+// and otherwise leaves no trace, not even in the history.
+TEST_F(CommandsTest, UpdateOnlyAtUpdatesInTheQuarterHourOfTheDaysStart) {
+  if (!platform::IsZone("Europe/Berlin", platform::ZoneDatabase())) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const struct {
+    const char* name;
+    system_clock::time_point now;
+    bool due;
+  } cases[] = {
+      {"an ordinary day at 02:30", sys_days{year{2027} / 6 / 15} + minutes{30}, true},
+      {"an ordinary day at 02:15", sys_days{year{2027} / 6 / 15} + minutes{15}, false},
+      {"to summer time, at 01:45", sys_days{year{2027} / 3 / 28} - minutes{15}, false},
+      {"to summer time, at 03:00", sys_days{year{2027} / 3 / 28} + hours{1}, true},
+      {"to summer time, at 03:30", sys_days{year{2027} / 3 / 28} + minutes{90}, false},
+      {"to winter time, at the first 02:30", sys_days{year{2027} / 10 / 31} + minutes{30}, true},
+      {"to winter time, at the second 02:30", sys_days{year{2027} / 10 / 31} + minutes{90}, false},
+  };
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    Write(dir_ / "a.htm", page);
+    updates.clear();
+    now = item.now;
+    const Outcome outcome =
+        Call({"update", "--no-log", "--time-zone", "Europe/Berlin", "--only-at", "02:30", "DIR"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.out, item.due ? "Updated 1 of 1 files.\n"
+                                    : "Not updated: the update at 02:30 (Europe/Berlin) is not "
+                                      "due now.\n");
+    EXPECT_EQ(Read(dir_ / "a.htm"), item.due ? "a\r\n" : page);
+    EXPECT_EQ(updates.size(), item.due ? 1u : 0u);
+    EXPECT_EQ(Call({"update", "--quiet", "--no-log", "--time-zone", "Europe/Berlin", "--only-at",
+                    "02:30", "DIR"})
+                  .out,
+              "");
+  }
+  const Outcome bad = Call({"update", "--only-at", "2:30", "DIR"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err,
+            "lapse-cli update: --only-at takes a time of day, HH:MM from 00:00 to 23:59; '2:30' "
+            "is not one.\n");
 }
 
 TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {

@@ -300,6 +300,49 @@ TEST_F(ScheduleTest, WithAManagerTheTimerIsEnabledAndStartedAtOnce) {
   EXPECT_FALSE(Contains(DoneText(host_, outcome), "loginctl enable-linger"));
 }
 
+// systemd lets a day pass whose clocks skip the time: the timer names those
+// days with the moment that takes its place, and only where there are such.
+TEST_F(ScheduleTest, TheTimerNamesTheDaysWhoseClocksSkipItsTime) {
+  runner_.present = {"systemctl"};
+  if (!KnownZone("Europe/Berlin", "/usr/share/zoneinfo")) {
+    GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
+  }
+  const struct {
+    const char* at;
+    const char* zone;
+    std::vector<std::string> days;  // the first three named
+  } cases[] = {
+      {"02:30",
+       "Europe/Berlin",
+       {"2027-03-28 03:00:00 Europe/Berlin", "2028-03-26 03:00:00 Europe/Berlin",
+        "2029-03-25 03:00:00 Europe/Berlin"}},
+      {"02:00",
+       "Europe/Berlin",
+       {"2027-03-28 03:00:00 Europe/Berlin", "2028-03-26 03:00:00 Europe/Berlin",
+        "2029-03-25 03:00:00 Europe/Berlin"}},
+      {"03:00", "Europe/Berlin", {}},
+      {"02:30", "UTC", {}},
+  };
+  Write(host_.zoneInfo / "UTC", "TZif2...");
+  for (const auto& item : cases) {
+    SCOPED_TRACE(std::string(item.at) + " " + item.zone);
+    Request request = For(site_);
+    request.at = item.at;
+    request.zone = item.zone;
+    ASSERT_EQ(Schedule(host_, request).status, Status::Done);
+    std::vector<std::string> days;
+    for (const std::string& line : LinesOf(UnitText(".timer"))) {
+      if (line.rfind("OnCalendar=20", 0) == 0) {
+        days.push_back(line.substr(11));
+      }
+    }
+    EXPECT_EQ(
+        std::vector<std::string>(days.begin(), days.begin() + std::min<size_t>(days.size(), 3)),
+        item.days);
+    EXPECT_EQ(days.size(), item.days.empty() ? 0u : 10u);
+  }
+}
+
 TEST_F(ScheduleTest, RootGetsSystemUnits) {
   ManagerRuns();
   host_.root = true;
@@ -437,10 +480,14 @@ TEST_F(ScheduleTest, InAnotherZoneTheCronLineStartsTheUpdateAtThatZonesTime) {
   ASSERT_EQ(Schedule(host_, request).status, Status::Done);
   const std::vector<std::string> lines = LapseLines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1],
-            "5,20,35,50 * * * * [ \"$(TZ=:Europe/Berlin date +\\%H:\\%M)\" = 00:05 ] && " +
-                TextOf(program_) + " update --quiet --time-zone Europe/Berlin " + TextOf(site_) +
-                " # lapse-schedule " + Fingerprint(TextOf(site_)));
+  // update itself tells which quarter hour starts the update, the days the
+  // zone's clocks change included; the catch-up at boot always updates.
+  const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+  EXPECT_EQ(lines[1], "5,20,35,50 * * * * " + TextOf(program_) +
+                          " update --quiet --time-zone Europe/Berlin --only-at 00:05 " +
+                          TextOf(site_) + mark);
+  EXPECT_EQ(lines[2], "@reboot " + TextOf(program_) + " update --quiet --time-zone Europe/Berlin " +
+                          TextOf(site_) + mark);
 }
 
 TEST_F(ScheduleTest, ACrontabThatCannotBeReadIsNotOverwritten) {
@@ -645,6 +692,59 @@ TEST_F(SystemdAnalyzeTest, UnitsForAwkwardFoldersPassVerifyAndTheirTimeIsTheOneA
   }
 }
 
+// What systemd makes of the timer on the days Berlin's clocks change in
+// 2027, and on an ordinary day: one start each day, at 03:00 where the
+// clocks skip 02:30, at the first 02:30 where they read it twice.
+TEST_F(SystemdAnalyzeTest, TheTimerStartsOnceOnTheDaysTheClocksChange) {
+  if (!KnownZone("Europe/Berlin", host_.zoneInfo)) {
+    GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
+  }
+  host_.now = [] {
+    return std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{10};
+  };
+  Request request = For(site_);
+  request.at = "02:30";
+  request.zone = "Europe/Berlin";
+  const Outcome outcome = Schedule(host_, request);
+  ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+  EXPECT_EQ(Verify(host_.unitFolder / (outcome.entry.name + ".timer")), "");
+  std::vector<std::string> args = {"TZ=UTC", "systemd-analyze", "calendar", "--iterations=3", ""};
+  for (const std::string& line : LinesOf(UnitText(".timer"))) {
+    if (line.rfind("OnCalendar=", 0) == 0) {
+      args.push_back(line.substr(11));
+    }
+  }
+  const struct {
+    const char* base;
+    std::vector<std::string> starts;  // in UTC
+  } days[] = {
+      {"2027-06-14 12:00:00 UTC",
+       {"2027-06-15 00:30:00", "2027-06-16 00:30:00", "2027-06-17 00:30:00"}},
+      {"2027-03-27 12:00:00 UTC",
+       {"2027-03-28 01:00:00", "2027-03-29 00:30:00", "2027-03-30 00:30:00"}},
+      {"2027-10-30 12:00:00 UTC",
+       {"2027-10-31 00:30:00", "2027-11-01 01:30:00", "2027-11-02 01:30:00"}},
+  };
+  for (const auto& day : days) {
+    SCOPED_TRACE(day.base);
+    args[4] = std::string("--base-time=") + day.base;
+    const ProgramResult read = MachineRunner().Run("env", args, {});
+    ASSERT_EQ(read.status, 0) << read.errors;
+    // "    Next elapse: Sun 2027-03-28 01:00:00 UTC", "       Iter. #2: ..."
+    std::vector<std::string> starts;
+    for (const std::string& line : LinesOf(read.output)) {
+      if ((Contains(line, "Next elapse: ") || Contains(line, "Iter. #")) &&
+          Contains(line, " UTC")) {
+        const size_t at = line.find(" 20");
+        starts.push_back(line.substr(at + 1, 19));
+      }
+    }
+    std::sort(starts.begin(), starts.end());
+    starts.resize(std::min<size_t>(starts.size(), 3));
+    EXPECT_EQ(starts, day.starts) << read.output;
+  }
+}
+
 // Runs crontab as the unprivileged user nobody, with Debian's own crontab
 // command, one test program at a time.
 class NobodysCrontab final : public ProgramRunner {
@@ -750,9 +850,11 @@ TEST_F(RealCrontabTest, TheLinesStartLapseCliWithTheFolderAsOneArgument) {
   EXPECT_EQ(nobody_.Run("crontab", {"-l"}, {}).output, "0 3 * * * echo mine\n");
 }
 
-TEST_F(RealCrontabTest, InAnotherZoneTheLineStartsLapseCliOnlyAtThatZonesTime) {
+// The line runs the lapse-cli built here, which updates only in the
+// quarter hour of the zone's time; an update leaves its line in the history.
+TEST_F(RealCrontabTest, InAnotherZoneTheLineUpdatesOnlyAtThatZonesTime) {
   Host host(nobody_);
-  host.program = "/bin/echo";
+  host.program = LAPSE_CLI_PATH;
   host.unitFolder = host_.unitFolder;
   host.systemdRuntime = host_.systemdRuntime;
   host.stateFolder = host_.stateFolder;
@@ -760,40 +862,38 @@ TEST_F(RealCrontabTest, InAnotherZoneTheLineStartsLapseCliOnlyAtThatZonesTime) {
   if (!KnownZone("Asia/Tokyo", host.zoneInfo)) {
     GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
   }
-  const auto zoneNow = [] {
-    return MachineRunner().Run("env", {"TZ=:Asia/Tokyo", "date", "+%H:%M"}, {}).output.substr(0, 5);
-  };
-  for (const bool now : {true, false}) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const std::string before = zoneNow();
-      TimeOfDay at = *ParseTimeOfDay(before);
-      if (!now) {
-        at.hour = (at.hour + 12) % 24;
-      }
-      Request request = For(site_);
-      request.scheduler = "cron";
-      request.zone = "Asia/Tokyo";
-      request.at = FormatTimeOfDay(at);
-      ASSERT_EQ(Schedule(host, request).status, Status::Done);
-      std::string daily;
-      for (const std::string& line : LinesOf(nobody_.Run("crontab", {"-l"}, {}).output)) {
-        if (line.rfind("# ", 0) != 0 && line.rfind("@reboot", 0) != 0 &&
-            Contains(line, "# lapse-schedule")) {
-          daily = line;
-        }
-      }
-      size_t start = 0;
-      for (int field = 0; field < 5; ++field) {
-        start = daily.find(' ', start) + 1;
-      }
-      const std::string printed = RunCommand(daily.substr(start));
-      if (zoneNow() != before) {
-        continue;  // the minute turned meanwhile
-      }
-      EXPECT_EQ(printed, now ? "update --quiet --time-zone Asia/Tokyo " + TextOf(site_) + "\n" : "")
-          << daily;
-      break;
+  const fs::path state = fs::canonical(dir_) / "state";
+  const std::string zoneNow =
+      MachineRunner().Run("env", {"TZ=:Asia/Tokyo", "date", "+%H:%M"}, {}).output.substr(0, 5);
+  for (const bool due : {false, true}) {
+    TimeOfDay at = *ParseTimeOfDay(zoneNow);
+    if (!due) {
+      at.hour = (at.hour + 12) % 24;
     }
+    Request request = For(site_);
+    request.scheduler = "cron";
+    request.zone = "Asia/Tokyo";
+    request.at = FormatTimeOfDay(at);
+    ASSERT_EQ(Schedule(host, request).status, Status::Done);
+    std::string daily;
+    for (const std::string& line : LinesOf(nobody_.Run("crontab", {"-l"}, {}).output)) {
+      if (line.rfind("# ", 0) != 0 && line.rfind("@reboot", 0) != 0 &&
+          Contains(line, "# lapse-schedule")) {
+        daily = line;
+      }
+    }
+    size_t start = 0;
+    for (int field = 0; field < 5; ++field) {
+      start = daily.find(' ', start) + 1;
+    }
+    const ProgramResult ran =
+        MachineRunner().Run("env",
+                            {"XDG_STATE_HOME=" + TextOf(state), "/bin/sh", "-c",
+                             testing_support::CronPasses(daily.substr(start))},
+                            {});
+    EXPECT_EQ(ran.status, 0) << daily << ": " << ran.errors;
+    EXPECT_EQ(ran.output + ran.errors, "") << daily;
+    EXPECT_EQ(ReadHistory(HistoryFile(state / "lapse")).size(), due ? 1u : 0u) << daily;
   }
 }
 #endif
