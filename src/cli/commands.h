@@ -26,6 +26,8 @@ struct UpdateReport {
   // Why the update could not start, when it could not (status 2).
   std::string problem;
   int status = 0;  // the exit status
+  // The folder was not the one --folder-id names: nothing was done to it.
+  bool notTheScheduledFolder = false;
 };
 
 // What the tool takes from its surroundings: today's date and the user's date

@@ -35,9 +35,9 @@ std::string MetadataOf(const Entry& entry);
 std::optional<Entry> EntryFromMetadata(std::string_view json, SchedulerKind kind);
 
 // update's arguments for the entry: update --quiet [--recursive]
-// [--time-zone ZONE] [--only-at HH:MM] FOLDER, --only-at where the
-// scheduler starts update more often than once a day and update itself
-// tells the start.
+// [--time-zone ZONE] [--only-at HH:MM] [--folder-id DEVICE:INODE] FOLDER,
+// --only-at where the scheduler starts update more often than once a day
+// and update itself tells the start.
 enum class Looks { Daily, Often };
 std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks = Looks::Daily);
 

@@ -339,6 +339,81 @@ TEST_F(CommandsTest, UpdateOnlyAtUpdatesInTheQuarterHourOfTheDaysStart) {
             "is not one.\n");
 }
 
+// The identity of the folder at path, as update --folder-id takes it.
+std::string FolderIdOf(const std::filesystem::path& path) {
+  platform::Disk& disk = platform::MachineDisk();
+  auto folder = disk.OpenFolder(path.native() + std::filesystem::path::string_type(
+                                                    1, std::filesystem::path::preferred_separator));
+  EXPECT_TRUE(folder) << path;
+  const auto status = disk.FolderStatus(**folder);
+  EXPECT_TRUE(status) << path;
+  return std::to_string(status->stamp.device) + ":" + std::to_string(status->stamp.inode);
+}
+
+// A scheduled update names the folder it was scheduled for: a folder put in
+// its place under its path (here a link to another user's folder) is left
+// as it is, and the refusal goes to the history like any update.
+TEST_F(CommandsTest, UpdateWithAFolderIdUpdatesThatFolderOnly) {
+  const std::filesystem::path site = dir_ / "site";
+  const std::filesystem::path others = dir_ / "others";
+  std::filesystem::create_directories(site);
+  std::filesystem::create_directories(others);
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  const std::string scheduled = FolderIdOf(site);
+  Write(others / "a.htm", page);
+
+  Write(site / "a.htm", page);
+  Outcome outcome = Call({"update", "--quiet", "--folder-id", scheduled, site.string()});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Read(site / "a.htm"), "a\r\n");
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_FALSE(updates[0].notTheScheduledFolder);
+
+  std::filesystem::rename(site, dir_ / "site.old");
+  const bool linked = testing_support::MakeSymlink(others, site);
+  if (!linked) {
+    std::filesystem::create_directories(site);  // no links here: a folder made anew
+  }
+  const std::string found = FolderIdOf(site);
+  if (linked) {
+    EXPECT_EQ(found, FolderIdOf(others));
+  }
+  Write(site / "a.htm", page);
+  const std::vector<std::string> before = Names(site);
+  updates.clear();
+  outcome = Call({"update", "--quiet", "--folder-id", scheduled, site.string()});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  const std::string sep = testing_support::kSeparator;
+  const auto numbers = [](const std::string& id) {
+    return "device " + id.substr(0, id.find(':')) + ", file " + id.substr(id.find(':') + 1);
+  };
+  const std::string said =
+      site.string() + sep + " is no longer the folder that was scheduled (it was " +
+      numbers(scheduled) + "; now " + found.substr(0, found.find(':')) + ", " +
+      found.substr(found.find(':') + 1) + "): nothing was updated. Schedule it again if it moved.";
+  EXPECT_EQ(outcome.err, "lapse-cli update: " + said + "\n");
+  EXPECT_EQ(Read(site / "a.htm"), page);
+  EXPECT_EQ(Names(site), before);
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_TRUE(updates[0].notTheScheduledFolder);
+  EXPECT_EQ(updates[0].status, 2);
+  EXPECT_EQ(updates[0].problem, said);
+  EXPECT_EQ(updates[0].rewritten, 0u);
+
+  for (const char* bad : {"", "2049", "2049:", ":1234", "a:b", "-1:5", "1:2:3", "2049 :1234"}) {
+    SCOPED_TRACE(bad);
+    updates.clear();
+    outcome = Call({"update", "--folder-id", bad, site.string()});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err,
+              "lapse-cli update: --folder-id takes DEVICE:INODE, two whole numbers "
+              "such as 2049:1234; '" +
+                  std::string(bad) + "' is not one.\n");
+    EXPECT_TRUE(updates.empty());
+  }
+}
+
 TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
   Write(dir_ / "a.htm", "a\n");
   const Outcome outcome = Call({"run", "--quiet", "DIR"});

@@ -149,6 +149,24 @@ TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
   }
 }
 
+// An entry written before schedules kept the folder's identity is listed
+// as before, and removed as before.
+TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved) {
+  const std::string id = schedule::Fingerprint(site_.string());
+  const std::string mark = " # lapse-schedule " + id;
+  const std::string command = host_.program.string() + " update --quiet '" + site_.string() + "'";
+  crontab_.exists = true;
+  crontab_.text = "# lapse-schedule " + id + " {\"at\":\"06:30\",\"folder\":\"" + site_.string() +
+                  "\",\"recursive\":false,\"zone\":\"\"}\n30 6 * * * " + command + mark +
+                  "\n@reboot " + command + mark + "\n";
+  const Outcome listed = Call({"schedules"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30; cron: " + id +
+                            "\n  next update: 2026-12-09 06:30\n  last update: none yet\n");
+  EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
+  EXPECT_EQ(crontab_.text, "");
+}
+
 TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
   ASSERT_EQ(Call({"schedule", "SITE"}).status, 0);
   // Where the units should be, a file is in the way.

@@ -14,6 +14,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -37,6 +38,15 @@ std::vector<std::string> LinesOf(const std::string& text) {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+#if !defined(_WIN32)
+// The folder's device and number, as the system gives them.
+std::string IdText(const fs::path& folder) {
+  struct stat info {};
+  EXPECT_EQ(::stat(folder.c_str(), &info), 0) << folder;
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+#endif
 
 class ScheduleTest : public testing_support::TempDirTest {
  protected:
@@ -266,7 +276,8 @@ TEST_F(ScheduleTest, WithoutAManagerTheUnitsAreWrittenAndTheCommandSaysHowToStar
   EXPECT_TRUE(Contains(timer, "\nWantedBy=timers.target\n")) << timer;
   const std::string service = UnitText(".service");
   EXPECT_TRUE(Contains(service, "\nType=oneshot\nExecStart=" + TextOf(program_) +
-                                    " update --quiet " + TextOf(site_) + "\n"))
+                                    " update --quiet --folder-id " + IdText(site_) + " " +
+                                    TextOf(site_) + "\n"))
       << service;
   const std::string text = DoneText(host_, outcome);
   EXPECT_TRUE(Contains(text, "No systemd manager runs here")) << text;
@@ -450,14 +461,16 @@ TEST_F(ScheduleTest, CronLinesLeaveTheUsersOwnLinesAsTheyWere) {
 
   const std::string id = Fingerprint(TextOf(site_));
   const std::string mark = " # lapse-schedule " + id;
-  const std::string command = TextOf(program_) + " update --quiet " + TextOf(site_);
+  const std::string command =
+      TextOf(program_) + " update --quiet --folder-id " + IdText(site_) + " " + TextOf(site_);
   const std::vector<std::string> lines = LinesOf(crontab_.text);
   ASSERT_EQ(lines.size(), 9u) << crontab_.text;
   EXPECT_EQ(
       std::vector<std::string>(lines.begin(), lines.begin() + 3),
       (std::vector<std::string>{"MAILTO=me@example.org", "# my backup", "0 3 * * * backup --all"}));
   EXPECT_EQ(lines[6], "# lapse-schedule " + id + " {\"at\":\"07:30\",\"folder\":\"" +
-                          TextOf(site_) + "\",\"recursive\":false,\"zone\":\"\"}");
+                          TextOf(site_) + "\",\"folderId\":\"" + IdText(site_) +
+                          "\",\"recursive\":false,\"zone\":\"\"}");
   EXPECT_EQ(lines[7], "30 7 * * * " + command + mark);
   EXPECT_EQ(lines[8], "@reboot " + command + mark);
 
@@ -483,11 +496,83 @@ TEST_F(ScheduleTest, InAnotherZoneTheCronLineStartsTheUpdateAtThatZonesTime) {
   // update itself tells which quarter hour starts the update, the days the
   // zone's clocks change included; the catch-up at boot always updates.
   const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+  const std::string id = " --folder-id " + IdText(site_) + " ";
   EXPECT_EQ(lines[1], "5,20,35,50 * * * * " + TextOf(program_) +
-                          " update --quiet --time-zone Europe/Berlin --only-at 00:05 " +
+                          " update --quiet --time-zone Europe/Berlin --only-at 00:05" + id +
                           TextOf(site_) + mark);
-  EXPECT_EQ(lines[2], "@reboot " + TextOf(program_) + " update --quiet --time-zone Europe/Berlin " +
-                          TextOf(site_) + mark);
+  EXPECT_EQ(lines[2], "@reboot " + TextOf(program_) + " update --quiet --time-zone Europe/Berlin" +
+                          id + TextOf(site_) + mark);
+}
+
+// The entry keeps the folder's identity, read from the folder when it was
+// scheduled, and hands it to update on every line that starts it; an entry
+// written before it was kept reads back without one, and its update takes
+// the folder by its path as before.
+TEST_F(ScheduleTest, EntriesReadBackWithTheFolderIdentityOnTheirCommandLines) {
+  crontab_.InstallInto(runner_);
+  runner_.present.insert("systemctl");
+  const std::string id = IdText(site_);
+  for (const char* scheduler : {"cron", "systemd"}) {
+    SCOPED_TRACE(scheduler);
+    Request request = For(site_);
+    request.scheduler = scheduler;
+    const Outcome outcome = Schedule(host_, request);
+    ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+    ASSERT_TRUE(outcome.entry.folderId);
+    EXPECT_EQ(FolderIdText(*outcome.entry.folderId), id);
+    const Listing listing = ListSchedules(host_);
+    ASSERT_EQ(listing.entries.size(), 1u);
+    ASSERT_TRUE(listing.entries[0].folderId);
+    EXPECT_EQ(*listing.entries[0].folderId, *outcome.entry.folderId);
+    std::vector<std::string> starts;
+    if (std::string(scheduler) == "cron") {
+      starts = LapseLines();
+      starts.erase(starts.begin());  // the settings
+    } else {
+      starts = {UnitText(".service")};
+    }
+    ASSERT_FALSE(starts.empty());
+    for (const std::string& start : starts) {
+      EXPECT_TRUE(Contains(start, " --folder-id " + id + " " + TextOf(site_))) << start;
+    }
+  }
+
+  const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+  const std::string command = TextOf(program_) + " update --quiet " + TextOf(site_);
+  Unschedule(host_, TextOf(site_));
+  crontab_.text = "# lapse-schedule " + Fingerprint(TextOf(site_)) +
+                  " {\"at\":\"06:30\",\"folder\":\"" + TextOf(site_) +
+                  "\",\"recursive\":false,\"zone\":\"\"}\n30 6 * * * " + command + mark +
+                  "\n@reboot " + command + mark + "\n";
+  const Listing old = ListSchedules(host_);
+  ASSERT_EQ(old.entries.size(), 1u);
+  EXPECT_EQ(old.entries[0].folder, site_);
+  EXPECT_EQ(old.entries[0].at, (TimeOfDay{6, 30}));
+  EXPECT_TRUE(old.entries[0].enabled);
+  EXPECT_FALSE(old.entries[0].folderId);
+}
+
+TEST_F(ScheduleTest, TheFolderIdentityIsTwoDecimalNumbers) {
+  const std::pair<const char*, std::optional<FolderId>> cases[] = {
+      {"2049:1234", FolderId{2049, 1234}},
+      {"0:0", FolderId{0, 0}},
+      {"18446744073709551615:1", FolderId{18446744073709551615u, 1}},
+      {"18446744073709551616:1", std::nullopt},
+      {"2049", std::nullopt},
+      {"2049:", std::nullopt},
+      {":1234", std::nullopt},
+      {"+1:2", std::nullopt},
+      {"-1:2", std::nullopt},
+      {"0x10:2", std::nullopt},
+      {"1:2:3", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, id] : cases) {
+    EXPECT_EQ(ParseFolderId(text), id) << text;
+    if (id) {
+      EXPECT_EQ(FolderIdText(*id), text);
+    }
+  }
 }
 
 TEST_F(ScheduleTest, ACrontabThatCannotBeReadIsNotOverwritten) {
@@ -558,7 +643,9 @@ TEST_F(TaskSchedulerTest, TheTaskRunsDailyAndCatchesUpAfterAMissedStart) {
   EXPECT_TRUE(Contains(xml, "<StartBoundary>2026-12-08T06:30:00</StartBoundary>")) << xml;
   EXPECT_TRUE(Contains(xml, "<DaysInterval>1</DaysInterval>")) << xml;
   EXPECT_TRUE(Contains(xml, "<Command>" + TextOf(program_) + "</Command>")) << xml;
-  EXPECT_TRUE(Contains(xml, "<Arguments>update --quiet --recursive &quot;" +
+  ASSERT_TRUE(outcome.entry.folderId);
+  EXPECT_TRUE(Contains(xml, "<Arguments>update --quiet --recursive --folder-id " +
+                                FolderIdText(*outcome.entry.folderId) + " &quot;" +
                                 TextOf(fs::canonical(folder)) + "&quot;</Arguments>"))
       << xml;
   EXPECT_EQ(runner_.CallsOf("schtasks").back().rfind("schtasks /Create /TN " + path + " /XML ", 0),
@@ -837,8 +924,8 @@ TEST_F(RealCrontabTest, TheLinesStartLapseCliWithTheFolderAsOneArgument) {
           start = line.find(' ', start) + 1;
         }
       }
-      EXPECT_EQ(RunCommand(line.substr(start)),
-                "[update][--quiet][--recursive][" + TextOf(folder) + "]")
+      EXPECT_EQ(RunCommand(line.substr(start)), "[update][--quiet][--recursive][--folder-id][" +
+                                                    IdText(folder) + "][" + TextOf(folder) + "]")
           << line;
     }
     EXPECT_EQ(found, 2);
@@ -934,6 +1021,43 @@ TEST_F(ScheduleTest, EachUpdateOfTheToolIsAddedToTheHistory) {
     }
   }
   EXPECT_EQ(ReadHistory(HistoryFile(state / "lapse")).size(), 2u);
+}
+
+// A scheduled update whose path leads to another folder by now (here a link
+// to another user's web folder) leaves that folder as it is, exits with 2
+// and says so in the history, under the folder's name as it was scheduled.
+TEST_F(ScheduleTest, TheToolRefusesAFolderPutInTheScheduledOnesPlace) {
+  crontab_.InstallInto(runner_);
+  const Outcome scheduled = Schedule(host_, For(site_));
+  ASSERT_EQ(scheduled.status, Status::Done) << ProblemText(scheduled);
+  const fs::path others = fs::canonical(dir_) / "others";
+  fs::create_directories(others);
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  Write(others / "page.htm", page);
+  fs::rename(site_, dir_ / "site.old");
+  fs::create_directory_symlink(others, site_);
+
+  const fs::path state = fs::canonical(dir_) / "state";
+  ASSERT_TRUE(scheduled.entry.folderId);
+  const ProgramResult ran = MachineRunner().Run(
+      "env",
+      {"XDG_STATE_HOME=" + TextOf(state), "TZ=UTC", LAPSE_CLI_PATH, "update", "--quiet",
+       "--folder-id", FolderIdText(*scheduled.entry.folderId), TextOf(site_)},
+      {});
+  ASSERT_TRUE(ran.started);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_TRUE(Contains(ran.errors, "lapse-cli update: " + TextOf(site_) +
+                                       "/ is no longer the folder that was scheduled"))
+      << ran.errors;
+  EXPECT_EQ(Read(others / "page.htm"), page);
+  EXPECT_FALSE(fs::exists(others / "New"));
+  const std::vector<HistoryEntry> history = ReadHistory(HistoryFile(state / "lapse"));
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].folder, site_);
+  EXPECT_EQ(history[0].status, 2);
+  EXPECT_EQ(history[0].outcome, UpdateOutcome::NotTheScheduledFolder);
+  EXPECT_TRUE(Contains(Summary(history[0]), ": not updated: " + TextOf(site_) + "/ is no longer"))
+      << Summary(history[0]);
 }
 #endif
 
