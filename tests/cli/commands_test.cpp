@@ -243,13 +243,18 @@ TEST_F(CommandsTest, EveryCommandTakesOnlyZonesOfTheDatabase) {
       {"Nowhere/Town", false},  {"", false},
       {"Europe/Berlin", true},  {"UTC", true},
   };
+#if defined(_WIN32)
+  constexpr bool kZonesByName = false;  // Windows reads the machine's zone only
+#else
+  constexpr bool kZonesByName = true;
+#endif
   for (const char* command : {"run", "update", "check"}) {
     for (const auto& [zone, known] : zones) {
       SCOPED_TRACE(std::string(command) + " --time-zone '" + zone + "'");
       const std::vector<std::string> before = Names(dir_);
       updates.clear();
       const Outcome outcome = Call({command, "--time-zone", zone, "DIR"});
-      if (known) {
+      if (known && kZonesByName) {
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         continue;
       }
@@ -296,6 +301,9 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
 // that the day's update starts in, on the days Berlin's clocks change too,
 // and otherwise leaves no trace, not even in the history.
 TEST_F(CommandsTest, UpdateOnlyAtUpdatesInTheQuarterHourOfTheDaysStart) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows reads the machine's zone only";
+#endif
   if (!platform::IsZone("Europe/Berlin", platform::ZoneDatabase())) {
     GTEST_SKIP() << "this system has no zone database";
   }

@@ -156,7 +156,11 @@ TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved)
   const std::string mark = " # lapse-schedule " + id;
   const std::string command = host_.program.string() + " update --quiet '" + site_.string() + "'";
   crontab_.exists = true;
-  crontab_.text = "# lapse-schedule " + id + " {\"at\":\"06:30\",\"folder\":\"" + site_.string() +
+  std::string folder;  // in JSON
+  for (const char c : site_.string()) {
+    folder += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
+  crontab_.text = "# lapse-schedule " + id + " {\"at\":\"06:30\",\"folder\":\"" + folder +
                   "\",\"recursive\":false,\"zone\":\"\"}\n30 6 * * * " + command + mark +
                   "\n@reboot " + command + mark + "\n";
   const Outcome listed = Call({"schedules"});
