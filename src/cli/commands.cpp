@@ -14,6 +14,8 @@
 #include "batch/undo.h"
 #include "cli/schedule_commands.h"
 #include "messages/messages.h"
+#include "schedule/schedule.h"
+#include "schedule/time_of_day.h"
 #include "state/program_state.h"
 #include "state/version.h"
 #include "text/names.h"
@@ -37,7 +39,9 @@ struct Options {
   std::string lines;
   std::string wait;
   std::string within;
-  std::string timeZone;
+  std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
+  std::optional<std::string> onlyAt;
+  std::optional<std::string> folderId;
   bool noLog = false;
   bool withLog = false;
   std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
@@ -56,6 +60,12 @@ struct Settings {
   batch::ForeignSite foreignSite = batch::ForeignSite::Refuse;
   bool full = false;  // read every page, whatever the index says
   std::optional<int> within;
+  std::string zone;  // empty for the machine's
+  // update does nothing but in the quarter hour the day's update at that
+  // time starts in.
+  std::optional<schedule::TimeOfDay> onlyAt;
+  // update does nothing to a folder that is not this one.
+  std::optional<schedule::FolderId> folderId;
   bool quiet = false;
   bool json = false;
 };
@@ -171,11 +181,28 @@ Settings Checked(const std::string& command, const Options& options,
   if (!options.within.empty()) {
     settings.within = WholeNumber<int>(command, "--within", options.within, 0, 36500);
   }
-  if (!options.timeZone.empty()) {
-    if (!environment.useTimeZone || environment.useTimeZone(options.timeZone)) {
+  if (options.timeZone) {
+    if (!environment.useTimeZone || environment.useTimeZone(*options.timeZone)) {
       throw UsageError{"lapse-cli " + command + ": the system knows no time zone '" +
-                       text::DisplayText(options.timeZone) +
-                       "'; give a name such as Europe/Berlin."};
+                       text::DisplayText(*options.timeZone) +
+                       "'; give a name of the zone database, such as Europe/Berlin or UTC."};
+    }
+    settings.zone = *options.timeZone;
+  }
+  if (options.onlyAt) {
+    settings.onlyAt = schedule::ParseTimeOfDay(*options.onlyAt);
+    if (!settings.onlyAt) {
+      throw UsageError{"lapse-cli " + command +
+                       ": --only-at takes a time of day, HH:MM from 00:00 to 23:59; '" +
+                       text::DisplayText(*options.onlyAt) + "' is not one."};
+    }
+  }
+  if (options.folderId) {
+    settings.folderId = schedule::ParseFolderId(*options.folderId);
+    if (!settings.folderId) {
+      throw UsageError{"lapse-cli " + command +
+                       ": --folder-id takes DEVICE:INODE, two whole numbers such as 2049:1234; '" +
+                       text::DisplayText(*options.folderId) + "' is not one."};
     }
   }
   if (!options.today.empty()) {
@@ -381,10 +408,38 @@ int Replaces(const Settings& settings, const Environment& environment, std::ostr
   return kSuccess;
 }
 
+// Why the open folder is not the one scheduled, if it is not: the user
+// who owns the folder above a scheduled one can put another folder, or a
+// link to another user's, in its place, and the scheduler's update would
+// take whatever the path leads to.
+std::optional<std::string> OtherFolder(schedule::FolderId scheduled, batch::Site& site,
+                                       const Environment& environment) {
+  const platform::Expected<platform::FileStatus> status =
+      environment.disk.FolderStatus(site.Folder());
+  if (!status) {
+    return messages::FolderNotTold(site.Paths().sourceDir, status.error());
+  }
+  if (status->stamp.device == scheduled.device && status->stamp.inode == scheduled.inode) {
+    return std::nullopt;
+  }
+  platform::FileStamp then;
+  then.device = scheduled.device;
+  then.inode = scheduled.inode;
+  return messages::NotTheScheduledFolder(site.Paths().sourceDir, then, status->stamp);
+}
+
 // A run and a replace as one command, under one lock: what cron or a timer
 // starts on the day.
 int Update(const Settings& settings, const Environment& environment, std::ostream& out,
            std::ostream& err) {
+  // cron looks every quarter hour: all but the day's one look leave no trace.
+  if (settings.onlyAt &&
+      !schedule::DueAt(*settings.onlyAt, settings.zone, environment.now(), schedule::kCronLook)) {
+    if (!settings.quiet) {
+      out << messages::NotDue(schedule::FormatTimeOfDay(*settings.onlyAt), settings.zone) << '\n';
+    }
+    return kSuccess;
+  }
   UpdateReport report;
   report.folder = settings.directory;
   report.recursive = settings.run.recursion == batch::Recursion::Subfolders;
@@ -410,6 +465,14 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     report.problem = messages::Stopped(problem);
     err << "lapse-cli: " << report.problem << '\n';
     return finish(kUsageError);
+  }
+  if (settings.folderId) {
+    if (std::optional<std::string> problem = OtherFolder(*settings.folderId, *site, environment)) {
+      report.problem = std::move(*problem);
+      report.notTheScheduledFolder = true;
+      err << "lapse-cli update: " << report.problem << '\n';
+      return finish(kUsageError);
+    }
   }
   // Only the pages whose text changes today are rewritten: every other page
   // keeps its bytes, its number and its times, and a day on which nothing
@@ -696,6 +759,15 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   update->add_flag("--full", options.full,
                    "Read every page, not only those that changed since the last update or whose "
                    "day has come");
+  update
+      ->add_option("--only-at", options.onlyAt,
+                   "For cron, which starts update every quarter hour: do nothing unless this is "
+                   "the quarter hour in which the day's update at HH:MM (in --time-zone) starts")
+      ->type_name("HH:MM");
+  update
+      ->add_option("--folder-id", options.folderId,
+                   "For scheduled updates: do nothing unless DIR is still this folder")
+      ->type_name("DEVICE:INODE");
   AddDirectory(*update, options, "The folder whose pages are brought up to date");
 
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");

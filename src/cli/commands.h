@@ -1,6 +1,7 @@
 // The commands of lapse-cli, callable without a process of their own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -25,12 +26,16 @@ struct UpdateReport {
   // Why the update could not start, when it could not (status 2).
   std::string problem;
   int status = 0;  // the exit status
+  // The folder was not the one --folder-id names: nothing was done to it.
+  bool notTheScheduledFolder = false;
 };
 
 // What the tool takes from its surroundings: today's date and the user's date
 // locale, unless the command line names others, and the disk it works on.
 struct Environment {
   text::Clock clock;
+  // The moment, for update --only-at.
+  std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
   text::DateLocale locale;
   platform::Disk& disk = platform::MachineDisk();
   // Whether the error stream is a terminal, where progress may show, and

@@ -72,10 +72,19 @@ void AddToHistory(const std::filesystem::path& stateFolder,
   lapse::schedule::HistoryEntry entry;
   entry.time = std::chrono::system_clock::now();
   std::error_code error;
-  entry.folder = std::filesystem::weakly_canonical(std::filesystem::absolute(report.folder), error);
+  // A folder that another took the place of keeps the name it was
+  // scheduled by, which now leads elsewhere.
+  entry.folder =
+      report.notTheScheduledFolder
+          ? std::filesystem::absolute(report.folder, error).lexically_normal()
+          : std::filesystem::weakly_canonical(std::filesystem::absolute(report.folder), error);
   if (error) {
     entry.folder = report.folder;
   }
+  using lapse::schedule::UpdateOutcome;
+  entry.outcome = report.notTheScheduledFolder               ? UpdateOutcome::NotTheScheduledFolder
+                  : report.status == lapse::cli::kUsageError ? UpdateOutcome::CouldNotStart
+                                                             : UpdateOutcome::Ran;
   entry.recursive = report.recursive;
   entry.status = report.status;
   entry.rewritten = report.rewritten;

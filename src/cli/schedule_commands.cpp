@@ -28,7 +28,7 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
       "schedule", "Update DIR every day (lapse-cli update), catching up after the machine was off");
   schedule_->add_flag("--recursive", request_.recursive, "Take the folders below DIR too");
   schedule_->add_option("--at", request_.at, "The time of day, HH:MM (default 00:05)");
-  schedule_->add_option("--time-zone", request_.zone,
+  schedule_->add_option("--time-zone", zone_,
                         "Read the time, and the day of the update, in this zone of the zone "
                         "database (Europe/Berlin) instead of the machine's");
   schedule_->add_option("--using", request_.scheduler,
@@ -72,7 +72,15 @@ int ScheduleCommands::Run(const schedule::Host& host, std::ostream& out, std::os
 
 int ScheduleCommands::Schedule(const schedule::Host& host, std::ostream& out,
                                std::ostream& err) const {
-  const schedule::Outcome outcome = schedule::Schedule(host, request_);
+  schedule::Request request = request_;
+  request.zone = zone_.value_or("");
+  schedule::Outcome outcome;
+  if (zone_ && zone_->empty()) {
+    outcome.status = schedule::Status::Failed;
+    outcome.problem = schedule::Problem::UnknownZone;
+  } else {
+    outcome = schedule::Schedule(host, request);
+  }
   if (outcome.status != schedule::Status::Failed) {
     out << schedule::DoneText(host, outcome) << '\n';
   }

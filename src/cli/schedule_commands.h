@@ -4,6 +4,7 @@
 // on their own.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -34,6 +35,9 @@ class ScheduleCommands {
   CLI::App* unschedule_;
   CLI::App* schedules_;
   schedule::Request request_;
+  // --time-zone as given: given empty, it is refused rather than read as
+  // the machine's local time.
+  std::optional<std::string> zone_;
 };
 
 }  // namespace lapse::cli

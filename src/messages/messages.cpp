@@ -396,6 +396,24 @@ std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
   return CannotDo("open the folder", folder, error);
 }
 
+std::string NotDue(std::string_view at, std::string_view zone) {
+  return "Not updated: the update at " + std::string(at) +
+         (zone.empty() ? std::string() : " (" + std::string(zone) + ")") + " is not due now.";
+}
+
+std::string NotTheScheduledFolder(const fs::path& folder, const platform::FileStamp& scheduled,
+                                  const platform::FileStamp& found) {
+  return DisplayName(folder) + " is no longer the folder that was scheduled (it was device " +
+         std::to_string(scheduled.device) + ", file " + std::to_string(scheduled.inode) + "; now " +
+         std::to_string(found.device) + ", " + std::to_string(found.inode) +
+         "): nothing was updated. Schedule it again if it moved.";
+}
+
+std::string FolderNotTold(const fs::path& folder, std::error_code error) {
+  return "Cannot tell whether " + DisplayName(folder) +
+         " is still the folder that was scheduled: " + Reason(error) + ". Nothing was updated.";
+}
+
 std::string NoRunLog(const fs::path& log) {
   return "There is no run log at " + DisplayName(log) + ": the last run wrote none.";
 }

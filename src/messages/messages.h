@@ -67,6 +67,22 @@ std::string KeptReplaceLine(const batch::KeptReplace& replace);
 // "Cannot open the folder PATH: reason."
 std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);
 
+// What update --only-at says where it is not the update's time: "Not
+// updated: the update at 02:30 (Europe/Berlin) is not due now."
+std::string NotDue(std::string_view at, std::string_view zone);
+
+// What update --folder-id says where the path leads to another folder than
+// the one scheduled, whose device and file number were those of scheduled:
+// "/home/u/site/ is no longer the folder that was scheduled (it was device
+// 2049, file 1234; now 2049, 9876): nothing was updated. Schedule it again
+// if it moved."
+std::string NotTheScheduledFolder(const std::filesystem::path& folder,
+                                  const platform::FileStamp& scheduled,
+                                  const platform::FileStamp& found);
+// "Cannot tell whether PATH is still the folder that was scheduled: reason.
+// Nothing was updated."
+std::string FolderNotTold(const std::filesystem::path& folder, std::error_code error);
+
 // "There is no run log at PATH: the last run wrote none."
 std::string NoRunLog(const std::filesystem::path& log);
 // "Cannot open the run log PATH in a text editor."

@@ -1,17 +1,18 @@
 // The machine's local date and the user's regional date settings.
 #include "platform/clock.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <langinfo.h>
 #include <locale.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #endif
 
 namespace lapse::platform {
@@ -87,20 +88,37 @@ DateLocale UserDateLocale() {
 #endif
 }
 
+std::filesystem::path ZoneDatabase() {
+  const char* database = std::getenv("TZDIR");
+  return database != nullptr && *database != '\0' ? std::filesystem::path(database)
+                                                  : std::filesystem::path("/usr/share/zoneinfo");
+}
+
+bool IsZone(std::string_view name, const std::filesystem::path& database) {
+  if (name.empty() || name.size() > 255 || name.front() == '/' || name.back() == '/' ||
+      name.front() == '-') {
+    return false;
+  }
+  // Letters, digits, _, - and + between single slashes: no step can leave
+  // the database, and no name reaches TZ's other forms (",", "<", ":").
+  const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' ||
+           c == '_' || c == '-' || c == '+';
+  });
+  if (!plain || name.find("//") != std::string_view::npos) {
+    return false;
+  }
+  std::ifstream file(database / std::filesystem::path(std::string(name)), std::ios::binary);
+  char magic[4] = {};
+  return file.read(magic, sizeof magic) && std::string_view(magic, sizeof magic) == "TZif";
+}
+
 std::error_code UseTimeZone(const std::string& zone) {
 #if defined(_WIN32)
   (void)zone;
   return std::make_error_code(std::errc::not_supported);
 #else
-  // A name of the zone database, never a path out of it.
-  const bool safe = !zone.empty() && zone.front() != '/' && zone.find("..") == std::string::npos &&
-                    zone.find_first_of(" \t\n,") == std::string::npos;
-  const char* database = std::getenv("TZDIR");
-  const std::string file =
-      std::string(database != nullptr && *database != '\0' ? database : "/usr/share/zoneinfo") +
-      "/" + zone;
-  struct stat info {};
-  if (!safe || ::stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (!IsZone(zone, ZoneDatabase())) {
     return std::make_error_code(std::errc::invalid_argument);
   }
   if (::setenv("TZ", (":" + zone).c_str(), 1) != 0) {

@@ -1,7 +1,9 @@
 // The machine's clock and the user's regional date settings.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "text/date.h"
@@ -11,9 +13,22 @@ namespace lapse::platform {
 // The local date of the machine's clock, at the start of the day.
 text::Today LocalToday();
 
+// The zone database that the C library reads zones from: $TZDIR where it is
+// set, else /usr/share/zoneinfo.
+std::filesystem::path ZoneDatabase();
+
+// Whether name is a zone of the zone database in the folder database: an
+// IANA name ("Europe/Berlin", "UTC") whose file there is a zone file, one
+// that begins with "TZif". A name that could reach out of the database
+// (empty, absolute, with a step up) or holds a character no zone's name has
+// is refused before any file is looked at; so are the database's own tables
+// (zone.tab, tzdata.zi, leapseconds), which the C library would quietly read
+// as UTC. Every check of a zone the user names is this one.
+bool IsZone(std::string_view name, const std::filesystem::path& database);
+
 // Takes today's date, for the rest of the process, in the time zone of that
-// IANA name ("Europe/Berlin") instead of the machine's; the error when the
-// system knows no such zone.
+// IANA name ("Europe/Berlin") instead of the machine's; invalid_argument
+// where IsZone refuses the name in ZoneDatabase(), not_supported on Windows.
 std::error_code UseTimeZone(const std::string& zone);
 
 // Builds the date locale from the user's regional settings.

@@ -13,10 +13,13 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 std::string MetadataOf(const Entry& entry) {
-  const Json json = {{"folder", TextOf(entry.folder)},
-                     {"at", FormatTimeOfDay(entry.at)},
-                     {"zone", entry.zone},
-                     {"recursive", entry.recursive}};
+  Json json = {{"folder", TextOf(entry.folder)},
+               {"at", FormatTimeOfDay(entry.at)},
+               {"zone", entry.zone},
+               {"recursive", entry.recursive}};
+  if (entry.folderId) {
+    json["folderId"] = FolderIdText(*entry.folderId);
+  }
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -45,10 +48,13 @@ std::optional<Entry> EntryFromMetadata(std::string_view text, SchedulerKind kind
       recursive != json.end() && recursive->is_boolean()) {
     entry.recursive = recursive->get<bool>();
   }
+  if (const auto id = json.find("folderId"); id != json.end() && id->is_string()) {
+    entry.folderId = ParseFolderId(id->get<std::string>());
+  }
   return entry;
 }
 
-std::vector<std::string> UpdateArguments(const Entry& entry) {
+std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks) {
   std::vector<std::string> args = {"update", "--quiet"};
   if (entry.recursive) {
     args.emplace_back("--recursive");
@@ -56,6 +62,14 @@ std::vector<std::string> UpdateArguments(const Entry& entry) {
   if (!entry.zone.empty()) {
     args.emplace_back("--time-zone");
     args.push_back(entry.zone);
+  }
+  if (looks == Looks::Often) {
+    args.emplace_back("--only-at");
+    args.push_back(FormatTimeOfDay(entry.at));
+  }
+  if (entry.folderId) {
+    args.emplace_back("--folder-id");
+    args.push_back(FolderIdText(*entry.folderId));
   }
   args.push_back(TextOf(entry.folder));
   return args;

@@ -35,8 +35,11 @@ std::string MetadataOf(const Entry& entry);
 std::optional<Entry> EntryFromMetadata(std::string_view json, SchedulerKind kind);
 
 // update's arguments for the entry: update --quiet [--recursive]
-// [--time-zone ZONE] FOLDER.
-std::vector<std::string> UpdateArguments(const Entry& entry);
+// [--time-zone ZONE] [--only-at HH:MM] [--folder-id DEVICE:INODE] FOLDER,
+// --only-at where the scheduler starts update more often than once a day
+// and update itself tells the start.
+enum class Looks { Daily, Often };
+std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks = Looks::Daily);
 
 // Writes content under a temporary name beside path and renames it over path.
 std::error_code WriteFileAtomically(const std::filesystem::path& path, const std::string& content);

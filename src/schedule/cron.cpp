@@ -9,9 +9,15 @@
 //   @reboot '/usr/bin/lapse-cli' update --quiet '/srv/site' # lapse-schedule 1f0c...e2
 //
 // The @reboot line is the catch-up after the machine was off at the time.
-// Debian's cron reads times in the machine's zone only: for another zone the
-// line runs at each quarter hour that can be that zone's minute, and starts
-// the update only when the zone's clock reads the time.
+// Debian's cron reads times in the machine's zone only, where it runs a
+// fixed time that a change of the clocks skips right after the change, and
+// one they repeat once. For another zone the line runs at each quarter hour
+// that can be that zone's minute, with --only-at: update itself starts the
+// update at the first of them at or after the zone's time (DueAt), so that
+// it runs once on every day, the days the zone's clocks change included:
+//
+//   5,20,35,50 * * * * '/usr/bin/lapse-cli' update --quiet --time-zone Europe/Berlin
+//       --only-at 00:05 '/srv/site' # lapse-schedule 1f0c...e2
 #include <algorithm>
 #include <set>
 #include <sstream>
@@ -78,10 +84,10 @@ class Cron final : public Backend {
     }
     std::vector<std::string> kept = Without(*lines, entry.name);
     const std::string mark = std::string(" ").append(kMark).append(entry.name);
-    const std::string command = Command(entry);
     kept.push_back(std::string(kMark) + entry.name + " " + MetadataOf(entry));
-    kept.push_back(Times(entry) + " " + Guard(entry) + command + mark);
-    kept.push_back("@reboot " + command + mark);
+    kept.push_back(Times(entry) + " " +
+                   Command(entry, entry.zone.empty() ? Looks::Daily : Looks::Often) + mark);
+    kept.push_back("@reboot " + Command(entry, Looks::Daily) + mark);
     if (std::string written = Write(kept); !written.empty()) {
       return Failed(outcome, Problem::SchedulerRefused, written);
     }
@@ -172,9 +178,9 @@ class Cron final : public Backend {
                                                 : CommandFailure("crontab -", result);
   }
 
-  std::string Command(const Entry& entry) const {
+  std::string Command(const Entry& entry, Looks looks) const {
     std::string command = CronShellWord(TextOf(host_.program));
-    for (const std::string& arg : UpdateArguments(entry)) {
+    for (const std::string& arg : UpdateArguments(entry, looks)) {
       command += ' ';
       command += CronShellWord(arg);
     }
@@ -199,16 +205,6 @@ class Cron final : public Backend {
       field += std::to_string(minute);
     }
     return field + " * * * *";
-  }
-
-  // In another zone: the update starts only when the zone's clock reads the
-  // time. \% is cron's escape for a percent sign that reaches the shell.
-  static std::string Guard(const Entry& entry) {
-    if (entry.zone.empty()) {
-      return {};
-    }
-    return "[ \"$(TZ=" + CronShellWord(":" + entry.zone) +
-           " date +\\%H:\\%M)\" = " + CronShellWord(FormatTimeOfDay(entry.at)) + " ] && ";
   }
 
   const Host& host_;

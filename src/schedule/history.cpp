@@ -72,6 +72,32 @@ std::optional<system_clock::time_point> ParseUtcText(const std::string& text) {
   return sys_days{date} + hours{hour} + minutes{minute} + seconds{second};
 }
 
+constexpr std::pair<UpdateOutcome, const char*> kOutcomeNames[] = {
+    {UpdateOutcome::Ran, "ran"},
+    {UpdateOutcome::CouldNotStart, "could-not-start"},
+    {UpdateOutcome::NotTheScheduledFolder, "not-the-scheduled-folder"},
+};
+
+const char* OutcomeName(UpdateOutcome outcome) {
+  for (const auto& [each, name] : kOutcomeNames) {
+    if (each == outcome) {
+      return name;
+    }
+  }
+  return "ran";
+}
+
+// What a line says, or, on a line written before outcomes were, what its
+// status says.
+UpdateOutcome OutcomeOf(const std::string* name, int status) {
+  for (const auto& [each, known] : kOutcomeNames) {
+    if (name != nullptr && *name == known) {
+      return each;
+    }
+  }
+  return status == 2 ? UpdateOutcome::CouldNotStart : UpdateOutcome::Ran;
+}
+
 std::string LineOf(const HistoryEntry& entry) {
   Json left = Json::array();
   for (size_t i = 0; i < entry.left.size() && i < kMostPagesKept; ++i) {
@@ -84,7 +110,8 @@ std::string LineOf(const HistoryEntry& entry) {
                      {"rewritten", entry.rewritten},
                      {"leftCount", std::max<std::uint64_t>(entry.leftCount, entry.left.size())},
                      {"left", left},
-                     {"problem", entry.problem}};
+                     {"problem", entry.problem},
+                     {"outcome", OutcomeName(entry.outcome)}};
   // Text that is not UTF-8 is kept readable rather than refused.
   return line.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
 }
@@ -139,6 +166,7 @@ std::optional<HistoryEntry> EntryOf(const std::string& line) {
     }
   }
   entry.leftCount = std::max<std::uint64_t>(number("leftCount").value_or(0), entry.left.size());
+  entry.outcome = OutcomeOf(text("outcome"), entry.status);
   return entry;
 }
 
@@ -284,6 +312,9 @@ std::optional<HistoryEntry> LastUpdate(const fs::path& folder, const fs::path& f
 
 std::string Summary(const HistoryEntry& entry) {
   std::string text = LocalText(entry.time) + ": ";
+  if (entry.outcome == UpdateOutcome::NotTheScheduledFolder) {
+    return text + "not updated" + (entry.problem.empty() ? "" : ": " + entry.problem);
+  }
   if (entry.status == 2) {
     return text + "could not start" + (entry.problem.empty() ? "" : ": " + entry.problem);
   }

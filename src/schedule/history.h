@@ -29,6 +29,15 @@ struct PageLeft {
   std::string why;  // the sentence that says why it was left as it was
 };
 
+// How an update ended.
+enum class UpdateOutcome {
+  Ran,            // status 0 or 1: rewritten and left tell what it did
+  CouldNotStart,  // status 2: problem says why
+  // Status 2: the path led to another folder than the one scheduled (a link
+  // put in its place, a folder moved or made anew), which was left as it is.
+  NotTheScheduledFolder,
+};
+
 struct HistoryEntry {
   std::chrono::system_clock::time_point time;  // when the update ended
   std::filesystem::path folder;                // absolute and canonical
@@ -42,6 +51,8 @@ struct HistoryEntry {
   std::vector<PageLeft> left;
   std::uint64_t leftCount = 0;
   std::string problem;  // why it could not start, when it could not
+  // Lines written before it was recorded take it from their status.
+  UpdateOutcome outcome = UpdateOutcome::Ran;
 };
 
 inline constexpr std::size_t kMostPagesKept = 100;

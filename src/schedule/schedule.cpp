@@ -1,7 +1,9 @@
 #include "schedule/schedule.h"
 
 #include <algorithm>
+#include <charconv>
 
+#include "platform/disk.h"
 #include "schedule/backend.h"
 #include "schedule/names.h"
 
@@ -103,6 +105,22 @@ fs::path LooseFolder(const std::string& text) {
   return folder;
 }
 
+// The folder's identity, read from the folder itself once it is open; the
+// path and the system's reason where it cannot be.
+platform::Expected<FolderId, std::string> IdentityOf(const fs::path& folder) {
+  platform::Disk& disk = platform::MachineDisk();
+  const fs::path path = folder.native() + fs::path::string_type(1, fs::path::preferred_separator);
+  platform::Expected<std::unique_ptr<platform::Folder>> opened = disk.OpenFolder(path);
+  if (!opened) {
+    return TextOf(folder) + ": " + opened.error().message();
+  }
+  const platform::Expected<platform::FileStatus> status = disk.FolderStatus(**opened);
+  if (!status) {
+    return TextOf(folder) + ": " + status.error().message();
+  }
+  return FolderId{status->stamp.device, status->stamp.inode};
+}
+
 Problem NameProblem(const Host& host, const fs::path& path) {
   const std::string text = TextOf(path);
   switch (CheckFolderName(text)) {
@@ -156,6 +174,32 @@ std::optional<SchedulerKind> SchedulerNamed(std::string_view name) {
     }
   }
   return std::nullopt;
+}
+
+std::string FolderIdText(FolderId id) {
+  return std::to_string(id.device) + ":" + std::to_string(id.inode);
+}
+
+std::optional<FolderId> ParseFolderId(std::string_view text) {
+  const auto number = [](std::string_view digits) -> std::optional<std::uint64_t> {
+    std::uint64_t value = 0;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value);
+    if (digits.empty() || error != std::errc() || stop != end) {
+      return std::nullopt;
+    }
+    return value;
+  };
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> device = number(text.substr(0, colon));
+  const std::optional<std::uint64_t> inode = number(text.substr(colon + 1));
+  if (!device || !inode) {
+    return std::nullopt;
+  }
+  return FolderId{*device, *inode};
 }
 
 std::string TextOf(const fs::path& path) {
@@ -228,6 +272,11 @@ Outcome Schedule(const Host& host, const Request& request) {
   if (const Problem problem = NameProblem(host, entry.folder); problem != Problem::None) {
     return Fail(problem, TextOf(entry.folder));
   }
+  const platform::Expected<FolderId, std::string> identity = IdentityOf(entry.folder);
+  if (!identity) {
+    return Fail(Problem::CannotOpenFolder, identity.error());
+  }
+  entry.folderId = *identity;
   std::error_code error;
   if (!fs::is_regular_file(host.program, error)) {
     return Fail(Problem::NoProgram, TextOf(host.program));
@@ -351,6 +400,8 @@ std::string ProblemText(const Outcome& outcome) {
       return "The folder " + detail + " does not exist.";
     case Problem::NotAFolder:
       return detail + " is a file, not a folder.";
+    case Problem::CannotOpenFolder:
+      return "Cannot open the folder " + detail + ".";
     case Problem::ControlCharacter:
       return "The name " + ShownName(detail) +
              " holds a line break or another control character, which no scheduler can be given "

@@ -1,8 +1,11 @@
 // Daily updates of a folder, registered with the machine's own scheduler:
 // systemd timers, the user's crontab, or Windows Task Scheduler. Each
 // scheduled folder has one entry, which starts `lapse-cli update --quiet
-// [--recursive] [--time-zone ZONE] FOLDER` every day at a time of day and
-// catches up after the machine was off. The entries themselves are the
+// [--recursive] [--time-zone ZONE] --folder-id DEVICE:INODE FOLDER` every
+// day at a time of day and catches up after the machine was off. The
+// folder's identity keeps the update to the folder that was scheduled: one
+// put in its place under its path, a link to another user's folder say, is
+// left as it is. The entries themselves are the
 // record of what is scheduled: the unit files, the crontab's marked lines,
 // and on Windows a record per task beside the history.
 //
@@ -11,6 +14,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -71,9 +75,24 @@ Host MachineHost();
 // lapse-cli beside it.
 Host DesktopHost();
 
+// Which folder a path led to when it was scheduled: its device, and its
+// number there (platform::FileStamp's device and inode).
+struct FolderId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FolderId&) const = default;
+};
+
+// "2049:1234", both numbers in decimal, and back; nothing for any other text.
+std::string FolderIdText(FolderId id);
+std::optional<FolderId> ParseFolderId(std::string_view text);
+
 // One folder's daily update as its scheduler holds it.
 struct Entry {
   std::filesystem::path folder;  // absolute and canonical when it was scheduled
+  // The folder's identity then; nothing for an entry written before Lapse
+  // recorded it, whose update takes whatever folder the path leads to.
+  std::optional<FolderId> folderId;
   TimeOfDay at = kDefaultTime;
   std::string zone;  // an IANA zone; empty for the machine's local time
   bool recursive = false;
@@ -104,6 +123,7 @@ enum class Problem {
   ZoneNotSupported,  // Task Scheduler reads local time only
   NoSuchFolder,
   NotAFolder,
+  CannotOpenFolder,  // its identity could not be read
   ControlCharacter,  // the folder's name holds a line break or the like
   NotUtf8,           // the folder's name is not UTF-8 text
   PercentInName,     // Task Scheduler would expand it as a variable

@@ -1,5 +1,10 @@
 // systemd: a .timer that starts a oneshot .service every day, Persistent so
 // that a start missed while the machine was off happens at the next boot.
+// systemd lets a day pass whose clocks skip the time (02:30 on the day they
+// go from 02:00 to 03:00), so the timer names those days of the next years
+// too, each with the moment that takes the time's place (SkippedStarts): a
+// schedule written again reaches further. A time the clocks repeat, systemd
+// starts once, at its first occurrence.
 #include "schedule/backend.h"
 #include "schedule/names.h"
 
@@ -10,6 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kMark = "# lapse-schedule ";
+// How far ahead the timer names the days whose clocks skip its time.
+constexpr std::chrono::days kSkippedDaysAhead{10 * 366};
 
 class Systemd final : public Backend {
  public:
@@ -177,13 +184,20 @@ class Systemd final : public Backend {
   }
 
   std::string Timer(const Entry& entry) const {
-    std::string calendar = "*-*-* " + FormatTimeOfDay(entry.at) + ":00";
-    if (!entry.zone.empty()) {
-      calendar += " " + entry.zone;
+    const std::string zone = entry.zone.empty() ? std::string() : " " + entry.zone;
+    std::string calendars = "OnCalendar=*-*-* " + FormatTimeOfDay(entry.at) + ":00" + zone + "\n";
+    const std::vector<std::string> skipped =
+        SkippedStarts(entry.at, entry.zone, host_.now(), kSkippedDaysAhead);
+    if (!skipped.empty()) {
+      calendars += "# The days whose clocks skip " + FormatTimeOfDay(entry.at) +
+                   ", which systemd would let pass: the update starts when they are past it.\n";
+    }
+    for (const std::string& start : skipped) {
+      calendars += "OnCalendar=" + start + zone + "\n";
     }
     return Header() + std::string(kMark) + MetadataOf(entry) + "\n[Unit]\n" +
-           Description(entry, "daily update") + "\n[Timer]\nOnCalendar=" + calendar +
-           "\nPersistent=true\n\n[Install]\nWantedBy=timers.target\n";
+           Description(entry, "daily update") + "\n[Timer]\n" + calendars +
+           "Persistent=true\n\n[Install]\nWantedBy=timers.target\n";
   }
 
   const Host& host_;

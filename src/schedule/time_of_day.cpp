@@ -1,10 +1,11 @@
 #include "schedule/time_of_day.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
+
+#include "platform/clock.h"
 
 namespace lapse::schedule {
 
@@ -69,6 +70,76 @@ class ZoneAsLocal {
   std::optional<std::string> previous_;
 };
 
+constexpr std::int64_t kDaySeconds = 24 * 60 * 60;
+
+std::chrono::local_days DayOf(const std::tm& parts) {
+  using namespace std::chrono;
+  return local_days{year{parts.tm_year + 1900} / month{static_cast<unsigned>(parts.tm_mon + 1)} /
+                    day{static_cast<unsigned>(parts.tm_mday)}};
+}
+
+std::chrono::local_days LocalDay(std::time_t time) {
+  return DayOf(LocalParts(time));
+}
+
+// What the clock reads at time, in seconds as though every day had 24
+// hours: a later reading is a larger number, whatever the clocks did.
+std::int64_t ReadingAt(std::time_t time) {
+  const std::tm parts = LocalParts(time);
+  return DayOf(parts).time_since_epoch().count() * kDaySeconds + parts.tm_hour * 3600 +
+         parts.tm_min * 60 + parts.tm_sec;
+}
+
+std::int64_t Reading(TimeOfDay at, std::chrono::local_days day) {
+  return day.time_since_epoch().count() * kDaySeconds + at.hour * 3600 + at.minute * 60;
+}
+
+// The C library's moment for the reading; on a day the clocks skip or
+// repeat it, one near it, which it chooses.
+std::time_t NearMoment(TimeOfDay at, std::chrono::local_days day) {
+  const std::chrono::year_month_day date{day};
+  std::tm parts{};
+  parts.tm_year = static_cast<int>(date.year()) - 1900;
+  parts.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  parts.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  parts.tm_hour = at.hour;
+  parts.tm_min = at.minute;
+  parts.tm_isdst = -1;
+  return std::mktime(&parts);
+}
+
+// Whether the clock reads the time that day (on a day it skips it, never).
+bool ReadsOn(TimeOfDay at, std::chrono::local_days day) {
+  return ReadingAt(NearMoment(at, day)) == Reading(at, day);
+}
+
+// The first moment the clock reads the time that day or later: the time
+// itself, its first occurrence where the clocks repeat it, the moment they
+// skip past it where they skip it. No change moves the clocks by three
+// hours, so that it lies within three hours of the C library's guess;
+// looked for a minute at a time from before, then to the second.
+std::time_t FirstReading(TimeOfDay at, std::chrono::local_days day) {
+  constexpr std::time_t kReach = 3 * 60 * 60;
+  const std::int64_t wanted = Reading(at, day);
+  const std::time_t guess = NearMoment(at, day);
+  std::time_t before = guess - kReach;
+  if (ReadingAt(before) >= wanted) {
+    return guess;
+  }
+  std::time_t after = before + 60;
+  for (; ReadingAt(after) < wanted; after += 60) {
+    if (after > guess + kReach) {
+      return guess;
+    }
+    before = after;
+  }
+  while (after - before > 1) {
+    const std::time_t middle = before + (after - before) / 2;
+    (ReadingAt(middle) >= wanted ? after : before) = middle;
+  }
+  return after;
+}
+
 }  // namespace
 
 std::optional<TimeOfDay> ParseTimeOfDay(std::string_view text) {
@@ -91,42 +162,58 @@ std::string FormatTimeOfDay(TimeOfDay time) {
 }
 
 bool KnownZone(std::string_view name, const std::filesystem::path& zoneInfo) {
-  if (name.empty() || name.size() > 255 || name.front() == '/' || name.back() == '/') {
-    return false;
-  }
-  const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '_' ||
-           c == '-' || c == '+';
-  });
-  if (!plain || name.find("//") != std::string_view::npos || name.front() == '-') {
-    return false;
-  }
-  // With only letters, digits, _, - and + between the slashes no step can
-  // leave the database; the file itself must be a zone file.
-  std::ifstream file(zoneInfo / std::filesystem::path(std::string(name)), std::ios::binary);
-  char magic[4] = {};
-  return file.read(magic, sizeof magic) && std::string_view(magic, 4) == "TZif";
+  return platform::IsZone(name, zoneInfo);
 }
 
 NextStart NextDailyStart(TimeOfDay at, const std::string& zone,
                          std::chrono::system_clock::time_point now) {
   const ZoneAsLocal local(zone);
   const std::time_t nowSeconds = std::chrono::system_clock::to_time_t(now);
-  const std::tm today = LocalParts(nowSeconds);
-  std::time_t start = 0;
-  for (int days = 0; days < 3; ++days) {
-    std::tm candidate = today;
-    candidate.tm_mday += days;
-    candidate.tm_hour = at.hour;
-    candidate.tm_min = at.minute;
-    candidate.tm_sec = 0;
-    candidate.tm_isdst = -1;
-    start = std::mktime(&candidate);
+  const std::chrono::local_days today = LocalDay(nowSeconds);
+  std::time_t start = nowSeconds;
+  // From yesterday: a start the clocks pushed past midnight may be ahead.
+  for (int days = -1; days < 3; ++days) {
+    start = FirstReading(at, today + std::chrono::days{days});
     if (start > nowSeconds) {
       break;
     }
   }
   return {std::chrono::system_clock::from_time_t(start), Text(LocalParts(start), "%Y-%m-%d %H:%M")};
+}
+
+bool DueAt(TimeOfDay at, const std::string& zone, std::chrono::system_clock::time_point now,
+           std::chrono::minutes every) {
+  const ZoneAsLocal local(zone);
+  // A look a few seconds early is the look at the minute.
+  const std::time_t look = std::chrono::system_clock::to_time_t(now + std::chrono::seconds{30});
+  const std::chrono::local_days today = LocalDay(look);
+  const auto window = static_cast<std::time_t>(std::chrono::seconds{every}.count());
+  for (const std::chrono::local_days day : {today - std::chrono::days{1}, today}) {
+    const std::time_t start = FirstReading(at, day);
+    if (start <= look && look < start + window) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> SkippedStarts(TimeOfDay at, const std::string& zone,
+                                       std::chrono::system_clock::time_point from,
+                                       std::chrono::days ahead) {
+  const ZoneAsLocal local(zone);
+  const std::time_t fromSeconds = std::chrono::system_clock::to_time_t(from);
+  const std::chrono::local_days first = LocalDay(fromSeconds);
+  std::vector<std::string> starts;
+  for (std::chrono::local_days day = first; day < first + ahead; day += std::chrono::days{1}) {
+    if (ReadsOn(at, day)) {
+      continue;
+    }
+    const std::time_t start = FirstReading(at, day);
+    if (start > fromSeconds) {
+      starts.push_back(Text(LocalParts(start), "%Y-%m-%d %H:%M:%S"));
+    }
+  }
+  return starts;
 }
 
 std::string LocalText(std::chrono::system_clock::time_point time) {

@@ -42,11 +42,13 @@ class CommandsTest : public TempDirTest {
     environment.locale = text::EnglishDateLocale();
     environment.useTimeZone = platform::UseTimeZone;
     environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
+    environment.now = [this] { return now; };
     const int status = RunCommandLine(args, environment, out, err);
     return {status, out.str(), err.str()};
   }
 
   std::vector<UpdateReport> updates;
+  system_clock::time_point now = sys_days{year{2026} / 12 / 8} + hours{10};
 };
 
 TEST_F(CommandsTest, RunWritesCopiesAndReportsTheCount) {
@@ -270,6 +272,50 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{}, "lapse-cli: which command?"},
         UsageCase{{"replace"}, "lapse-cli replace: which folder?"}));
 
+// Every command that takes --time-zone takes a zone of the database and
+// nothing else: not its tables, which the C library would read as UTC, not a
+// path, not an empty name; a refused zone stops the command before it does
+// anything.
+TEST_F(CommandsTest, EveryCommandTakesOnlyZonesOfTheDatabase) {
+  if (!platform::IsZone("Europe/Berlin", platform::ZoneDatabase()) ||
+      !platform::IsZone("UTC", platform::ZoneDatabase())) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  Write(dir_ / "a.htm", "a\n");
+  const std::pair<const char*, bool> zones[] = {
+      {"zone.tab", false},      {"iso3166.tab", false},
+      {"tzdata.zi", false},     {"leapseconds", false},
+      {"../etc/passwd", false}, {"/etc/passwd", false},
+      {"Nowhere/Town", false},  {"", false},
+      {"Europe/Berlin", true},  {"UTC", true},
+  };
+#if defined(_WIN32)
+  constexpr bool kZonesByName = false;  // Windows reads the machine's zone only
+#else
+  constexpr bool kZonesByName = true;
+#endif
+  for (const char* command : {"run", "update", "check"}) {
+    for (const auto& [zone, known] : zones) {
+      SCOPED_TRACE(std::string(command) + " --time-zone '" + zone + "'");
+      const std::vector<std::string> before = Names(dir_);
+      updates.clear();
+      const Outcome outcome = Call({command, "--time-zone", zone, "DIR"});
+      if (known && kZonesByName) {
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        continue;
+      }
+      EXPECT_EQ(outcome.status, 2);
+      EXPECT_EQ(outcome.err, "lapse-cli " + std::string(command) +
+                                 ": the system knows no time zone '" + zone +
+                                 "'; give a name of the zone database, such as Europe/Berlin or "
+                                 "UTC.\n");
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(Names(dir_), before);
+      EXPECT_TRUE(updates.empty());
+    }
+  }
+}
+
 // Update runs and replaces in one go: a page with a good date is put in
 // place, one whose date cannot be read stays as it was and is named, and the
 // exit status tells which happened.
@@ -354,6 +400,129 @@ TEST_F(CommandsTest, AnUpdateChangesOnlyWhatLapses) {
   EXPECT_EQ(updates[2].rewritten, 2u);
 }
 #endif
+
+// cron starts update --only-at every quarter hour: it updates in the one
+// that the day's update starts in, on the days Berlin's clocks change too,
+// and otherwise leaves no trace, not even in the history.
+TEST_F(CommandsTest, UpdateOnlyAtUpdatesInTheQuarterHourOfTheDaysStart) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows reads the machine's zone only";
+#endif
+  if (!platform::IsZone("Europe/Berlin", platform::ZoneDatabase())) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const struct {
+    const char* name;
+    system_clock::time_point now;
+    bool due;
+  } cases[] = {
+      {"an ordinary day at 02:30", sys_days{year{2027} / 6 / 15} + minutes{30}, true},
+      {"an ordinary day at 02:15", sys_days{year{2027} / 6 / 15} + minutes{15}, false},
+      {"to summer time, at 01:45", sys_days{year{2027} / 3 / 28} - minutes{15}, false},
+      {"to summer time, at 03:00", sys_days{year{2027} / 3 / 28} + hours{1}, true},
+      {"to summer time, at 03:30", sys_days{year{2027} / 3 / 28} + minutes{90}, false},
+      {"to winter time, at the first 02:30", sys_days{year{2027} / 10 / 31} + minutes{30}, true},
+      {"to winter time, at the second 02:30", sys_days{year{2027} / 10 / 31} + minutes{90}, false},
+  };
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    Write(dir_ / "a.htm", page);
+    updates.clear();
+    now = item.now;
+    const Outcome outcome =
+        Call({"update", "--no-log", "--time-zone", "Europe/Berlin", "--only-at", "02:30", "DIR"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.out, item.due ? "Updated 1 of 1 page.\n"
+                                    : "Not updated: the update at 02:30 (Europe/Berlin) is not "
+                                      "due now.\n");
+    EXPECT_EQ(Read(dir_ / "a.htm"), item.due ? "a\r\n" : page);
+    EXPECT_EQ(updates.size(), item.due ? 1u : 0u);
+    EXPECT_EQ(Call({"update", "--quiet", "--no-log", "--time-zone", "Europe/Berlin", "--only-at",
+                    "02:30", "DIR"})
+                  .out,
+              "");
+  }
+  const Outcome bad = Call({"update", "--only-at", "2:30", "DIR"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err,
+            "lapse-cli update: --only-at takes a time of day, HH:MM from 00:00 to 23:59; '2:30' "
+            "is not one.\n");
+}
+
+// The identity of the folder at path, as update --folder-id takes it.
+std::string FolderIdOf(const std::filesystem::path& path) {
+  platform::Disk& disk = platform::MachineDisk();
+  auto folder = disk.OpenFolder(path.native() + std::filesystem::path::string_type(
+                                                    1, std::filesystem::path::preferred_separator));
+  EXPECT_TRUE(folder) << path;
+  const auto status = disk.FolderStatus(**folder);
+  EXPECT_TRUE(status) << path;
+  return std::to_string(status->stamp.device) + ":" + std::to_string(status->stamp.inode);
+}
+
+// A scheduled update names the folder it was scheduled for: a folder put in
+// its place under its path (here a link to another user's folder) is left
+// as it is, and the refusal goes to the history like any update.
+TEST_F(CommandsTest, UpdateWithAFolderIdUpdatesThatFolderOnly) {
+  const std::filesystem::path site = dir_ / "site";
+  const std::filesystem::path others = dir_ / "others";
+  std::filesystem::create_directories(site);
+  std::filesystem::create_directories(others);
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  const std::string scheduled = FolderIdOf(site);
+  Write(others / "a.htm", page);
+
+  Write(site / "a.htm", page);
+  Outcome outcome = Call({"update", "--quiet", "--folder-id", scheduled, site.string()});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Read(site / "a.htm"), "a\r\n");
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_FALSE(updates[0].notTheScheduledFolder);
+
+  // Another folder in its place (a link there is refused before: the site
+  // folder is never opened through a link in its own place).
+  std::filesystem::rename(site, dir_ / "site.old");
+  const std::string othersId = FolderIdOf(others);
+  std::filesystem::rename(others, site);
+  const std::string found = FolderIdOf(site);
+  EXPECT_EQ(found, othersId);
+  Write(site / "a.htm", page);
+  const std::vector<std::string> before = Names(site);
+  updates.clear();
+  outcome = Call({"update", "--quiet", "--folder-id", scheduled, site.string()});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.out, "");
+  const std::string sep = testing_support::kSeparator;
+  const auto numbers = [](const std::string& id) {
+    return "device " + id.substr(0, id.find(':')) + ", file " + id.substr(id.find(':') + 1);
+  };
+  const std::string said =
+      site.string() + sep + " is no longer the folder that was scheduled (it was " +
+      numbers(scheduled) + "; now " + found.substr(0, found.find(':')) + ", " +
+      found.substr(found.find(':') + 1) + "): nothing was updated. Schedule it again if it moved.";
+  EXPECT_EQ(outcome.err, "lapse-cli update: " + said + "\n");
+  EXPECT_EQ(Read(site / "a.htm"), page);
+  EXPECT_EQ(Names(site), before);
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_TRUE(updates[0].notTheScheduledFolder);
+  EXPECT_EQ(updates[0].status, 2);
+  EXPECT_EQ(updates[0].problem, said);
+  EXPECT_EQ(updates[0].rewritten, 0u);
+
+  for (const char* bad : {"", "2049", "2049:", ":1234", "a:b", "-1:5", "1:2:3", "2049 :1234"}) {
+    SCOPED_TRACE(bad);
+    updates.clear();
+    outcome = Call({"update", "--folder-id", bad, site.string()});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err,
+              "lapse-cli update: --folder-id takes DEVICE:INODE, two whole numbers "
+              "such as 2049:1234; '" +
+                  std::string(bad) + "' is not one.\n");
+    EXPECT_TRUE(updates.empty());
+  }
+}
 
 TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
   Write(dir_ / "a.htm", "a\n");

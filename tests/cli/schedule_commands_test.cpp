@@ -120,6 +120,57 @@ TEST_F(ScheduleCommandsTest, BadInputExitsWithTwoAndSaysWhy) {
   EXPECT_FALSE(crontab_.exists);
 }
 
+// schedule makes the one check of a zone that run, update and check make.
+TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
+  if (!platform::IsZone("Europe/Berlin", host_.zoneInfo) ||
+      !platform::IsZone("UTC", host_.zoneInfo)) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const std::pair<const char*, bool> zones[] = {
+      {"zone.tab", false},      {"iso3166.tab", false},
+      {"tzdata.zi", false},     {"leapseconds", false},
+      {"../etc/passwd", false}, {"/etc/passwd", false},
+      {"Nowhere/Town", false},  {"", false},
+      {"Europe/Berlin", true},  {"UTC", true},
+  };
+  for (const auto& [zone, known] : zones) {
+    SCOPED_TRACE(std::string("--time-zone '") + zone + "'");
+    const Outcome outcome = Call({"schedule", "--time-zone", zone, "SITE"});
+    if (known) {
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      continue;
+    }
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "lapse-cli: '" + std::string(zone) +
+                               "' is no time zone that this system knows: give a name of the "
+                               "zone database, such as Europe/Berlin or UTC.\n");
+    EXPECT_FALSE(crontab_.exists);
+  }
+}
+
+// An entry written before schedules kept the folder's identity is listed
+// as before, and removed as before.
+TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved) {
+  const std::string id = schedule::Fingerprint(site_.string());
+  const std::string mark = " # lapse-schedule " + id;
+  const std::string command = host_.program.string() + " update --quiet '" + site_.string() + "'";
+  crontab_.exists = true;
+  std::string folder;  // in JSON
+  for (const char c : site_.string()) {
+    folder += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
+  crontab_.text = "# lapse-schedule " + id + " {\"at\":\"06:30\",\"folder\":\"" + folder +
+                  "\",\"recursive\":false,\"zone\":\"\"}\n30 6 * * * " + command + mark +
+                  "\n@reboot " + command + mark + "\n";
+  const Outcome listed = Call({"schedules"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30; cron: " + id +
+                            "\n  next update: 2026-12-09 06:30\n  last update: none yet\n");
+  EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
+  EXPECT_EQ(crontab_.text, "");
+}
+
 TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
   ASSERT_EQ(Call({"schedule", "SITE"}).status, 0);
   // Where the units should be, a file is in the way.

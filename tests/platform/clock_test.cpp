@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -80,7 +82,63 @@ TEST(UserDateLocaleTest, CLocaleIsMonthFirstInEnglish) {
 
 #endif
 
+// The one check of a zone the user names: a file of the database that is a
+// zone file by its first bytes. The database's tables, which the C library
+// would read as UTC, are refused like names that reach out of it.
+class IsZoneTest : public testing_support::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    std::filesystem::create_directories(dir_ / "zoneinfo" / "Europe");
+    Write(dir_ / "zoneinfo" / "Europe" / "Berlin", "TZif2...");
+    Write(dir_ / "zoneinfo" / "UTC", "TZif2...");
+    Write(dir_ / "zoneinfo" / "Short", "TZi");
+    for (const char* table : {"zone.tab", "iso3166.tab", "tzdata.zi", "leapseconds"}) {
+      Write(dir_ / "zoneinfo" / table, "# tz table\n");
+    }
+    Write(dir_ / "passwd", "TZif2, but outside the database");
+  }
+};
+
+TEST_F(IsZoneTest, OnlyZoneFilesOfTheDatabaseAreZones) {
+  const std::pair<std::string, bool> cases[] = {
+      {"Europe/Berlin", true},   {"UTC", true},
+      {"zone.tab", false},       {"iso3166.tab", false},
+      {"tzdata.zi", false},      {"leapseconds", false},
+      {"../passwd", false},      {(dir_ / "passwd").string(), false},
+      {"Nowhere/Town", false},   {"", false},
+      {"Europe", false},         {"Short", false},
+      {"Europe//Berlin", false}, {"Europe/Berlin ", false},
+      {"./UTC", false},
+  };
+  for (const auto& [zone, known] : cases) {
+    EXPECT_EQ(IsZone(zone, dir_ / "zoneinfo"), known) << '"' << zone << '"';
+  }
+}
+
 #if !defined(_WIN32)
+
+// UseTimeZone makes that check in the database the C library reads, so
+// that no name is quietly read as UTC.
+TEST(UseTimeZoneTest, TakesOnlyZonesOfTheDatabase) {
+  if (!IsZone("Europe/Berlin", ZoneDatabase()) || !IsZone("UTC", ZoneDatabase())) {
+    GTEST_SKIP() << "this system has no zone database";
+  }
+  const std::pair<const char*, bool> cases[] = {
+      {"Europe/Berlin", true},  {"UTC", true},
+      {"zone.tab", false},      {"iso3166.tab", false},
+      {"tzdata.zi", false},     {"leapseconds", false},
+      {"../etc/passwd", false}, {"/etc/passwd", false},
+      {"Nowhere/Town", false},  {"", false},
+  };
+  for (const auto& [zone, known] : cases) {
+    const std::error_code error = UseTimeZone(zone);
+    EXPECT_EQ(!error, known) << '"' << zone << '"';
+    if (!known) {
+      EXPECT_EQ(error, std::errc::invalid_argument) << '"' << zone << '"';
+    }
+  }
+}
 
 // A zone is a name of the system's zone database, and nothing else; today is
 // taken in it from then on. The zones 26 hours apart never share a date.

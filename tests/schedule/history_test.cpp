@@ -128,6 +128,31 @@ TEST_F(HistoryTest, AFolderNameThatIsNotUtf8IsWrittenAndTheFileStaysReadable) {
 }
 #endif
 
+// Each line says how its update ended; a line written before it did takes
+// that from its status.
+TEST_F(HistoryTest, TheOutcomeComesBackOrFollowsTheStatus) {
+  fs::create_directories(file_.parent_path());
+  Write(file_,
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":\"/srv/a\",\"status\":2}\n"
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":\"/srv/b\",\"status\":1}\n"
+        "{\"time\":\"2026-12-08T00:05:00Z\",\"folder\":\"/srv/c\",\"status\":2,"
+        "\"outcome\":\"what-not\"}\n");
+  for (const UpdateOutcome outcome :
+       {UpdateOutcome::Ran, UpdateOutcome::CouldNotStart, UpdateOutcome::NotTheScheduledFolder}) {
+    HistoryEntry entry = Update(dir_ / "site", 5, outcome == UpdateOutcome::Ran ? 0 : 2);
+    entry.outcome = outcome;
+    ASSERT_FALSE(AppendHistory(entry, file_));
+  }
+  std::vector<UpdateOutcome> read;
+  for (const HistoryEntry& entry : ReadHistory(file_)) {
+    read.push_back(entry.outcome);
+  }
+  EXPECT_EQ(read, (std::vector<UpdateOutcome>{UpdateOutcome::CouldNotStart, UpdateOutcome::Ran,
+                                              UpdateOutcome::CouldNotStart, UpdateOutcome::Ran,
+                                              UpdateOutcome::CouldNotStart,
+                                              UpdateOutcome::NotTheScheduledFolder}));
+}
+
 TEST_F(HistoryTest, TheSummarySaysWhatTheUpdateDid) {
   HistoryEntry entry = Update(dir_, 5, 1);
   entry.left = {{"a.htm", "its page changed after the run"}, {"b.htm", "x"}};
@@ -143,6 +168,11 @@ TEST_F(HistoryTest, TheSummarySaysWhatTheUpdateDid) {
   entry.status = 2;
   entry.problem = "the folder is gone";
   EXPECT_NE(Summary(entry).find(": could not start: the folder is gone"), std::string::npos);
+  entry.outcome = UpdateOutcome::NotTheScheduledFolder;
+  entry.problem = "/srv/site/ is no longer the folder that was scheduled";
+  EXPECT_NE(Summary(entry).find(": not updated: /srv/site/ is no longer the folder"),
+            std::string::npos)
+      << Summary(entry);
 }
 
 }  // namespace

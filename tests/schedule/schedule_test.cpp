@@ -14,6 +14,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -37,6 +38,15 @@ std::vector<std::string> LinesOf(const std::string& text) {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+#if !defined(_WIN32)
+// The folder's device and number, as the system gives them.
+std::string IdText(const fs::path& folder) {
+  struct stat info {};
+  EXPECT_EQ(::stat(folder.c_str(), &info), 0) << folder;
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+#endif
 
 class ScheduleTest : public testing_support::TempDirTest {
  protected:
@@ -266,7 +276,8 @@ TEST_F(ScheduleTest, WithoutAManagerTheUnitsAreWrittenAndTheCommandSaysHowToStar
   EXPECT_TRUE(Contains(timer, "\nWantedBy=timers.target\n")) << timer;
   const std::string service = UnitText(".service");
   EXPECT_TRUE(Contains(service, "\nType=oneshot\nExecStart=" + TextOf(program_) +
-                                    " update --quiet " + TextOf(site_) + "\n"))
+                                    " update --quiet --folder-id " + IdText(site_) + " " +
+                                    TextOf(site_) + "\n"))
       << service;
   const std::string text = DoneText(host_, outcome);
   EXPECT_TRUE(Contains(text, "No systemd manager runs here")) << text;
@@ -298,6 +309,49 @@ TEST_F(ScheduleTest, WithAManagerTheTimerIsEnabledAndStartedAtOnce) {
   EXPECT_TRUE(Contains(DoneText(host_, outcome), "loginctl enable-linger"));
   fs::create_directories(host_.lingerFile);
   EXPECT_FALSE(Contains(DoneText(host_, outcome), "loginctl enable-linger"));
+}
+
+// systemd lets a day pass whose clocks skip the time: the timer names those
+// days with the moment that takes its place, and only where there are such.
+TEST_F(ScheduleTest, TheTimerNamesTheDaysWhoseClocksSkipItsTime) {
+  runner_.present = {"systemctl"};
+  if (!KnownZone("Europe/Berlin", "/usr/share/zoneinfo")) {
+    GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
+  }
+  const struct {
+    const char* at;
+    const char* zone;
+    std::vector<std::string> days;  // the first three named
+  } cases[] = {
+      {"02:30",
+       "Europe/Berlin",
+       {"2027-03-28 03:00:00 Europe/Berlin", "2028-03-26 03:00:00 Europe/Berlin",
+        "2029-03-25 03:00:00 Europe/Berlin"}},
+      {"02:00",
+       "Europe/Berlin",
+       {"2027-03-28 03:00:00 Europe/Berlin", "2028-03-26 03:00:00 Europe/Berlin",
+        "2029-03-25 03:00:00 Europe/Berlin"}},
+      {"03:00", "Europe/Berlin", {}},
+      {"02:30", "UTC", {}},
+  };
+  Write(host_.zoneInfo / "UTC", "TZif2...");
+  for (const auto& item : cases) {
+    SCOPED_TRACE(std::string(item.at) + " " + item.zone);
+    Request request = For(site_);
+    request.at = item.at;
+    request.zone = item.zone;
+    ASSERT_EQ(Schedule(host_, request).status, Status::Done);
+    std::vector<std::string> days;
+    for (const std::string& line : LinesOf(UnitText(".timer"))) {
+      if (line.rfind("OnCalendar=20", 0) == 0) {
+        days.push_back(line.substr(11));
+      }
+    }
+    EXPECT_EQ(
+        std::vector<std::string>(days.begin(), days.begin() + std::min<size_t>(days.size(), 3)),
+        item.days);
+    EXPECT_EQ(days.size(), item.days.empty() ? 0u : 10u);
+  }
 }
 
 TEST_F(ScheduleTest, RootGetsSystemUnits) {
@@ -407,14 +461,16 @@ TEST_F(ScheduleTest, CronLinesLeaveTheUsersOwnLinesAsTheyWere) {
 
   const std::string id = Fingerprint(TextOf(site_));
   const std::string mark = " # lapse-schedule " + id;
-  const std::string command = TextOf(program_) + " update --quiet " + TextOf(site_);
+  const std::string command =
+      TextOf(program_) + " update --quiet --folder-id " + IdText(site_) + " " + TextOf(site_);
   const std::vector<std::string> lines = LinesOf(crontab_.text);
   ASSERT_EQ(lines.size(), 9u) << crontab_.text;
   EXPECT_EQ(
       std::vector<std::string>(lines.begin(), lines.begin() + 3),
       (std::vector<std::string>{"MAILTO=me@example.org", "# my backup", "0 3 * * * backup --all"}));
   EXPECT_EQ(lines[6], "# lapse-schedule " + id + " {\"at\":\"07:30\",\"folder\":\"" +
-                          TextOf(site_) + "\",\"recursive\":false,\"zone\":\"\"}");
+                          TextOf(site_) + "\",\"folderId\":\"" + IdText(site_) +
+                          "\",\"recursive\":false,\"zone\":\"\"}");
   EXPECT_EQ(lines[7], "30 7 * * * " + command + mark);
   EXPECT_EQ(lines[8], "@reboot " + command + mark);
 
@@ -437,10 +493,86 @@ TEST_F(ScheduleTest, InAnotherZoneTheCronLineStartsTheUpdateAtThatZonesTime) {
   ASSERT_EQ(Schedule(host_, request).status, Status::Done);
   const std::vector<std::string> lines = LapseLines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1],
-            "5,20,35,50 * * * * [ \"$(TZ=:Europe/Berlin date +\\%H:\\%M)\" = 00:05 ] && " +
-                TextOf(program_) + " update --quiet --time-zone Europe/Berlin " + TextOf(site_) +
-                " # lapse-schedule " + Fingerprint(TextOf(site_)));
+  // update itself tells which quarter hour starts the update, the days the
+  // zone's clocks change included; the catch-up at boot always updates.
+  const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+  const std::string id = " --folder-id " + IdText(site_) + " ";
+  EXPECT_EQ(lines[1], "5,20,35,50 * * * * " + TextOf(program_) +
+                          " update --quiet --time-zone Europe/Berlin --only-at 00:05" + id +
+                          TextOf(site_) + mark);
+  EXPECT_EQ(lines[2], "@reboot " + TextOf(program_) + " update --quiet --time-zone Europe/Berlin" +
+                          id + TextOf(site_) + mark);
+}
+
+// The entry keeps the folder's identity, read from the folder when it was
+// scheduled, and hands it to update on every line that starts it; an entry
+// written before it was kept reads back without one, and its update takes
+// the folder by its path as before.
+TEST_F(ScheduleTest, EntriesReadBackWithTheFolderIdentityOnTheirCommandLines) {
+  crontab_.InstallInto(runner_);
+  runner_.present.insert("systemctl");
+  const std::string id = IdText(site_);
+  for (const char* scheduler : {"cron", "systemd"}) {
+    SCOPED_TRACE(scheduler);
+    Request request = For(site_);
+    request.scheduler = scheduler;
+    const Outcome outcome = Schedule(host_, request);
+    ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+    ASSERT_TRUE(outcome.entry.folderId);
+    EXPECT_EQ(FolderIdText(*outcome.entry.folderId), id);
+    const Listing listing = ListSchedules(host_);
+    ASSERT_EQ(listing.entries.size(), 1u);
+    ASSERT_TRUE(listing.entries[0].folderId);
+    EXPECT_EQ(*listing.entries[0].folderId, *outcome.entry.folderId);
+    std::vector<std::string> starts;
+    if (std::string(scheduler) == "cron") {
+      starts = LapseLines();
+      starts.erase(starts.begin());  // the settings
+    } else {
+      starts = {UnitText(".service")};
+    }
+    ASSERT_FALSE(starts.empty());
+    for (const std::string& start : starts) {
+      EXPECT_TRUE(Contains(start, " --folder-id " + id + " " + TextOf(site_))) << start;
+    }
+  }
+
+  const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+  const std::string command = TextOf(program_) + " update --quiet " + TextOf(site_);
+  Unschedule(host_, TextOf(site_));
+  crontab_.text = "# lapse-schedule " + Fingerprint(TextOf(site_)) +
+                  " {\"at\":\"06:30\",\"folder\":\"" + TextOf(site_) +
+                  "\",\"recursive\":false,\"zone\":\"\"}\n30 6 * * * " + command + mark +
+                  "\n@reboot " + command + mark + "\n";
+  const Listing old = ListSchedules(host_);
+  ASSERT_EQ(old.entries.size(), 1u);
+  EXPECT_EQ(old.entries[0].folder, site_);
+  EXPECT_EQ(old.entries[0].at, (TimeOfDay{6, 30}));
+  EXPECT_TRUE(old.entries[0].enabled);
+  EXPECT_FALSE(old.entries[0].folderId);
+}
+
+TEST_F(ScheduleTest, TheFolderIdentityIsTwoDecimalNumbers) {
+  const std::pair<const char*, std::optional<FolderId>> cases[] = {
+      {"2049:1234", FolderId{2049, 1234}},
+      {"0:0", FolderId{0, 0}},
+      {"18446744073709551615:1", FolderId{18446744073709551615u, 1}},
+      {"18446744073709551616:1", std::nullopt},
+      {"2049", std::nullopt},
+      {"2049:", std::nullopt},
+      {":1234", std::nullopt},
+      {"+1:2", std::nullopt},
+      {"-1:2", std::nullopt},
+      {"0x10:2", std::nullopt},
+      {"1:2:3", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, id] : cases) {
+    EXPECT_EQ(ParseFolderId(text), id) << text;
+    if (id) {
+      EXPECT_EQ(FolderIdText(*id), text);
+    }
+  }
 }
 
 TEST_F(ScheduleTest, ACrontabThatCannotBeReadIsNotOverwritten) {
@@ -511,7 +643,9 @@ TEST_F(TaskSchedulerTest, TheTaskRunsDailyAndCatchesUpAfterAMissedStart) {
   EXPECT_TRUE(Contains(xml, "<StartBoundary>2026-12-08T06:30:00</StartBoundary>")) << xml;
   EXPECT_TRUE(Contains(xml, "<DaysInterval>1</DaysInterval>")) << xml;
   EXPECT_TRUE(Contains(xml, "<Command>" + TextOf(program_) + "</Command>")) << xml;
-  EXPECT_TRUE(Contains(xml, "<Arguments>update --quiet --recursive &quot;" +
+  ASSERT_TRUE(outcome.entry.folderId);
+  EXPECT_TRUE(Contains(xml, "<Arguments>update --quiet --recursive --folder-id " +
+                                FolderIdText(*outcome.entry.folderId) + " &quot;" +
                                 TextOf(fs::canonical(folder)) + "&quot;</Arguments>"))
       << xml;
   EXPECT_EQ(runner_.CallsOf("schtasks").back().rfind("schtasks /Create /TN " + path + " /XML ", 0),
@@ -645,6 +779,59 @@ TEST_F(SystemdAnalyzeTest, UnitsForAwkwardFoldersPassVerifyAndTheirTimeIsTheOneA
   }
 }
 
+// What systemd makes of the timer on the days Berlin's clocks change in
+// 2027, and on an ordinary day: one start each day, at 03:00 where the
+// clocks skip 02:30, at the first 02:30 where they read it twice.
+TEST_F(SystemdAnalyzeTest, TheTimerStartsOnceOnTheDaysTheClocksChange) {
+  if (!KnownZone("Europe/Berlin", host_.zoneInfo)) {
+    GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
+  }
+  host_.now = [] {
+    return std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{10};
+  };
+  Request request = For(site_);
+  request.at = "02:30";
+  request.zone = "Europe/Berlin";
+  const Outcome outcome = Schedule(host_, request);
+  ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+  EXPECT_EQ(Verify(host_.unitFolder / (outcome.entry.name + ".timer")), "");
+  std::vector<std::string> args = {"TZ=UTC", "systemd-analyze", "calendar", "--iterations=3", ""};
+  for (const std::string& line : LinesOf(UnitText(".timer"))) {
+    if (line.rfind("OnCalendar=", 0) == 0) {
+      args.push_back(line.substr(11));
+    }
+  }
+  const struct {
+    const char* base;
+    std::vector<std::string> starts;  // in UTC
+  } days[] = {
+      {"2027-06-14 12:00:00 UTC",
+       {"2027-06-15 00:30:00", "2027-06-16 00:30:00", "2027-06-17 00:30:00"}},
+      {"2027-03-27 12:00:00 UTC",
+       {"2027-03-28 01:00:00", "2027-03-29 00:30:00", "2027-03-30 00:30:00"}},
+      {"2027-10-30 12:00:00 UTC",
+       {"2027-10-31 00:30:00", "2027-11-01 01:30:00", "2027-11-02 01:30:00"}},
+  };
+  for (const auto& day : days) {
+    SCOPED_TRACE(day.base);
+    args[4] = std::string("--base-time=") + day.base;
+    const ProgramResult read = MachineRunner().Run("env", args, {});
+    ASSERT_EQ(read.status, 0) << read.errors;
+    // "    Next elapse: Sun 2027-03-28 01:00:00 UTC", "       Iter. #2: ..."
+    std::vector<std::string> starts;
+    for (const std::string& line : LinesOf(read.output)) {
+      if ((Contains(line, "Next elapse: ") || Contains(line, "Iter. #")) &&
+          Contains(line, " UTC")) {
+        const size_t at = line.find(" 20");
+        starts.push_back(line.substr(at + 1, 19));
+      }
+    }
+    std::sort(starts.begin(), starts.end());
+    starts.resize(std::min<size_t>(starts.size(), 3));
+    EXPECT_EQ(starts, day.starts) << read.output;
+  }
+}
+
 // Runs crontab as the unprivileged user nobody, with Debian's own crontab
 // command, one test program at a time.
 class NobodysCrontab final : public ProgramRunner {
@@ -737,8 +924,8 @@ TEST_F(RealCrontabTest, TheLinesStartLapseCliWithTheFolderAsOneArgument) {
           start = line.find(' ', start) + 1;
         }
       }
-      EXPECT_EQ(RunCommand(line.substr(start)),
-                "[update][--quiet][--recursive][" + TextOf(folder) + "]")
+      EXPECT_EQ(RunCommand(line.substr(start)), "[update][--quiet][--recursive][--folder-id][" +
+                                                    IdText(folder) + "][" + TextOf(folder) + "]")
           << line;
     }
     EXPECT_EQ(found, 2);
@@ -750,9 +937,11 @@ TEST_F(RealCrontabTest, TheLinesStartLapseCliWithTheFolderAsOneArgument) {
   EXPECT_EQ(nobody_.Run("crontab", {"-l"}, {}).output, "0 3 * * * echo mine\n");
 }
 
-TEST_F(RealCrontabTest, InAnotherZoneTheLineStartsLapseCliOnlyAtThatZonesTime) {
+// The line runs the lapse-cli built here, which updates only in the
+// quarter hour of the zone's time; an update leaves its line in the history.
+TEST_F(RealCrontabTest, InAnotherZoneTheLineUpdatesOnlyAtThatZonesTime) {
   Host host(nobody_);
-  host.program = "/bin/echo";
+  host.program = LAPSE_CLI_PATH;
   host.unitFolder = host_.unitFolder;
   host.systemdRuntime = host_.systemdRuntime;
   host.stateFolder = host_.stateFolder;
@@ -760,40 +949,38 @@ TEST_F(RealCrontabTest, InAnotherZoneTheLineStartsLapseCliOnlyAtThatZonesTime) {
   if (!KnownZone("Asia/Tokyo", host.zoneInfo)) {
     GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
   }
-  const auto zoneNow = [] {
-    return MachineRunner().Run("env", {"TZ=:Asia/Tokyo", "date", "+%H:%M"}, {}).output.substr(0, 5);
-  };
-  for (const bool now : {true, false}) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const std::string before = zoneNow();
-      TimeOfDay at = *ParseTimeOfDay(before);
-      if (!now) {
-        at.hour = (at.hour + 12) % 24;
-      }
-      Request request = For(site_);
-      request.scheduler = "cron";
-      request.zone = "Asia/Tokyo";
-      request.at = FormatTimeOfDay(at);
-      ASSERT_EQ(Schedule(host, request).status, Status::Done);
-      std::string daily;
-      for (const std::string& line : LinesOf(nobody_.Run("crontab", {"-l"}, {}).output)) {
-        if (line.rfind("# ", 0) != 0 && line.rfind("@reboot", 0) != 0 &&
-            Contains(line, "# lapse-schedule")) {
-          daily = line;
-        }
-      }
-      size_t start = 0;
-      for (int field = 0; field < 5; ++field) {
-        start = daily.find(' ', start) + 1;
-      }
-      const std::string printed = RunCommand(daily.substr(start));
-      if (zoneNow() != before) {
-        continue;  // the minute turned meanwhile
-      }
-      EXPECT_EQ(printed, now ? "update --quiet --time-zone Asia/Tokyo " + TextOf(site_) + "\n" : "")
-          << daily;
-      break;
+  const fs::path state = fs::canonical(dir_) / "state";
+  const std::string zoneNow =
+      MachineRunner().Run("env", {"TZ=:Asia/Tokyo", "date", "+%H:%M"}, {}).output.substr(0, 5);
+  for (const bool due : {false, true}) {
+    TimeOfDay at = *ParseTimeOfDay(zoneNow);
+    if (!due) {
+      at.hour = (at.hour + 12) % 24;
     }
+    Request request = For(site_);
+    request.scheduler = "cron";
+    request.zone = "Asia/Tokyo";
+    request.at = FormatTimeOfDay(at);
+    ASSERT_EQ(Schedule(host, request).status, Status::Done);
+    std::string daily;
+    for (const std::string& line : LinesOf(nobody_.Run("crontab", {"-l"}, {}).output)) {
+      if (line.rfind("# ", 0) != 0 && line.rfind("@reboot", 0) != 0 &&
+          Contains(line, "# lapse-schedule")) {
+        daily = line;
+      }
+    }
+    size_t start = 0;
+    for (int field = 0; field < 5; ++field) {
+      start = daily.find(' ', start) + 1;
+    }
+    const ProgramResult ran =
+        MachineRunner().Run("env",
+                            {"XDG_STATE_HOME=" + TextOf(state), "/bin/sh", "-c",
+                             testing_support::CronPasses(daily.substr(start))},
+                            {});
+    EXPECT_EQ(ran.status, 0) << daily << ": " << ran.errors;
+    EXPECT_EQ(ran.output + ran.errors, "") << daily;
+    EXPECT_EQ(ReadHistory(HistoryFile(state / "lapse")).size(), due ? 1u : 0u) << daily;
   }
 }
 #endif
@@ -834,6 +1021,45 @@ TEST_F(ScheduleTest, EachUpdateOfTheToolIsAddedToTheHistory) {
     }
   }
   EXPECT_EQ(ReadHistory(HistoryFile(state / "lapse")).size(), 2u);
+}
+
+// A scheduled update whose path leads to another folder by now (here one
+// moved into its place) leaves that folder as it is, exits with 2
+// and says so in the history, under the folder's name as it was scheduled.
+TEST_F(ScheduleTest, TheToolRefusesAFolderPutInTheScheduledOnesPlace) {
+  crontab_.InstallInto(runner_);
+  const Outcome scheduled = Schedule(host_, For(site_));
+  ASSERT_EQ(scheduled.status, Status::Done) << ProblemText(scheduled);
+  const fs::path others = fs::canonical(dir_) / "others";
+  fs::create_directories(others);
+  const std::string page = "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n";
+  Write(others / "page.htm", page);
+  // Another folder moved into its place; a link there the update refuses
+  // before it looks at the identity.
+  fs::rename(site_, dir_ / "site.old");
+  fs::rename(others, site_);
+
+  const fs::path state = fs::canonical(dir_) / "state";
+  ASSERT_TRUE(scheduled.entry.folderId);
+  const ProgramResult ran = MachineRunner().Run(
+      "env",
+      {"XDG_STATE_HOME=" + TextOf(state), "TZ=UTC", LAPSE_CLI_PATH, "update", "--quiet",
+       "--folder-id", FolderIdText(*scheduled.entry.folderId), TextOf(site_)},
+      {});
+  ASSERT_TRUE(ran.started);
+  EXPECT_EQ(ran.status, 2);
+  EXPECT_TRUE(Contains(ran.errors, "lapse-cli update: " + TextOf(site_) +
+                                       "/ is no longer the folder that was scheduled"))
+      << ran.errors;
+  EXPECT_EQ(Read(site_ / "page.htm"), page);
+  EXPECT_FALSE(fs::exists(site_ / "New"));
+  const std::vector<HistoryEntry> history = ReadHistory(HistoryFile(state / "lapse"));
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].folder, site_);
+  EXPECT_EQ(history[0].status, 2);
+  EXPECT_EQ(history[0].outcome, UpdateOutcome::NotTheScheduledFolder);
+  EXPECT_TRUE(Contains(Summary(history[0]), ": not updated: " + TextOf(site_) + "/ is no longer"))
+      << Summary(history[0]);
 }
 #endif
 

@@ -34,6 +34,7 @@ class ZoneTest : public testing_support::TempDirTest {
     Write(dir_ / "zoneinfo" / "Europe" / "Berlin", "TZif2...");
     Write(dir_ / "zoneinfo" / "UTC", "TZif2...");
     Write(dir_ / "zoneinfo" / "notes", "plain text");
+    Write(dir_ / "zoneinfo" / "zone.tab", "# tz zone descriptions\n");
     Write(dir_ / "secret", "TZif2 outside the database");
   }
 };
@@ -47,7 +48,7 @@ TEST_F(ZoneTest, ZonesAreNamesOfZoneFilesInTheDatabase) {
       {"Europe//Berlin", false}, {"/UTC", false},
       {"UTC/", false},           {"", false},
       {"Europe/Berlin ", false}, {"Europe/Berlin\n", false},
-      {"-UTC", false},
+      {"-UTC", false},           {"zone.tab", false},
   };
   for (const auto& [zone, known] : cases) {
     EXPECT_EQ(KnownZone(zone, dir_ / "zoneinfo"), known) << '"' << zone << '"';
@@ -56,6 +57,10 @@ TEST_F(ZoneTest, ZonesAreNamesOfZoneFilesInTheDatabase) {
 }
 
 #if !defined(_WIN32)
+system_clock::time_point Utc(int y, unsigned m, unsigned d, int h, int min) {
+  return sys_days{year{y} / month{m} / day{d}} + hours{h} + minutes{min};
+}
+
 class NextStartTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -63,9 +68,6 @@ class NextStartTest : public testing::Test {
         !KnownZone("Asia/Tokyo", "/usr/share/zoneinfo")) {
       GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
     }
-  }
-  static system_clock::time_point Utc(int y, unsigned m, unsigned d, int h, int min) {
-    return sys_days{year{y} / month{m} / day{d}} + hours{h} + minutes{min};
   }
 };
 
@@ -115,18 +117,130 @@ TEST_F(NextStartTest, TheNextStartIsTheTimeInTheZoneAfterNow) {
        Utc(2026, 7, 8, 10, 0),
        Utc(2026, 7, 8, 22, 5),
        "2026-07-09 00:05"},
-      {"skipped by the change to summer time",
+      {"skipped by the change to summer time: the first moment after it",
        {2, 30},
        "Europe/Berlin",
        Utc(2026, 3, 28, 12, 0),
-       Utc(2026, 3, 29, 1, 30),
-       "2026-03-29 03:30"},
+       Utc(2026, 3, 29, 1, 0),
+       "2026-03-29 03:00"},
   };
   for (const Case& item : cases) {
     const NextStart next = NextDailyStart(item.at, item.zone, item.now);
     EXPECT_EQ(next.time, item.next) << item.name;
     EXPECT_EQ(next.text, item.text) << item.name;
   }
+}
+
+// Berlin's clocks go from 02:00 to 03:00 on 28 March 2027 (at 01:00 UTC)
+// and from 03:00 back to 02:00 on 31 October 2027 (at 01:00 UTC). An update
+// at 02:30 starts at 03:00 on the first day, once at the first 02:30 on the
+// second; what the user is told and when cron's look starts it agree.
+struct ChangeDay {
+  const char* name;
+  TimeOfDay at;
+  system_clock::time_point dayBefore;  // noon UTC the day before
+  system_clock::time_point start;
+  const char* text;
+  system_clock::time_point after;  // the start of the day after
+  friend void PrintTo(const ChangeDay& c, std::ostream* os) { *os << c.name; }
+};
+
+class ClockChangeTest : public NextStartTest, public testing::WithParamInterface<ChangeDay> {};
+
+TEST_P(ClockChangeTest, TheUpdateStartsOnceThatDay) {
+  const ChangeDay& day = GetParam();
+  const NextStart next = NextDailyStart(day.at, "Europe/Berlin", day.dayBefore);
+  EXPECT_EQ(next.time, day.start);
+  EXPECT_EQ(next.text, day.text);
+  EXPECT_EQ(NextDailyStart(day.at, "Europe/Berlin", day.start).time, day.after);
+  EXPECT_EQ(NextDailyStart(day.at, "Europe/Berlin", day.start - minutes{1}).time, day.start);
+
+  // cron looks each quarter hour from the day before to the day after: the
+  // looks that start the update are the two starts, and no other.
+  std::vector<system_clock::time_point> due;
+  for (system_clock::time_point look = day.dayBefore; look < day.after + hours{1};
+       look += minutes{15}) {
+    if (DueAt(day.at, "Europe/Berlin", look, kCronLook)) {
+      due.push_back(look);
+    }
+  }
+  EXPECT_EQ(due, (std::vector<system_clock::time_point>{day.start, day.after}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Berlin2027, ClockChangeTest,
+    testing::Values(ChangeDay{"an ordinary summer day",
+                              {2, 30},
+                              Utc(2027, 6, 14, 12, 0),
+                              Utc(2027, 6, 15, 0, 30),
+                              "2027-06-15 02:30",
+                              Utc(2027, 6, 16, 0, 30)},
+                    ChangeDay{"to summer time: 02:30 is skipped and starts at 03:00",
+                              {2, 30},
+                              Utc(2027, 3, 27, 12, 0),
+                              Utc(2027, 3, 28, 1, 0),
+                              "2027-03-28 03:00",
+                              Utc(2027, 3, 29, 0, 30)},
+                    ChangeDay{"to summer time: 02:00 is skipped too",
+                              {2, 0},
+                              Utc(2027, 3, 27, 12, 0),
+                              Utc(2027, 3, 28, 1, 0),
+                              "2027-03-28 03:00",
+                              Utc(2027, 3, 29, 0, 0)},
+                    ChangeDay{"to summer time: 03:00 is there",
+                              {3, 0},
+                              Utc(2027, 3, 27, 12, 0),
+                              Utc(2027, 3, 28, 1, 0),
+                              "2027-03-28 03:00",
+                              Utc(2027, 3, 29, 1, 0)},
+                    ChangeDay{"to winter time: 02:30 comes twice and starts at the first",
+                              {2, 30},
+                              Utc(2027, 10, 30, 12, 0),
+                              Utc(2027, 10, 31, 0, 30),
+                              "2027-10-31 02:30",
+                              Utc(2027, 11, 1, 1, 30)},
+                    ChangeDay{"to winter time: 02:00 comes twice too",
+                              {2, 0},
+                              Utc(2027, 10, 30, 12, 0),
+                              Utc(2027, 10, 31, 0, 0),
+                              "2027-10-31 02:00",
+                              Utc(2027, 11, 1, 1, 0)}),
+    [](const testing::TestParamInfo<ChangeDay>& info) { return std::to_string(info.index); });
+
+// cron's quarter hours fall on the zone's minute, and a look that comes a
+// few seconds early is the look at the minute; one that is not on a
+// quarter hour of the time after a skipped time is the first after it.
+TEST_F(NextStartTest, CronsLookStartsTheUpdateOnceAQuarterHourFromItsStart) {
+  const struct {
+    TimeOfDay at;
+    system_clock::time_point look;
+    bool due;
+  } cases[] = {
+      {{2, 30}, Utc(2027, 6, 15, 0, 30) - seconds{2}, true},
+      {{2, 30}, Utc(2027, 6, 15, 0, 30) + seconds{20}, true},
+      {{2, 30}, Utc(2027, 6, 15, 0, 15), false},
+      {{2, 30}, Utc(2027, 6, 15, 0, 45), false},
+      {{0, 5}, Utc(2027, 6, 14, 22, 5), true},
+      {{0, 5}, Utc(2027, 6, 15, 22, 5), true},
+      {{2, 20}, Utc(2027, 3, 28, 0, 50), false},
+      {{2, 20}, Utc(2027, 3, 28, 1, 5), true},
+      {{2, 20}, Utc(2027, 3, 28, 1, 20), false},
+  };
+  for (const auto& item : cases) {
+    EXPECT_EQ(DueAt(item.at, "Europe/Berlin", item.look, kCronLook), item.due)
+        << FormatTimeOfDay(item.at) << " at " << LocalText(item.look);
+  }
+}
+
+TEST_F(NextStartTest, SkippedStartsAreTheDaysWithoutTheTime) {
+  const system_clock::time_point from = Utc(2026, 12, 8, 10, 0);
+  const std::vector<std::string> skipped =
+      SkippedStarts({2, 30}, "Europe/Berlin", from, days{3 * 365});
+  EXPECT_EQ(skipped, (std::vector<std::string>{"2027-03-28 03:00:00", "2028-03-26 03:00:00",
+                                               "2029-03-25 03:00:00"}));
+  EXPECT_TRUE(SkippedStarts({3, 0}, "Europe/Berlin", from, days{3 * 365}).empty());
+  EXPECT_TRUE(SkippedStarts({2, 30}, "UTC", from, days{3 * 365}).empty());
+  EXPECT_TRUE(SkippedStarts({2, 30}, "Europe/Berlin", Utc(2027, 3, 28, 1, 0), days{300}).empty());
 }
 
 TEST_F(NextStartTest, TheProcessKeepsItsOwnZone) {
