@@ -14,6 +14,7 @@ namespace lapse::text {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kLineFeed = "\n";
 // Every tag line starts so.
 constexpr std::string_view kTagStart = "<!--";
 
@@ -70,33 +71,30 @@ class RewriteHandler {
   }
 
   // While the copy takes every line, lines that are no tag need no
-  // decision: those that end in CR LF go to the copy in one piece, those
-  // that end in a lone LF with a CR put before each LF, without a look at
-  // each line by the splitter.
+  // decision: a run of them that end in CR LF, or in a lone LF, goes to the
+  // copy in one piece as it stands, without a look at each line by the
+  // splitter.
   std::size_t PlainLines(std::string_view rest) {
     if (!keep_ || dropCounter_ <= 0) {
       return 0;
     }
     target_ = &copy_;
-    if (const std::size_t length = PlainLinesPrefix(rest, LineEnding::CrLf)) {
-      Pass(rest.substr(0, length));
-      return length;
+    std::size_t length = PlainLinesPrefix(rest, LineEnding::CrLf);
+    if (length == 0) {
+      length = PlainLinesPrefix(rest, LineEnding::Lf);
     }
-    const std::size_t length = PlainLinesPrefix(rest, LineEnding::Lf);
-    for (std::string_view lines = rest.substr(0, length); !lines.empty();) {
-      const std::size_t lineFeed = lines.find('\n');
-      Put(lines.substr(0, lineFeed));
-      Put(kLineEnd);
-      lines.remove_prefix(lineFeed + 1);
-    }
+    Pass(rest.substr(0, length));
     return length;
   }
 
   void Body(std::string_view bytes) { Pass(bytes); }
 
-  // A CR LF in the source is passed on as it is; any other ending becomes one.
+  // A CR LF in the source is passed on as it is, and so is a lone LF on its
+  // way to the copy; any other ending becomes CR LF. A CR that ends a chunk
+  // comes here alone whether or not an LF starts the next one (which the
+  // splitter then skips): CR LF is right for both.
   void End(std::string_view ending) {
-    if (ending == kLineEnd) {
+    if (ending == kLineEnd || (ending == kLineFeed && target_ == &copy_)) {
       Pass(ending);
     } else {
       Put(kLineEnd);
@@ -167,7 +165,7 @@ StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> rea
   // Reads go to the two halves of the buffer in turn, so that what the
   // copy was lent from one half is written together with what follows,
   // once that half is read into again or the file ends: a small file takes
-  // one write, its last line's CR LF included.
+  // one write, its last line's end included.
   const std::size_t halves = readBuffer.size() >= 2 ? 2 : 1;
   const std::size_t halfSize = readBuffer.size() / halves;
   std::array<bool, 2> lent{};

@@ -36,9 +36,11 @@ struct RewriteTarget {
 enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFailed };
 
 // Reads source to its end, or up to a tag whose date cannot be read, and
-// writes every line to where it goes, ending each in CR LF. The text counts
-// its columns in units (UTF-8 characters for a UTF-16 page). Flushes both
-// writers before it returns.
+// writes every line to where it goes. A line of the copy keeps its CR LF or
+// its lone LF, so that a page changes only where lines lapse; a lone CR, and
+// the end of a last line without a terminator, become CR LF. Every line of
+// the log ends in CR LF. The text counts its columns in units (UTF-8
+// characters for a UTF-16 page). Flushes both writers before it returns.
 StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
                         const RewriteTarget& target, const TagRules& rules);
 
