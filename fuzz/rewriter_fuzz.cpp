@@ -6,6 +6,7 @@
 //  - a line of the copy keeps the source line's CR LF or lone LF, and a
 //    lone CR, or none at the end, becomes CR LF; every line of the log ends
 //    in CR LF; no other CR or LF is written;
+//  - the copy is said to be the source exactly when it is, byte for byte;
 //  - a tag whose date cannot be read ends the stream with a date format
 //    error: the tag line is in neither output, and the lines before it are
 //    split between copy and log as above;
@@ -236,6 +237,7 @@ std::string FileNameOutside(const Lines& source) {
 
 struct Output {
   StreamEnd end;
+  bool copyIsSource;
   std::string copy;
   std::string log;
 };
@@ -265,11 +267,13 @@ Output Rewrite(const Run& run, lapse::text::ByteSource& source, std::size_t read
   BufferedWriter log(logSink, logBuffer);
   const lapse::text::Clock clock = [&run] { return run.today; };
   const bool logging = run.options.logging == Logging::On;
-  const StreamEnd end =
+  const lapse::text::RewrittenStream rewritten =
       lapse::text::RewriteStream(source, lapse::text::TextUnits::Bytes, readBuffer,
                                  {copy, logging ? &log : nullptr, run.fileName},
                                  {run.options.newDays, run.options.lines, run.locale, clock});
-  return {end, std::move(copySink.text), std::move(logSink.text)};
+  Check(!rewritten.copyIsSource || rewritten.end == StreamEnd::Complete,
+        "an incomplete copy is said to be the source");
+  return {rewritten.end, rewritten.copyIsSource, std::move(copySink.text), std::move(logSink.text)};
 }
 
 std::int16_t Int16At(const std::uint8_t* bytes) {
@@ -343,6 +347,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(untouched),
                        copied.begin()),
         "a line before the first lapsed tag is left out");
+  Check(reference.copyIsSource ==
+            (reference.end == StreamEnd::Complete && reference.copy == run.file),
+        "the copy is said to be the source when it is not, or not when it is");
 
   // Small reads of changing sizes and tiny write buffers give the same bytes.
   PatternSource pieces(run.file, {data[10], data[11], data[12], data[13]});
@@ -350,6 +357,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Rewrite(run, pieces, 1 + std::size_t{data[7]}, 1 + data[8] % 64u, 1 + data[9] % 64u);
   Check(pieced.end == reference.end, "read sizes change how the stream ends");
   Check(pieced.copy == reference.copy, "read sizes, buffer sizes or logging change the copy");
+  Check(pieced.copyIsSource == reference.copyIsSource,
+        "read sizes, buffer sizes or logging change whether the copy is the source");
   if (run.options.logging == Logging::On) {
     Check(pieced.log == reference.log, "read sizes or buffer sizes change the log");
   } else {

@@ -65,6 +65,7 @@ class RewriteHandler {
     } else {
       ++dropCounter_;
       target_ = log_;
+      leftOut_ = true;
     }
     Pass(head);
     return true;
@@ -102,6 +103,8 @@ class RewriteHandler {
   }
 
   bool dateFormatError() const { return dateFormatError_; }
+  // Whether any line went elsewhere than to the copy.
+  bool leftOut() const { return leftOut_; }
 
  private:
   bool Stop() {
@@ -150,18 +153,21 @@ class RewriteHandler {
   std::int64_t dropCounter_ = 1;
   BufferedWriter* target_ = nullptr;
   bool dateFormatError_ = false;
+  bool leftOut_ = false;
   std::string_view chunk_;
 };
 
 }  // namespace
 
-StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
-                        const RewriteTarget& target, const TagRules& rules) {
+RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
+                              const RewriteTarget& target, const TagRules& rules) {
   RewriteHandler handler(target, rules, units);
   BufferedWriter& copy = target.copy;
   BufferedWriter* const log = target.log;
   LineSplitter splitter;
   bool complete = false;
+  const std::uint64_t copiedBefore = copy.Taken();
+  std::uint64_t read = 0;
   // Reads go to the two halves of the buffer in turn, so that what the
   // copy was lent from one half is written together with what follows,
   // once that half is read into again or the file ends: a small file takes
@@ -181,6 +187,7 @@ StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> rea
       complete = !source.Error() && splitter.Finish(handler);
       break;
     }
+    read += count;
     lent[half] = true;
     const std::string_view chunk(into.data(), count);
     handler.BeginChunk(chunk);
@@ -195,22 +202,31 @@ StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> rea
   const bool logFailedFirst = log != nullptr && log->Failed() && !copy.Failed();
   const bool copyWritten = copy.Flush();
   const bool logWritten = log == nullptr || log->Flush();
-  if (handler.dateFormatError()) {
-    return StreamEnd::DateFormatError;
-  }
-  if (source.Error()) {
-    return StreamEnd::ReadFailed;
-  }
-  if (logFailedFirst) {
-    return StreamEnd::LogFailed;
-  }
-  if (!copyWritten) {
-    return StreamEnd::CopyFailed;
-  }
-  if (!logWritten) {
-    return StreamEnd::LogFailed;
-  }
-  return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+  RewrittenStream result;
+  result.end = [&] {
+    if (handler.dateFormatError()) {
+      return StreamEnd::DateFormatError;
+    }
+    if (source.Error()) {
+      return StreamEnd::ReadFailed;
+    }
+    if (logFailedFirst) {
+      return StreamEnd::LogFailed;
+    }
+    if (!copyWritten) {
+      return StreamEnd::CopyFailed;
+    }
+    if (!logWritten) {
+      return StreamEnd::LogFailed;
+    }
+    return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+  }();
+  // With every line kept, the copy is the source with a byte put in here
+  // and there (the LF after a lone CR, the CR LF after a last line without
+  // one): it is the source when it is no longer.
+  result.copyIsSource = result.end == StreamEnd::Complete && !handler.leftOut() &&
+                        copy.Taken() - copiedBefore == read;
+  return result;
 }
 
 }  // namespace lapse::text

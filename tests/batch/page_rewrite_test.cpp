@@ -31,6 +31,7 @@ struct Processed {
   PageReport report;
   std::string lines;
   std::error_code commit;
+  bool sameAsPage = false;
 };
 
 Processed Process(platform::Disk& disk, const fs::path& sourceDir, const fs::path& newDir,
@@ -43,7 +44,7 @@ Processed Process(platform::Disk& disk, const fs::path& sourceDir, const fs::pat
   PageRewriter rewriter(disk, settings, *copiesFolder);
   RewrittenPage page = rewriter.Rewrite(
       {std::shared_ptr<platform::Folder>(std::move(*sources)), copiesFolder, name, name, {}});
-  Processed processed{page.report, {}, {}};
+  Processed processed{page.report, {}, {}, page.sameAsPage};
   if (page.report.outcome == PageOutcome::Rewritten) {
     MemorySink sink;
     std::vector<char> buffer(64);
@@ -79,6 +80,7 @@ struct PageCase {
   std::string page;
   std::string copy;
   std::string log;
+  bool sameAsPage = false;
   friend void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -107,9 +109,11 @@ TEST_P(PageFormatTest, IsRewrittenInItsOwnEncodingAndCompression) {
   ASSERT_EQ(processed.report.outcome, PageOutcome::Rewritten);
   EXPECT_EQ(disk_.Content("/site/New/a.htm"), c.copy);
   EXPECT_EQ(processed.lines, c.log);
+  EXPECT_EQ(processed.sameAsPage, c.sameAsPage);
 }
 
-// Pages of lone LFs, in UTF-16 as in 8-bit text.
+// Pages of lone LFs, in UTF-16 as in 8-bit text; what tells the same
+// compares the text under the compression.
 constexpr std::u16string_view kLfPage16 = u"a\n<!--LAPSE 12/31/26\n\u00e4\nb\n<!--ENDL\n";
 constexpr std::u16string_view kLapsedLfPage16 = u"a\n<!--LAPSE 1/1/20\nx\n<!--ENDL\nb\n";
 const std::string kUtf8Mark = "\xEF\xBB\xBF";
@@ -117,27 +121,29 @@ const std::string kLapsedLfLog = "\r\na.htm\r\n<!--LAPSE 1/1/20\r\nx\r\n<!--ENDL
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, PageFormatTest,
-    testing::Values(PageCase{"EightBit", kPage8, "kept\n", kLog8},
-                    PageCase{"Utf8Mark", "\xEF\xBB\xBF" + kPage8, "\xEF\xBB\xBFkept\n", kLog8},
-                    PageCase{"Utf16LittleEndian", Utf16(kPage16, ByteOrder::LittleEndian),
-                             Utf16(kCopy16, ByteOrder::LittleEndian), kLog16},
-                    PageCase{"Utf16BigEndian", Utf16(kPage16, ByteOrder::BigEndian),
-                             Utf16(kCopy16, ByteOrder::BigEndian), kLog16},
-                    PageCase{"Gzip", Gzip(kPage8), Gzip("kept\n"), kLog8},
-                    PageCase{"GzipOfUtf16", Gzip(Utf16(kPage16, ByteOrder::LittleEndian)),
-                             Gzip(Utf16(kCopy16, ByteOrder::LittleEndian)), kLog16},
-                    // A mark anywhere but at the start is text.
-                    PageCase{"MarkLater", "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n",
-                             "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n", ""},
-                    PageCase{"Utf16LfPage", Utf16(kLfPage16, ByteOrder::LittleEndian),
-                             Utf16(kLfPage16, ByteOrder::LittleEndian), ""},
-                    PageCase{"Utf16BigEndianLfPage", Utf16(kLfPage16, ByteOrder::BigEndian),
-                             Utf16(kLfPage16, ByteOrder::BigEndian), ""},
-                    PageCase{"Utf16LapsedLfPage", Utf16(kLapsedLfPage16, ByteOrder::LittleEndian),
-                             Utf16(u"a\nb\n", ByteOrder::LittleEndian), kLapsedLfLog},
-                    PageCase{"Utf16LoneCr", Utf16(u"a\rb\n", ByteOrder::BigEndian),
-                             Utf16(u"a\r\nb\n", ByteOrder::BigEndian), ""},
-                    PageCase{"Utf8MarkLfPage", kUtf8Mark + "a\nb\n", kUtf8Mark + "a\nb\n", ""}),
+    testing::Values(
+        PageCase{"EightBit", kPage8, "kept\n", kLog8},
+        PageCase{"Utf8Mark", "\xEF\xBB\xBF" + kPage8, "\xEF\xBB\xBFkept\n", kLog8},
+        PageCase{"Utf16LittleEndian", Utf16(kPage16, ByteOrder::LittleEndian),
+                 Utf16(kCopy16, ByteOrder::LittleEndian), kLog16},
+        PageCase{"Utf16BigEndian", Utf16(kPage16, ByteOrder::BigEndian),
+                 Utf16(kCopy16, ByteOrder::BigEndian), kLog16},
+        PageCase{"Gzip", Gzip(kPage8), Gzip("kept\n"), kLog8},
+        PageCase{"GzipOfUtf16", Gzip(Utf16(kPage16, ByteOrder::LittleEndian)),
+                 Gzip(Utf16(kCopy16, ByteOrder::LittleEndian)), kLog16},
+        // A mark anywhere but at the start is text.
+        PageCase{"MarkLater", "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n",
+                 "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n", "", true},
+        PageCase{"Utf16LfPage", Utf16(kLfPage16, ByteOrder::LittleEndian),
+                 Utf16(kLfPage16, ByteOrder::LittleEndian), "", true},
+        PageCase{"Utf16BigEndianLfPage", Utf16(kLfPage16, ByteOrder::BigEndian),
+                 Utf16(kLfPage16, ByteOrder::BigEndian), "", true},
+        PageCase{"Utf16LapsedLfPage", Utf16(kLapsedLfPage16, ByteOrder::LittleEndian),
+                 Utf16(u"a\nb\n", ByteOrder::LittleEndian), kLapsedLfLog},
+        PageCase{"Utf16LoneCr", Utf16(u"a\rb\n", ByteOrder::BigEndian),
+                 Utf16(u"a\r\nb\n", ByteOrder::BigEndian), ""},
+        PageCase{"Utf8MarkLfPage", kUtf8Mark + "a\nb\n", kUtf8Mark + "a\nb\n", "", true},
+        PageCase{"GzipOfAnUnchangedText", Gzip("a\nb\r\n"), Gzip("a\nb\r\n"), "", true}),
     [](const testing::TestParamInfo<PageCase>& info) { return info.param.name; });
 
 // What cannot be rewritten whole, and what is no text, gets no copy.
