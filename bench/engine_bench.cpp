@@ -88,9 +88,9 @@ void BM_RewriteStream(benchmark::State& state) {
     DiscardingSink logSink;
     BufferedWriter copy(copySink, copyBuffer);
     BufferedWriter log(logSink, logBuffer);
-    const StreamEnd end = RewriteStream(source, TextUnits::Bytes, readBuffer,
-                                        {copy, logging ? &log : nullptr, "page.html"}, rules);
-    if (end != StreamEnd::Complete) {
+    const RewrittenStream rewritten = RewriteStream(
+        source, TextUnits::Bytes, readBuffer, {copy, logging ? &log : nullptr, "page.html"}, rules);
+    if (rewritten.end != StreamEnd::Complete) {
       state.SkipWithError("the page was not rewritten");
       break;
     }

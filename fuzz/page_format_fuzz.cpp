@@ -5,6 +5,9 @@
 //    its encoding, exactly what the rewriter makes of the page's text as
 //    8-bit text, and its log is that text's log, byte for byte;
 //  - the copy of a gzip page decompresses to the copy of what it holds;
+//  - a copy is said to be its page exactly when its text, out of its
+//    compression, is the page's byte for byte (so an LF page in UTF-16
+//    keeps its lone LFs);
 //  - a gzip page cut short after its header, or with a damaged trailer, is
 //    never taken for a complete one;
 //  - any bytes behind a gzip magic, or a UTF-16 page of an odd length, end
@@ -48,6 +51,7 @@ void Check(bool holds, const char* what) {
 
 struct Output {
   StreamEnd end;
+  bool copyIsSource;
   std::string copy;
   std::string log;
 };
@@ -71,12 +75,14 @@ Output Rewrite(lapse::text::ByteSource& source, std::size_t readSize, TextUnits 
   }
   BufferedWriter copy(*sink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
-  StreamEnd end = lapse::text::RewriteStream(source, units, readBuffer, {copy, &log, "page.htm"},
-                                             {30, 1, lapse::text::EnglishDateLocale(), kClock});
+  const lapse::text::RewrittenStream rewritten =
+      lapse::text::RewriteStream(source, units, readBuffer, {copy, &log, "page.htm"},
+                                 {30, 1, lapse::text::EnglishDateLocale(), kClock});
+  StreamEnd end = rewritten.end;
   if (layers && !layers->Finish() && end == StreamEnd::Complete) {
     end = StreamEnd::CopyFailed;
   }
-  return {end, std::move(copySink.text), std::move(logSink.text)};
+  return {end, rewritten.copyIsSource, std::move(copySink.text), std::move(logSink.text)};
 }
 
 std::string Units(std::u16string_view units, ByteOrder order) {
@@ -195,6 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       copy = inflated;
     }
     Check(copy == expected.copy, "the copy is not the text's copy in the page's layers");
+    Check(layered.copyIsSource == (copy == plain),
+          "the copy is said to be its page when it is not, or not when it is");
   }
 
   // Cut short after its header, or with its trailer damaged, a gzip page

@@ -3,7 +3,10 @@
 // input. A crash, a sanitizer report or a broken property is a finding:
 //  - the copy's lines and the log's left-out lines interleave to exactly the
 //    source's lines, so no line is lost and none is written twice;
-//  - every line written ends in CR LF;
+//  - a line of the copy keeps the source line's CR LF or lone LF, and a
+//    lone CR, or none at the end, becomes CR LF; every line of the log ends
+//    in CR LF; no other CR or LF is written;
+//  - the copy is said to be the source exactly when it is, byte for byte;
 //  - a tag whose date cannot be read ends the stream with a date format
 //    error: the tag line is in neither output, and the lines before it are
 //    split between copy and log as above;
@@ -47,7 +50,16 @@ using lapse::text::DateLocale;
 using lapse::text::DateOrder;
 using lapse::text::StreamEnd;
 using lapse::text::Today;
-using Lines = std::vector<std::string_view>;
+
+// How a line ends in the copy: the source's LF stays alone, any other ending
+// becomes CR LF.
+enum class Ending { CrLf, Lf };
+struct Line {
+  std::string_view text;
+  Ending ending = Ending::CrLf;
+  bool operator==(const Line&) const = default;
+};
+using Lines = std::vector<Line>;
 
 constexpr std::size_t kHeaderSize = 14;
 constexpr std::string_view kCrLf = "\r\n";
@@ -94,8 +106,9 @@ class PatternSource final : public lapse::text::ByteSource {
   std::size_t reads_ = 0;
 };
 
-// The source's lines: CR LF, a lone CR and a lone LF each end a line, and a
-// last line without a terminator counts too.
+// The source's lines, each with the ending it is to have in the copy: CR
+// LF, a lone CR and a lone LF each end a line, and a last line without a
+// terminator counts too.
 Lines SplitSource(std::string_view text) {
   Lines lines;
   std::size_t start = 0;
@@ -105,27 +118,43 @@ Lines SplitSource(std::string_view text) {
       ++i;
       continue;
     }
-    lines.push_back(text.substr(start, i - start));
+    lines.push_back({text.substr(start, i - start), text[i] == '\n' ? Ending::Lf : Ending::CrLf});
     i += (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
     start = i;
   }
   if (start < text.size()) {
-    lines.push_back(text.substr(start));
+    lines.push_back({text.substr(start), Ending::CrLf});
   }
   return lines;
 }
 
-// The lines of an output, each of which must end in CR LF and hold no other
+// The lines of the copy, each of which must end in CR LF or a lone LF and
+// hold no other CR or LF.
+Lines SplitCopy(std::string_view text) {
+  Lines lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    Check(end != std::string_view::npos, "a line of the copy has no line end");
+    const bool crLf = end != 0 && text[end - 1] == '\r';
+    const std::string_view line = text.substr(0, crLf ? end - 1 : end);
+    Check(line.find('\r') == std::string_view::npos, "a line of the copy holds a lone CR");
+    lines.push_back({line, crLf ? Ending::CrLf : Ending::Lf});
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+// The lines of the log, each of which must end in CR LF and hold no other
 // CR or LF.
-Lines SplitOutput(std::string_view text) {
+Lines SplitLog(std::string_view text) {
   Lines lines;
   while (!text.empty()) {
     const std::size_t end = text.find(kCrLf);
-    Check(end != std::string_view::npos, "an output line does not end in CR LF");
+    Check(end != std::string_view::npos, "a line of the log does not end in CR LF");
     const std::string_view line = text.substr(0, end);
     Check(line.find_first_of("\r\n") == std::string_view::npos,
-          "an output line holds a lone CR or LF");
-    lines.push_back(line);
+          "a line of the log holds a lone CR or LF");
+    lines.push_back({line, Ending::CrLf});
     text.remove_prefix(end + kCrLf.size());
   }
   return lines;
@@ -142,19 +171,21 @@ struct Log {
 Log ReadLog(const Lines& log, std::string_view fileName) {
   Log result;
   for (std::size_t i = 0; i < log.size(); ++i) {
-    if (log[i].empty() && i + 1 < log.size() && log[i + 1] == fileName) {
+    if (log[i].text.empty() && i + 1 < log.size() && log[i + 1].text == fileName) {
       ++result.entryHeads;
       ++i;
       continue;
     }
-    Check(log[i] != fileName, "the file name stands in the log outside an entry head");
+    Check(log[i].text != fileName, "the file name stands in the log outside an entry head");
     result.dropped.push_back(log[i]);
   }
   return result;
 }
 
-// True when source is copy and dropped merged, each in its own order. Equal
-// lines may go either way, so every split that fits so far is followed.
+// True when source is copy and dropped merged, each in its own order: a
+// copied line with its ending, a dropped one by its text (the log ends every
+// line in CR LF). Equal lines may go either way, so every split that fits so
+// far is followed.
 bool Interleaves(const Lines& source, const Lines& copy, const Lines& dropped) {
   if (source.size() != copy.size() + dropped.size()) {
     return false;
@@ -177,7 +208,7 @@ bool Interleaves(const Lines& source, const Lines& copy, const Lines& dropped) {
         nextHigh = std::max(nextHigh, c + 1);
       }
       const std::size_t d = i - c;
-      if (d < dropped.size() && dropped[d] == source[i]) {
+      if (d < dropped.size() && dropped[d].text == source[i].text) {
         next[c] = 1;
         nextLow = std::min(nextLow, c);
         nextHigh = std::max(nextHigh, c);
@@ -197,7 +228,8 @@ bool Interleaves(const Lines& source, const Lines& copy, const Lines& dropped) {
 // A file name that is none of the source's lines.
 std::string FileNameOutside(const Lines& source) {
   std::string name = "page.htm";
-  while (std::find(source.begin(), source.end(), name) != source.end()) {
+  while (std::any_of(source.begin(), source.end(),
+                     [&name](const Line& line) { return line.text == name; })) {
     name += '~';
   }
   return name;
@@ -205,6 +237,7 @@ std::string FileNameOutside(const Lines& source) {
 
 struct Output {
   StreamEnd end;
+  bool copyIsSource;
   std::string copy;
   std::string log;
 };
@@ -234,11 +267,13 @@ Output Rewrite(const Run& run, lapse::text::ByteSource& source, std::size_t read
   BufferedWriter log(logSink, logBuffer);
   const lapse::text::Clock clock = [&run] { return run.today; };
   const bool logging = run.options.logging == Logging::On;
-  const StreamEnd end =
+  const lapse::text::RewrittenStream rewritten =
       lapse::text::RewriteStream(source, lapse::text::TextUnits::Bytes, readBuffer,
                                  {copy, logging ? &log : nullptr, run.fileName},
                                  {run.options.newDays, run.options.lines, run.locale, clock});
-  return {end, std::move(copySink.text), std::move(logSink.text)};
+  Check(!rewritten.copyIsSource || rewritten.end == StreamEnd::Complete,
+        "an incomplete copy is said to be the source");
+  return {rewritten.end, rewritten.copyIsSource, std::move(copySink.text), std::move(logSink.text)};
 }
 
 std::int16_t Int16At(const std::uint8_t* bytes) {
@@ -272,14 +307,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t lapsedTags = 0;
   std::size_t firstLapsed = source.size();
   for (std::size_t i = 0; i < source.size(); ++i) {
-    const bool expiry = lapse::text::IsExpiryTag(source[i]);
-    if (!expiry && !lapse::text::IsNewTag(source[i])) {
+    const std::string_view line = source[i].text;
+    const bool expiry = lapse::text::IsExpiryTag(line);
+    if (!expiry && !lapse::text::IsNewTag(line)) {
       continue;
     }
-    const auto date = lapse::text::ReadTagDate(source[i], run.locale);
-    Check(date == lapse::text::ReadTagDate(source[i].substr(0, lapse::text::kLineHeadLength),
-                                           run.locale),
-          "a tag date depends on bytes past the line's head");
+    const auto date = lapse::text::ReadTagDate(line, run.locale);
+    Check(
+        date == lapse::text::ReadTagDate(line.substr(0, lapse::text::kLineHeadLength), run.locale),
+        "a tag date depends on bytes past the line's head");
     if (!date) {
       stop = i;
       break;
@@ -301,8 +337,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PatternSource whole(run.file, {0xff, 0xff, 0xff, 0xff});
   const Output reference = Rewrite(logged, whole, run.file.size() + 1, 4096, 4096);
   Check(reference.end == expectedEnd, "the stream ends otherwise than its tags say");
-  const Lines copied = SplitOutput(reference.copy);
-  const Log log = ReadLog(SplitOutput(reference.log), run.fileName);
+  const Lines copied = SplitCopy(reference.copy);
+  const Log log = ReadLog(SplitLog(reference.log), run.fileName);
   Check(Interleaves(kept, copied, log.dropped),
         "copy and log do not interleave to the source's lines");
   Check(log.entryHeads == lapsedTags, "the log's entry heads do not match the lapsed tags");
@@ -311,6 +347,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(untouched),
                        copied.begin()),
         "a line before the first lapsed tag is left out");
+  Check(reference.copyIsSource ==
+            (reference.end == StreamEnd::Complete && reference.copy == run.file),
+        "the copy is said to be the source when it is not, or not when it is");
 
   // Small reads of changing sizes and tiny write buffers give the same bytes.
   PatternSource pieces(run.file, {data[10], data[11], data[12], data[13]});
@@ -318,6 +357,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Rewrite(run, pieces, 1 + std::size_t{data[7]}, 1 + data[8] % 64u, 1 + data[9] % 64u);
   Check(pieced.end == reference.end, "read sizes change how the stream ends");
   Check(pieced.copy == reference.copy, "read sizes, buffer sizes or logging change the copy");
+  Check(pieced.copyIsSource == reference.copyIsSource,
+        "read sizes, buffer sizes or logging change whether the copy is the source");
   if (run.options.logging == Logging::On) {
     Check(pieced.log == reference.log, "read sizes or buffer sizes change the log");
   } else {

@@ -25,7 +25,8 @@ site=$(mktemp -d)
 printf 'keep\n<!--LAPSE 01/01/20\nold\n<!--ENDL\n' >"$site/index.htm"
 /usr/bin/lapse-cli run "$site" >/dev/null || fail "lapse-cli run failed"
 /usr/bin/lapse-cli replace --quiet "$site" || fail "lapse-cli replace failed"
-[ "$(cat "$site/index.htm")" = "$(printf 'keep\r')" ] || fail "the page was not rewritten"
+[ "$(od -An -c "$site/index.htm")" = "$(printf 'keep\n' | od -An -c)" ] ||
+  fail "the page was not rewritten"
 rm -rf "$site"
 
 # The desktop program starts and stays up until it is ended.

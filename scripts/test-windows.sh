@@ -211,7 +211,7 @@ run_cli() {
 
   out=$(lapse_cli run "$windows_site") || fail "lapse-cli: run exited with $? ($target)"
   [ "$out" = "Processed 3 files." ] || fail "lapse-cli: run said: $out ($target)"
-  expect_file "$site/New/Grüße.htm" 'keep\r\nrest\r\n'
+  expect_file "$site/New/Grüße.htm" 'keep\nrest\n'
   expect_file "$site/New/Log.txt" \
     '\r\nGrüße.htm\r\n<!--LAPSE 01/01/20\r\nlapsed\r\n<!--ENDL\r\n\r\nGrüße.htm\r\n<!--LNEW 01/01/20\r\nnew\r\n'
   expect_file "$site/Grüße.htm" 'keep\n<!--LAPSE 01/01/20\nlapsed\n<!--ENDL\n<!--LNEW 01/01/20\nnew\nrest\n'
@@ -220,7 +220,7 @@ run_cli() {
   [ "$out" = "$(printf 'Replaced Grüße.htm\nMoved Log.txt')" ] ||
     fail "lapse-cli: replace said: $out ($target)"
   [ ! -e "$site/New" ] || fail "lapse-cli: replace left the folder New ($target)"
-  expect_file "$site/Grüße.htm" 'keep\r\nrest\r\n'
+  expect_file "$site/Grüße.htm" 'keep\nrest\n'
   expect_file "$site/UPPER.HTM" 'as it was\n'
   expect_file "$site/notes.txt" 'notes\n'
   [ -f "$site/Log.txt" ] || fail "lapse-cli: replace did not move the log up ($target)"

@@ -135,8 +135,9 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     log.emplace(*result.lines, logBuffer_);
   }
   const std::string entryName = text::DisplayName(job.shown);
-  text::StreamEnd end = text::RewriteStream(
+  const text::RewrittenStream rewritten = text::RewriteStream(
       page, page.units(), readBuffer_, {copy, log ? &*log : nullptr, entryName}, settings_.rules);
+  text::StreamEnd end = rewritten.end;
   if (end == text::StreamEnd::Complete && !copySink.Finish()) {
     end = text::StreamEnd::CopyFailed;
   }
@@ -163,6 +164,7 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
   if (!written) {
     return Failed(FileAction::Write, job.copies->PathOf(job.name), written.error());
   }
+  result.sameAsPage = rewritten.copyIsSource;
   result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written(),
                    WrittenCopy{IdentityOf(*written), hashedCopy.Hash()}};
   if (!result.lines || result.lines->Empty()) {

@@ -41,6 +41,11 @@ struct RewrittenPage {
   bool named = false;
   std::error_code nameError;
   std::optional<LogLines> lines;  // with logging on
+  // When rewritten: the copy's text is the page's text byte for byte (no
+  // line left out, every line end kept). The text is what lies under the
+  // page's encoding and compression: a gzip page's copy is compressed anew,
+  // so its file's bytes may differ even then.
+  bool sameAsPage = false;
   CopyRecord record;
   platform::AccessKept access = platform::AccessKept::All;
 };

@@ -6,9 +6,8 @@
 
 namespace lapse::text {
 
-// How the lines of a run end: in CR LF, which the copy keeps, or in a lone
-// LF (as most pages saved on Linux and macOS have them), which the copy
-// turns into CR LF.
+// How the lines of a run end: in CR LF, or in a lone LF (as most pages
+// saved on Linux and macOS have them). The copy keeps either as it is.
 enum class LineEnding { CrLf, Lf };
 
 // The length of the longest run of whole lines at the start of text (which

@@ -14,6 +14,7 @@ namespace lapse::text {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kLineFeed = "\n";
 // Every tag line starts so.
 constexpr std::string_view kTagStart = "<!--";
 
@@ -64,39 +65,37 @@ class RewriteHandler {
     } else {
       ++dropCounter_;
       target_ = log_;
+      leftOut_ = true;
     }
     Pass(head);
     return true;
   }
 
   // While the copy takes every line, lines that are no tag need no
-  // decision: those that end in CR LF go to the copy in one piece, those
-  // that end in a lone LF with a CR put before each LF, without a look at
-  // each line by the splitter.
+  // decision: a run of them that end in CR LF, or in a lone LF, goes to the
+  // copy in one piece as it stands, without a look at each line by the
+  // splitter.
   std::size_t PlainLines(std::string_view rest) {
     if (!keep_ || dropCounter_ <= 0) {
       return 0;
     }
     target_ = &copy_;
-    if (const std::size_t length = PlainLinesPrefix(rest, LineEnding::CrLf)) {
-      Pass(rest.substr(0, length));
-      return length;
+    std::size_t length = PlainLinesPrefix(rest, LineEnding::CrLf);
+    if (length == 0) {
+      length = PlainLinesPrefix(rest, LineEnding::Lf);
     }
-    const std::size_t length = PlainLinesPrefix(rest, LineEnding::Lf);
-    for (std::string_view lines = rest.substr(0, length); !lines.empty();) {
-      const std::size_t lineFeed = lines.find('\n');
-      Put(lines.substr(0, lineFeed));
-      Put(kLineEnd);
-      lines.remove_prefix(lineFeed + 1);
-    }
+    Pass(rest.substr(0, length));
     return length;
   }
 
   void Body(std::string_view bytes) { Pass(bytes); }
 
-  // A CR LF in the source is passed on as it is; any other ending becomes one.
+  // A CR LF in the source is passed on as it is, and so is a lone LF on its
+  // way to the copy; any other ending becomes CR LF. A CR that ends a chunk
+  // comes here alone whether or not an LF starts the next one (which the
+  // splitter then skips): CR LF is right for both.
   void End(std::string_view ending) {
-    if (ending == kLineEnd) {
+    if (ending == kLineEnd || (ending == kLineFeed && target_ == &copy_)) {
       Pass(ending);
     } else {
       Put(kLineEnd);
@@ -104,6 +103,8 @@ class RewriteHandler {
   }
 
   bool dateFormatError() const { return dateFormatError_; }
+  // Whether any line went elsewhere than to the copy.
+  bool leftOut() const { return leftOut_; }
 
  private:
   bool Stop() {
@@ -152,22 +153,25 @@ class RewriteHandler {
   std::int64_t dropCounter_ = 1;
   BufferedWriter* target_ = nullptr;
   bool dateFormatError_ = false;
+  bool leftOut_ = false;
   std::string_view chunk_;
 };
 
 }  // namespace
 
-StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
-                        const RewriteTarget& target, const TagRules& rules) {
+RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
+                              const RewriteTarget& target, const TagRules& rules) {
   RewriteHandler handler(target, rules, units);
   BufferedWriter& copy = target.copy;
   BufferedWriter* const log = target.log;
   LineSplitter splitter;
   bool complete = false;
+  const std::uint64_t copiedBefore = copy.Taken();
+  std::uint64_t read = 0;
   // Reads go to the two halves of the buffer in turn, so that what the
   // copy was lent from one half is written together with what follows,
   // once that half is read into again or the file ends: a small file takes
-  // one write, its last line's CR LF included.
+  // one write, its last line's end included.
   const std::size_t halves = readBuffer.size() >= 2 ? 2 : 1;
   const std::size_t halfSize = readBuffer.size() / halves;
   std::array<bool, 2> lent{};
@@ -183,6 +187,7 @@ StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> rea
       complete = !source.Error() && splitter.Finish(handler);
       break;
     }
+    read += count;
     lent[half] = true;
     const std::string_view chunk(into.data(), count);
     handler.BeginChunk(chunk);
@@ -197,22 +202,31 @@ StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> rea
   const bool logFailedFirst = log != nullptr && log->Failed() && !copy.Failed();
   const bool copyWritten = copy.Flush();
   const bool logWritten = log == nullptr || log->Flush();
-  if (handler.dateFormatError()) {
-    return StreamEnd::DateFormatError;
-  }
-  if (source.Error()) {
-    return StreamEnd::ReadFailed;
-  }
-  if (logFailedFirst) {
-    return StreamEnd::LogFailed;
-  }
-  if (!copyWritten) {
-    return StreamEnd::CopyFailed;
-  }
-  if (!logWritten) {
-    return StreamEnd::LogFailed;
-  }
-  return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+  RewrittenStream result;
+  result.end = [&] {
+    if (handler.dateFormatError()) {
+      return StreamEnd::DateFormatError;
+    }
+    if (source.Error()) {
+      return StreamEnd::ReadFailed;
+    }
+    if (logFailedFirst) {
+      return StreamEnd::LogFailed;
+    }
+    if (!copyWritten) {
+      return StreamEnd::CopyFailed;
+    }
+    if (!logWritten) {
+      return StreamEnd::LogFailed;
+    }
+    return complete ? StreamEnd::Complete : StreamEnd::ReadFailed;
+  }();
+  // With every line kept, the copy is the source with a byte put in here
+  // and there (the LF after a lone CR, the CR LF after a last line without
+  // one): it is the source when it is no longer.
+  result.copyIsSource = result.end == StreamEnd::Complete && !handler.leftOut() &&
+                        copy.Taken() - copiedBefore == read;
+  return result;
 }
 
 }  // namespace lapse::text

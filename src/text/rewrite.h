@@ -35,11 +35,21 @@ struct RewriteTarget {
 
 enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFailed };
 
+// How a rewrite ended, and whether it changed anything.
+struct RewrittenStream {
+  StreamEnd end = StreamEnd::Complete;
+  // The copy is the source byte for byte: no line was left out and every
+  // line kept its ending. Only a complete rewrite says so.
+  bool copyIsSource = false;
+};
+
 // Reads source to its end, or up to a tag whose date cannot be read, and
-// writes every line to where it goes, ending each in CR LF. The text counts
-// its columns in units (UTF-8 characters for a UTF-16 page). Flushes both
-// writers before it returns.
-StreamEnd RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
-                        const RewriteTarget& target, const TagRules& rules);
+// writes every line to where it goes. A line of the copy keeps its CR LF or
+// its lone LF, so that a page changes only where lines lapse; a lone CR, and
+// the end of a last line without a terminator, become CR LF. Every line of
+// the log ends in CR LF. The text counts its columns in units (UTF-8
+// characters for a UTF-16 page). Flushes both writers before it returns.
+RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
+                              const RewriteTarget& target, const TagRules& rules);
 
 }  // namespace lapse::text

@@ -40,7 +40,7 @@ TEST_F(BatchRunTest, RewritesHtmlFilesAndCountsEveryOrdinaryFile) {
   EXPECT_EQ(frontEnd_.refreshes, 1);
   EXPECT_EQ(Names(New()),
             (NameList{".lapse-sources", "Log.txt", "a.htm", "b.html", "old.htm.bak"}));
-  EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(New() / "a.htm"), "a\n");
   EXPECT_EQ(Read(New() / "Log.txt"), "\r\na.htm\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
   EXPECT_EQ(result.run.paths.sourceDir, dir_.string() + kSeparator);
   EXPECT_EQ(result.run.paths.newDir, dir_.string() + kSeparator + "New" + kSeparator);
@@ -70,7 +70,7 @@ TEST_F(BatchRunTest, SecondRunDeletesTheOldLogFirst) {
   EXPECT_EQ(Run().status, RunStatus::Completed);
   EXPECT_EQ(frontEnd_.refreshes, 1);  // "New" existed already
   EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "a.htm"}));
-  EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(New() / "a.htm"), "a\n");
 }
 
 TEST_F(BatchRunTest, LogIsEmptyWhenNothingLapsed) {
@@ -97,10 +97,10 @@ TEST_F(BatchRunTest, DoubledSeparatorServesTheRunAndTheReplace) {
   EXPECT_EQ(messages::Processed(result.fileCount), "Processed 1 files.");
   EXPECT_EQ(frontEnd_.questions,
             NameList{"Update all HTML files in " + dir_.string() + kSeparator + kSeparator + "?"});
-  EXPECT_EQ(Read(New() / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(New() / "a.htm"), "a\n");
   EXPECT_TRUE(Replace(disk_, dir_ / "", {}).Complete());
   EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "a.htm"}));
-  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
 }
 
 TEST_F(BatchRunTest, DateFormatErrorIsReportedAndTheRunGoesOn) {
@@ -226,8 +226,8 @@ TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
   options_.recursion = Recursion::Subfolders;
   const RunResult result = Run();
   EXPECT_EQ(result.fileCount, 5u);
-  EXPECT_EQ(Page("New/a/b/deep.htm"), "kept\r\n");
-  EXPECT_EQ(Page("New/a/New/inner.htm"), "kept\r\n");
+  EXPECT_EQ(Page("New/a/b/deep.htm"), "kept\n");
+  EXPECT_EQ(Page("New/a/New/inner.htm"), "kept\n");
   EXPECT_EQ(disk_.Names("/site/New"), (NameList{".lapse-sources", "Log.txt", "a", "top.htm"}));
   const fs::path deep = fs::path("a") / "b" / "deep.htm";
   const std::string log = Page("New/Log.txt");
@@ -236,7 +236,7 @@ TEST_F(FakeRunTest, ARunOverSubfoldersMirrorsTheTreeAndTheReplaceEmptiesIt) {
 
   const ReplaceResult replaced = ReplaceOldFiles();
   EXPECT_TRUE(replaced.Complete()) << messages::ReplaceProblems(replaced).front();
-  EXPECT_EQ(Page("a/b/deep.htm"), "kept\r\n");
+  EXPECT_EQ(Page("a/b/deep.htm"), "kept\n");
   EXPECT_EQ(Page(".hidden/h.htm"), lapsed);
   EXPECT_EQ(Page("a/notes.txt"), "n\n");
   EXPECT_EQ(disk_.Names("/site"), (NameList{".hidden", "Log.txt", "a", "link", "top.htm"}));
@@ -412,7 +412,7 @@ TEST_F(FakeRunTest, LinksAndOtherNamesAreSaid) {
 TEST_F(FakeRunTest, ASaveThatLeavesTheTimeAsItWasIsStillSeen) {
   disk_.coarseTimes = true;
   AddPage("a.htm", "before\n");
-  AddPage("b.htm", "before\n");
+  AddPage("b.htm", "<!--LNEW 10/01/26\nnew\nbefore\n");
   Run();
   auto site = disk_.OpenFolder("/site/");
   const platform::FileStatus was = *disk_.Status(**site, "a.htm");
@@ -420,7 +420,7 @@ TEST_F(FakeRunTest, ASaveThatLeavesTheTimeAsItWasIsStillSeen) {
   ASSERT_EQ(disk_.Status(**site, "a.htm")->stamp.size, was.stamp.size);
   const ReplaceResult replaced = ReplaceOldFiles();
   EXPECT_EQ(Page("a.htm"), "edited\n");
-  EXPECT_EQ(Page("b.htm"), "before\r\n");
+  EXPECT_EQ(Page("b.htm"), "before\n");
   ASSERT_EQ(replaced.left.size(), 2u);
   EXPECT_EQ(replaced.left[1].reason, HeldBack::SourceChanged);
 }

@@ -31,6 +31,7 @@ struct Processed {
   PageReport report;
   std::string lines;
   std::error_code commit;
+  bool sameAsPage = false;
 };
 
 Processed Process(platform::Disk& disk, const fs::path& sourceDir, const fs::path& newDir,
@@ -43,7 +44,7 @@ Processed Process(platform::Disk& disk, const fs::path& sourceDir, const fs::pat
   PageRewriter rewriter(disk, settings, *copiesFolder);
   RewrittenPage page = rewriter.Rewrite(
       {std::shared_ptr<platform::Folder>(std::move(*sources)), copiesFolder, name, name, {}});
-  Processed processed{page.report, {}, {}};
+  Processed processed{page.report, {}, {}, page.sameAsPage};
   if (page.report.outcome == PageOutcome::Rewritten) {
     MemorySink sink;
     std::vector<char> buffer(64);
@@ -79,13 +80,14 @@ struct PageCase {
   std::string page;
   std::string copy;
   std::string log;
+  bool sameAsPage = false;
   friend void PrintTo(const PageCase& c, std::ostream* os) { *os << c.name; }
 };
 
 // A tag on the first line, a lapsed block, lines ending in lone LF and CR.
 constexpr std::u16string_view kPage16 =
     u"<!--LAPSE 1/1/20\nold \u00e4\U0001F600\r<!--ENDL\r\nkept \xd800!\n";
-constexpr std::u16string_view kCopy16 = u"kept \xd800!\r\n";
+constexpr std::u16string_view kCopy16 = u"kept \xd800!\n";
 const std::string kLog16 =
     "\r\na.htm\r\n<!--LAPSE 1/1/20\r\nold \xC3\xA4\xF0\x9F\x98\x80\r\n<!--ENDL\r\n";
 const std::string kPage8 = "<!--LAPSE 1/1/20\nold\r\n<!--ENDL\nkept\n";
@@ -107,22 +109,41 @@ TEST_P(PageFormatTest, IsRewrittenInItsOwnEncodingAndCompression) {
   ASSERT_EQ(processed.report.outcome, PageOutcome::Rewritten);
   EXPECT_EQ(disk_.Content("/site/New/a.htm"), c.copy);
   EXPECT_EQ(processed.lines, c.log);
+  EXPECT_EQ(processed.sameAsPage, c.sameAsPage);
 }
+
+// Pages of lone LFs, in UTF-16 as in 8-bit text; what tells the same
+// compares the text under the compression.
+constexpr std::u16string_view kLfPage16 = u"a\n<!--LAPSE 12/31/26\n\u00e4\nb\n<!--ENDL\n";
+constexpr std::u16string_view kLapsedLfPage16 = u"a\n<!--LAPSE 1/1/20\nx\n<!--ENDL\nb\n";
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+const std::string kLapsedLfLog = "\r\na.htm\r\n<!--LAPSE 1/1/20\r\nx\r\n<!--ENDL\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Pages, PageFormatTest,
-    testing::Values(PageCase{"EightBit", kPage8, "kept\r\n", kLog8},
-                    PageCase{"Utf8Mark", "\xEF\xBB\xBF" + kPage8, "\xEF\xBB\xBFkept\r\n", kLog8},
-                    PageCase{"Utf16LittleEndian", Utf16(kPage16, ByteOrder::LittleEndian),
-                             Utf16(kCopy16, ByteOrder::LittleEndian), kLog16},
-                    PageCase{"Utf16BigEndian", Utf16(kPage16, ByteOrder::BigEndian),
-                             Utf16(kCopy16, ByteOrder::BigEndian), kLog16},
-                    PageCase{"Gzip", Gzip(kPage8), Gzip("kept\r\n"), kLog8},
-                    PageCase{"GzipOfUtf16", Gzip(Utf16(kPage16, ByteOrder::LittleEndian)),
-                             Gzip(Utf16(kCopy16, ByteOrder::LittleEndian)), kLog16},
-                    // A mark anywhere but at the start is text.
-                    PageCase{"MarkLater", "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n",
-                             "a\r\n\xEF\xBB\xBF<!--LAPSE 1/1/20\r\n", ""}),
+    testing::Values(
+        PageCase{"EightBit", kPage8, "kept\n", kLog8},
+        PageCase{"Utf8Mark", "\xEF\xBB\xBF" + kPage8, "\xEF\xBB\xBFkept\n", kLog8},
+        PageCase{"Utf16LittleEndian", Utf16(kPage16, ByteOrder::LittleEndian),
+                 Utf16(kCopy16, ByteOrder::LittleEndian), kLog16},
+        PageCase{"Utf16BigEndian", Utf16(kPage16, ByteOrder::BigEndian),
+                 Utf16(kCopy16, ByteOrder::BigEndian), kLog16},
+        PageCase{"Gzip", Gzip(kPage8), Gzip("kept\n"), kLog8},
+        PageCase{"GzipOfUtf16", Gzip(Utf16(kPage16, ByteOrder::LittleEndian)),
+                 Gzip(Utf16(kCopy16, ByteOrder::LittleEndian)), kLog16},
+        // A mark anywhere but at the start is text.
+        PageCase{"MarkLater", "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n",
+                 "a\n\xEF\xBB\xBF<!--LAPSE 1/1/20\n", "", true},
+        PageCase{"Utf16LfPage", Utf16(kLfPage16, ByteOrder::LittleEndian),
+                 Utf16(kLfPage16, ByteOrder::LittleEndian), "", true},
+        PageCase{"Utf16BigEndianLfPage", Utf16(kLfPage16, ByteOrder::BigEndian),
+                 Utf16(kLfPage16, ByteOrder::BigEndian), "", true},
+        PageCase{"Utf16LapsedLfPage", Utf16(kLapsedLfPage16, ByteOrder::LittleEndian),
+                 Utf16(u"a\nb\n", ByteOrder::LittleEndian), kLapsedLfLog},
+        PageCase{"Utf16LoneCr", Utf16(u"a\rb\n", ByteOrder::BigEndian),
+                 Utf16(u"a\r\nb\n", ByteOrder::BigEndian), ""},
+        PageCase{"Utf8MarkLfPage", kUtf8Mark + "a\nb\n", kUtf8Mark + "a\nb\n", "", true},
+        PageCase{"GzipOfAnUnchangedText", Gzip("a\nb\r\n"), Gzip("a\nb\r\n"), "", true}),
     [](const testing::TestParamInfo<PageCase>& info) { return info.param.name; });
 
 // What cannot be rewritten whole, and what is no text, gets no copy.
@@ -218,7 +239,7 @@ TEST_F(MachinePageTest, WritesTheCopyAndHoldsTheLinesForTheLog) {
   const Processed processed = Run("a.htm");
   EXPECT_EQ(processed.report.outcome, PageOutcome::Rewritten);
   EXPECT_FALSE(processed.commit);
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\nb\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\nb\n");
   EXPECT_EQ(processed.lines, "\r\na.htm\r\n<!--LAPSE 12/01/26\r\nx\r\n<!--ENDL\r\n");
   EXPECT_EQ(NewDirEntries(), (std::vector<std::string>{"a.htm"}));
 }
@@ -228,7 +249,7 @@ TEST_F(MachinePageTest, ACopyTakesThePlaceOfAnotherOfItsName) {
   Run("a.htm");
   Write(dir_ / "a.htm", "second\n");
   EXPECT_EQ(Run("a.htm").report.outcome, PageOutcome::Rewritten);
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "second\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "second\n");
 }
 
 TEST_F(MachinePageTest, DateFormatErrorLeavesNoCopyAndNoLines) {
@@ -261,7 +282,7 @@ TEST_F(MachinePageTest, LinkInNewIsReplacedNotWrittenThrough) {
   }
   EXPECT_EQ(Run("a.htm").report.outcome, PageOutcome::Rewritten);
   EXPECT_EQ(Read(dir_ / "target.txt"), "untouched");
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\n");
 }
 
 // The bytes of a UTF-8 literal, as the messages and the log hold them.
@@ -278,7 +299,7 @@ TEST_F(MachinePageTest, NamesOutsideAsciiAreReadWrittenAndLogged) {
   const Processed processed = Run(dir / "", dir / "New" / "", name);
   EXPECT_EQ(processed.report.outcome, PageOutcome::Rewritten)
       << processed.report.failure.error.message();
-  EXPECT_EQ(Read(dir / "New" / name), "a\r\nb\r\n");
+  EXPECT_EQ(Read(dir / "New" / name), "a\nb\n");
   EXPECT_EQ(processed.lines,
             "\r\n" + Utf8(u8"Grüße-ελληνικά.htm") + "\r\n<!--LAPSE 12/01/26\r\nx\r\n<!--ENDL\r\n");
 
@@ -297,7 +318,7 @@ TEST_F(MachinePageTest, DoubledSeparatorOfADriveRootStillNamesTheFiles) {
   const Processed processed = Run(doubled(dir_ / ""), doubled(dir_ / "New" / ""), "a.htm");
   EXPECT_EQ(processed.report.outcome, PageOutcome::Rewritten)
       << processed.report.failure.error.message();
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\n");
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ TEST_F(ReplaceTest, CopiesAndLogTakeThePlaceOfTheSources) {
   EXPECT_TRUE(result.Complete());
   EXPECT_EQ(Problems(result), NameList{});
   EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "a.htm", "b.html", "c.HTM", "notes.txt"}));
-  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
-  EXPECT_EQ(Read(dir_ / "b.html"), "b\r\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
+  EXPECT_EQ(Read(dir_ / "b.html"), "b\n");
   EXPECT_EQ(Read(dir_ / "c.HTM"), "c\n");
   EXPECT_EQ(Read(dir_ / "notes.txt"), "n\n");
   EXPECT_EQ(result.replaced.size(), 2u);
@@ -59,14 +59,14 @@ TEST_F(ReplaceTest, LogLifecycleOverRunReplaceRun) {
 }
 
 TEST_F(ReplaceTest, SourceWithoutACopySurvives) {
-  Write(dir_ / "a.htm", "a\n");
+  Write(dir_ / "a.htm", "a\n<!--LNEW 10/01/26\nx\n");
   Run();
   Write(dir_ / "added.htm", "added after the run\n");
   Write(dir_ / "bad.htm", "<!--LAPSE never\n");  // would fail; never run, no copy either
   EXPECT_TRUE(ReplaceOldFiles().Complete());
   EXPECT_EQ(Read(dir_ / "added.htm"), "added after the run\n");
   EXPECT_EQ(Read(dir_ / "bad.htm"), "<!--LAPSE never\n");
-  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
 }
 
 TEST_F(ReplaceTest, DateFormatErrorLeavesItsSourceAlone) {
@@ -96,7 +96,7 @@ TEST_F(ReplaceTest, DeclinedRunLeavesNothingToReplace) {
 // gone, or anything else put into New, stays there, and what a killed run
 // was writing goes.
 TEST_F(ReplaceTest, OnlyTheRunsCopiesReachTheSite) {
-  Write(dir_ / "a.htm", "a\n");
+  Write(dir_ / "a.htm", "a\n<!--LNEW 10/01/26\nx\n");
   Write(dir_ / "notes.txt", "mine\n");
   Run();
   Write(New() / "gone.htm", "copy of a file that has left\r\n");
@@ -107,7 +107,7 @@ TEST_F(ReplaceTest, OnlyTheRunsCopiesReachTheSite) {
   EXPECT_FALSE(result.Complete());
   EXPECT_FALSE(std::filesystem::exists(dir_ / "gone.htm"));
   EXPECT_EQ(Read(dir_ / "notes.txt"), "mine\n");
-  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
   // The run is in place, its log with it; New stays, Lapse's still.
   EXPECT_EQ(Names(dir_), (NameList{"Log.txt", "New", "a.htm", "notes.txt"}));
   EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "gone.htm", "notes.txt", "sub"}));
@@ -160,7 +160,7 @@ TEST_F(ReplaceTest, AReadOnlyPageIsReportedAndStays) {
 class FakeReplaceTest : public testing_support::FakeSiteFixture {
  protected:
   static constexpr const char* kOld = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
-  static constexpr const char* kNew = "kept\r\n";
+  static constexpr const char* kNew = "kept\n";
 };
 
 // The edit made after the run would be lost: the copy waits instead.
@@ -181,7 +181,7 @@ TEST_F(FakeReplaceTest, ASourceThatChangedAfterTheRunIsHeldBack) {
   // A run over the edited page, and the replace takes it.
   Run();
   EXPECT_TRUE(ReplaceOldFiles().Complete());
-  EXPECT_EQ(Page("a.htm"), "kept\r\nan edit\r\n");
+  EXPECT_EQ(Page("a.htm"), "kept\nan edit\n");
 }
 
 TEST_F(FakeReplaceTest, CopiesWithoutARecordOrCutShortAreHeldBack) {
@@ -363,7 +363,7 @@ TEST_F(ReplaceTest, ASiteOfMoreFoldersThanTheProcessMayOpenGoesThrough) {
   EXPECT_TRUE(replaced.Complete()) << testing::PrintToString(Problems(replaced));
   EXPECT_EQ(replaced.replaced.size(), kFolders);
   EXPECT_FALSE(std::filesystem::exists(site / "New"));
-  EXPECT_EQ(Read(site / "d599" / "a.htm"), "kept\r\n");
+  EXPECT_EQ(Read(site / "d599" / "a.htm"), "kept\n");
 
   const UndoResult undone = Undo(disk_, site, {state, std::chrono::milliseconds(0), nullptr});
   EXPECT_TRUE(undone.Complete());

@@ -22,7 +22,7 @@ using testing_support::RunDayOptions;
 const fs::path kSite = "/site";
 const fs::path kState = "/home/ann/.local/state/lapse";
 constexpr const char* kOld = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
-constexpr const char* kNew = "kept\r\n";
+constexpr const char* kNew = "kept\n";
 const char* const kPages[] = {"a.htm", "b.htm", "sub/c.htm"};
 
 // A site of three pages, one in a subfolder, run over.
@@ -96,7 +96,7 @@ enum class Save { InPlace, ByRename };
 
 // What the user saves: as long as the replace's copy, so that on a disk of
 // coarse times only the bytes tell the two apart.
-constexpr const char* kSaved = "mine\r\n";
+constexpr const char* kSaved = "mine\n";
 static_assert(std::string_view(kSaved).size() == std::string_view(kNew).size());
 
 // How the disk keeps times, and where the state folder is.

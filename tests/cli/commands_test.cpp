@@ -58,7 +58,7 @@ TEST_F(CommandsTest, RunWritesCopiesAndReportsTheCount) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, "Processed 2 files.\n");
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "a\n");
   EXPECT_TRUE(std::filesystem::exists(dir_ / "New" / "Log.txt"));
 }
 
@@ -67,10 +67,10 @@ TEST_F(CommandsTest, RunOptionsReachTheEngine) {
   const Outcome outcome = Call({"run", "--today", "2026-12-01", "--days", "30", "--lines", "2",
                                 "--no-log", "--date-order", "dmy", "DIR"});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "z\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "z\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "New" / "Log.txt"));
   Call({"run", "--today", "2026-11-30", "DIR"});
-  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "<!--LNEW 31.10.2026\r\nx\r\ny\r\nz\r\n");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "<!--LNEW 31.10.2026\nx\ny\nz\n");
 }
 
 TEST_F(CommandsTest, RunWithADateFormatErrorExitsWithOne) {
@@ -96,7 +96,7 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
   Outcome outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, "Replaced a.htm\nMoved Log.txt\n");
-  EXPECT_EQ(Read(dir_ / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
 
   outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 2);
@@ -183,7 +183,7 @@ TEST_F(CommandsTest, CompressedPagesAreRewrittenInsideGzipOrLeftAsTheyAre) {
       << check.out;
   EXPECT_EQ(check.err, run.err);
   ASSERT_EQ(Call({"replace", "DIR"}).status, 0);
-  EXPECT_EQ(Read(dir_ / "page.html.gz"), Gzip("kept\r\n"));
+  EXPECT_EQ(Read(dir_ / "page.html.gz"), Gzip("kept\n"));
   EXPECT_EQ(Read(dir_ / "page.html.br"), "\x1b\x05brotli");
 }
 
@@ -198,7 +198,7 @@ TEST_F(CommandsTest, RecursiveRunCheckAndReplaceTakeTheWholeTree) {
   const Outcome replace = Call({"replace", "--recursive", "--quiet", "DIR"});
   EXPECT_EQ(replace.status, 0) << replace.err;
   EXPECT_EQ(replace.out, "");
-  EXPECT_EQ(Read(dir_ / "a" / "b" / "x.htm"), "kept\r\n");
+  EXPECT_EQ(Read(dir_ / "a" / "b" / "x.htm"), "kept\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
 }
 
@@ -228,7 +228,7 @@ TEST_F(CommandsTest, FolderNamedOutsideAsciiIsRunAndReplaced) {
   const Outcome replace = Call({"replace", utf8(site.u8string())});
   EXPECT_EQ(replace.status, 0) << replace.err;
   EXPECT_EQ(replace.out, "Replaced " + utf8(u8"Grüße.htm") + "\nMoved Log.txt\n");
-  EXPECT_EQ(Read(site / u8"Grüße.htm"), "a\r\n");
+  EXPECT_EQ(Read(site / u8"Grüße.htm"), "a\n");
 }
 
 struct UsageCase {
@@ -326,7 +326,7 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
   EXPECT_EQ(outcome.out, "Updated 1 of 2 pages (1 left as it was).\n");
-  EXPECT_EQ(Read(dir_ / "good.htm"), "a\r\n");
+  EXPECT_EQ(Read(dir_ / "good.htm"), "a\n");
   EXPECT_EQ(Read(dir_ / "bad.htm"), "<!--LAPSE when\nkept as it is\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
   ASSERT_EQ(updates.size(), 1u);
@@ -335,7 +335,7 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   EXPECT_EQ(updates[0].status, 1);
 
   // Nothing to say when all went well, so that cron mails only otherwise.
-  Write(dir_ / "bad.htm", "fixed\n");
+  Write(dir_ / "bad.htm", "fixed\n<!--LNEW 10/01/26\nnew\n");
   outcome = Call({"update", "--quiet", "DIR"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "");
@@ -386,7 +386,7 @@ TEST_F(CommandsTest, AnUpdateChangesOnlyWhatLapses) {
   for (const auto& [name, seen] : before) {
     const Seen now = look(dir_ / name);
     if (name == "p7.htm" || name == "p23.htm") {
-      EXPECT_EQ(now.bytes, "<p>\r\nlast\r\n") << name;
+      EXPECT_EQ(now.bytes, "<p>\r\nlast\n") << name;  // each line keeps its end
       EXPECT_NE(now.info.st_ino, seen.info.st_ino) << name;
       continue;
     }
@@ -437,7 +437,7 @@ TEST_F(CommandsTest, UpdateOnlyAtUpdatesInTheQuarterHourOfTheDaysStart) {
     EXPECT_EQ(outcome.out, item.due ? "Updated 1 of 1 page.\n"
                                     : "Not updated: the update at 02:30 (Europe/Berlin) is not "
                                       "due now.\n");
-    EXPECT_EQ(Read(dir_ / "a.htm"), item.due ? "a\r\n" : page);
+    EXPECT_EQ(Read(dir_ / "a.htm"), item.due ? "a\n" : page);
     EXPECT_EQ(updates.size(), item.due ? 1u : 0u);
     EXPECT_EQ(Call({"update", "--quiet", "--no-log", "--time-zone", "Europe/Berlin", "--only-at",
                     "02:30", "DIR"})
@@ -477,7 +477,7 @@ TEST_F(CommandsTest, UpdateWithAFolderIdUpdatesThatFolderOnly) {
   Write(site / "a.htm", page);
   Outcome outcome = Call({"update", "--quiet", "--folder-id", scheduled, site.string()});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(Read(site / "a.htm"), "a\r\n");
+  EXPECT_EQ(Read(site / "a.htm"), "a\n");
   ASSERT_EQ(updates.size(), 1u);
   EXPECT_FALSE(updates[0].notTheScheduledFolder);
 
@@ -570,7 +570,7 @@ TEST_F(CommandsTest, APageOfTheLongestLegalNameIsRunAndReplaced) {
   ASSERT_EQ(run.status, 0) << run.err;
   const Outcome replace = Call({"replace", "DIR"});
   ASSERT_EQ(replace.status, 0) << replace.err;
-  EXPECT_EQ(Read(dir_ / longest), "a\r\n");
+  EXPECT_EQ(Read(dir_ / longest), "a\n");
 }
 
 // The log stays with its run until the last of its pages is in place, and
@@ -587,7 +587,7 @@ TEST_F(CommandsTest, TheLogWaitsInNewUntilItsLastPageIsInPlace) {
   // Without --recursive as with it: the replace takes what its run made.
   Outcome outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(Read(dir_ / "top.htm"), "kept\r\n");
+  EXPECT_EQ(Read(dir_ / "top.htm"), "kept\n");
   EXPECT_EQ(Read(dir_ / "New" / "Log.txt"), log);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "Log.txt"));
   // The page put back as it was: the second replace finishes, log and all.
@@ -595,7 +595,7 @@ TEST_F(CommandsTest, TheLogWaitsInNewUntilItsLastPageIsInPlace) {
   outcome = Call({"run", "--recursive", "DIR"});
   outcome = Call({"replace", "--recursive", "DIR"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(Read(dir_ / "sub" / "deep.htm"), "kept\r\n");
+  EXPECT_EQ(Read(dir_ / "sub" / "deep.htm"), "kept\n");
   const std::string both = Read(dir_ / "Log.txt");
   EXPECT_TRUE(both.starts_with(log)) << both;
   EXPECT_NE(both.find((std::filesystem::path("sub") / "deep.htm").string(), log.size()),

@@ -136,7 +136,7 @@ TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
                    "busy", "repaint", "refresh folders", "close progress", "normal", "Log on",
                    "Replace on", "tell: Processed 2 files."}));
   EXPECT_GT(view_.progressSteps, 0);
-  EXPECT_EQ(disk_.Content("/site/New/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/site/New/a.htm"), "kept\n");
 }
 
 TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
@@ -194,7 +194,7 @@ TEST_F(MainLogicTest, ReplacePutsTheCopiesInPlaceAndTurnsItselfOff) {
   logic_.ReplaceOldFiles();
   EXPECT_EQ(view_.trace,
             (Trace{"busy", "close progress", "Replace off", "refresh folders", "normal"}));
-  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\n");
 }
 
 TEST_F(MainLogicTest, ReplaceTellsWhatItHeldBack) {
@@ -281,9 +281,9 @@ TEST_F(MainLogicTest, ReplaceActsOnTheLastCompletedRunOnly) {
   logic_.Go();
   EXPECT_EQ(logic_.State().SourceDir, Shown("/b/"));
   logic_.ReplaceOldFiles();
-  EXPECT_EQ(disk_.Content("/a/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/a/a.htm"), "kept\n");
   EXPECT_EQ(disk_.Content("/b/b.htm"), lapsed);
-  EXPECT_EQ(disk_.Content("/b/New/b.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/b/New/b.htm"), "kept\n");
   EXPECT_EQ(logic_.State().LogPath, Shown("/a/Log.txt"));
   view_.trace.clear();
   logic_.ReplaceOldFiles();
@@ -293,7 +293,7 @@ TEST_F(MainLogicTest, ReplaceActsOnTheLastCompletedRunOnly) {
 // Another Lapse at work on the folder: the user is told who and nothing
 // changes; a Replace waits for a later try.
 TEST_F(MainLogicTest, AFolderAnotherLapseWorksOnIsLeftAlone) {
-  disk_.AddFile(kSite + "/a.htm", "a\n");
+  disk_.AddFile(kSite + "/a.htm", "a\n<!--LNEW 1/1/20\nx\n");
   disk_.otherHolder.process = 4242;
   Start();
   logic_.Go();
@@ -308,7 +308,7 @@ TEST_F(MainLogicTest, AFolderAnotherLapseWorksOnIsLeftAlone) {
   EXPECT_EQ(std::count(view_.trace.begin(), view_.trace.end(), "Replace off"), 0);
   disk_.lockedByOthers.clear();
   logic_.ReplaceOldFiles();
-  EXPECT_EQ(disk_.Content("/site/a.htm"), "a\r\n");
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "a\n");
 }
 
 // A folder deleted while the lists show it: the lists move up to the nearest
@@ -397,12 +397,12 @@ TEST_F(MainLogicTest, UndoPutsBackWhatTheLastReplaceChanged) {
   EXPECT_FALSE(view.undoEnabled);
   logic.Go();
   logic.ReplaceOldFiles();
-  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\n");
   EXPECT_TRUE(view.undoEnabled);
   view.trace.clear();
   view.answer = false;
   logic.UndoReplace();
-  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\r\n");
+  EXPECT_EQ(disk_.Content("/site/a.htm"), "kept\n");
   ASSERT_EQ(view.trace.size(), 1u);
   EXPECT_TRUE(view.trace[0].starts_with("ask: Put back the page that the replace of "));
   EXPECT_TRUE(view.trace[0].ends_with(" changed in " + Shown("/site/") + "?"));

@@ -44,6 +44,7 @@ TagRules RulesOf(const RewriteOptions& options, Clock clock = kClock) {
 
 struct Output {
   StreamEnd end;
+  bool copyIsSource;
   std::string copy;
   std::string log;
 };
@@ -58,10 +59,10 @@ Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size
   std::vector<char> logBuffer(64);
   BufferedWriter copy(copySink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
-  const StreamEnd end = RewriteStream(input, TextUnits::Bytes, readBuffer,
-                                      {copy, options.logging == Logging::On ? &log : nullptr, name},
-                                      RulesOf(options));
-  return {end, copySink.text, logSink.text};
+  const RewrittenStream rewritten = RewriteStream(
+      input, TextUnits::Bytes, readBuffer,
+      {copy, options.logging == Logging::On ? &log : nullptr, name}, RulesOf(options));
+  return {rewritten.end, rewritten.copyIsSource, copySink.text, logSink.text};
 }
 
 std::string Expiry(const char* date) {
@@ -176,6 +177,28 @@ std::vector<Case> Cases() {
        {40, 1, Logging::On},
        Lines({"<!--LNEW 11/07/26", "a"}),
        ""},
+      // A page of lone LFs keeps them in its copy; its log, as every log,
+      // ends its lines in CR LF.
+      {"LapsedBlockInALfPage",
+       Lines({"a", Expiry(kPast), "x", "y", kEnd, "b"}, "\n"),
+       {},
+       Lines({"a", "b"}, "\n"),
+       kHead + Lines({Expiry(kPast), "x", "y", kEnd})},
+      {"LapsedNewTagInALfPage",
+       Lines({New(kStale), "x", "a"}, "\n"),
+       {},
+       Lines({"a"}, "\n"),
+       kHead + Lines({New(kStale), "x"})},
+      {"CurrentBlockInALfPage",
+       Lines({Expiry(kFuture), "x", kEnd}, "\n"),
+       {},
+       Lines({Expiry(kFuture), "x", kEnd}, "\n"),
+       ""},
+      {"LapsedBlockInAMixedPage",
+       "a\n" + Expiry(kPast) + "\rx\n" + kEnd + "\r\nb\rc",
+       {},
+       "a\nb\r\nc\r\n",
+       kHead + Lines({Expiry(kPast), "x", kEnd})},
   };
 }
 
@@ -187,6 +210,7 @@ TEST_P(RewriteCases, GivesTheCopyAndTheLog) {
     EXPECT_EQ(out.end, StreamEnd::Complete) << c.name;
     EXPECT_EQ(out.copy, c.copy) << c.name;
     EXPECT_EQ(out.log, c.log) << c.name;
+    EXPECT_EQ(out.copyIsSource, c.copy == c.source) << c.name;
   }
 }
 
@@ -204,43 +228,74 @@ struct LineEndCase {
   const char* name;
   std::string source;
   std::string copy;
+  bool copyIsSource;
   friend void PrintTo(const LineEndCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LineEnds : public testing::TestWithParam<LineEndCase> {};
 
-TEST_P(LineEnds, EveryLineEndsInCrLf) {
-  for (const std::size_t chunk : {1, 2, 3, 7, 100, 4096}) {
-    EXPECT_EQ(Rewrite(GetParam().source, {}, chunk).copy, GetParam().copy)
-        << GetParam().name << " chunk " << chunk;
+// CR LF and lone LF stay as they are; a lone CR, and the end of a last line
+// without a terminator, become CR LF. Reads of every size up to 40 bytes put
+// a read's end after every byte of the short pages, between CR and LF
+// among them.
+TEST_P(LineEnds, CrLfAndLoneLfStayOtherEndsBecomeCrLf) {
+  const LineEndCase& c = GetParam();
+  std::vector<std::size_t> chunks = {100, 4096};
+  for (std::size_t chunk = 1; chunk <= 40; ++chunk) {
+    chunks.push_back(chunk);
+  }
+  for (const std::size_t chunk : chunks) {
+    const Output out = Rewrite(c.source, {}, chunk);
+    EXPECT_EQ(out.copy, c.copy) << c.name << " chunk " << chunk;
+    EXPECT_EQ(out.copyIsSource, c.copyIsSource) << c.name << " chunk " << chunk;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LineEnds,
-    testing::Values(LineEndCase{"Empty", "", ""},
-                    LineEndCase{"LastLineWithoutTerminator", "a\r\nb", "a\r\nb\r\n"},
-                    LineEndCase{"LoneLineFeeds", "a\nb\n", "a\r\nb\r\n"},
-                    LineEndCase{"LoneCarriageReturns", "a\rb\r", "a\r\nb\r\n"},
-                    LineEndCase{"EmptyLines", "\r\n\n\r", "\r\n\r\n\r\n"},
-                    LineEndCase{"LineFeedThenCarriageReturn", "a\n\rb", "a\r\n\r\nb\r\n"},
-                    LineEndCase{"BytesPassThrough", std::string("\0\xff\xe9t\xc3\xa9\t \x1a", 9),
-                                std::string("\0\xff\xe9t\xc3\xa9\t \x1a\r\n", 11)},
-                    LineEndCase{"LongLine", std::string(100000, 'x') + "\n",
-                                std::string(100000, 'x') + "\r\n"},
-                    // Runs of CR LF lines go to the copy whole; the other
-                    // endings inside them must still be mended.
-                    LineEndCase{"OtherEndingsInsideLongRuns",
-                                Repeat("line\r\n", 300) + "a\n" + Repeat("line\r\n", 300) + "b\r" +
-                                    Repeat("line\r\n", 300) + "c",
-                                Repeat("line\r\n", 300) + "a\r\n" + Repeat("line\r\n", 300) +
-                                    "b\r\n" + Repeat("line\r\n", 300) + "c\r\n"}));
+    testing::Values(
+        LineEndCase{"Empty", "", "", true},
+        LineEndCase{"CrLfPage", "a\r\nb\r\n", "a\r\nb\r\n", true},
+        LineEndCase{"LfPage", "a\nb\n", "a\nb\n", true},
+        LineEndCase{"LoneCrPage", "a\rb\r", "a\r\nb\r\n", false},
+        LineEndCase{"LastLineWithoutTerminator", "a\r\nb", "a\r\nb\r\n", false},
+        LineEndCase{"LfPageLastLineWithoutTerminator", "a\nb", "a\nb\r\n", false},
+        LineEndCase{"MixedPage", "a\r\nb\nc\rd\r\ne\n", "a\r\nb\nc\r\nd\r\ne\n", false},
+        LineEndCase{"CrLfAndLfWithoutLoneCr", "a\r\nb\nc\r\nd\n", "a\r\nb\nc\r\nd\n", true},
+        LineEndCase{"CrAtTheEnd", "a\nb\r", "a\nb\r\n", false},
+        LineEndCase{"EmptyLines", "\r\n\n\r", "\r\n\n\r\n", false},
+        LineEndCase{"EmptyLinesWithoutLoneCr", "\n\r\n\n", "\n\r\n\n", true},
+        LineEndCase{"LineFeedThenCarriageReturn", "a\n\rb", "a\n\r\nb\r\n", false},
+        LineEndCase{"CarriageReturnsBeforeALineFeed", "a\r\r\nb\n", "a\r\n\r\nb\n", false},
+        LineEndCase{"BytesPassThrough", std::string("\0\xff\xe9t\xc3\xa9\t \x1a", 9),
+                    std::string("\0\xff\xe9t\xc3\xa9\t \x1a\r\n", 11), false},
+        LineEndCase{"LongLine", std::string(100000, 'x') + "\n", std::string(100000, 'x') + "\n",
+                    true},
+        // Runs of plain lines go to the copy whole; the other endings inside
+        // them must still be kept or mended.
+        LineEndCase{"OtherEndingsInsideLongRuns",
+                    Repeat("line\r\n", 300) + "a\n" + Repeat("line\r\n", 300) + "b\r" +
+                        Repeat("line\r\n", 300) + "c",
+                    Repeat("line\r\n", 300) + "a\n" + Repeat("line\r\n", 300) + "b\r\n" +
+                        Repeat("line\r\n", 300) + "c\r\n",
+                    false},
+        LineEndCase{"LfRunsAndCrLfRuns",
+                    Repeat("line\n", 300) + Repeat("line\r\n", 300) + Repeat("line\n", 300),
+                    Repeat("line\n", 300) + Repeat("line\r\n", 300) + Repeat("line\n", 300), true},
+        // As many bytes left out as put in: the copy is as long as its
+        // source, and still no copy of it.
+        LineEndCase{"LeftOutLinesAsLongAsTheMendedEnds",
+                    New(kStale) + "\nx\n" + std::string(New(kStale).size() + 3, '\r'),
+                    Repeat("\r\n", static_cast<int>(New(kStale).size()) + 3), false},
+        LineEndCase{"LoneCrBetweenLfRuns", Repeat("line\n", 300) + "a\r" + Repeat("line\n", 300),
+                    Repeat("line\n", 300) + "a\r\n" + Repeat("line\n", 300), false}));
 
 TEST(RewriteStreamTest, DateFormatErrorStopsTheFile) {
   const Output out = Rewrite(Lines({"1", "2", "3", "4", "<!--LAPSE soon", "6"}));
   EXPECT_EQ(out.end, StreamEnd::DateFormatError);
   EXPECT_EQ(out.copy, Lines({"1", "2", "3", "4"}));
   EXPECT_EQ(out.log, "");
+  EXPECT_FALSE(out.copyIsSource);
 }
 
 TEST(RewriteStreamTest, DateFormatErrorInsideALapsedBlock) {
@@ -260,7 +315,7 @@ TEST(RewriteStreamTest, FullDiskIsReported) {
   std::vector<char> copyBuffer(512);
   BufferedWriter copy(full, copyBuffer);
   EXPECT_EQ(
-      RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, nullptr, "a.htm"}, RulesOf({})),
+      RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, nullptr, "a.htm"}, RulesOf({})).end,
       StreamEnd::CopyFailed);
 }
 
@@ -300,12 +355,16 @@ TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
                                  Logging::On};
     const Output out = Rewrite(text, options, 1 + random() % 30);
     ASSERT_EQ(out.end, StreamEnd::Complete);
+    EXPECT_EQ(out.copyIsSource, out.copy == text) << "round " << round;
 
     std::vector<std::string> copied;
     std::vector<std::string> dropped;
     std::istringstream copyLines(out.copy);
-    for (std::string line; std::getline(copyLines, line);)
-      copied.push_back(line.substr(0, line.size() - 1));
+    for (std::string line; std::getline(copyLines, line);) {
+      if (line.ends_with('\r'))
+        line.pop_back();
+      copied.push_back(line);
+    }
     std::istringstream logLines(out.log);
     for (std::string line; std::getline(logLines, line);) {
       line.pop_back();
