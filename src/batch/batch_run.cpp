@@ -70,6 +70,25 @@ struct NewDir {
   std::optional<RunRecord> earlier;
 };
 
+// The folder name in parent that this process just made like the folder
+// it mirrors: whoever may write into parent could have put another in its
+// place before it was opened. One of theirs belongs neither to the owner of
+// the folder it mirrors nor to this process.
+platform::Expected<std::unique_ptr<Folder>> OpenMadeFolder(Disk& disk, Folder& parent,
+                                                           const fs::path& name,
+                                                           const platform::FileAccess& like) {
+  platform::Expected<std::unique_ptr<Folder>> folder = disk.OpenSubfolder(parent, name);
+  if (!folder) {
+    return folder;
+  }
+  const platform::Expected<platform::FileStatus> status = disk.FolderStatus(**folder);
+  const std::optional<std::uint32_t> user = disk.ProcessUser();
+  if (!status || (user && status->access.owner != like.owner && status->access.owner != *user)) {
+    return status ? platform::NotMadeHereError() : status.error();
+  }
+  return folder;
+}
+
 // The record in New, when it is one this user wrote for this very New.
 std::optional<RunRecord> OwnRecord(Disk& disk, const NewDir& newDir) {
   platform::Expected<std::unique_ptr<platform::SourceFile>> file =
@@ -94,7 +113,8 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
     return RunProblem{RunProblem::Kind::CannotOpenFolder, site.Path(), siteStatus.error(), {}};
   }
   const platform::Expected<platform::FileStatus> status = disk.Status(site, kNewName);
-  if (!status && status.error() == std::errc::no_such_file_or_directory) {
+  const bool made = !status && status.error() == std::errc::no_such_file_or_directory;
+  if (made) {
     // It mirrors the site's folder, as the folders in it mirror theirs.
     if (const std::error_code error =
             disk.MakeFolder(site, kNewName, siteStatus->access, platform::FolderOwner::AsLike)) {
@@ -106,7 +126,9 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
   } else if (status && !IsFolder(status->kind)) {
     return RunProblem{RunProblem::Kind::NewInTheWay, path, {}, {}};
   }
-  platform::Expected<std::unique_ptr<Folder>> folder = disk.OpenSubfolder(site, kNewName);
+  platform::Expected<std::unique_ptr<Folder>> folder =
+      made ? OpenMadeFolder(disk, site, kNewName, siteStatus->access)
+           : disk.OpenSubfolder(site, kNewName);
   if (!folder) {
     return RunProblem{folder.error() == platform::IsALinkError() ? RunProblem::Kind::NewIsLink
                                                                  : RunProblem::Kind::CannotOpenNew,
@@ -345,6 +367,14 @@ class Committer {
       result_.logFailure = logOpenFailure_;
       return false;
     }
+    // New may be the site owner's: a log someone else made there, or may
+    // write into, would hand them the lines of every page, private ones too.
+    if (!IsOwnRecord((*log)->Status(), disk_.ProcessUser())) {
+      logOpenFailure_ =
+          FileFailure{FileAction::Write, newDir_.PathOf(kLogName), platform::NotOwnFileError()};
+      result_.logFailure = logOpenFailure_;
+      return false;
+    }
     log_ = std::move(*log);
     logWasMade_ = true;
     logWriter_.emplace(*log_, logBuffer_);
@@ -563,7 +593,7 @@ class TreeRun {
     }
     platform::Expected<std::unique_ptr<Folder>> opened =
         error ? platform::Expected<std::unique_ptr<Folder>>(error)
-              : disk_.OpenSubfolder(**parent, name);
+              : OpenMadeFolder(disk_, **parent, name, access_[relative]);
     if (!opened) {
       mirrorErrors_[relative] = opened.error();
       return opened.error();

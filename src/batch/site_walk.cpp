@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "batch/site_names.h"
+#include "platform/errors.h"
 
 namespace lapse::batch {
 
@@ -41,8 +42,8 @@ WalkedFolder Sort(const std::shared_ptr<platform::Folder>& folder, const fs::pat
 }
 
 std::error_code WalkFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
-                           const fs::path& relative, Recursion recursion, TopNew topNew,
-                           const WalkVisitor& visitor) {
+                           const fs::path& relative, std::size_t depth, Recursion recursion,
+                           TopNew topNew, const WalkVisitor& visitor) {
   std::vector<platform::Entry> entries;
   if (const std::error_code error = disk.List(*folder, entries)) {
     return error;
@@ -51,11 +52,19 @@ std::error_code WalkFolder(platform::Disk& disk, const std::shared_ptr<platform:
   visitor.folder(walked);
   for (const fs::path& name : walked.subfolders) {
     const fs::path below = Below(relative, name);
+    // Whoever may write into a site may nest folders without end: a walk
+    // that followed them all would run out of stack.
+    if (depth + 1 >= kDeepestFolder) {
+      if (visitor.unreadable) {
+        visitor.unreadable(below, folder->PathOf(name), platform::TooDeepError());
+      }
+      continue;
+    }
     platform::Expected<std::unique_ptr<platform::Folder>> subfolder =
         disk.OpenSubfolder(*folder, name);
     const std::error_code error =
         subfolder ? WalkFolder(disk, std::shared_ptr<platform::Folder>(std::move(*subfolder)),
-                               below, recursion, topNew, visitor)
+                               below, depth + 1, recursion, topNew, visitor)
                   : subfolder.error();
     if (error && visitor.unreadable) {
       visitor.unreadable(below, folder->PathOf(name), error);
@@ -104,7 +113,7 @@ platform::Expected<std::shared_ptr<platform::Folder>> FolderCache::At(const fs::
 
 std::error_code WalkTree(platform::Disk& disk, const std::shared_ptr<platform::Folder>& top,
                          Recursion recursion, TopNew topNew, const WalkVisitor& visitor) {
-  return WalkFolder(disk, top, {}, recursion, topNew, visitor);
+  return WalkFolder(disk, top, {}, 0, recursion, topNew, visitor);
 }
 
 }  // namespace lapse::batch

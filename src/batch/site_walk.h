@@ -49,6 +49,10 @@ struct WalkVisitor {
       unreadable;
 };
 
+// How deep a walk goes: a folder this many levels below the top is said to
+// be unreadable (platform::TooDeepError()) and not gone into.
+inline constexpr std::size_t kDeepestFolder = 1000;
+
 // Walks top and, with Subfolders, the folders below it, each folder's files
 // before its subfolders, in the folders' own order. The top's listing
 // failing is the error returned.

@@ -154,6 +154,8 @@ class NewFile : public text::ByteSink {
 class AppendedFile : public text::ByteSink {
  public:
   virtual std::uint64_t Size() const = 0;
+  // What the file was when opened: whose it is, who may write it.
+  virtual const FileStatus& Status() const = 0;
   virtual std::error_code CutBack(std::uint64_t size) = 0;
 };
 

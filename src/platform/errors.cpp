@@ -7,7 +7,7 @@ namespace lapse::platform {
 
 namespace {
 
-enum class Fault { NotOrdinary = 1, Link, Busy, NotMadeHere, NotYours };
+enum class Fault { NotOrdinary = 1, Link, Busy, NotMadeHere, NotYours, TooDeep, NotOwnFile };
 
 class PlatformCategory final : public std::error_category {
  public:
@@ -22,6 +22,10 @@ class PlatformCategory final : public std::error_category {
         return "a folder that was not made for this stands there";
       case Fault::NotYours:
         return "it belongs to another user, or others may write into it";
+      case Fault::TooDeep:
+        return "it lies more than 1,000 folders deep";
+      case Fault::NotOwnFile:
+        return "a file that someone else made, or may write into, stands there";
       case Fault::NotOrdinary:
         break;
     }
@@ -58,6 +62,14 @@ std::error_code FolderBusyError() {
 
 std::error_code NotYoursError() {
   return Make(Fault::NotYours);
+}
+
+std::error_code TooDeepError() {
+  return Make(Fault::TooDeep);
+}
+
+std::error_code NotOwnFileError() {
+  return Make(Fault::NotOwnFile);
 }
 
 std::error_code NotMadeHereError() {

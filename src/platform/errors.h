@@ -21,6 +21,12 @@ std::error_code NotMadeHereError();
 // A folder that a privileged process is not to work in with its privileges:
 // "it belongs to another user, or others may write into it".
 std::error_code NotYoursError();
+// A folder nested deeper than a walk goes: "it lies more than 1,000 folders
+// deep".
+std::error_code TooDeepError();
+// A file Lapse was to write into that it did not make: "a file that someone
+// else made, or may write into, stands there".
+std::error_code NotOwnFileError();
 // A folder locked by another process: "another process is working on it".
 std::error_code FolderBusyError();
 

@@ -160,7 +160,8 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
 class MemoryDisk::MemoryAppended final : public AppendedFile {
  public:
   MemoryAppended(MemoryDisk& disk, std::uint64_t id, std::string name)
-      : disk_(disk), id_(id), name_(std::move(name)) {}
+      : disk_(disk), id_(id), name_(std::move(name)), status_(disk.StatusOf(name_, id)) {}
+  const FileStatus& Status() const override { return status_; }
   bool Write(std::string_view bytes) override {
     const std::lock_guard lock(disk_.mutex_);
     if (error_ || !disk_.Powered("Write", name_)) {
@@ -191,6 +192,7 @@ class MemoryDisk::MemoryAppended final : public AppendedFile {
   MemoryDisk& disk_;
   std::uint64_t id_;
   std::string name_;
+  FileStatus status_;
   std::error_code error_;
 };
 

@@ -425,7 +425,9 @@ class PosixNewFile final : public NewFile {
 
 class PosixAppendedFile final : public AppendedFile {
  public:
-  PosixAppendedFile(int descriptor, std::uint64_t size) : file_(descriptor, {}), size_(size) {}
+  PosixAppendedFile(int descriptor, const FileStatus& status)
+      : file_(descriptor, {}), size_(status.stamp.size), status_(status) {}
+  const FileStatus& Status() const override { return status_; }
   bool Write(std::string_view bytes) override {
     size_ += bytes.size();
     return file_.Write(bytes);
@@ -450,6 +452,7 @@ class PosixAppendedFile final : public AppendedFile {
  private:
   OutputFile file_;
   std::uint64_t size_;
+  FileStatus status_;
 };
 
 class PosixScratchFile final : public ScratchFile {
@@ -658,6 +661,13 @@ class PosixDisk final : public Disk {
     if (descriptor == -1) {
       return Errno();
     }
+    // The folder made a moment ago is this process's; another put in its
+    // place meanwhile (by whoever may write into parent) is not.
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || info.st_uid != ::geteuid()) {
+      ::close(descriptor);
+      return NotMadeHereError();
+    }
     // Given to its owner before it opens to anyone else; only a privileged
     // process may give it, and the folder is then the process's own.
     if (owner == FolderOwner::AsLike) {
@@ -776,7 +786,7 @@ class PosixDisk final : public Disk {
       return Refusal(error);
     }
     return std::unique_ptr<AppendedFile>(
-        std::make_unique<PosixAppendedFile>(descriptor, static_cast<std::uint64_t>(info.st_size)));
+        std::make_unique<PosixAppendedFile>(descriptor, StatusOf(info, name.c_str())));
   }
 
   Expected<std::unique_ptr<ScratchFile>> CreateScratch(Folder& folder) override {

@@ -316,7 +316,9 @@ class WindowsNewFile final : public NewFile {
 
 class WindowsAppendedFile final : public AppendedFile {
  public:
-  WindowsAppendedFile(HANDLE handle, std::uint64_t size) : file_(handle, {}), size_(size) {}
+  WindowsAppendedFile(HANDLE handle, const FileStatus& status)
+      : file_(handle, {}), size_(status.stamp.size), status_(status) {}
+  const FileStatus& Status() const override { return status_; }
   bool Write(std::string_view bytes) override {
     size_ += bytes.size();
     return file_.Write(bytes);
@@ -336,6 +338,7 @@ class WindowsAppendedFile final : public AppendedFile {
  private:
   OutputFile file_;
   std::uint64_t size_;
+  FileStatus status_;
 };
 
 class WindowsScratchFile final : public ScratchFile {
@@ -607,10 +610,12 @@ class WindowsDisk final : public Disk {
     if (handle == INVALID_HANDLE_VALUE) {
       return LastWindowsError();
     }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(handle, &size);
-    return std::unique_ptr<AppendedFile>(
-        std::make_unique<WindowsAppendedFile>(handle, static_cast<std::uint64_t>(size.QuadPart)));
+    FileStatus status;
+    if (const std::error_code error = StatusOfHandle(handle, status)) {
+      CloseHandle(handle);
+      return error;
+    }
+    return std::unique_ptr<AppendedFile>(std::make_unique<WindowsAppendedFile>(handle, status));
   }
 
   Expected<std::unique_ptr<ScratchFile>> CreateScratch(Folder& folder) override {

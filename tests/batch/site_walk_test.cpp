@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/memory_disk.h"
 
 namespace lapse::batch {
@@ -59,6 +61,24 @@ TEST(SiteWalk, TakesAndSkipsTheSameForEveryCommand) {
             (NameList{": a.htm notes.txt | link.htm | .lapse-0123456789ab.tmp"}));
   EXPECT_EQ(Walked(disk, "/site/New", Recursion::Subfolders, TopNew::Take),
             (NameList{": a.htm |  | "}));
+}
+
+// Whoever may write into a site may nest folders without end: the walk goes
+// kDeepestFolder levels down and says the next is too deep, rather than run
+// out of stack on the way.
+TEST(SiteWalk, StopsAtTheDeepestFolderAndSaysSo) {
+  platform::MemoryDisk disk;
+  fs::path deep = "/site";
+  for (std::size_t level = 0; level < kDeepestFolder + 5; ++level) {
+    deep /= "d";
+  }
+  disk.AddFile(deep / "a.htm", "x\n");
+  const std::vector<std::string> seen = Walked(disk, "/site", Recursion::Subfolders, TopNew::Skip);
+  ASSERT_EQ(seen.size(), kDeepestFolder + 1);
+  EXPECT_TRUE(seen.back().ends_with(": unreadable")) << seen.back();
+  const std::string tooDeep = seen.back().substr(0, seen.back().find(':'));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(tooDeep.begin(), tooDeep.end(), 'd')),
+            kDeepestFolder);
 }
 
 }  // namespace

@@ -193,6 +193,36 @@ TEST_F(HostileSite, AFolderPlantedInNewGetsNoCopy) {
   EXPECT_EQ(Names(site_ / "New" / "private"), std::vector<std::string>{"keep.txt"});
 }
 
+// A log the site's owner put in New, for the lines of every page to be
+// appended to, private pages' too: root writes no line into it.
+TEST_F(HostileSite, ALogPlantedInNewGetsNoLine) {
+  options_.recursion = Recursion::Subfolders;
+  const fs::path priv = site_ / "private";
+  fs::create_directory(priv);
+  Write(priv / "b.htm", "<!--LAPSE 12/01/26\nsecret of user 1\n<!--ENDL\npublic\n");
+  ASSERT_EQ(::chown(priv.c_str(), kOtherUser, kOtherUser), 0);
+  ::chmod(priv.c_str(), 0700);
+  // A replace that holds a page back leaves the log waiting in New, where
+  // the next run appends to it.
+  ASSERT_EQ(RunSite().status, RunStatus::Completed);
+  Attacker editor([&] { Write(site_ / "a.htm", "<!--LAPSE 12/01/26\nedited\n<!--ENDL\n"); });
+  ASSERT_EQ(editor.Wait(), 0);
+  ASSERT_FALSE(ReplaceSite().left.empty());
+  Attacker attacker([&] {
+    fs::remove(site_ / "New" / "Log.txt");
+    Write(site_ / "New" / "Log.txt", "");
+    fs::permissions(site_ / "New" / "Log.txt", fs::perms::all & ~fs::perms::owner_exec &
+                                                   ~fs::perms::group_exec &
+                                                   ~fs::perms::others_exec);
+  });
+  ASSERT_EQ(attacker.Wait(), 0);
+  const RunResult run = RunSite();
+  EXPECT_EQ(run.status, RunStatus::Completed);
+  ASSERT_TRUE(run.logFailure);
+  EXPECT_EQ(run.logFailure->error, platform::NotOwnFileError());
+  EXPECT_EQ(Read(site_ / "New" / "Log.txt"), "");
+}
+
 // A copy the site's owner swapped for a file of theirs of the same size is
 // held back: only the very file the run wrote goes up.
 TEST_F(HostileSite, ASwappedCopyIsHeldBack) {
