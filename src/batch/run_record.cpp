@@ -121,10 +121,18 @@ Identity IdentityOf(const platform::FileStamp& stamp) {
 }
 
 bool IsPathBelow(const std::filesystem::path& path) {
-  // As a run writes them: no doubled separator, no "." or "..".
-  if (path.empty() || path.has_root_name() || path.has_root_directory() ||
-      path.lexically_normal().native() != path.native()) {
+  if (path.empty() || path.has_root_name() || path.has_root_directory()) {
     return false;
+  }
+  // As a run writes them: no separator doubled, first or last.
+  const auto isSeparator = [](std::filesystem::path::value_type c) {
+    return c == '/' || c == std::filesystem::path::preferred_separator;
+  };
+  const std::filesystem::path::string_type& text = path.native();
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (isSeparator(text[at]) && (at == 0 || at + 1 == text.size() || isSeparator(text[at - 1]))) {
+      return false;
+    }
   }
   return std::all_of(path.begin(), path.end(),
                      [](const std::filesystem::path& name) { return platform::IsOneName(name); });
