@@ -47,8 +47,9 @@ LAPSE_SCHEDULE_TEST_PACKAGES=(systemd cron)
 LAPSE_GUI_PACKAGES=(qt6-base-dev qt6-svg-dev fonts-dejavu-core xdg-utils xvfb xauth x11-utils xdotool
                     imagemagick)
 
-# What the benchmarks under bench/ need on top of the build.
-LAPSE_BENCH_PACKAGES=(libbenchmark-dev time)
+# What the benchmarks under bench/ need on top of the build (strace counts the
+# pages a quiet day's update opens).
+LAPSE_BENCH_PACKAGES=(libbenchmark-dev time strace)
 
 # What the fuzzers and the static checks need besides the build packages:
 # clang 14 with its sanitizer and libFuzzer runtimes, and clang-tidy.
