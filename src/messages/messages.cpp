@@ -393,6 +393,12 @@ std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {
            "while Lapse works could turn root's rights against other files. Run Lapse as the "
            "folder's owner, or give lapse-cli --trust-site to go on. Nothing was changed.";
   }
+  if (error == platform::IsALinkError()) {
+    // Lapse never works through a link in the folder's own place: someone
+    // who may change the folder above could point it anywhere.
+    return "Cannot open the folder " + DisplayName(folder) +
+           ": it is a link. Name the folder it leads to.";
+  }
   return CannotDo("open the folder", folder, error);
 }
 

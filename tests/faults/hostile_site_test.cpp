@@ -248,6 +248,8 @@ TEST_F(HostileSite, ALinkInPlaceOfTheSiteIsRefused) {
   const RunResult run = RunOver(link);
   EXPECT_EQ(run.status, RunStatus::Stopped);
   EXPECT_EQ(run.problem.error, platform::IsALinkError());
+  EXPECT_EQ(messages::Stopped(run.problem), "Cannot open the folder " + link.string() +
+                                                "/: it is a link. Name the folder it leads to.");
   EXPECT_FALSE(fs::exists(victim_ / "New"));
 }
 
