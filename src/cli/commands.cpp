@@ -767,7 +767,7 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     return kUsageError;
   }
   if (scheduling.Parsed()) {
-    return scheduling.Run(schedule::MachineHost(), out, err);
+    return scheduling.Run(schedule::MachineHost(), environment.locale.order, out, err);
   }
   const std::string command = CommandName(app);
   try {
