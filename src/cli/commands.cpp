@@ -13,6 +13,7 @@
 #include "batch/site_names.h"
 #include "batch/undo.h"
 #include "cli/schedule_commands.h"
+#include "cli/update_options.h"
 #include "messages/messages.h"
 #include "schedule/schedule.h"
 #include "schedule/time_of_day.h"
@@ -35,16 +36,12 @@ constexpr const char* kCommands[] = {"run",      "replace",  "update",     "chec
 struct Options {
   std::string directory;
   std::string today;  // YYYY-MM-DD; empty for the clock's date
-  std::string days;
-  std::string lines;
+  RemovalOptions removal;
   std::string wait;
   std::string within;
   std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
   std::optional<std::string> onlyAt;
   std::optional<std::string> folderId;
-  bool noLog = false;
-  bool withLog = false;
-  std::string dateOrder;  // mdy, dmy or ymd; empty for the user's locale
   bool recursive = false;
   bool quiet = false;
   bool json = false;
@@ -70,11 +67,6 @@ struct Settings {
   bool json = false;
 };
 
-// A mistake on the command line: said on the error stream, exit status 2.
-struct UsageError {
-  std::string text;
-};
-
 std::optional<text::Today> ParseIsoDay(std::string_view text) {
   const auto digitsAt = [&](std::size_t from, std::size_t count) {
     return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
@@ -95,31 +87,6 @@ std::optional<text::Today> ParseIsoDay(std::string_view text) {
     return std::nullopt;
   }
   return text::Today{day};
-}
-
-// A whole number from low to high, or the sentence that says what is wrong.
-template <typename Number>
-Number WholeNumber(const std::string& command, const std::string& option, const std::string& text,
-                   Number low, Number high) {
-  long long value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value < low || value > high) {
-    throw UsageError{"lapse-cli " + command + ": " + option + " takes a whole number from " +
-                     std::to_string(low) + " to " + std::to_string(high) + "; '" +
-                     text::DisplayText(text) + "' is not one."};
-  }
-  return static_cast<Number>(value);
-}
-
-text::DateOrder OrderFromName(const std::string& name, text::DateOrder fallback) {
-  if (name == "mdy")
-    return text::DateOrder::MonthDayYear;
-  if (name == "dmy")
-    return text::DateOrder::DayMonthYear;
-  if (name == "ymd")
-    return text::DateOrder::YearMonthDay;
-  return fallback;
 }
 
 // "site/" names the folder "site": the run appends its own separator. The
@@ -159,15 +126,12 @@ Settings Checked(const std::string& command, const Options& options,
   batch::RunOptions& run = settings.run;
   run.locale = environment.locale;
   run.clock = environment.clock;
-  run.locale.order = OrderFromName(options.dateOrder, environment.locale.order);
+  const Removal removal = CheckedRemoval(command, options.removal);
+  run.locale.order = removal.order.value_or(environment.locale.order);
   run.recursion = options.recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
-  run.log = !options.noLog;
-  if (!options.days.empty()) {
-    run.newDays = WholeNumber<std::int16_t>(command, "--days", options.days, -32768, 32767);
-  }
-  if (!options.lines.empty()) {
-    run.lines = WholeNumber<std::int16_t>(command, "--lines", options.lines, -32768, 32767);
-  }
+  run.log = removal.log;
+  run.newDays = removal.days.value_or(run.newDays);
+  run.lines = removal.lines.value_or(run.lines);
   if (!options.wait.empty()) {
     settings.wait =
         std::chrono::seconds(WholeNumber<int>(command, "--wait", options.wait, 0, 86400));
@@ -667,24 +631,13 @@ void AddDateOptions(CLI::App& command, Options& options) {
       .add_option("--time-zone", options.timeZone,
                   "Take today in this time zone (an IANA name, e.g. Europe/Berlin)")
       ->type_name("ZONE");
-  command.add_option("--days", options.days, "Days a new-content tag stays new (default 30)")
-      ->type_name("N");
-  command
-      .add_option("--date-order", options.dateOrder,
-                  "Order of numeric dates: mdy, dmy or ymd (default: the user's locale)")
-      ->type_name("ORDER")
-      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+  AddDaysOption(command, options.removal);
+  AddDateOrderOption(command, options.removal);
 }
 
 void AddRunOptions(CLI::App& command, Options& options) {
   AddDateOptions(command, options);
-  command
-      .add_option("--lines", options.lines,
-                  "Lines removed after a lapsed new-content tag (default 1)")
-      ->type_name("N");
-  CLI::Option* logFlag =
-      command.add_flag("--log", options.withLog, "Write DIR/New/Log.txt (the default)");
-  command.add_flag("--no-log", options.noLog, "Write no log")->excludes(logFlag);
+  AddLinesAndLogOptions(command, options.removal);
   AddRecursive(command, options);
   AddWait(command, options);
 }
@@ -814,7 +767,7 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     return kUsageError;
   }
   if (scheduling.Parsed()) {
-    return scheduling.Run(schedule::MachineHost(), out, err);
+    return scheduling.Run(schedule::MachineHost(), environment.locale.order, out, err);
   }
   const std::string command = CommandName(app);
   try {

@@ -31,14 +31,20 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
   schedule_->add_option("--time-zone", zone_,
                         "Read the time, and the day of the update, in this zone of the zone "
                         "database (Europe/Berlin) instead of the machine's");
+  AddDateOrderOption(*schedule_, removal_);
+  AddDaysOption(*schedule_, removal_);
+  AddLinesAndLogOptions(*schedule_, removal_);
   schedule_->add_option("--using", request_.scheduler,
                         "systemd, cron or task-scheduler (default: the machine's own)");
   schedule_->add_option("DIR", request_.folder, "The folder to update")->required();
   schedule_->footer(
       "Scheduling DIR again replaces its entry. systemd gets a timer and a service (user units, "
-      "or system units for root), cron two lines of the user's crontab, Windows a task.\n"
-      "Exit status: 0 scheduled; 1 scheduled in part (the scheduler failed after the entry "
-      "was written: see the message); 2 bad input, or nothing could be scheduled.");
+      "or system units for root), cron two lines of the user's crontab, Windows a task. The "
+      "entry starts update with the options given here, and with --date-order of the user's "
+      "locale where none is given: schedulers run with the system's locale.\n"
+      "Exit status: 0 scheduled; 1 written in part, or written where nothing will start it (no "
+      "systemd manager, no cron daemon: see the message); 2 bad input, or nothing could be "
+      "scheduled.");
 
   unschedule_ = app.add_subcommand("unschedule", "Stop the daily update of DIR");
   unschedule_->add_option("DIR", request_.folder, "The scheduled folder (it may be gone)")
@@ -60,9 +66,10 @@ bool ScheduleCommands::Parsed() const {
   return schedule_->parsed() || unschedule_->parsed() || schedules_->parsed();
 }
 
-int ScheduleCommands::Run(const schedule::Host& host, std::ostream& out, std::ostream& err) const {
+int ScheduleCommands::Run(const schedule::Host& host, text::DateOrder userOrder, std::ostream& out,
+                          std::ostream& err) const {
   if (schedule_->parsed()) {
-    return Schedule(host, out, err);
+    return Schedule(host, userOrder, out, err);
   }
   if (unschedule_->parsed()) {
     return Unschedule(host, out, err);
@@ -70,10 +77,20 @@ int ScheduleCommands::Run(const schedule::Host& host, std::ostream& out, std::os
   return List(host, out, err);
 }
 
-int ScheduleCommands::Schedule(const schedule::Host& host, std::ostream& out,
-                               std::ostream& err) const {
+int ScheduleCommands::Schedule(const schedule::Host& host, text::DateOrder userOrder,
+                               std::ostream& out, std::ostream& err) const {
   schedule::Request request = request_;
   request.zone = zone_.value_or("");
+  try {
+    const Removal removal = CheckedRemoval("schedule", removal_);
+    request.options.dateOrder = text::DateOrderName(removal.order.value_or(userOrder));
+    request.options.days = removal.days;
+    request.options.lines = removal.lines;
+    request.options.log = removal.log;
+  } catch (const UsageError& error) {
+    err << error.text << '\n';
+    return ExitStatus(schedule::Status::Failed);
+  }
   schedule::Outcome outcome;
   if (zone_ && zone_->empty()) {
     outcome.status = schedule::Status::Failed;
@@ -85,7 +102,7 @@ int ScheduleCommands::Schedule(const schedule::Host& host, std::ostream& out,
     out << schedule::DoneText(host, outcome) << '\n';
   }
   if (outcome.problem != schedule::Problem::None) {
-    err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+    err << "lapse-cli: " << schedule::ProblemText(host, outcome) << '\n';
   }
   return ExitStatus(outcome.status);
 }
@@ -110,12 +127,14 @@ int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::o
       schedule::ReadHistory(schedule::HistoryFile(host.stateFolder));
   for (const schedule::Entry& entry : listing.entries) {
     out << schedule::TextOf(entry.folder) << "\n  " << schedule::WhenText(entry) << "; "
-        << schedule::SchedulerTitle(entry.scheduler) << ": " << entry.name << '\n';
+        << schedule::SchedulerTitle(entry.scheduler) << ": " << entry.name
+        << "\n  options: " << schedule::OptionsText(entry) << '\n';
     if (const std::string state = schedule::NotStartedText(entry); !state.empty()) {
       out << "  " << state << '\n';
+    } else {
+      const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, host.now());
+      out << "  next update: " << next.text << (entry.zone.empty() ? "" : " " + entry.zone) << '\n';
     }
-    const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, host.now());
-    out << "  next update: " << next.text << (entry.zone.empty() ? "" : " " + entry.zone) << '\n';
     const schedule::HistoryEntry* last = nullptr;
     for (const schedule::HistoryEntry& update : history) {
       if (update.folder == entry.folder) {

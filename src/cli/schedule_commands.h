@@ -8,7 +8,9 @@
 #include <ostream>
 #include <string>
 
+#include "cli/update_options.h"
 #include "schedule/schedule.h"
+#include "text/date.h"
 
 namespace CLI {
 class App;
@@ -24,10 +26,15 @@ class ScheduleCommands {
   // Whether the parsed command line named one of them.
   bool Parsed() const;
   // Runs the one named on host's schedulers; returns the exit status.
-  int Run(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+  // userOrder is the date order of the user's locale, which a schedule
+  // records where --date-order does not name one: the scheduler starts the
+  // update with the system's locale.
+  int Run(const schedule::Host& host, text::DateOrder userOrder, std::ostream& out,
+          std::ostream& err) const;
 
  private:
-  int Schedule(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+  int Schedule(const schedule::Host& host, text::DateOrder userOrder, std::ostream& out,
+               std::ostream& err) const;
   int Unschedule(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
   int List(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
 
@@ -35,6 +42,8 @@ class ScheduleCommands {
   CLI::App* unschedule_;
   CLI::App* schedules_;
   schedule::Request request_;
+  // update's options for what it removes, as typed.
+  RemovalOptions removal_;
   // --time-zone as given: given empty, it is refused rather than read as
   // the machine's local time.
   std::optional<std::string> zone_;

@@ -268,6 +268,15 @@ void MainLogic::ReplaceOldFiles() {
   }
 }
 
+schedule::UpdateOptions MainLogic::ScheduledUpdateOptions() const {
+  schedule::UpdateOptions options;
+  options.dateOrder = std::string(text::DateOrderName(run_.locale.order));
+  options.days = state_.NewDays;
+  options.lines = state_.Lines;
+  options.log = state_.Log != 0;
+  return options;
+}
+
 std::optional<text::Today> MainLogic::NextLapseDay(const std::filesystem::path& folder,
                                                    bool recursive) {
   const text::TagRules rules{state_.NewDays, state_.Lines, run_.locale, run_.clock};

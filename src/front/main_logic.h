@@ -15,6 +15,7 @@
 #include "batch/undo.h"
 #include "front/drive_table.h"
 #include "platform/disk.h"
+#include "schedule/schedule.h"
 #include "state/program_state.h"
 #include "state/settings.h"
 
@@ -116,6 +117,9 @@ class MainLogic {
   void UndoReplace();
   // The next day on which a tag of folder lapses, with the options now set.
   std::optional<text::Today> NextLapseDay(const std::filesystem::path& folder, bool recursive);
+  // The options now set, and the date order of the runs, as a scheduled
+  // update is to take them: it runs with the system's locale.
+  schedule::UpdateOptions ScheduledUpdateOptions() const;
 
  private:
   class RunFrontEnd;

@@ -1,5 +1,6 @@
 #include "front/schedule_logic.h"
 
+#include "platform/clock.h"
 #include "schedule/history.h"
 
 namespace lapse::front {
@@ -30,6 +31,9 @@ void ScheduleLogic::ShowState() {
     state.status = "Scheduled " + schedule::WhenText(*entry_) + ", but " +
                    schedule::NotStartedText(*entry_) + ".";
   }
+  if (entry_) {
+    state.status += " Update options: " + schedule::OptionsText(*entry_) + ".";
+  }
   const std::optional<std::chrono::local_days> lapse =
       services_.nextLapse ? services_.nextLapse(folder_, view_.Fields().subfolders) : std::nullopt;
   state.nextLapse = lapse ? schedule::DayText(*lapse) : "none found";
@@ -46,10 +50,16 @@ void ScheduleLogic::Schedule() {
   request.folder = schedule::TextOf(folder_);
   request.at = fields.at;
   request.recursive = fields.subfolders;
-  // A schedule made with lapse-cli keeps its zone and its scheduler.
+  // A schedule made with lapse-cli keeps its zone, its scheduler and its
+  // options.
+  request.options = services_.options;
   if (entry_) {
     request.zone = entry_->zone;
     request.scheduler = std::string(schedule::SchedulerName(entry_->scheduler));
+    request.options = entry_->options;
+  }
+  if (request.options.dateOrder.empty()) {
+    request.options.dateOrder = std::string(text::DateOrderName(platform::UserDateLocale().order));
   }
   const schedule::Outcome outcome = schedule::Schedule(*host_, request);
   if (outcome.status == schedule::Status::Failed) {
@@ -62,9 +72,7 @@ void ScheduleLogic::Schedule() {
   entry_ = schedule::FindSchedule(*host_, folder_);
   ShowState();
   if (outcome.status == schedule::Status::Partly) {
-    view_.Warn(schedule::ProblemText(outcome));
-  } else if (!outcome.enableCommands.empty()) {
-    view_.Tell(schedule::DoneText(*host_, outcome));
+    view_.Warn(schedule::ProblemText(*host_, outcome));
   }
 }
 

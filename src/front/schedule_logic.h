@@ -26,6 +26,10 @@ using NextLapseDay = std::function<std::optional<std::chrono::local_days>(
 struct ScheduleServices {
   std::function<schedule::Host()> host = schedule::DesktopHost;
   NextLapseDay nextLapse = nullptr;
+  // What a new schedule's update removes by: the main window's options and
+  // date order. Without a date order, the user's locale's is taken, since
+  // the scheduler runs the update with the system's locale.
+  schedule::UpdateOptions options = {};
 };
 
 // The fields the user edits.
@@ -37,7 +41,9 @@ struct ScheduleFields {
 // The dialog's texts beside its fields.
 struct ScheduleState {
   std::string folder;
-  std::string status;      // "Updated automatically every day at 00:05, by systemd."
+  // "Updated automatically every day at 00:05, by systemd. Update options:
+  // --date-order dmy."
+  std::string status;
   std::string nextLapse;   // "2026-12-31", or "none found"
   std::string lastUpdate;  // "2026-12-08 00:05: 3 pages rewritten", or "none yet"
   bool scheduled = false;

@@ -1,6 +1,7 @@
 #include "schedule/backend.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -12,13 +13,56 @@ namespace lapse::schedule::detail {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
+namespace {
+
+std::optional<std::int16_t> ReadNumber(const Json& json, const char* key) {
+  const auto found = json.find(key);
+  if (found == json.end() || !found->is_number_integer()) {
+    return std::nullopt;
+  }
+  const auto value = found->get<long long>();
+  if (value < INT16_MIN || value > INT16_MAX) {
+    return std::nullopt;
+  }
+  return static_cast<std::int16_t>(value);
+}
+
+// An entry written before Lapse recorded the options has none of them, and
+// its update runs with update's defaults. A date order that is none of the
+// three is not passed on.
+void ReadOptions(const Json& json, UpdateOptions& options) {
+  if (const auto order = json.find("dateOrder"); order != json.end() && order->is_string()) {
+    const std::string name = order->get<std::string>();
+    if (name == "mdy" || name == "dmy" || name == "ymd") {
+      options.dateOrder = name;
+    }
+  }
+  options.days = ReadNumber(json, "days");
+  options.lines = ReadNumber(json, "lines");
+  if (const auto log = json.find("log"); log != json.end() && log->is_boolean()) {
+    options.log = log->get<bool>();
+  }
+}
+
+}  // namespace
+
 std::string MetadataOf(const Entry& entry) {
   Json json = {{"folder", TextOf(entry.folder)},
                {"at", FormatTimeOfDay(entry.at)},
                {"zone", entry.zone},
-               {"recursive", entry.recursive}};
+               {"recursive", entry.recursive},
+               {"log", entry.options.log}};
   if (entry.folderId) {
     json["folderId"] = FolderIdText(*entry.folderId);
+  }
+  if (!entry.options.dateOrder.empty()) {
+    json["dateOrder"] = entry.options.dateOrder;
+  }
+  if (entry.options.days) {
+    json["days"] = *entry.options.days;
+  }
+  if (entry.options.lines) {
+    json["lines"] = *entry.options.lines;
   }
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -51,7 +95,54 @@ std::optional<Entry> EntryFromMetadata(std::string_view text, SchedulerKind kind
   if (const auto id = json.find("folderId"); id != json.end() && id->is_string()) {
     entry.folderId = ParseFolderId(id->get<std::string>());
   }
+  ReadOptions(json, entry.options);
   return entry;
+}
+
+std::vector<std::string> OptionArguments(const UpdateOptions& options) {
+  std::vector<std::string> args;
+  if (!options.dateOrder.empty()) {
+    args.emplace_back("--date-order");
+    args.push_back(options.dateOrder);
+  }
+  // One word each, so that a negative number is not read as an option.
+  if (options.days) {
+    args.push_back("--days=" + std::to_string(*options.days));
+  }
+  if (options.lines) {
+    args.push_back("--lines=" + std::to_string(*options.lines));
+  }
+  if (!options.log) {
+    args.emplace_back("--no-log");
+  }
+  return args;
+}
+
+CronDaemon CronDaemonState(const Host& host) {
+  std::error_code error;
+  // Where the first process cannot be read (hidepid), neither can the
+  // daemon: nothing is told.
+  if (!ReadFileText(host.processes / "1" / "comm")) {
+    return CronDaemon::Unknown;
+  }
+  fs::directory_iterator processes(host.processes, error);
+  for (; !error && processes != fs::directory_iterator(); processes.increment(error)) {
+    const std::string pid = TextOf(processes->path().filename());
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::optional<std::string> name = ReadFileText(processes->path() / "comm");
+    if (!name) {
+      continue;
+    }
+    while (!name->empty() && name->back() == '\n') {
+      name->pop_back();
+    }
+    if (*name == "cron" || *name == "crond" || *name == "fcron") {
+      return CronDaemon::Runs;
+    }
+  }
+  return error ? CronDaemon::Unknown : CronDaemon::None;
 }
 
 std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks) {
@@ -63,6 +154,8 @@ std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks) {
     args.emplace_back("--time-zone");
     args.push_back(entry.zone);
   }
+  const std::vector<std::string> options = OptionArguments(entry.options);
+  args.insert(args.end(), options.begin(), options.end());
   if (looks == Looks::Often) {
     args.emplace_back("--only-at");
     args.push_back(FormatTimeOfDay(entry.at));

@@ -34,8 +34,17 @@ bool SystemdManagerRuns(const Host& host);
 std::string MetadataOf(const Entry& entry);
 std::optional<Entry> EntryFromMetadata(std::string_view json, SchedulerKind kind);
 
+// Whether a cron daemon runs to read the crontab: a process named cron,
+// crond or fcron. Unknown where the processes cannot be read.
+enum class CronDaemon { Runs, None, Unknown };
+CronDaemon CronDaemonState(const Host& host);
+
+// update's options as arguments: [--date-order ORDER] [--days=N]
+// [--lines=N] [--no-log].
+std::vector<std::string> OptionArguments(const UpdateOptions& options);
+
 // update's arguments for the entry: update --quiet [--recursive]
-// [--time-zone ZONE] [--only-at HH:MM] [--folder-id DEVICE:INODE] FOLDER,
+// [--time-zone ZONE] [OPTIONS] [--only-at HH:MM] [--folder-id DEVICE:INODE] FOLDER,
 // --only-at where the scheduler starts update more often than once a day
 // and update itself tells the start.
 enum class Looks { Daily, Often };

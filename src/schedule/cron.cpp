@@ -91,6 +91,13 @@ class Cron final : public Backend {
     if (std::string written = Write(kept); !written.empty()) {
       return Failed(outcome, Problem::SchedulerRefused, written);
     }
+    // crontab writes the lines whether or not a daemon will read them.
+    if (CronDaemonState(host_) == CronDaemon::None) {
+      entry.enabled = false;
+      entry.idle = Idle::NoCronDaemon;
+      outcome.status = Status::Partly;
+      outcome.problem = Problem::WillNotRun;
+    }
     return outcome;
   }
 
@@ -114,6 +121,7 @@ class Cron final : public Backend {
     if (!lines) {
       return entries;
     }
+    const bool daemon = CronDaemonState(host_) != CronDaemon::None;
     std::set<std::string> running;
     for (const std::string& line : *lines) {
       if (line.rfind(kMark, 0) != 0) {
@@ -131,7 +139,10 @@ class Cron final : public Backend {
           std::string_view(line).substr(kMark.size() + kIdLength + 1), SchedulerKind::Cron);
       if (entry) {
         entry->name = *id;
-        entry->enabled = running.count(*id) != 0;
+        entry->idle = running.count(*id) == 0 ? Idle::LinesMissing
+                      : !daemon               ? Idle::NoCronDaemon
+                                              : Idle::No;
+        entry->enabled = entry->idle == Idle::No;
         entries.push_back(std::move(*entry));
       }
     }

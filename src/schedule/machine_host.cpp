@@ -47,10 +47,21 @@ Host HostRunning(fs::path program) {
   }
 #endif
   host.stateFolder = platform::UserStateFolder().value_or(fs::path());
+  host.wine = UnderWine();
   return host;
 }
 
 }  // namespace
+
+bool UnderWine() {
+#if defined(_WIN32)
+  // wine's ntdll names its version; Windows's has no such function.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 fs::path RunningProgram() {
 #if defined(_WIN32)

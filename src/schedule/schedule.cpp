@@ -217,14 +217,19 @@ std::optional<SchedulerKind> DefaultScheduler(const Host& host) {
                                                    : std::nullopt;
   }
   const bool systemctl = Has(host, SchedulerKind::Systemd);
+  const bool crontab = Has(host, SchedulerKind::Cron);
   if (systemctl && detail::SystemdManagerRuns(host)) {
     return SchedulerKind::Systemd;
   }
-  if (Has(host, SchedulerKind::Cron)) {
+  if (crontab && detail::CronDaemonState(host) != detail::CronDaemon::None) {
     return SchedulerKind::Cron;
   }
+  // Neither runs now: the entry waits for a manager, or for a daemon.
   if (systemctl) {
     return SchedulerKind::Systemd;
+  }
+  if (crontab) {
+    return SchedulerKind::Cron;
   }
   return std::nullopt;
 }
@@ -232,6 +237,7 @@ std::optional<SchedulerKind> DefaultScheduler(const Host& host) {
 Outcome Schedule(const Host& host, const Request& request) {
   Entry entry;
   entry.recursive = request.recursive;
+  entry.options = request.options;
   if (!request.at.empty()) {
     const std::optional<TimeOfDay> at = ParseTimeOfDay(request.at);
     if (!at) {
@@ -285,14 +291,20 @@ Outcome Schedule(const Host& host, const Request& request) {
     return Fail(problem, TextOf(host.program));
   }
 
-  // One entry per folder: one with another scheduler goes once this one is in.
+  // One entry per folder: one with another scheduler goes once this one is
+  // in, unless it runs and this one will not.
   const std::vector<Entry> before = EntriesOf(host, entry.folder);
   Outcome outcome = detail::MakeBackend(*kind, host)->Install(entry);
   if (outcome.status == Status::Failed) {
     return outcome;
   }
+  const bool runs = outcome.problem != Problem::WillNotRun;
   for (const Entry& old : before) {
     if (old.scheduler == *kind) {
+      continue;
+    }
+    if (!runs && old.enabled) {
+      outcome.kept.push_back(old);
       continue;
     }
     const Outcome removed = detail::MakeBackend(old.scheduler, host)->Remove(old);
@@ -351,7 +363,9 @@ std::optional<Entry> FindSchedule(const Host& host, const fs::path& folder) {
   if (entries.empty()) {
     return std::nullopt;
   }
-  return entries.front();
+  const auto running = std::find_if(entries.begin(), entries.end(),
+                                    [](const Entry& entry) { return entry.enabled; });
+  return running != entries.end() ? *running : entries.front();
 }
 
 std::string WhenText(const Entry& entry) {
@@ -365,20 +379,89 @@ std::string WhenText(const Entry& entry) {
   return text;
 }
 
+std::string OptionsText(const Entry& entry) {
+  const UpdateOptions& options = entry.options;
+  if (options == UpdateOptions{}) {
+    return "none recorded (dates are read in the order of the scheduler's locale)";
+  }
+  std::string text;
+  for (const std::string& arg : detail::OptionArguments(options)) {
+    text += (text.empty() ? "" : " ") + arg;
+  }
+  if (options.dateOrder.empty()) {
+    text += " (dates are read in the order of the scheduler's locale)";
+  }
+  return text;
+}
+
 std::string NotStartedText(const Entry& entry) {
   if (entry.enabled) {
     return {};
   }
-  switch (entry.scheduler) {
-    case SchedulerKind::Systemd:
-      return "not started: its units are written, but their timer is not enabled (no systemd "
-             "manager ran when it was scheduled)";
-    case SchedulerKind::Cron:
+  switch (entry.idle) {
+    case Idle::No:
+    case Idle::NotEnabled:
+      break;
+    case Idle::NoManager:
+      return "not started: no systemd manager runs here";
+    case Idle::NoCronDaemon:
+      return "not started: no cron daemon runs on this machine";
+    case Idle::LinesMissing:
       return "not started: the crontab holds its settings but not its lines; schedule it again";
-    case SchedulerKind::TaskScheduler:
+    case Idle::TaskMissing:
       return "not started: Task Scheduler no longer has its task; schedule it again";
+    case Idle::WineScheduler:
+      return "not started: wine's Task Scheduler keeps the task but runs no task";
   }
-  return {};
+  return "not started: its units are written, but their timer is not enabled (no systemd "
+         "manager ran when it was scheduled)";
+}
+
+namespace {
+
+// Why a written entry will not run, and how to have it run.
+std::string WillNotRunText(const Host& host, const Outcome& outcome) {
+  const Entry& entry = outcome.entry;
+  std::string text;
+  switch (entry.idle) {
+    case Idle::NoCronDaemon:
+      text =
+          "The entry is written, but no cron daemon runs on this machine: nothing will start "
+          "it. Start cron (as root: systemctl enable --now cron)";
+      text += Has(host, SchedulerKind::Systemd) && detail::SystemdManagerRuns(host)
+                  ? " or schedule with --using systemd."
+                  : ".";
+      break;
+    case Idle::WineScheduler:
+      text =
+          "The task is written, but wine's Task Scheduler keeps tasks without running them: "
+          "nothing will start it. Schedule the update on the system that wine runs on.";
+      break;
+    default:
+      text = "The units are written to " + TextOf(host.unitFolder) +
+             ", but no systemd manager runs here: nothing will start them.";
+      if (!outcome.enableCommands.empty()) {
+        text += " Once one runs, start them with:";
+        for (const std::string& command : outcome.enableCommands) {
+          text += "\n  " + command;
+        }
+      }
+      break;
+  }
+  for (const Entry& kept : outcome.kept) {
+    text += "\nThe folder's entry with " + std::string(SchedulerTitle(kept.scheduler)) + " (" +
+            kept.name + ") stays, and updates it " + WhenText(kept) + ".";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ProblemText(const Host& host, const Outcome& outcome) {
+  if (outcome.problem == Problem::WillNotRun) {
+    return WillNotRunText(host, outcome);
+  }
+  return ProblemText(outcome);
 }
 
 std::string ProblemText(const Outcome& outcome) {
@@ -386,6 +469,8 @@ std::string ProblemText(const Outcome& outcome) {
   switch (outcome.problem) {
     case Problem::None:
       return {};
+    case Problem::WillNotRun:
+      return "Written, but " + NotStartedText(outcome.entry) + ".";
     case Problem::BadTime:
       return "'" + detail +
              "' is no time of day: give it as HH:MM, from 00:00 to 23:59 (07:30, say).";
@@ -439,19 +524,15 @@ std::string ProblemText(const Outcome& outcome) {
 
 std::string DoneText(const Host& host, const Outcome& outcome) {
   const Entry& entry = outcome.entry;
-  std::string text = "Scheduled: " + TextOf(entry.folder) + " is updated " + WhenText(entry) +
-                     ", by " + std::string(SchedulerTitle(entry.scheduler)) + " (" + entry.name +
-                     ").";
-  if (!outcome.enableCommands.empty()) {
-    text += "\nNo systemd manager runs here, so the units are written to " +
-            TextOf(host.unitFolder) + " but not started. Once one runs, start them with:";
-    for (const std::string& command : outcome.enableCommands) {
-      text += "\n  " + command;
-    }
-  } else {
-    text += "\nNext update: " + NextDailyStart(entry.at, entry.zone, host.now()).text +
-            (entry.zone.empty() ? "" : " " + entry.zone) + ".";
+  const std::string by = std::string(SchedulerTitle(entry.scheduler)) + " (" + entry.name + ")";
+  if (outcome.problem == Problem::WillNotRun) {
+    return "Written, not started: the daily update of " + TextOf(entry.folder) + ", " +
+           WhenText(entry) + ", with " + by + ".\nOptions: " + OptionsText(entry) + ".";
   }
+  std::string text = "Scheduled: " + TextOf(entry.folder) + " is updated " + WhenText(entry) +
+                     ", by " + by + ".\nOptions: " + OptionsText(entry) + ".";
+  text += "\nNext update: " + NextDailyStart(entry.at, entry.zone, host.now()).text +
+          (entry.zone.empty() ? "" : " " + entry.zone) + ".";
   std::error_code error;
   if (entry.scheduler == SchedulerKind::Systemd && !host.lingerFile.empty() &&
       !fs::exists(host.lingerFile, error)) {

@@ -1,8 +1,11 @@
 // Daily updates of a folder, registered with the machine's own scheduler:
 // systemd timers, the user's crontab, or Windows Task Scheduler. Each
 // scheduled folder has one entry, which starts `lapse-cli update --quiet
-// [--recursive] [--time-zone ZONE] --folder-id DEVICE:INODE FOLDER` every
-// day at a time of day and catches up after the machine was off. The
+// [--recursive] [--time-zone ZONE] --date-order ORDER [--days N] [--lines N]
+// [--no-log] --folder-id DEVICE:INODE FOLDER` every day at a time of day and
+// catches up after the machine was off. The scheduler starts it with the
+// system's locale, not the user's, so the entry names the date order the
+// user's own commands read dates in. The
 // folder's identity keeps the update to the folder that was scheduled: one
 // put in its place under its path, a link to another user's folder say, is
 // left as it is. The entries themselves are the
@@ -53,6 +56,9 @@ struct Host {
   std::filesystem::path unitFolder;
   // Present while a systemd manager runs the machine.
   std::filesystem::path systemdRuntime = "/run/systemd/system";
+  // The processes, one folder each with its "comm": where a cron daemon is
+  // looked for.
+  std::filesystem::path processes = "/proc";
   // Present when the user's systemd manager runs while the user is not
   // logged in (loginctl enable-linger); empty for root.
   std::filesystem::path lingerFile;
@@ -61,6 +67,8 @@ struct Host {
   std::filesystem::path stateFolder;
   // Windows: Task Scheduler is the scheduler, paths are Windows paths.
   bool windows = kOnWindows;
+  // Windows as wine gives it, whose Task Scheduler runs no task.
+  bool wine = false;
   std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
 };
 
@@ -68,6 +76,9 @@ struct Host {
 std::filesystem::path RunningProgram();
 // lapse-cli beside the desktop program (or where the build tree puts it).
 std::filesystem::path LapseCliBeside(const std::filesystem::path& program);
+
+// Whether this program runs under wine.
+bool UnderWine();
 
 // This machine as lapse-cli sees it: the entries start this program.
 Host MachineHost();
@@ -87,6 +98,29 @@ struct FolderId {
 std::string FolderIdText(FolderId id);
 std::optional<FolderId> ParseFolderId(std::string_view text);
 
+// The options of update that change what it removes, as the entry passes
+// them on. The numbers are update's own (checked by whoever asks).
+struct UpdateOptions {
+  // "mdy", "dmy" or "ymd"; empty in an entry written before Lapse recorded
+  // it, whose update reads dates in the scheduler's locale.
+  std::string dateOrder;
+  std::optional<std::int16_t> days = std::nullopt;   // --days; nothing for update's default
+  std::optional<std::int16_t> lines = std::nullopt;  // --lines; nothing for update's default
+  bool log = true;
+  bool operator==(const UpdateOptions&) const = default;
+};
+
+// Why an entry that is written does not run.
+enum class Idle {
+  No,
+  NotEnabled,     // systemd units written but their timer not enabled
+  NoManager,      // no systemd manager runs the machine
+  NoCronDaemon,   // no cron daemon runs to read the crontab
+  LinesMissing,   // the crontab holds the settings but not the lines
+  TaskMissing,    // Task Scheduler no longer has the task
+  WineScheduler,  // wine's Task Scheduler keeps tasks without running them
+};
+
 // One folder's daily update as its scheduler holds it.
 struct Entry {
   std::filesystem::path folder;  // absolute and canonical when it was scheduled
@@ -96,12 +130,13 @@ struct Entry {
   TimeOfDay at = kDefaultTime;
   std::string zone;  // an IANA zone; empty for the machine's local time
   bool recursive = false;
+  UpdateOptions options;
   SchedulerKind scheduler = SchedulerKind::Systemd;
   // The units' name without suffix, the task's name, or the crontab mark.
   std::string name;
-  // False where the systemd units are written but not enabled (no manager
-  // runs), or the task's record outlived the task.
+  // False where nothing will start the update: idle says why.
   bool enabled = true;
+  Idle idle = Idle::No;
 };
 
 // What the user asked for, as typed.
@@ -111,6 +146,7 @@ struct Request {
   std::string zone;    // empty for local time
   bool recursive = false;
   std::string scheduler;  // empty for the machine's own
+  UpdateOptions options = {};
 };
 
 // As the commands exit: 0, 1, 2.
@@ -135,6 +171,7 @@ enum class Problem {
   CannotRead,        // the crontab or the unit folder could not be read
   SchedulerRefused,  // systemctl, crontab or schtasks failed
   NotScheduled,      // unschedule: the folder has no entry
+  WillNotRun,        // written, but nothing starts it: the entry's idle says why
 };
 
 struct Outcome {
@@ -146,10 +183,14 @@ struct Outcome {
   // Units written where no systemd manager runs: the commands that enable
   // them once one does.
   std::vector<std::string> enableCommands;
+  // The folder's entries with other schedulers that were left in place,
+  // since they run and the new one does not.
+  std::vector<Entry> kept;
 };
 
 // Registers the folder's daily update, replacing any entry it had with any
-// of the schedulers. Bad input registers nothing.
+// of the schedulers; where the new entry will not run (WillNotRun), an entry
+// of another scheduler that does stays. Bad input registers nothing.
 Outcome Schedule(const Host& host, const Request& request);
 // Removes every entry of the folder, which need no longer exist.
 Outcome Unschedule(const Host& host, const std::string& folder);
@@ -160,19 +201,26 @@ struct Listing {
   std::vector<std::string> problems;
 };
 Listing ListSchedules(const Host& host);
-// The entry of an existing folder, when it has one.
+// The entry of an existing folder, when it has one; the one that runs
+// where it has more.
 std::optional<Entry> FindSchedule(const Host& host, const std::filesystem::path& folder);
 
 // The scheduler a schedule takes when none is named: Task Scheduler on
-// Windows; else systemd where a manager runs, cron where crontab is, systemd
-// units to enable later where systemctl is; nothing where none is.
+// Windows; else systemd where a manager runs, cron where a cron daemon runs,
+// systemd units to enable later where systemctl is, cron lines for a daemon
+// to come where crontab is; nothing where none is.
 std::optional<SchedulerKind> DefaultScheduler(const Host& host);
 
 // The sentences that tell the user an outcome: a problem, or what was done.
+// With the host, an entry that will not run is told how to have it run.
 std::string ProblemText(const Outcome& outcome);
+std::string ProblemText(const Host& host, const Outcome& outcome);
 std::string DoneText(const Host& host, const Outcome& outcome);
 // "every day at 00:05 (Europe/Berlin), with its subfolders"
 std::string WhenText(const Entry& entry);
+// The update's options as its command line gives them: "--date-order dmy
+// --days=10 --no-log"; for an entry that recorded none, what it reads by.
+std::string OptionsText(const Entry& entry);
 // Why an entry that is not enabled does not run; empty for one that does.
 std::string NotStartedText(const Entry& entry);
 

@@ -41,11 +41,14 @@ class Systemd final : public Backend {
     }
     const std::string timer = entry.name + ".timer";
     if (!SystemdManagerRuns(host_)) {
-      entry.enabled = Enabled(entry.name);
-      if (!entry.enabled) {
+      entry.enabled = false;
+      entry.idle = Idle::NoManager;
+      if (!Enabled(entry.name)) {
         outcome.enableCommands = {Command({"daemon-reload"}),
                                   Command({"enable", "--now", ShellWord(timer)})};
       }
+      outcome.status = Status::Partly;
+      outcome.problem = Problem::WillNotRun;
       return outcome;
     }
     // A timer that runs already takes its new time of day on its restart.
@@ -53,6 +56,7 @@ class Systemd final : public Backend {
          {std::vector<std::string>{"daemon-reload"}, {"enable", timer}, {"restart", timer}}) {
       if (std::string failure = Systemctl(args); !failure.empty()) {
         entry.enabled = Enabled(entry.name);
+        entry.idle = entry.enabled ? Idle::No : Idle::NotEnabled;
         return Failed(outcome, Problem::SchedulerRefused, failure, Status::Partly);
       }
     }
@@ -96,6 +100,8 @@ class Systemd final : public Backend {
     if (!fs::exists(host_.unitFolder, error)) {
       return entries;
     }
+    // Without a manager on the machine no timer starts, enabled or not.
+    const bool booted = fs::exists(host_.systemdRuntime, error);
     fs::directory_iterator units(host_.unitFolder, error);
     for (; !error && units != fs::directory_iterator(); units.increment(error)) {
       const std::string file = TextOf(units->path().filename());
@@ -113,7 +119,10 @@ class Systemd final : public Backend {
           SchedulerKind::Systemd);
       if (entry) {
         entry->name = TextOf(units->path().stem());
-        entry->enabled = Enabled(entry->name);
+        entry->idle = !Enabled(entry->name) ? Idle::NotEnabled
+                      : !booted             ? Idle::NoManager
+                                            : Idle::No;
+        entry->enabled = entry->idle == Idle::No;
         entries.push_back(std::move(*entry));
       }
     }

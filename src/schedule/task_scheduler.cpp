@@ -74,6 +74,11 @@ class TaskScheduler final : public Backend {
       return Failed(outcome, Problem::CannotWrite, TextOf(record) + ": " + written.message(),
                     Status::Partly);
     }
+    if (host_.wine) {
+      entry.enabled = false;
+      entry.idle = Idle::WineScheduler;
+      return Failed(outcome, Problem::WillNotRun, {}, Status::Partly);
+    }
     return outcome;
   }
 
@@ -112,7 +117,10 @@ class TaskScheduler final : public Backend {
           text ? EntryFromMetadata(*text, SchedulerKind::TaskScheduler) : std::nullopt;
       if (entry) {
         entry->name = TaskName(TextOf(entry->folder));
-        entry->enabled = Exists(*entry);
+        entry->idle = !Exists(*entry) ? Idle::TaskMissing
+                      : host_.wine    ? Idle::WineScheduler
+                                      : Idle::No;
+        entry->enabled = entry->idle == Idle::No;
         entries.push_back(std::move(*entry));
       }
     }

@@ -271,6 +271,28 @@ DateLocale EnglishDateLocale() {
   return locale;
 }
 
+std::string_view DateOrderName(DateOrder order) {
+  switch (order) {
+    case DateOrder::MonthDayYear:
+      return "mdy";
+    case DateOrder::DayMonthYear:
+      return "dmy";
+    case DateOrder::YearMonthDay:
+      return "ymd";
+  }
+  return "mdy";
+}
+
+std::optional<DateOrder> DateOrderNamed(std::string_view name) {
+  for (const DateOrder order :
+       {DateOrder::MonthDayYear, DateOrder::DayMonthYear, DateOrder::YearMonthDay}) {
+    if (DateOrderName(order) == name) {
+      return order;
+    }
+  }
+  return std::nullopt;
+}
+
 DateOrder DateOrderFromFormat(std::string_view format) {
   // POSIX formats name their fields with conversions (%d, %e, %m, %b, %y, %Y,
   // %D, %F); Windows formats with runs of letters (d, M, y).

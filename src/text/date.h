@@ -45,6 +45,11 @@ DateLocale EnglishDateLocale();
 // format names no such fields.
 DateOrder DateOrderFromFormat(std::string_view format);
 
+// "mdy", "dmy", "ymd": the names --date-order takes, and back; nothing for
+// any other name.
+std::string_view DateOrderName(DateOrder order);
+std::optional<DateOrder> DateOrderNamed(std::string_view name);
+
 // Parses a date as authors write it, with an optional time of day:
 //   12/31/26, 31.12.2026, 2026-12-31, 31 Dec 2026, Dec 31, 2026, 31-Dec-26,
 //   each optionally followed by a blank and H:MM, H:MM:SS, with AM or PM.

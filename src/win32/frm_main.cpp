@@ -340,6 +340,9 @@ void frmMain::OpenFolderItem(int index) {
 
 void frmMain::OpenSchedule() {
   front::ScheduleServices services = services_.schedule;
+  if (services.options == schedule::UpdateOptions{}) {
+    services.options = logic_.ScheduledUpdateOptions();
+  }
   if (!services.nextLapse) {
     services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
       return logic_.NextLapseDay(folder, recursive);

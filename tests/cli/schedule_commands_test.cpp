@@ -37,6 +37,11 @@ class ScheduleCommandsTest : public testing_support::TempDirTest {
     host_.unitFolder = dir_ / "units";
     host_.systemdRuntime = dir_ / "no-manager";
     host_.stateFolder = dir_ / "state";
+    host_.processes = dir_ / "proc";
+    fs::create_directories(dir_ / "proc" / "1");
+    fs::create_directories(dir_ / "proc" / "412");
+    Write(dir_ / "proc" / "1" / "comm", "init\n");
+    Write(dir_ / "proc" / "412" / "comm", "cron\n");
     host_.windows = false;
     host_.now = [] {
       return std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{10};
@@ -63,7 +68,7 @@ class ScheduleCommandsTest : public testing_support::TempDirTest {
       return {app.exit(error, out, err), out.str(), err.str()};
     }
     EXPECT_TRUE(commands.Parsed());
-    const int status = commands.Run(host_, out, err);
+    const int status = commands.Run(host_, userOrder_, out, err);
     return {status, out.str(), err.str()};
   }
 
@@ -71,6 +76,7 @@ class ScheduleCommandsTest : public testing_support::TempDirTest {
   MemoryCrontab crontab_;
   schedule::Host host_{runner_};
   fs::path site_;
+  text::DateOrder userOrder_ = text::DateOrder::DayMonthYear;
 };
 
 TEST_F(ScheduleCommandsTest, ScheduleListUnschedule) {
@@ -79,7 +85,7 @@ TEST_F(ScheduleCommandsTest, ScheduleListUnschedule) {
   EXPECT_EQ(scheduled.out, "Scheduled: " + site_.string() +
                                " is updated every day at 06:30, with its subfolders, by cron (" +
                                schedule::Fingerprint(site_.string()) +
-                               ").\nNext update: 2026-12-09 06:30.\n");
+                               ").\nOptions: --date-order dmy.\nNext update: 2026-12-09 06:30.\n");
 
   schedule::HistoryEntry update;
   update.time = host_.now() - std::chrono::hours{1};
@@ -88,10 +94,11 @@ TEST_F(ScheduleCommandsTest, ScheduleListUnschedule) {
   ASSERT_FALSE(schedule::AppendHistory(update, host_.stateFolder / "history.jsonl"));
   const Outcome listed = Call({"schedules"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30, with its subfolders; cron: " +
-                            schedule::Fingerprint(site_.string()) +
-                            "\n  next update: 2026-12-09 06:30\n  last update: " +
-                            schedule::Summary(update) + "\n");
+  EXPECT_EQ(listed.out,
+            site_.string() + "\n  every day at 06:30, with its subfolders; cron: " +
+                schedule::Fingerprint(site_.string()) +
+                "\n  options: --date-order dmy\n  next update: 2026-12-09 06:30\n  last update: " +
+                schedule::Summary(update) + "\n");
 
   const Outcome removed = Call({"unschedule", "SITE"});
   EXPECT_EQ(removed.status, 0) << removed.err;
@@ -166,9 +173,103 @@ TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved)
   const Outcome listed = Call({"schedules"});
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30; cron: " + id +
-                            "\n  next update: 2026-12-09 06:30\n  last update: none yet\n");
+                            "\n  options: none recorded (dates are read in the order of the "
+                            "scheduler's locale)\n  next update: 2026-12-09 06:30\n  last update: "
+                            "none yet\n");
   EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
   EXPECT_EQ(crontab_.text, "");
+}
+
+// The scheduled update removes what the user's own update would: the
+// options that change it go into every line that starts it, with the date
+// order of the user's locale where none is given.
+TEST_F(ScheduleCommandsTest, TheEntryStartsUpdateWithTheOptionsGiven) {
+  const struct {
+    std::vector<std::string> args;
+    std::string options;  // as the entry shows them
+  } cases[] = {
+      {{"schedule", "SITE"}, "--date-order dmy"},
+      {{"schedule", "--date-order", "mdy", "SITE"}, "--date-order mdy"},
+      {{"schedule", "--days", "-3", "--lines=2", "--no-log", "--date-order", "ymd", "SITE"},
+       "--date-order ymd --days=-3 --lines=2 --no-log"},
+      {{"schedule", "--log", "--days", "10", "SITE"}, "--date-order dmy --days=10"},
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.options);
+    const Outcome scheduled = Call(item.args);
+    ASSERT_EQ(scheduled.status, 0) << scheduled.err;
+    EXPECT_NE(scheduled.out.find("\nOptions: " + item.options + ".\n"), std::string::npos)
+        << scheduled.out;
+    int starts = 0;
+    std::istringstream lines(crontab_.text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("# ", 0) != 0) {
+        ++starts;
+        EXPECT_NE(line.find(" update --quiet " + item.options + " --folder-id "), std::string::npos)
+            << line;
+      }
+    }
+    EXPECT_EQ(starts, 2);
+    const Outcome listed = Call({"schedules"});
+    EXPECT_NE(listed.out.find("\n  options: " + item.options + "\n"), std::string::npos)
+        << listed.out;
+  }
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"schedule", "--days", "40000", "SITE"}, "lapse-cli schedule: --days takes a whole number"},
+      {{"schedule", "--lines", "x", "SITE"}, "lapse-cli schedule: --lines takes a whole number"},
+  };
+  crontab_.text.clear();
+  for (const auto& [args, said] : refused) {
+    const Outcome outcome = Call(args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err.rfind(said, 0), 0u) << outcome.err;
+  }
+  EXPECT_EQ(crontab_.text, "");
+}
+
+// Where nothing will start the entry, schedule says so and how to have it
+// run, exits with 1, and leaves the entry that runs; schedules gives the
+// idle entry no next update.
+TEST_F(ScheduleCommandsTest, AnEntryThatWillNotRunIsSaidAndKeepsTheOneThatRuns) {
+  runner_.present.insert("systemctl");
+  ASSERT_EQ(Call({"schedule", "--using", "cron", "SITE"}).status, 0);
+  const std::string crontab = crontab_.text;
+  const Outcome outcome = Call({"schedule", "--using", "systemd", "--at", "07:00", "SITE"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out.rfind("Written, not started: ", 0), 0u) << outcome.out;
+  EXPECT_EQ(outcome.out.find("Next update"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.err.find("no systemd manager runs here: nothing will start them"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_NE(outcome.err.find("entry with cron"), std::string::npos) << outcome.err;
+  EXPECT_EQ(crontab_.text, crontab);
+
+  const Outcome listed = Call({"schedules"});
+  const std::string id = schedule::Fingerprint(site_.string());
+  const std::string name = schedule::UnitBaseName(site_.string());
+  EXPECT_EQ(listed.out,
+            site_.string() + "\n  every day at 07:00; systemd: " + name +
+                "\n  options: --date-order dmy\n  not started: its units are written, but their "
+                "timer is not enabled (no systemd manager ran when it was scheduled)\n  last "
+                "update: none yet\n" +
+                site_.string() + "\n  every day at 00:05; cron: " + id +
+                "\n  options: --date-order dmy\n  next update: 2026-12-09 00:05\n  last update: "
+                "none yet\n");
+
+  // No cron daemon either: the cron entry says so, and has no next update.
+  fs::remove(dir_ / "proc" / "412" / "comm");
+  const Outcome idle = Call({"schedule", "--using", "cron", "SITE"});
+  EXPECT_EQ(idle.status, 1);
+  EXPECT_NE(idle.err.find("no cron daemon runs on this machine: nothing will start it. Start cron"),
+            std::string::npos)
+      << idle.err;
+  const Outcome none = Call({"schedules"});
+  EXPECT_NE(none.out.find("  not started: no cron daemon runs on this machine\n  last update"),
+            std::string::npos)
+      << none.out;
+  EXPECT_EQ(none.out.find("next update"), std::string::npos) << none.out;
+  EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
+  EXPECT_EQ(Call({"schedules"}).out, "No folder is scheduled.\n");
 }
 
 TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {

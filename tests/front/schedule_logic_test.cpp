@@ -38,6 +38,9 @@ class ScheduleLogicTest : public testing_support::TempDirTest {
     site_ = fs::canonical(dir_) / "site";
     fs::create_directories(site_);
     Write(dir_ / "lapse-cli", "a program");
+    // A cron daemon runs.
+    fs::create_directories(dir_ / "proc" / "1");
+    Write(dir_ / "proc" / "1" / "comm", "cron\n");
     crontab_.InstallInto(runner_);
   }
 
@@ -49,6 +52,7 @@ class ScheduleLogicTest : public testing_support::TempDirTest {
               host.systemdRuntime = dir_ / "no-manager";
               host.zoneInfo = dir_;
               host.stateFolder = dir_ / "state";
+              host.processes = dir_ / "proc";
               host.windows = false;
               return host;
             },
@@ -58,7 +62,8 @@ class ScheduleLogicTest : public testing_support::TempDirTest {
                 return std::nullopt;
               }
               return local_days{year{2026} / 12 / 31};
-            }};
+            },
+            {"dmy", std::int16_t{10}, std::int16_t{2}, false}};
   }
 
   testing_support::FakeRunner runner_;
@@ -94,7 +99,8 @@ TEST_F(ScheduleLogicTest, ScheduleRegistersWhatTheFieldsSayAndStopEndsIt) {
   logic.Schedule();
   EXPECT_TRUE(view_.said.empty()) << view_.said.front();
   EXPECT_EQ(view_.state.status,
-            "Updated automatically every day at 06:30, with its subfolders, by cron.");
+            "Updated automatically every day at 06:30, with its subfolders, by cron. Update "
+            "options: --date-order dmy --days=10 --lines=2 --no-log.");
   EXPECT_TRUE(view_.stopEnabled);
   EXPECT_NE(crontab_.text.find("30 6 * * * "), std::string::npos) << crontab_.text;
 
@@ -154,7 +160,7 @@ TEST_F(ScheduleLogicTest, UnitsWrittenWithoutAManagerAreExplained) {
   logic.Activate(site_, false);
   logic.Schedule();
   ASSERT_EQ(view_.said.size(), 1u);
-  EXPECT_EQ(view_.said[0].rfind("tell: Scheduled: ", 0), 0u) << view_.said[0];
+  EXPECT_EQ(view_.said[0].rfind("warn: The units are written to ", 0), 0u) << view_.said[0];
   EXPECT_NE(view_.said[0].find("systemctl --user enable --now "), std::string::npos);
   EXPECT_EQ(view_.state.status.rfind("Scheduled every day at 00:05, but not started: ", 0), 0u)
       << view_.state.status;
@@ -166,6 +172,7 @@ TEST_F(ScheduleLogicTest, ChangingAScheduleKeepsItsSchedulerAndZone) {
   Write(dir_ / "Europe" / "Berlin", "TZif2...");
   ScheduleServices services = Services();
   schedule::Request request{site_.string(), "01:00", "Europe/Berlin", false, "cron"};
+  request.options = {"ymd", std::nullopt, std::int16_t{3}, true};
   ASSERT_EQ(schedule::Schedule(services.host(), request).status, schedule::Status::Done);
   runner_.present.insert("systemctl");  // which would be the default now
   ScheduleLogic logic(view_, services);
@@ -174,8 +181,28 @@ TEST_F(ScheduleLogicTest, ChangingAScheduleKeepsItsSchedulerAndZone) {
   logic.Schedule();
   EXPECT_TRUE(view_.said.empty());
   EXPECT_EQ(view_.state.status,
-            "Updated automatically every day at 02:00 (Europe/Berlin), by cron.");
+            "Updated automatically every day at 02:00 (Europe/Berlin), by cron. Update options: "
+            "--date-order ymd --lines=3.");
   EXPECT_FALSE(fs::exists(dir_ / "units"));
+}
+
+// An entry written before Lapse recorded the options is shown as such, and
+// changed in the dialog it gets the date order of the user's locale.
+TEST_F(ScheduleLogicTest, AnEntryWithoutOptionsIsShownAndGetsTheDateOrderWhenChanged) {
+  ScheduleServices services = Services();
+  services.options = {};
+  schedule::Request request{site_.string(), "01:00", "", false, "cron"};
+  ASSERT_EQ(schedule::Schedule(services.host(), request).status, schedule::Status::Done);
+  ScheduleLogic logic(view_, services);
+  logic.Activate(site_, false);
+  EXPECT_EQ(view_.state.status,
+            "Updated automatically every day at 01:00, by cron. Update options: none recorded "
+            "(dates are read in the order of the scheduler's locale).");
+  logic.Schedule();
+  EXPECT_NE(view_.state.status.find("Update options: --date-order "), std::string::npos)
+      << view_.state.status;
+  EXPECT_NE(crontab_.text.find(" update --quiet --date-order "), std::string::npos)
+      << crontab_.text;
 }
 
 TEST_F(ScheduleLogicTest, CloseHides) {

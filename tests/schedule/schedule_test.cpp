@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "schedule/backend.h"
 #include "schedule/history.h"
 #include "schedule/names.h"
 #include "support/cron_line.h"
@@ -64,6 +65,11 @@ class ScheduleTest : public testing_support::TempDirTest {
     host_.systemdRuntime = dir_ / "run-systemd";
     host_.zoneInfo = dir_ / "zoneinfo";
     host_.stateFolder = dir_ / "state";
+    host_.processes = dir_ / "proc";
+    fs::create_directories(dir_ / "proc" / "1");
+    fs::create_directories(dir_ / "proc" / "412");
+    Write(dir_ / "proc" / "1" / "comm", "init\n");
+    Write(dir_ / "proc" / "412" / "comm", "cron\n");
     host_.windows = false;
     host_.now = [] {
       return std::chrono::sys_days{std::chrono::year{2026} / 12 / 8} + std::chrono::hours{10};
@@ -237,9 +243,18 @@ TEST_F(ScheduleTest, TheDefaultSchedulerFollowsWhatTheMachineHas) {
       {"no manager, no cron", {"systemctl"}, false, SchedulerKind::Systemd},
       {"cron alone", {"crontab"}, false, SchedulerKind::Cron},
       {"nothing", {}, false, std::nullopt},
+      // crontab without a daemon to read it: units that a manager may start.
+      {"no manager, no cron daemon",
+       {"systemctl", "crontab", "-cron"},
+       false,
+       SchedulerKind::Systemd},
+      {"manager, no cron daemon", {"systemctl", "crontab", "-cron"}, true, SchedulerKind::Systemd},
+      {"cron alone, no daemon", {"crontab", "-cron"}, false, SchedulerKind::Cron},
   };
   for (const Case& item : cases) {
     runner_.present = {item.programs.begin(), item.programs.end()};
+    // "-cron": no cron daemon runs.
+    Write(dir_ / "proc" / "412" / "comm", runner_.present.erase("-cron") != 0 ? "sh\n" : "cron\n");
     fs::remove_all(host_.systemdRuntime);
     if (item.manager) {
       fs::create_directories(host_.systemdRuntime);
@@ -252,6 +267,7 @@ TEST_F(ScheduleTest, TheDefaultSchedulerFollowsWhatTheMachineHas) {
   runner_.answers["systemctl"] = [](const ProgramCall&) {
     return ProgramResult{true, 1, {}, "Failed to connect to bus: No such file or directory"};
   };
+  Write(dir_ / "proc" / "412" / "comm", "cron\n");
   EXPECT_EQ(DefaultScheduler(host_), SchedulerKind::Cron);
   host_.windows = true;
   runner_.present = {"schtasks"};
@@ -263,7 +279,9 @@ TEST_F(ScheduleTest, TheDefaultSchedulerFollowsWhatTheMachineHas) {
 TEST_F(ScheduleTest, WithoutAManagerTheUnitsAreWrittenAndTheCommandSaysHowToStartThem) {
   runner_.present = {"systemctl"};
   const Outcome outcome = Schedule(host_, For(site_));
-  ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+  ASSERT_EQ(outcome.status, Status::Partly) << ProblemText(outcome);
+  EXPECT_EQ(outcome.problem, Problem::WillNotRun);
+  EXPECT_EQ(outcome.entry.idle, Idle::NoManager);
   const std::string name = UnitBaseName(TextOf(site_));
   EXPECT_EQ(outcome.entry.name, name);
   EXPECT_FALSE(outcome.entry.enabled);
@@ -279,9 +297,13 @@ TEST_F(ScheduleTest, WithoutAManagerTheUnitsAreWrittenAndTheCommandSaysHowToStar
                                     " update --quiet --folder-id " + IdText(site_) + " " +
                                     TextOf(site_) + "\n"))
       << service;
-  const std::string text = DoneText(host_, outcome);
-  EXPECT_TRUE(Contains(text, "No systemd manager runs here")) << text;
+  EXPECT_TRUE(Contains(DoneText(host_, outcome), "Written, not started"))
+      << DoneText(host_, outcome);
+  EXPECT_FALSE(Contains(DoneText(host_, outcome), "Next update")) << DoneText(host_, outcome);
+  const std::string text = ProblemText(host_, outcome);
+  EXPECT_TRUE(Contains(text, "no systemd manager runs here: nothing will start them")) << text;
   EXPECT_TRUE(Contains(text, TextOf(host_.unitFolder))) << text;
+  EXPECT_TRUE(Contains(text, "\n  systemctl --user enable --now ")) << text;
 }
 
 TEST_F(ScheduleTest, WithAManagerTheTimerIsEnabledAndStartedAtOnce) {
@@ -314,7 +336,7 @@ TEST_F(ScheduleTest, WithAManagerTheTimerIsEnabledAndStartedAtOnce) {
 // systemd lets a day pass whose clocks skip the time: the timer names those
 // days with the moment that takes its place, and only where there are such.
 TEST_F(ScheduleTest, TheTimerNamesTheDaysWhoseClocksSkipItsTime) {
-  runner_.present = {"systemctl"};
+  ManagerRuns();
   if (!KnownZone("Europe/Berlin", "/usr/share/zoneinfo")) {
     GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
   }
@@ -380,7 +402,7 @@ TEST_F(ScheduleTest, ASystemctlThatFailsLeavesTheUnitsAndSaysWhy) {
 }
 
 TEST_F(ScheduleTest, SchedulingAFolderAgainReplacesItsEntry) {
-  runner_.present = {"systemctl"};
+  ManagerRuns();
   ASSERT_EQ(Schedule(host_, For(site_)).status, Status::Done);
   Request again = For(site_ / "." / "");
   again.at = "07:30";
@@ -397,7 +419,7 @@ TEST_F(ScheduleTest, SchedulingAFolderAgainReplacesItsEntry) {
 }
 
 TEST_F(ScheduleTest, SchedulingWithAnotherSchedulerMovesTheEntry) {
-  runner_.present = {"systemctl"};
+  ManagerRuns();
   crontab_.InstallInto(runner_);
   Request request = For(site_);
   request.scheduler = "cron";
@@ -413,12 +435,16 @@ TEST_F(ScheduleTest, SchedulingWithAnotherSchedulerMovesTheEntry) {
 
 TEST_F(ScheduleTest, UnscheduleRemovesTheEntryEvenOfAFolderThatIsGone) {
   runner_.present = {"systemctl"};
-  ASSERT_EQ(Schedule(host_, For(site_)).status, Status::Done);
+  ASSERT_EQ(Schedule(host_, For(site_)).problem, Problem::WillNotRun);
   const std::string name = UnitBaseName(TextOf(site_));
   fs::create_directories(host_.unitFolder / "timers.target.wants");
   fs::create_symlink(host_.unitFolder / (name + ".timer"),
                      host_.unitFolder / "timers.target.wants" / (name + ".timer"));
+  // Enabled, but no manager on the machine starts it.
+  EXPECT_EQ(ListSchedules(host_).entries.at(0).idle, Idle::NoManager);
+  fs::create_directories(host_.systemdRuntime);
   EXPECT_TRUE(ListSchedules(host_).entries.at(0).enabled);
+  fs::remove(host_.systemdRuntime);
   fs::remove_all(site_);
 
   const Outcome outcome = Unschedule(host_, TextOf(site_));
@@ -470,7 +496,7 @@ TEST_F(ScheduleTest, CronLinesLeaveTheUsersOwnLinesAsTheyWere) {
       (std::vector<std::string>{"MAILTO=me@example.org", "# my backup", "0 3 * * * backup --all"}));
   EXPECT_EQ(lines[6], "# lapse-schedule " + id + " {\"at\":\"07:30\",\"folder\":\"" +
                           TextOf(site_) + "\",\"folderId\":\"" + IdText(site_) +
-                          "\",\"recursive\":false,\"zone\":\"\"}");
+                          "\",\"log\":true,\"recursive\":false,\"zone\":\"\"}");
   EXPECT_EQ(lines[7], "30 7 * * * " + command + mark);
   EXPECT_EQ(lines[8], "@reboot " + command + mark);
 
@@ -510,7 +536,7 @@ TEST_F(ScheduleTest, InAnotherZoneTheCronLineStartsTheUpdateAtThatZonesTime) {
 // the folder by its path as before.
 TEST_F(ScheduleTest, EntriesReadBackWithTheFolderIdentityOnTheirCommandLines) {
   crontab_.InstallInto(runner_);
-  runner_.present.insert("systemctl");
+  ManagerRuns();
   const std::string id = IdText(site_);
   for (const char* scheduler : {"cron", "systemd"}) {
     SCOPED_TRACE(scheduler);
@@ -550,6 +576,139 @@ TEST_F(ScheduleTest, EntriesReadBackWithTheFolderIdentityOnTheirCommandLines) {
   EXPECT_EQ(old.entries[0].at, (TimeOfDay{6, 30}));
   EXPECT_TRUE(old.entries[0].enabled);
   EXPECT_FALSE(old.entries[0].folderId);
+}
+
+// The scheduler starts update with the system's locale: the entry names the
+// date order and the options the user's own update would take, on every line
+// that starts it, and reads them back.
+TEST_F(ScheduleTest, AnEntryCarriesTheDateOrderAndTheOptions) {
+  crontab_.InstallInto(runner_);
+  ManagerRuns();
+  const struct {
+    UpdateOptions options;
+    std::string arguments;
+    std::string json;
+  } cases[] = {
+      {{"dmy", std::nullopt, std::nullopt, true},
+       " --date-order dmy ",
+       "\"dateOrder\":\"dmy\",\"folder\""},
+      {{"ymd", std::int16_t{-3}, std::int16_t{2}, false},
+       " --date-order ymd --days=-3 --lines=2 --no-log ",
+       "\"dateOrder\":\"ymd\",\"days\":-3,\"folder\""},
+  };
+  const std::string id = " --folder-id " + IdText(site_) + " ";
+  for (const auto& item : cases) {
+    for (const char* scheduler : {"cron", "systemd"}) {
+      SCOPED_TRACE(std::string(scheduler) + item.arguments);
+      Request request = For(site_);
+      request.scheduler = scheduler;
+      request.options = item.options;
+      ASSERT_EQ(Schedule(host_, request).status, Status::Done);
+      const Listing listing = ListSchedules(host_);
+      ASSERT_EQ(listing.entries.size(), 1u);
+      EXPECT_EQ(listing.entries[0].options, item.options);
+      const std::string update =
+          TextOf(program_) + " update --quiet" + item.arguments + id.substr(1) + TextOf(site_);
+      if (std::string(scheduler) == "cron") {
+        const std::vector<std::string> lines = LapseLines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_TRUE(Contains(lines[0], item.json)) << lines[0];
+        const std::string mark = " # lapse-schedule " + Fingerprint(TextOf(site_));
+        EXPECT_EQ(lines[1], "5 0 * * * " + update + mark);
+        EXPECT_EQ(lines[2], "@reboot " + update + mark);
+      } else {
+        EXPECT_TRUE(Contains(UnitText(".service"), "\nExecStart=" + update + "\n"))
+            << UnitText(".service");
+        EXPECT_TRUE(Contains(UnitText(".timer"), item.json)) << UnitText(".timer");
+      }
+    }
+  }
+}
+
+// Where the scheduler asked for will not run the entry, the entry is
+// written and said to be idle, and the folder's entry with the other
+// scheduler stays while it runs; one that does not run goes as before.
+TEST_F(ScheduleTest, AnEntryThatWillNotRunKeepsTheOneThatDoes) {
+  crontab_.InstallInto(runner_);
+  runner_.present.insert("systemctl");
+  const struct {
+    const char* name;
+    const char* first;   // scheduled first, while it runs
+    const char* second;  // scheduled next, where it will not run
+    bool firstRunsStill;
+    Idle idle;
+    size_t entries;
+  } cases[] = {
+      {"cron kept, systemd without a manager", "cron", "systemd", true, Idle::NoManager, 2},
+      {"systemd kept, cron without a daemon", "systemd", "cron", true, Idle::NoCronDaemon, 2},
+      {"idle systemd replaced by idle cron", "systemd", "cron", false, Idle::NoCronDaemon, 1},
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    Unschedule(host_, TextOf(site_));
+    fs::remove_all(host_.unitFolder);
+    fs::create_directories(host_.systemdRuntime);
+    Write(dir_ / "proc" / "412" / "comm", "cron\n");
+    Request request = For(site_);
+    request.scheduler = item.first;
+    ASSERT_EQ(Schedule(host_, request).status, Status::Done);
+    if (item.first == std::string("systemd")) {
+      // The link systemctl enable makes.
+      fs::create_directories(host_.unitFolder / "timers.target.wants");
+      Write(host_.unitFolder / "timers.target.wants" / (UnitBaseName(TextOf(site_)) + ".timer"),
+            "");
+    }
+    if (!item.firstRunsStill) {
+      fs::remove_all(host_.systemdRuntime);
+    }
+    // The second one's scheduler stops running.
+    if (item.second == std::string("systemd")) {
+      fs::remove_all(host_.systemdRuntime);
+    } else {
+      fs::remove(dir_ / "proc" / "412" / "comm");
+    }
+    request.scheduler = item.second;
+    const Outcome outcome = Schedule(host_, request);
+    EXPECT_EQ(outcome.status, Status::Partly);
+    EXPECT_EQ(outcome.problem, Problem::WillNotRun);
+    EXPECT_EQ(outcome.entry.idle, item.idle);
+    EXPECT_FALSE(outcome.entry.enabled);
+    EXPECT_EQ(outcome.kept.size(), item.entries - 1);
+    const std::string said = ProblemText(host_, outcome);
+    EXPECT_TRUE(Contains(said, "nothing will start")) << said;
+    EXPECT_EQ(Contains(said, "stays, and updates it every day at 00:05"), item.entries == 2)
+        << said;
+    const Listing listing = ListSchedules(host_);
+    ASSERT_EQ(listing.entries.size(), item.entries);
+    // The dialog shows the one that runs.
+    const std::optional<Entry> shown = FindSchedule(host_, site_);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(SchedulerName(shown->scheduler), item.entries == 2 ? item.first : item.second);
+  }
+}
+
+// A cron daemon is a process of that name; where the first process cannot
+// be read, nothing is told, and the entry is taken to run.
+TEST_F(ScheduleTest, ACronDaemonIsLookedForAmongTheProcesses) {
+  const struct {
+    std::vector<std::pair<const char*, const char*>> processes;  // number, name
+    detail::CronDaemon state;
+  } cases[] = {
+      {{{"1", "init\n"}, {"412", "cron\n"}}, detail::CronDaemon::Runs},
+      {{{"1", "systemd\n"}, {"88", "crond\n"}}, detail::CronDaemon::Runs},
+      {{{"1", "systemd\n"}, {"88", "crontab\n"}, {"self", "cron\n"}}, detail::CronDaemon::None},
+      {{{"1", "sh\n"}}, detail::CronDaemon::None},
+      {{{"412", "cron\n"}}, detail::CronDaemon::Unknown},
+  };
+  for (const auto& item : cases) {
+    fs::remove_all(host_.processes);
+    fs::create_directories(host_.processes);
+    for (const auto& [number, name] : item.processes) {
+      fs::create_directories(host_.processes / number);
+      Write(host_.processes / number / "comm", name);
+    }
+    EXPECT_EQ(detail::CronDaemonState(host_), item.state) << item.processes.back().second;
+  }
 }
 
 TEST_F(ScheduleTest, TheFolderIdentityIsTwoDecimalNumbers) {
@@ -665,6 +824,24 @@ TEST_F(TaskSchedulerTest, TheTaskRunsDailyAndCatchesUpAfterAMissedStart) {
   EXPECT_TRUE(ListSchedules(host_).entries.empty());
 }
 
+// wine keeps the task and its settings but starts no task: the task is
+// registered, and said to be idle.
+TEST_F(TaskSchedulerTest, UnderWineTheTaskIsWrittenAndSaidNotToRun) {
+  host_.wine = true;
+  const Outcome outcome = Schedule(host_, For(site_));
+  EXPECT_EQ(outcome.status, Status::Partly);
+  EXPECT_EQ(outcome.problem, Problem::WillNotRun);
+  EXPECT_EQ(tasks_.size(), 1u);
+  EXPECT_TRUE(Contains(ProblemText(host_, outcome), "wine's Task Scheduler"))
+      << ProblemText(host_, outcome);
+  const Listing listing = ListSchedules(host_);
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].idle, Idle::WineScheduler);
+  EXPECT_FALSE(NotStartedText(listing.entries[0]).empty());
+  EXPECT_EQ(Unschedule(host_, TextOf(site_)).status, Status::Done);
+  EXPECT_TRUE(tasks_.empty());
+}
+
 TEST_F(TaskSchedulerTest, ARefusedTaskLeavesNoRecord) {
   runner_.answers["schtasks"] = [](const ProgramCall&) {
     return ProgramResult{true, 1, {}, "ERROR: Access is denied.\r\n"};
@@ -685,10 +862,12 @@ TEST_F(ScheduleTest, TaskSchedulerTakesTheTaskAndDropsItAgain) {
   host.program = RunningProgram();
   host.stateFolder = dir_ / "state";
   host.windows = true;
+  host.wine = UnderWine();
   const fs::path folder = fs::canonical(dir_) / PathOf("Grüße site");
   fs::create_directories(folder);
   const Outcome outcome = Schedule(host, For(folder));
-  ASSERT_EQ(outcome.status, Status::Done) << ProblemText(outcome);
+  // wine's Task Scheduler takes the task, and says it will not run it.
+  ASSERT_EQ(outcome.status, host.wine ? Status::Partly : Status::Done) << ProblemText(outcome);
   // Windows lets administrators alone read the tasks' files; wine lets anyone.
   const wchar_t* windows = _wgetenv(L"windir");
   const fs::path file = fs::path(windows != nullptr ? windows : L"C:\\windows") / "system32" /
@@ -723,7 +902,7 @@ class SystemdAnalyzeTest : public ScheduleTest {
     host_.program = LAPSE_CLI_PATH;
     host_.zoneInfo = "/usr/share/zoneinfo";
     host_.now = std::chrono::system_clock::now;
-    runner_.present = {"systemctl"};
+    ManagerRuns();
   }
 
   static std::string Verify(const fs::path& unit) {
@@ -893,6 +1072,7 @@ TEST_F(RealCrontabTest, TheLinesStartLapseCliWithTheFolderAsOneArgument) {
   host.program = bin / "lapse-cli";
   host.unitFolder = host_.unitFolder;
   host.systemdRuntime = host_.systemdRuntime;
+  host.processes = host_.processes;
   host.stateFolder = host_.stateFolder;
   host.windows = false;
   const std::string names[] = {"my site 50% it's", "$HOME `id` \"q\" a\\%b\\", "Grüße 目录"};
@@ -944,6 +1124,7 @@ TEST_F(RealCrontabTest, InAnotherZoneTheLineUpdatesOnlyAtThatZonesTime) {
   host.program = LAPSE_CLI_PATH;
   host.unitFolder = host_.unitFolder;
   host.systemdRuntime = host_.systemdRuntime;
+  host.processes = host_.processes;
   host.stateFolder = host_.stateFolder;
   host.windows = false;
   if (!KnownZone("Asia/Tokyo", host.zoneInfo)) {

@@ -1,0 +1,44 @@
+#include "cli/update_options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace lapse::cli {
+
+void AddDaysOption(CLI::App& command, RemovalOptions& options) {
+  command.add_option("--days", options.days, "Days a new-content tag stays new (default 30)")
+      ->type_name("N");
+}
+
+void AddDateOrderOption(CLI::App& command, RemovalOptions& options) {
+  command
+      .add_option("--date-order", options.dateOrder,
+                  "Order of numeric dates: mdy, dmy or ymd (default: the user's locale)")
+      ->type_name("ORDER")
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+}
+
+void AddLinesAndLogOptions(CLI::App& command, RemovalOptions& options) {
+  command
+      .add_option("--lines", options.lines,
+                  "Lines removed after a lapsed new-content tag (default 1)")
+      ->type_name("N");
+  CLI::Option* logFlag =
+      command.add_flag("--log", options.withLog, "Write DIR/New/Log.txt (the default)");
+  command.add_flag("--no-log", options.noLog, "Write no log")->excludes(logFlag);
+}
+
+Removal CheckedRemoval(const std::string& command, const RemovalOptions& options) {
+  Removal removal;
+  if (!options.days.empty()) {
+    removal.days = WholeNumber<std::int16_t>(command, "--days", options.days, -32768, 32767);
+  }
+  if (!options.lines.empty()) {
+    removal.lines = WholeNumber<std::int16_t>(command, "--lines", options.lines, -32768, 32767);
+  }
+  // The parser took only the three names.
+  removal.order = text::DateOrderNamed(options.dateOrder);
+  removal.log = !options.noLog;
+  return removal;
+}
+
+}  // namespace lapse::cli
