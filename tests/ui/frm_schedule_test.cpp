@@ -34,6 +34,8 @@ class FrmScheduleTest : public QObject {
               host.unitFolder = root / "units";
               host.systemdRuntime = root / "no-manager";
               host.stateFolder = root / "state";
+              // A cron daemon runs, so that the entry will be started.
+              host.processes = root / "proc";
               host.windows = false;
               return host;
             },
@@ -62,6 +64,11 @@ class FrmScheduleTest : public QObject {
     site_ = std::filesystem::canonical(root_->path().toStdString()) / "my site";
     std::filesystem::create_directories(site_);
     testing::WriteFile(root_->filePath("lapse-cli"), "a program");
+    for (const char* process : {"1", "812"}) {
+      QVERIFY(QDir(root_->path()).mkpath(QStringLiteral("proc/") + QLatin1String(process)));
+    }
+    testing::WriteFile(root_->filePath("proc/1/comm"), "init\n");
+    testing::WriteFile(root_->filePath("proc/812/comm"), "cron\n");
     runner_ = {};
     crontab_ = {};
     crontab_.InstallInto(runner_);
@@ -95,7 +102,8 @@ class FrmScheduleTest : public QObject {
     Button("cmdSchedule")->click();
     QVERIFY(messages_.shown.empty());
     QCOMPARE(Text("lblStatus"),
-             QStringLiteral("Updated automatically every day at 06:30, by cron."));
+             QStringLiteral("Updated automatically every day at 06:30, by cron. Update options: "
+                            "--date-order mdy."));
     QVERIFY(Button("cmdStop")->isEnabled());
     QVERIFY(crontab_.text.find("30 6 * * * ") != std::string::npos);
     QVERIFY(crontab_.text.find("--recursive") == std::string::npos);
