@@ -70,7 +70,7 @@ class ZoneAsLocal {
   std::optional<std::string> previous_;
 };
 
-constexpr std::int64_t kDaySeconds = 24 * 60 * 60;
+constexpr std::int64_t kDaySeconds = std::int64_t{24} * 60 * 60;
 
 std::chrono::local_days DayOf(const std::tm& parts) {
   using namespace std::chrono;
@@ -86,12 +86,13 @@ std::chrono::local_days LocalDay(std::time_t time) {
 // hours: a later reading is a larger number, whatever the clocks did.
 std::int64_t ReadingAt(std::time_t time) {
   const std::tm parts = LocalParts(time);
-  return DayOf(parts).time_since_epoch().count() * kDaySeconds + parts.tm_hour * 3600 +
-         parts.tm_min * 60 + parts.tm_sec;
+  return DayOf(parts).time_since_epoch().count() * kDaySeconds +
+         std::int64_t{parts.tm_hour} * 3600 + std::int64_t{parts.tm_min} * 60 + parts.tm_sec;
 }
 
 std::int64_t Reading(TimeOfDay at, std::chrono::local_days day) {
-  return day.time_since_epoch().count() * kDaySeconds + at.hour * 3600 + at.minute * 60;
+  return day.time_since_epoch().count() * kDaySeconds + std::int64_t{at.hour} * 3600 +
+         std::int64_t{at.minute} * 60;
 }
 
 // The C library's moment for the reading; on a day the clocks skip or
@@ -119,7 +120,7 @@ bool ReadsOn(TimeOfDay at, std::chrono::local_days day) {
 // hours, so that it lies within three hours of the C library's guess;
 // looked for a minute at a time from before, then to the second.
 std::time_t FirstReading(TimeOfDay at, std::chrono::local_days day) {
-  constexpr std::time_t kReach = 3 * 60 * 60;
+  constexpr std::time_t kReach = std::time_t{3} * 60 * 60;
   const std::int64_t wanted = Reading(at, day);
   const std::time_t guess = NearMoment(at, day);
   std::time_t before = guess - kReach;
