@@ -90,17 +90,25 @@ platform::Expected<std::unique_ptr<Folder>> OpenMadeFolder(Disk& disk, Folder& p
 }
 
 // The record in New, when it is one this user wrote for this very New.
-std::optional<RunRecord> OwnRecord(Disk& disk, const NewDir& newDir) {
+struct FoundRecord {
+  bool lapses = false;              // New is Lapse's
+  std::optional<RunRecord> record;  // what it says, where it can be read
+};
+
+// Whether New holds a record of this user's own made for this very New. A
+// record of theirs that cannot be read (cut short by a power cut) still
+// makes New Lapse's: the run clears it.
+FoundRecord OwnRecord(Disk& disk, const NewDir& newDir) {
   platform::Expected<std::unique_ptr<platform::SourceFile>> file =
       disk.OpenSource(*newDir.folder, kRecordName);
   if (!file || !IsOwnRecord((*file)->Status(), disk.ProcessUser())) {
-    return std::nullopt;
+    return {};
   }
   std::optional<RunRecord> record = ParseRunRecord(ReadAll(**file));
-  if (!record || (record->place && *record->place != newDir.place)) {
-    return std::nullopt;
+  if (record && record->place && !IsRecordOf(*record->place, newDir.place)) {
+    return {};
   }
-  return record;
+  return {true, std::move(record)};
 }
 
 // New is Lapse's when Lapse made it: it holds nothing, or a record that
@@ -147,10 +155,11 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
     return RunProblem{RunProblem::Kind::CannotOpenNew, path, error, {}};
   }
   if (!entries.empty()) {
-    newDir.earlier = OwnRecord(disk, newDir);
-    if (!newDir.earlier) {
+    FoundRecord found = OwnRecord(disk, newDir);
+    if (!found.lapses) {
       return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
     }
+    newDir.earlier = std::move(found.record);
   }
   // Checked before anything is written: a run that stops changes nothing.
   const bool logIsFolder = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {

@@ -159,10 +159,10 @@ PageIndex PageIndex::Load(platform::Disk& disk, const fs::path& stateFolder,
 
 std::error_code PageIndex::Save(platform::Disk& disk, const fs::path& stateFolder,
                                 const fs::path& sourceDir,
-                                std::chrono::system_clock::time_point now) const {
+                                std::chrono::system_clock::time_point reading) const {
   PageIndex kept(*this);
   const std::int64_t seen =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+      std::chrono::duration_cast<std::chrono::nanoseconds>(reading.time_since_epoch()).count();
   std::erase_if(kept.pages_, [seen](const auto& page) {
     return std::max(page.second.stamp.modified, page.second.statusChanged) > seen - kSameTick;
   });

@@ -44,10 +44,12 @@ class PageIndex {
   static PageIndex Load(platform::Disk& disk, const std::filesystem::path& stateFolder,
                         const std::filesystem::path& sourceDir, const text::TagRules& rules);
   // Writes it beside the old one and renames it over, readable by its owner
-  // only. Pages seen within the last moments before now are left out.
+  // only. Pages whose times lie within a tick of reading, when the reading
+  // of the site began, or later, are left out: a save in that tick may
+  // have left their times as they were.
   std::error_code Save(platform::Disk& disk, const std::filesystem::path& stateFolder,
                        const std::filesystem::path& sourceDir,
-                       std::chrono::system_clock::time_point now) const;
+                       std::chrono::system_clock::time_point reading) const;
 
   // Whether the page, as it stands now, holds nothing that changes on or
   // before today: it need not be read.

@@ -820,7 +820,7 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     result.refusal = ReplaceRefusal::RecordDamaged;
     return result;
   }
-  if (record->place && *record->place != place) {
+  if (record->place && !IsRecordOf(*record->place, place)) {
     result.refusal = ReplaceRefusal::NewIsTheSites;
     return result;
   }

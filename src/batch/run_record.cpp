@@ -116,6 +116,10 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, V
 
 }  // namespace
 
+bool IsRecordOf(const RecordPlace& recorded, const RecordPlace& found) {
+  return recorded.site.inode == found.site.inode && recorded.newDir.inode == found.newDir.inode;
+}
+
 Identity IdentityOf(const platform::FileStamp& stamp) {
   return {stamp.device, stamp.inode};
 }

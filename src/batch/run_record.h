@@ -85,6 +85,14 @@ std::string RunRecordHeader(RecordState state, const RecordPlace& place, bool lo
 std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);
 std::optional<RunRecord> ParseRunRecord(std::string_view text);
 
+// Whether a record names the folders it was found in. Device numbers are
+// not compared: some file systems (btrfs, network mounts) number their
+// devices anew at every mount, and a run must be replaceable after a
+// reboot. File numbers tell folders apart on one volume, and a record can
+// reach another volume only as a copy, which is no longer the user's own
+// file unless that user made it.
+bool IsRecordOf(const RecordPlace& recorded, const RecordPlace& found);
+
 // Whether a path, as a record names it, leads below the folder it is taken
 // from, one name at a time.
 bool IsPathBelow(const std::filesystem::path& path);

@@ -383,7 +383,10 @@ std::optional<std::string> OtherFolder(schedule::FolderId scheduled, batch::Site
   if (!status) {
     return messages::FolderNotTold(site.Paths().sourceDir, status.error());
   }
-  if (status->stamp.device == scheduled.device && status->stamp.inode == scheduled.inode) {
+  // By its file number alone: some file systems (btrfs, network mounts)
+  // number their devices anew at every mount, and a reboot must not stop
+  // the daily update. A folder put in its place has another number.
+  if (status->stamp.inode == scheduled.inode) {
     return std::nullopt;
   }
   platform::FileStamp then;
@@ -449,13 +452,21 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
                           : batch::PageIndex::Load(environment.disk, *environment.keepIn,
                                                    settings.directory, rules);
   }
+  // A page saved within a tick before its read must be read again next
+  // time: the index counts the ticks from when the reading began.
+  const std::chrono::system_clock::time_point reading = std::chrono::system_clock::now();
   const batch::CheckResult scan =
       batch::CheckFolder(environment.disk, site->SharedFolder(), settings.run.recursion, rules,
                          index ? &*index : nullptr);
+  if (scan.folderError) {
+    report.problem = messages::Stopped(
+        {batch::RunProblem::Kind::CannotList, site->Paths().sourceDir, scan.folderError, {}});
+    err << "lapse-cli: " << report.problem << '\n';
+    return finish(kUsageError);
+  }
   if (index) {
     // Without it the next update reads every page again; nothing worse.
-    index->Save(environment.disk, *environment.keepIn, settings.directory,
-                std::chrono::system_clock::now());
+    index->Save(environment.disk, *environment.keepIn, settings.directory, reading);
   }
   batch::RunOptions options = settings.run;
   options.onlyPages = batch::PagesToRewrite(scan);

@@ -236,6 +236,19 @@ TEST_F(FakeReplaceTest, ARecordThatIsNotTheUsersOwnOrLeadsOutsideIsRefused) {
   }
 }
 
+// A record of the user's own that a power cut left empty or cut short is no
+// record to replace by, but New is still Lapse's: the next run takes it back.
+TEST_F(FakeReplaceTest, ARunTakesBackANewWhoseOwnRecordIsDamaged) {
+  AddPage("a.htm", kOld);
+  Run();
+  disk_.AddFile("/site/New/.lapse-sources", "lapse sources 3 comp",
+                {0600, platform::MemoryDisk::kUser, 0});
+  EXPECT_EQ(ReplaceOldFiles().refusal, ReplaceRefusal::RecordDamaged);
+  EXPECT_EQ(Run().status, RunStatus::Completed);
+  EXPECT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_EQ(Page("a.htm"), kNew);
+}
+
 // An edit saved while the copies are synced is kept: each page is looked at
 // again right before its copy takes its place.
 TEST_F(FakeReplaceTest, AnEditSavedDuringTheReplaceIsKept) {
