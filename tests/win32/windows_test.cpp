@@ -369,7 +369,8 @@ TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
   EXPECT_TRUE(prompts_.said.empty()) << Utf8(prompts_.said.front());
   EXPECT_EQ(tasks_.size(), 1u);
   EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")),
-            L"Updated automatically every day at 06:30, with its subfolders, by Task Scheduler.");
+            L"Updated automatically every day at 06:30, with its subfolders, by Task Scheduler. "
+            L"Update options: --date-order mdy.");
   EXPECT_TRUE(IsWindowEnabled(dialog.ControlNamed("cmdStop")));
 
   SetWindowTextW(dialog.ControlNamed("txtTime"), L"7pm");
