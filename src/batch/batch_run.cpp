@@ -8,6 +8,7 @@
 #include "batch/batch.h"
 #include "batch/ordered_work.h"
 #include "batch/page_rewrite.h"
+#include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
 #include "platform/errors.h"
@@ -46,15 +47,6 @@ RunProblem ProblemOf(const SiteProblem& problem) {
       break;
   }
   return {RunProblem::Kind::CannotOpenFolder, problem.path, problem.error, {}};
-}
-
-std::string ReadAll(text::ByteSource& file) {
-  std::string text;
-  std::vector<char> buffer(std::size_t{64} * 1024);
-  while (const std::size_t count = file.Read(buffer)) {
-    text.append(buffer.data(), count);
-  }
-  return text;
 }
 
 bool IsFolder(EntryKind kind) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "batch/record_text.h"
 #include "platform/content_hash.h"
 #include "text/names.h"
 
@@ -27,16 +28,6 @@ struct StateName {
 };
 constexpr StateName kStates[] = {
     {KeptState::Kept, "kept"}, {KeptState::Undoing, "undoing"}, {KeptState::Undone, "undone"}};
-
-template <typename Number>
-bool Take(std::string_view& text, Number& number, int base = 10) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
-  if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
-    return false;
-  }
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
-  return true;
-}
 
 bool TakeStamp(std::string_view& text, platform::FileStamp& stamp) {
   return Take(text, stamp.size) && Take(text, stamp.modified) && Take(text, stamp.device) &&
@@ -87,15 +78,6 @@ bool TakeLine(std::string_view& text, std::string_view key, std::string_view& va
   value = text.substr(key.size(), end - key.size());
   text.remove_prefix(end + 1);
   return true;
-}
-
-std::string ReadAll(text::ByteSource& file) {
-  std::string text;
-  std::vector<char> buffer(std::size_t{16} * 1024);
-  while (const std::size_t count = file.Read(buffer)) {
-    text.append(buffer.data(), count);
-  }
-  return text;
 }
 
 bool IsFolder(platform::EntryKind kind) {

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "batch/kept_store.h"
+#include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "text/names.h"
 
@@ -27,25 +28,6 @@ std::string RulesText(const text::TagRules& rules) {
     for (const std::string& name : *names) {
       text += " " + text::DisplayText(name);
     }
-  }
-  return text;
-}
-
-template <typename Number>
-bool Take(std::string_view& text, Number& number) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
-    return false;
-  }
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
-  return true;
-}
-
-std::string ReadAll(text::ByteSource& file) {
-  std::string text;
-  std::vector<char> buffer(std::size_t{64} * 1024);
-  while (const std::size_t count = file.Read(buffer)) {
-    text.append(buffer.data(), count);
   }
   return text;
 }

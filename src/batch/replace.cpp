@@ -11,6 +11,7 @@
 #include "batch/batch.h"
 #include "batch/kept_store.h"
 #include "batch/page_look.h"
+#include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
 #include "platform/content_hash.h"
@@ -29,15 +30,6 @@ using platform::Replacing;
 
 // Copies synced at a time, so that the progress moves while they are.
 constexpr std::size_t kSyncStep = 64;
-
-std::string ReadAll(text::ByteSource& file) {
-  std::string text;
-  std::vector<char> buffer(std::size_t{64} * 1024);
-  while (const std::size_t count = file.Read(buffer)) {
-    text.append(buffer.data(), count);
-  }
-  return text;
-}
 
 HeldBack ReasonOf(EntryKind kind) {
   switch (kind) {

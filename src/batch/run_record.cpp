@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "batch/record_text.h"
 #include "text/names.h"
 
 namespace lapse::batch {
@@ -30,16 +31,6 @@ template <typename Number>
 void Append(std::string& text, Number number) {
   text += std::to_string(number);
   text += ' ';
-}
-
-template <typename Number>
-bool Take(std::string_view& text, Number& number, int base = 10) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
-  if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
-    return false;
-  }
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
-  return true;
 }
 
 bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {

@@ -1,0 +1,31 @@
+// The small text files Lapse keeps for itself (the run record, the kept
+// replaces' manifests, the update's index): read whole, and parsed a number
+// at a time.
+#pragma once
+
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "text/streams.h"
+
+namespace lapse::batch {
+
+// Everything file holds; on a failed read, what came before it, and
+// file.Error() says why.
+std::string ReadAll(text::ByteSource& file);
+
+// Takes a number and the space after it from the front of text; false, and
+// text as it was, when no such number stands there.
+template <typename Number>
+bool Take(std::string_view& text, Number& number, int base = 10) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
+  if (error != std::errc() || end == text.data() + text.size() || *end != ' ') {
+    return false;
+  }
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+  return true;
+}
+
+}  // namespace lapse::batch
