@@ -17,7 +17,6 @@ constexpr std::string_view kHeaderStart = "lapse kept 2 ";
 // The version before kept no hashes of the copies.
 constexpr std::string_view kFirstVersionStart = "lapse kept 1 ";
 constexpr char kNameEnd = '\0';
-constexpr std::string_view kNoHash = "-";
 // Only its owner may read what a replace took from a site: it may hold the
 // pages of private folders.
 constexpr platform::FileAccess kOwnerOnly{0700};
@@ -40,20 +39,6 @@ void AppendStamp(std::string& text, const platform::FileStamp& stamp) {
     text += std::to_string(number);
     text += ' ';
   }
-}
-
-bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {
-  if (text.starts_with(kNoHash) && text.substr(kNoHash.size()).starts_with(' ')) {
-    text.remove_prefix(kNoHash.size() + 1);
-    hash.reset();
-    return true;
-  }
-  std::uint64_t value = 0;
-  if (!Take(text, value, 16)) {
-    return false;
-  }
-  hash = value;
-  return true;
 }
 
 void AppendHash(std::string& text, const std::optional<std::uint64_t>& hash) {

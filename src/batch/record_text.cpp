@@ -13,4 +13,18 @@ std::string ReadAll(text::ByteSource& file) {
   return text;
 }
 
+bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {
+  if (text.starts_with(kNoHash) && text.substr(kNoHash.size()).starts_with(' ')) {
+    text.remove_prefix(kNoHash.size() + 1);
+    hash.reset();
+    return true;
+  }
+  std::uint64_t value = 0;
+  if (!Take(text, value, 16)) {
+    return false;
+  }
+  hash = value;
+  return true;
+}
+
 }  // namespace lapse::batch

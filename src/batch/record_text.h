@@ -4,6 +4,8 @@
 #pragma once
 
 #include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -27,5 +29,11 @@ bool Take(std::string_view& text, Number& number, int base = 10) {
   text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return true;
 }
+
+// Where a hash of a file's bytes may stand, what stands for none.
+inline constexpr std::string_view kNoHash = "-";
+
+// Takes a hash in hexadecimal, or kNoHash, and the space after it.
+bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash);
 
 }  // namespace lapse::batch

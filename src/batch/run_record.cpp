@@ -15,7 +15,6 @@ constexpr std::string_view kHeaderStart = "lapse sources 3 ";
 constexpr std::string_view kSecondVersion = "lapse sources 2 ";
 constexpr std::string_view kFirstVersion = "lapse sources 1\n";
 constexpr char kNameEnd = '\0';
-constexpr std::string_view kNoHash = "-";
 constexpr std::string_view kLogWaits = " log";
 constexpr std::string_view kKeptAs = " kept ";
 
@@ -31,20 +30,6 @@ template <typename Number>
 void Append(std::string& text, Number number) {
   text += std::to_string(number);
   text += ' ';
-}
-
-bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {
-  if (text.starts_with(kNoHash) && text.substr(kNoHash.size()).starts_with(' ')) {
-    text.remove_prefix(kNoHash.size() + 1);
-    hash.reset();
-    return true;
-  }
-  std::uint64_t value = 0;
-  if (!Take(text, value, 16)) {
-    return false;
-  }
-  hash = value;
-  return true;
 }
 
 bool TakeName(std::string_view& text, std::filesystem::path& name) {
