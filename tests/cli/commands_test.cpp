@@ -14,6 +14,7 @@
 #include "platform/memory_disk.h"
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
+#include "support/zone_cases.h"
 
 namespace lapse::cli {
 namespace {
@@ -282,20 +283,13 @@ TEST_F(CommandsTest, EveryCommandTakesOnlyZonesOfTheDatabase) {
     GTEST_SKIP() << "this system has no zone database";
   }
   Write(dir_ / "a.htm", "a\n");
-  const std::pair<const char*, bool> zones[] = {
-      {"zone.tab", false},      {"iso3166.tab", false},
-      {"tzdata.zi", false},     {"leapseconds", false},
-      {"../etc/passwd", false}, {"/etc/passwd", false},
-      {"Nowhere/Town", false},  {"", false},
-      {"Europe/Berlin", true},  {"UTC", true},
-  };
 #if defined(_WIN32)
   constexpr bool kZonesByName = false;  // Windows reads the machine's zone only
 #else
   constexpr bool kZonesByName = true;
 #endif
   for (const char* command : {"run", "update", "check"}) {
-    for (const auto& [zone, known] : zones) {
+    for (const auto& [zone, known] : testing_support::kZoneCases) {
       SCOPED_TRACE(std::string(command) + " --time-zone '" + zone + "'");
       const std::vector<std::string> before = Names(dir_);
       updates.clear();

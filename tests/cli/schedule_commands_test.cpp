@@ -11,6 +11,7 @@
 #include "schedule/names.h"
 #include "support/fake_runner.h"
 #include "support/temp_dir.h"
+#include "support/zone_cases.h"
 #include "text/date.h"
 
 namespace lapse::cli {
@@ -133,14 +134,7 @@ TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
       !platform::IsZone("UTC", host_.zoneInfo)) {
     GTEST_SKIP() << "this system has no zone database";
   }
-  const std::pair<const char*, bool> zones[] = {
-      {"zone.tab", false},      {"iso3166.tab", false},
-      {"tzdata.zi", false},     {"leapseconds", false},
-      {"../etc/passwd", false}, {"/etc/passwd", false},
-      {"Nowhere/Town", false},  {"", false},
-      {"Europe/Berlin", true},  {"UTC", true},
-  };
-  for (const auto& [zone, known] : zones) {
+  for (const auto& [zone, known] : testing_support::kZoneCases) {
     SCOPED_TRACE(std::string("--time-zone '") + zone + "'");
     const Outcome outcome = Call({"schedule", "--time-zone", zone, "SITE"});
     if (known) {
