@@ -93,7 +93,7 @@ struct FoundRecord {
 FoundRecord OwnRecord(Disk& disk, const NewDir& newDir) {
   platform::Expected<std::unique_ptr<platform::SourceFile>> file =
       disk.OpenSource(*newDir.folder, kRecordName);
-  if (!file || !IsOwnRecord((*file)->Status(), disk.ProcessUser())) {
+  if (!file || !IsOwnFile((*file)->Status(), disk.ProcessUser())) {
     return {};
   }
   std::optional<RunRecord> record = ParseRunRecord(ReadAll(**file));
@@ -370,7 +370,7 @@ class Committer {
     }
     // New may be the site owner's: a log someone else made there, or may
     // write into, would hand them the lines of every page, private ones too.
-    if (!IsOwnRecord((*log)->Status(), disk_.ProcessUser())) {
+    if (!IsOwnFile((*log)->Status(), disk_.ProcessUser())) {
       logOpenFailure_ =
           FileFailure{FileAction::Write, newDir_.PathOf(kLogName), platform::NotOwnFileError()};
       result_.logFailure = logOpenFailure_;

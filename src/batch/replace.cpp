@@ -790,7 +790,7 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
       disk.OpenSource(*newDir, kRecordName);
   // A record that someone else may have written, or one moved here from
   // another New, is none of this user's runs.
-  if (recordFile && !IsOwnRecord((*recordFile)->Status(), disk.ProcessUser())) {
+  if (recordFile && !IsOwnFile((*recordFile)->Status(), disk.ProcessUser())) {
     result.refusal = ReplaceRefusal::NewIsTheSites;
     return result;
   }

@@ -118,13 +118,13 @@ bool IsPathBelow(const std::filesystem::path& path) {
                      [](const std::filesystem::path& name) { return platform::IsOneName(name); });
 }
 
-bool IsOwnRecord(const platform::FileStatus& record, std::optional<std::uint32_t> user) {
-  const bool file = record.kind == platform::EntryKind::Hidden ||
-                    record.kind == platform::EntryKind::OrdinaryFile;
-  // Windows gives FileAccess no owners: there the record's folder is all
-  // that keeps others from it.
-  const bool owned = !user || (record.access.owner == *user && (record.access.mode & 022) == 0);
-  return file && owned && record.links == 1;
+bool IsOwnFile(const platform::FileStatus& file, std::optional<std::uint32_t> user) {
+  const bool regular =
+      file.kind == platform::EntryKind::Hidden || file.kind == platform::EntryKind::OrdinaryFile;
+  // Windows gives FileAccess no owners: there the file's folder is all that
+  // keeps others from it.
+  const bool owned = !user || (file.access.owner == *user && (file.access.mode & 022) == 0);
+  return regular && owned && file.links == 1;
 }
 
 std::string RunRecordHeader(RecordState state, const RecordPlace& place, bool logWaits,

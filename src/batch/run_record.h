@@ -3,7 +3,7 @@
 // still as that run read them. While it stands in New, New is Lapse's, but
 // only when the record itself can be trusted: the site's owner may write
 // into New, so a record counts only where no one but the user Lapse runs as
-// could have written it (IsOwnRecord), where it names the very folders it
+// could have written it (IsOwnFile), where it names the very folders it
 // stands in, and a copy only where it is the very file the run wrote.
 #pragma once
 
@@ -97,10 +97,10 @@ bool IsRecordOf(const RecordPlace& recorded, const RecordPlace& found);
 // from, one name at a time.
 bool IsPathBelow(const std::filesystem::path& path);
 
-// Whether the record file, as opened, can only have been written by user
-// (the user the process acts as; nothing where the system has no owners):
-// a file of user's own that no one else may write and that has no other
-// name.
-bool IsOwnRecord(const platform::FileStatus& record, std::optional<std::uint32_t> user);
+// Whether a file Lapse keeps in New (the record, the log), as opened, can
+// only have been written by user (the user the process acts as; nothing
+// where the system has no owners): a file of user's own that no one else
+// may write and that has no other name.
+bool IsOwnFile(const platform::FileStatus& file, std::optional<std::uint32_t> user);
 
 }  // namespace lapse::batch

@@ -140,7 +140,7 @@ TEST(RunRecord, OnlyTheUsersOwnUnsharedFileIsTheirRecord) {
     status.kind = test.kind;
     status.access = {test.mode, test.owner, 0};
     status.links = test.links;
-    EXPECT_EQ(IsOwnRecord(status, kUser), test.own)
+    EXPECT_EQ(IsOwnFile(status, kUser), test.own)
         << std::oct << test.mode << " owner " << std::dec << test.owner << " links " << test.links;
   }
 }
