@@ -31,7 +31,8 @@ bool SameCopy(const CopyRecord& a, const CopyRecord& b) {
   return a.source == b.source && a.links == b.links && a.hash == b.hash &&
          a.copySize == b.copySize &&
          a.written.value_or(lapse::batch::WrittenCopy{}) ==
-             b.written.value_or(lapse::batch::WrittenCopy{});
+             b.written.value_or(lapse::batch::WrittenCopy{}) &&
+         a.logged == b.logged;
 }
 
 }  // namespace

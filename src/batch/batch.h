@@ -222,6 +222,9 @@ struct ReplaceProblem {
     CannotSyncFolder,
     CannotRemoveNew,
     CannotKeep,  // the pages to be replaced could not be kept: none was replaced
+    // The removed lines of the pages replaced could not be added to the
+    // journal of the site; the log keeps them.
+    CannotJournal,
   };
   Kind kind = Kind::CannotListNew;
   std::filesystem::path path;
@@ -256,13 +259,23 @@ struct ReplaceResult {
   bool Complete() const { return refusal == ReplaceRefusal::None && newDirRemoved; }
 };
 
+// What becomes of the run's log once its copies are in place.
+enum class SiteLog {
+  Placed,  // it takes the place of the site's Log.txt
+  // The site's Log.txt is left as it stands: the lines are in the journal.
+  // Where the journal could not take them, the log is placed after all.
+  Left,
+};
+
 struct ReplaceOptions {
   std::chrono::milliseconds lockWait = kDefaultLockWait;
   Progress* progress = nullptr;
   // The user's state folder, where the pages a replace takes are kept so
-  // that it can be undone; nothing keeps none.
+  // that it can be undone, and the lines they lost are journaled; nothing
+  // keeps and journals nothing.
   std::optional<std::filesystem::path> keepIn;
   ForeignSite foreignSite = ForeignSite::Refuse;
+  SiteLog siteLog = SiteLog::Placed;
 };
 
 // Puts the copies of the run that made directory/New in place of its pages:

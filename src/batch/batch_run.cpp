@@ -12,6 +12,7 @@
 #include "batch/run_record.h"
 #include "batch/site_names.h"
 #include "platform/errors.h"
+#include "text/names.h"
 
 namespace lapse::batch {
 
@@ -323,6 +324,9 @@ class Committer {
       return;
     }
     if (hasLines) {
+      page.record.logged = LoggedLines{logEnd_, page.lines->Size(),
+                                       text::EntryHeadSize(text::DisplayName(shown)), page.blocks};
+      logEnd_ += page.lines->Size();
       page.lines->WriteTo(*logWriter_, replayBuffer_);
       if (page.lines->Error()) {
         // Its own lines are lost, not the log's: the page alone goes.
@@ -380,6 +384,7 @@ class Committer {
     logWasMade_ = true;
     logWriter_.emplace(*log_, logBuffer_);
     settledSize_ = log_->Size();
+    logEnd_ = settledSize_;
     return true;
   }
 
@@ -455,6 +460,7 @@ class Committer {
   bool logWasMade_ = false;
   bool pendingLines_ = false;
   std::uint64_t settledSize_ = 0;  // the log with the lines of every named copy
+  std::uint64_t logEnd_ = 0;       // the log with every line given to its writer
   std::vector<Waiting> waiting_;
 };
 

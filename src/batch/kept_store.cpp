@@ -178,7 +178,7 @@ std::optional<KeptReplace> ParseManifest(std::string_view text) {
   return replace;
 }
 
-std::string SiteKey(const fs::path& sourceDir) {
+fs::path SiteFolder(const fs::path& sourceDir) {
   std::error_code error;
   fs::path canonical = fs::weakly_canonical(sourceDir, error);
   if (error) {
@@ -188,6 +188,11 @@ std::string SiteKey(const fs::path& sourceDir) {
   while (!canonical.has_filename() && canonical.has_relative_path()) {
     canonical = canonical.parent_path();
   }
+  return canonical;
+}
+
+std::string SiteKey(const fs::path& sourceDir) {
+  const fs::path canonical = SiteFolder(sourceDir);
   const std::string text = text::PathText(canonical);
   platform::ContentHash hash;
   hash.Add(text);

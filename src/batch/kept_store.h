@@ -52,6 +52,10 @@ struct KeptReplace {
 std::string FormatManifest(const KeptReplace& replace, const std::filesystem::path& site);
 std::optional<KeptReplace> ParseManifest(std::string_view text);
 
+// The path of the site at sourceDir as the state folder knows it: whole,
+// without links, dots or a separator at its end.
+std::filesystem::path SiteFolder(const std::filesystem::path& sourceDir);
+
 // The folder name of a site's kept replaces: a hash of its path, and its
 // last name to tell it by.
 std::string SiteKey(const std::filesystem::path& sourceDir);

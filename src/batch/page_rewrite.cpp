@@ -136,7 +136,8 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
   }
   const std::string entryName = text::DisplayName(job.shown);
   const text::RewrittenStream rewritten = text::RewriteStream(
-      page, page.units(), readBuffer_, {copy, log ? &*log : nullptr, entryName}, settings_.rules);
+      page, page.units(), readBuffer_,
+      {copy, log ? &*log : nullptr, entryName, log ? &result.blocks : nullptr}, settings_.rules);
   text::StreamEnd end = rewritten.end;
   if (end == text::StreamEnd::Complete && !copySink.Finish()) {
     end = text::StreamEnd::CopyFailed;

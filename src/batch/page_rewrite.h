@@ -41,6 +41,8 @@ struct RewrittenPage {
   bool named = false;
   std::error_code nameError;
   std::optional<LogLines> lines;  // with logging on
+  // With logging on, where in the page each block of lines began.
+  std::vector<text::RemovedBlock> blocks;
   // When rewritten: the copy's text is the page's text byte for byte (no
   // line left out, every line end kept). The text is what lies under the
   // page's encoding and compression: a gzip page's copy is compressed anew,

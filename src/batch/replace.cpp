@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "batch/batch.h"
+#include "batch/journal.h"
 #include "batch/kept_store.h"
 #include "batch/page_look.h"
 #include "batch/record_text.h"
@@ -135,6 +136,7 @@ class Replacement {
         record_(std::move(record)),
         progress_(options.progress),
         keepIn_(options.keepIn),
+        siteLog_(options.siteLog),
         result_(result) {}
 
   void Run() {
@@ -160,6 +162,7 @@ class Replacement {
     SyncSourceFolders();
     FinishKeeping();
     const bool allPlaced = heldBack_.empty() && result_.problems.empty();
+    JournalRemovedLines();
     if (allPlaced) {
       MoveLogUp();
     } else {
@@ -418,6 +421,8 @@ class Replacement {
       // A replace cut short put it in place already.
       if (record_.state != RecordState::PartPlaced) {
         heldBack_[path] = {HeldBack::CopyMissing, {}};
+      } else {
+        placedBefore_.push_back(path);
       }
       return;
     }
@@ -575,11 +580,86 @@ class Replacement {
     }
   }
 
+  // The lines that the pages placed now lost go from the run's log into the
+  // journal of the site, before the log moves up or waits: it is the record
+  // that outlives the next run. Pages that a replace cut short placed are
+  // taken too; they may have been journaled already, and twice is better
+  // than never.
+  void JournalRemovedLines() {
+    // Without a state folder there is no journal: the log keeps the lines.
+    journaled_ = !hasLog_;
+    if (!keepIn_ || !hasLog_) {
+      return;
+    }
+    std::vector<std::pair<fs::path, const LoggedLines*>> pages;
+    for (const std::vector<fs::path>* placed : {&result_.replaced, &placedBefore_}) {
+      for (const fs::path& path : *placed) {
+        const CopyRecord& copy = record_.copies.at(path);
+        if (copy.logged && !copy.logged->blocks.empty()) {
+          pages.emplace_back(path, &*copy.logged);
+        }
+      }
+    }
+    if (pages.empty()) {
+      journaled_ = true;
+      return;
+    }
+    std::sort(pages.begin(), pages.end(), [](const auto& one, const auto& other) {
+      return one.second->offset < other.second->offset;
+    });
+    platform::Expected<std::vector<JournalBlock>> blocks = LoggedBlocks(pages);
+    const std::error_code error =
+        blocks ? AppendToJournal(disk_, *keepIn_, site_.Paths().sourceDir, *blocks)
+               : blocks.error();
+    if (error) {
+      Problem(ReplaceProblem::Kind::CannotJournal, *keepIn_ / "journal", error);
+    }
+    journaled_ = !error;
+  }
+
+  // The blocks of pages, in the order of their lines in the run's log.
+  platform::Expected<std::vector<JournalBlock>> LoggedBlocks(
+      const std::vector<std::pair<fs::path, const LoggedLines*>>& pages) {
+    platform::Expected<std::unique_ptr<platform::SourceFile>> log =
+        disk_.OpenSource(*newDir_, kLogName);
+    if (!log) {
+      return log.error();
+    }
+    // The log is read as the record says only where this user wrote it.
+    if (!IsOwnFile((*log)->Status(), disk_.ProcessUser())) {
+      return platform::NotOwnFileError();
+    }
+    JournalBlock base;
+    base.when = store_ ? kept_.when : std::chrono::system_clock::now();
+    base.folder = SiteFolder(site_.Paths().sourceDir);
+    std::vector<JournalBlock> blocks;
+    LogReader reader(**log);
+    for (const auto& [path, logged] : pages) {
+      std::optional<std::string> bytes = reader.Read(logged->offset, logged->size);
+      if (!bytes) {
+        return reader.Error();
+      }
+      base.page = path;
+      if (!AddLoggedBlocks(*bytes, *logged, base, blocks)) {
+        return platform::NotAsRecordedError();
+      }
+    }
+    return blocks;
+  }
+
   // The log goes last, and only once every copy of its run is in place:
   // while a copy waits, the log waits with it, so that the lines of the
   // pages already replaced stay with the lines of those still to come.
   void MoveLogUp() {
     Folder& site = site_.Folder();
+    if (siteLog_ == SiteLog::Left && journaled_) {
+      if (hasLog_) {
+        if (const std::error_code error = disk_.RemoveFile(*newDir_, kLogName)) {
+          heldBack_[kLogName] = {HeldBack::MoveFailed, error};
+        }
+      }
+      return;
+    }
     // A replace cut short after it moved the log up: the log in the folder
     // is this run's.
     if (!hasLog_ && record_.state == RecordState::PartPlaced && record_.logWaits) {
@@ -739,12 +819,15 @@ class Replacement {
   RunRecord record_;
   Progress* progress_;
   std::optional<fs::path> keepIn_;
+  SiteLog siteLog_;
   std::optional<KeptStore> store_;
   KeptReplace kept_;
   std::map<fs::path, platform::FileStatus> copies_;  // as planned
   ReplaceResult& result_;
   bool hasLog_ = false;
+  bool journaled_ = false;  // every line the pages placed lost is in the journal
   std::vector<fs::path> planned_;
+  std::vector<fs::path> placedBefore_;  // by a replace cut short
   std::vector<char> hashBuffer_ = std::vector<char>(std::size_t{64} * 1024);
   std::set<fs::path> placedFolders_;
   std::map<fs::path, Hold> heldBack_;

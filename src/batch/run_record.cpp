@@ -17,6 +17,13 @@ constexpr std::string_view kFirstVersion = "lapse sources 1\n";
 constexpr char kNameEnd = '\0';
 constexpr std::string_view kLogWaits = " log";
 constexpr std::string_view kKeptAs = " kept ";
+// After an entry's name, where the log holds lines the copy lacks:
+// "log OFFSET SIZE HEAD-SIZE BLOCKS (FIRST-LINE LINE-COUNT)... ". No entry
+// starts so (each starts with a number); records written before it read
+// as copies without lines in the journal.
+constexpr std::string_view kLogged = "log ";
+// More blocks than this in a record's entry is no record that a run wrote.
+constexpr std::uint64_t kMostBlocks = std::uint64_t{1} << 32;
 
 struct StateName {
   RecordState state;
@@ -59,6 +66,33 @@ void AppendHash(std::string& text, std::uint64_t hash) {
 
 enum class Version { First, Second, Third };
 
+bool TakeLogged(std::string_view& text, LoggedLines& logged) {
+  std::uint64_t count = 0;
+  if (!Take(text, logged.offset) || !Take(text, logged.size) || !Take(text, logged.headSize) ||
+      !Take(text, count) || count > kMostBlocks || count > text.size() / 4) {
+    return false;
+  }
+  logged.blocks.resize(count);
+  for (text::RemovedBlock& block : logged.blocks) {
+    if (!Take(text, block.firstLine) || !Take(text, block.lineCount)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void AppendLogged(std::string& text, const LoggedLines& logged) {
+  text.append(kLogged);
+  for (const std::uint64_t number :
+       {logged.offset, logged.size, logged.headSize, std::uint64_t{logged.blocks.size()}}) {
+    Append(text, number);
+  }
+  for (const text::RemovedBlock& block : logged.blocks) {
+    Append(text, block.firstLine);
+    Append(text, block.lineCount);
+  }
+}
+
 std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, Version version) {
   const bool firstVersion = version == Version::First;
   while (!text.empty()) {
@@ -84,6 +118,12 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, V
     std::filesystem::path name;
     if (!TakeName(text, name)) {
       return std::nullopt;
+    }
+    if (version == Version::Third && text.starts_with(kLogged)) {
+      text.remove_prefix(kLogged.size());
+      if (!TakeLogged(text, copy.logged.emplace())) {
+        return std::nullopt;
+      }
     }
     record.copies[name] = copy;
   }
@@ -165,6 +205,9 @@ std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecor
   AppendHash(text, written.hash);
   text += text::PathText(name);
   text += kNameEnd;
+  if (copy.logged) {
+    AppendLogged(text, *copy.logged);
+  }
   return text;
 }
 

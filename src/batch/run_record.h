@@ -13,8 +13,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/disk.h"
+#include "text/rewrite.h"
 
 namespace lapse::batch {
 
@@ -49,6 +51,17 @@ struct RecordPlace {
   friend bool operator==(const RecordPlace&, const RecordPlace&) = default;
 };
 
+// Where a page's removed lines stand in the run's log: its bytes from
+// offset on, a head of headSize bytes before each block's lines. A replace
+// takes them from there into the journal of the site.
+struct LoggedLines {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::uint64_t headSize = 0;
+  std::vector<text::RemovedBlock> blocks;
+  friend bool operator==(const LoggedLines&, const LoggedLines&) = default;
+};
+
 struct CopyRecord {
   platform::FileStamp source;  // the page as the run read it
   std::uint64_t links = 1;     // the names the page had
@@ -58,6 +71,9 @@ struct CopyRecord {
   std::uint64_t copySize = 0;
   // Nothing in the records of earlier versions: such a copy is held back.
   std::optional<WrittenCopy> written;
+  // Where the log has the lines the copy lacks; nothing without a log, or
+  // in the records of earlier versions.
+  std::optional<LoggedLines> logged = std::nullopt;
 };
 
 struct RunRecord {

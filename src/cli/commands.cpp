@@ -10,8 +10,10 @@
 
 #include "batch/batch.h"
 #include "batch/check.h"
+#include "batch/journal.h"
 #include "batch/site_names.h"
 #include "batch/undo.h"
+#include "cli/journal_listing.h"
 #include "cli/schedule_commands.h"
 #include "cli/update_options.h"
 #include "messages/messages.h"
@@ -28,8 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
-constexpr const char* kCommands[] = {"run",      "replace",  "update",     "check",    "undo",
-                                     "replaces", "schedule", "unschedule", "schedules"};
+constexpr const char* kCommands[] = {"run",      "replace", "update",   "check",      "undo",
+                                     "replaces", "log",     "schedule", "unschedule", "schedules"};
 
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
@@ -39,6 +41,7 @@ struct Options {
   RemovalOptions removal;
   std::string wait;
   std::string within;
+  std::string since;                    // YYYY-MM-DD
   std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
   std::optional<std::string> onlyAt;
   std::optional<std::string> folderId;
@@ -57,6 +60,7 @@ struct Settings {
   batch::ForeignSite foreignSite = batch::ForeignSite::Refuse;
   bool full = false;  // read every page, whatever the index says
   std::optional<int> within;
+  std::optional<text::Today> since;
   std::string zone;  // empty for the machine's
   // update does nothing but in the quarter hour the day's update at that
   // time starts in.
@@ -176,6 +180,13 @@ Settings Checked(const std::string& command, const Options& options,
                        "' is not a date (YYYY-MM-DD)."};
     }
     run.clock = [day = *today] { return day; };
+  }
+  if (!options.since.empty()) {
+    settings.since = ParseIsoDay(options.since);
+    if (!settings.since) {
+      throw UsageError{"lapse-cli " + command + ": '" + text::DisplayText(options.since) +
+                       "' is not a date (YYYY-MM-DD)."};
+    }
   }
   settings.quiet = options.quiet;
   settings.json = options.json;
@@ -499,6 +510,8 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     batch::ReplaceOptions replacing;
     replacing.progress = &progress;
     replacing.keepIn = environment.keepIn;
+    // The removed lines go to the journal, not into the site.
+    replacing.siteLog = batch::SiteLog::Left;
     replaced = batch::ReplaceOnSite(environment.disk, *site, replacing);
   }
   report.rewritten = replaced.replaced.size();
@@ -519,6 +532,30 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   const bool whole = run.AllRewritten() && replaceStatus == kSuccess;
   return finish(replaceStatus == kUsageError ? kUsageError : whole ? kSuccess : kFilesLeftOut);
+}
+
+// What replaces and updates removed from the folder, from the journal in
+// the user's state folder.
+int Log(const Settings& settings, const Environment& environment, std::ostream& out,
+        std::ostream& err) {
+  platform::Expected<batch::Journal> journal =
+      environment.keepIn ? batch::ReadJournal(environment.disk, *environment.keepIn,
+                                              batch::PathsFor(settings.directory).sourceDir)
+                         : batch::Journal{};
+  if (!journal) {
+    err << "lapse-cli log: " << messages::JournalUnread(journal.error()) << '\n';
+    return kUsageError;
+  }
+  if (journal->damaged) {
+    err << "lapse-cli log: " << messages::JournalDamaged() << '\n';
+  }
+  if (settings.json) {
+    ListJournalAsJson(*journal, settings.since, out);
+  } else if (!ListJournalAsText(*journal, settings.since, out)) {
+    err << "lapse-cli log: " << messages::NothingJournaled(settings.directory, settings.since)
+        << '\n';
+  }
+  return journal->damaged ? kFilesLeftOut : kSuccess;
 }
 
 std::string DateText(const std::optional<text::TagDate>& date) {
@@ -757,12 +794,19 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       app.add_subcommand("replaces", "List the replaces of DIR that are kept and can be undone");
   AddDirectory(*replaces, options, "The folder whose kept replaces are listed");
 
+  CLI::App* log =
+      app.add_subcommand("log", "Show what replaces and updates removed from DIR, newest first");
+  log->add_option("--since", options.since, "Only what was removed on this day or later")
+      ->type_name("YYYY-MM-DD");
+  log->add_flag("--json", options.json, "Write the removed lines as JSON");
+  AddDirectory(*log, options, "The folder whose removed lines are shown");
+
   const ScheduleCommands scheduling(app);
 
   if (!args.empty() && !args.front().starts_with("-") &&
       std::find(std::begin(kCommands), std::end(kCommands), args.front()) == std::end(kCommands)) {
     err << "lapse-cli: no command '" << text::DisplayText(args.front())
-        << "'; the commands are run, replace, update, check, undo, replaces, "
+        << "'; the commands are run, replace, update, check, undo, replaces, log, "
            "schedule, unschedule and schedules (see lapse-cli --help)\n";
     return kUsageError;
   }
@@ -797,6 +841,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     }
     if (replaces->parsed()) {
       return Replaces(settings, environment, out, err);
+    }
+    if (log->parsed()) {
+      return Log(settings, environment, out, err);
     }
     return Check(settings, environment, out, err);
   } catch (const UsageError& error) {

@@ -80,6 +80,9 @@ std::string ReplaceProblem(const batch::ReplaceProblem& problem) {
     case Kind::CannotKeep:
       return "Cannot keep the pages to be replaced in " + DisplayName(problem.path) + ": " +
              Reason(problem.error) + ". No page was replaced, so that the replace can be undone.";
+    case Kind::CannotJournal:
+      return "Cannot add the removed lines to the journal " + DisplayName(problem.path) + ": " +
+             Reason(problem.error) + ". Log.txt keeps them.";
     case Kind::CannotRemoveNew:
       break;
   }
@@ -384,6 +387,19 @@ std::string KeptReplaceLine(const batch::KeptReplace& replace) {
   const std::size_t count = replace.pages.size();
   return When(replace.when) + "  " + std::to_string(count) + (count == 1 ? " page  " : " pages  ") +
          size + (replace.state == batch::KeptState::Undone ? "  (undone)" : "");
+}
+
+std::string JournalUnread(std::error_code error) {
+  return "The record of removed lines cannot be read: " + Reason(error) + ".";
+}
+
+std::string JournalDamaged() {
+  return "The record of removed lines is damaged at its end; what comes before is shown.";
+}
+
+std::string NothingJournaled(const fs::path& folder, std::optional<text::Today> since) {
+  return "Nothing removed from " + DisplayName(folder) +
+         (since ? " on or after " + text::FormatDay(*since) : std::string()) + " is on record.";
 }
 
 std::string CannotOpenFolder(const fs::path& folder, std::error_code error) {

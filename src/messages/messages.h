@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -11,6 +12,7 @@
 
 #include "batch/batch.h"
 #include "batch/undo.h"
+#include "text/date.h"
 
 namespace lapse::messages {
 
@@ -63,6 +65,12 @@ std::string UndoQuestion(const batch::KeptReplace& replace, const std::filesyste
 std::vector<std::string> UndoProblems(const batch::UndoResult& result);
 // A kept replace in a list: "9 Dec 2026 14:02  12 pages  34.5 KiB".
 std::string KeptReplaceLine(const batch::KeptReplace& replace);
+
+// What lapse-cli log says where the journal of removed lines cannot be
+// read, holds something that is no journal past a point, or is empty.
+std::string JournalUnread(std::error_code error);
+std::string JournalDamaged();
+std::string NothingJournaled(const std::filesystem::path& folder, std::optional<text::Today> since);
 
 // "Cannot open the folder PATH: reason."
 std::string CannotOpenFolder(const std::filesystem::path& folder, std::error_code error);

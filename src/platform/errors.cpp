@@ -7,7 +7,16 @@ namespace lapse::platform {
 
 namespace {
 
-enum class Fault { NotOrdinary = 1, Link, Busy, NotMadeHere, NotYours, TooDeep, NotOwnFile };
+enum class Fault {
+  NotOrdinary = 1,
+  Link,
+  Busy,
+  NotMadeHere,
+  NotYours,
+  TooDeep,
+  NotOwnFile,
+  NotAsRecorded,
+};
 
 class PlatformCategory final : public std::error_category {
  public:
@@ -26,6 +35,8 @@ class PlatformCategory final : public std::error_category {
         return "it lies more than 1,000 folders deep";
       case Fault::NotOwnFile:
         return "a file that someone else made, or may write into, stands there";
+      case Fault::NotAsRecorded:
+        return "it does not hold what the record of the run says";
       case Fault::NotOrdinary:
         break;
     }
@@ -70,6 +81,10 @@ std::error_code TooDeepError() {
 
 std::error_code NotOwnFileError() {
   return Make(Fault::NotOwnFile);
+}
+
+std::error_code NotAsRecordedError() {
+  return Make(Fault::NotAsRecorded);
 }
 
 std::error_code NotMadeHereError() {

@@ -27,6 +27,9 @@ std::error_code TooDeepError();
 // A file Lapse was to write into that it did not make: "a file that someone
 // else made, or may write into, stands there".
 std::error_code NotOwnFileError();
+// A file of Lapse's own that does not hold what its record says it does:
+// "it does not hold what the record of the run says".
+std::error_code NotAsRecordedError();
 // A folder locked by another process: "another process is working on it".
 std::error_code FolderBusyError();
 

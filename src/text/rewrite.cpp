@@ -1,5 +1,6 @@
 #include "text/rewrite.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@ class RewriteHandler {
       : copy_(target.copy),
         log_(target.log),
         fileName_(target.entryName),
+        blocks_(target.blocks),
         rules_(rules),
         units_(units) {}
 
@@ -36,6 +38,7 @@ class RewriteHandler {
   void EndChunk() { chunk_ = {}; }
 
   bool Head(std::string_view head) {
+    ++line_;
     if (!head.starts_with(kTagStart)) {
       // Most lines are no tag: one test of four bytes settles them.
     } else if (IsExpiryTag(head)) {
@@ -66,6 +69,9 @@ class RewriteHandler {
       ++dropCounter_;
       target_ = log_;
       leftOut_ = true;
+      if (blocks_ != nullptr && !blocks_->empty()) {
+        ++blocks_->back().lineCount;
+      }
     }
     Pass(head);
     return true;
@@ -85,6 +91,10 @@ class RewriteHandler {
       length = PlainLinesPrefix(rest, LineEnding::Lf);
     }
     Pass(rest.substr(0, length));
+    if (blocks_ != nullptr) {
+      // Every line of the run ends in an LF.
+      line_ += static_cast<std::uint64_t>(std::count(rest.begin(), rest.begin() + length, '\n'));
+    }
     return length;
   }
 
@@ -135,6 +145,9 @@ class RewriteHandler {
   }
 
   void WriteEntryHead() {
+    if (blocks_ != nullptr) {
+      blocks_->push_back({line_, 0});
+    }
     if (log_ != nullptr) {
       log_->Write(kLineEnd);
       log_->Write(fileName_);
@@ -145,9 +158,11 @@ class RewriteHandler {
   BufferedWriter& copy_;
   BufferedWriter* log_;
   std::string_view fileName_;
+  std::vector<RemovedBlock>* blocks_;
   const TagRules& rules_;
   TextUnits units_;
 
+  std::uint64_t line_ = 0;  // the number of the line at hand, counted with blocks only
   bool keep_ = true;
   // 64 bits: a lapsed block of any length counts up from here without overflow.
   std::int64_t dropCounter_ = 1;
@@ -158,6 +173,10 @@ class RewriteHandler {
 };
 
 }  // namespace
+
+std::uint64_t EntryHeadSize(std::string_view entryName) {
+  return kLineEnd.size() + entryName.size() + kLineEnd.size();
+}
 
 RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
                               const RewriteTarget& target, const TagRules& rules) {

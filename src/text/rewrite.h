@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "text/date.h"
 #include "text/streams.h"
@@ -25,13 +26,27 @@ struct TagRules {
   Clock clock;
 };
 
+// A run of lines left out together, as the log has it under one entry
+// head: where it began in the page (the first line is 1), and how many.
+struct RemovedBlock {
+  std::uint64_t firstLine = 0;
+  std::uint64_t lineCount = 0;
+  friend bool operator==(const RemovedBlock&, const RemovedBlock&) = default;
+};
+
 // Where the lines of one page go: kept lines to the copy; with a log,
-// an entry head naming the page and every line left out.
+// an entry head naming the page and every line left out; with blocks, one
+// RemovedBlock for each entry head, in the log's order.
 struct RewriteTarget {
   BufferedWriter& copy;
   BufferedWriter* log = nullptr;
   std::string_view entryName;  // the page's name in the log's entry heads
+  std::vector<RemovedBlock>* blocks = nullptr;
 };
+
+// The bytes of the log's head of an entry of the page named entryName: a
+// line end, the name and a line end.
+std::uint64_t EntryHeadSize(std::string_view entryName);
 
 enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFailed };
 

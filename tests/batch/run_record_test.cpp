@@ -34,6 +34,8 @@ TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
     record.copies[text::PathFromText("new\nline \xC3\xA4.htm")] = {
         {0, 0, 0, 0}, 1, std::nullopt, 0, WrittenCopy{}};
     record.copies[text::PathFromText("sub/deeper/b.html")] = Copy(7);
+    record.copies.at(text::PathFromText("sub/deeper/b.html")).logged =
+        LoggedLines{4096, 310, 19, {{3, 4}, {40, 0}}};
     const std::optional<RunRecord> read = ParseRunRecord(FormatRunRecord(record));
     ASSERT_TRUE(read);
     EXPECT_EQ(read->state, state);
@@ -46,6 +48,9 @@ TEST(RunRecord, ReadsBackWhatItWroteWhateverTheNamesAndState) {
     EXPECT_EQ(a.copySize, 10u);
     EXPECT_EQ(a.written, record.copies.at("a.htm").written);
     EXPECT_FALSE(read->copies.at(text::PathFromText("new\nline \xC3\xA4.htm")).hash);
+    EXPECT_FALSE(a.logged);
+    EXPECT_EQ(read->copies.at(text::PathFromText("sub/deeper/b.html")).logged,
+              record.copies.at(text::PathFromText("sub/deeper/b.html")).logged);
   }
 }
 

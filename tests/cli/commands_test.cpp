@@ -7,7 +7,9 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "pages/gzip.h"
 #include "platform/clock.h"
@@ -15,6 +17,7 @@
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
 #include "support/zone_cases.h"
+#include "text/names.h"
 
 namespace lapse::cli {
 namespace {
@@ -44,11 +47,13 @@ class CommandsTest : public TempDirTest {
     environment.useTimeZone = platform::UseTimeZone;
     environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
     environment.now = [this] { return now; };
+    environment.keepIn = keepIn;
     const int status = RunCommandLine(args, environment, out, err);
     return {status, out.str(), err.str()};
   }
 
   std::vector<UpdateReport> updates;
+  std::optional<std::filesystem::path> keepIn;
   system_clock::time_point now = sys_days{year{2026} / 12 / 8} + hours{10};
 };
 
@@ -394,6 +399,50 @@ TEST_F(CommandsTest, AnUpdateChangesOnlyWhatLapses) {
   EXPECT_EQ(updates[2].rewritten, 2u);
 }
 #endif
+
+// What each update removed is kept in the journal, across quiet days and
+// whatever the site's own Log.txt holds, and lapse-cli log shows it newest
+// first; a run and replace add theirs too.
+TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
+  keepIn = dir_ / ".state";
+  Write(dir_ / "a.htm", "top\n<!--LAPSE 12/05/26\nsale\n<!--ENDL\nend\n");
+  Write(dir_ / "b.htm", "1\n2\n3\n<!--LAPSE 12/20/26\r\nwinter\r\n<!--ENDL\r\n");
+  Write(dir_ / "Log.txt", "the author's own\n");
+  for (const char* day : {"2026-12-06", "2026-12-07", "2026-12-21"}) {
+    const Outcome outcome = Call({"update", "--quiet", "--today", day, "DIR"});
+    EXPECT_EQ(outcome.status, 0) << day << outcome.err;
+  }
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "the author's own\n");
+  EXPECT_EQ(Read(dir_ / "b.htm"), "1\n2\n3\n");
+  Write(dir_ / "c.htm", "<!--LNEW 10/01/26\nnew\n");
+  ASSERT_EQ(Call({"run", "DIR"}).status, 0);
+  ASSERT_EQ(Call({"replace", "DIR"}).status, 0);
+
+  Outcome outcome = Call({"log", "--json", "DIR"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const nlohmann::json blocks = nlohmann::json::parse(outcome.out);
+  ASSERT_EQ(blocks.size(), 3u) << outcome.out;
+  const std::vector<std::tuple<std::string, int, std::vector<std::string>>> expected = {
+      {"c.htm", 1, {"<!--LNEW 10/01/26", "new"}},
+      {"b.htm", 4, {"<!--LAPSE 12/20/26", "winter", "<!--ENDL"}},
+      {"a.htm", 2, {"<!--LAPSE 12/05/26", "sale", "<!--ENDL"}},
+  };
+  for (std::size_t index = 0; index < expected.size(); ++index) {
+    const auto& [page, line, lines] = expected[index];
+    EXPECT_EQ(blocks[index]["page"], page);
+    EXPECT_EQ(blocks[index]["line"], line);
+    EXPECT_EQ(blocks[index]["lines"], lines);
+    EXPECT_EQ(blocks[index]["folder"], text::PathText(std::filesystem::weakly_canonical(dir_)));
+  }
+  outcome = Call({"log", "DIR"});
+  EXPECT_LT(outcome.out.find("  b.htm:4\n    <!--LAPSE 12/20/26\n    winter\n"),
+            outcome.out.find("  a.htm:2\n    <!--LAPSE 12/05/26\n    sale\n"))
+      << outcome.out;
+  outcome = Call({"log", "--since", "2999-01-01", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_NE(outcome.err.find("Nothing removed from"), std::string::npos) << outcome.err;
+}
 
 // cron starts update --only-at every quarter hour: it updates in the one
 // that the day's update starts in, on the days Berlin's clocks change too,

@@ -389,5 +389,53 @@ TEST(RewriteStreamTest, CopyAndLogInterleaveToTheSource) {
   }
 }
 
+// Each entry head of the log stands for a block whose first line and
+// length the journal takes; the count runs on through the lines the copy
+// takes whole, whatever their ends and wherever a chunk ends.
+TEST(RewriteStreamTest, BlocksSayWhereTheirLinesStood) {
+  struct BlockCase {
+    const char* name;
+    std::string source;
+    std::int16_t lines;
+    std::vector<RemovedBlock> blocks;
+  };
+  const std::vector<BlockCase> cases = {
+      {"an expiry block after plain lines",
+       Lines({"a", "b", "c", Expiry(kPast), "old", kEnd, "d"}, "\n"),
+       1,
+       {{4, 3}}},
+      {"lone CR and CR LF ends count alike",
+       "a\rb\r\nc\n" + Expiry(kPast) + "\rold\r" + kEnd + "\r\n",
+       1,
+       {{4, 3}}},
+      {"a new-content tag with the lines it takes, then a block",
+       Lines({New(kStale), "new", "mid", Expiry(kPast), kEnd}),
+       1,
+       {{1, 2}, {4, 2}}},
+      {"a tag in a lapsed block opens an entry of its own",
+       Lines({Expiry(kPast), "x", New(kStale), "y", kEnd, "z"}),
+       1,
+       {{1, 2}, {3, 3}}},
+      {"a current block removes nothing", Lines({Expiry(kFuture), "x", kEnd}), 1, {}},
+      {"a new-content tag that takes no line", Lines({"a", New(kStale), "b"}), -2, {{2, 0}}},
+  };
+  for (const BlockCase& item : cases) {
+    for (const std::size_t chunk : {1, 3, 4096}) {
+      MemorySource input(item.source, chunk);
+      MemorySink copySink;
+      MemorySink logSink;
+      std::vector<char> readBuffer(4096);
+      std::vector<char> copyBuffer(64);
+      std::vector<char> logBuffer(64);
+      BufferedWriter copy(copySink, copyBuffer);
+      BufferedWriter log(logSink, logBuffer);
+      std::vector<RemovedBlock> blocks;
+      RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, &log, "p", &blocks},
+                    RulesOf({30, item.lines, Logging::On}));
+      EXPECT_EQ(blocks, item.blocks) << item.name << ", chunks of " << chunk;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lapse::text

@@ -1,0 +1,124 @@
+#include "cli/journal_listing.h"
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <span>
+#include <vector>
+
+#include "messages/messages.h"
+#include "text/names.h"
+
+namespace lapse::cli {
+
+namespace {
+
+struct TmParts {
+  std::tm local{};
+  std::tm utc{};
+};
+
+TmParts Broken(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  TmParts parts;
+#if defined(_WIN32)
+  localtime_s(&parts.local, &seconds);
+  gmtime_s(&parts.utc, &seconds);
+#else
+  localtime_r(&seconds, &parts.local);
+  gmtime_r(&seconds, &parts.utc);
+#endif
+  return parts;
+}
+
+text::Today LocalDay(std::chrono::system_clock::time_point when) {
+  const std::tm local = Broken(when).local;
+  return text::Today{std::chrono::year{local.tm_year + 1900} /
+                     std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)} /
+                     std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
+}
+
+std::string UtcText(std::chrono::system_clock::time_point when) {
+  const std::tm utc = Broken(when).utc;
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// The blocks of one replace: one time and one folder.
+using Replace = std::span<const batch::JournalBlock>;
+
+// The replaces to show, newest first.
+std::vector<Replace> Replaces(const batch::Journal& journal, std::optional<text::Today> since) {
+  std::vector<Replace> replaces;
+  const std::vector<batch::JournalBlock>& blocks = journal.blocks;
+  for (std::size_t first = 0; first < blocks.size();) {
+    std::size_t end = first + 1;
+    while (end < blocks.size() && blocks[end].when == blocks[first].when &&
+           blocks[end].folder == blocks[first].folder) {
+      ++end;
+    }
+    if (!since || LocalDay(blocks[first].when) >= *since) {
+      replaces.emplace_back(blocks.data() + first, end - first);
+    }
+    first = end;
+  }
+  return {replaces.rbegin(), replaces.rend()};
+}
+
+// A line of a page as it stood, on one line of the terminal: its tabs as
+// they are, any other control character shown by its escape.
+std::string LineText(const std::string& line) {
+  std::string shown;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c != '\t' && (byte < 0x20 || byte == 0x7f)) {
+      shown += text::DisplayText(std::string_view(&c, 1));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+}  // namespace
+
+bool ListJournalAsText(const batch::Journal& journal, std::optional<text::Today> since,
+                       std::ostream& out) {
+  const std::vector<Replace> replaces = Replaces(journal, since);
+  bool first = true;
+  for (const Replace replace : replaces) {
+    if (!first) {
+      out << '\n';
+    }
+    first = false;
+    out << messages::When(replace.front().when) << "  " << text::DisplayName(replace.front().folder)
+        << '\n';
+    for (const batch::JournalBlock& block : replace) {
+      out << "  " << text::DisplayName(block.page) << ':' << block.firstLine << '\n';
+      for (const std::string& line : block.lines) {
+        out << "    " << LineText(line) << '\n';
+      }
+    }
+  }
+  return !replaces.empty();
+}
+
+void ListJournalAsJson(const batch::Journal& journal, std::optional<text::Today> since,
+                       std::ostream& out) {
+  // Keys in the order a person reads them.
+  using json = nlohmann::ordered_json;
+  json blocks = json::array();
+  for (const Replace replace : Replaces(journal, since)) {
+    for (const batch::JournalBlock& block : replace) {
+      blocks.push_back({{"time", UtcText(block.when)},
+                        {"folder", text::PathText(block.folder)},
+                        {"page", text::PathText(block.page)},
+                        {"line", block.firstLine},
+                        {"lines", block.lines}});
+    }
+  }
+  // A page need not be UTF-8: a byte that is none shows as U+FFFD.
+  out << blocks.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+}  // namespace lapse::cli
