@@ -61,6 +61,9 @@ struct NewDir {
   // What an earlier run recorded there; nothing for a New just made, an
   // empty one, or one whose record cannot be read.
   std::optional<RunRecord> earlier;
+  // The log in New holds lines of pages already in place: this run adds
+  // to it.
+  bool logKept = false;
 };
 
 // The folder name in parent that this process just made like the folder
@@ -166,13 +169,13 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
 
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
-std::error_code MarkNew(Disk& disk, const NewDir& newDir) {
+std::error_code MarkNew(Disk& disk, const NewDir& newDir, bool logWaits) {
   platform::Expected<std::unique_ptr<platform::NewFile>> record =
       disk.Create(*newDir.folder, kRecordName, kOwnerOnly);
   if (!record) {
     return record.error();
   }
-  if (!(*record)->Write(RunRecordHeader(RecordState::Running, newDir.place))) {
+  if (!(*record)->Write(RunRecordHeader(RecordState::Running, newDir.place, logWaits))) {
     return (*record)->Error();
   }
   return (*record)->Commit();
@@ -236,8 +239,8 @@ std::optional<RunProblem> ClearNew(Disk& disk, const std::shared_ptr<Folder>& ne
 // and a replace then takes none of its copies.
 class RecordWriter {
  public:
-  RecordWriter(Disk& disk, Folder& newDir, const RecordPlace& place)
-      : disk_(disk), newDir_(newDir), place_(place) {}
+  RecordWriter(Disk& disk, Folder& newDir, const RecordPlace& place, bool logWaits)
+      : disk_(disk), newDir_(newDir), place_(place), logWaits_(logWaits) {}
 
   void Add(const fs::path& name, const CopyRecord& copy) {
     if (!Open()) {
@@ -270,7 +273,7 @@ class RecordWriter {
         error_ = file.error();
       } else {
         file_ = std::move(*file);
-        pending_ = RunRecordHeader(RecordState::Complete, place_);
+        pending_ = RunRecordHeader(RecordState::Complete, place_, logWaits_);
       }
     }
     return !error_;
@@ -287,6 +290,7 @@ class RecordWriter {
   Disk& disk_;
   Folder& newDir_;
   RecordPlace place_;
+  bool logWaits_;
   std::unique_ptr<platform::NewFile> file_;
   std::string pending_;
   std::error_code error_;
@@ -306,7 +310,7 @@ class Committer {
         frontEnd_(frontEnd),
         logging_(logging),
         result_(result),
-        record_(disk, *newDir.folder, newDir.place),
+        record_(disk, *newDir.folder, newDir.place, newDir.logKept),
         logBuffer_(kLogBufferSize),
         replayBuffer_(kLogBufferSize) {}
 
@@ -646,8 +650,16 @@ RunResult RunOnSite(Disk& disk, Site& site, RunFrontEnd& frontEnd, const RunOpti
   if (!newDir) {
     return Stop(newDir.error());
   }
-  const bool keepLog = newDir->earlier && newDir->earlier->state == RecordState::PartPlaced;
-  if (const std::error_code error = MarkNew(disk, *newDir)) {
+  // The log holds the lines of pages a replace put in place while some of
+  // their run's copies waited: it stays, and says so in this run's record,
+  // so that the run after this one keeps it too, even if this one is cut
+  // short.
+  newDir->logKept =
+      newDir->earlier &&
+      (newDir->earlier->state == RecordState::PartPlaced || newDir->earlier->logWaits) &&
+      disk.Status(*newDir->folder, kLogName);
+  const bool keepLog = newDir->logKept;
+  if (const std::error_code error = MarkNew(disk, *newDir, keepLog)) {
     return Stop({RunProblem::Kind::CannotMarkNew, newDir->folder->PathOf(kRecordName), error, {}});
   }
   std::set<fs::path> blocked;
