@@ -128,9 +128,10 @@ struct RunProblem {
     CannotOpenFolder,  // the directory itself
     Busy,              // another Lapse works on it
     CannotLock,
-    NewIsLink,      // "New" is a link: its copies would land elsewhere
-    NewInTheWay,    // a file or something else that is no folder
-    NewIsTheSites,  // a folder New that Lapse did not make
+    NewIsLink,         // "New" is a link: its copies would land elsewhere
+    NewInTheWay,       // a file or something else that is no folder
+    NewIsTheSites,     // a folder New that Lapse did not make
+    CannotReadRecord,  // the record of an earlier run is there but cannot be read
     CannotCreateNew,
     CannotOpenNew,
     CannotClearNew,  // what an earlier run left there could not be removed
@@ -237,10 +238,11 @@ enum class ReplaceRefusal {
   CannotOpenFolder,
   Busy,
   CannotLock,
-  NoNewDir,       // there is no folder New, or a link stands there
-  NewIsTheSites,  // New holds no record of a run: the site's own folder
-  RunUnfinished,  // the run that made New did not end
-  RecordDamaged,  // the record of the run is no record, or names a place outside the site
+  NoNewDir,          // there is no folder New, or a link stands there
+  NewIsTheSites,     // New holds no record of a run: the site's own folder
+  RunUnfinished,     // the run that made New did not end
+  RecordDamaged,     // the record of the run is no record, or names a place outside the site
+  CannotReadRecord,  // the record is there but cannot be read: the problem says why
 };
 
 struct ReplaceResult {

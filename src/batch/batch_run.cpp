@@ -94,17 +94,28 @@ struct FoundRecord {
 // Whether New holds a record of this user's own made for this very New. A
 // record of theirs that cannot be read (cut short by a power cut) still
 // makes New Lapse's: the run clears it.
-FoundRecord OwnRecord(Disk& disk, const NewDir& newDir) {
+// A record that is there but cannot be read says nothing either way: the
+// error, not a guess.
+platform::Expected<FoundRecord> OwnRecord(Disk& disk, const NewDir& newDir) {
   platform::Expected<std::unique_ptr<platform::SourceFile>> file =
       disk.OpenSource(*newDir.folder, kRecordName);
+  if (!file && file.error() != std::errc::no_such_file_or_directory &&
+      file.error() != platform::NotAnOrdinaryFileError() &&
+      file.error() != platform::IsALinkError()) {
+    return file.error();
+  }
   if (!file || !IsOwnFile((*file)->Status(), disk.ProcessUser())) {
-    return {};
+    return FoundRecord{};
   }
-  std::optional<RunRecord> record = ParseRunRecord(ReadAll(**file));
+  const platform::Expected<std::string> text = ReadAll(**file);
+  if (!text) {
+    return text.error();
+  }
+  std::optional<RunRecord> record = ParseRunRecord(*text);
   if (record && record->place && !IsRecordOf(*record->place, newDir.place)) {
-    return {};
+    return FoundRecord{};
   }
-  return {true, std::move(record)};
+  return FoundRecord{true, std::move(record)};
 }
 
 // New is Lapse's when Lapse made it: it holds nothing, or a record that
@@ -151,11 +162,17 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
     return RunProblem{RunProblem::Kind::CannotOpenNew, path, error, {}};
   }
   if (!entries.empty()) {
-    FoundRecord found = OwnRecord(disk, newDir);
-    if (!found.lapses) {
+    platform::Expected<FoundRecord> found = OwnRecord(disk, newDir);
+    if (!found) {
+      return RunProblem{RunProblem::Kind::CannotReadRecord,
+                        newDir.folder->PathOf(kRecordName),
+                        found.error(),
+                        {}};
+    }
+    if (!found->lapses) {
       return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
     }
-    newDir.earlier = std::move(found.record);
+    newDir.earlier = std::move(found->record);
   }
   // Checked before anything is written: a run that stops changes nothing.
   const bool logIsFolder = std::any_of(entries.begin(), entries.end(), [](const auto& entry) {

@@ -128,11 +128,11 @@ std::error_code Trim(platform::Disk& disk, platform::Folder& folder, const fs::p
   if (!file) {
     return file.error();
   }
-  const std::string text = ReadAll(**file);
-  if ((*file)->Error()) {
-    return (*file)->Error();
+  const platform::Expected<std::string> text = ReadAll(**file);
+  if (!text) {
+    return text.error();
   }
-  Journal journal = ParseJournal(text);
+  Journal journal = ParseJournal(*text);
   std::uint64_t size = kHeader.size();
   auto first = journal.blocks.end();
   while (first != journal.blocks.begin()) {
@@ -299,11 +299,11 @@ platform::Expected<Journal> ReadJournal(platform::Disk& disk, const fs::path& st
     }
     return file.error();
   }
-  const std::string text = ReadAll(**file);
-  if ((*file)->Error()) {
-    return (*file)->Error();
+  const platform::Expected<std::string> text = ReadAll(**file);
+  if (!text) {
+    return text.error();
   }
-  return ParseJournal(text);
+  return ParseJournal(*text);
 }
 
 }  // namespace lapse::batch

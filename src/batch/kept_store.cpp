@@ -247,7 +247,9 @@ std::vector<KeptReplace> KeptStore::List() {
     if (!manifest) {
       continue;
     }
-    if (std::optional<KeptReplace> replace = ParseManifest(ReadAll(**manifest))) {
+    const platform::Expected<std::string> text = ReadAll(**manifest);
+    // A manifest that cannot be read is no whole kept replace.
+    if (std::optional<KeptReplace> replace = text ? ParseManifest(*text) : std::nullopt) {
       replace->name = name;
       replaces.push_back(std::move(*replace));
     }

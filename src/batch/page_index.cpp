@@ -130,12 +130,12 @@ PageIndex PageIndex::Load(platform::Disk& disk, const fs::path& stateFolder,
   if (!file) {
     return PageIndex(rules);
   }
-  std::string text = ReadAll(**file);
-  std::optional<PageIndex> index = Parse(text, rules);
-  if (!index || (*file)->Error()) {
+  platform::Expected<std::string> text = ReadAll(**file);
+  std::optional<PageIndex> index = text ? Parse(*text, rules) : std::nullopt;
+  if (!index) {
     return PageIndex(rules);
   }
-  index->loaded_ = std::move(text);
+  index->loaded_ = std::move(*text);
   return std::move(*index);
 }
 

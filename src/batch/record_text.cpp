@@ -4,11 +4,14 @@
 
 namespace lapse::batch {
 
-std::string ReadAll(text::ByteSource& file) {
+platform::Expected<std::string> ReadAll(text::ByteSource& file) {
   std::string text;
   std::vector<char> buffer(std::size_t{64} * 1024);
   while (const std::size_t count = file.Read(buffer)) {
     text.append(buffer.data(), count);
+  }
+  if (file.Error()) {
+    return file.Error();
   }
   return text;
 }

@@ -10,13 +10,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/expected.h"
 #include "text/streams.h"
 
 namespace lapse::batch {
 
-// Everything file holds; on a failed read, what came before it, and
-// file.Error() says why.
-std::string ReadAll(text::ByteSource& file);
+// Everything file holds, or why it could not be read: a file read in part
+// is no file of Lapse's to go by.
+platform::Expected<std::string> ReadAll(text::ByteSource& file);
 
 // Takes a number and the space after it from the front of text; false, and
 // text as it was, when no such number stands there.

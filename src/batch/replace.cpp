@@ -877,6 +877,14 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     result.refusal = ReplaceRefusal::NewIsTheSites;
     return result;
   }
+  if (!recordFile && recordFile.error() != std::errc::no_such_file_or_directory &&
+      recordFile.error() != platform::NotAnOrdinaryFileError() &&
+      recordFile.error() != platform::IsALinkError()) {
+    result.refusal = ReplaceRefusal::CannotReadRecord;
+    result.problems.push_back(
+        {ReplaceProblem::Kind::CannotReadRecord, newDir->PathOf(kRecordName), recordFile.error()});
+    return result;
+  }
   if (!recordFile) {
     std::vector<platform::Entry> entries;
     const bool empty = !disk.List(*newDir, entries) && entries.empty();
@@ -889,8 +897,15 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     }
     return result;
   }
-  std::optional<RunRecord> record = ParseRunRecord(ReadAll(**recordFile));
+  const platform::Expected<std::string> recordText = ReadAll(**recordFile);
   recordFile->reset();
+  if (!recordText) {
+    result.refusal = ReplaceRefusal::CannotReadRecord;
+    result.problems.push_back(
+        {ReplaceProblem::Kind::CannotReadRecord, newDir->PathOf(kRecordName), recordText.error()});
+    return result;
+  }
+  std::optional<RunRecord> record = ParseRunRecord(*recordText);
   if (!record) {
     result.refusal = ReplaceRefusal::RecordDamaged;
     return result;

@@ -65,7 +65,8 @@ std::string ReplaceProblem(const batch::ReplaceProblem& problem) {
     case Kind::CannotListNew:
       return CannotDo("list the folder", problem.path, problem.error);
     case Kind::CannotReadRecord:
-      return CannotDo("read the record of the run", problem.path, problem.error);
+      return CannotDo("read the record of the run", problem.path, problem.error) +
+             " Nothing was replaced.";
     case Kind::CannotWriteRecord:
       return CannotDo("write the record of the run", problem.path, problem.error) +
              " No page was replaced.";
@@ -221,6 +222,9 @@ std::string Stopped(const batch::RunProblem& problem) {
       return path +
              " is a folder of the site, not Lapse's: it holds files, and no record of a run of "
              "yours. Rename it, or run Lapse on another folder. Nothing was written.";
+    case Kind::CannotReadRecord:
+      return CannotDo("read the record of the run", problem.path, problem.error) +
+             " Nothing was written.";
     case Kind::CannotClearNew:
       return CannotDo("remove what an earlier run left in", problem.path, problem.error);
     case Kind::CannotMarkNew:
@@ -292,6 +296,8 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
                       " is damaged: it is cut short or names files outside the folder. Run "
                       "again; nothing was replaced.");
       break;
+    case batch::ReplaceRefusal::CannotReadRecord:
+      break;  // the problem below says why
     case batch::ReplaceRefusal::RunUnfinished:
       lines.push_back("The run that wrote " + newDir +
                       " did not finish, so its copies are not all there. Run again; nothing "

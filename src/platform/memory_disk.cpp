@@ -437,6 +437,8 @@ bool MemoryDisk::Powered(const std::string& operation, const fs::path& name) {
   ++operations;
   if (before) {
     before(operation, name);
+    // The test may have cut the power at this very operation.
+    return !cutAfter || operations <= *cutAfter;
   }
   return true;
 }

@@ -249,6 +249,34 @@ TEST_F(FakeReplaceTest, ARunTakesBackANewWhoseOwnRecordIsDamaged) {
   EXPECT_EQ(Page("a.htm"), kNew);
 }
 
+// A record that stands there but cannot be read is said to be so, by the
+// replace and by the next run, and nothing is written: it is neither a
+// folder of the site's nor a run cut short.
+TEST_F(FakeReplaceTest, ARecordThatCannotBeReadIsNamedAsSuch) {
+  AddPage("a.htm", kOld);
+  Run();
+  disk_.before = [this](const std::string& operation, const std::filesystem::path& name) {
+    if (operation == "OpenSource" && name == ".lapse-sources") {
+      disk_.cutAfter = disk_.operations - 1;
+    }
+  };
+  const ReplaceResult result = ReplaceOldFiles();
+  EXPECT_EQ(result.refusal, ReplaceRefusal::CannotReadRecord);
+  EXPECT_EQ(messages::ReplaceProblems(result),
+            NameList{"Cannot read the record of the run /site/New/.lapse-sources: " +
+                     messages::Reason(std::make_error_code(std::errc::io_error)) +
+                     ". Nothing was replaced."});
+  disk_.cutAfter.reset();
+  const RunResult run = Run();
+  EXPECT_EQ(run.status, RunStatus::Stopped);
+  EXPECT_EQ(run.problem.kind, RunProblem::Kind::CannotReadRecord);
+  disk_.before = nullptr;
+  disk_.cutAfter.reset();
+  EXPECT_EQ(Page("a.htm"), kOld);
+  EXPECT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_EQ(Page("a.htm"), kNew);
+}
+
 // An edit saved while the copies are synced is kept: each page is looked at
 // again right before its copy takes its place.
 TEST_F(FakeReplaceTest, AnEditSavedDuringTheReplaceIsKept) {
