@@ -32,6 +32,25 @@ std::string RulesText(const text::TagRules& rules) {
   return text;
 }
 
+// A page's key as the file holds it, in UTF-8, and back. Keys are only
+// ever compared with the pages a walk finds, never opened: a key that is
+// no path below the site finds no page.
+std::string KeyText(const fs::path::string_type& key) {
+#if defined(_WIN32)
+  return text::PathText(fs::path(key));
+#else
+  return key;
+#endif
+}
+
+fs::path::string_type KeyOf(std::string_view text) {
+#if defined(_WIN32)
+  return text::PathFromText(text).native();
+#else
+  return fs::path::string_type(text);
+#endif
+}
+
 fs::path IndexFolder(const fs::path& stateFolder) {
   return stateFolder / "index";
 }
@@ -42,7 +61,7 @@ PageIndex::PageIndex(const text::TagRules& rules) : rules_(RulesText(rules)) {}
 
 bool PageIndex::Unchanged(const fs::path& page, const platform::FileStatus& now,
                           text::Today today) const {
-  const auto found = pages_.find(page);
+  const auto found = pages_.find(page.native());
   if (found == pages_.end()) {
     return false;
   }
@@ -53,7 +72,7 @@ bool PageIndex::Unchanged(const fs::path& page, const platform::FileStatus& now,
 
 void PageIndex::Record(const fs::path& page, const platform::FileStatus& status,
                        std::optional<text::Today> nextChange) {
-  pages_[page] = {status.stamp, status.statusChanged, nextChange};
+  pages_[page.native()] = {status.stamp, status.statusChanged, nextChange};
 }
 
 std::string PageIndex::Format() const {
@@ -75,7 +94,7 @@ std::string PageIndex::Format() const {
       text += kNoDay;
     }
     text += ' ';
-    text += text::PathText(page);
+    text += KeyText(page);
     text += kNameEnd;
   }
   return text;
@@ -108,11 +127,7 @@ std::optional<PageIndex> PageIndex::Parse(std::string_view text, const text::Tag
     if (end == std::string_view::npos) {
       return std::nullopt;
     }
-    const fs::path page = text::PathFromText(text.substr(0, end));
-    if (!IsPathBelow(page)) {
-      return std::nullopt;
-    }
-    index.pages_[page] = entry;
+    index.pages_.emplace_hint(index.pages_.end(), KeyOf(text.substr(0, end)), entry);
     text.remove_prefix(end + 1);
   }
   return index;

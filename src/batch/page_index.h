@@ -59,7 +59,7 @@ class PageIndex {
   // a page that changes today or could not be read.
   void Record(const std::filesystem::path& page, const platform::FileStatus& status,
               std::optional<text::Today> nextChange);
-  void Forget(const std::filesystem::path& page) { pages_.erase(page); }
+  void Forget(const std::filesystem::path& page) { pages_.erase(page.native()); }
 
   std::size_t Size() const { return pages_.size(); }
 
@@ -70,7 +70,9 @@ class PageIndex {
 
  private:
   std::string rules_;  // what tags are read by, as text
-  std::map<std::filesystem::path, Entry> pages_;
+  // By the page's path as the system spells it: a quiet day looks up every
+  // page, and strings compare far faster than paths, component by component.
+  std::map<std::filesystem::path::string_type, Entry> pages_;
   std::string loaded_;  // the file as it was read, which need not be written again
 };
 
