@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -449,8 +450,9 @@ TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
 #if !defined(_WIN32)
 // Under a negative line count a lapsed new-content tag takes no line with
 // it: the page's copy is the page, and an update leaves the page alone and
-// does not count it, day after day.
+// does not count it, day after day; nothing of it is kept or journaled.
 TEST_F(CommandsTest, AnUpdateLeavesAPageWhoseCopyIsThePage) {
+  keepIn = dir_ / ".state";
   const auto look = [](const std::filesystem::path& path) {
     struct stat info {};
     ::stat(path.c_str(), &info);
@@ -473,6 +475,14 @@ TEST_F(CommandsTest, AnUpdateLeavesAPageWhoseCopyIsThePage) {
   ASSERT_EQ(updates.size(), 2u);
   EXPECT_EQ(updates[0].rewritten, 1u);
   EXPECT_EQ(updates[1].rewritten, 0u);
+  const Outcome replaces = Call({"replaces", "DIR"});
+  // The first day's replace, of b.htm; the second changed nothing and kept nothing.
+  EXPECT_EQ(std::count(replaces.out.begin(), replaces.out.end(), '\n'), 1) << replaces.out;
+  EXPECT_NE(replaces.out.find("  1 page  "), std::string::npos) << replaces.out;
+  const Outcome log = Call({"log", "--json", "DIR"});
+  const nlohmann::json blocks = nlohmann::json::parse(log.out);
+  ASSERT_EQ(blocks.size(), 1u) << log.out;
+  EXPECT_EQ(blocks[0]["page"], "b.htm");
 }
 #endif
 
