@@ -29,7 +29,7 @@ using lapse::batch::RunRecordHeader;
 
 bool SameCopy(const CopyRecord& a, const CopyRecord& b) {
   return a.source == b.source && a.links == b.links && a.hash == b.hash &&
-         a.copySize == b.copySize &&
+         a.copySize == b.copySize && a.sameAsPage == b.sameAsPage &&
          a.written.value_or(lapse::batch::WrittenCopy{}) ==
              b.written.value_or(lapse::batch::WrittenCopy{}) &&
          a.logged == b.logged;

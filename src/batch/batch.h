@@ -250,7 +250,10 @@ struct ReplaceResult {
   SiteProblem siteProblem;                      // when CannotOpenFolder, Busy or CannotLock
   RunPaths paths;                               // of the run whose copies were placed
   std::vector<std::filesystem::path> replaced;  // pages now holding their copies
-  std::vector<std::filesystem::path> moved;     // the log, when it moved up
+  // Pages whose copies were the very same bytes: left as they were, not
+  // kept for an undo, their copies gone from New.
+  std::vector<std::filesystem::path> unchanged;
+  std::vector<std::filesystem::path> moved;  // the log, when it moved up
   // Pages that have other names, which keep the old text.
   std::vector<std::filesystem::path> otherNamesKeepOldText;
   std::vector<LeftInNew> left;  // what stays in "New", with the reason
@@ -284,7 +287,8 @@ struct ReplaceOptions {
 // exactly the copies its record names, each only when its page is still as
 // the run read it, checked right before the copy takes its place, after
 // every copy is on the disk. A page deleted since stays deleted; nothing
-// but a page is ever overwritten. The log moves up last, once every copy
+// but a page is ever overwritten, and a page whose copy is the page byte
+// for byte is not touched at all. The log moves up last, once every copy
 // has; then New goes.
 ReplaceResult Replace(platform::Disk& disk, const std::filesystem::path& directory,
                       const ReplaceOptions& options);

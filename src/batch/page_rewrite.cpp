@@ -1,5 +1,6 @@
 #include "batch/page_rewrite.h"
 
+#include "batch/page_look.h"
 #include "batch/site_names.h"
 #include "pages/page_format.h"
 #include "platform/content_hash.h"
@@ -80,6 +81,24 @@ class HashingSink final : public text::ByteSink {
   platform::NewFile& file_;
   platform::ContentHash hash_;
 };
+
+// Whether a copy whose text is its page's text is the page byte for byte.
+// The text is the bytes but under gzip, whose copy is compressed anew (with
+// another level, time or system in the header, the same text is other
+// bytes): there the page is read once more and compared by its hash. A page
+// saved since the first read shows to the replace anyway.
+bool IsPageByteForByte(platform::Disk& disk, platform::Folder& folder, const fs::path& name,
+                       const pages::PageSource& page, std::uint64_t pageSize,
+                       const CopyRecord& copy) {
+  if (copy.copySize != pageSize || !copy.written) {
+    return false;
+  }
+  if (page.compression() == pages::Compression::None) {
+    return true;
+  }
+  const platform::Expected<std::uint64_t> hash = HashOfFile(disk, folder, name);
+  return hash && *hash == copy.written->hash;
+}
 
 }  // namespace
 
@@ -168,6 +187,9 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
   result.sameAsPage = rewritten.copyIsSource;
   result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written(),
                    WrittenCopy{IdentityOf(*written), hashedCopy.Hash()}};
+  result.record.sameAsPage =
+      rewritten.copyIsSource &&
+      IsPageByteForByte(disk_, *job.source, job.name, page, status.stamp.size, result.record);
   if (!result.lines || result.lines->Empty()) {
     result.named = true;
     result.nameError = (*copyFile)->Commit();

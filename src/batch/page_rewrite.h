@@ -46,7 +46,8 @@ struct RewrittenPage {
   // When rewritten: the copy's text is the page's text byte for byte (no
   // line left out, every line end kept). The text is what lies under the
   // page's encoding and compression: a gzip page's copy is compressed anew,
-  // so its file's bytes may differ even then.
+  // so its file's bytes may differ even then (record.sameAsPage tells the
+  // bytes).
   bool sameAsPage = false;
   CopyRecord record;
   platform::AccessKept access = platform::AccessKept::All;

@@ -144,17 +144,25 @@ class Replacement {
     for (const auto& [path, copy] : record_.copies) {
       Plan(path, copy);
     }
+    steps_ = 2 * planned_.size() + same_.size();
     // Before the first page is replaced: every copy and the log on the
     // disk, the pages to be replaced kept, and the record saying that a
-    // replace is under way (and where its pages are kept).
+    // replace is under way (and where its pages are kept). A page whose
+    // copy is the page needs none of it; its copy goes only once the record
+    // says so, as a placed one does.
     if (!planned_.empty() && !SyncCopies()) {
-      HoldAllPlanned(HeldBack::MoveFailed);
+      HoldAll(planned_, HeldBack::MoveFailed);
     }
     if (!planned_.empty() && keepIn_ && !Keep()) {
-      HoldAllPlanned(HeldBack::NotKept);
+      HoldAll(planned_, HeldBack::NotKept);
     }
-    if (!planned_.empty() && !WriteRecord(RecordState::PartPlaced, record_.copies)) {
-      HoldAllPlanned(HeldBack::MoveFailed);
+    if ((!planned_.empty() || !same_.empty()) &&
+        !WriteRecord(RecordState::PartPlaced, record_.copies)) {
+      HoldAll(planned_, HeldBack::MoveFailed);
+      HoldAll(same_, HeldBack::MoveFailed);
+    }
+    for (const fs::path& path : same_) {
+      LeaveAlone(path, record_.copies.at(path));
     }
     for (const fs::path& path : planned_) {
       Place(path, record_.copies.at(path));
@@ -181,11 +189,11 @@ class Replacement {
     result_.problems.push_back({kind, path, error});
   }
 
-  void HoldAllPlanned(HeldBack reason) {
-    for (const fs::path& path : planned_) {
+  void HoldAll(std::vector<fs::path>& paths, HeldBack reason) {
+    for (const fs::path& path : paths) {
       heldBack_[path] = {reason, {}};
     }
-    planned_.clear();
+    paths.clear();
   }
 
   // Keeps every page about to be replaced, outside the site, before the
@@ -388,13 +396,19 @@ class Replacement {
     const std::size_t keptCount = kept_.pages.size();
     std::erase_if(kept_.pages,
                   [&](const KeptPage& page) { return heldBack_.count(page.page) != 0; });
-    if (kept_.pages.size() != keptCount) {
+    if (kept_.pages.size() != keptCount && !kept_.pages.empty()) {
       if (platform::Expected<std::shared_ptr<Folder>> folder = store_->FolderOf(kept_.name)) {
         store_->WriteManifest(**folder, kept_);
       }
     }
     if (!pruned) {
       store_->Prune();
+    }
+    // A replace that changed no page has nothing to undo: kept, it would
+    // stand before the replaces that did, as the one an undo takes back.
+    if (kept_.pages.empty()) {
+      store_->Remove(kept_.name);
+      store_.reset();
     }
   }
 
@@ -421,7 +435,8 @@ class Replacement {
       // A replace cut short put it in place already.
       if (record_.state != RecordState::PartPlaced) {
         heldBack_[path] = {HeldBack::CopyMissing, {}};
-      } else {
+      } else if (!recorded.sameAsPage) {
+        // A page whose copy was the page lost nothing: it was left alone.
         placedBefore_.push_back(path);
       }
       return;
@@ -441,7 +456,7 @@ class Replacement {
       heldBack_[path] = *hold;
       return;
     }
-    planned_.push_back(path);
+    (recorded.sameAsPage ? same_ : planned_).push_back(path);
   }
 
   // Whether the copy is the very file the run wrote, by what its stamp
@@ -502,7 +517,6 @@ class Replacement {
   // Every copy and the log on the disk before the first page is replaced, so
   // that a power cut leaves no page empty.
   bool SyncCopies() {
-    steps_ = 2 * planned_.size();
     std::map<fs::path, std::vector<fs::path>> byFolder;
     for (const fs::path& path : planned_) {
       byFolder[path.parent_path()].push_back(path.filename());
@@ -567,6 +581,31 @@ class Replacement {
     if (recorded.links > 1) {
       result_.otherNamesKeepOldText.push_back(path);
     }
+  }
+
+  // A copy that is its page byte for byte would change nothing but the
+  // page's file: the page keeps its number, its times and its other names,
+  // and is not kept for an undo, which would have nothing to put back. Its
+  // copy goes from New as a placed one does, once the page is seen to be
+  // still as the run read it (else the copy waits, as any other would).
+  void LeaveAlone(const fs::path& path, const CopyRecord& recorded) {
+    Advance(path);
+    platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(path.parent_path());
+    platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
+    if (!mirror || !source) {
+      heldBack_[path] = {HeldBack::MoveFailed, !mirror ? mirror.error() : source.error()};
+      return;
+    }
+    if (const std::optional<Hold> hold =
+            CheckPage(**source, path.filename(), recorded, Contents::Read)) {
+      heldBack_[path] = *hold;
+      return;
+    }
+    if (const std::error_code error = disk_.RemoveFile(**mirror, path.filename())) {
+      heldBack_[path] = {HeldBack::MoveFailed, error};
+      return;
+    }
+    result_.unchanged.push_back(path);
   }
 
   void SyncSourceFolders() {
@@ -698,7 +737,7 @@ class Replacement {
     if (hasLog_) {
       heldBack_[kLogName] = {HeldBack::LogWaits, {}};
     }
-    if (result_.replaced.empty()) {
+    if (result_.replaced.empty() && result_.unchanged.empty()) {
       return;
     }
     std::map<fs::path, CopyRecord> waiting;
@@ -828,6 +867,7 @@ class Replacement {
   bool journaled_ = false;  // every line the pages placed lost is in the journal
   std::vector<fs::path> planned_;
   std::vector<fs::path> placedBefore_;  // by a replace cut short
+  std::vector<fs::path> same_;          // copies that are their pages
   std::vector<char> hashBuffer_ = std::vector<char>(std::size_t{64} * 1024);
   std::set<fs::path> placedFolders_;
   std::map<fs::path, Hold> heldBack_;

@@ -24,6 +24,10 @@ constexpr std::string_view kKeptAs = " kept ";
 constexpr std::string_view kLogged = "log ";
 // More blocks than this in a record's entry is no record that a run wrote.
 constexpr std::uint64_t kMostBlocks = std::uint64_t{1} << 32;
+// After an entry's name and its logged lines, where its copy is the page
+// byte for byte. No entry starts so (each starts with a number), and
+// records written before it existed read as copies that differ.
+constexpr std::string_view kSameAsPage = "same ";
 
 struct StateName {
   RecordState state;
@@ -125,6 +129,10 @@ std::optional<RunRecord> ParseEntries(std::string_view text, RunRecord record, V
         return std::nullopt;
       }
     }
+    if (version == Version::Third && text.starts_with(kSameAsPage)) {
+      text.remove_prefix(kSameAsPage.size());
+      copy.sameAsPage = true;
+    }
     record.copies[name] = copy;
   }
   return record;
@@ -207,6 +215,9 @@ std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecor
   text += kNameEnd;
   if (copy.logged) {
     AppendLogged(text, *copy.logged);
+  }
+  if (copy.sameAsPage) {
+    text += kSameAsPage;
   }
   return text;
 }

@@ -74,6 +74,10 @@ struct CopyRecord {
   // Where the log has the lines the copy lacks; nothing without a log, or
   // in the records of earlier versions.
   std::optional<LoggedLines> logged = std::nullopt;
+  // The copy's bytes are the page's bytes as the run read it: a replace
+  // leaves such a page be, with its file, its times and its other names.
+  // Records of earlier versions never say so.
+  bool sameAsPage = false;
 };
 
 struct RunRecord {
@@ -92,10 +96,12 @@ struct RunRecord {
 };
 
 // The record as the file holds it: a header, then an entry per copy, so
-// that a run can write it as it goes. Text that is no record reads as
-// nothing, and so does a record with a path that is not a path below the
-// site's folder (empty, absolute, or with a "." or ".." in it); a record of
-// the first version reads as complete.
+// that a run can write it as it goes. An entry's numbers end in its copy's
+// path and a NUL; where the copy lacks lines of the log, where they stand
+// follows, and "same " where the copy is its page. Text that is no record
+// reads as nothing, and so does a record with a path that is not a path
+// below the site's folder (empty, absolute, or with a "." or ".." in it); a
+// record of the first version reads as complete.
 std::string RunRecordHeader(RecordState state, const RecordPlace& place, bool logWaits = false,
                             std::string_view keptAs = {});
 std::string FormatRecordEntry(const std::filesystem::path& name, const CopyRecord& copy);

@@ -293,11 +293,8 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
 int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& out,
                 std::ostream& err) {
   if (!quiet) {
-    for (const fs::path& name : result.replaced) {
-      out << "Replaced " << text::DisplayName(name) << '\n';
-    }
-    for (const fs::path& name : result.moved) {
-      out << "Moved " << text::DisplayName(name) << '\n';
+    for (const std::string& line : messages::ReplaceDone(result)) {
+      out << line << '\n';
     }
   }
   for (const std::string& note : messages::ReplaceNotes(result)) {

@@ -267,6 +267,19 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
   return notes;
 }
 
+std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result) {
+  std::vector<std::string> lines;
+  const auto say = [&lines](std::string_view what, const std::vector<fs::path>& names) {
+    for (const fs::path& name : names) {
+      lines.push_back(std::string(what) + " " + DisplayName(name));
+    }
+  };
+  say("Replaced", result.replaced);
+  say("Unchanged", result.unchanged);
+  say("Moved", result.moved);
+  return lines;
+}
+
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
   std::vector<std::string> lines;
   const std::string newDir = DisplayName(result.paths.newDir.parent_path());

@@ -49,6 +49,10 @@ std::string Busy(const std::filesystem::path& folder, const platform::LockHolder
 // keep their page's owner, a record of the sources that could not be written.
 std::vector<std::string> RunNotes(const batch::RunResult& result);
 
+// What a replace did, a line each: "Replaced a.htm" for a page that holds
+// its copy now, "Unchanged b.htm" for one whose copy was the page byte for
+// byte, "Moved Log.txt" for the log.
+std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result);
 // A line for each file that a replace left in New and why, or why it did
 // nothing; empty when the replace completed.
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #if !defined(_WIN32)
@@ -7,9 +8,12 @@
 #endif
 
 #include "batch/batch.h"
+#include "batch/kept_store.h"
 #include "batch/run_record.h"
 #include "batch/undo.h"
+#include "pages/gzip.h"
 #include "support/batch_fixture.h"
+#include "support/memory_streams.h"
 
 namespace lapse::batch {
 namespace {
@@ -21,9 +25,16 @@ using NameList = std::vector<std::string>;
 
 using ReplaceTest = testing_support::BatchFixture;
 
+std::string Gzip(std::string_view text) {
+  testing_support::MemorySink out;
+  pages::GzipSink gzip(out);
+  EXPECT_TRUE(gzip.Write(text) && gzip.Finish());
+  return out.text;
+}
+
 TEST_F(ReplaceTest, CopiesAndLogTakeThePlaceOfTheSources) {
   Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
-  Write(dir_ / "b.html", "b\n");
+  Write(dir_ / "b.html", "b\n<!--LNEW 10/01/26\nnew\n");
   Write(dir_ / "c.HTM", "c\n");
   Write(dir_ / "notes.txt", "n\n");
   Run();
@@ -123,7 +134,7 @@ TEST_F(ReplaceTest, OnlyTheRunsCopiesReachTheSite) {
 
 TEST_F(ReplaceTest, LinkedSourceIsNeverReplaced) {
   Write(dir_ / "real.txt", "target\n");
-  Write(dir_ / "a.htm", "a\n");
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
   Run();
   std::filesystem::remove(dir_ / "a.htm");
   if (!MakeSymlink(dir_ / "real.txt", dir_ / "a.htm")) {
@@ -333,8 +344,11 @@ TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
       disk.AddFile(kSite / name, kOld);
     }
     disk.AddFile("/site/notes.txt", "n\n");
+    disk.AddFile("/site/same.htm", "its copy is this page\r\n");
     disk.AddFile("/site/Log.txt", "an earlier run's log\r\n");
     BatchRun(disk, kSite, frontEnd_, options_);
+    auto site = disk.OpenFolder("/site/");
+    const platform::FileStamp same = disk.Status(**site, "same.htm")->stamp;
     disk.Settle();
     disk.operations = 0;
     disk.cutAfter = cut;
@@ -353,7 +367,206 @@ TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
       ASSERT_EQ(disk.Content(kSite / name), kNew) << "cut after " << cut;
     }
     ASSERT_EQ(disk.Content("/site/notes.txt"), "n\n");
+    ASSERT_EQ(disk.Status(**site, "same.htm")->stamp, same) << "cut after " << cut;
+    ASSERT_EQ(disk.Content("/site/same.htm"), "its copy is this page\r\n");
     ASSERT_NE(disk.Content("/site/Log.txt"), "an earlier run's log\r\n") << "cut after " << cut;
+    if (finished) {
+      break;
+    }
+  }
+}
+
+// A page whose copy is the page byte for byte is left alone: it keeps its
+// file, its time and its bytes, and is not kept for an undo; its copy goes
+// from New with the others. A copy that differs by a byte takes its page's
+// place.
+TEST_F(FakeReplaceTest, APageWhoseCopyIsThePageIsLeftAloneAndOutOfTheUndo) {
+  struct Case {
+    const char* name;
+    std::string page;
+    bool same;
+    std::int16_t lines = 1;
+  };
+  const Case cases[] = {
+      {"no tag", "a\nb\n", true},
+      {"a current tag and CR LF lines", "<!--LAPSE 12/31/26\r\nsoon\r\n<!--ENDL\r\n", true},
+      {"a UTF-8 mark",
+       "\xEF\xBB\xBF"
+       "a\r\n",
+       true},
+      {"UTF-16",
+       std::string("\xFF\xFE"
+                   "a\0\r\0\n\0",
+                   8),
+       true},
+      {"gzip", Gzip("a\n"), true},
+      // The tag has lapsed, but no line goes with it.
+      {"a lapsed new-content tag, lines -1", "<!--LNEW 10/01/26\nnew\n", true, -1},
+      {"a lapsed new-content tag, lines 0", "<!--LNEW 10/01/26\nnew\n", false, 0},
+      {"a lone CR", "a\rb\n", false},
+      {"a last line without its end", "a\nb", false},
+      {"a lapsed block", kOld, false},
+  };
+  const std::filesystem::path state = "/state";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryDisk disk;
+    disk.AddFile("/site/a.htm", c.page);
+    disk.AddFile("/site/b.htm", kOld);
+    disk.AddFolder(state);
+    RunOptions options = testing_support::RunDayOptions();
+    options.lines = c.lines;
+    ASSERT_EQ(BatchRun(disk, kSite, frontEnd_, options).pagesRewritten, 2u);
+    auto site = disk.OpenFolder("/site/");
+    const platform::FileStamp before = disk.Status(**site, "a.htm")->stamp;
+
+    ReplaceOptions keeping;
+    keeping.keepIn = state;
+    const ReplaceResult result = Replace(disk, kSite, keeping);
+    EXPECT_TRUE(result.Complete()) << testing::PrintToString(messages::ReplaceProblems(result));
+    using Paths = std::vector<std::filesystem::path>;
+    EXPECT_EQ(result.replaced, c.same ? Paths{"b.htm"} : (Paths{"a.htm", "b.htm"}));
+    EXPECT_EQ(result.unchanged, c.same ? Paths{"a.htm"} : Paths{});
+    EXPECT_EQ(result.moved, Paths{"Log.txt"});
+    EXPECT_EQ(disk.Names("/site"), (NameList{"Log.txt", "a.htm", "b.htm"}));
+    EXPECT_EQ(disk.Content("/site/b.htm"), kNew);
+    EXPECT_EQ(disk.Status(**site, "a.htm")->stamp == before, c.same);
+    const std::vector<KeptReplace> kept = KeptReplaces(disk, state, kSite);
+    ASSERT_EQ(kept.size(), 1u);
+    NameList keptPages;
+    for (const KeptPage& page : kept.front().pages) {
+      keptPages.push_back(text::PathText(page.page));
+    }
+    EXPECT_EQ(keptPages, c.same ? NameList{"b.htm"} : (NameList{"a.htm", "b.htm"}));
+
+    const UndoResult undone = Undo(disk, kSite, {state, std::chrono::milliseconds(0), nullptr});
+    EXPECT_TRUE(undone.Complete());
+    EXPECT_EQ(undone.restored, c.same ? Paths{"b.htm"} : (Paths{"a.htm", "b.htm"}));
+    EXPECT_EQ(disk.Content("/site/a.htm"), c.page);
+    EXPECT_EQ(disk.Content("/site/b.htm"), kOld);
+    if (c.same) {
+      EXPECT_EQ(disk.Status(**site, "a.htm")->stamp, before);
+    }
+  }
+}
+
+// A replace that changes no page keeps nothing: the replace before it stays
+// the one an undo takes back. So when every copy is its page, and when the
+// one page to be replaced is saved while the replace runs.
+TEST_F(FakeReplaceTest, AReplaceThatChangesNoPageKeepsNothing) {
+  for (const bool savedMeanwhile : {false, true}) {
+    SCOPED_TRACE(savedMeanwhile ? "the other page saved meanwhile" : "every copy its page");
+    MemoryDisk disk;
+    const std::filesystem::path state = "/state";
+    disk.AddFolder(state);
+    disk.AddFile("/site/a.htm", kOld);
+    ReplaceOptions keeping;
+    keeping.keepIn = state;
+    BatchRun(disk, kSite, frontEnd_, options_);
+    ASSERT_TRUE(Replace(disk, kSite, keeping).Complete());
+    if (savedMeanwhile) {
+      disk.AddFile("/site/b.htm", kOld);
+      disk.before = [&disk](const std::string& operation, const std::filesystem::path&) {
+        if (operation == "SyncFiles" && disk.Content("/site/b.htm") == kOld) {
+          disk.SaveInPlace("/site/b.htm", "saved\n");
+        }
+      };
+    }
+    BatchRun(disk, kSite, frontEnd_, options_);
+    const ReplaceResult result = Replace(disk, kSite, keeping);
+    disk.before = nullptr;
+    EXPECT_EQ(result.replaced, std::vector<std::filesystem::path>{});
+    EXPECT_EQ(result.unchanged, std::vector<std::filesystem::path>{"a.htm"});
+    EXPECT_EQ(result.Complete(), !savedMeanwhile);
+    const std::vector<KeptReplace> kept = KeptReplaces(disk, state, kSite);
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(kept.front().pages.size(), 1u);
+    EXPECT_EQ(kept.front().pages.front().page, "a.htm");
+    for (const std::string& path : disk.Tree(state)) {
+      EXPECT_EQ(path.find(kPartialSuffix), std::string::npos) << path;
+    }
+    const UndoResult undone = Undo(disk, kSite, {state, std::chrono::milliseconds(0), nullptr});
+    EXPECT_EQ(undone.restored, std::vector<std::filesystem::path>{"a.htm"});
+    EXPECT_EQ(disk.Content("/site/a.htm"), kOld);
+    if (savedMeanwhile) {
+      EXPECT_EQ(disk.Content("/site/b.htm"), "saved\n");
+    }
+  }
+}
+
+// A page whose copy is the page, saved after the run, keeps the save; its
+// copy waits in New as any other would. So on a disk of whole-second times
+// for a save of the same size, and for a save while the copies are synced.
+TEST_F(FakeReplaceTest, APageWhoseCopyIsThePageSavedSinceTheRunKeepsTheSave) {
+  for (const bool coarse : {true, false}) {
+    SCOPED_TRACE(coarse ? "saved in the same tick" : "saved while the copies are synced");
+    MemoryDisk disk;
+    disk.coarseTimes = coarse;
+    disk.AddFile("/site/a.htm", "a\n");
+    disk.AddFile("/site/b.htm", kOld);
+    BatchRun(disk, kSite, frontEnd_, options_);
+    if (coarse) {
+      disk.SaveInPlace("/site/a.htm", "x\n");
+    } else {
+      disk.before = [&disk](const std::string& operation, const std::filesystem::path&) {
+        if (operation == "SyncFiles") {
+          disk.SaveInPlace("/site/a.htm", "x\n");
+        }
+      };
+    }
+    const ReplaceResult result = Replace(disk, kSite, {});
+    disk.before = nullptr;
+    EXPECT_EQ(disk.Content("/site/a.htm"), "x\n");
+    EXPECT_EQ(disk.Content("/site/b.htm"), kNew);
+    EXPECT_EQ(disk.Content("/site/New/a.htm"), "a\n");
+    EXPECT_EQ(result.unchanged, std::vector<std::filesystem::path>{});
+    EXPECT_EQ(messages::ReplaceProblems(result),
+              (NameList{"Log.txt stays in the folder New: it moves up with the last page of its "
+                        "run; see to the pages held back, then replace again.",
+                        "a.htm stays in the folder New: its page changed after the run; run "
+                        "again."}));
+    // The next run's copy of the saved page is that page, and New goes.
+    BatchRun(disk, kSite, frontEnd_, options_);
+    const ReplaceResult again = Replace(disk, kSite, {});
+    EXPECT_TRUE(again.Complete()) << testing::PrintToString(messages::ReplaceProblems(again));
+    EXPECT_EQ(again.unchanged, (std::vector<std::filesystem::path>{"a.htm", "b.htm"}));
+    EXPECT_EQ(disk.Content("/site/a.htm"), "x\n");
+  }
+}
+
+// The same for a replace whose every copy is its page: whatever the cut
+// left of New, the next replace clears it without a word, and no page was
+// ever touched.
+TEST_F(FakeReplaceTest, ACutAtAnyOperationOfAReplaceOfUnchangedPagesTouchesNone) {
+  const char* const pages[] = {"a.htm", "b.htm", "c.htm"};
+  for (std::size_t cut = 1;; ++cut) {
+    MemoryDisk disk;
+    for (const char* name : pages) {
+      disk.AddFile(kSite / name, std::string(name) + "\r\n");
+    }
+    BatchRun(disk, kSite, frontEnd_, options_);
+    auto site = disk.OpenFolder("/site/");
+    std::map<std::string, platform::FileStamp> before;
+    for (const char* name : pages) {
+      before[name] = disk.Status(**site, name)->stamp;
+    }
+    disk.Settle();
+    disk.operations = 0;
+    disk.cutAfter = cut;
+    const bool finished = Replace(disk, kSite, {}).Complete();
+    disk.Crash();
+    if (!finished) {
+      const ReplaceResult again = Replace(disk, kSite, {});
+      ASSERT_TRUE(again.Complete())
+          << "cut after " << cut << ": " << messages::ReplaceProblems(again).front();
+      ASSERT_EQ(again.replaced, std::vector<std::filesystem::path>{}) << "cut after " << cut;
+    }
+    ASSERT_EQ(disk.Names("/site"), (NameList{"Log.txt", "a.htm", "b.htm", "c.htm"}))
+        << "cut after " << cut;
+    for (const char* name : pages) {
+      ASSERT_EQ(disk.Status(**site, name)->stamp, before[name]) << "cut after " << cut;
+      ASSERT_EQ(disk.Content(kSite / name), std::string(name) + "\r\n");
+    }
     if (finished) {
       break;
     }

@@ -84,6 +84,46 @@ TEST(RunRecord, EarlierVersionsReadWithoutPlaceOrWrittenCopies) {
   EXPECT_TRUE(ParseRunRecord(second)->logWaits);
 }
 
+// A copy that is its page byte for byte says so after its name; a record
+// written before that was said reads as copies that differ.
+TEST(RunRecord, SaysWhichCopiesAreTheirPages) {
+  RunRecord record{RecordState::PartPlaced, true, "20261209T080412.702298Z", kPlace, {}};
+  record.copies["a.htm"] = Copy(12);
+  record.copies["a.htm"].sameAsPage = true;
+  record.copies["b.htm"] = Copy(7);
+  // A name that reads as the mark does not fool the reader.
+  record.copies[text::PathFromText("same ")] = Copy(9);
+  record.copies[text::PathFromText("same ")].sameAsPage = true;
+  record.copies[text::PathFromText("z/same")] = Copy(3);
+  const std::string text = FormatRunRecord(record);
+  const std::optional<RunRecord> read = ParseRunRecord(text);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->copies.size(), 4u);
+  for (const auto& [name, copy] : record.copies) {
+    EXPECT_EQ(read->copies.at(name).sameAsPage, copy.sameAsPage) << name;
+    EXPECT_EQ(read->copies.at(name).written, copy.written) << name;
+  }
+
+  const std::string entry = std::string("12 3 5 6 1 - 12 5 99 abcdef a.htm") + '\0';
+  const std::string header = "lapse sources 3 complete 2049 11 2049 12\n";
+  struct Case {
+    std::string text;
+    std::optional<bool> same;  // nothing: no record
+  };
+  for (const Case& c :
+       {Case{header + entry, false}, Case{header + entry + "same ", true},
+        Case{header + entry + "same " + entry, false}, Case{header + entry + "same", std::nullopt},
+        Case{header + entry + "same same ", std::nullopt},
+        Case{header + entry + "Same ", std::nullopt},
+        Case{header + "same " + entry, std::nullopt}}) {
+    const std::optional<RunRecord> parsed = ParseRunRecord(c.text);
+    ASSERT_EQ(parsed.has_value(), c.same.has_value()) << c.text;
+    if (parsed) {
+      EXPECT_EQ(parsed->copies.at("a.htm").sameAsPage, *c.same) << c.text;
+    }
+  }
+}
+
 // A record cut short by a crash, one from another program, or one that
 // names a file outside the site's folder is no record: the replace then
 // refuses it rather than trust a part of it, or follow it out of the site.

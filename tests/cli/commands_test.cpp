@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -97,12 +98,14 @@ TEST_F(CommandsTest, RunThatCannotStartExitsWithTwo) {
 }
 
 TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
-  Write(dir_ / "a.htm", "a\n");
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
+  Write(dir_ / "b.htm", "b\n");  // its copy is the page
   Call({"run", "DIR"});
   Outcome outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Replaced a.htm\nMoved Log.txt\n");
+  EXPECT_EQ(outcome.out, "Replaced a.htm\nUnchanged b.htm\nMoved Log.txt\n");
   EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
+  EXPECT_EQ(Read(dir_ / "b.htm"), "b\n");
 
   outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 2);
@@ -111,7 +114,7 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
 }
 
 TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
-  Write(dir_ / "a.htm", "a\n");
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
   Call({"run", "DIR"});
   Write(dir_ / "a.htm", "a, edited after the run\n");
   const Outcome outcome = Call({"replace", "DIR"});
@@ -443,6 +446,45 @@ TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
   EXPECT_EQ(outcome.out, "");
   EXPECT_NE(outcome.err.find("Nothing removed from"), std::string::npos) << outcome.err;
 }
+
+#if !defined(_WIN32)
+// Under a negative line count a lapsed new-content tag takes no line with
+// it: the page's copy is the page, and an update leaves the page alone and
+// does not count it, day after day; nothing of it is kept or journaled.
+TEST_F(CommandsTest, AnUpdateLeavesAPageWhoseCopyIsThePage) {
+  keepIn = dir_ / ".state";
+  const auto look = [](const std::filesystem::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return std::tuple(Read(path), info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+                      info.st_ctim.tv_sec, info.st_ctim.tv_nsec);
+  };
+  Write(dir_ / "a.htm", "<p>\n<!--LNEW 10/01/26\nnew\n");
+  Write(dir_ / "b.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+  const auto before = look(dir_ / "a.htm");
+  for (const char* day : {"2026-12-08", "2026-12-09"}) {
+    SCOPED_TRACE(day);
+    const Outcome outcome = Call({"update", "--lines=-1", "--today", day, "DIR"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out,
+              std::string("Updated ") + (updates.size() == 1 ? "1" : "0") + " of 2 pages.\n");
+    EXPECT_EQ(look(dir_ / "a.htm"), before);
+    EXPECT_EQ(Read(dir_ / "b.htm"), "kept\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
+  }
+  ASSERT_EQ(updates.size(), 2u);
+  EXPECT_EQ(updates[0].rewritten, 1u);
+  EXPECT_EQ(updates[1].rewritten, 0u);
+  const Outcome replaces = Call({"replaces", "DIR"});
+  // The first day's replace, of b.htm; the second changed nothing and kept nothing.
+  EXPECT_EQ(std::count(replaces.out.begin(), replaces.out.end(), '\n'), 1) << replaces.out;
+  EXPECT_NE(replaces.out.find("  1 page  "), std::string::npos) << replaces.out;
+  const Outcome log = Call({"log", "--json", "DIR"});
+  const nlohmann::json blocks = nlohmann::json::parse(log.out);
+  ASSERT_EQ(blocks.size(), 1u) << log.out;
+  EXPECT_EQ(blocks[0]["page"], "b.htm");
+}
+#endif
 
 // cron starts update --only-at every quarter hour: it updates in the one
 // that the day's update starts in, on the days Berlin's clocks change too,

@@ -31,9 +31,10 @@ class ReplaceFaults : public FaultTest {
   fs::path New() const { return Site() / "New"; }
 
   // A site with two pages, a note and the log of an earlier replace, run once.
+  // Both pages' copies differ from them: b.html's lone CR becomes CR LF.
   void RunOverSite() {
     Write(Site() / "a.htm", "a\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
-    Write(Site() / "b.html", "b\r\n");
+    Write(Site() / "b.html", "b\r");
     Write(Site() / "notes.txt", "n\n");
     Write(Site() / "Log.txt", "the log of an earlier run\r\n");
     ASSERT_EQ(Call({"run", "DIR"}, Site()).status, 0);

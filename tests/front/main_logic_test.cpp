@@ -198,7 +198,7 @@ TEST_F(MainLogicTest, ReplacePutsTheCopiesInPlaceAndTurnsItselfOff) {
 }
 
 TEST_F(MainLogicTest, ReplaceTellsWhatItHeldBack) {
-  disk_.AddFile(kSite + "/a.htm", "a\n");
+  disk_.AddFile(kSite + "/a.htm", "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n");
   Start();
   logic_.State().Log = 0;
   logic_.Go();
