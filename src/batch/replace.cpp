@@ -242,14 +242,19 @@ class Replacement {
       store_.reset();
       return false;
     }
-    PruneMeanwhile();
     return true;
   }
 
-  // The new replace is kept whole, so the ones it makes too many can go.
-  // Removing thousands of files takes the disk a while: it is done while the
-  // pages are replaced, and waited for before the replace ends.
+  // Once the new replace holds a page that was replaced, the ones it makes
+  // too many can go; before, it may yet end empty and be removed, and an
+  // undo would have lost the oldest for nothing. Removing thousands of files
+  // takes the disk a while: it is done while the other pages are replaced,
+  // and waited for before the replace ends.
   void PruneMeanwhile() {
+    if (!store_ || pruneBegun_) {
+      return;
+    }
+    pruneBegun_ = true;
     try {
       pruning_ = std::jthread([store = &*store_] { store->Prune(); });
     } catch (const std::system_error&) {
@@ -401,14 +406,15 @@ class Replacement {
         store_->WriteManifest(**folder, kept_);
       }
     }
-    if (!pruned) {
-      store_->Prune();
-    }
     // A replace that changed no page has nothing to undo: kept, it would
     // stand before the replaces that did, as the one an undo takes back.
     if (kept_.pages.empty()) {
       store_->Remove(kept_.name);
       store_.reset();
+      return;
+    }
+    if (!pruned) {
+      store_->Prune();
     }
   }
 
@@ -578,6 +584,7 @@ class Replacement {
     }
     placedFolders_.insert(path.parent_path());
     result_.replaced.push_back(path);
+    PruneMeanwhile();
     if (recorded.links > 1) {
       result_.otherNamesKeepOldText.push_back(path);
     }
@@ -874,6 +881,7 @@ class Replacement {
   std::uint64_t steps_ = 0;
   std::uint64_t done_ = 0;
   // Last, so that it is joined before anything it uses goes.
+  bool pruneBegun_ = false;
   std::jthread pruning_;
 };
 
