@@ -1,6 +1,8 @@
 #include "batch/check.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 
 #include "batch/batch.h"
 #include "batch/site_names.h"
@@ -26,11 +28,19 @@ class Checker {
     for (const fs::path& name : folder.linkedPages) {
       LeftOut(Below(folder.relative, name), {PageOutcome::LeftAsItIs, {}, NotText::Link});
     }
+    std::vector<const fs::path*> pages;
     for (const fs::path& name : folder.files) {
       if (IsHtmlFileName(name)) {
-        ++result_.pages;
-        Page(*folder.folder, name, Below(folder.relative, name));
+        pages.push_back(&name);
       }
+    }
+    result_.pages += pages.size();
+    const std::vector<Status> statuses =
+        index_ != nullptr ? Statuses(*folder.folder, pages) : std::vector<Status>();
+    for (std::size_t page = 0; page < pages.size(); ++page) {
+      const fs::path& name = *pages[page];
+      Page(*folder.folder, name, Below(folder.relative, name),
+           statuses.empty() ? nullptr : &statuses[page]);
     }
   }
 
@@ -39,10 +49,43 @@ class Checker {
   }
 
  private:
-  void Page(platform::Folder& folder, const fs::path& name, const fs::path& shown) {
+  using Status = platform::Expected<platform::FileStatus>;
+
+  // The status of each page, looked at on a few threads where there are
+  // many: on a quiet day these looks are all that an update does, and each
+  // waits on the system.
+  std::vector<Status> Statuses(platform::Folder& folder,
+                               const std::vector<const fs::path*>& pages) {
+    std::vector<Status> statuses(pages.size(), Status(std::make_error_code(std::errc::io_error)));
+    const auto look = [&](std::size_t from, std::size_t step) {
+      for (std::size_t page = from; page < pages.size(); page += step) {
+        statuses[page] = disk_.Status(folder, *pages[page]);
+      }
+    };
+    constexpr std::size_t kPagesPerThread = 1024;
+    const std::size_t threads = std::min<std::size_t>(
+        {std::max(std::thread::hardware_concurrency(), 1u), 4, pages.size() / kPagesPerThread + 1});
+    std::vector<std::jthread> helpers;
+    std::size_t started = 1;
+    try {
+      for (; started < threads; ++started) {
+        helpers.emplace_back(look, started, threads);
+      }
+    } catch (const std::system_error&) {
+      // No thread to be had: this one looks at their pages too.
+    }
+    for (std::size_t from = started; from < threads; ++from) {
+      look(from, threads);
+    }
+    look(0, threads);
+    helpers.clear();  // joined before the statuses are handed on
+    return statuses;
+  }
+
+  void Page(platform::Folder& folder, const fs::path& name, const fs::path& shown,
+            const Status* status) {
     if (index_ != nullptr) {
-      const platform::Expected<platform::FileStatus> status = disk_.Status(folder, name);
-      if (status && index_->Unchanged(shown, *status, today_)) {
+      if (status != nullptr && *status && index_->Unchanged(shown, **status, today_)) {
         return;
       }
       index_->Forget(shown);
