@@ -1,7 +1,7 @@
 # Each library exposes its own headers and no others: its include folder in
 # the build tree holds one entry, a link named after the library to its
 # source folder. A library sees a header of another only when it links that
-# library, so an include of batch/ from engine/ (or of Qt in the core) fails
+# library, so an include of batch/ from text/ (or of Qt in the core) fails
 # to build.
 function(lapse_library_headers target name)
   set(include_dir "${PROJECT_BINARY_DIR}/include/${name}")
