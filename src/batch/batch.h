@@ -204,6 +204,9 @@ enum class HeldBack {
   Folder,
   Link,
   NotOrdinary,
+  // The log: the site has a Log.txt that Lapse did not put there, which is
+  // never overwritten.
+  SiteHasItsOwnLog,
 };
 
 struct LeftInNew {

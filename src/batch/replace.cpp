@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -12,6 +13,7 @@
 #include "batch/journal.h"
 #include "batch/kept_store.h"
 #include "batch/page_look.h"
+#include "batch/placed_log.h"
 #include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
@@ -711,9 +713,15 @@ class Replacement {
     if (!hasLog_ && record_.state == RecordState::PartPlaced && record_.logWaits) {
       return;
     }
-    // A "Log.txt" in the folder belongs to an earlier replace: it goes,
-    // whether or not this run wrote a log.
+    // A "Log.txt" in the folder that an earlier replace put there goes,
+    // whether or not this run wrote a log; one of the site's own stays.
     const platform::Expected<platform::FileStatus> old = disk_.Status(site, kLogName);
+    if (old && old->kind == EntryKind::OrdinaryFile && !IsPlacedLog(*old)) {
+      if (hasLog_) {
+        heldBack_[kLogName] = {HeldBack::SiteHasItsOwnLog, {}};
+      }
+      return;
+    }
     if (old && old->kind == EntryKind::OrdinaryFile) {
       if (const std::error_code error = disk_.RemoveFile(site, kLogName)) {
         Problem(ReplaceProblem::Kind::CannotDeleteOldLog, site.PathOf(kLogName), error);
@@ -733,9 +741,34 @@ class Replacement {
       return;
     }
     result_.moved.push_back(kLogName);
+    const platform::Expected<platform::FileStatus> placed = disk_.Status(site, kLogName);
+    if (keepIn_ && placed) {
+      // Without the note the next replace tells the log by its text.
+      (void)NotePlacedLog(disk_, *keepIn_, site_.Paths().sourceDir, IdentityOf(placed->stamp));
+    }
     if (const std::error_code syncError = disk_.SyncFolder(site)) {
       Problem(ReplaceProblem::Kind::CannotSyncFolder, site.Path(), syncError);
     }
+  }
+
+  // Whether the site's Log.txt is the one a replace put there: the one noted
+  // in the state folder; where none is noted (no state folder, or a log an
+  // earlier Lapse placed), one that holds nothing or begins as a log of
+  // Lapse's does, with the line end before its first entry's head.
+  bool IsPlacedLog(const platform::FileStatus& log) {
+    if (keepIn_) {
+      if (const std::optional<Identity> noted =
+              PlacedLog(disk_, *keepIn_, site_.Paths().sourceDir)) {
+        return *noted == IdentityOf(log.stamp);
+      }
+    }
+    if (log.stamp.size == 0) {
+      return true;
+    }
+    platform::Expected<std::unique_ptr<platform::SourceFile>> file =
+        disk_.OpenSource(site_.Folder(), kLogName);
+    std::array<char, 2> start{};
+    return file && (*file)->Read(start) == start.size() && start == std::array<char, 2>{'\r', '\n'};
   }
 
   // What stays for a later replace: the copies held back, in a record that

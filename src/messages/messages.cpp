@@ -53,6 +53,9 @@ std::string HeldBackReason(const batch::LeftInNew& item, const fs::path& sourceD
       return "it is a folder";
     case batch::HeldBack::Link:
       return "it is a link";
+    case batch::HeldBack::SiteHasItsOwnLog:
+      return "the site has a Log.txt of its own, which Lapse leaves as it is; rename that one, "
+             "then replace again to move this one up";
     case batch::HeldBack::NotOrdinary:
       break;
   }

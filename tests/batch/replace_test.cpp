@@ -288,6 +288,46 @@ TEST_F(FakeReplaceTest, ARecordThatCannotBeReadIsNamedAsSuch) {
   EXPECT_EQ(Page("a.htm"), kNew);
 }
 
+// A replace moves its log over the Log.txt that a replace put in the site,
+// and only over that one: a file the site's owner put under that name, even
+// one that reads like a log, stays, and the log waits in New.
+TEST(ReplaceLogTest, OnlyALogThatLapsePlacedIsReplaced) {
+  const std::filesystem::path site = "/site";
+  const std::filesystem::path state = "/home/ann/state";
+  ReplaceOptions keeping;
+  keeping.keepIn = state;
+  const auto runAndReplace = [&](platform::MemoryDisk& disk) {
+    disk.AddFile(site / "a.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+    testing_support::RecordingFrontEnd frontEnd;
+    BatchRun(disk, site, frontEnd, testing_support::RunDayOptions());
+    return Replace(disk, site, keeping);
+  };
+  // Where no replace has noted its log yet, the file tells: a log of
+  // Lapse's holds nothing or begins with a line end.
+  for (const auto& [found, placed] : std::vector<std::pair<std::string, bool>>{
+           {"\r\nold.htm\r\nan earlier log\r\n", true}, {"", true}, {"my notes\n", false}}) {
+    platform::MemoryDisk disk;
+    disk.AddFolder(state);
+    disk.AddFile(site / "Log.txt", found);
+    const ReplaceResult result = runAndReplace(disk);
+    EXPECT_EQ(result.Complete(), placed) << found;
+    EXPECT_EQ(disk.Content(site / "Log.txt") == found, !placed) << found;
+    if (!placed) {
+      ASSERT_FALSE(result.left.empty());
+      EXPECT_EQ(result.left.back().reason, HeldBack::SiteHasItsOwnLog);
+    }
+  }
+  // Once noted, the log placed is replaced, and a file put in its place
+  // since is not, whatever it holds.
+  platform::MemoryDisk disk;
+  disk.AddFolder(state);
+  EXPECT_TRUE(runAndReplace(disk).Complete());
+  EXPECT_TRUE(runAndReplace(disk).Complete());
+  disk.AddFile(site / "Log.txt", "\r\nthe owner's\r\n");
+  EXPECT_FALSE(runAndReplace(disk).Complete());
+  EXPECT_EQ(disk.Content(site / "Log.txt"), "\r\nthe owner's\r\n");
+}
+
 // An edit saved while the copies are synced is kept: each page is looked at
 // again right before its copy takes its place.
 TEST_F(FakeReplaceTest, AnEditSavedDuringTheReplaceIsKept) {
@@ -345,7 +385,7 @@ TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
     }
     disk.AddFile("/site/notes.txt", "n\n");
     disk.AddFile("/site/same.htm", "its copy is this page\r\n");
-    disk.AddFile("/site/Log.txt", "an earlier run's log\r\n");
+    disk.AddFile("/site/Log.txt", "\r\nold.htm\r\nan earlier run's log\r\n");
     BatchRun(disk, kSite, frontEnd_, options_);
     auto site = disk.OpenFolder("/site/");
     const platform::FileStamp same = disk.Status(**site, "same.htm")->stamp;
@@ -369,7 +409,8 @@ TEST_F(FakeReplaceTest, ACutAtAnyOperationLosesNoPage) {
     ASSERT_EQ(disk.Content("/site/notes.txt"), "n\n");
     ASSERT_EQ(disk.Status(**site, "same.htm")->stamp, same) << "cut after " << cut;
     ASSERT_EQ(disk.Content("/site/same.htm"), "its copy is this page\r\n");
-    ASSERT_NE(disk.Content("/site/Log.txt"), "an earlier run's log\r\n") << "cut after " << cut;
+    ASSERT_NE(disk.Content("/site/Log.txt"), "\r\nold.htm\r\nan earlier run's log\r\n")
+        << "cut after " << cut;
     if (finished) {
       break;
     }

@@ -403,9 +403,9 @@ TEST_F(CommandsTest, AnUpdateChangesOnlyWhatLapses) {
 }
 #endif
 
-// What each update removed is kept in the journal, across quiet days and
-// whatever the site's own Log.txt holds, and lapse-cli log shows it newest
-// first; a run and replace add theirs too.
+// What each update removed is kept in the journal, across quiet days, and
+// lapse-cli log shows it newest first; a run and replace add theirs too. A
+// Log.txt of the site's own is never overwritten or deleted.
 TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
   keepIn = dir_ / ".state";
   Write(dir_ / "a.htm", "top\n<!--LAPSE 12/05/26\nsale\n<!--ENDL\nend\n");
@@ -417,9 +417,17 @@ TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
   }
   EXPECT_EQ(Read(dir_ / "Log.txt"), "the author's own\n");
   EXPECT_EQ(Read(dir_ / "b.htm"), "1\n2\n3\n");
+  // A replace's lines go to the journal too, and its log waits in New
+  // rather than take the place of the author's file.
   Write(dir_ / "c.htm", "<!--LNEW 10/01/26\nnew\n");
   ASSERT_EQ(Call({"run", "DIR"}).status, 0);
-  ASSERT_EQ(Call({"replace", "DIR"}).status, 0);
+  const Outcome replaced = Call({"replace", "DIR"});
+  EXPECT_EQ(replaced.status, 1);
+  EXPECT_NE(replaced.err.find("Log.txt stays in the folder New: the site has a Log.txt of its own"),
+            std::string::npos)
+      << replaced.err;
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "the author's own\n");
+  EXPECT_EQ(Read(dir_ / "c.htm"), "");
 
   Outcome outcome = Call({"log", "--json", "DIR"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;

@@ -36,7 +36,7 @@ class ReplaceFaults : public FaultTest {
     Write(Site() / "a.htm", "a\r\n<!--LAPSE 12/01/26\r\nold\r\n<!--ENDL\r\n");
     Write(Site() / "b.html", "b\r");
     Write(Site() / "notes.txt", "n\n");
-    Write(Site() / "Log.txt", "the log of an earlier run\r\n");
+    Write(Site() / "Log.txt", "\r\nold.htm\r\nthe log of an earlier run\r\n");
     ASSERT_EQ(Call({"run", "DIR"}, Site()).status, 0);
   }
 };
