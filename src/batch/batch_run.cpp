@@ -187,15 +187,9 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
 std::error_code MarkNew(Disk& disk, const NewDir& newDir, bool logWaits) {
-  platform::Expected<std::unique_ptr<platform::NewFile>> record =
-      disk.Create(*newDir.folder, kRecordName, kOwnerOnly);
-  if (!record) {
-    return record.error();
-  }
-  if (!(*record)->Write(RunRecordHeader(RecordState::Running, newDir.place, logWaits))) {
-    return (*record)->Error();
-  }
-  return (*record)->Commit();
+  return WriteWholeFile(disk, *newDir.folder, kRecordName,
+                        RunRecordHeader(RecordState::Running, newDir.place, logWaits),
+                        Durability::Cached);
 }
 
 // Removes what earlier runs left in New: their copies, the files they were

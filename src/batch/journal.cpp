@@ -143,18 +143,8 @@ std::error_code Trim(platform::Disk& disk, platform::Folder& folder, const fs::p
     size += blockSize;
     --first;
   }
-  const std::string kept = FormatJournalBlocks({first, journal.blocks.end()});
-  platform::Expected<std::unique_ptr<platform::NewFile>> trimmed = disk.Create(folder, name, 0600);
-  if (!trimmed) {
-    return trimmed.error();
-  }
-  if (!(*trimmed)->Write(kept)) {
-    return (*trimmed)->Error();
-  }
-  if (const std::error_code error = (*trimmed)->Sync()) {
-    return error;
-  }
-  return (*trimmed)->Commit();
+  return WriteWholeFile(disk, folder, name, FormatJournalBlocks({first, journal.blocks.end()}),
+                        Durability::Synced);
 }
 
 constexpr std::string_view kLogLineEnd = "\r\n";

@@ -269,25 +269,8 @@ platform::Expected<std::shared_ptr<platform::Folder>> KeptStore::FolderOf(const 
 }
 
 std::error_code KeptStore::WriteManifest(platform::Folder& folder, const KeptReplace& replace) {
-  platform::Expected<std::unique_ptr<platform::NewFile>> file =
-      disk_->Create(folder, kManifestName, 0600);
-  if (!file) {
-    return file.error();
-  }
-  std::error_code error;
-  if (!(*file)->Write(FormatManifest(replace, site_))) {
-    error = (*file)->Error();
-  }
-  if (!error) {
-    error = (*file)->Sync();
-  }
-  if (!error) {
-    error = (*file)->Commit();
-  }
-  if (!error) {
-    error = disk_->SyncFolder(folder);
-  }
-  return error;
+  return WriteWholeFile(*disk_, folder, kManifestName, FormatManifest(replace, site_),
+                        Durability::Synced);
 }
 
 void KeptStore::Remove(const std::string& name) {

@@ -172,17 +172,9 @@ std::error_code PageIndex::Save(platform::Disk& disk, const fs::path& stateFolde
   if (!folder) {
     return folder.error();
   }
-  platform::Expected<std::unique_ptr<platform::NewFile>> file =
-      disk.Create(**folder, fs::path(SiteKey(sourceDir)), 0600);
-  if (!file) {
-    return file.error();
-  }
-  if (!(*file)->Write(text)) {
-    return (*file)->Error();
-  }
   // An index lost to a power cut costs a day's reading, no more: it is not
   // synced.
-  return (*file)->Commit();
+  return WriteWholeFile(disk, **folder, fs::path(SiteKey(sourceDir)), text, Durability::Cached);
 }
 
 }  // namespace lapse::batch

@@ -16,6 +16,26 @@ platform::Expected<std::string> ReadAll(text::ByteSource& file) {
   return text;
 }
 
+std::error_code WriteWholeFile(platform::Disk& disk, platform::Folder& folder,
+                               const std::filesystem::path& name, std::string_view text,
+                               Durability durability) {
+  platform::Expected<std::unique_ptr<platform::NewFile>> file = disk.Create(folder, name, 0600);
+  if (!file) {
+    return file.error();
+  }
+  if (!(*file)->Write(text)) {
+    return (*file)->Error();
+  }
+  const bool synced = durability == Durability::Synced;
+  if (const std::error_code error = synced ? (*file)->Sync() : std::error_code()) {
+    return error;
+  }
+  if (const std::error_code error = (*file)->Commit()) {
+    return error;
+  }
+  return synced ? disk.SyncFolder(folder) : std::error_code();
+}
+
 bool TakeHash(std::string_view& text, std::optional<std::uint64_t>& hash) {
   if (text.starts_with(kNoHash) && text.substr(kNoHash.size()).starts_with(' ')) {
     text.remove_prefix(kNoHash.size() + 1);

@@ -5,11 +5,13 @@
 
 #include <charconv>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "platform/disk.h"
 #include "platform/expected.h"
 #include "text/streams.h"
 
@@ -18,6 +20,22 @@ namespace lapse::batch {
 // Everything file holds, or why it could not be read: a file read in part
 // is no file of Lapse's to go by.
 platform::Expected<std::string> ReadAll(text::ByteSource& file);
+
+// How far a file Lapse keeps for itself must be on the disk when written.
+enum class Durability {
+  // Lost to a power cut, it costs some work again (an index, a note).
+  Cached,
+  // Its bytes, then its name, are on the disk before the call returns:
+  // what comes next relies on it (a record, a manifest, a journal).
+  Synced,
+};
+
+// Writes text as the file name in folder, readable by its owner only:
+// beside the old one, then named over it, so that a reader finds the old
+// file or the new one whole.
+std::error_code WriteWholeFile(platform::Disk& disk, platform::Folder& folder,
+                               const std::filesystem::path& name, std::string_view text,
+                               Durability durability);
 
 // Takes a number and the space after it from the front of text; false, and
 // text as it was, when no such number stands there.

@@ -796,23 +796,10 @@ class Replacement {
     for (const auto& [path, copy] : copies) {
       text += FormatRecordEntry(path, copy);
     }
-    platform::Expected<std::unique_ptr<platform::NewFile>> file =
-        disk_.Create(*newDir_, kRecordName, 0600);
-    std::error_code error = file ? std::error_code() : file.error();
-    if (!error && !(*file)->Write(text)) {
-      error = (*file)->Error();
-    }
     // On the disk before it takes the old record's name, and that name on
     // the disk before any page is replaced.
-    if (!error) {
-      error = (*file)->Sync();
-    }
-    if (!error) {
-      error = (*file)->Commit();
-    }
-    if (!error) {
-      error = disk_.SyncFolder(*newDir_);
-    }
+    const std::error_code error =
+        WriteWholeFile(disk_, *newDir_, kRecordName, text, Durability::Synced);
     if (error) {
       Problem(ReplaceProblem::Kind::CannotWriteRecord, newDir_->PathOf(kRecordName), error);
     }
