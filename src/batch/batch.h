@@ -146,6 +146,9 @@ struct RunProblem {
   platform::LockHolder holder;  // when Busy
 };
 
+// A folder that could not be opened or locked, as a run's problem.
+RunProblem RunProblemOf(const SiteProblem& problem);
+
 // What a completed run made, for the replace that puts it in place.
 struct CompletedRun {
   std::filesystem::path directory;  // as the run was given it

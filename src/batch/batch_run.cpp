@@ -38,7 +38,9 @@ RunResult Stop(RunProblem problem) {
   return result;
 }
 
-RunProblem ProblemOf(const SiteProblem& problem) {
+}  // namespace
+
+RunProblem RunProblemOf(const SiteProblem& problem) {
   switch (problem.kind) {
     case SiteProblem::Kind::Busy:
       return {RunProblem::Kind::Busy, problem.path, problem.error, problem.holder};
@@ -49,6 +51,8 @@ RunProblem ProblemOf(const SiteProblem& problem) {
   }
   return {RunProblem::Kind::CannotOpenFolder, problem.path, problem.error, {}};
 }
+
+namespace {
 
 bool IsFolder(EntryKind kind) {
   return kind == EntryKind::Directory || kind == EntryKind::HiddenDirectory;
@@ -696,7 +700,7 @@ RunResult BatchRun(Disk& disk, const fs::path& directory, RunFrontEnd& frontEnd,
   platform::Expected<Site, SiteProblem> site =
       Site::Open(disk, directory, options.lockWait, options.foreignSite);
   if (!site) {
-    return Stop(ProblemOf(site.error()));
+    return Stop(RunProblemOf(site.error()));
   }
   RunResult result = RunOnSite(disk, *site, frontEnd, options);
   result.run.directory = directory;

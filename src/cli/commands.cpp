@@ -428,15 +428,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   platform::Expected<batch::Site, batch::SiteProblem> site =
       batch::Site::Open(environment.disk, settings.directory, settings.wait, settings.foreignSite);
   if (!site) {
-    batch::RunProblem problem;
-    problem.kind = site.error().kind == batch::SiteProblem::Kind::Busy
-                       ? batch::RunProblem::Kind::Busy
-                   : site.error().kind == batch::SiteProblem::Kind::CannotLock
-                       ? batch::RunProblem::Kind::CannotLock
-                       : batch::RunProblem::Kind::CannotOpenFolder;
-    problem.path = site.error().path;
-    problem.error = site.error().error;
-    problem.holder = site.error().holder;
+    const batch::RunProblem problem = batch::RunProblemOf(site.error());
     report.problem = messages::Stopped(problem);
     err << "lapse-cli: " << report.problem << '\n';
     return finish(kUsageError);
