@@ -316,6 +316,10 @@ class WindowsNewFile final : public NewFile {
   bool committed_ = false;
 };
 
+// Opened for writing anywhere, since cutting the file back needs that
+// right; no other process may write it while it is open (the file is not
+// shared for writing), so the position stays at the end: it is put there on
+// opening and after each cut.
 class WindowsAppendedFile final : public AppendedFile {
  public:
   WindowsAppendedFile(HANDLE handle, const FileStatus& status)
@@ -330,7 +334,8 @@ class WindowsAppendedFile final : public AppendedFile {
   std::error_code CutBack(std::uint64_t size) override {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(file_.Handle(), FileEndOfFileInfo, &end, sizeof end)) {
+    if (!SetFileInformationByHandle(file_.Handle(), FileEndOfFileInfo, &end, sizeof end) ||
+        !SetFilePointerEx(file_.Handle(), end.EndOfFile, nullptr, FILE_BEGIN)) {
       return LastWindowsError();
     }
     size_ = size;
@@ -707,15 +712,21 @@ class WindowsDisk final : public Disk {
     }
     OwnerOnly ownerOnly;
     const bool private_ = (mode & 0077) == 0;
-    const HANDLE handle =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, private_ ? ownerOnly.Get() : nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(
+        path.c_str(),
+        FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_DELETE, private_ ? ownerOnly.Get() : nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       return LastWindowsError();
     }
     FileStatus status;
-    if (const std::error_code error = StatusOfHandle(handle, status)) {
+    const LARGE_INTEGER none{};
+    std::error_code error = StatusOfHandle(handle, status);
+    if (!error) {
+      error = Check(SetFilePointerEx(handle, none, nullptr, FILE_END));
+    }
+    if (error) {
       CloseHandle(handle);
       return error;
     }

@@ -272,6 +272,33 @@ TEST_F(MachineDiskFolders, RemovingAFileNeverRemovesAFolder) {
   EXPECT_FALSE(fs::exists(dir_ / "b.htm"));
 }
 
+// The log is appended to after what an earlier run left, cut back to the
+// lines of the copies that were named, and written on right at the cut: no
+// gap, nothing written over.
+TEST_F(MachineDiskFolders, AnAppendedFileIsCutBackAndWrittenOnFromTheCut) {
+  Disk& disk = MachineDisk();
+  auto folder = disk.OpenFolder(dir_ / "");
+  ASSERT_TRUE(folder);
+  Write(dir_ / "Log.txt", "earlier ");
+  {
+    auto log = disk.OpenAppending(**folder, "Log.txt", 0600);
+    ASSERT_TRUE(log) << log.error().message();
+    EXPECT_EQ((*log)->Size(), 8u);
+    ASSERT_TRUE((*log)->Write("kept dropped"));
+    const std::error_code cut = (*log)->CutBack(12);
+    ASSERT_FALSE(cut) << cut.message();
+    EXPECT_EQ((*log)->Size(), 12u);
+    ASSERT_TRUE((*log)->Write("|after"));
+  }
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "earlier kept|after");
+  {
+    auto log = disk.OpenAppending(**folder, "Log.txt", 0600);
+    ASSERT_TRUE(log);
+    ASSERT_TRUE((*log)->Write("|again"));
+  }
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "earlier kept|after|again");
+}
+
 #if !defined(_WIN32)
 // A folder far deeper than a path may be long is reached name by name from
 // an open folder, and works like any other. (Windows reaches it by its long
