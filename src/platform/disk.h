@@ -2,7 +2,9 @@
 // files, behind one small interface: the machine's own disk, and an in-memory
 // one for tests (memory_disk.h). Files are reached through an open folder,
 // never through a link that stands under a name, so that a path of any depth
-// can be worked on and a link put in a folder's place is never followed.
+// can be worked on and a link put in a folder's place is never followed (on
+// Windows, only one that stands there when the folder is opened is refused:
+// see Folder).
 #pragma once
 
 #include <chrono>
@@ -67,8 +69,13 @@ struct FileStatus {
   bool fineStamp = true;
 };
 
-// An open folder. Its files are reached through it, so that a link put in
-// place of the folder after it was opened is never followed.
+// An open folder. Its files are reached through it: on POSIX systems it is
+// a descriptor, so that a link put in place of the folder after it was
+// opened is never followed. On Windows it is the folder's path, refused when
+// a junction or symbolic link stands there as it is opened; one swapped in
+// for it later, by whoever may rename folders there, is followed by every
+// operation through the folder (docs/reliability.md, "A site you do not
+// own").
 class Folder {
  public:
   virtual ~Folder() = default;

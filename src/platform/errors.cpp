@@ -16,6 +16,8 @@ enum class Fault {
   TooDeep,
   NotOwnFile,
   NotAsRecorded,
+  NotReplaced,
+  ReplacedAside,
 };
 
 class PlatformCategory final : public std::error_category {
@@ -37,6 +39,11 @@ class PlatformCategory final : public std::error_category {
         return "a file that someone else made, or may write into, stands there";
       case Fault::NotAsRecorded:
         return "it does not hold what the record of the run says";
+      case Fault::NotReplaced:
+        return "the system could not put it in place; the file it was to replace is as it was";
+      case Fault::ReplacedAside:
+        return "the system could not put it in place, nor the file it was to replace back under "
+               "its name, which is now one that begins with .lapse- in the same folder";
       case Fault::NotOrdinary:
         break;
     }
@@ -89,6 +96,14 @@ std::error_code NotAsRecordedError() {
 
 std::error_code NotMadeHereError() {
   return Make(Fault::NotMadeHere);
+}
+
+std::error_code NotReplacedError() {
+  return Make(Fault::NotReplaced);
+}
+
+std::error_code ReplacedFileAsideError() {
+  return Make(Fault::ReplacedAside);
 }
 
 }  // namespace lapse::platform

@@ -32,5 +32,13 @@ std::error_code NotOwnFileError();
 std::error_code NotAsRecordedError();
 // A folder locked by another process: "another process is working on it".
 std::error_code FolderBusyError();
+// A file that the system stopped putting in another's place halfway, and
+// that other file put back under its name: "the system could not put it in
+// place; the file it was to replace is as it was".
+std::error_code NotReplacedError();
+// The same, but the file it was to replace could not be put back: "the
+// system could not put it in place, nor the file it was to replace back under
+// its name, which is now one that begins with .lapse- in the same folder".
+std::error_code ReplacedFileAsideError();
 
 }  // namespace lapse::platform

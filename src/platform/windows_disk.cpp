@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "platform/disk.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
+#include "platform/replace_repair.h"
 #include "platform/temporary_names.h"
 
 namespace lapse::platform {
@@ -314,6 +316,10 @@ class WindowsNewFile final : public NewFile {
   bool committed_ = false;
 };
 
+// Opened for writing anywhere, since cutting the file back needs that
+// right; no other process may write it while it is open (the file is not
+// shared for writing), so the position stays at the end: it is put there on
+// opening and after each cut.
 class WindowsAppendedFile final : public AppendedFile {
  public:
   WindowsAppendedFile(HANDLE handle, const FileStatus& status)
@@ -328,7 +334,8 @@ class WindowsAppendedFile final : public AppendedFile {
   std::error_code CutBack(std::uint64_t size) override {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(file_.Handle(), FileEndOfFileInfo, &end, sizeof end)) {
+    if (!SetFileInformationByHandle(file_.Handle(), FileEndOfFileInfo, &end, sizeof end) ||
+        !SetFilePointerEx(file_.Handle(), end.EndOfFile, nullptr, FILE_BEGIN)) {
       return LastWindowsError();
     }
     size_ = size;
@@ -433,6 +440,108 @@ class OwnerOnly {
 
 std::error_code NotOneName() {
   return std::make_error_code(std::errc::invalid_argument);
+}
+
+std::error_code MoveTo(const std::wstring& source, const std::wstring& target,
+                       Replacing replacing) {
+  const DWORD flags =
+      MOVEFILE_WRITE_THROUGH | (replacing == Replacing::Yes ? MOVEFILE_REPLACE_EXISTING : DWORD{0});
+  return Check(MoveFileExW(source.c_str(), target.c_str(), flags));
+}
+
+// A name in folder that nothing stands under, of the kind a run leaves alone
+// in a site's folders and clears in New.
+Expected<std::wstring> FreeTemporaryPath(const WindowsFolder& folder) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring path = folder.At(std::filesystem::path(NextTemporaryName()));
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return path;
+      }
+      return LastWindowsError();
+    }
+  }
+  return std::make_error_code(std::errc::file_exists);
+}
+
+// A rename that fails for a moment while another program (a virus scanner,
+// the indexer) looks at a file that has just been renamed is tried again.
+bool RenameSoon(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_SHARING_VIOLATION && GetLastError() != ERROR_ACCESS_DENIED) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void RemoveSoon(const std::wstring& path) {
+  for (int attempt = 0; attempt < 10 && !DeleteFileW(path.c_str()); ++attempt) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+UnderPageName WhatIsUnder(const std::wstring& target, const FileStatus& copy) {
+  const Expected<FileStatus> now = StatusOfPath(target);
+  if (!now) {
+    return now.error() == std::errc::no_such_file_or_directory ? UnderPageName::Nothing
+                                                               : UnderPageName::Other;
+  }
+  return now->stamp.inode == copy.stamp.inode && now->stamp.device == copy.stamp.device
+             ? UnderPageName::TheCopy
+             : UnderPageName::Other;
+}
+
+// Puts the file at source in the place of the page name in the folder to,
+// with ReplaceFileW told to move the page to a backup name of its own first:
+// a replace that stops halfway then leaves the page where it can be put back
+// (replace_repair.h). A plain move, which would drop the page's security,
+// is made only where no page is left to replace.
+std::error_code PutInPlace(const std::wstring& source, const WindowsFolder& to,
+                           const std::filesystem::path& name) {
+  const std::wstring target = to.At(name);
+  const Expected<FileStatus> copy = StatusOfPath(source);
+  const Expected<FileStatus> page = StatusOfPath(target);
+  if (!copy) {
+    return copy.error();
+  }
+  if (!page && page.error() == std::errc::no_such_file_or_directory) {
+    return MoveTo(source, target, Replacing::Yes);
+  }
+  const Expected<std::wstring> backup = FreeTemporaryPath(to);
+  if (!backup) {
+    return backup.error();
+  }
+  if (ReplaceFileW(target.c_str(), source.c_str(), backup->c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
+    RemoveSoon(*backup);
+    return {};
+  }
+  FailedReplace failed;
+  failed.error = LastWindowsError();
+  failed.underPageName = WhatIsUnder(target, *copy);
+  failed.backupThere = GetFileAttributesW(backup->c_str()) != INVALID_FILE_ATTRIBUTES;
+  failed.sameVolume = !page || page->stamp.device == copy->stamp.device;
+  const ReplaceRepair repair = AfterFailedReplace(failed);
+  switch (repair.step) {
+    case ReplaceStep::Done:
+      RemoveSoon(*backup);
+      return {};
+    case ReplaceStep::PutPageBack:
+      return RenameSoon(*backup, target) ? repair.error : ReplacedFileAsideError();
+    case ReplaceStep::MoveCopy:
+      return MoveTo(source, target, Replacing::Yes);
+    case ReplaceStep::LeaveAsIs:
+      break;
+  }
+  return repair.error;
 }
 
 class WindowsDisk final : public Disk {
@@ -603,15 +712,21 @@ class WindowsDisk final : public Disk {
     }
     OwnerOnly ownerOnly;
     const bool private_ = (mode & 0077) == 0;
-    const HANDLE handle =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, private_ ? ownerOnly.Get() : nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(
+        path.c_str(),
+        FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_DELETE, private_ ? ownerOnly.Get() : nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       return LastWindowsError();
     }
     FileStatus status;
-    if (const std::error_code error = StatusOfHandle(handle, status)) {
+    const LARGE_INTEGER none{};
+    std::error_code error = StatusOfHandle(handle, status);
+    if (!error) {
+      error = Check(SetFilePointerEx(handle, none, nullptr, FILE_END));
+    }
+    if (error) {
       CloseHandle(handle);
       return error;
     }
@@ -637,8 +752,8 @@ class WindowsDisk final : public Disk {
 
   // A page replaced keeps its security, attributes and creation time: the
   // copy takes them over, as ReplaceFileW is made for. Windows refuses to
-  // replace a read-only file (wine does not): such a page stays as it is,
-  // on every Windows alike.
+  // replace a read-only file: such a page stays as it is. A folder or a
+  // link under the name is no file to replace: the move meets it as it is.
   std::error_code Move(Folder& from, const std::filesystem::path& fromName, Folder& to,
                        const std::filesystem::path& toName, Replacing replacing) override {
     if (!IsOneName(fromName) || !IsOneName(toName)) {
@@ -651,15 +766,11 @@ class WindowsDisk final : public Disk {
       if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return std::make_error_code(std::errc::permission_denied);
       }
-      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-          ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                       nullptr, nullptr)) {
-        return {};
+      if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+        return PutInPlace(source, Win(to), toName);
       }
     }
-    const DWORD flags = MOVEFILE_WRITE_THROUGH |
-                        (replacing == Replacing::Yes ? MOVEFILE_REPLACE_EXISTING : DWORD{0});
-    return Check(MoveFileExW(source.c_str(), target.c_str(), flags));
+    return MoveTo(source, target, replacing);
   }
 
   std::error_code RemoveFile(Folder& folder, const std::filesystem::path& name) override {

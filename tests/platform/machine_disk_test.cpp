@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -235,6 +236,10 @@ TEST_P(MoveTest, MovesOnlyWhereItMay) {
   EXPECT_EQ(!error, c.moves) << error.message();
   EXPECT_EQ(Read(dir_ / name), c.moves ? "new content" : "old content, longer than the new");
   EXPECT_EQ(fs::exists(dir_ / "New" / name), !c.moves);
+  // Nothing of the file replaced stays beside it.
+  NameList left{"New", PathText(name)};
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(Names(dir_), left);
   if (!c.moves) {
     EXPECT_EQ(error, std::errc::file_exists);
   }
@@ -265,6 +270,33 @@ TEST_F(MachineDiskFolders, RemovingAFileNeverRemovesAFolder) {
   EXPECT_TRUE(fs::is_directory(dir_ / "empty.htm"));
   EXPECT_TRUE(disk.Move(**folder, "gone.htm", **folder, "b.htm", Replacing::Yes));
   EXPECT_FALSE(fs::exists(dir_ / "b.htm"));
+}
+
+// The log is appended to after what an earlier run left, cut back to the
+// lines of the copies that were named, and written on right at the cut: no
+// gap, nothing written over.
+TEST_F(MachineDiskFolders, AnAppendedFileIsCutBackAndWrittenOnFromTheCut) {
+  Disk& disk = MachineDisk();
+  auto folder = disk.OpenFolder(dir_ / "");
+  ASSERT_TRUE(folder);
+  Write(dir_ / "Log.txt", "earlier ");
+  {
+    auto log = disk.OpenAppending(**folder, "Log.txt", 0600);
+    ASSERT_TRUE(log) << log.error().message();
+    EXPECT_EQ((*log)->Size(), 8u);
+    ASSERT_TRUE((*log)->Write("kept dropped"));
+    const std::error_code cut = (*log)->CutBack(12);
+    ASSERT_FALSE(cut) << cut.message();
+    EXPECT_EQ((*log)->Size(), 12u);
+    ASSERT_TRUE((*log)->Write("|after"));
+  }
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "earlier kept|after");
+  {
+    auto log = disk.OpenAppending(**folder, "Log.txt", 0600);
+    ASSERT_TRUE(log);
+    ASSERT_TRUE((*log)->Write("|again"));
+  }
+  EXPECT_EQ(Read(dir_ / "Log.txt"), "earlier kept|after|again");
 }
 
 #if !defined(_WIN32)
@@ -376,6 +408,82 @@ TEST_F(MachineDiskFolders, OneProcessAtATimeLocksAFolder) {
   held->reset();
   auto again = disk.Lock(**folder, std::chrono::milliseconds(0));
   EXPECT_TRUE(again);
+}
+
+#endif
+
+#if defined(_WIN32)
+
+// A page that Windows cannot replace keeps its name and its content, its
+// copy waits where it was, nothing is left beside them, and the error says
+// why.
+class WindowsReplace : public testing_support::TempDirTest {
+ protected:
+  void TearDown() override {
+    if (!elsewhere_.empty()) {
+      std::error_code ignored;
+      fs::remove_all(elsewhere_, ignored);
+    }
+    TempDirTest::TearDown();
+  }
+
+  std::error_code Replace(const fs::path& from) {
+    auto source = disk_.OpenFolder(from / "");
+    auto target = disk_.OpenFolder(dir_ / "");
+    EXPECT_TRUE(source && target);
+    return disk_.Move(**source, "a.htm", **target, "a.htm", Replacing::Yes);
+  }
+
+  Disk& disk_ = MachineDisk();
+  fs::path elsewhere_;
+};
+
+// Wine's ReplaceFileW moves the page to the backup name and then stops,
+// with ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, where the copy cannot be renamed
+// into another file system: a copy in /dev/shm over a page in wine's own
+// C: drive. Windows has no such folder.
+TEST_F(WindowsReplace, AReplaceStoppedHalfwayPutsThePageBack) {
+  const fs::path shm("Z:\\dev\\shm");
+  std::error_code error;
+  if (!fs::is_directory(shm, error)) {
+    GTEST_SKIP() << "no second file system to put the copy on";
+  }
+  elsewhere_ = shm / ("lapse-" + std::to_string(GetCurrentProcessId()));
+  fs::create_directory(elsewhere_);
+  Write(elsewhere_ / "a.htm", "copy");
+  Write(dir_ / "a.htm", "page");
+  auto one = disk_.OpenFolder(elsewhere_ / "");
+  auto other = disk_.OpenFolder(dir_ / "");
+  ASSERT_TRUE(one && other);
+  const Expected<FileStatus> oneStatus = disk_.FolderStatus(**one);
+  const Expected<FileStatus> otherStatus = disk_.FolderStatus(**other);
+  ASSERT_TRUE(oneStatus && otherStatus);
+  if (oneStatus->stamp.device == otherStatus->stamp.device) {
+    GTEST_SKIP() << "both folders are on one volume, as the system tells it";
+  }
+
+  EXPECT_EQ(Replace(elsewhere_), std::errc::cross_device_link);
+  EXPECT_EQ(Read(dir_ / "a.htm"), "page");
+  EXPECT_EQ(Names(dir_), NameList{"a.htm"});
+  EXPECT_EQ(Read(elsewhere_ / "a.htm"), "copy");
+}
+
+TEST_F(WindowsReplace, APageHeldOpenKeepsItsNameAndTheCopyWaits) {
+  Write(dir_ / "a.htm", "page");
+  fs::create_directory(dir_ / "New");
+  Write(dir_ / "New" / "a.htm", "copy");
+  // As an editor holds it: others may read it, not rename or delete it.
+  const HANDLE held = CreateFileW((dir_ / "a.htm").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const std::error_code error = Replace(dir_ / "New");
+  CloseHandle(held);
+
+  EXPECT_EQ(error, std::error_code(ERROR_SHARING_VIOLATION, std::system_category()))
+      << error.message();
+  EXPECT_EQ(Read(dir_ / "a.htm"), "page");
+  EXPECT_EQ(Read(dir_ / "New" / "a.htm"), "copy");
+  EXPECT_EQ(Names(dir_), (NameList{"New", "a.htm"}));
 }
 
 #endif
