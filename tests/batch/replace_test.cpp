@@ -491,20 +491,29 @@ TEST_F(FakeReplaceTest, APageWhoseCopyIsThePageIsLeftAloneAndOutOfTheUndo) {
   }
 }
 
-// A replace that changes no page keeps nothing: the replace before it stays
-// the one an undo takes back. So when every copy is its page, and when the
-// one page to be replaced is saved while the replace runs.
+// A replace that changes no page keeps nothing, and prunes no kept replace:
+// the replace before it stays the one an undo takes back. So when every
+// copy is its page, and when the one page to be replaced is saved while the
+// replace runs.
 TEST_F(FakeReplaceTest, AReplaceThatChangesNoPageKeepsNothing) {
   for (const bool savedMeanwhile : {false, true}) {
     SCOPED_TRACE(savedMeanwhile ? "the other page saved meanwhile" : "every copy its page");
     MemoryDisk disk;
     const std::filesystem::path state = "/state";
     disk.AddFolder(state);
-    disk.AddFile("/site/a.htm", kOld);
     ReplaceOptions keeping;
     keeping.keepIn = state;
-    BatchRun(disk, kSite, frontEnd_, options_);
-    ASSERT_TRUE(Replace(disk, kSite, keeping).Complete());
+    // As many replaces as are kept: one more that kept something would
+    // prune the oldest.
+    std::vector<std::string> names;
+    for (std::size_t replace = 0; replace < kKeptReplaces; ++replace) {
+      disk.AddFile("/site/a.htm", kOld);
+      BatchRun(disk, kSite, frontEnd_, options_);
+      ASSERT_TRUE(Replace(disk, kSite, keeping).Complete());
+    }
+    for (const KeptReplace& replace : KeptReplaces(disk, state, kSite)) {
+      names.push_back(replace.name);
+    }
     if (savedMeanwhile) {
       disk.AddFile("/site/b.htm", kOld);
       disk.before = [&disk](const std::string& operation, const std::filesystem::path&) {
@@ -520,7 +529,11 @@ TEST_F(FakeReplaceTest, AReplaceThatChangesNoPageKeepsNothing) {
     EXPECT_EQ(result.unchanged, std::vector<std::filesystem::path>{"a.htm"});
     EXPECT_EQ(result.Complete(), !savedMeanwhile);
     const std::vector<KeptReplace> kept = KeptReplaces(disk, state, kSite);
-    ASSERT_EQ(kept.size(), 1u);
+    std::vector<std::string> after;
+    for (const KeptReplace& replace : kept) {
+      after.push_back(replace.name);
+    }
+    EXPECT_EQ(after, names);
     ASSERT_EQ(kept.front().pages.size(), 1u);
     EXPECT_EQ(kept.front().pages.front().page, "a.htm");
     for (const std::string& path : disk.Tree(state)) {

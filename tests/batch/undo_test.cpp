@@ -91,41 +91,6 @@ TEST(UndoTest, APageChangedAfterTheReplaceIsLeftAsItIs) {
   EXPECT_EQ(disk.Content(kSite / "b.htm"), "edited after the replace\n");
 }
 
-// A replace that places no page (every page edited while it kept them)
-// keeps nothing: the kept replaces stay as they were, the oldest included,
-// and an undo takes back the last replace that changed something.
-TEST(UndoTest, AReplaceThatPlacesNothingLeavesTheKeptReplacesAlone) {
-  MemoryDisk disk;
-  std::vector<std::string> kept;
-  for (std::size_t replace = 0; replace < kKeptReplaces; ++replace) {
-    RunOverSite(disk);
-    ASSERT_TRUE(ReplaceKeeping(disk).Complete());
-  }
-  for (const KeptReplace& replace : KeptReplaces(disk, kState, kSite)) {
-    kept.push_back(replace.name);
-  }
-  ASSERT_EQ(kept.size(), kKeptReplaces);
-  RunOverSite(disk);
-  // Saved once the pages are kept, before the first would be replaced.
-  disk.before = [&disk](const std::string& operation, const fs::path& name) {
-    if (operation == "Move" && name.string().ends_with(".partial")) {
-      for (const char* page : kPages) {
-        disk.SaveInPlace(kSite / page, std::string(kOld) + "edited during the replace\n");
-      }
-    }
-  };
-  const ReplaceResult held = ReplaceKeeping(disk);
-  disk.before = nullptr;
-  EXPECT_TRUE(held.replaced.empty());
-  EXPECT_EQ(held.left.size(), std::size(kPages) + 1);  // and the log
-  std::vector<std::string> after;
-  for (const KeptReplace& replace : KeptReplaces(disk, kState, kSite)) {
-    after.push_back(replace.name);
-  }
-  EXPECT_EQ(after, kept);
-  EXPECT_EQ(UndoLast(disk).replace.name, kept.front());
-}
-
 // How a user's save reaches a page.
 enum class Save { InPlace, ByRename };
 
