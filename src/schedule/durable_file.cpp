@@ -34,7 +34,8 @@ std::error_code LastError() {
 
 std::error_code WriteAndFlush(HANDLE file, std::string_view content) {
   while (!content.empty()) {
-    const DWORD chunk = content.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(content.size());
+    const DWORD chunk =
+        content.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(content.size());
     DWORD written = 0;
     if (!::WriteFile(file, content.data(), chunk, &written, nullptr)) {
       return LastError();
@@ -140,8 +141,8 @@ std::error_code WriteAll(int descriptor, std::string_view data) {
 }
 
 std::error_code SyncFolder(const fs::path& folder) {
-  Descriptor opened(::open(folder.empty() ? "." : folder.c_str(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor opened(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened) {
     return Errno();
   }

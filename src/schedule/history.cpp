@@ -1,10 +1,10 @@
 #include "schedule/history.h"
 
 #include <cstdio>
-#include <string_view>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "schedule/durable_file.h"
 #include "schedule/schedule.h"
@@ -218,7 +218,7 @@ std::error_code LockHistory(const fs::path& file, std::optional<Handle>& lock) {
   }
   OVERLAPPED whole{};
   return ::LockFileEx(lock->Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole) ? std::error_code()
-                                                                              : LastError();
+                                                                             : LastError();
 }
 
 // Keeps the newest lines of an overgrown file, under the lock; a file that
