@@ -1,11 +1,11 @@
 #include "schedule/backend.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "schedule/durable_file.h"
 #include "schedule/names.h"
 
 namespace lapse::schedule::detail {
@@ -169,28 +169,7 @@ std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks) {
 }
 
 std::error_code WriteFileAtomically(const fs::path& path, const std::string& content) {
-  // A short hidden name: the unit's own name may be as long as a name can be.
-  const fs::path temporary =
-      path.parent_path() /
-      std::string(".").append(Fingerprint(TextOf(path.filename()))).append(".lapse-new");
-  {
-    errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    const std::error_code opening(errno, std::generic_category());
-    out << content;
-    if (!out.flush()) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return out.is_open() || !opening ? std::make_error_code(std::errc::io_error) : opening;
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-  }
-  return error;
+  return WriteFileDurably(path, content);
 }
 
 std::optional<std::string> ReadFileText(const fs::path& path) {

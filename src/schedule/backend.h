@@ -50,7 +50,8 @@ std::vector<std::string> OptionArguments(const UpdateOptions& options);
 enum class Looks { Daily, Often };
 std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks = Looks::Daily);
 
-// Writes content under a temporary name beside path and renames it over path.
+// Writes content under a temporary name beside path, syncs it and renames it
+// over path (WriteFileDurably).
 std::error_code WriteFileAtomically(const std::filesystem::path& path, const std::string& content);
 std::optional<std::string> ReadFileText(const std::filesystem::path& path);
 

@@ -4,14 +4,21 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
+#include "schedule/durable_file.h"
 #include "schedule/schedule.h"
 #include "schedule/time_of_day.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace lapse::schedule {
@@ -21,9 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using std::chrono::system_clock;
-
-constexpr std::uintmax_t kLargestFile = std::uintmax_t{1024} * 1024;
-constexpr std::uintmax_t kKeptAfterTrim = std::uintmax_t{512} * 1024;
 
 std::string Utf8Of(const fs::path& path) {
   const std::u8string text = path.u8string();
@@ -170,45 +174,171 @@ std::optional<HistoryEntry> EntryOf(const std::string& line) {
   return entry;
 }
 
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+// The newest whole lines of content, at most kept bytes of them.
+std::string_view NewestLines(std::string_view content, std::uintmax_t kept) {
+  size_t from = content.size() > kept ? content.size() - kept : 0;
+  from = content.find('\n', from > 0 ? from - 1 : 0);
+  return from == std::string_view::npos ? std::string_view() : content.substr(from + 1);
 }
 
-// Keeps the newest whole lines of an overgrown file, written under a
-// temporary name and renamed over it.
-std::error_code Trim(const fs::path& file) {
-  const std::string content = ReadAll(file);
-  size_t from = content.size() > kKeptAfterTrim ? content.size() - kKeptAfterTrim : 0;
-  from = content.find('\n', from > 0 ? from - 1 : 0);
-  const std::string kept = from == std::string::npos ? std::string() : content.substr(from + 1);
-  fs::path temporary = file;
-  temporary += ".new";
-  {
 #if defined(_WIN32)
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << kept;
-    if (!out.flush()) {
-      return std::make_error_code(std::errc::io_error);
-    }
-#else
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      return {errno, std::generic_category()};
-    }
-    const bool written = ::write(fd, kept.data(), kept.size()) == static_cast<ssize_t>(kept.size());
-    ::close(fd);
-    if (!written) {
-      return std::make_error_code(std::errc::io_error);
-    }
-#endif
-  }
-  std::error_code error;
-  fs::rename(temporary, file, error);
-  return error;
+
+std::error_code LastError() {
+  return {static_cast<int>(::GetLastError()), std::system_category()};
 }
+
+// A handle, closed when it goes.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle_);
+    }
+  }
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Holds history.jsonl.lock beside the history locked: a file that no trim
+// replaces, so that whoever holds it holds the history, until the handle
+// closes or the process ends.
+std::error_code LockHistory(const fs::path& file, std::optional<Handle>& lock) {
+  fs::path name = file;
+  name += ".lock";
+  lock.emplace(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (lock->Get() == INVALID_HANDLE_VALUE) {
+    return LastError();
+  }
+  OVERLAPPED whole{};
+  return ::LockFileEx(lock->Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole) ? std::error_code()
+                                                                             : LastError();
+}
+
+// Keeps the newest lines of an overgrown file, under the lock; a file that
+// cannot be read stays as it is.
+std::error_code Trim(const fs::path& file, std::uintmax_t kept) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    return std::make_error_code(std::errc::io_error);
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad() || content.fail()) {
+    return std::make_error_code(std::errc::io_error);
+  }
+  return detail::WriteFileDurably(file, NewestLines(content.str(), kept));
+}
+
+std::error_code AppendLocked(const fs::path& file, const HistoryLimits& limits, std::string line) {
+  std::error_code error;
+  if (fs::file_size(file, error) > limits.largest && !error) {
+    if (std::error_code trimmed = Trim(file, limits.keptAfterTrim)) {
+      return trimmed;
+    }
+  }
+  {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    if (in && in.tellg() > 0) {
+      in.seekg(-1, std::ios::end);
+      if (in.get() != '\n') {
+        line.insert(line.begin(), '\n');
+      }
+    }
+  }
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out << line;
+  return out.flush() ? std::error_code() : std::make_error_code(std::errc::io_error);
+}
+
+#else
+
+using detail::Descriptor;
+
+std::error_code Errno() {
+  return {errno, std::generic_category()};
+}
+
+std::error_code LockWhole(int descriptor) {
+  while (::flock(descriptor, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      return Errno();
+    }
+  }
+  return {};
+}
+
+// Opens the history and locks it against the other processes that append to
+// it. The lock holds one file, not the name: a trim of another process may
+// have renamed a new file over the one opened here while this one waited,
+// and a line added to the one it replaced would be lost. So the file is
+// looked up again once locked, and opened anew until it is the one named.
+std::error_code OpenLocked(const fs::path& file, Descriptor& held) {
+  for (;;) {
+    Descriptor opened(::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (!opened) {
+      return Errno();
+    }
+    if (std::error_code error = LockWhole(opened.Get())) {
+      return error;
+    }
+    struct stat open {};
+    struct stat named {};
+    if (::fstat(opened.Get(), &open) != 0) {
+      return Errno();
+    }
+    if (::stat(file.c_str(), &named) == 0) {
+      if (named.st_dev == open.st_dev && named.st_ino == open.st_ino) {
+        held = std::move(opened);
+        return {};
+      }
+    } else if (errno != ENOENT) {
+      return Errno();
+    }
+  }
+}
+
+// The whole file, read through the descriptor from its start.
+std::error_code ReadWhole(int descriptor, std::string& content) {
+  char buffer[65536];
+  for (off_t at = 0;;) {
+    const ssize_t read = ::pread(descriptor, buffer, sizeof buffer, at);
+    if (read < 0 && errno == EINTR) {
+      continue;
+    }
+    if (read < 0) {
+      return Errno();
+    }
+    if (read == 0) {
+      return {};
+    }
+    content.append(buffer, static_cast<size_t>(read));
+    at += read;
+  }
+}
+
+// Adds line at the end of the file held; a line cut short by an earlier
+// crash does not swallow it.
+std::error_code AppendLine(int descriptor, std::string line) {
+  struct stat status {};
+  char last = '\n';
+  if (::fstat(descriptor, &status) != 0) {
+    return Errno();
+  }
+  if (status.st_size > 0 && ::pread(descriptor, &last, 1, status.st_size - 1) == 1 &&
+      last != '\n') {
+    line.insert(line.begin(), '\n');
+  }
+  return detail::WriteAll(descriptor, line);
+}
+
+#endif
 
 std::error_code MakeFolder(const fs::path& folder) {
   std::error_code error;
@@ -230,56 +360,75 @@ fs::path HistoryFile(const fs::path& stateFolder) {
   return stateFolder / "history.jsonl";
 }
 
-std::error_code AppendHistory(const HistoryEntry& entry, const fs::path& file) {
+#if !defined(_WIN32)
+namespace detail {
+
+std::error_code TrimHeldHistory(Descriptor& held, const fs::path& file, std::uintmax_t kept) {
+  std::string content;
+  if (std::error_code error = ReadWhole(held.Get(), content)) {
+    return error;
+  }
+  TemporaryFile trimmed;
+  if (std::error_code error = MakeTemporaryFile(file.parent_path(), 0600, trimmed)) {
+    return error;
+  }
+  // Locked before it takes the name: whoever opens it then waits for this
+  // process's line.
+  std::error_code error = LockWhole(trimmed.descriptor.Get());
+  if (!error) {
+    error = WriteAll(trimmed.descriptor.Get(), NewestLines(content, kept));
+  }
+  if (!error && ::fsync(trimmed.descriptor.Get()) != 0) {
+    error = Errno();
+  }
+  if (!error && ::rename(trimmed.path.c_str(), file.c_str()) != 0) {
+    error = Errno();
+  }
+  if (error) {
+    ::unlink(trimmed.path.c_str());
+    return error;
+  }
+  // Closing the file replaced lets those waiting for it go on to this one.
+  held = std::move(trimmed.descriptor);
+  return SyncFolder(file.parent_path());
+}
+
+}  // namespace detail
+#endif
+
+std::error_code AppendHistory(const HistoryEntry& entry, const fs::path& file,
+                              const HistoryLimits& limits) {
   if (std::error_code error = MakeFolder(file.parent_path())) {
     return error;
   }
-  std::error_code error;
-  if (fs::file_size(file, error) > kLargestFile && !error) {
-    if (std::error_code trimmed = Trim(file)) {
-      return trimmed;
-    }
-  }
-  std::string line = LineOf(entry);
 #if defined(_WIN32)
-  {
-    std::ifstream in(file, std::ios::binary | std::ios::ate);
-    if (in && in.tellg() > 0) {
-      in.seekg(-1, std::ios::end);
-      if (in.get() != '\n') {
-        line.insert(line.begin(), '\n');
-      }
-    }
+  std::optional<Handle> lock;
+  if (std::error_code error = LockHistory(file, lock)) {
+    return error;
   }
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  out << line;
-  return out.flush() ? std::error_code() : std::make_error_code(std::errc::io_error);
+  return AppendLocked(file, limits, LineOf(entry));
 #else
-  const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return {errno, std::generic_category()};
+  Descriptor held;
+  if (std::error_code error = OpenLocked(file, held)) {
+    return error;
   }
-  std::error_code result;
   // A file made by hand, or by an older program, becomes owner-only too.
-  if (::fchmod(fd, 0600) != 0) {
-    result = {errno, std::generic_category()};
+  if (::fchmod(held.Get(), 0600) != 0) {
+    return Errno();
   }
   struct stat status {};
-  char last = '\n';
-  if (!result && ::fstat(fd, &status) == 0 && status.st_size > 0 &&
-      ::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n') {
-    // The line before was cut short: it stays apart from this one.
-    line.insert(line.begin(), '\n');
+  if (::fstat(held.Get(), &status) != 0) {
+    return Errno();
   }
-  // One write: lines of updates that end together do not interleave.
-  if (!result && ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    result = errno != 0 ? std::error_code(errno, std::generic_category())
-                        : std::make_error_code(std::errc::no_space_on_device);
+  if (static_cast<std::uintmax_t>(status.st_size) > limits.largest) {
+    if (std::error_code error = detail::TrimHeldHistory(held, file, limits.keptAfterTrim)) {
+      return error;
+    }
   }
-  if (::close(fd) != 0 && !result) {
-    result = {errno, std::generic_category()};
+  if (std::error_code error = AppendLine(held.Get(), LineOf(entry))) {
+    return error;
   }
-  return result;
+  return held.Close();
 #endif
 }
 

@@ -60,11 +60,28 @@ inline constexpr std::size_t kMostPagesKept = 100;
 // The history file in the user's state folder (platform::UserStateFolder).
 std::filesystem::path HistoryFile(const std::filesystem::path& stateFolder);
 
+// How large the file may grow before its oldest lines go, and how much of
+// it a trim keeps; tests make them small.
+struct HistoryLimits {
+  std::uintmax_t largest = std::uintmax_t{1024} * 1024;
+  std::uintmax_t keptAfterTrim = std::uintmax_t{512} * 1024;
+};
+
 // Appends one line for entry, making the folder (owner-only) and the file
 // (0600) as needed. leftCount is taken as at least the pages listed. A line
-// cut short by an earlier crash does not swallow this one. Past 1 MiB the
-// oldest lines go.
-std::error_code AppendHistory(const HistoryEntry& entry, const std::filesystem::path& file);
+// cut short by an earlier crash does not swallow this one. Past
+// limits.largest the oldest lines go: the newest lines are written to a new
+// file under a unique name, synced and renamed over the history.
+//
+// Updates started at the same minute end together, so several processes may
+// append at once: each holds the history locked (flock on the file, checked
+// to be still the one under the name once locked; on Windows a lock on
+// history.jsonl.lock beside it) from before it looks at the size until its
+// line is written, so a trim never drops a line another process is adding,
+// and lines never interleave. A history that cannot be read is not trimmed:
+// it stays as it was, and the error is returned.
+std::error_code AppendHistory(const HistoryEntry& entry, const std::filesystem::path& file,
+                              const HistoryLimits& limits = {});
 
 // Every readable line of the file, oldest first; lines cut short, garbled or
 // of another shape are passed over.
@@ -76,5 +93,17 @@ std::optional<HistoryEntry> LastUpdate(const std::filesystem::path& folder,
 
 // "2026-12-08 00:05: 3 pages rewritten, 1 left as it was" in local time.
 std::string Summary(const HistoryEntry& entry);
+
+#if !defined(_WIN32)
+namespace detail {
+class Descriptor;
+// Keeps the newest lines of file, at most kept bytes, reading it through
+// held, which holds its lock. Once the new file has the name, held is the new
+// file's descriptor, locked too. If anything fails before the rename (the
+// read among them), file is left as it was.
+std::error_code TrimHeldHistory(Descriptor& held, const std::filesystem::path& file,
+                                std::uintmax_t kept);
+}  // namespace detail
+#endif
 
 }  // namespace lapse::schedule

@@ -2,7 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "schedule/durable_file.h"
 #include "support/temp_dir.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace lapse::schedule {
 namespace {
@@ -174,6 +185,93 @@ TEST_F(HistoryTest, TheSummarySaysWhatTheUpdateDid) {
             std::string::npos)
       << Summary(entry);
 }
+
+#if !defined(_WIN32)
+// Updates that end at the same minute append to one history at once, and
+// trim it when it grows past its limit. A trim drops the oldest lines only:
+// what is left of each process's lines is the newest of them, none missing
+// between them (a line appended to the file a trim of the other was
+// replacing would leave a gap), and every line is whole.
+TEST_F(HistoryTest, TwoProcessesAppendingAndTrimmingAtOnceLoseNoLine) {
+  constexpr int kLines = 400;
+  constexpr int kProcesses = 2;
+  // Folders of one length: lines of one length, so a trim keeps a known number.
+  const auto entryOf = [&](int process, int line) {
+    char name[32];
+    std::snprintf(name, sizeof name, "p%d-%04d", process, line);
+    return Update(dir_ / name, line % 60);
+  };
+  const HistoryLimits limits{4096, 2048};
+  std::vector<pid_t> children;
+  for (int process = 0; process < kProcesses; ++process) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int line = 0; line < kLines; ++line) {
+        if (AppendHistory(entryOf(process, line), file_, limits)) {
+          ::_exit(1);
+        }
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  const std::string content = Read(file_);
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_TRUE(content.ends_with('\n'));
+  ASSERT_EQ(read.size(), static_cast<size_t>(std::count(content.begin(), content.end(), '\n')));
+  const fs::path one = dir_ / "one.jsonl";
+  ASSERT_FALSE(AppendHistory(entryOf(0, 0), one));
+  EXPECT_GE(read.size(), limits.keptAfterTrim / fs::file_size(one) - 1);
+
+  std::map<int, std::vector<int>> kept;  // by process, in the order of the file
+  for (const HistoryEntry& entry : read) {
+    const std::string name = entry.folder.filename().string();
+    kept[name[1] - '0'].push_back(std::stoi(name.substr(3)));
+  }
+  for (const auto& [process, lines] : kept) {
+    EXPECT_EQ(lines.back(), kLines - 1) << "process " << process;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i], lines[i - 1] + 1) << "process " << process << " lost a line";
+    }
+  }
+  const std::string last = read.back().folder.filename().string();
+  EXPECT_EQ(std::stoi(last.substr(3)), kLines - 1) << last;
+  // No file of a trim is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), fs::directory_iterator()),
+            1);
+}
+
+// A trim reads the history through the descriptor that holds its lock; when
+// that read fails, the history stays as it was rather than being cut to
+// nothing.
+TEST_F(HistoryTest, ATrimWhoseReadFailsLeavesTheHistoryAsItWas) {
+  for (int minute = 0; minute < 20; ++minute) {
+    ASSERT_FALSE(AppendHistory(Update(dir_ / "site", minute), file_));
+  }
+  const std::string before = Read(file_);
+  // Open for writing only: every read through it fails.
+  detail::Descriptor held(::open(file_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(detail::TrimHeldHistory(held, file_, before.size() / 2));
+  EXPECT_EQ(Read(file_), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), fs::directory_iterator()),
+            1);
+  // Through a descriptor that reads, the same trim keeps the newest lines.
+  held = detail::Descriptor(::open(file_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC));
+  ASSERT_FALSE(detail::TrimHeldHistory(held, file_, before.size() / 2));
+  const std::vector<HistoryEntry> read = ReadHistory(file_);
+  ASSERT_FALSE(read.empty());
+  EXPECT_LT(read.size(), 20u);
+  EXPECT_EQ(read.back().time, Update(dir_, 19).time);
+}
+#endif
 
 }  // namespace
 }  // namespace lapse::schedule
