@@ -267,6 +267,11 @@ std::error_code Errno() {
 
 std::error_code LockWhole(int descriptor) {
   while (::flock(descriptor, LOCK_EX) != 0) {
+    // A file system that keeps no locks (some network mounts): the line
+    // still goes in, as it did before there were locks, rather than be lost.
+    if (errno == ENOLCK || errno == EOPNOTSUPP) {
+      return {};
+    }
     if (errno != EINTR) {
       return Errno();
     }
