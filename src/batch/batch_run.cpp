@@ -191,9 +191,11 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
 // Writes the record of a run that has begun over whatever stands there, so
 // that New is marked as Lapse's from now on, even if the run is killed.
 std::error_code MarkNew(Disk& disk, const NewDir& newDir, bool logWaits) {
+  // Where it says the log holds lines of pages already in place, it must
+  // not be lost: the next run would remove the log.
   return WriteWholeFile(disk, *newDir.folder, kRecordName,
                         RunRecordHeader(RecordState::Running, newDir.place, logWaits),
-                        Durability::Cached);
+                        logWaits ? Durability::Synced : Durability::Cached);
 }
 
 // Removes what earlier runs left in New: their copies, the files they were
@@ -343,10 +345,12 @@ class Committer {
       return;
     }
     if (hasLines) {
-      page.record.logged = LoggedLines{logEnd_, page.lines->Size(),
-                                       text::EntryHeadSize(text::DisplayName(shown)), page.blocks};
-      logEnd_ += page.lines->Size();
+      // Where the page's lines stand in the log: from what the writer took,
+      // so that lines that could not all be given leave no gap unseen.
+      const std::uint64_t offset = logBase_ + logWriter_->Taken();
       page.lines->WriteTo(*logWriter_, replayBuffer_);
+      page.record.logged = LoggedLines{offset, logBase_ + logWriter_->Taken() - offset,
+                                       text::EntryHeadSize(text::DisplayName(shown)), page.blocks};
       if (page.lines->Error()) {
         // Its own lines are lost, not the log's: the page alone goes.
         page.report = {PageOutcome::LinesNotLogged,
@@ -403,7 +407,7 @@ class Committer {
     logWasMade_ = true;
     logWriter_.emplace(*log_, logBuffer_);
     settledSize_ = log_->Size();
-    logEnd_ = settledSize_;
+    logBase_ = settledSize_;
     return true;
   }
 
@@ -479,7 +483,7 @@ class Committer {
   bool logWasMade_ = false;
   bool pendingLines_ = false;
   std::uint64_t settledSize_ = 0;  // the log with the lines of every named copy
-  std::uint64_t logEnd_ = 0;       // the log with every line given to its writer
+  std::uint64_t logBase_ = 0;      // the log's size when its writer was made
   std::vector<Waiting> waiting_;
 };
 

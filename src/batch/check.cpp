@@ -1,6 +1,7 @@
 #include "batch/check.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -59,7 +60,11 @@ class Checker {
     std::vector<Status> statuses(pages.size(), Status(std::make_error_code(std::errc::io_error)));
     const auto look = [&](std::size_t from, std::size_t step) {
       for (std::size_t page = from; page < pages.size(); page += step) {
-        statuses[page] = disk_.Status(folder, *pages[page]);
+        try {
+          statuses[page] = disk_.Status(folder, *pages[page]);
+        } catch (const std::bad_alloc&) {
+          // Out of memory on a thread of its own: that page is read.
+        }
       }
     };
     constexpr std::size_t kPagesPerThread = 1024;

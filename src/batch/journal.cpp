@@ -96,16 +96,24 @@ std::optional<JournalBlock> TakeBlock(std::string_view& text) {
     return std::nullopt;
   }
   const std::uint64_t size = folderSize + pageSize + textSize;
-  // Past the year 9999 is no time a replace was made.
-  constexpr std::uint64_t kLatest = std::uint64_t{253'402'300'800} * 1'000'000;
+  // The latest time the clock can hold.
+  constexpr auto kLatest =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::system_clock::duration::max())
+                                     .count());
   if (rest.size() < size + 1 || rest[size] != '\n' || micro > kLatest) {
     return std::nullopt;
   }
   block.when = std::chrono::system_clock::time_point(
       std::chrono::duration_cast<std::chrono::system_clock::duration>(
           std::chrono::microseconds(static_cast<std::int64_t>(micro))));
-  block.folder = text::PathFromText(rest.substr(0, folderSize));
-  block.page = text::PathFromText(rest.substr(folderSize, pageSize));
+  try {
+    block.folder = text::PathFromText(rest.substr(0, folderSize));
+    block.page = text::PathFromText(rest.substr(folderSize, pageSize));
+  } catch (const std::exception&) {
+    // Windows makes a path of UTF-8 text only: bytes that are none are damage.
+    return std::nullopt;
+  }
   std::optional<std::vector<std::string>> lines =
       SplitLines(rest.substr(folderSize + pageSize, textSize), lineCount);
   if (!lines) {
@@ -137,7 +145,8 @@ std::error_code Trim(platform::Disk& disk, platform::Folder& folder, const fs::p
   auto first = journal.blocks.end();
   while (first != journal.blocks.begin()) {
     const std::uint64_t blockSize = FormatJournalBlocks({std::prev(first), 1}).size();
-    if (size + blockSize > kJournalLimit / 4 * 3) {
+    // The newest block stays, however large.
+    if (size + blockSize > kJournalLimit / 4 * 3 && first != journal.blocks.end()) {
       break;
     }
     size += blockSize;
@@ -183,11 +192,17 @@ std::optional<std::string> LogReader::Read(std::uint64_t offset, std::uint64_t s
 
 bool AddLoggedBlocks(std::string_view bytes, const LoggedLines& logged, const JournalBlock& base,
                      std::vector<JournalBlock>& blocks) {
+  // Each block stands under the head the run wrote for the page.
+  const std::string head =
+      std::string(kLogLineEnd) + text::DisplayName(base.page) + std::string(kLogLineEnd);
+  if (logged.headSize != head.size()) {
+    return false;
+  }
   for (const text::RemovedBlock& removed : logged.blocks) {
-    if (bytes.size() < logged.headSize) {
+    if (!bytes.starts_with(head)) {
       return false;
     }
-    bytes.remove_prefix(logged.headSize);
+    bytes.remove_prefix(head.size());
     JournalBlock block = base;
     block.firstLine = removed.firstLine;
     for (std::uint64_t line = 0; line < removed.lineCount; ++line) {
@@ -223,7 +238,9 @@ Journal ParseJournal(std::string_view text) {
     journal.damaged = true;
     return journal;
   }
+  const std::size_t whole = text.size();
   text.remove_prefix(kHeader.size());
+  journal.wholeSize = kHeader.size();
   while (!text.empty()) {
     std::optional<JournalBlock> block = TakeBlock(text);
     if (!block) {
@@ -231,6 +248,7 @@ Journal ParseJournal(std::string_view text) {
       break;
     }
     journal.blocks.push_back(std::move(*block));
+    journal.wholeSize = whole - text.size();
   }
   return journal;
 }
@@ -251,11 +269,29 @@ std::error_code AppendToJournal(platform::Disk& disk, const fs::path& stateFolde
   if (!file) {
     return file.error();
   }
+  std::uint64_t before = (*file)->Size();
+  if (before != 0) {
+    // An append cut short by a crash would hide every block after it: the
+    // journal is cut back to its last whole block first.
+    platform::Expected<std::unique_ptr<platform::SourceFile>> current =
+        disk.OpenSource(**folder, name);
+    const platform::Expected<std::string> read =
+        current ? ReadAll(**current) : platform::Expected<std::string>(current.error());
+    if (!read) {
+      return read.error();
+    }
+    const std::uint64_t whole = ParseJournal(*read).wholeSize;
+    if (whole != before) {
+      if (const std::error_code error = (*file)->CutBack(whole)) {
+        return error;
+      }
+      before = whole;
+    }
+  }
   std::string text = FormatJournalBlocks(blocks);
-  if ((*file)->Size() != 0) {
+  if (before != 0) {
     text.erase(0, kHeader.size());
   }
-  const std::uint64_t before = (*file)->Size();
   if (!(*file)->Write(text)) {
     // A block cut short would hide every block after it.
     const std::error_code error = (*file)->Error();
@@ -268,7 +304,12 @@ std::error_code AppendToJournal(platform::Disk& disk, const fs::path& stateFolde
   if (const std::error_code error = disk.SyncFiles(**folder, names)) {
     return error;
   }
-  return after > kJournalLimit ? Trim(disk, **folder, name) : std::error_code();
+  if (after > kJournalLimit) {
+    // The blocks are in: a trim that fails is tried again after the next
+    // append, and takes nothing from this one.
+    (void)Trim(disk, **folder, name);
+  }
+  return {};
 }
 
 platform::Expected<Journal> ReadJournal(platform::Disk& disk, const fs::path& stateFolder,

@@ -40,6 +40,9 @@ struct Journal {
   // The file held something after its last whole block that is no block:
   // what came before it is still read.
   bool damaged = false;
+  // The bytes of the header and the whole blocks; 0 for text that has no
+  // header.
+  std::uint64_t wholeSize = 0;
 };
 
 // The text of blocks as the journal file holds them, and back.

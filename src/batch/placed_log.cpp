@@ -9,7 +9,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHeader = "lapse log 1 ";
+constexpr std::string_view kHeader = "lapse log 2 ";
 
 fs::path LogsFolder(const fs::path& stateFolder) {
   return stateFolder / "logs";
@@ -18,28 +18,22 @@ fs::path LogsFolder(const fs::path& stateFolder) {
 }  // namespace
 
 std::error_code NotePlacedLog(platform::Disk& disk, const fs::path& stateFolder,
-                              const fs::path& sourceDir, const Identity& log) {
+                              const fs::path& sourceDir, const platform::FileStamp& log) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
       OpenOrMakePath(disk, LogsFolder(stateFolder));
   if (!folder) {
     return folder.error();
   }
-  platform::Expected<std::unique_ptr<platform::NewFile>> file =
-      disk.Create(**folder, fs::path(SiteKey(sourceDir)), 0600);
-  if (!file) {
-    return file.error();
+  std::string text(kHeader);
+  for (const std::uint64_t number : {log.device, log.inode, log.size}) {
+    text += std::to_string(number) + " ";
   }
-  const std::string text =
-      std::string(kHeader) + std::to_string(log.device) + " " + std::to_string(log.inode) + " \n";
-  if (!(*file)->Write(text)) {
-    return (*file)->Error();
-  }
-  // A note lost to a power cut leaves the log to be told by its text.
-  return (*file)->Commit();
+  text += std::to_string(log.modified) + " \n";
+  return WriteWholeFile(disk, **folder, fs::path(SiteKey(sourceDir)), text, Durability::Synced);
 }
 
-std::optional<Identity> PlacedLog(platform::Disk& disk, const fs::path& stateFolder,
-                                  const fs::path& sourceDir) {
+std::optional<platform::FileStamp> PlacedLog(platform::Disk& disk, const fs::path& stateFolder,
+                                             const fs::path& sourceDir) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
       disk.OpenFolder(LogsFolder(stateFolder).native() + fs::path::preferred_separator);
   if (!folder) {
@@ -51,13 +45,14 @@ std::optional<Identity> PlacedLog(platform::Disk& disk, const fs::path& stateFol
     return std::nullopt;
   }
   const platform::Expected<std::string> text = ReadAll(**file);
-  if (!text || !text->starts_with(kHeader) || !text->ends_with('\n')) {
+  if (!text || !text->starts_with(kHeader)) {
     return std::nullopt;
   }
   std::string_view rest(*text);
   rest.remove_prefix(kHeader.size());
-  Identity log;
-  if (!Take(rest, log.device) || !Take(rest, log.inode) || rest != "\n") {
+  platform::FileStamp log;
+  if (!Take(rest, log.device) || !Take(rest, log.inode) || !Take(rest, log.size) ||
+      !Take(rest, log.modified) || rest != "\n") {
     return std::nullopt;
   }
   return log;

@@ -11,13 +11,17 @@
 
 namespace lapse::batch {
 
-// Notes log, the file a replace just put in the site at sourceDir.
+// Notes log, the file a replace just put in the site at sourceDir, on the
+// disk: its number, size and time, which no later file of the site's has
+// all alike.
 std::error_code NotePlacedLog(platform::Disk& disk, const std::filesystem::path& stateFolder,
-                              const std::filesystem::path& sourceDir, const Identity& log);
+                              const std::filesystem::path& sourceDir,
+                              const platform::FileStamp& log);
 
 // The log last noted for the site; nothing where none was, or the note
 // cannot be read.
-std::optional<Identity> PlacedLog(platform::Disk& disk, const std::filesystem::path& stateFolder,
-                                  const std::filesystem::path& sourceDir);
+std::optional<platform::FileStamp> PlacedLog(platform::Disk& disk,
+                                             const std::filesystem::path& stateFolder,
+                                             const std::filesystem::path& sourceDir);
 
 }  // namespace lapse::batch

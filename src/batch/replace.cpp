@@ -158,10 +158,12 @@ class Replacement {
     if (!planned_.empty() && keepIn_ && !Keep()) {
       HoldAll(planned_, HeldBack::NotKept);
     }
-    if ((!planned_.empty() || !same_.empty()) &&
-        !WriteRecord(RecordState::PartPlaced, record_.copies)) {
-      HoldAll(planned_, HeldBack::MoveFailed);
-      HoldAll(same_, HeldBack::MoveFailed);
+    if (!planned_.empty() || !same_.empty()) {
+      markedPartPlaced_ = WriteRecord(RecordState::PartPlaced, record_.copies, true);
+      if (!markedPartPlaced_) {
+        HoldAll(planned_, HeldBack::MoveFailed);
+        HoldAll(same_, HeldBack::MoveFailed);
+      }
     }
     for (const fs::path& path : same_) {
       LeaveAlone(path, record_.copies.at(path));
@@ -700,7 +702,10 @@ class Replacement {
   // pages already replaced stay with the lines of those still to come.
   void MoveLogUp() {
     Folder& site = site_.Folder();
-    if (siteLog_ == SiteLog::Left && journaled_) {
+    // A log that held lines of pages placed before this replace (a replace
+    // cut short, a run after a partial replace) may hold lines the journal
+    // never took: it is placed as a replace's is.
+    if (siteLog_ == SiteLog::Left && journaled_ && !record_.logWaits) {
       if (hasLog_) {
         if (const std::error_code error = disk_.RemoveFile(*newDir_, kLogName)) {
           heldBack_[kLogName] = {HeldBack::MoveFailed, error};
@@ -743,8 +748,9 @@ class Replacement {
     result_.moved.push_back(kLogName);
     const platform::Expected<platform::FileStatus> placed = disk_.Status(site, kLogName);
     if (keepIn_ && placed) {
-      // Without the note the next replace tells the log by its text.
-      (void)NotePlacedLog(disk_, *keepIn_, site_.Paths().sourceDir, IdentityOf(placed->stamp));
+      // Without the note the next replace tells the log by its text, or
+      // holds its own log back: never is a file of the site's lost.
+      (void)NotePlacedLog(disk_, *keepIn_, site_.Paths().sourceDir, placed->stamp);
     }
     if (const std::error_code syncError = disk_.SyncFolder(site)) {
       Problem(ReplaceProblem::Kind::CannotSyncFolder, site.Path(), syncError);
@@ -757,10 +763,15 @@ class Replacement {
   // Lapse's does, with the line end before its first entry's head.
   bool IsPlacedLog(const platform::FileStatus& log) {
     if (keepIn_) {
-      if (const std::optional<Identity> noted =
+      if (const std::optional<platform::FileStamp> noted =
               PlacedLog(disk_, *keepIn_, site_.Paths().sourceDir)) {
-        return *noted == IdentityOf(log.stamp);
+        // Its number alone could be a new file's that took a freed number.
+        return *noted == log.stamp;
       }
+    }
+    // A log a replace placed is this user's own, owner-only file.
+    if (!IsOwnFile(log, disk_.ProcessUser())) {
+      return false;
     }
     if (log.stamp.size == 0) {
       return true;
@@ -778,6 +789,11 @@ class Replacement {
       heldBack_[kLogName] = {HeldBack::LogWaits, {}};
     }
     if (result_.replaced.empty() && result_.unchanged.empty()) {
+      // Nothing went: the record says again what it said before, so that
+      // the next run does not take this run's log for one of pages placed.
+      if (markedPartPlaced_ && record_.state != RecordState::PartPlaced) {
+        WriteRecord(record_.state, record_.copies, record_.logWaits);
+      }
       return;
     }
     std::map<fs::path, CopyRecord> waiting;
@@ -786,12 +802,14 @@ class Replacement {
         waiting[path] = copy;
       }
     }
-    WriteRecord(RecordState::PartPlaced, waiting);
+    WriteRecord(RecordState::PartPlaced, waiting, true);
   }
 
-  bool WriteRecord(RecordState state, const std::map<fs::path, CopyRecord>& copies) {
+  // logWaits: the log in New holds lines of pages placed already, and no
+  // run is to remove it.
+  bool WriteRecord(RecordState state, const std::map<fs::path, CopyRecord>& copies, bool logWaits) {
     const bool partPlaced = state == RecordState::PartPlaced;
-    std::string text = RunRecordHeader(state, *record_.place, partPlaced && hasLog_,
+    std::string text = RunRecordHeader(state, *record_.place, hasLog_ && logWaits,
                                        partPlaced && store_ ? kept_.name : "");
     for (const auto& [path, copy] : copies) {
       text += FormatRecordEntry(path, copy);
@@ -855,7 +873,8 @@ class Replacement {
     }
     if (!result_.left.empty()) {
       // Its run is in place; what stays is not the run's.
-      WriteRecord(RecordState::Complete, {});
+      // A log held back waits for the next replace; no run removes it.
+      WriteRecord(RecordState::Complete, {}, heldBack_.count(kLogName) != 0);
       return;
     }
     FolderCache opened(disk_, newDir_);
@@ -891,7 +910,9 @@ class Replacement {
   std::map<fs::path, platform::FileStatus> copies_;  // as planned
   ReplaceResult& result_;
   bool hasLog_ = false;
-  bool journaled_ = false;  // every line the pages placed lost is in the journal
+  bool journaled_ = false;
+  bool markedPartPlaced_ = false;  // this replace wrote that it is under way  // every line the
+                                   // pages placed lost is in the journal
   std::vector<fs::path> planned_;
   std::vector<fs::path> placedBefore_;  // by a replace cut short
   std::vector<fs::path> same_;          // copies that are their pages

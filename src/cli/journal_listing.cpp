@@ -65,13 +65,29 @@ std::vector<Replace> Replaces(const batch::Journal& journal, std::optional<text:
   return {replaces.rbegin(), replaces.rend()};
 }
 
+std::string Hex(unsigned byte) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  return {'\\', 'x', kDigits[(byte >> 4) & 0xf], kDigits[byte & 0xf]};
+}
+
 // A line of a page as it stood, on one line of the terminal: its tabs as
 // they are, any other control character shown by its escape.
 std::string LineText(const std::string& line) {
   std::string shown;
-  for (const char c : line) {
+  for (std::size_t at = 0; at < line.size(); ++at) {
+    const char c = line[at];
     const auto byte = static_cast<unsigned char>(c);
-    if (c != '\t' && (byte < 0x20 || byte == 0x7f)) {
+    const auto next = at + 1 < line.size() ? static_cast<unsigned char>(line[at + 1]) : 0u;
+    // The 8-bit controls too, as bytes of their own or in UTF-8 (C2 80 to
+    // C2 9F): some terminals act on them.
+    const bool lone = byte >= 0x80 && byte <= 0x9f &&
+                      (at == 0 || static_cast<unsigned char>(line[at - 1]) < 0x80);
+    if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      shown += Hex(byte) + Hex(next);
+      ++at;
+    } else if (lone) {
+      shown += Hex(byte);
+    } else if (c != '\t' && (byte < 0x20 || byte == 0x7f)) {
       shown += text::DisplayText(std::string_view(&c, 1));
     } else {
       shown += c;

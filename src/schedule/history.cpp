@@ -239,9 +239,9 @@ std::error_code Trim(const fs::path& file, std::uintmax_t kept) {
 std::error_code AppendLocked(const fs::path& file, const HistoryLimits& limits, std::string line) {
   std::error_code error;
   if (fs::file_size(file, error) > limits.largest && !error) {
-    if (std::error_code trimmed = Trim(file, limits.keptAfterTrim)) {
-      return trimmed;
-    }
+    // A trim that fails leaves the file as it was: the line goes in all the
+    // same, and the next append tries the trim again.
+    (void)Trim(file, limits.keptAfterTrim);
   }
   {
     std::ifstream in(file, std::ios::binary | std::ios::ate);
@@ -426,9 +426,10 @@ std::error_code AppendHistory(const HistoryEntry& entry, const fs::path& file,
     return Errno();
   }
   if (static_cast<std::uintmax_t>(status.st_size) > limits.largest) {
-    if (std::error_code error = detail::TrimHeldHistory(held, file, limits.keptAfterTrim)) {
-      return error;
-    }
+    // A trim that fails leaves held on the file as it was, or on the
+    // trimmed one if only the folder's sync failed: the line goes in all
+    // the same, and the next append tries the trim again.
+    (void)detail::TrimHeldHistory(held, file, limits.keptAfterTrim);
   }
   if (std::error_code error = AppendLine(held.Get(), LineOf(entry))) {
     return error;

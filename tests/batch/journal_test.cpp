@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "batch/kept_store.h"
 #include "platform/memory_disk.h"
 #include "support/memory_streams.h"
 #include "text/names.h"
@@ -85,6 +86,16 @@ TEST(Journal, AppendsAndDropsTheOldestPastItsLimit) {
   ASSERT_LE(read->blocks.size(), 16u);
   EXPECT_EQ(read->blocks.back(), written.back());
   EXPECT_EQ(read->blocks.front(), written[written.size() - read->blocks.size()]);
+  // A block cut short by a crash is cut off before the next append, which
+  // would else stand behind it unread.
+  const std::string file = "/state/journal/" + SiteKey(site);
+  disk.AddFile(file, *disk.Content(file) + "1765250000000000 8 5 1 2 40\n/srv/www");
+  ASSERT_FALSE(AppendToJournal(disk, state, site, {&written.front(), 1}));
+  const platform::Expected<Journal> mended = ReadJournal(disk, state, site);
+  EXPECT_FALSE(mended->damaged);
+  ASSERT_GE(mended->blocks.size(), 2u);
+  EXPECT_EQ(mended->blocks.back(), written.front());
+  EXPECT_EQ(mended->blocks[mended->blocks.size() - 2], written.back());
   // Another site has a journal of its own.
   EXPECT_EQ(ReadJournal(disk, state, "/other")->blocks.size(), 0u);
 }

@@ -273,8 +273,11 @@ TEST_F(FakeReplaceTest, ARecordThatCannotBeReadIsNamedAsSuch) {
   };
   const ReplaceResult result = ReplaceOldFiles();
   EXPECT_EQ(result.refusal, ReplaceRefusal::CannotReadRecord);
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_EQ(result.problems.front().path.filename(), ".lapse-sources");
   EXPECT_EQ(messages::ReplaceProblems(result),
-            NameList{"Cannot read the record of the run /site/New/.lapse-sources: " +
+            NameList{"Cannot read the record of the run " +
+                     text::DisplayName(result.problems.front().path) + ": " +
                      messages::Reason(std::make_error_code(std::errc::io_error)) +
                      ". Nothing was replaced."});
   disk_.cutAfter.reset();
@@ -315,6 +318,11 @@ TEST(ReplaceLogTest, OnlyALogThatLapsePlacedIsReplaced) {
     if (!placed) {
       ASSERT_FALSE(result.left.empty());
       EXPECT_EQ(result.left.back().reason, HeldBack::SiteHasItsOwnLog);
+      // The log held back is no run's to remove: the next run adds to it.
+      const std::string waiting = disk.Content(site / "New" / "Log.txt").value_or("");
+      EXPECT_FALSE(waiting.empty());
+      runAndReplace(disk);
+      EXPECT_TRUE(disk.Content(site / "New" / "Log.txt").value_or("").starts_with(waiting));
     }
   }
   // Once noted, the log placed is replaced, and a file put in its place
