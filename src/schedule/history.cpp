@@ -224,16 +224,21 @@ std::error_code LockHistory(const fs::path& file, std::optional<Handle>& lock) {
 // Keeps the newest lines of an overgrown file, under the lock; a file that
 // cannot be read stays as it is.
 std::error_code Trim(const fs::path& file, std::uintmax_t kept) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    return std::make_error_code(std::errc::io_error);
+  std::string newest;
+  {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      return std::make_error_code(std::errc::io_error);
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad() || content.fail()) {
+      return std::make_error_code(std::errc::io_error);
+    }
+    newest = NewestLines(content.str(), kept);
   }
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad() || content.fail()) {
-    return std::make_error_code(std::errc::io_error);
-  }
-  return detail::WriteFileDurably(file, NewestLines(content.str(), kept));
+  // Closed first: Windows renames nothing over a file held open.
+  return detail::WriteFileDurably(file, newest);
 }
 
 std::error_code AppendLocked(const fs::path& file, const HistoryLimits& limits, std::string line) {
