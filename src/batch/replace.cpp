@@ -562,27 +562,40 @@ class Replacement {
     return true;
   }
 
-  // The page is checked once more right before its copy takes its place:
-  // an edit saved while the copies were synced is kept.
-  void Place(const fs::path& path, const CopyRecord& recorded) {
+  // The folders of a page and of its copy, once the page is seen, right
+  // before its copy goes, to be still as the run read it: an edit saved
+  // while the copies were synced is kept. Nothing, the page held back, else.
+  struct PageFolders {
+    std::shared_ptr<Folder> mirror;
+    std::shared_ptr<Folder> source;
+  };
+  std::optional<PageFolders> LookAgain(const fs::path& path, const CopyRecord& recorded) {
     Advance(path);
     platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(path.parent_path());
     platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
     if (!mirror || !source) {
       heldBack_[path] = {HeldBack::MoveFailed, !mirror ? mirror.error() : source.error()};
-      return;
+      return std::nullopt;
     }
     if (const std::optional<Hold> hold =
             CheckPage(**source, path.filename(), recorded, Contents::Read)) {
       heldBack_[path] = *hold;
+      return std::nullopt;
+    }
+    return PageFolders{std::move(*mirror), std::move(*source)};
+  }
+
+  void Place(const fs::path& path, const CopyRecord& recorded) {
+    const std::optional<PageFolders> folders = LookAgain(path, recorded);
+    if (!folders) {
       return;
     }
-    if (const std::optional<Hold> hold = CheckCopy(**mirror, path.filename(), recorded)) {
+    if (const std::optional<Hold> hold = CheckCopy(*folders->mirror, path.filename(), recorded)) {
       heldBack_[path] = *hold;
       return;
     }
-    if (const std::error_code error =
-            disk_.Move(**mirror, path.filename(), **source, path.filename(), Replacing::Yes)) {
+    if (const std::error_code error = disk_.Move(
+            *folders->mirror, path.filename(), *folders->source, path.filename(), Replacing::Yes)) {
       heldBack_[path] = {HeldBack::MoveFailed, error};
       return;
     }
@@ -600,19 +613,11 @@ class Replacement {
   // copy goes from New as a placed one does, once the page is seen to be
   // still as the run read it (else the copy waits, as any other would).
   void LeaveAlone(const fs::path& path, const CopyRecord& recorded) {
-    Advance(path);
-    platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(path.parent_path());
-    platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
-    if (!mirror || !source) {
-      heldBack_[path] = {HeldBack::MoveFailed, !mirror ? mirror.error() : source.error()};
+    const std::optional<PageFolders> folders = LookAgain(path, recorded);
+    if (!folders) {
       return;
     }
-    if (const std::optional<Hold> hold =
-            CheckPage(**source, path.filename(), recorded, Contents::Read)) {
-      heldBack_[path] = *hold;
-      return;
-    }
-    if (const std::error_code error = disk_.RemoveFile(**mirror, path.filename())) {
+    if (const std::error_code error = disk_.RemoveFile(*folders->mirror, path.filename())) {
       heldBack_[path] = {HeldBack::MoveFailed, error};
       return;
     }
