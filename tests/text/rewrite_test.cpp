@@ -47,6 +47,7 @@ struct Output {
   bool copyIsSource;
   std::string copy;
   std::string log;
+  std::vector<RemovedBlock> blocks;  // with logging on
 };
 
 Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size_t chunk = 4096,
@@ -59,10 +60,12 @@ Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size
   std::vector<char> logBuffer(64);
   BufferedWriter copy(copySink, copyBuffer);
   BufferedWriter log(logSink, logBuffer);
+  const bool logging = options.logging == Logging::On;
+  std::vector<RemovedBlock> blocks;
   const RewrittenStream rewritten = RewriteStream(
       input, TextUnits::Bytes, readBuffer,
-      {copy, options.logging == Logging::On ? &log : nullptr, name}, RulesOf(options));
-  return {rewritten.end, rewritten.copyIsSource, copySink.text, logSink.text};
+      {copy, logging ? &log : nullptr, name, logging ? &blocks : nullptr}, RulesOf(options));
+  return {rewritten.end, rewritten.copyIsSource, copySink.text, logSink.text, std::move(blocks)};
 }
 
 std::string Expiry(const char* date) {
@@ -421,17 +424,8 @@ TEST(RewriteStreamTest, BlocksSayWhereTheirLinesStood) {
   };
   for (const BlockCase& item : cases) {
     for (const std::size_t chunk : {1, 3, 4096}) {
-      MemorySource input(item.source, chunk);
-      MemorySink copySink;
-      MemorySink logSink;
-      std::vector<char> readBuffer(4096);
-      std::vector<char> copyBuffer(64);
-      std::vector<char> logBuffer(64);
-      BufferedWriter copy(copySink, copyBuffer);
-      BufferedWriter log(logSink, logBuffer);
-      std::vector<RemovedBlock> blocks;
-      RewriteStream(input, TextUnits::Bytes, readBuffer, {copy, &log, "p", &blocks},
-                    RulesOf({30, item.lines, Logging::On}));
+      const std::vector<RemovedBlock> blocks =
+          Rewrite(item.source, {30, item.lines, Logging::On}, chunk).blocks;
       EXPECT_EQ(blocks, item.blocks) << item.name << ", chunks of " << chunk;
     }
   }
