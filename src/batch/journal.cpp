@@ -22,9 +22,7 @@ namespace fs = std::filesystem;
 // where TEXT holds every line followed by an LF.
 constexpr std::string_view kHeader = "lapse journal 1\n";
 
-fs::path JournalFolder(const fs::path& stateFolder) {
-  return stateFolder / "journal";
-}
+constexpr std::string_view kFolder = "journal";
 
 void AppendNumber(std::string& text, std::uint64_t number, char after) {
   text += std::to_string(number);
@@ -122,11 +120,6 @@ std::optional<JournalBlock> TakeBlock(std::string_view& text) {
   block.lines = std::move(*lines);
   text = rest.substr(size + 1);
   return block;
-}
-
-platform::Expected<std::unique_ptr<platform::Folder>> OpenJournalFolder(
-    platform::Disk& disk, const fs::path& stateFolder) {
-  return disk.OpenFolder(JournalFolder(stateFolder).native() + fs::path::preferred_separator);
 }
 
 // Writes the newest blocks that fit in three quarters of the limit anew,
@@ -259,7 +252,7 @@ std::error_code AppendToJournal(platform::Disk& disk, const fs::path& stateFolde
     return {};
   }
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      OpenOrMakePath(disk, JournalFolder(stateFolder));
+      StateSubfolder(disk, stateFolder, kFolder, true);
   if (!folder) {
     return folder.error();
   }
@@ -315,7 +308,7 @@ std::error_code AppendToJournal(platform::Disk& disk, const fs::path& stateFolde
 platform::Expected<Journal> ReadJournal(platform::Disk& disk, const fs::path& stateFolder,
                                         const fs::path& sourceDir) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      OpenJournalFolder(disk, stateFolder);
+      StateSubfolder(disk, stateFolder, kFolder, false);
   if (!folder) {
     if (folder.error() == std::errc::no_such_file_or_directory) {
       return Journal{};

@@ -209,11 +209,19 @@ std::string SiteKey(const fs::path& sourceDir) {
   return std::string(digits) + (tail.empty() ? "" : "-" + tail);
 }
 
+platform::Expected<std::unique_ptr<platform::Folder>> StateSubfolder(platform::Disk& disk,
+                                                                     const fs::path& stateFolder,
+                                                                     std::string_view name,
+                                                                     bool make) {
+  const fs::path path = stateFolder / text::PathFromText(name);
+  return make ? OpenOrMakePath(disk, path)
+              : disk.OpenFolder(path.native() + fs::path::preferred_separator);
+}
+
 platform::Expected<KeptStore> KeptStore::Open(platform::Disk& disk, const fs::path& stateFolder,
                                               const fs::path& sourceDir, bool make) {
   platform::Expected<std::unique_ptr<platform::Folder>> kept =
-      make ? OpenOrMakePath(disk, stateFolder / "kept")
-           : disk.OpenFolder((stateFolder / "kept").native() + fs::path::preferred_separator);
+      StateSubfolder(disk, stateFolder, "kept", make);
   if (!kept) {
     return kept.error();
   }

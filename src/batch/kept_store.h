@@ -112,6 +112,13 @@ std::error_code CopyKeepingAll(platform::Disk& disk, platform::Folder& from,
 platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakeOwnFolder(
     platform::Disk& disk, platform::Folder& parent, const std::filesystem::path& name);
 
+// The folder name of the state folder (kept, index, journal, logs): made
+// with its parents where missing, each readable by its owner only, when
+// make is set; else opened.
+platform::Expected<std::unique_ptr<platform::Folder>> StateSubfolder(
+    platform::Disk& disk, const std::filesystem::path& stateFolder, std::string_view name,
+    bool make);
+
 // The folder at path, made with its parents where missing, each readable by
 // its owner only.
 platform::Expected<std::unique_ptr<platform::Folder>> OpenOrMakePath(

@@ -51,9 +51,7 @@ fs::path::string_type KeyOf(std::string_view text) {
 #endif
 }
 
-fs::path IndexFolder(const fs::path& stateFolder) {
-  return stateFolder / "index";
-}
+constexpr std::string_view kFolder = "index";
 
 }  // namespace
 
@@ -136,7 +134,7 @@ std::optional<PageIndex> PageIndex::Parse(std::string_view text, const text::Tag
 PageIndex PageIndex::Load(platform::Disk& disk, const fs::path& stateFolder,
                           const fs::path& sourceDir, const text::TagRules& rules) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      disk.OpenFolder(IndexFolder(stateFolder).native() + fs::path::preferred_separator);
+      StateSubfolder(disk, stateFolder, kFolder, false);
   if (!folder) {
     return PageIndex(rules);
   }
@@ -168,7 +166,7 @@ std::error_code PageIndex::Save(platform::Disk& disk, const fs::path& stateFolde
     return {};
   }
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      OpenOrMakePath(disk, IndexFolder(stateFolder));
+      StateSubfolder(disk, stateFolder, kFolder, true);
   if (!folder) {
     return folder.error();
   }

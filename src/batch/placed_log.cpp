@@ -11,16 +11,14 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kHeader = "lapse log 2 ";
 
-fs::path LogsFolder(const fs::path& stateFolder) {
-  return stateFolder / "logs";
-}
+constexpr std::string_view kFolder = "logs";
 
 }  // namespace
 
 std::error_code NotePlacedLog(platform::Disk& disk, const fs::path& stateFolder,
                               const fs::path& sourceDir, const platform::FileStamp& log) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      OpenOrMakePath(disk, LogsFolder(stateFolder));
+      StateSubfolder(disk, stateFolder, kFolder, true);
   if (!folder) {
     return folder.error();
   }
@@ -35,7 +33,7 @@ std::error_code NotePlacedLog(platform::Disk& disk, const fs::path& stateFolder,
 std::optional<platform::FileStamp> PlacedLog(platform::Disk& disk, const fs::path& stateFolder,
                                              const fs::path& sourceDir) {
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      disk.OpenFolder(LogsFolder(stateFolder).native() + fs::path::preferred_separator);
+      StateSubfolder(disk, stateFolder, kFolder, false);
   if (!folder) {
     return std::nullopt;
   }
