@@ -114,6 +114,9 @@ struct RunOptions {
   // an update finds them; every page when not given. The others are
   // counted, and neither read nor said.
   std::optional<std::set<std::filesystem::path>> onlyPages;
+  // The user's state folder, where the journal of the site is: the lines of
+  // pages a replace cut short placed go there before the run clears New.
+  std::optional<std::filesystem::path> keepIn;
 };
 
 enum class RunStatus {

@@ -11,6 +11,7 @@
 #include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
+#include "batch/site_state.h"
 #include "platform/errors.h"
 #include "text/names.h"
 
@@ -89,39 +90,6 @@ platform::Expected<std::unique_ptr<Folder>> OpenMadeFolder(Disk& disk, Folder& p
   return folder;
 }
 
-// The record in New, when it is one this user wrote for this very New.
-struct FoundRecord {
-  bool lapses = false;              // New is Lapse's
-  std::optional<RunRecord> record;  // what it says, where it can be read
-};
-
-// Whether New holds a record of this user's own made for this very New. A
-// record of theirs that cannot be read (cut short by a power cut) still
-// makes New Lapse's: the run clears it.
-// A record that is there but cannot be read says nothing either way: the
-// error, not a guess.
-platform::Expected<FoundRecord> OwnRecord(Disk& disk, const NewDir& newDir) {
-  platform::Expected<std::unique_ptr<platform::SourceFile>> file =
-      disk.OpenSource(*newDir.folder, kRecordName);
-  if (!file && file.error() != std::errc::no_such_file_or_directory &&
-      file.error() != platform::NotAnOrdinaryFileError() &&
-      file.error() != platform::IsALinkError()) {
-    return file.error();
-  }
-  if (!file || !IsOwnFile((*file)->Status(), disk.ProcessUser())) {
-    return FoundRecord{};
-  }
-  const platform::Expected<std::string> text = ReadAll(**file);
-  if (!text) {
-    return text.error();
-  }
-  std::optional<RunRecord> record = ParseRunRecord(*text);
-  if (record && record->place && !IsRecordOf(*record->place, newDir.place)) {
-    return FoundRecord{};
-  }
-  return FoundRecord{true, std::move(record)};
-}
-
 // New is Lapse's when Lapse made it: it holds nothing, or a record that
 // only this user can have written there. Any other folder of that name is
 // a part of the site.
@@ -166,14 +134,16 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
     return RunProblem{RunProblem::Kind::CannotOpenNew, path, error, {}};
   }
   if (!entries.empty()) {
-    platform::Expected<FoundRecord> found = OwnRecord(disk, newDir);
+    platform::Expected<FoundRecord> found = FindRecord(disk, *newDir.folder, newDir.place);
     if (!found) {
       return RunProblem{RunProblem::Kind::CannotReadRecord,
                         newDir.folder->PathOf(kRecordName),
                         found.error(),
                         {}};
     }
-    if (!found->lapses) {
+    // A record of the user's own that a power cut damaged still makes New
+    // Lapse's: the run clears it.
+    if (found->found == RecordFound::None || found->found == RecordFound::NotTheUsers) {
       return RunProblem{RunProblem::Kind::NewIsTheSites, path, {}, {}};
     }
     newDir.earlier = std::move(found->record);
@@ -186,16 +156,6 @@ platform::Expected<NewDir, RunProblem> OpenNewDir(Disk& disk, Folder& site, RunF
     return RunProblem{RunProblem::Kind::OldLogIsFolder, newDir.folder->PathOf(kLogName), {}, {}};
   }
   return newDir;
-}
-
-// Writes the record of a run that has begun over whatever stands there, so
-// that New is marked as Lapse's from now on, even if the run is killed.
-std::error_code MarkNew(Disk& disk, const NewDir& newDir, bool logWaits) {
-  // Where it says the log holds lines of pages already in place, it must
-  // not be lost: the next run would remove the log.
-  return WriteWholeFile(disk, *newDir.folder, kRecordName,
-                        RunRecordHeader(RecordState::Running, newDir.place, logWaits),
-                        logWaits ? Durability::Synced : Durability::Cached);
 }
 
 // Removes what earlier runs left in New: their copies, the files they were
@@ -250,68 +210,6 @@ std::optional<RunProblem> ClearNew(Disk& disk, const std::shared_ptr<Folder>& ne
   }
   return problem;
 }
-
-// Written as the run goes, unnamed, and named over the mark that the run
-// began with only when the run is done: a run cut short leaves the mark,
-// and a replace then takes none of its copies.
-class RecordWriter {
- public:
-  RecordWriter(Disk& disk, Folder& newDir, const RecordPlace& place, bool logWaits)
-      : disk_(disk), newDir_(newDir), place_(place), logWaits_(logWaits) {}
-
-  void Add(const fs::path& name, const CopyRecord& copy) {
-    if (!Open()) {
-      return;
-    }
-    pending_ += FormatRecordEntry(name, copy);
-    if (pending_.size() >= kFlushSize) {
-      Flush();
-    }
-  }
-
-  std::optional<FileFailure> Commit() {
-    if (Open() && Flush()) {
-      error_ = file_->Commit();
-    }
-    if (error_) {
-      return FileFailure{FileAction::Write, newDir_.PathOf(kRecordName), error_};
-    }
-    return std::nullopt;
-  }
-
- private:
-  static constexpr std::size_t kFlushSize = std::size_t{64} * 1024;
-
-  bool Open() {
-    if (!file_ && !error_) {
-      platform::Expected<std::unique_ptr<platform::NewFile>> file =
-          disk_.Create(newDir_, kRecordName, kOwnerOnly);
-      if (!file) {
-        error_ = file.error();
-      } else {
-        file_ = std::move(*file);
-        pending_ = RunRecordHeader(RecordState::Complete, place_, logWaits_);
-      }
-    }
-    return !error_;
-  }
-
-  bool Flush() {
-    if (!error_ && !file_->Write(pending_)) {
-      error_ = file_->Error();
-    }
-    pending_.clear();
-    return !error_;
-  }
-
-  Disk& disk_;
-  Folder& newDir_;
-  RecordPlace place_;
-  bool logWaits_;
-  std::unique_ptr<platform::NewFile> file_;
-  std::string pending_;
-  std::error_code error_;
-};
 
 // Takes the rewritten pages in their order and makes each copy's name
 // follow its lines into the log: the lines of a few pages are written
@@ -474,7 +372,7 @@ class Committer {
   RunFrontEnd& frontEnd_;
   bool logging_;
   RunResult& result_;
-  RecordWriter record_;
+  RunRecordWriter record_;
   std::vector<char> logBuffer_;
   std::vector<char> replayBuffer_;
   std::unique_ptr<platform::AppendedFile> log_;
@@ -674,11 +572,15 @@ RunResult RunOnSite(Disk& disk, Site& site, RunFrontEnd& frontEnd, const RunOpti
   // so that the run after this one keeps it too, even if this one is cut
   // short.
   newDir->logKept =
-      newDir->earlier &&
-      (newDir->earlier->state == RecordState::PartPlaced || newDir->earlier->logWaits) &&
-      disk.Status(*newDir->folder, kLogName);
+      newDir->earlier && LogWaitsAfter(*newDir->earlier) && disk.Status(*newDir->folder, kLogName);
   const bool keepLog = newDir->logKept;
-  if (const std::error_code error = MarkNew(disk, *newDir, keepLog)) {
+  if (keepLog && options.keepIn) {
+    // Where the journal cannot take them the log keeps them: it waits, and
+    // goes up with the last page of this run.
+    (void)JournalWhatACutReplacePlaced(disk, newDir->folder, *options.keepIn,
+                                       site.Paths().sourceDir, *newDir->earlier);
+  }
+  if (const std::error_code error = MarkRunBegun(disk, *newDir->folder, newDir->place, keepLog)) {
     return Stop({RunProblem::Kind::CannotMarkNew, newDir->folder->PathOf(kRecordName), error, {}});
   }
   std::set<fs::path> blocked;

@@ -282,7 +282,16 @@ std::error_code KeptStore::WriteManifest(platform::Folder& folder, const KeptRep
 }
 
 void KeptStore::Remove(const std::string& name) {
-  RemoveTree(*disk_, *root_, text::PathFromText(name));
+  // Out of the list at once, by a rename: removing its files takes a while,
+  // and a kept replace cut short in that would list what it no longer has.
+  std::string removing = name;
+  if (!name.ends_with(kPartialSuffix) &&
+      !disk_->Move(*root_, text::PathFromText(name), *root_,
+                   text::PathFromText(name + std::string(kPartialSuffix)),
+                   platform::Replacing::No)) {
+    removing += kPartialSuffix;
+  }
+  RemoveTree(*disk_, *root_, text::PathFromText(removing));
 }
 
 void KeptStore::Prune() {

@@ -78,7 +78,8 @@ class KeptStore {
   // Writes a replace's manifest into its folder, on the disk before it
   // takes its name.
   std::error_code WriteManifest(platform::Folder& folder, const KeptReplace& replace);
-  // Removes a kept replace (or what a replace cut short left of one).
+  // Removes a kept replace (or what a replace cut short left of one): out
+  // of the list first, then its files.
   void Remove(const std::string& name);
   // Keeps the newest kKeptReplaces and removes the rest, and whatever a
   // replace cut short left.

@@ -13,10 +13,10 @@
 #include "batch/journal.h"
 #include "batch/kept_store.h"
 #include "batch/page_look.h"
-#include "batch/placed_log.h"
 #include "batch/record_text.h"
 #include "batch/run_record.h"
 #include "batch/site_names.h"
+#include "batch/site_state.h"
 #include "platform/content_hash.h"
 #include "platform/errors.h"
 #include "text/names.h"
@@ -48,68 +48,6 @@ HeldBack ReasonOf(EntryKind kind) {
       break;
   }
   return HeldBack::NotOrdinary;
-}
-
-// The folders of a kept replace that took new names, each synced once the
-// pages, which come in the order of their paths, have left it: only the
-// folders on the way to the current page stay open.
-class FoldersToSync {
- public:
-  explicit FoldersToSync(Disk& disk) : disk_(disk) {}
-
-  void Add(const fs::path& relative, std::shared_ptr<Folder> folder) {
-    if (std::none_of(folders_.begin(), folders_.end(),
-                     [&relative](const auto& known) { return known.first == relative; })) {
-      folders_.emplace_back(relative, std::move(folder));
-    }
-  }
-
-  // Syncs the folders that relative is not within.
-  std::error_code Leave(const fs::path& relative) {
-    return SyncWhere([&relative](const fs::path& folder) { return !IsWithin(relative, folder); });
-  }
-
-  std::error_code Finish() {
-    return SyncWhere([](const fs::path&) { return true; });
-  }
-
- private:
-  template <typename Left>
-  std::error_code SyncWhere(const Left& left) {
-    std::error_code error;
-    std::erase_if(folders_, [&](const auto& folder) {
-      if (!left(folder.first)) {
-        return false;
-      }
-      if (!error) {
-        error = disk_.SyncFolder(*folder.second);
-      }
-      return true;
-    });
-    return error;
-  }
-
-  Disk& disk_;
-  std::vector<std::pair<fs::path, std::shared_ptr<Folder>>> folders_;
-};
-
-// The name of a kept replace: its time in UTC, to the microsecond, so that
-// the names sort as the replaces came.
-std::string KeptName(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
-  char text[40];
-  const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch() %
-                                                                           std::chrono::seconds(1))
-                         .count();
-  const std::size_t length = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
-  std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(micro));
-  return text;
 }
 
 // Removes New, once empty, and puts that on the disk.
@@ -201,162 +139,29 @@ class Replacement {
   }
 
   // Keeps every page about to be replaced, outside the site, before the
-  // first is: by another name for its file where the state folder shares
-  // the site's volume, else by a copy. The kept replace takes its name only
-  // once whole, so that a replace cut short leaves it whole or absent.
+  // first is.
   bool Keep() {
-    platform::Expected<KeptStore> store =
-        KeptStore::Open(disk_, *keepIn_, site_.Paths().sourceDir, true);
-    if (!store) {
-      Problem(ReplaceProblem::Kind::CannotKeep, *keepIn_, store.error());
-      return false;
-    }
-    store_.emplace(std::move(*store));
-    if (!record_.keptAs.empty()) {
-      if (std::optional<bool> resumed = KeepInto(record_.keptAs)) {
-        return *resumed;
-      }
-    }
-    kept_.when = std::chrono::system_clock::now();
-    kept_.name = KeptName(kept_.when);
-    const std::string partial = kept_.name + std::string(kPartialSuffix);
-    platform::Expected<std::unique_ptr<Folder>> folder =
-        OpenOrMakeOwnFolder(disk_, store_->Root(), text::PathFromText(partial));
-    platform::Expected<std::unique_ptr<Folder>> pages =
-        folder ? OpenOrMakeOwnFolder(disk_, **folder, kKeptPagesName) : folder.error();
-    std::error_code error = pages ? std::error_code() : pages.error();
-    if (!error) {
-      error = KeepPlannedPages(std::move(*pages));
-    }
-    if (!error) {
-      error = store_->WriteManifest(**folder, kept_);
-    }
-    if (!error) {
-      folder->reset();
-      error = disk_.Move(store_->Root(), text::PathFromText(partial), store_->Root(),
-                         text::PathFromText(kept_.name), Replacing::No);
-    }
-    if (!error) {
-      error = disk_.SyncFolder(store_->Root());
-    }
-    if (error) {
-      Problem(ReplaceProblem::Kind::CannotKeep, store_->Root().PathOf(text::PathFromText(partial)),
-              error);
-      store_->Remove(partial);
-      store_.reset();
-      return false;
-    }
-    return true;
-  }
-
-  // Once the new replace holds a page that was replaced, the ones it makes
-  // too many can go; before, it may yet end empty and be removed, and an
-  // undo would have lost the oldest for nothing. Removing thousands of files
-  // takes the disk a while: it is done while the other pages are replaced,
-  // and waited for before the replace ends.
-  void PruneMeanwhile() {
-    if (!store_ || pruneBegun_) {
-      return;
-    }
-    pruneBegun_ = true;
-    try {
-      pruning_ = std::jthread([store = &*store_] { store->Prune(); });
-    } catch (const std::system_error&) {
-      // No thread to be had: FinishKeeping prunes.
-    }
-  }
-
-  // A replace cut short and done again: the pages still to be replaced go
-  // into the kept replace its first part began; nothing when that is gone.
-  std::optional<bool> KeepInto(const std::string& name) {
-    platform::Expected<std::shared_ptr<Folder>> folder = store_->FolderOf(name);
-    if (!folder) {
-      return std::nullopt;
-    }
-    std::optional<KeptReplace> existing;
-    for (KeptReplace& replace : store_->List()) {
-      if (replace.name == name) {
-        existing = std::move(replace);
-      }
-    }
-    platform::Expected<std::unique_ptr<Folder>> pages =
-        existing ? disk_.OpenSubfolder(**folder, kKeptPagesName)
-                 : platform::Expected<std::unique_ptr<Folder>>(
-                       std::make_error_code(std::errc::no_such_file_or_directory));
-    if (!pages) {
-      return std::nullopt;
-    }
-    kept_ = std::move(*existing);
-    std::error_code error = KeepPlannedPages(std::move(*pages));
-    if (!error) {
-      error = store_->WriteManifest(**folder, kept_);
-    }
-    if (error) {
-      Problem(ReplaceProblem::Kind::CannotKeep, (*folder)->Path(), error);
-      store_.reset();
-      return false;
-    }
-    return true;
-  }
-
-  // Keeps every planned page that the kept replace does not list yet (a
-  // replace cut short listed some), and syncs the folders that took them.
-  std::error_code KeepPlannedPages(std::unique_ptr<Folder> pages) {
-    std::set<fs::path> listed;
-    for (const KeptPage& page : kept_.pages) {
-      listed.insert(page.page);
-    }
-    FolderCache kept(disk_, std::move(pages));
-    FoldersToSync made(disk_);
-    std::error_code error;
+    std::vector<KeptPage> pages;
+    pages.reserve(planned_.size());
     for (const fs::path& path : planned_) {
-      if (listed.count(path) == 0) {
-        error = KeepPage(kept, path, made);
-        if (error) {
-          break;
-        }
-      }
+      pages.push_back(KeptPageOf(path));
     }
-    const std::error_code syncError = made.Finish();
-    return error ? error : syncError;
-  }
-
-  std::error_code KeepPage(FolderCache& kept, const fs::path& path, FoldersToSync& made) {
-    if (const std::error_code error = made.Leave(path.parent_path())) {
-      return error;
+    platform::Expected<std::unique_ptr<KeptReplaceUnderWay>, ReplaceProblem> keeping =
+        KeptReplaceUnderWay::Begin(disk_, *keepIn_, site_.Paths().sourceDir, sources_,
+                                   record_.keptAs, pages);
+    if (!keeping) {
+      result_.problems.push_back(keeping.error());
+      return false;
     }
-    platform::Expected<std::shared_ptr<Folder>> source = sources_.At(path.parent_path());
-    if (!source) {
-      return source.error();
-    }
-    platform::Expected<std::shared_ptr<Folder>> into = KeptFolder(kept, path.parent_path(), made);
-    if (!into) {
-      return into.error();
-    }
-    const fs::path name = path.filename();
-    platform::Expected<KeptPage> page = KeptPageOf(path);
-    if (!page) {
-      return page.error();
-    }
-    // What a replace cut short kept under the name is a page of this run too.
-    if (!record_.keptAs.empty()) {
-      disk_.RemoveFile(**into, name);
-    }
-    std::error_code error = disk_.Link(**source, name, **into, name);
-    if (error == std::errc::cross_device_link) {
-      error = CopyKeepingAll(disk_, **source, name, **into, name);
-    }
-    if (!error) {
-      kept_.pages.push_back(std::move(*page));
-    }
-    return error;
+    keeping_ = std::move(*keeping);
+    return true;
   }
 
   // What an undo compares the page with before it puts the kept one back:
   // the copy as it will stand in the page's place, and, where the copy's
   // time could not tell a save made after the replace, the hash of the
   // bytes the run wrote into it (which the replace checks before the rename).
-  platform::Expected<KeptPage> KeptPageOf(const fs::path& path) {
+  KeptPage KeptPageOf(const fs::path& path) const {
     const platform::FileStatus& copy = copies_.at(path);
     const CopyRecord& recorded = record_.copies.at(path);
     KeptPage page{path, recorded.source, copy.stamp, std::nullopt};
@@ -366,59 +171,15 @@ class Replacement {
     return page;
   }
 
-  // The folder of kept pages that mirrors relative, made where missing.
-  platform::Expected<std::shared_ptr<Folder>> KeptFolder(FolderCache& kept,
-                                                         const fs::path& relative,
-                                                         FoldersToSync& made) {
-    platform::Expected<std::shared_ptr<Folder>> folder = kept.At(relative);
-    if (folder || relative.empty()) {
-      if (folder) {
-        made.Add(relative, *folder);
-      }
-      return folder;
-    }
-    platform::Expected<std::shared_ptr<Folder>> parent =
-        KeptFolder(kept, relative.parent_path(), made);
-    if (!parent) {
-      return parent.error();
-    }
-    platform::Expected<std::unique_ptr<Folder>> opened =
-        OpenOrMakeOwnFolder(disk_, **parent, relative.filename());
-    if (!opened) {
-      return opened.error();
-    }
-    kept.Forget(relative);
-    return KeptFolder(kept, relative, made);
-  }
-
-  // The kept replace lists the pages that were replaced, and no other; the
-  // oldest beyond the last few go.
+  // The kept replace lists the pages that were replaced, and no other; one
+  // that lists none goes.
   void FinishKeeping() {
-    if (!store_) {
-      return;
+    std::set<fs::path> held;
+    for (const auto& [path, hold] : heldBack_) {
+      held.insert(path);
     }
-    const bool pruned = pruning_.joinable();
-    if (pruned) {
-      pruning_.join();
-    }
-    // A page held back is as it was: there is nothing of it to undo.
-    const std::size_t keptCount = kept_.pages.size();
-    std::erase_if(kept_.pages,
-                  [&](const KeptPage& page) { return heldBack_.count(page.page) != 0; });
-    if (kept_.pages.size() != keptCount && !kept_.pages.empty()) {
-      if (platform::Expected<std::shared_ptr<Folder>> folder = store_->FolderOf(kept_.name)) {
-        store_->WriteManifest(**folder, kept_);
-      }
-    }
-    // A replace that changed no page has nothing to undo: kept, it would
-    // stand before the replaces that did, as the one an undo takes back.
-    if (kept_.pages.empty()) {
-      store_->Remove(kept_.name);
-      store_.reset();
-      return;
-    }
-    if (!pruned) {
-      store_->Prune();
+    if (keeping_ && !keeping_->Finish(held)) {
+      keeping_.reset();
     }
   }
 
@@ -601,7 +362,9 @@ class Replacement {
     }
     placedFolders_.insert(path.parent_path());
     result_.replaced.push_back(path);
-    PruneMeanwhile();
+    if (keeping_) {
+      keeping_->PagePlaced();
+    }
     if (recorded.links > 1) {
       result_.otherNamesKeepOldText.push_back(path);
     }
@@ -646,7 +409,7 @@ class Replacement {
     if (!keepIn_ || !hasLog_) {
       return;
     }
-    std::vector<std::pair<fs::path, const LoggedLines*>> pages;
+    std::vector<LoggedPage> pages;
     for (const std::vector<fs::path>* placed : {&result_.replaced, &placedBefore_}) {
       for (const fs::path& path : *placed) {
         const CopyRecord& copy = record_.copies.at(path);
@@ -655,51 +418,13 @@ class Replacement {
         }
       }
     }
-    if (pages.empty()) {
-      journaled_ = true;
-      return;
-    }
-    std::sort(pages.begin(), pages.end(), [](const auto& one, const auto& other) {
-      return one.second->offset < other.second->offset;
-    });
-    platform::Expected<std::vector<JournalBlock>> blocks = LoggedBlocks(pages);
-    const std::error_code error =
-        blocks ? AppendToJournal(disk_, *keepIn_, site_.Paths().sourceDir, *blocks)
-               : blocks.error();
+    const std::error_code error = JournalPlacedLines(
+        disk_, *newDir_, *keepIn_, site_.Paths().sourceDir,
+        keeping_ ? keeping_->When() : std::chrono::system_clock::now(), std::move(pages));
     if (error) {
       Problem(ReplaceProblem::Kind::CannotJournal, *keepIn_ / "journal", error);
     }
     journaled_ = !error;
-  }
-
-  // The blocks of pages, in the order of their lines in the run's log.
-  platform::Expected<std::vector<JournalBlock>> LoggedBlocks(
-      const std::vector<std::pair<fs::path, const LoggedLines*>>& pages) {
-    platform::Expected<std::unique_ptr<platform::SourceFile>> log =
-        disk_.OpenSource(*newDir_, kLogName);
-    if (!log) {
-      return log.error();
-    }
-    // The log is read as the record says only where this user wrote it.
-    if (!IsOwnFile((*log)->Status(), disk_.ProcessUser())) {
-      return platform::NotOwnFileError();
-    }
-    JournalBlock base;
-    base.when = store_ ? kept_.when : std::chrono::system_clock::now();
-    base.folder = SiteFolder(site_.Paths().sourceDir);
-    std::vector<JournalBlock> blocks;
-    LogReader reader(**log);
-    for (const auto& [path, logged] : pages) {
-      std::optional<std::string> bytes = reader.Read(logged->offset, logged->size);
-      if (!bytes) {
-        return reader.Error();
-      }
-      base.page = path;
-      if (!AddLoggedBlocks(*bytes, *logged, base, blocks)) {
-        return platform::NotAsRecordedError();
-      }
-    }
-    return blocks;
   }
 
   // The log goes last, and only once every copy of its run is in place:
@@ -726,13 +451,28 @@ class Replacement {
     // A "Log.txt" in the folder that an earlier replace put there goes,
     // whether or not this run wrote a log; one of the site's own stays.
     const platform::Expected<platform::FileStatus> old = disk_.Status(site, kLogName);
-    if (old && old->kind == EntryKind::OrdinaryFile && !IsPlacedLog(*old)) {
+    if (old && old->kind == EntryKind::OrdinaryFile &&
+        !IsPlacedLog(disk_, site, keepIn_, site_.Paths().sourceDir, *old)) {
       if (hasLog_) {
         heldBack_[kLogName] = {HeldBack::SiteHasItsOwnLog, {}};
       }
       return;
     }
-    if (old && old->kind == EntryKind::OrdinaryFile) {
+    const bool oldIsPlaced = old && old->kind == EntryKind::OrdinaryFile;
+    if (hasLog_ && keepIn_) {
+      // Noted before it moves (a rename keeps a file's number, size and
+      // time), beside the log it replaces: whenever the power goes, the
+      // site's Log.txt is one the note names.
+      std::vector<platform::FileStamp> logs;
+      if (const platform::Expected<platform::FileStatus> log = disk_.Status(*newDir_, kLogName)) {
+        logs.push_back(log->stamp);
+      }
+      if (oldIsPlaced) {
+        logs.push_back(old->stamp);
+      }
+      (void)NotePlacedLogs(disk_, *keepIn_, site_.Paths().sourceDir, logs, Durability::Synced);
+    }
+    if (oldIsPlaced) {
       if (const std::error_code error = disk_.RemoveFile(site, kLogName)) {
         Problem(ReplaceProblem::Kind::CannotDeleteOldLog, site.PathOf(kLogName), error);
         if (hasLog_) {
@@ -755,36 +495,12 @@ class Replacement {
     if (keepIn_ && placed) {
       // Without the note the next replace tells the log by its text, or
       // holds its own log back: never is a file of the site's lost.
-      (void)NotePlacedLog(disk_, *keepIn_, site_.Paths().sourceDir, placed->stamp);
+      (void)NotePlacedLogs(disk_, *keepIn_, site_.Paths().sourceDir, {placed->stamp},
+                           Durability::Cached);
     }
     if (const std::error_code syncError = disk_.SyncFolder(site)) {
       Problem(ReplaceProblem::Kind::CannotSyncFolder, site.Path(), syncError);
     }
-  }
-
-  // Whether the site's Log.txt is the one a replace put there: the one noted
-  // in the state folder; where none is noted (no state folder, or a log an
-  // earlier Lapse placed), one that holds nothing or begins as a log of
-  // Lapse's does, with the line end before its first entry's head.
-  bool IsPlacedLog(const platform::FileStatus& log) {
-    if (keepIn_) {
-      if (const std::optional<platform::FileStamp> noted =
-              PlacedLog(disk_, *keepIn_, site_.Paths().sourceDir)) {
-        // Its number alone could be a new file's that took a freed number.
-        return *noted == log.stamp;
-      }
-    }
-    // A log a replace placed is this user's own, owner-only file.
-    if (!IsOwnFile(log, disk_.ProcessUser())) {
-      return false;
-    }
-    if (log.stamp.size == 0) {
-      return true;
-    }
-    platform::Expected<std::unique_ptr<platform::SourceFile>> file =
-        disk_.OpenSource(site_.Folder(), kLogName);
-    std::array<char, 2> start{};
-    return file && (*file)->Read(start) == start.size() && start == std::array<char, 2>{'\r', '\n'};
   }
 
   // What stays for a later replace: the copies held back, in a record that
@@ -814,15 +530,10 @@ class Replacement {
   // run is to remove it.
   bool WriteRecord(RecordState state, const std::map<fs::path, CopyRecord>& copies, bool logWaits) {
     const bool partPlaced = state == RecordState::PartPlaced;
-    std::string text = RunRecordHeader(state, *record_.place, hasLog_ && logWaits,
-                                       partPlaced && store_ ? kept_.name : "");
-    for (const auto& [path, copy] : copies) {
-      text += FormatRecordEntry(path, copy);
-    }
-    // On the disk before it takes the old record's name, and that name on
-    // the disk before any page is replaced.
-    const std::error_code error =
-        WriteWholeFile(disk_, *newDir_, kRecordName, text, Durability::Synced);
+    const RecordHead head{state, *record_.place, hasLog_ && logWaits,
+                          partPlaced && keeping_ ? keeping_->Name() : std::string()};
+    // On the disk before any page is replaced.
+    const std::error_code error = SaveRecord(disk_, *newDir_, head, copies);
     if (error) {
       Problem(ReplaceProblem::Kind::CannotWriteRecord, newDir_->PathOf(kRecordName), error);
     }
@@ -910,8 +621,7 @@ class Replacement {
   Progress* progress_;
   std::optional<fs::path> keepIn_;
   SiteLog siteLog_;
-  std::optional<KeptStore> store_;
-  KeptReplace kept_;
+  std::unique_ptr<KeptReplaceUnderWay> keeping_;
   std::map<fs::path, platform::FileStatus> copies_;  // as planned
   ReplaceResult& result_;
   bool hasLog_ = false;
@@ -926,9 +636,6 @@ class Replacement {
   std::map<fs::path, Hold> heldBack_;
   std::uint64_t steps_ = 0;
   std::uint64_t done_ = 0;
-  // Last, so that it is joined before anything it uses goes.
-  bool pruneBegun_ = false;
-  std::jthread pruning_;
 };
 
 ReplaceRefusal RefusalOf(const SiteProblem& problem) {
@@ -963,57 +670,40 @@ ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& option
     return result;
   }
   const RecordPlace place{IdentityOf(siteStatus->stamp), IdentityOf(newStatus->stamp)};
-  platform::Expected<std::unique_ptr<platform::SourceFile>> recordFile =
-      disk.OpenSource(*newDir, kRecordName);
-  // A record that someone else may have written, or one moved here from
-  // another New, is none of this user's runs.
-  if (recordFile && !IsOwnFile((*recordFile)->Status(), disk.ProcessUser())) {
-    result.refusal = ReplaceRefusal::NewIsTheSites;
-    return result;
-  }
-  if (!recordFile && recordFile.error() != std::errc::no_such_file_or_directory &&
-      recordFile.error() != platform::NotAnOrdinaryFileError() &&
-      recordFile.error() != platform::IsALinkError()) {
+  platform::Expected<FoundRecord> found = FindRecord(disk, *newDir, place);
+  if (!found) {
     result.refusal = ReplaceRefusal::CannotReadRecord;
     result.problems.push_back(
-        {ReplaceProblem::Kind::CannotReadRecord, newDir->PathOf(kRecordName), recordFile.error()});
+        {ReplaceProblem::Kind::CannotReadRecord, newDir->PathOf(kRecordName), found.error()});
     return result;
   }
-  if (!recordFile) {
-    std::vector<platform::Entry> entries;
-    const bool empty = !disk.List(*newDir, entries) && entries.empty();
-    // An empty New is what a replace cut short at its very end leaves.
-    if (empty) {
-      newDir.reset();
-      RemoveNew(disk, site, result);
-    } else {
+  switch (found->found) {
+    case RecordFound::None:
+      // An empty New is what a replace cut short at its very end leaves;
+      // anything else in it is the site's.
+      if (std::vector<platform::Entry> entries; !disk.List(*newDir, entries) && entries.empty()) {
+        newDir.reset();
+        RemoveNew(disk, site, result);
+      } else {
+        result.refusal = ReplaceRefusal::NewIsTheSites;
+      }
+      return result;
+    case RecordFound::NotTheUsers:
       result.refusal = ReplaceRefusal::NewIsTheSites;
-    }
-    return result;
+      return result;
+    case RecordFound::Damaged:
+      result.refusal = ReplaceRefusal::RecordDamaged;
+      return result;
+    case RecordFound::Read:
+      break;
   }
-  const platform::Expected<std::string> recordText = ReadAll(**recordFile);
-  recordFile->reset();
-  if (!recordText) {
-    result.refusal = ReplaceRefusal::CannotReadRecord;
-    result.problems.push_back(
-        {ReplaceProblem::Kind::CannotReadRecord, newDir->PathOf(kRecordName), recordText.error()});
-    return result;
-  }
-  std::optional<RunRecord> record = ParseRunRecord(*recordText);
-  if (!record) {
-    result.refusal = ReplaceRefusal::RecordDamaged;
-    return result;
-  }
-  if (record->place && !IsRecordOf(*record->place, place)) {
-    result.refusal = ReplaceRefusal::NewIsTheSites;
-    return result;
-  }
-  if (record->state == RecordState::Running) {
+  RunRecord& record = *found->record;
+  if (record.state == RecordState::Running) {
     result.refusal = ReplaceRefusal::RunUnfinished;
     return result;
   }
-  record->place = place;
-  Replacement(disk, site, newDir, std::move(*record), options, result).Run();
+  record.place = place;
+  Replacement(disk, site, newDir, std::move(record), options, result).Run();
   const bool logStayed = std::any_of(result.left.begin(), result.left.end(),
                                      [](const LeftInNew& item) { return item.name == kLogName; });
   if (logStayed) {

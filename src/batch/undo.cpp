@@ -102,6 +102,12 @@ class Undoing {
     const std::size_t listed = replace.pages.size();
     std::erase_if(replace.pages,
                   [this](const KeptPage& page) { return heldBack_.count(page.page) != 0; });
+    // An undo that held every page back leaves nothing to undo or to redo:
+    // listed, the kept replace would say "undone" of what no undo touched.
+    if (replace.pages.empty() && result_.problems.empty()) {
+      store_.Remove(replace.name);
+      return;
+    }
     if (result_.problems.empty()) {
       replace.state = KeptState::Undone;
     }

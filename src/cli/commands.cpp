@@ -275,8 +275,10 @@ void SayRunNotes(const batch::RunResult& result, std::ostream& err) {
 int Run(const Settings& settings, const Environment& environment, std::ostream& out,
         std::ostream& err) {
   ConsoleFrontEnd frontEnd(err, environment, settings.quiet);
+  batch::RunOptions options = settings.run;
+  options.keepIn = environment.keepIn;
   const batch::RunResult result =
-      batch::BatchRun(environment.disk, settings.directory, frontEnd, settings.run);
+      batch::BatchRun(environment.disk, settings.directory, frontEnd, options);
   frontEnd.Done();
   if (result.status != batch::RunStatus::Completed) {
     err << "lapse-cli: " << messages::Stopped(result.problem) << '\n';
@@ -470,6 +472,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   batch::RunOptions options = settings.run;
   options.onlyPages = batch::PagesToRewrite(scan);
+  options.keepIn = environment.keepIn;
   ConsoleFrontEnd frontEnd(err, environment, settings.quiet);
   for (const batch::PageLeftOut& page : scan.leftOut) {
     if (page.report.outcome == batch::PageOutcome::LeftAsItIs) {

@@ -173,6 +173,7 @@ void MainLogic::Go() {
   view_.SetPointer(Pointer::Busy);
   RunFrontEnd frontEnd(*this);
   batch::RunOptions options = run_;
+  options.keepIn = keepIn_;
   options.newDays = state_.NewDays;
   options.lines = state_.Lines;
   options.log = state_.Log != 0;
