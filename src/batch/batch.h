@@ -46,6 +46,21 @@ struct SiteProblem {
   platform::LockHolder holder;  // when Busy
 };
 
+// A site that could not be opened or locked, in the terms of the command
+// that asked: each command's refusals name these three.
+template <typename Refusal>
+Refusal RefusalOf(const SiteProblem& problem) {
+  switch (problem.kind) {
+    case SiteProblem::Kind::Busy:
+      return Refusal::Busy;
+    case SiteProblem::Kind::CannotLock:
+      return Refusal::CannotLock;
+    case SiteProblem::Kind::CannotOpenFolder:
+      break;
+  }
+  return Refusal::CannotOpenFolder;
+}
+
 // Whether a privileged process works on a folder that another user owns or
 // may write into. Whoever may write into a site can change it while Lapse
 // works, and what Lapse does there with root's rights, it does for them:

@@ -42,15 +42,8 @@ RunResult Stop(RunProblem problem) {
 }  // namespace
 
 RunProblem RunProblemOf(const SiteProblem& problem) {
-  switch (problem.kind) {
-    case SiteProblem::Kind::Busy:
-      return {RunProblem::Kind::Busy, problem.path, problem.error, problem.holder};
-    case SiteProblem::Kind::CannotLock:
-      return {RunProblem::Kind::CannotLock, problem.path, problem.error, {}};
-    case SiteProblem::Kind::CannotOpenFolder:
-      break;
-  }
-  return {RunProblem::Kind::CannotOpenFolder, problem.path, problem.error, {}};
+  return {RefusalOf<RunProblem::Kind>(problem), problem.path, problem.error,
+          problem.kind == SiteProblem::Kind::Busy ? problem.holder : platform::LockHolder{}};
 }
 
 namespace {

@@ -638,18 +638,6 @@ class Replacement {
   std::uint64_t done_ = 0;
 };
 
-ReplaceRefusal RefusalOf(const SiteProblem& problem) {
-  switch (problem.kind) {
-    case SiteProblem::Kind::Busy:
-      return ReplaceRefusal::Busy;
-    case SiteProblem::Kind::CannotLock:
-      return ReplaceRefusal::CannotLock;
-    case SiteProblem::Kind::CannotOpenFolder:
-      break;
-  }
-  return ReplaceRefusal::CannotOpenFolder;
-}
-
 }  // namespace
 
 ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& options) {
@@ -718,7 +706,7 @@ ReplaceResult Replace(Disk& disk, const fs::path& directory, const ReplaceOption
   if (!site) {
     ReplaceResult result;
     result.paths = PathsFor(directory);
-    result.refusal = RefusalOf(site.error());
+    result.refusal = RefusalOf<ReplaceRefusal>(site.error());
     result.siteProblem = site.error();
     return result;
   }

@@ -207,18 +207,6 @@ class Undoing {
   std::set<fs::path> heldBack_;
 };
 
-UndoRefusal RefusalOf(const SiteProblem& problem) {
-  switch (problem.kind) {
-    case SiteProblem::Kind::Busy:
-      return UndoRefusal::Busy;
-    case SiteProblem::Kind::CannotLock:
-      return UndoRefusal::CannotLock;
-    case SiteProblem::Kind::CannotOpenFolder:
-      break;
-  }
-  return UndoRefusal::CannotOpenFolder;
-}
-
 }  // namespace
 
 std::vector<KeptReplace> KeptReplaces(Disk& disk, const fs::path& keptIn,
@@ -234,7 +222,7 @@ UndoResult Undo(Disk& disk, const fs::path& directory, const UndoOptions& option
   platform::Expected<Site, SiteProblem> site =
       Site::Open(disk, directory, options.lockWait, options.foreignSite);
   if (!site) {
-    result.refusal = RefusalOf(site.error());
+    result.refusal = RefusalOf<UndoRefusal>(site.error());
     result.siteProblem = site.error();
     return result;
   }
