@@ -288,6 +288,18 @@ std::optional<text::Today> MainLogic::NextLapseDay(const std::filesystem::path& 
       .nextLapse;
 }
 
+ScheduleServices MainLogic::ScheduleServicesFrom(ScheduleServices given) {
+  if (given.options == schedule::UpdateOptions{}) {
+    given.options = ScheduledUpdateOptions();
+  }
+  if (!given.nextLapse) {
+    given.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
+      return NextLapseDay(folder, recursive);
+    };
+  }
+  return given;
+}
+
 std::optional<batch::KeptReplace> MainLogic::UndoableReplace(const std::string& folder) {
   if (!keepIn_ || folder.empty()) {
     return std::nullopt;

@@ -321,15 +321,7 @@ void frmMain::OpenFolderItem(int index) {
 }
 
 void frmMain::OpenSchedule() {
-  front::ScheduleServices services = services_.schedule;
-  if (services.options == schedule::UpdateOptions{}) {
-    services.options = logic_.ScheduledUpdateOptions();
-  }
-  if (!services.nextLapse) {
-    services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
-      return logic_.NextLapseDay(folder, recursive);
-    };
-  }
+  const front::ScheduleServices services = logic_.ScheduleServicesFrom(services_.schedule);
   frmSchedule dialog(services, services_.prompts, services_.help, Handle());
   frmSchedule_ = &dialog;
   dialog.Open(front::PathOf(openedFolder_), logic_.State().Subfolders != 0);
