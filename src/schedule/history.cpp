@@ -29,11 +29,6 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using std::chrono::system_clock;
 
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-}
-
 fs::path PathOfUtf8(const std::string& text) {
   return fs::path(std::u8string(text.begin(), text.end()));
 }
@@ -108,7 +103,7 @@ std::string LineOf(const HistoryEntry& entry) {
     left.push_back({{"page", entry.left[i].page}, {"why", entry.left[i].why}});
   }
   const Json line = {{"time", UtcText(entry.time)},
-                     {"folder", Utf8Of(entry.folder)},
+                     {"folder", TextOf(entry.folder)},
                      {"recursive", entry.recursive},
                      {"status", entry.status},
                      {"rewritten", entry.rewritten},
