@@ -25,6 +25,18 @@ using text::Today;
 
 namespace {
 
+enum class Zone { Local, Utc };
+
+std::tm PartsOf(std::time_t time, Zone zone) {
+  std::tm parts{};
+#if defined(_WIN32)
+  (zone == Zone::Utc ? gmtime_s : localtime_s)(&parts, &time);
+#else
+  (zone == Zone::Utc ? gmtime_r : localtime_r)(&time, &parts);
+#endif
+  return parts;
+}
+
 #if defined(_WIN32)
 std::string Narrow(const wchar_t* text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -135,23 +147,11 @@ Today LocalToday() {
 }
 
 std::tm LocalParts(std::time_t time) {
-  std::tm parts{};
-#if defined(_WIN32)
-  localtime_s(&parts, &time);
-#else
-  localtime_r(&time, &parts);
-#endif
-  return parts;
+  return PartsOf(time, Zone::Local);
 }
 
 std::tm UtcParts(std::time_t time) {
-  std::tm parts{};
-#if defined(_WIN32)
-  gmtime_s(&parts, &time);
-#else
-  gmtime_r(&time, &parts);
-#endif
-  return parts;
+  return PartsOf(time, Zone::Utc);
 }
 
 Today DayOf(const std::tm& parts) {
