@@ -6,42 +6,15 @@
 #include <vector>
 
 #include "messages/messages.h"
+#include "platform/clock.h"
 #include "text/names.h"
 
 namespace lapse::cli {
 
 namespace {
 
-struct TmParts {
-  std::tm local{};
-  std::tm utc{};
-};
-
-TmParts Broken(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  TmParts parts;
-#if defined(_WIN32)
-  localtime_s(&parts.local, &seconds);
-  gmtime_s(&parts.utc, &seconds);
-#else
-  localtime_r(&seconds, &parts.local);
-  gmtime_r(&seconds, &parts.utc);
-#endif
-  return parts;
-}
-
 text::Today LocalDay(std::chrono::system_clock::time_point when) {
-  const std::tm local = Broken(when).local;
-  return text::Today{std::chrono::year{local.tm_year + 1900} /
-                     std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)} /
-                     std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
-}
-
-std::string UtcText(std::chrono::system_clock::time_point when) {
-  const std::tm utc = Broken(when).utc;
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
+  return platform::DayOf(platform::LocalParts(std::chrono::system_clock::to_time_t(when)));
 }
 
 // The blocks of one replace: one time and one folder.
@@ -126,7 +99,7 @@ void ListJournalAsJson(const batch::Journal& journal, std::optional<text::Today>
   json blocks = json::array();
   for (const Replace replace : Replaces(journal, since)) {
     for (const batch::JournalBlock& block : replace) {
-      blocks.push_back({{"time", UtcText(block.when)},
+      blocks.push_back({{"time", platform::UtcText(block.when)},
                         {"folder", text::PathText(block.folder)},
                         {"page", text::PathText(block.page)},
                         {"line", block.firstLine},

@@ -1,8 +1,11 @@
 #include "front/main_logic.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "batch/check.h"
+#include "front/folder_chain.h"
 #include "front/folder_text.h"
 #include "messages/messages.h"
 #include "text/names.h"
@@ -148,15 +151,14 @@ std::string MainLogic::NearestFolder(const std::string& folder) {
   if (folder.empty()) {
     return {};
   }
-  for (std::filesystem::path path = PathOf(folder);; path = path.parent_path()) {
+  const std::vector<std::string> chain = FolderChain(folder);
+  for (auto nearer = chain.rbegin(); nearer != chain.rend(); ++nearer) {
     // A folder is opened by a path that ends in a separator.
-    if (disk_.OpenFolder(path / "")) {
-      return TextOf(path);
-    }
-    if (!path.has_relative_path()) {
-      return {};
+    if (disk_.OpenFolder(PathOf(*nearer) / "")) {
+      return *nearer;
     }
   }
+  return {};
 }
 
 void MainLogic::ReportLeftOut(const std::filesystem::path& name, const batch::PageReport& report) {
@@ -285,6 +287,18 @@ std::optional<text::Today> MainLogic::NextLapseDay(const std::filesystem::path& 
                           recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder,
                           rules)
       .nextLapse;
+}
+
+ScheduleServices MainLogic::ScheduleServicesFrom(ScheduleServices given) {
+  if (given.options == schedule::UpdateOptions{}) {
+    given.options = ScheduledUpdateOptions();
+  }
+  if (!given.nextLapse) {
+    given.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
+      return NextLapseDay(folder, recursive);
+    };
+  }
+  return given;
 }
 
 std::optional<batch::KeptReplace> MainLogic::UndoableReplace(const std::string& folder) {

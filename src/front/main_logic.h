@@ -14,6 +14,7 @@
 #include "batch/batch.h"
 #include "batch/undo.h"
 #include "front/drive_table.h"
+#include "front/schedule_logic.h"
 #include "platform/disk.h"
 #include "schedule/schedule.h"
 #include "state/program_state.h"
@@ -120,6 +121,10 @@ class MainLogic {
   // The options now set, and the date order of the runs, as a scheduled
   // update is to take them: it runs with the system's locale.
   schedule::UpdateOptions ScheduledUpdateOptions() const;
+  // What the schedule dialog opened from the main window works with: what
+  // the face gives, and where it gives no options or no reader of the next
+  // lapse day, the options now set and NextLapseDay.
+  ScheduleServices ScheduleServicesFrom(ScheduleServices given);
 
  private:
   class RunFrontEnd;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "text/names.h"
 
@@ -192,20 +193,11 @@ std::string Busy(const fs::path& folder, const platform::LockHolder& holder) {
   }
   if (holder.since) {
     const std::time_t since = std::chrono::system_clock::to_time_t(*holder.since);
-    const std::time_t now = std::time(nullptr);
-    std::tm then{};
-    std::tm today{};
-#if defined(_WIN32)
-    localtime_s(&then, &since);
-    localtime_s(&today, &now);
-#else
-    localtime_r(&since, &then);
-    localtime_r(&now, &today);
-#endif
-    char text[32];
+    const std::tm then = platform::LocalParts(since);
+    const std::tm today = platform::LocalParts(std::time(nullptr));
     const bool sameDay = then.tm_year == today.tm_year && then.tm_yday == today.tm_yday;
-    std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%Y-%m-%d %H:%M", &then);
-    who += (who.empty() ? "since " : ", since ") + std::string(text);
+    who += (who.empty() ? "since " : ", since ") +
+           (sameDay ? platform::PartsText(then, "%H:%M") : platform::LocalMinuteText(since));
   }
   return DisplayName(folder) + " is being updated by another Lapse" +
          (who.empty() ? "" : " (" + who + ")") + "; try again later.";
@@ -339,13 +331,7 @@ std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result) {
 }
 
 std::string When(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = platform::LocalParts(std::chrono::system_clock::to_time_t(when));
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char text[32];

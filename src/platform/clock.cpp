@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -23,6 +24,18 @@ using text::EnglishDateLocale;
 using text::Today;
 
 namespace {
+
+enum class Zone { Local, Utc };
+
+std::tm PartsOf(std::time_t time, Zone zone) {
+  std::tm parts{};
+#if defined(_WIN32)
+  (zone == Zone::Utc ? gmtime_s : localtime_s)(&parts, &time);
+#else
+  (zone == Zone::Utc ? gmtime_r : localtime_r)(&time, &parts);
+#endif
+  return parts;
+}
 
 #if defined(_WIN32)
 std::string Narrow(const wchar_t* text) {
@@ -130,16 +143,45 @@ std::error_code UseTimeZone(const std::string& zone) {
 }
 
 Today LocalToday() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  return DayOf(LocalParts(std::time(nullptr)));
+}
+
+std::tm LocalParts(std::time_t time) {
+  return PartsOf(time, Zone::Local);
+}
+
+std::tm UtcParts(std::time_t time) {
+  return PartsOf(time, Zone::Utc);
+}
+
+Today DayOf(const std::tm& parts) {
   using namespace std::chrono;
-  return local_days{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
-                    day{static_cast<unsigned>(local.tm_mday)}};
+  return local_days{year{parts.tm_year + 1900} / month{static_cast<unsigned>(parts.tm_mon + 1)} /
+                    day{static_cast<unsigned>(parts.tm_mday)}};
+}
+
+std::string PartsText(const std::tm& parts, const char* format) {
+  char text[64];
+  const size_t size = std::strftime(text, sizeof text, format, &parts);
+  return std::string(text, size);
+}
+
+std::string LocalMinuteText(std::time_t time) {
+  return PartsText(LocalParts(time), "%Y-%m-%d %H:%M");
+}
+
+std::string UtcText(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto seconds = floor<std::chrono::seconds>(time);
+  const auto day = floor<days>(seconds);
+  const year_month_day date{day};
+  const hh_mm_ss clock{seconds - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
 }
 
 }  // namespace lapse::platform

@@ -1,6 +1,8 @@
 // The machine's clock and the user's regional date settings.
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -12,6 +14,19 @@ namespace lapse::platform {
 
 // The local date of the machine's clock, at the start of the day.
 text::Today LocalToday();
+
+// time broken into its fields: in the machine's local time (the zone of
+// UseTimeZone where it took one), and in UTC.
+std::tm LocalParts(std::time_t time);
+std::tm UtcParts(std::time_t time);
+// The day those fields fall on.
+text::Today DayOf(const std::tm& parts);
+// The fields as strftime writes them in format ("%H:%M").
+std::string PartsText(const std::tm& parts, const char* format);
+// time as the machine's local time reads it: "2026-12-08 00:05".
+std::string LocalMinuteText(std::time_t time);
+// time in UTC, to the second: "2026-12-08T00:05:03Z".
+std::string UtcText(std::chrono::system_clock::time_point time);
 
 // The zone database that the C library reads zones from: $TZDIR where it is
 // set, else /usr/share/zoneinfo.

@@ -65,8 +65,7 @@ class MemoryDisk::MemoryNewFile final : public NewFile {
  public:
   MemoryNewFile(MemoryDisk& disk, fs::path folderPath, std::uint64_t folder, std::string name)
       : disk_(disk), folderPath_(std::move(folderPath)), folder_(folder), name_(std::move(name)) {
-    id_ = disk_.Make(Kind::File);
-    disk_.nodes_[id_].access = {0600, disk_.processUser, kGroup};
+    id_ = disk_.MakeOwned(Kind::File, 0600);
   }
   ~MemoryNewFile() override {
     if (!committed_) {
@@ -244,6 +243,13 @@ std::uint64_t MemoryDisk::Make(Kind kind) {
   const std::uint64_t id = next_++;
   nodes_[id].kind = kind;
   Touch(nodes_[id]);
+  return id;
+}
+
+std::uint64_t MemoryDisk::MakeOwned(Kind kind, std::uint32_t mode) {
+  const std::lock_guard lock(mutex_);
+  const std::uint64_t id = Make(kind);
+  nodes_[id].access = {mode & 07777, processUser, kGroup};
   return id;
 }
 
@@ -459,6 +465,35 @@ std::optional<std::uint64_t> MemoryDisk::Lookup(Folder& folder, const fs::path& 
   return entry->second;
 }
 
+Expected<std::uint64_t> MemoryDisk::Existing(Folder& folder, const fs::path& name) {
+  const std::optional<std::uint64_t> id = Lookup(folder, name);
+  if (!id) {
+    return Errc(std::errc::no_such_file_or_directory);
+  }
+  return *id;
+}
+
+Expected<std::unique_ptr<Folder>> MemoryDisk::OpenedFolder(std::optional<std::uint64_t> id,
+                                                           const fs::path& path) const {
+  if (!id) {
+    return Errc(std::errc::no_such_file_or_directory);
+  }
+  if (nodes_.at(*id).kind == Kind::Link) {
+    return IsALinkError();
+  }
+  if (nodes_.at(*id).kind != Kind::Folder) {
+    return Errc(std::errc::not_a_directory);
+  }
+  return std::unique_ptr<Folder>(std::make_unique<MemoryFolder>(path, *id));
+}
+
+bool MemoryDisk::CrossesVolumes(const Folder& from, const Folder& to) const {
+  const auto onOther = [this](const Folder& folder) {
+    return otherVolume && text::PathText(folder.Path()).starts_with(text::PathText(*otherVolume));
+  };
+  return onOther(from) != onOther(to);
+}
+
 FileStatus MemoryDisk::StatusOf(const std::string& name, std::uint64_t id) const {
   const Node& node = nodes_.at(id);
   FileStatus status;
@@ -486,17 +521,7 @@ Expected<std::unique_ptr<Folder>> MemoryDisk::OpenFolder(const fs::path& path, F
   if (!Powered("OpenFolder", path)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Resolve(path, final == FinalLink::Follow);
-  if (id && nodes_[*id].kind == Kind::Link) {
-    return IsALinkError();
-  }
-  if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
-  }
-  if (nodes_[*id].kind != Kind::Folder) {
-    return Errc(std::errc::not_a_directory);
-  }
-  return std::unique_ptr<Folder>(std::make_unique<MemoryFolder>(path, *id));
+  return OpenedFolder(Resolve(path, final == FinalLink::Follow), path);
 }
 
 Expected<std::unique_ptr<Folder>> MemoryDisk::OpenSubfolder(Folder& parent, const fs::path& name) {
@@ -504,18 +529,8 @@ Expected<std::unique_ptr<Folder>> MemoryDisk::OpenSubfolder(Folder& parent, cons
   if (!Powered("OpenSubfolder", name)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(parent, name);
-  if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
-  }
-  if (nodes_[*id].kind == Kind::Link) {
-    return IsALinkError();
-  }
-  if (nodes_[*id].kind != Kind::Folder) {
-    return Errc(std::errc::not_a_directory);
-  }
-  const fs::path path = parent.PathOf(name).native() + fs::path::preferred_separator;
-  return std::unique_ptr<Folder>(std::make_unique<MemoryFolder>(path, *id));
+  return OpenedFolder(Lookup(parent, name),
+                      parent.PathOf(name).native() + fs::path::preferred_separator);
 }
 
 std::error_code MemoryDisk::MakeFolder(Folder& parent, const fs::path& name, const FileAccess& like,
@@ -530,8 +545,7 @@ std::error_code MemoryDisk::MakeFolder(Folder& parent, const fs::path& name, con
   if (Lookup(parent, name)) {
     return Errc(std::errc::file_exists);
   }
-  const std::uint64_t id = Make(Kind::Folder);
-  nodes_[id].access = {like.mode & 07777, processUser, kGroup};
+  const std::uint64_t id = MakeOwned(Kind::Folder, like.mode);
   if (owner == FolderOwner::AsLike && privileged) {
     nodes_[id].access.owner = like.owner;
     nodes_[id].access.group = like.group;
@@ -545,9 +559,9 @@ std::error_code MemoryDisk::RemoveEmptyFolder(Folder& parent, const fs::path& na
   if (!Powered("RemoveEmptyFolder", name)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(parent, name);
+  const Expected<std::uint64_t> id = Existing(parent, name);
   if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return id.error();
   }
   if (nodes_[*id].kind != Kind::Folder) {
     return Errc(std::errc::not_a_directory);
@@ -575,9 +589,9 @@ Expected<FileStatus> MemoryDisk::Status(Folder& folder, const fs::path& name) {
   if (!Powered("Status", name)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(folder, name);
+  const Expected<std::uint64_t> id = Existing(folder, name);
   if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return id.error();
   }
   return StatusOf(NameText(name), *id);
 }
@@ -595,9 +609,9 @@ Expected<std::unique_ptr<SourceFile>> MemoryDisk::OpenSource(Folder& folder, con
   if (!Powered("OpenSource", name)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(folder, name);
+  const Expected<std::uint64_t> id = Existing(folder, name);
   if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return id.error();
   }
   switch (nodes_[*id].kind) {
     case Kind::Link:
@@ -639,8 +653,7 @@ Expected<std::unique_ptr<AppendedFile>> MemoryDisk::OpenAppending(Folder& folder
     return Errc(std::errc::is_a_directory);
   }
   if (!id) {
-    id = Make(Kind::File);
-    nodes_[*id].access = {mode & 07777, processUser, kGroup};
+    id = MakeOwned(Kind::File, mode);
     NodeOf(folder).entries[NameText(name)] = *id;
   }
   return std::unique_ptr<AppendedFile>(
@@ -661,9 +674,9 @@ std::error_code MemoryDisk::Move(Folder& from, const fs::path& fromName, Folder&
   if (!Powered("Move", fromName)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> moved = Lookup(from, fromName);
+  const Expected<std::uint64_t> moved = Existing(from, fromName);
   if (!moved) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return moved.error();
   }
   if (!IsOneName(toName)) {
     return Errc(std::errc::invalid_argument);
@@ -676,10 +689,7 @@ std::error_code MemoryDisk::Move(Folder& from, const fs::path& fromName, Folder&
       return Errc(std::errc::is_a_directory);
     }
   }
-  const auto onOther = [&](const Folder& folder) {
-    return otherVolume && text::PathText(folder.Path()).starts_with(text::PathText(*otherVolume));
-  };
-  if (onOther(from) != onOther(to)) {
+  if (CrossesVolumes(from, to)) {
     return Errc(std::errc::cross_device_link);
   }
   const Node& node = nodes_[*moved];
@@ -696,9 +706,9 @@ std::error_code MemoryDisk::RemoveFile(Folder& folder, const fs::path& name) {
   if (!Powered("RemoveFile", name)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(folder, name);
+  const Expected<std::uint64_t> id = Existing(folder, name);
   if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return id.error();
   }
   if (nodes_[*id].kind == Kind::Folder) {
     return Errc(std::errc::is_a_directory);
@@ -713,9 +723,9 @@ std::error_code MemoryDisk::Link(Folder& from, const fs::path& fromName, Folder&
   if (!Powered("Link", fromName)) {
     return Errc(std::errc::io_error);
   }
-  const std::optional<std::uint64_t> id = Lookup(from, fromName);
+  const Expected<std::uint64_t> id = Existing(from, fromName);
   if (!id) {
-    return Errc(std::errc::no_such_file_or_directory);
+    return id.error();
   }
   if (!IsOneName(toName)) {
     return Errc(std::errc::invalid_argument);
@@ -727,10 +737,7 @@ std::error_code MemoryDisk::Link(Folder& from, const fs::path& fromName, Folder&
   if (Lookup(to, toName)) {
     return Errc(std::errc::file_exists);
   }
-  const auto onOther = [&](const Folder& folder) {
-    return otherVolume && text::PathText(folder.Path()).starts_with(text::PathText(*otherVolume));
-  };
-  if (onOther(from) != onOther(to)) {
+  if (CrossesVolumes(from, to)) {
     return Errc(std::errc::cross_device_link);
   }
   NodeOf(to).entries[NameText(toName)] = *id;

@@ -139,10 +139,20 @@ class MemoryDisk final : public Disk {
   // Counts the operation; false once the power is off.
   bool Powered(const std::string& operation, const std::filesystem::path& name);
   std::uint64_t Make(Kind kind);
+  // A new node of the process's user, with the permission bits of mode.
+  std::uint64_t MakeOwned(Kind kind, std::uint32_t mode);
   void Touch(Node& node);
   Node& NodeOf(Folder& folder);
   // The node under name in folder, or nothing.
   std::optional<std::uint64_t> Lookup(Folder& folder, const std::filesystem::path& name);
+  // The node under name in folder; no_such_file_or_directory where none is.
+  Expected<std::uint64_t> Existing(Folder& folder, const std::filesystem::path& name);
+  // The folder id stands for, opened as path; refused where id is none, a
+  // link or no folder.
+  Expected<std::unique_ptr<Folder>> OpenedFolder(std::optional<std::uint64_t> id,
+                                                 const std::filesystem::path& path) const;
+  // Whether one of the folders is on otherVolume and the other not.
+  bool CrossesVolumes(const Folder& from, const Folder& to) const;
   std::optional<std::uint64_t> Resolve(const std::filesystem::path& path, bool followLast) const;
   std::uint64_t FolderAt(const std::filesystem::path& path, const FileAccess& access);
   std::uint64_t LinksTo(std::uint64_t id) const;

@@ -172,6 +172,23 @@ std::error_code WriteFileAtomically(const fs::path& path, const std::string& con
   return WriteFileDurably(path, content);
 }
 
+std::string WriteFilesIn(const fs::path& folder,
+                         const std::vector<std::pair<std::string, std::string>>& files) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  for (auto file = files.begin(); !error && file != files.end(); ++file) {
+    error = WriteFileAtomically(folder / file->first, file->second);
+  }
+  return error ? TextOf(folder) + ": " + error.message() : std::string();
+}
+
+Outcome Failed(Outcome outcome, Problem problem, std::string detail, Status status) {
+  outcome.problem = problem;
+  outcome.detail = std::move(detail);
+  outcome.status = status;
+  return outcome;
+}
+
 std::optional<std::string> ReadFileText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "schedule/schedule.h"
@@ -53,7 +54,16 @@ std::vector<std::string> UpdateArguments(const Entry& entry, Looks looks = Looks
 // Writes content under a temporary name beside path, syncs it and renames it
 // over path (WriteFileDurably).
 std::error_code WriteFileAtomically(const std::filesystem::path& path, const std::string& content);
+// Makes folder where it is missing and writes each file (its name in folder,
+// its content) there atomically, in order. Empty once all are written, else
+// the folder and the system's words: "FOLDER: words".
+std::string WriteFilesIn(const std::filesystem::path& folder,
+                         const std::vector<std::pair<std::string, std::string>>& files);
 std::optional<std::string> ReadFileText(const std::filesystem::path& path);
+
+// outcome, with the problem and the detail that go with it.
+Outcome Failed(Outcome outcome, Problem problem, std::string detail,
+               Status status = Status::Failed);
 
 // The scheduler's own words for a failed command, on one line.
 std::string CommandFailure(const std::string& command, const ProgramResult& result);

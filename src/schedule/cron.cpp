@@ -150,13 +150,6 @@ class Cron final : public Backend {
   }
 
  private:
-  static Outcome Failed(Outcome outcome, Problem problem, std::string detail) {
-    outcome.problem = problem;
-    outcome.detail = std::move(detail);
-    outcome.status = Status::Failed;
-    return outcome;
-  }
-
   static std::vector<std::string> Without(const std::vector<std::string>& lines,
                                           const std::string& id) {
     std::vector<std::string> kept;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "schedule/durable_file.h"
 #include "schedule/schedule.h"
 #include "schedule/time_of_day.h"
@@ -29,28 +30,8 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using std::chrono::system_clock;
 
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-}
-
 fs::path PathOfUtf8(const std::string& text) {
   return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-// "2026-12-08T00:05:03Z"
-std::string UtcText(system_clock::time_point time) {
-  using namespace std::chrono;
-  const auto seconds = floor<std::chrono::seconds>(time);
-  const auto day = floor<days>(seconds);
-  const year_month_day date{day};
-  const hh_mm_ss clock{seconds - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()));
-  return text;
 }
 
 std::optional<system_clock::time_point> ParseUtcText(const std::string& text) {
@@ -107,8 +88,8 @@ std::string LineOf(const HistoryEntry& entry) {
   for (size_t i = 0; i < entry.left.size() && i < kMostPagesKept; ++i) {
     left.push_back({{"page", entry.left[i].page}, {"why", entry.left[i].why}});
   }
-  const Json line = {{"time", UtcText(entry.time)},
-                     {"folder", Utf8Of(entry.folder)},
+  const Json line = {{"time", platform::UtcText(entry.time)},
+                     {"folder", TextOf(entry.folder)},
                      {"recursive", entry.recursive},
                      {"status", entry.status},
                      {"rewritten", entry.rewritten},

@@ -27,17 +27,11 @@ class Systemd final : public Backend {
     outcome.entry = given;
     Entry& entry = outcome.entry;
     entry.name = UnitBaseName(TextOf(entry.folder));
-    std::error_code error;
-    fs::create_directories(host_.unitFolder, error);
-    if (!error) {
-      error = WriteFileAtomically(host_.unitFolder / (entry.name + ".service"), Service(entry));
-    }
-    if (!error) {
-      error = WriteFileAtomically(host_.unitFolder / (entry.name + ".timer"), Timer(entry));
-    }
-    if (error) {
-      return Failed(outcome, Problem::CannotWrite,
-                    TextOf(host_.unitFolder) + ": " + error.message(), Status::Failed);
+    if (std::string failure = WriteFilesIn(
+            host_.unitFolder,
+            {{entry.name + ".service", Service(entry)}, {entry.name + ".timer", Timer(entry)}});
+        !failure.empty()) {
+      return Failed(outcome, Problem::CannotWrite, std::move(failure));
     }
     const std::string timer = entry.name + ".timer";
     if (!SystemdManagerRuns(host_)) {
@@ -133,13 +127,6 @@ class Systemd final : public Backend {
   }
 
  private:
-  static Outcome Failed(Outcome outcome, Problem problem, std::string detail, Status status) {
-    outcome.problem = problem;
-    outcome.detail = std::move(detail);
-    outcome.status = status;
-    return outcome;
-  }
-
   // Enabled: the link that `enable` makes beside the units.
   bool Enabled(const std::string& name) const {
     std::error_code error;

@@ -50,20 +50,16 @@ class TaskScheduler final : public Backend {
     Entry& entry = outcome.entry;
     entry.name = TaskName(TextOf(entry.folder));
     const fs::path records = Records();
-    std::error_code error;
-    fs::create_directories(records, error);
-    const fs::path record = records / (Fingerprint(TextOf(entry.folder)) + ".json");
-    fs::path xml = record;
-    xml.replace_extension(".xml");
-    if (!error) {
-      error = WriteFileAtomically(xml, Utf16Le(Xml(entry)));
-    }
-    if (error) {
-      return Failed(outcome, Problem::CannotWrite, TextOf(records) + ": " + error.message(),
-                    Status::Failed);
+    const std::string fingerprint = Fingerprint(TextOf(entry.folder));
+    const fs::path record = records / (fingerprint + ".json");
+    const fs::path xml = records / (fingerprint + ".xml");
+    if (std::string failure = WriteFilesIn(records, {{fingerprint + ".xml", Utf16Le(Xml(entry))}});
+        !failure.empty()) {
+      return Failed(outcome, Problem::CannotWrite, std::move(failure));
     }
     const ProgramResult result = host_.runner.Run(
         "schtasks", {"/Create", "/TN", Path(entry), "/XML", TextOf(xml), "/F"}, {});
+    std::error_code error;
     fs::remove(xml, error);
     if (!result.started || result.status != 0) {
       return Failed(outcome, Problem::SchedulerRefused, CommandFailure("schtasks /Create", result),
@@ -131,13 +127,6 @@ class TaskScheduler final : public Backend {
   }
 
  private:
-  static Outcome Failed(Outcome outcome, Problem problem, std::string detail, Status status) {
-    outcome.problem = problem;
-    outcome.detail = std::move(detail);
-    outcome.status = status;
-    return outcome;
-  }
-
   fs::path Records() const { return host_.stateFolder / "tasks"; }
 
   static std::string Path(const Entry& entry) { return "\\Lapse\\" + entry.name; }

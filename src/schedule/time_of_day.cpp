@@ -11,24 +11,11 @@ namespace lapse::schedule {
 
 namespace {
 
+using platform::DayOf;
+using platform::LocalParts;
+
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-std::tm LocalParts(std::time_t time) {
-  std::tm parts{};
-#if defined(_WIN32)
-  localtime_s(&parts, &time);
-#else
-  localtime_r(&time, &parts);
-#endif
-  return parts;
-}
-
-std::string Text(const std::tm& parts, const char* format) {
-  char text[32];
-  const size_t size = std::strftime(text, sizeof text, format, &parts);
-  return std::string(text, size);
 }
 
 // The C library reads local time through TZ: while one of these lives, local
@@ -71,12 +58,6 @@ class ZoneAsLocal {
 };
 
 constexpr std::int64_t kDaySeconds = std::int64_t{24} * 60 * 60;
-
-std::chrono::local_days DayOf(const std::tm& parts) {
-  using namespace std::chrono;
-  return local_days{year{parts.tm_year + 1900} / month{static_cast<unsigned>(parts.tm_mon + 1)} /
-                    day{static_cast<unsigned>(parts.tm_mday)}};
-}
 
 std::chrono::local_days LocalDay(std::time_t time) {
   return DayOf(LocalParts(time));
@@ -179,7 +160,7 @@ NextStart NextDailyStart(TimeOfDay at, const std::string& zone,
       break;
     }
   }
-  return {std::chrono::system_clock::from_time_t(start), Text(LocalParts(start), "%Y-%m-%d %H:%M")};
+  return {std::chrono::system_clock::from_time_t(start), platform::LocalMinuteText(start)};
 }
 
 bool DueAt(TimeOfDay at, const std::string& zone, std::chrono::system_clock::time_point now,
@@ -211,26 +192,22 @@ std::vector<std::string> SkippedStarts(TimeOfDay at, const std::string& zone,
     }
     const std::time_t start = FirstReading(at, day);
     if (start > fromSeconds) {
-      starts.push_back(Text(LocalParts(start), "%Y-%m-%d %H:%M:%S"));
+      starts.push_back(platform::PartsText(LocalParts(start), "%Y-%m-%d %H:%M:%S"));
     }
   }
   return starts;
 }
 
 std::string LocalText(std::chrono::system_clock::time_point time) {
-  return Text(LocalParts(std::chrono::system_clock::to_time_t(time)), "%Y-%m-%d %H:%M");
+  return platform::LocalMinuteText(std::chrono::system_clock::to_time_t(time));
 }
 
 std::string DayText(std::chrono::local_days day) {
-  const std::chrono::year_month_day date{day};
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-  return text;
+  return text::FormatDay(day);
 }
 
 std::string LocalDayText(std::chrono::system_clock::time_point time) {
-  return Text(LocalParts(std::chrono::system_clock::to_time_t(time)), "%Y-%m-%d");
+  return platform::PartsText(LocalParts(std::chrono::system_clock::to_time_t(time)), "%Y-%m-%d");
 }
 
 }  // namespace lapse::schedule

@@ -236,15 +236,7 @@ void frmMain::OpenStartDirectory() {
 }
 
 void frmMain::OpenSchedule() {
-  front::ScheduleServices services = services_.schedule;
-  if (services.options == schedule::UpdateOptions{}) {
-    services.options = logic_.ScheduledUpdateOptions();
-  }
-  if (!services.nextLapse) {
-    services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
-      return logic_.NextLapseDay(folder, recursive);
-    };
-  }
+  const front::ScheduleServices services = logic_.ScheduleServicesFrom(services_.schedule);
   frmSchedule dialog(services, services_.help, services_.messages, this);
   dialog.Open(front::PathOf(OpenedFolder()), logic_.State().Subfolders != 0);
 }

@@ -10,8 +10,11 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
+#include "front/folder_chain.h"
 #include "ui/paths.h"
 
 namespace lapse::ui {
@@ -120,10 +123,12 @@ QString DirectoryList::SetPath(const QString& directory) {
 }
 
 void DirectoryList::Refresh() {
-  QDir directory(path_);
-  while (!ListingError(directory.path()).isEmpty() && directory.cdUp()) {
+  const std::vector<std::string> chain = front::FolderChain(path_.toStdString());
+  for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
+    if (SetPath(QString::fromStdString(*folder)).isEmpty()) {
+      return;
+    }
   }
-  SetPath(directory.path());
 }
 
 void DirectoryList::keyPressEvent(QKeyEvent* event) {
@@ -143,21 +148,13 @@ void DirectoryList::OpenItem(QListWidgetItem* item) {
 }
 
 void DirectoryList::Fill() {
-  std::vector<QString> ancestors;
-  for (QDir up(path_);;) {
-    ancestors.push_back(up.absolutePath());
-    if (up.isRoot() || !up.cdUp()) {
-      break;
-    }
-  }
-  std::reverse(ancestors.begin(), ancestors.end());
-
   clear();
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   int depth = 0;
   QListWidgetItem* current = nullptr;
-  for (const QString& ancestor : ancestors) {
+  for (const std::string& folder : front::FolderChain(path_.toStdString())) {
+    const QString ancestor = QString::fromStdString(folder);
     const QString name = QDir(ancestor).isRoot() ? QDir::toNativeSeparators(ancestor)
                                                  : QFileInfo(ancestor).fileName();
     current = new QListWidgetItem(open, name, this);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "front/folder_chain.h"
 #include "front/folder_text.h"
 #include "front/help_topics.h"
 #include "win32/frm_about.h"
@@ -27,25 +28,6 @@ constexpr std::pair<int, const char*> kMenuItems[] = {
 
 std::wstring Indented(const std::wstring& name, int depth) {
   return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
-}
-
-// The folder's ancestors from its root down, the folder itself last.
-std::vector<std::string> AncestorsOf(const std::string& folder) {
-  std::vector<std::string> chain;
-  std::string path = folder;
-  while (!path.empty() && path.back() == '/' && path.size() > 3) {
-    path.pop_back();
-  }
-  for (;;) {
-    chain.push_back(path);
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos || path.size() <= 3) {
-      break;
-    }
-    path = slash <= 2 ? path.substr(0, slash + 1) : path.substr(0, slash);
-  }
-  std::reverse(chain.begin(), chain.end());
-  return chain;
 }
 
 std::wstring LastName(const std::string& folder) {
@@ -339,15 +321,7 @@ void frmMain::OpenFolderItem(int index) {
 }
 
 void frmMain::OpenSchedule() {
-  front::ScheduleServices services = services_.schedule;
-  if (services.options == schedule::UpdateOptions{}) {
-    services.options = logic_.ScheduledUpdateOptions();
-  }
-  if (!services.nextLapse) {
-    services.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
-      return logic_.NextLapseDay(folder, recursive);
-    };
-  }
+  const front::ScheduleServices services = logic_.ScheduleServicesFrom(services_.schedule);
   frmSchedule dialog(services, services_.prompts, services_.help, Handle());
   frmSchedule_ = &dialog;
   dialog.Open(front::PathOf(openedFolder_), logic_.State().Subfolders != 0);
@@ -456,7 +430,7 @@ std::string frmMain::OpenFolder(const std::string& folder) {
   HWND list = ControlNamed("dirMain");
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   SendMessageW(list, LB_RESETCONTENT, 0, 0);
-  folderItems_ = AncestorsOf(folder);
+  folderItems_ = front::FolderChain(folder);
   int depth = 0;
   for (const std::string& ancestor : folderItems_) {
     const std::wstring text = Indented(LastName(ancestor), depth++);
@@ -477,7 +451,7 @@ std::string frmMain::OpenFolder(const std::string& folder) {
 }
 
 void frmMain::RefreshFolders() {
-  std::vector<std::string> chain = AncestorsOf(openedFolder_);
+  const std::vector<std::string> chain = front::FolderChain(openedFolder_);
   for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
     if (OpenFolder(*folder).empty()) {
       return;

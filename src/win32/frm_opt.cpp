@@ -99,11 +99,7 @@ void frmOpt::SelectTab(int tab) {
 }
 
 bool frmOpt::PreTranslate(MSG& message) {
-  if (message.message == WM_KEYDOWN && message.wParam == VK_F1) {
-    help_.ShowTopic(owner_, ContextTopic().value_or(front::topic::kOptions));
-    return true;
-  }
-  return false;
+  return ShowContextHelp(message, help_, owner_, front::topic::kOptions);
 }
 
 LRESULT frmOpt::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

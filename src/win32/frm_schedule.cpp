@@ -78,11 +78,7 @@ void frmSchedule::Showing() {
 }
 
 bool frmSchedule::PreTranslate(MSG& message) {
-  if (message.message == WM_KEYDOWN && message.wParam == VK_F1) {
-    help_.ShowTopic(owner_, ContextTopic().value_or(front::topic::kSchedule));
-    return true;
-  }
-  return false;
+  return ShowContextHelp(message, help_, owner_, front::topic::kSchedule);
 }
 
 LRESULT frmSchedule::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

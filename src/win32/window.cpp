@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "front/help_topics.h"
+#include "win32/services.h"
 #include "win32/text.h"
 
 namespace lapse::win32 {
@@ -197,6 +198,15 @@ std::optional<int> Window::ContextTopic() const {
     }
   }
   return helpTopic_;
+}
+
+bool Window::ShowContextHelp(const MSG& message, HelpPages& help, HWND owner,
+                             int windowTopic) const {
+  if (message.message != WM_KEYDOWN || message.wParam != VK_F1) {
+    return false;
+  }
+  help.ShowTopic(owner, ContextTopic().value_or(windowTopic));
+  return true;
 }
 
 void Window::ShowModal(HWND owner) {

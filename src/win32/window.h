@@ -12,6 +12,8 @@
 
 namespace lapse::win32 {
 
+class HelpPages;
+
 // A control's place as designed: twips from the top-left of its container.
 struct Twips {
   int left;
@@ -77,6 +79,9 @@ class Window {
   // F1: the topic of the focused control, else of its containers, else the
   // window's.
   std::optional<int> ContextTopic() const;
+  // For PreTranslate: F1 shows help over owner at ContextTopic(), or at
+  // windowTopic where that is none; true when message was F1.
+  bool ShowContextHelp(const MSG& message, HelpPages& help, HWND owner, int windowTopic) const;
 
   // Called as ShowModal begins, before the window shows.
   virtual void Showing() {}

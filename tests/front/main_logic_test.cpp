@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <set>
 
@@ -315,6 +316,24 @@ TEST_F(MainLogicTest, AFolderAnotherLapseWorksOnIsLeftAlone) {
 // folder that is left, after a run that stopped on it, on a refresh after a
 // replace and when the window becomes active again; a folder that is still
 // there stays, and so do the lists while a command works.
+TEST_F(MainLogicTest, TheScheduleDialogTakesTheOptionsNowSetUnlessTheFaceGivesItsOwn) {
+  Start();
+  logic_.State().NewDays = 9;
+  const ScheduleServices filled = logic_.ScheduleServicesFrom({});
+  EXPECT_EQ(filled.options.days, 9);
+  EXPECT_EQ(filled.options, logic_.ScheduledUpdateOptions());
+  ASSERT_TRUE(filled.nextLapse);
+  EXPECT_EQ(filled.nextLapse(kSite, false), logic_.NextLapseDay(kSite, false));
+
+  ScheduleServices given;
+  given.options.days = 3;
+  const std::chrono::local_days aDay{std::chrono::year{2001} / 2 / 3};
+  given.nextLapse = [aDay](const std::filesystem::path&, bool) { return aDay; };
+  const ScheduleServices kept = logic_.ScheduleServicesFrom(given);
+  EXPECT_EQ(kept.options, given.options);
+  EXPECT_EQ(kept.nextLapse(kSite, false), aDay);
+}
+
 TEST_F(MainLogicTest, TheListsLeaveAFolderThatWasDeleted) {
   enum class Action { Go, ReplaceOfARunElsewhere, Activated, ActivatedWhileAsked };
   struct Case {

@@ -140,6 +140,29 @@ TEST(UseTimeZoneTest, TakesOnlyZonesOfTheDatabase) {
   }
 }
 
+TEST(TimeTextTest, UtcTimesAreWrittenToTheSecond) {
+  struct Case {
+    sys_seconds time;
+    milliseconds more;
+    const char* utc;
+    const char* fields;  // PartsText of UtcParts: "%Y-%m-%d %H:%M"
+  };
+  const Case cases[] = {
+      {sys_days{1970y / 1 / 1}, {}, "1970-01-01T00:00:00Z", "1970-01-01 00:00"},
+      {sys_days{2024y / 2 / 29} + 23h + 59min + 59s, 999ms, "2024-02-29T23:59:59Z",
+       "2024-02-29 23:59"},
+      {sys_days{2026y / 12 / 31} + 9h + 5min + 3s, {}, "2026-12-31T09:05:03Z", "2026-12-31 09:05"},
+      {sys_days{2038y / 1 / 19} + 3h + 14min + 8s, {}, "2038-01-19T03:14:08Z", "2038-01-19 03:14"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utc);
+    EXPECT_EQ(UtcText(c.time + c.more), c.utc);
+    const std::tm parts = UtcParts(system_clock::to_time_t(c.time));
+    EXPECT_EQ(PartsText(parts, "%Y-%m-%d %H:%M"), c.fields);
+    EXPECT_EQ(DayOf(parts), local_days{floor<days>(c.time).time_since_epoch()});
+  }
+}
+
 // A zone is a name of the system's zone database, and nothing else; today is
 // taken in it from then on. The zones 26 hours apart never share a date.
 TEST(UseTimeZoneTest, TakesTodayInTheZoneNamed) {

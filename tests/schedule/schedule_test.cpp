@@ -223,6 +223,47 @@ TEST_F(ScheduleTest, AFolderWhoseNameHoldsALineBreakIsRefused) {
 }
 #endif
 
+TEST_F(ScheduleTest, TheSchedulersFilesAreWrittenInTheirFolderOrTheFolderIsNamed) {
+  struct Case {
+    const char* name;
+    const char* inTheWay;  // a file of this name below dir_ first; none when empty
+    const char* folder;
+    bool written;
+  };
+  const Case cases[] = {
+      {"folder made", "", "made/units", true},
+      {"folder there", "there/other", "there", true},
+      {"a file in the folder's place", "file", "file", false},
+      {"a file in a parent's place", "parent", "parent/units", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (*c.inTheWay != '\0') {
+      fs::create_directories((dir_ / c.inTheWay).parent_path());
+      Write(dir_ / c.inTheWay, "x");
+    }
+    const fs::path folder = dir_ / c.folder;
+    const std::string failure =
+        detail::WriteFilesIn(folder, {{"a.timer", "A"}, {"a.service", "S"}});
+    if (c.written) {
+      EXPECT_EQ(failure, "");
+      EXPECT_EQ(Read(folder / "a.timer"), "A");
+      EXPECT_EQ(Read(folder / "a.service"), "S");
+    } else {
+      EXPECT_EQ(failure.rfind(TextOf(folder) + ": ", 0), 0u) << failure;
+      EXPECT_GT(failure.size(), TextOf(folder).size() + 2) << failure;
+    }
+  }
+  // Each scheduler that writes files says which folder would not take them.
+  Write(dir_ / "blocked", "x");
+  host_.unitFolder = dir_ / "blocked";
+  runner_.present = {"systemctl"};
+  const Outcome outcome = Schedule(host_, For(site_));
+  EXPECT_EQ(outcome.status, Status::Failed);
+  EXPECT_EQ(outcome.problem, Problem::CannotWrite);
+  EXPECT_EQ(outcome.detail.rfind(TextOf(host_.unitFolder) + ": ", 0), 0u) << outcome.detail;
+}
+
 TEST_F(ScheduleTest, AMissingLapseCliIsRefused) {
   crontab_.InstallInto(runner_);
   host_.program = dir_ / "bin" / "nothing";
