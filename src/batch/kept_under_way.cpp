@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "batch/site_state.h"
+#include "platform/clock.h"
 #include "text/names.h"
 
 namespace lapse::batch {
@@ -59,20 +59,14 @@ class FoldersToSync {
 // The name of a kept replace: its time in UTC, to the microsecond, so that
 // the names sort as the replaces came.
 std::string KeptName(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
-  char text[40];
   const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch() %
                                                                            std::chrono::seconds(1))
                          .count();
-  const std::size_t length = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
-  std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(micro));
-  return text;
+  char fraction[16];
+  std::snprintf(fraction, sizeof fraction, ".%06lldZ", static_cast<long long>(micro));
+  return platform::PartsText(platform::UtcParts(std::chrono::system_clock::to_time_t(when)),
+                             "%Y%m%dT%H%M%S") +
+         fraction;
 }
 
 // The folder of kept pages that mirrors relative, made where missing.
