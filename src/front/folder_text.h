@@ -5,13 +5,15 @@
 #include <filesystem>
 #include <string>
 
+#include "text/names.h"
+
 namespace lapse::front {
 
 inline std::filesystem::path PathOf(const std::string& text) {
-  const std::u8string utf8(text.begin(), text.end());
-  return std::filesystem::path(utf8).make_preferred();
+  return text::PathFromText(text).make_preferred();
 }
 
+// With "/" between names on every system, unlike text::PathText.
 inline std::string TextOf(const std::filesystem::path& path) {
   const std::u8string utf8 = path.generic_u8string();
   return std::string(utf8.begin(), utf8.end());

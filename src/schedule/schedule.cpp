@@ -6,6 +6,7 @@
 #include "platform/disk.h"
 #include "schedule/backend.h"
 #include "schedule/names.h"
+#include "text/names.h"
 
 namespace lapse::schedule {
 
@@ -203,12 +204,11 @@ std::optional<FolderId> ParseFolderId(std::string_view text) {
 }
 
 std::string TextOf(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
+  return text::PathText(path);
 }
 
 fs::path PathOf(std::string_view text) {
-  return fs::path(std::u8string(text.begin(), text.end())).make_preferred();
+  return text::PathFromText(text).make_preferred();
 }
 
 std::optional<SchedulerKind> DefaultScheduler(const Host& host) {
