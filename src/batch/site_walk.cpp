@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "batch/kept_store.h"
 #include "batch/site_names.h"
 #include "platform/errors.h"
 
@@ -89,23 +90,28 @@ FolderCache::FolderCache(platform::Disk& disk, std::shared_ptr<platform::Folder>
   opened_[fs::path()] = std::move(top);
 }
 
-platform::Expected<std::shared_ptr<platform::Folder>> FolderCache::At(const fs::path& relative) {
+platform::Expected<std::shared_ptr<platform::Folder>> FolderCache::At(const fs::path& relative,
+                                                                      MissingFolder missing) {
   std::erase_if(opened_,
                 [&relative](const auto& folder) { return !IsWithin(relative, folder.first); });
   if (const auto found = opened_.find(relative); found != opened_.end()) {
     return found->second;
   }
-  if (const auto failed = failed_.find(relative); failed != failed_.end()) {
+  if (const auto failed = failed_.find(relative);
+      failed != failed_.end() && missing == MissingFolder::Fails) {
     return failed->second;
   }
-  platform::Expected<std::shared_ptr<platform::Folder>> parent = At(relative.parent_path());
+  platform::Expected<std::shared_ptr<platform::Folder>> parent =
+      At(relative.parent_path(), missing);
   platform::Expected<std::unique_ptr<platform::Folder>> folder =
-      parent ? disk_.OpenSubfolder(**parent, relative.filename())
-             : platform::Expected<std::unique_ptr<platform::Folder>>(parent.error());
+      !parent                          ? parent.error()
+      : missing == MissingFolder::Made ? OpenOrMakeOwnFolder(disk_, **parent, relative.filename())
+                                       : disk_.OpenSubfolder(**parent, relative.filename());
   if (!folder) {
     failed_[relative] = folder.error();
     return folder.error();
   }
+  failed_.erase(relative);
   std::shared_ptr<platform::Folder> shared(std::move(*folder));
   opened_[relative] = shared;
   return shared;

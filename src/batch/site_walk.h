@@ -73,10 +73,15 @@ bool IsWithin(const std::filesystem::path& relative, const std::filesystem::path
 // of its paths (or of its walk, or the reverse) asks for a folder it left
 // no more, and a site of thousands of folders does not run out of
 // descriptors. A folder asked for again is opened again.
+// Whether a folder asked for that is not there is made (readable by its
+// owner only, as Lapse's own folders in the state folder are).
+enum class MissingFolder { Fails, Made };
+
 class FolderCache {
  public:
   FolderCache(platform::Disk& disk, std::shared_ptr<platform::Folder> top);
-  platform::Expected<std::shared_ptr<platform::Folder>> At(const std::filesystem::path& relative);
+  platform::Expected<std::shared_ptr<platform::Folder>> At(
+      const std::filesystem::path& relative, MissingFolder missing = MissingFolder::Fails);
   // Opens relative again on the next look, as a folder just made there.
   void Forget(const std::filesystem::path& relative) { failed_.erase(relative); }
 

@@ -14,49 +14,6 @@ namespace fs = std::filesystem;
 using platform::Disk;
 using platform::Folder;
 
-// Folders below a top folder, opened name by name; as with FolderCache,
-// only those on the way to the last one asked for stay open.
-class Folders {
- public:
-  Folders(Disk& disk, std::shared_ptr<Folder> top, bool make) : disk_(disk), make_(make) {
-    opened_[fs::path()] = std::move(top);
-  }
-  // The folder, made where missing when the folders are made as needed.
-  platform::Expected<std::shared_ptr<Folder>> At(const fs::path& relative) {
-    return Reach(relative, make_);
-  }
-  // The folder where it is there; none is made.
-  platform::Expected<std::shared_ptr<Folder>> Existing(const fs::path& relative) {
-    return Reach(relative, false);
-  }
-
- private:
-  platform::Expected<std::shared_ptr<Folder>> Reach(const fs::path& relative, bool make) {
-    std::erase_if(opened_,
-                  [&relative](const auto& folder) { return !IsWithin(relative, folder.first); });
-    if (const auto found = opened_.find(relative); found != opened_.end()) {
-      return found->second;
-    }
-    platform::Expected<std::shared_ptr<Folder>> parent = Reach(relative.parent_path(), make);
-    if (!parent) {
-      return parent.error();
-    }
-    platform::Expected<std::unique_ptr<Folder>> folder =
-        make ? OpenOrMakeOwnFolder(disk_, **parent, relative.filename())
-             : disk_.OpenSubfolder(**parent, relative.filename());
-    if (!folder) {
-      return folder.error();
-    }
-    std::shared_ptr<Folder> shared(std::move(*folder));
-    opened_[relative] = shared;
-    return shared;
-  }
-
-  Disk& disk_;
-  bool make_;
-  std::map<fs::path, std::shared_ptr<Folder>> opened_;
-};
-
 bool SameContent(const platform::FileStamp& a, const platform::FileStamp& b) {
   return a.size == b.size && a.modified == b.modified;
 }
@@ -69,9 +26,9 @@ class Undoing {
       : disk_(disk),
         store_(store),
         keptFolder_(std::move(keptFolder)),
-        sources_(disk, site.SharedFolder(), false),
-        kept_(disk, std::move(keptPages), false),
-        undone_(disk, std::move(undonePages), true),
+        sources_(disk, site.SharedFolder()),
+        kept_(disk, std::move(keptPages)),
+        undone_(disk, std::move(undonePages)),
         progress_(progress),
         result_(result) {}
 
@@ -167,7 +124,7 @@ class Undoing {
   void HoldBack(const fs::path& page) {
     result_.changed.push_back(page);
     heldBack_.insert(page);
-    platform::Expected<std::shared_ptr<Folder>> into = undone_.Existing(page.parent_path());
+    platform::Expected<std::shared_ptr<Folder>> into = undone_.At(page.parent_path());
     if (into && !disk_.RemoveFile(**into, page.filename())) {
       disk_.SyncFolder(**into);
     }
@@ -176,7 +133,8 @@ class Undoing {
   // What the undo replaces goes beside the kept pages, so that an undo
   // loses nothing either.
   std::error_code KeepWhatIsReplaced(Folder& source, const fs::path& page) {
-    platform::Expected<std::shared_ptr<Folder>> into = undone_.At(page.parent_path());
+    platform::Expected<std::shared_ptr<Folder>> into =
+        undone_.At(page.parent_path(), MissingFolder::Made);
     if (!into) {
       return into.error();
     }
@@ -198,9 +156,9 @@ class Undoing {
   Disk& disk_;
   KeptStore& store_;
   std::shared_ptr<Folder> keptFolder_;
-  Folders sources_;
-  Folders kept_;
-  Folders undone_;
+  FolderCache sources_;
+  FolderCache kept_;
+  FolderCache undone_;
   Progress* progress_;
   UndoResult& result_;
   std::set<fs::path> touched_;
