@@ -12,6 +12,8 @@ std::optional<NotText> NotTextOf(pages::Content content) {
       return NotText::Pdf;
     case pages::Content::Archive:
       return NotText::Archive;
+    case pages::Content::Binary:
+      return NotText::Binary;
     case pages::Content::Text:
       break;
   }

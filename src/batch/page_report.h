@@ -24,7 +24,7 @@ struct FileFailure {
 };
 
 // What a page is, when it is no text that Lapse rewrites.
-enum class NotText { Compressed, Image, Pdf, Archive, Link };
+enum class NotText { Compressed, Image, Pdf, Archive, Link, Binary };
 
 enum class PageOutcome {
   Rewritten,

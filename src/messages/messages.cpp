@@ -180,6 +180,9 @@ std::string LeftAsItIs(const fs::path& name, batch::NotText kind) {
     case batch::NotText::Link:
       what = "a link";
       break;
+    case batch::NotText::Binary:
+      what = "a binary file";
+      break;
     case batch::NotText::Compressed:
       break;
   }

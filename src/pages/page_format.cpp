@@ -71,15 +71,20 @@ bool NamedAsCompressed(const std::filesystem::path& name) {
 }
 
 std::string_view PeekingSource::Peek(std::size_t count) {
-  count = std::min<std::size_t>(count, kLongestPeek);
+  return Fill(std::min<std::size_t>(count, kLongestPeek));
+}
+
+std::string_view PeekingSource::FirstBlock() {
+  return Fill(kFirstBlock);
+}
+
+std::string_view PeekingSource::Fill(std::size_t count) {
   if (!head_) {
     head_.reset(new char[kFirstPiece]);  // NOLINT(cppcoreguidelines-owning-memory)
   }
-  while (size_ < count) {
+  while (size_ < count && !ended_) {
     const std::size_t read = inner_.Read(std::span(head_.get() + size_, kFirstPiece - size_));
-    if (read == 0) {
-      break;
-    }
+    ended_ = read == 0;
     size_ += read;
   }
   return std::string_view(head_.get() + at_, std::min(count, size_) - at_);
@@ -96,7 +101,7 @@ std::size_t PeekingSource::Read(std::span<char> buffer) {
     at_ += take;
     return take;
   }
-  return inner_.Read(buffer);
+  return ended_ ? 0 : inner_.Read(buffer);
 }
 
 PageSource::PageSource(text::ByteSource& raw) : raw_(raw) {
@@ -117,10 +122,16 @@ PageSource::PageSource(text::ByteSource& raw) : raw_(raw) {
   } else if (textHead.starts_with(kUtf16BigEndianMark)) {
     encoding_ = Encoding::Utf16BigEndian;
   }
+  const bool utf16 =
+      encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian;
+  if (content_ == Content::Text && !utf16 &&
+      peeking.FirstBlock().find('\0') != std::string_view::npos) {
+    content_ = Content::Binary;
+  }
   // The mark is no part of the first line; the copy gets it back first.
   peeking.Skip(MarkOf(encoding_).size());
   top_ = &peeking;
-  if (encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian) {
+  if (utf16) {
     top_ =
         &utf16_.emplace(peeking, encoding_ == Encoding::Utf16LittleEndian ? ByteOrder::LittleEndian
                                                                           : ByteOrder::BigEndian);

@@ -20,8 +20,11 @@ namespace lapse::pages {
 
 enum class Compression { None, Gzip };
 // What a file holds, by its first bytes: text Lapse rewrites (plain or
-// inside gzip), or something it leaves as it is.
-enum class Content { Text, Compressed, Image, Pdf, Archive };
+// inside gzip), or something it leaves as it is. Binary is what holds a NUL
+// byte in its first block (out of gzip where it is compressed), unless it
+// is UTF-16 behind a byte-order mark: 8-bit text holds none, and programs,
+// databases, fonts and UTF-16 without a mark would be broken by line breaks.
+enum class Content { Text, Compressed, Image, Pdf, Archive, Binary };
 enum class Encoding { Bytes, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
 
 // A name that says its file is compressed (".br") whatever its bytes.
@@ -34,20 +37,32 @@ class PeekingSource final : public text::ByteSource {
  public:
   explicit PeekingSource(text::ByteSource& inner) : inner_(inner) {}
   static constexpr std::size_t kLongestPeek = 12;
+  // How much of a file tells whether it is text: the first 8 KiB.
+  static constexpr std::size_t kFirstBlock = std::size_t{8} * 1024;
   // Up to count (at most kLongestPeek) of the first bytes; fewer where the
   // data ends.
   std::string_view Peek(std::size_t count);
+  // The first kFirstBlock bytes, fewer where the data ends. They lie in the
+  // first piece, which the page's reading takes up afterwards: the look
+  // costs no read that the page would not make anyway.
+  std::string_view FirstBlock();
   void Skip(std::size_t count);
   std::size_t Read(std::span<char> buffer) override;
   std::error_code Error() const override { return inner_.Error(); }
 
  private:
   static constexpr std::size_t kFirstPiece = std::size_t{64} * 1024;
+  static_assert(kFirstBlock <= kFirstPiece);
+  // Up to count bytes from at_ in the first piece.
+  std::string_view Fill(std::size_t count);
+
   text::ByteSource& inner_;
   // Left uninitialised: the look fills what it reads.
   std::unique_ptr<char[]> head_;
   std::size_t at_ = 0;
   std::size_t size_ = 0;
+  // The inner source has said it ended: it is asked no more.
+  bool ended_ = false;
 };
 
 // A page's text, out of its compression and its encoding.

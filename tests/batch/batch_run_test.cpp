@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "batch/batch.h"
+#include "batch/check.h"
 #include "batch/site_names.h"
 #include "support/batch_fixture.h"
 
@@ -406,6 +407,30 @@ TEST_F(FakeRunTest, LinksAndOtherNamesAreSaid) {
             (NameList{"also.htm: its other names keep the old text.",
                       "real.htm: its other names keep the old text."}));
   EXPECT_EQ(Page("real.htm"), "");
+}
+
+// A file with NUL bytes named as a page is no text: a line break put into
+// it would break it. Run, replace and check leave it byte for byte and name
+// it as they name an image, and it counts as no failure.
+TEST_F(FakeRunTest, AFileWithNulBytesIsLeftAsItIsAndSaid) {
+  const std::string font =
+      std::string("wOFF\0\x01\0\0", 8) + "\n<!--LAPSE 12/01/26\nold\r<!--ENDL\n";
+  AddPage("font.woff.htm", font);
+  AddPage("a.htm", "<!--LAPSE 12/01/26\nold\n<!--ENDL\nb\n");
+  const RunResult result = Run();
+  EXPECT_TRUE(result.AllRewritten());
+  EXPECT_EQ(frontEnd_.reports, NameList{"font.woff.htm: a binary file, left as it is"});
+  EXPECT_EQ(Page("New/font.woff.htm"), "(none)");
+  ASSERT_TRUE(ReplaceOldFiles().Complete());
+  EXPECT_EQ(Page("font.woff.htm"), font);
+  EXPECT_EQ(Page("a.htm"), "b\n");
+  const CheckResult check = CheckSite(disk_, kSite, Recursion::ThisFolder,
+                                      {30, 1, text::EnglishDateLocale(), [] { return kToday; }});
+  ASSERT_EQ(check.leftOut.size(), 1u);
+  EXPECT_EQ(messages::LeftOut(check.leftOut[0].name, check.leftOut[0].report),
+            "font.woff.htm: a binary file, left as it is");
+  EXPECT_TRUE(check.tags.empty());
+  EXPECT_FALSE(check.Faulty());
 }
 
 // Where a page's time stamp cannot tell a save from the state the run read,

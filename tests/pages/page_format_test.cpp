@@ -123,5 +123,65 @@ TEST(PageContent, FirstBytesTellWhatIsNoText) {
   }
 }
 
+// A NUL byte in the first block says a file is no 8-bit text, whatever
+// the sizes of the reads that bring the block in; the block is the first
+// 8 KiB (of what gzip holds, for a gzip page), and a NUL past it is not
+// looked for. UTF-16 behind its mark is text, NULs and all. Whatever the
+// look finds, the page then reads whole, as it would without it.
+TEST(PageContent, ANulByteInTheFirstBlockIsNoText) {
+  const std::string elf(
+      "\x7F"
+      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0",
+      20);
+  const std::string sqlite =
+      std::string("SQLite format 3\0", 16) + std::string("\x10\0\x01\x01", 4);
+  const std::string woff = std::string("wOFF\0\x01\0\0\0\0\x05\x24", 12) + "<html>";
+  const std::string utf16NoMark("<\0h\0t\0m\0l\0>\0\n\0", 14);
+  const std::string utf16BigNoMark("\0<\0h\0t\0m\0l\0>\0\n", 14);
+  const std::string block(PeekingSource::kFirstBlock - 1, 'x');
+  const struct {
+    std::string name;
+    std::string page;
+    Content content;
+    std::string text;  // what the page reads as
+  } cases[] = {
+      {"elf", elf, Content::Binary, elf},
+      {"sqlite", sqlite, Content::Binary, sqlite},
+      {"woff", woff, Content::Binary, woff},
+      {"utf16 without a mark", utf16NoMark, Content::Binary, utf16NoMark},
+      {"utf16 big-endian without a mark", utf16BigNoMark, Content::Binary, utf16BigNoMark},
+      {"utf8 mark then a NUL",
+       std::string("\xEF\xBB\xBF"
+                   "a\0b",
+                   6),
+       Content::Binary, std::string("a\0b", 3)},
+      {"utf16 with its mark", Utf16(u"<p>\n", ByteOrder::LittleEndian), Content::Text, "<p>\n"},
+      {"utf16 big-endian with its mark", Utf16(u"<p>\n", ByteOrder::BigEndian), Content::Text,
+       "<p>\n"},
+      {"NUL as the block's last byte", block + '\0' + "y", Content::Binary, block + '\0' + "y"},
+      {"NUL just past the block", block + "x" + '\0', Content::Text, block + "x" + '\0'},
+      {"gzip of an elf", Gzip(elf), Content::Binary, elf},
+      {"gzip of text", Gzip("<p>\n"), Content::Text, "<p>\n"},
+      {"gzip of a NUL past the block", Gzip(block + "x" + '\0'), Content::Text, block + "x" + '\0'},
+      {"a magic number goes first", std::string("\x89PNG\r\n\x1A\n\0\0", 10), Content::Image,
+       std::string("\x89PNG\r\n\x1A\n\0\0", 10)},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{3}, std::size_t{5000}, std::size_t{1} << 20}) {
+      MemorySource raw(c.page, chunk);
+      PageSource page(raw);
+      EXPECT_EQ(page.content(), c.content) << c.name << ", reads of " << chunk;
+      std::string text;
+      std::vector<char> buffer(777);
+      while (const std::size_t count = page.Read(buffer)) {
+        text.append(buffer.data(), count);
+      }
+      EXPECT_EQ(text, c.text) << c.name << ", reads of " << chunk;
+      EXPECT_FALSE(page.Error()) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lapse::pages
