@@ -102,6 +102,11 @@ void CheckTagDate(std::string_view prefix, std::string_view text, const DateLoca
   if (whole) {
     CheckIsValidDate(*whole);
   }
+  // What a message names of the date lies within the line.
+  const std::string_view field = lapse::text::TagDateField(line);
+  Check(field.empty() || (field.data() >= line.data() &&
+                          field.data() + field.size() <= line.data() + line.size()),
+        "the date field's text lies outside the line");
 }
 
 }  // namespace
@@ -128,6 +133,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Check(ParseDate(" \t" + std::string(text) + "\t ", locale) == answer,
         "blanks around the text change the answer");
+
+  // A named order reads what the locale's order reads without the other
+  // order's help, as the same date, and nothing else.
+  const std::optional<lapse::text::DateReading> reading = lapse::text::ReadDate(text, locale);
+  Check(reading.has_value() == answer.has_value() && (!reading || reading->date == *answer),
+        "ReadDate and ParseDate answer otherwise");
+  DateLocale given = locale;
+  given.orderGiven = true;
+  const std::optional<TagDate> strict = ParseDate(text, given);
+  Check(strict == (reading && !reading->otherOrder ? answer : std::nullopt),
+        "a named order reads another date than the locale's order alone");
 
   if (answer) {
     CheckIsValidDate(*answer);

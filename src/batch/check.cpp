@@ -125,6 +125,8 @@ class Checker {
 
   void Tag(const fs::path& page, const text::DatedTag& tag) {
     FoundTag found{page, tag.line, tag.kind, tag.date, false, std::nullopt};
+    found.dateText = tag.text;
+    found.otherOrder = tag.otherOrder;
     if (tag.date) {
       const bool expiry = tag.kind == text::DatedTagKind::Expiry;
       found.lapsed = expiry ? text::ExpiryTagLapsed(*tag.date, today_)

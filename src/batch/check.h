@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct FoundTag {
   std::optional<text::TagDate> date;  // nothing for a date format error
   bool lapsed = false;
   std::optional<text::Today> lapseDay;  // the first day on which it has lapsed
+  // The date as written, or what stands in its place when it cannot be read.
+  std::string dateText{};
+  // The date fits only the other order of day and month than the one in
+  // force, taken from the locale: it is read so, and check says it.
+  bool otherOrder = false;
 };
 
 struct CheckResult {

@@ -24,6 +24,10 @@ constexpr std::int64_t kSameTick = 2'000'000'000;
 std::string RulesText(const text::TagRules& rules) {
   std::string text =
       std::to_string(rules.newDays) + " " + std::to_string(static_cast<int>(rules.locale.order));
+  // A named order reads no date in the other: the same pages answer otherwise.
+  if (rules.locale.orderGiven) {
+    text += " given";
+  }
   for (const auto* names : {&rules.locale.monthNames, &rules.locale.shortMonthNames}) {
     for (const std::string& name : *names) {
       text += " " + text::DisplayText(name);

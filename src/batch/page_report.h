@@ -1,8 +1,10 @@
 // What became of one page of a run, as the fronts are told it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
 
 #include "pages/page_format.h"
@@ -38,6 +40,10 @@ struct PageReport {
   PageOutcome outcome = PageOutcome::Rewritten;
   FileFailure failure;                    // when Failed or LinesNotLogged (the log)
   NotText notText = NotText::Compressed;  // when LeftAsItIs
+  // When DateFormatError: the faulty tag's line (the first is 1; 0 where
+  // not known) and what stands where its date should.
+  std::uint64_t badDateLine = 0;
+  std::string badDateText{};
 };
 
 // A page that a command left out or left as it is, and why.

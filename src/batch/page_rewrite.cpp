@@ -167,6 +167,8 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     case text::StreamEnd::DateFormatError:
       result = {};
       result.report.outcome = PageOutcome::DateFormatError;
+      result.report.badDateLine = rewritten.badDateLine;
+      result.report.badDateText = rewritten.badDateText;
       return result;
     case text::StreamEnd::ReadFailed:
       return Failed(FileAction::Read, job.source->PathOf(job.name), page.Error());

@@ -132,6 +132,7 @@ Settings Checked(const std::string& command, const Options& options,
   run.clock = environment.clock;
   const Removal removal = CheckedRemoval(command, options.removal);
   run.locale.order = removal.order.value_or(environment.locale.order);
+  run.locale.orderGiven = removal.order.has_value();
   run.recursion = options.recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder;
   run.log = removal.log;
   run.newDays = removal.days.value_or(run.newDays);
@@ -253,7 +254,7 @@ class ConsoleFrontEnd final : public batch::RunFrontEnd {
       return;
     }
     progress_.Erase();
-    err_ << messages::LeftOut(name, report) << '\n';
+    err_ << messages::ToolLeftOut(name, report) << '\n';
   }
   void Advance(std::uint64_t done, std::uint64_t listed, const fs::path& current) override {
     progress_.Advance(done, listed, current);
@@ -488,7 +489,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   const batch::RunResult run = batch::RunOnSite(environment.disk, *site, frontEnd, options);
   frontEnd.Done();
   for (const batch::PageLeftOut& page : run.leftOut) {
-    report.leftAsTheyWere.push_back(messages::LeftOut(page.name, page.report));
+    report.leftAsTheyWere.push_back(messages::ToolLeftOut(page.name, page.report));
   }
   if (run.status != batch::RunStatus::Completed) {
     report.problem = messages::Stopped(run.problem);
@@ -580,6 +581,17 @@ void CheckAsText(const batch::CheckResult& result, const Settings& settings, tex
   out << "Next lapse: " << (result.nextLapse ? text::FormatDay(*result.nextLapse) : "none") << '\n';
 }
 
+// Dates that fit only the other order of day and month than the locale's:
+// read so, but said, as the same page may hold dates read both ways.
+void SayDatesInOtherOrder(const batch::CheckResult& result, text::DateOrder order,
+                          std::ostream& err) {
+  for (const batch::FoundTag& tag : result.tags) {
+    if (tag.otherOrder && tag.date) {
+      err << messages::ReadInOtherOrder(tag.page, tag.line, tag.dateText, *tag.date, order) << '\n';
+    }
+  }
+}
+
 void CheckAsJson(const batch::CheckResult& result, const Settings& settings, text::Today today,
                  std::ostream& out) {
   using nlohmann::json;
@@ -599,6 +611,18 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
         {"lapses_on", tag.lapseDay ? json(text::FormatDay(*tag.lapseDay)) : json(nullptr)},
     });
   }
+  json warnings = json::array();
+  for (const batch::FoundTag& tag : result.tags) {
+    if (tag.otherOrder && tag.date) {
+      warnings.push_back(
+          {{"file", text::DisplayName(tag.page)},
+           {"line", tag.line},
+           {"text", text::DisplayText(tag.dateText)},
+           {"date", DateText(tag.date)},
+           {"message", messages::ReadInOtherOrder(tag.page, tag.line, tag.dateText, *tag.date,
+                                                  settings.run.locale.order)}});
+    }
+  }
   json leftOut = json::array();
   for (const batch::PageLeftOut& page : result.leftOut) {
     leftOut.push_back({{"file", text::DisplayName(page.name)},
@@ -610,6 +634,7 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
       {"tags", tags},
       {"next_lapse", result.nextLapse ? json(text::FormatDay(*result.nextLapse)) : json(nullptr)},
       {"left_out", leftOut},
+      {"warnings", warnings},
   };
   // A name that is no UTF-8 shows with replacement characters.
   out << document.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
@@ -632,6 +657,7 @@ int Check(const Settings& settings, const Environment& environment, std::ostream
     for (const batch::PageLeftOut& page : result.leftOut) {
       err << messages::LeftOut(page.name, page.report) << '\n';
     }
+    SayDatesInOtherOrder(result, run.locale.order, err);
   }
   const text::Today today = run.clock();
   if (settings.json) {

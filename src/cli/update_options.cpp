@@ -12,7 +12,8 @@ void AddDaysOption(CLI::App& command, RemovalOptions& options) {
 void AddDateOrderOption(CLI::App& command, RemovalOptions& options) {
   command
       .add_option("--date-order", options.dateOrder,
-                  "Order of numeric dates: mdy, dmy or ymd (default: the user's locale)")
+                  "Order of numeric dates, the only one read: mdy, dmy or ymd (default: the "
+                  "user's locale)")
       ->type_name("ORDER")
       ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
 }

@@ -135,6 +135,31 @@ std::string DateFormatError(const fs::path& name) {
   return "Date Format error in " + DisplayName(name);
 }
 
+std::string DateNotRead(const fs::path& name, std::uint64_t line, std::string_view text) {
+  if (line == 0) {
+    return DateFormatError(name);
+  }
+  return DisplayName(name) + ":" + std::to_string(line) + ": '" + text::DisplayText(text) +
+         "' is no date";
+}
+
+std::string ReadInOtherOrder(const fs::path& name, std::uint64_t line, std::string_view text,
+                             text::TagDate date, text::DateOrder order) {
+  const char* first = "month";
+  switch (order) {
+    case text::DateOrder::DayMonthYear:
+      first = "day";
+      break;
+    case text::DateOrder::YearMonthDay:
+      first = "year";
+      break;
+    case text::DateOrder::MonthDayYear:
+      break;
+  }
+  return DisplayName(name) + ":" + std::to_string(line) + ": " + text::DisplayText(text) +
+         " read as " + text::FormatTagDate(date) + ": " + first + " first does not fit";
+}
+
 std::string Failure(const batch::FileFailure& failure) {
   switch (failure.action) {
     case batch::FileAction::Read:
@@ -163,6 +188,13 @@ std::string LeftOut(const fs::path& name, const batch::PageReport& report) {
       break;
   }
   return Failure(report.failure);
+}
+
+std::string ToolLeftOut(const fs::path& name, const batch::PageReport& report) {
+  if (report.outcome == batch::PageOutcome::DateFormatError) {
+    return DateNotRead(name, report.badDateLine, report.badDateText);
+  }
+  return LeftOut(name, report);
 }
 
 std::string LeftAsItIs(const fs::path& name, batch::NotText kind) {

@@ -32,6 +32,15 @@ std::string Updated(std::uint64_t updated, std::uint64_t pages, std::uint64_t le
 std::string NothingLapsed(std::uint64_t pages);
 // "Date Format error in " + the bare name.
 std::string DateFormatError(const std::filesystem::path& name);
+// The command-line tool's date format error, with the tag's line and what
+// stands where its date should: "news.htm:12: '31/31/26' is no date". The
+// bare "Date Format error in " + name where the line is not known.
+std::string DateNotRead(const std::filesystem::path& name, std::uint64_t line,
+                        std::string_view text);
+// A date read in the other order of day and month than the one in force:
+// "news.htm:12: 12/31/99 read as 1999-12-31: day first does not fit".
+std::string ReadInOtherOrder(const std::filesystem::path& name, std::uint64_t line,
+                             std::string_view text, text::TagDate date, text::DateOrder order);
 
 // "Cannot read PATH: reason." or "Cannot write PATH: reason."
 std::string Failure(const batch::FileFailure& failure);
@@ -40,6 +49,9 @@ std::string Failure(const batch::FileFailure& failure);
 std::string LeftAsItIs(const std::filesystem::path& name, batch::NotText kind);
 // Why the file name was left out of the run.
 std::string LeftOut(const std::filesystem::path& name, const batch::PageReport& report);
+// The same as the command-line tool says it, which names a date format
+// error's line and text.
+std::string ToolLeftOut(const std::filesystem::path& name, const batch::PageReport& report);
 // Why a run stopped before it wrote anything.
 std::string Stopped(const batch::RunProblem& problem);
 // "S is being updated by another Lapse (process N, since 14:02); try again

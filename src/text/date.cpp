@@ -128,8 +128,14 @@ std::optional<int> MonthFromName(std::string_view word, const DateLocale& locale
   return std::nullopt;
 }
 
+struct NumericDate {
+  year_month_day date;
+  bool otherOrder = false;
+};
+
 // 12/31/26, 31.12.2026, 2026-12-31: three numbers and the same separator twice.
-std::optional<year_month_day> ReadNumericDate(const std::vector<Token>& t, DateOrder order) {
+std::optional<NumericDate> ReadNumericDate(const std::vector<Token>& t, DateOrder order,
+                                           bool orderGiven) {
   if (t.size() != 5 || t[1].kind != TokenKind::Punct || t[3].kind != TokenKind::Punct ||
       t[1].text != t[3].text || t[1].text.find_first_of("/-.") != 0) {
     return std::nullopt;
@@ -154,10 +160,17 @@ std::optional<year_month_day> ReadNumericDate(const std::vector<Token>& t, DateO
     return std::nullopt;
   }
   if (auto date = MakeDate(*yv, *mv, *dv)) {
-    return date;
+    return NumericDate{*date};
   }
-  // 31/12/26 in a month-first locale: only the other reading makes sense.
-  return MakeDate(*yv, *dv, *mv);
+  // 31/12/26 in a month-first locale: only the other reading makes sense,
+  // unless the user named the order.
+  if (orderGiven) {
+    return std::nullopt;
+  }
+  if (auto date = MakeDate(*yv, *dv, *mv)) {
+    return NumericDate{*date, true};
+  }
+  return std::nullopt;
 }
 
 // Separators between the parts of a date with a month name: blanks, a comma,
@@ -354,6 +367,13 @@ DateOrder DateOrderFromFormat(std::string_view format) {
 }
 
 std::optional<TagDate> ParseDate(std::string_view text, const DateLocale& locale) {
+  if (const std::optional<DateReading> reading = ReadDate(text, locale)) {
+    return reading->date;
+  }
+  return std::nullopt;
+}
+
+std::optional<DateReading> ReadDate(std::string_view text, const DateLocale& locale) {
   const std::vector<Token> tokens = Tokenize(TrimBlanks(text));
   std::size_t dateEnd = tokens.size();
   std::optional<std::chrono::seconds> timeOfDay = std::chrono::seconds{0};
@@ -373,14 +393,16 @@ std::optional<TagDate> ParseDate(std::string_view text, const DateLocale& locale
   }
   const std::vector<Token> dateTokens(tokens.begin(),
                                       tokens.begin() + static_cast<std::ptrdiff_t>(dateEnd));
-  auto date = ReadNumericDate(dateTokens, locale.order);
+  std::optional<NumericDate> date = ReadNumericDate(dateTokens, locale.order, locale.orderGiven);
   if (!date) {
-    date = ReadNamedDate(dateTokens, locale);
+    if (const std::optional<year_month_day> named = ReadNamedDate(dateTokens, locale)) {
+      date = NumericDate{*named};
+    }
   }
   if (!date) {
     return std::nullopt;
   }
-  return TagDate{std::chrono::local_days{*date}} + *timeOfDay;
+  return DateReading{TagDate{std::chrono::local_days{date->date}} + *timeOfDay, date->otherOrder};
 }
 
 std::string FormatDay(Today value) {

@@ -33,6 +33,10 @@ enum class DateOrder { MonthDayYear, DayMonthYear, YearMonthDay };
 // of the user's language. English month names are understood in any locale.
 struct DateLocale {
   DateOrder order = DateOrder::MonthDayYear;
+  // An order the user named is the only one read; one taken from the
+  // locale is a guess, and a date that fits only the other order of day and
+  // month is read so (and said to be).
+  bool orderGiven = false;
   std::array<std::string, 12> monthNames{};       // "January", ... (empty when unknown)
   std::array<std::string, 12> shortMonthNames{};  // "Jan", ...
 };
@@ -56,6 +60,14 @@ std::optional<DateOrder> DateOrderNamed(std::string_view name);
 // Blanks around the text are ignored. Gives nothing for any text that is not
 // wholly such a date, and for impossible dates and times.
 std::optional<TagDate> ParseDate(std::string_view text, const DateLocale& locale);
+
+// A date as ParseDate reads it, and whether its day and month fit only the
+// other order than the locale's (31/12/26 in a month-first locale).
+struct DateReading {
+  TagDate date;
+  bool otherOrder = false;
+};
+std::optional<DateReading> ReadDate(std::string_view text, const DateLocale& locale);
 
 // Text of a date as YYYY-MM-DD, and of a tag date with " HH:MM" when it has a
 // time of day.

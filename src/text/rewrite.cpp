@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "text/line_splitter.h"
 #include "text/plain_lines.h"
@@ -44,7 +45,7 @@ class RewriteHandler {
     } else if (IsExpiryTag(head)) {
       const auto date = ReadTagDate(head, rules_.locale, units_);
       if (!date) {
-        return Stop();
+        return Stop(head);
       }
       if (ExpiryTagLapsed(*date, rules_.clock())) {
         keep_ = false;
@@ -56,7 +57,7 @@ class RewriteHandler {
     } else if (IsNewTag(head)) {
       const auto date = ReadTagDate(head, rules_.locale, units_);
       if (!date) {
-        return Stop();
+        return Stop(head);
       }
       if (NewTagLapsed(*date, rules_.newDays, rules_.clock())) {
         WriteEntryHead();
@@ -91,10 +92,8 @@ class RewriteHandler {
       length = PlainLinesPrefix(rest, LineEnding::Lf);
     }
     Pass(rest.substr(0, length));
-    if (blocks_ != nullptr) {
-      // Every line of the run ends in an LF.
-      line_ += static_cast<std::uint64_t>(std::count(rest.begin(), rest.begin() + length, '\n'));
-    }
+    // Every line of the run ends in an LF.
+    line_ += static_cast<std::uint64_t>(std::count(rest.begin(), rest.begin() + length, '\n'));
     return length;
   }
 
@@ -113,12 +112,15 @@ class RewriteHandler {
   }
 
   bool dateFormatError() const { return dateFormatError_; }
+  std::uint64_t line() const { return line_; }
+  const std::string& badDateText() const { return badDateText_; }
   // Whether any line went elsewhere than to the copy.
   bool leftOut() const { return leftOut_; }
 
  private:
-  bool Stop() {
+  bool Stop(std::string_view head) {
     dateFormatError_ = true;
+    badDateText_ = TagDateField(head, units_);
     return false;
   }
 
@@ -162,12 +164,13 @@ class RewriteHandler {
   const TagRules& rules_;
   TextUnits units_;
 
-  std::uint64_t line_ = 0;  // the number of the line at hand, counted with blocks only
+  std::uint64_t line_ = 0;  // the number of the line at hand
   bool keep_ = true;
   // 64 bits: a lapsed block of any length counts up from here without overflow.
   std::int64_t dropCounter_ = 1;
   BufferedWriter* target_ = nullptr;
   bool dateFormatError_ = false;
+  std::string badDateText_;
   bool leftOut_ = false;
   std::string_view chunk_;
 };
@@ -224,6 +227,8 @@ RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<cha
   RewrittenStream result;
   result.end = [&] {
     if (handler.dateFormatError()) {
+      result.badDateLine = handler.line();
+      result.badDateText = handler.badDateText();
       return StreamEnd::DateFormatError;
     }
     if (source.Error()) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -56,6 +57,10 @@ struct RewrittenStream {
   // The copy is the source byte for byte: no line was left out and every
   // line kept its ending. Only a complete rewrite says so.
   bool copyIsSource = false;
+  // On a date format error: the tag's line (the first is 1) and what stands
+  // where its date should.
+  std::uint64_t badDateLine = 0;
+  std::string badDateText;
 };
 
 // Reads source to its end, or up to a tag whose date cannot be read, and

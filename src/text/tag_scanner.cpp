@@ -16,9 +16,9 @@ class ScanHandler {
   bool Head(std::string_view head) {
     ++line_;
     if (IsExpiryTag(head)) {
-      onTag_({line_, DatedTagKind::Expiry, ReadTagDate(head, locale_, units_)});
+      Tag(head, DatedTagKind::Expiry);
     } else if (IsNewTag(head)) {
-      onTag_({line_, DatedTagKind::New, ReadTagDate(head, locale_, units_)});
+      Tag(head, DatedTagKind::New);
     }
     return true;
   }
@@ -28,6 +28,20 @@ class ScanHandler {
   void End(std::string_view) {}
 
  private:
+  void Tag(std::string_view head, DatedTagKind kind) {
+    DatedTag tag;
+    tag.line = line_;
+    tag.kind = kind;
+    if (const std::optional<WrittenTagDate> reading = ReadTagDateAsWritten(head, locale_, units_)) {
+      tag.date = reading->date;
+      tag.text = reading->text;
+      tag.otherOrder = reading->otherOrder;
+    } else {
+      tag.text = TagDateField(head, units_);
+    }
+    onTag_(tag);
+  }
+
   const DateLocale& locale_;
   TextUnits units_;
   const std::function<void(const DatedTag&)>& onTag_;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "text/date.h"
 #include "text/streams.h"
@@ -18,6 +19,10 @@ struct DatedTag {
   std::uint64_t line = 0;  // counted from 1
   DatedTagKind kind = DatedTagKind::Expiry;
   std::optional<TagDate> date;  // nothing for a date format error
+  // The date as written (or what stands in its place when it cannot be
+  // read), and whether it fits only the other order than the locale's.
+  std::string text;
+  bool otherOrder = false;
 };
 
 // Calls onTag for every expiry and new-content tag line, in file order. Gives

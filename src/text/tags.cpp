@@ -44,6 +44,17 @@ bool CutsARun(std::string_view line, std::size_t start, std::size_t end) {
   return end < line.size() && SameRun(line[end - 1], line[end]);
 }
 
+std::string_view WithoutBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 }  // namespace
 
 bool IsExpiryTag(std::string_view line) {
@@ -58,6 +69,14 @@ bool IsNewTag(std::string_view line) {
 
 std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale,
                                    TextUnits units) {
+  if (const std::optional<WrittenTagDate> reading = ReadTagDateAsWritten(line, locale, units)) {
+    return reading->date;
+  }
+  return std::nullopt;
+}
+
+std::optional<WrittenTagDate> ReadTagDateAsWritten(std::string_view line, const DateLocale& locale,
+                                                   TextUnits units) {
   const Columns columns(line, units);
   if (columns.size() <= kDateColumn) {
     return std::nullopt;
@@ -68,11 +87,30 @@ std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& loca
     if (CutsARun(line, start, end)) {
       continue;
     }
-    if (auto date = ParseDate(line.substr(start, end - start), locale)) {
-      return date;
+    const std::string_view candidate = line.substr(start, end - start);
+    if (const std::optional<DateReading> date = ReadDate(candidate, locale)) {
+      return WrittenTagDate{date->date, WithoutBlanks(candidate), date->otherOrder};
     }
   }
   return std::nullopt;
+}
+
+std::string_view TagDateField(std::string_view line, TextUnits units) {
+  const Columns columns(line, units);
+  if (columns.size() <= kDateColumn) {
+    return {};
+  }
+  const std::size_t start = columns[kDateColumn];
+  const std::size_t end =
+      columns[std::min(kDateColumn + std::ranges::max(kCandidateLengths), columns.size())];
+  std::string_view field = line.substr(start, end - start);
+  // The comment's end, or as much of it as the field holds.
+  field = field.substr(0, field.find("--"));
+  if (field.size() >= 2 && field.ends_with('-') &&
+      WithoutBlanks(field.substr(field.size() - 2, 1)).empty()) {
+    field.remove_suffix(1);
+  }
+  return WithoutBlanks(field);
 }
 
 bool ExpiryTagLapsed(TagDate date, Today today) {

@@ -44,6 +44,22 @@ enum class TextUnits { Bytes, Utf8Characters };
 std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale,
                                    TextUnits units = TextUnits::Bytes);
 
+// A tag date with how it was written: the text that gave it, without blanks
+// around it, and whether it fits only the other order of day and month than
+// the locale's. The text lies in the line given.
+struct WrittenTagDate {
+  TagDate date;
+  std::string_view text;
+  bool otherOrder = false;
+};
+std::optional<WrittenTagDate> ReadTagDateAsWritten(std::string_view line, const DateLocale& locale,
+                                                   TextUnits units = TextUnits::Bytes);
+
+// What stands where a dated tag's date is read, to name a date that cannot
+// be: the date field as far as the longest candidate, up to the comment's
+// end, without blanks around it.
+std::string_view TagDateField(std::string_view line, TextUnits units = TextUnits::Bytes);
+
 // An expiry tag lapses on the day after its date.
 bool ExpiryTagLapsed(TagDate date, Today today);
 

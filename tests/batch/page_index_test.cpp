@@ -81,6 +81,10 @@ TEST_F(PageIndexTest, ADamagedIndexOrOtherRulesMeanReadingEverything) {
   }
   EXPECT_TRUE(PageIndex::Parse(whole, Rules()));
   EXPECT_FALSE(PageIndex::Parse(whole, {31, 1, text::EnglishDateLocale(), {}}));
+  // A named order reads no date in the other: the same pages answer otherwise.
+  text::DateLocale given = text::EnglishDateLocale();
+  given.orderGiven = true;
+  EXPECT_FALSE(PageIndex::Parse(whole, {30, 1, given, {}}));
 }
 
 #if !defined(_WIN32)

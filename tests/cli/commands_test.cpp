@@ -45,6 +45,7 @@ class CommandsTest : public TempDirTest {
     Environment environment;
     environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
     environment.locale = text::EnglishDateLocale();
+    environment.locale.order = localeOrder;
     environment.useTimeZone = platform::UseTimeZone;
     environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
     environment.now = [this] { return now; };
@@ -55,6 +56,7 @@ class CommandsTest : public TempDirTest {
 
   std::vector<UpdateReport> updates;
   std::optional<std::filesystem::path> keepIn;
+  text::DateOrder localeOrder = text::DateOrder::MonthDayYear;
   system_clock::time_point now = sys_days{year{2026} / 12 / 8} + hours{10};
 };
 
@@ -85,8 +87,37 @@ TEST_F(CommandsTest, RunWithADateFormatErrorExitsWithOne) {
   Write(dir_ / "good.htm", "g\n");
   const Outcome outcome = Call({"run", "DIR"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
+  EXPECT_EQ(outcome.err, "bad.htm:1: 'when' is no date\n");
   EXPECT_EQ(outcome.out, "Processed 2 files.\n");
+}
+
+// The tool names each page whose date it cannot read with the tag's line
+// and text, in the order in which the folder lists its pages whatever thread
+// read which, and a named order reads no date in the other.
+TEST_F(CommandsTest, RunNamesEveryDateItCannotReadInPageOrder) {
+  std::map<std::string, std::string> said;
+  for (int page = 0; page < 40; ++page) {
+    const std::string name = "p" + std::to_string(100 + page) + ".htm";
+    std::string text = std::string(static_cast<std::size_t>(page), '\n');
+    const std::string at = name + ":" + std::to_string(page + 1) + ": ";
+    if (page % 3 == 0) {
+      text += "<!--LAPSE 31/31/26 -->\nx\n<!--ENDL\n";
+      said[name] = at + "'31/31/26' is no date\n";
+    } else if (page % 3 == 1) {
+      text += "<!--LNEW 12/31/99 -->\n";
+      said[name] = at + "'12/31/99' is no date\n";
+    } else {
+      text += "<!--LNEW 31/12/99 -->\n";
+    }
+    Write(dir_ / name, text);
+  }
+  std::string expected;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    expected += said[entry.path().filename().string()];
+  }
+  const Outcome outcome = Call({"run", "--date-order", "dmy", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, expected);
 }
 
 TEST_F(CommandsTest, RunThatCannotStartExitsWithTwo) {
@@ -326,14 +357,14 @@ TEST_F(CommandsTest, UpdatePutsEveryPageItCanInPlace) {
   Write(dir_ / "bad.htm", "<!--LAPSE when\nkept as it is\n");
   Outcome outcome = Call({"update", "DIR"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.err, "Date Format error in bad.htm\n");
+  EXPECT_EQ(outcome.err, "bad.htm:1: 'when' is no date\n");
   EXPECT_EQ(outcome.out, "Updated 1 of 2 pages (1 left as it was).\n");
   EXPECT_EQ(Read(dir_ / "good.htm"), "a\n");
   EXPECT_EQ(Read(dir_ / "bad.htm"), "<!--LAPSE when\nkept as it is\n");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "New"));
   ASSERT_EQ(updates.size(), 1u);
   EXPECT_EQ(updates[0].rewritten, 1u);
-  EXPECT_EQ(updates[0].leftAsTheyWere, std::vector<std::string>{"Date Format error in bad.htm"});
+  EXPECT_EQ(updates[0].leftAsTheyWere, std::vector<std::string>{"bad.htm:1: 'when' is no date"});
   EXPECT_EQ(updates[0].status, 1);
 
   // Nothing to say when all went well, so that cron mails only otherwise.
@@ -622,6 +653,62 @@ TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
   const Outcome outcome = Call({"run", "--quiet", "DIR"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out + outcome.err, "");
+}
+
+// A date that fits only the other order of day and month than the
+// locale's is read so, and check says where; named with --date-order, that
+// order alone is read and such a date is an error. The locale here reads day
+// first, as a German user's does: the README's example mixes both orders.
+TEST_F(CommandsTest, CheckSaysWhereADateWasReadInTheOtherOrder) {
+  Write(dir_ / "a.htm",
+        "<!--LNEW 12/01/26\nnew\n<!--LAPSE 12/31/26\nold\n<!--ENDL\n<!--LAPSE 31 Dec 26\n");
+  localeOrder = text::DateOrder::DayMonthYear;
+  const std::string warning = "a.htm:3: 12/31/26 read as 2026-12-31: day first does not fit\n";
+  Outcome outcome = Call({"check", "DIR"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, warning);
+  EXPECT_EQ(outcome.out,
+            "a.htm:1: new 2026-01-12 lapsed\na.htm:3: expiry 2026-12-31 current\n"
+            "a.htm:6: expiry 2026-12-31 current\nNext lapse: 2027-01-01\n");
+
+  const nlohmann::json document = nlohmann::json::parse(Call({"check", "--json", "DIR"}).out);
+  ASSERT_EQ(document["warnings"].size(), 1u);
+  EXPECT_EQ(document["warnings"][0]["file"], "a.htm");
+  EXPECT_EQ(document["warnings"][0]["line"], 3);
+  EXPECT_EQ(document["warnings"][0]["text"], "12/31/26");
+  EXPECT_EQ(document["warnings"][0]["date"], "2026-12-31");
+  EXPECT_EQ(document["warnings"][0]["message"], warning.substr(0, warning.size() - 1));
+
+  outcome = Call({"check", "--date-order", "dmy", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_NE(outcome.out.find("a.htm:3: date format error\n"), std::string::npos);
+  outcome = Call({"run", "--date-order", "dmy", "DIR"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "a.htm:3: '12/31/26' is no date\n");
+
+  // Month first, both dates fit.
+  localeOrder = text::DateOrder::MonthDayYear;
+  EXPECT_EQ(Call({"check", "DIR"}).err, "");
+
+  const struct {
+    text::DateOrder order;
+    const char* date;
+    const char* warning;
+  } orders[] = {
+      {text::DateOrder::MonthDayYear, "31/12/26",
+       "b.htm:1: 31/12/26 read as 2026-12-31: month first does not fit\n"},
+      {text::DateOrder::DayMonthYear, "12/31/26",
+       "b.htm:1: 12/31/26 read as 2026-12-31: day first does not fit\n"},
+      {text::DateOrder::YearMonthDay, "26/31/12",
+       "b.htm:1: 26/31/12 read as 2026-12-31: year first does not fit\n"},
+  };
+  std::filesystem::remove(dir_ / "a.htm");
+  for (const auto& order : orders) {
+    Write(dir_ / "b.htm", std::string("<!--LAPSE ") + order.date + " -->\n");
+    localeOrder = order.order;
+    EXPECT_EQ(Call({"check", "DIR"}).err, order.warning);
+  }
 }
 
 // The JSON reads back as what the text says, and --within keeps the tags

@@ -1219,7 +1219,7 @@ TEST_F(ScheduleTest, EachUpdateOfTheToolIsAddedToTheHistory) {
   };
   const Case cases[] = {
       {"a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n", 0, 1, nullptr},
-      {"<!--LAPSE when\nkept as it is\n", 1, 0, "Date Format error in page.htm"},
+      {"<!--LAPSE when\nkept as it is\n", 1, 0, "page.htm:1: 'when' is no date"},
   };
   const fs::path state = fs::canonical(dir_) / "state";
   for (const Case& c : cases) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace lapse::text {
 namespace {
 
@@ -95,6 +97,67 @@ TEST(ParseDateTest, OverlongYearIsRefused) {
     }
   }
 }
+
+// Each order with a date that fits it, one that fits only the other order
+// of day and month, and one that fits none: a named order reads the first
+// alone; one taken from the locale reads the second too, and says so.
+struct OrderCase {
+  DateOrder order;
+  const char* text;
+  bool given;
+  std::optional<TagDate> expected;
+  bool otherOrder;
+  friend void PrintTo(const OrderCase& c, std::ostream* os) {
+    *os << DateOrderName(c.order) << ' ' << (c.given ? "given " : "from locale ") << '"' << c.text
+        << '"';
+  }
+};
+
+class DateOrderInForce : public testing::TestWithParam<OrderCase> {};
+
+TEST_P(DateOrderInForce, ReadsOneWayOrSaysSo) {
+  DateLocale locale = Locale(GetParam().order);
+  locale.orderGiven = GetParam().given;
+  const std::optional<DateReading> reading = ReadDate(GetParam().text, locale);
+  EXPECT_EQ(ParseDate(GetParam().text, locale), GetParam().expected);
+  ASSERT_EQ(reading.has_value(), GetParam().expected.has_value());
+  if (reading) {
+    EXPECT_EQ(reading->date, *GetParam().expected);
+    EXPECT_EQ(reading->otherOrder, GetParam().otherOrder);
+  }
+}
+
+constexpr std::optional<TagDate> kNoDate;
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryOrder, DateOrderInForce,
+    testing::Values(OrderCase{MDY, "12/31/26", false, At(2026, 12, 31), false},
+                    OrderCase{MDY, "12/31/26", true, At(2026, 12, 31), false},
+                    OrderCase{MDY, "31/12/26", false, At(2026, 12, 31), true},
+                    OrderCase{MDY, "31/12/26", true, kNoDate, false},
+                    OrderCase{MDY, "31/31/26", false, kNoDate, false},
+                    OrderCase{MDY, "31/31/26", true, kNoDate, false},
+                    OrderCase{DMY, "31.12.26", false, At(2026, 12, 31), false},
+                    OrderCase{DMY, "31.12.26", true, At(2026, 12, 31), false},
+                    OrderCase{DMY, "12/31/99", false, At(1999, 12, 31), true},
+                    OrderCase{DMY, "12/31/99", true, kNoDate, false},
+                    OrderCase{DMY, "31/31/26", false, kNoDate, false},
+                    OrderCase{DMY, "31/31/26", true, kNoDate, false},
+                    OrderCase{YMD, "26/12/31", false, At(2026, 12, 31), false},
+                    OrderCase{YMD, "26/12/31", true, At(2026, 12, 31), false},
+                    OrderCase{YMD, "26/31/12", false, At(2026, 12, 31), true},
+                    OrderCase{YMD, "26/31/12", true, kNoDate, false},
+                    OrderCase{YMD, "26/31/31", false, kNoDate, false},
+                    OrderCase{YMD, "26/31/31", true, kNoDate, false},
+                    // A date that fits both ways is read in the order in force.
+                    OrderCase{DMY, "12/01/26", true, At(2026, 1, 12), false},
+                    OrderCase{DMY, "12/01/26", false, At(2026, 1, 12), false},
+                    // A four-digit year first, and a month name, fit any order.
+                    OrderCase{DMY, "2026-12-31", true, At(2026, 12, 31), false},
+                    OrderCase{MDY, "31 Dec 2026", true, At(2026, 12, 31), false},
+                    // The time of day goes with the date either way.
+                    OrderCase{MDY, "31/12/26 17:05", false, At(2026, 12, 31, 17, 5), true},
+                    OrderCase{MDY, "31/12/26 17:05", true, kNoDate, false}));
 
 TEST(DateLocaleTest, OrderFollowsTheFormat) {
   EXPECT_EQ(DateOrderFromFormat("%m/%d/%y"), MDY);

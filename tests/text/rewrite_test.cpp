@@ -48,6 +48,7 @@ struct Output {
   std::string copy;
   std::string log;
   std::vector<RemovedBlock> blocks;  // with logging on
+  RewrittenStream rewritten{};
 };
 
 Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size_t chunk = 4096,
@@ -65,7 +66,8 @@ Output Rewrite(const std::string& source, RewriteOptions options = {}, std::size
   const RewrittenStream rewritten = RewriteStream(
       input, TextUnits::Bytes, readBuffer,
       {copy, logging ? &log : nullptr, name, logging ? &blocks : nullptr}, RulesOf(options));
-  return {rewritten.end, rewritten.copyIsSource, copySink.text, logSink.text, std::move(blocks)};
+  return {rewritten.end, rewritten.copyIsSource, copySink.text,
+          logSink.text,  std::move(blocks),      rewritten};
 }
 
 std::string Expiry(const char* date) {
@@ -305,6 +307,33 @@ TEST(RewriteStreamTest, DateFormatErrorInsideALapsedBlock) {
   const Output out = Rewrite(Lines({Expiry(kPast), "x", "<!--LNEW", "y"}));
   EXPECT_EQ(out.end, StreamEnd::DateFormatError);
   EXPECT_EQ(out.log, kHead + Lines({Expiry(kPast), "x"}));
+}
+
+// A date format error names its line and what stands where the date
+// should, however the lines before it end, whether they went to the copy or
+// the log, and with the log on or off.
+TEST(RewriteStreamTest, DateFormatErrorNamesItsLineAndText) {
+  const struct {
+    std::string source;
+    std::uint64_t line;
+    const char* text;
+  } cases[] = {
+      {Lines({"1", "2", "<!--LAPSE 31/31/26 -->", "4"}), 3, "31/31/26"},
+      {"1\n2\n3\n4\n<!--LNEW soon-->\n", 5, "soon"},
+      {"1\r2\r\n3\n<!--LAPSE -->", 4, ""},
+      {Lines({Expiry(kPast), "x", "y", "<!--LNEW 2/30/26", "z"}), 4, "2/30/26"},
+      {Repeat("line\n", 5000) + "<!--LAPSE 13/13/26\n", 5001, "13/13/26"},
+  };
+  for (const auto& c : cases) {
+    for (const Logging logging : {Logging::On, Logging::Off}) {
+      for (const std::size_t chunk : {1, 7, 4096}) {
+        const Output out = Rewrite(c.source, {30, 1, logging}, chunk);
+        EXPECT_EQ(out.end, StreamEnd::DateFormatError) << c.text;
+        EXPECT_EQ(out.rewritten.badDateLine, c.line) << c.text << ' ' << chunk;
+        EXPECT_EQ(out.rewritten.badDateText, c.text) << c.line;
+      }
+    }
+  }
 }
 
 TEST(RewriteStreamTest, DateFormatErrorOnATagWithoutTerminatorAtTheEnd) {

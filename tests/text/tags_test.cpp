@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace lapse::text {
 namespace {
@@ -77,6 +79,39 @@ INSTANTIATE_TEST_SUITE_P(Cases, TagDateReading,
                              TagDateCase{"<!--LNEW ", std::nullopt},
                              TagDateCase{"<!--LAPSE soon -->", std::nullopt},
                              TagDateCase{"<!--LAPSE 2/30/26 -->", std::nullopt}));
+
+// What a message names of a tag's date: the date as written where it is
+// read, and what stands in its place where it is not.
+TEST(TagDateText, NamesTheDateAsWritten) {
+  DateLocale dayFirst = EnglishDateLocale();
+  dayFirst.order = DateOrder::DayMonthYear;
+  const struct {
+    const char* line;
+    std::optional<std::string_view> read;  // the text of a date read
+    bool otherOrder;
+    std::string_view field;  // what stands where the date should
+  } cases[] = {
+      {"<!--LAPSE 12/31/99 -->", "12/31/99", true, "12/31/99"},
+      {"<!--LNEW 12/01/26 -->", "12/01/26", false, "12/01/26"},
+      {"<!--LAPSE 31/12/2026 -->", "31/12/2026", false, "31/12/2026"},
+      {"<!--LAPSE 31/31/26 -->", std::nullopt, false, "31/31/26"},
+      {"<!--LAPSE 31/31/26-->", std::nullopt, false, "31/31/26"},
+      {"<!--LAPSE 31/31/2026 -->", std::nullopt, false, "31/31/2026"},
+      {"<!--LAPSE soon", std::nullopt, false, "soon"},
+      {"<!--LAPSE -->", std::nullopt, false, ""},
+      {"<!--LAPSE", std::nullopt, false, ""},
+      {"<!--LAPSE 31-Dex-26 -->", std::nullopt, false, "31-Dex-26"},
+  };
+  for (const auto& c : cases) {
+    const auto reading = ReadTagDateAsWritten(c.line, dayFirst);
+    ASSERT_EQ(reading.has_value(), c.read.has_value()) << c.line;
+    if (reading) {
+      EXPECT_EQ(reading->text, *c.read) << c.line;
+      EXPECT_EQ(reading->otherOrder, c.otherOrder) << c.line;
+    }
+    EXPECT_EQ(TagDateField(c.line), c.field) << c.line;
+  }
+}
 
 TEST(LapseTests, ExpiryTagLapsesTheDayAfterItsDate) {
   const Today today = Day(2026, 12, 8);
