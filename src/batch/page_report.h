@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "pages/page_format.h"
+#include "text/show_block.h"
 
 namespace lapse::batch {
 
@@ -32,12 +33,16 @@ enum class PageOutcome {
   Failed,           // it could not be read, or its copy written
   LeftAsItIs,       // no text Lapse rewrites; not counted as a failure
   LinesNotLogged,   // its removed lines could not be written to the log
+  BrokenBlock,      // a show block that does not close as it should: no copy is made
 };
 
 struct PageReport {
   PageOutcome outcome = PageOutcome::Rewritten;
   FileFailure failure;                    // when Failed or LinesNotLogged (the log)
   NotText notText = NotText::Compressed;  // when LeftAsItIs
+  // When BrokenBlock; when Rewritten, a lapsed block that no end tag
+  // closed and that took the rest of the page.
+  std::optional<text::BrokenBlock> brokenBlock = std::nullopt;
 };
 
 // A page that a command left out or left as it is, and why.
