@@ -40,18 +40,20 @@ class RewriteHandler {
   bool Head(std::string_view head) {
     ++line_;
     const ShowBlocks::Line show = shows_.Head(head, line_);
-    if (shows_.broken()) {
-      return false;
-    }
-    bool leaveOut = false;
+    // A show tag's date is read first, as every tag's is, whatever its
+    // line holds after it.
     if (show == ShowBlocks::Line::Opening) {
       const auto date = ReadTagDate(head, rules_.locale, units_);
       if (!date) {
         return Stop();
       }
       showDue_ = ShowTagDue(*date, rules_.clock());
-      leaveOut = showDue_;
-    } else if (show == ShowBlocks::Line::Closing) {
+    }
+    if (shows_.broken()) {
+      return false;
+    }
+    bool leaveOut = false;
+    if (show == ShowBlocks::Line::Opening || show == ShowBlocks::Line::Closing) {
       leaveOut = showDue_;
     } else if (!head.starts_with(kTagStart)) {
       // Most lines are no tag: one test of four bytes settles them.

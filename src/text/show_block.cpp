@@ -30,6 +30,8 @@ ShowBlocks::Line ShowBlocks::Head(std::string_view head, std::uint64_t line) {
     }
     open_ = true;
     openedAt_ = line;
+    // "<!--LSHOW date -->" would show its content before the day.
+    Scan(head);
     return Line::Opening;
   }
   if (IsTagLine(head)) {

@@ -31,7 +31,8 @@ struct BrokenBlock {
 
 // Where the lines of a page stand to its show blocks. A show block runs from
 // a show tag line to the first line after it that is "-->" with nothing but
-// blanks or tabs after it. It is told the lines as the line splitter gives
+// blanks or tabs after it; a "-->" anywhere else in it, the tag line
+// included, breaks it. It is told the lines as the line splitter gives
 // them: the head, the body in pieces and the end of each line, so that a
 // "-->" anywhere in a long line is seen.
 class ShowBlocks {
