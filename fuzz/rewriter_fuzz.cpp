@@ -10,8 +10,11 @@
 //  - a tag whose date cannot be read ends the stream with a date format
 //    error: the tag line is in neither output, and the lines before it are
 //    split between copy and log as above;
-//  - every lapsed tag gets one entry head in the log, and no line before the
-//    first lapsed tag is left out;
+//  - a show block that holds "-->" or a tag line, or has no closing line,
+//    ends the stream as broken, unless a date format error comes first;
+//  - every lapsed tag gets one entry head in the log, a due show block at
+//    most two more, and no line before the first lapsed tag or due show
+//    tag is left out: a page with none passes byte for byte;
 //  - how the source is cut into reads, how small the write buffers are, and
 //    whether a log is written change nothing in the copy;
 //  - a disk that fills up is reported, never taken for a complete copy, and
@@ -165,6 +168,44 @@ struct Log {
   Lines dropped;  // the left-out lines, without the entry heads
 };
 
+// Where the source's show blocks put the end of the stream, line by line
+// and by whole lines: a model of what the rewriter finds in pieces.
+struct ShowModel {
+  bool open = false;
+  // The line on which a broken block is found; size() when none is.
+  std::size_t brokenAt;
+  std::vector<std::size_t> openings;  // the lines of show tags that open a block
+
+  explicit ShowModel(const Lines& source) : brokenAt(source.size()) {
+    for (std::size_t i = 0; i < source.size(); ++i) {
+      const std::string_view line = source[i].text;
+      if (!open) {
+        if (lapse::text::IsShowTag(line)) {
+          open = true;
+          openings.push_back(i);
+          if (line.find("-->") != std::string_view::npos) {
+            brokenAt = i;
+            return;
+          }
+        }
+        continue;
+      }
+      const bool closing =
+          line.starts_with("-->") && line.find_first_not_of(" \t", 3) == std::string_view::npos;
+      if (closing) {
+        open = false;
+      } else if (lapse::text::IsTagLine(line) || line.find("-->") != std::string_view::npos) {
+        brokenAt = i;
+        return;
+      }
+    }
+    if (open) {
+      brokenAt = source.size();
+    }
+  }
+  bool Broken(const Lines& source) const { return open || brokenAt < source.size(); }
+};
+
 // Reads the log's entry heads (an empty line and the file name) and left-out
 // lines. No source line equals the file name, so every empty line followed by
 // it is an entry head.
@@ -302,15 +343,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Lines source = SplitSource(run.file);
   run.fileName = FileNameOutside(source);
 
-  // The first tag line whose date cannot be read ends the stream.
+  // The first tag line whose date cannot be read ends the stream, and so
+  // does a broken show block.
+  const ShowModel shows(source);
+  const bool broken = shows.Broken(source);
   std::size_t stop = source.size();
   std::size_t lapsedTags = 0;
+  std::size_t dueShows = 0;
   std::size_t firstLapsed = source.size();
-  for (std::size_t i = 0; i < source.size(); ++i) {
+  for (std::size_t i = 0; i < source.size() && (!broken || i <= shows.brokenAt); ++i) {
     const std::string_view line = source[i].text;
     const bool expiry = lapse::text::IsExpiryTag(line);
+    const bool show =
+        std::find(shows.openings.begin(), shows.openings.end(), i) != shows.openings.end();
+    // A show tag's date is read even on the line that breaks its block.
+    if (broken && i == shows.brokenAt && !show) {
+      break;
+    }
+    if (show) {
+      const auto date = lapse::text::ReadTagDate(line, run.locale);
+      if (!date) {
+        stop = i;
+        break;
+      }
+      if (broken && i == shows.brokenAt) {
+        break;
+      }
+      if (lapse::text::ShowTagDue(*date, run.today)) {
+        ++dueShows;
+        firstLapsed = std::min(firstLapsed, i);
+      }
+      continue;
+    }
     if (!expiry && !lapse::text::IsNewTag(line)) {
       continue;
+    }
+    if (shows.open && i > shows.openings.back()) {
+      continue;  // inside a show block: no tag, but it breaks the block
     }
     const auto date = lapse::text::ReadTagDate(line, run.locale);
     Check(
@@ -327,8 +396,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   const Lines kept(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(stop));
-  const StreamEnd expectedEnd =
-      stop == source.size() ? StreamEnd::Complete : StreamEnd::DateFormatError;
+  StreamEnd expectedEnd = stop == source.size() ? StreamEnd::Complete : StreamEnd::DateFormatError;
+  if (broken && stop == source.size()) {
+    expectedEnd = StreamEnd::BrokenBlock;
+  }
 
   // One read of the whole file into roomy buffers, with the log: the
   // reference the other run is held to.
@@ -337,16 +408,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PatternSource whole(run.file, {0xff, 0xff, 0xff, 0xff});
   const Output reference = Rewrite(logged, whole, run.file.size() + 1, 4096, 4096);
   Check(reference.end == expectedEnd, "the stream ends otherwise than its tags say");
-  const Lines copied = SplitCopy(reference.copy);
-  const Log log = ReadLog(SplitLog(reference.log), run.fileName);
-  Check(Interleaves(kept, copied, log.dropped),
-        "copy and log do not interleave to the source's lines");
-  Check(log.entryHeads == lapsedTags, "the log's entry heads do not match the lapsed tags");
-  const std::size_t untouched = std::min(firstLapsed, stop);
-  Check(copied.size() >= untouched &&
-            std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(untouched),
-                       copied.begin()),
-        "a line before the first lapsed tag is left out");
+  // A broken page has no copy: what the rewrite wrote before it stopped is
+  // held to nothing but the same bytes in pieces.
+  if (reference.end != StreamEnd::BrokenBlock) {
+    const Lines copied = SplitCopy(reference.copy);
+    const Log log = ReadLog(SplitLog(reference.log), run.fileName);
+    Check(Interleaves(kept, copied, log.dropped),
+          "copy and log do not interleave to the source's lines");
+    Check(log.entryHeads >= lapsedTags && log.entryHeads <= lapsedTags + 2 * dueShows,
+          "the log's entry heads do not match the lapsed tags and due show blocks");
+    const std::size_t untouched = std::min(firstLapsed, stop);
+    Check(copied.size() >= untouched &&
+              std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(untouched),
+                         copied.begin()),
+          "a line before the first lapsed tag or due show tag is left out");
+  }
   Check(reference.copyIsSource ==
             (reference.end == StreamEnd::Complete && reference.copy == run.file),
         "the copy is said to be the source when it is not, or not when it is");
@@ -356,6 +432,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Output pieced =
       Rewrite(run, pieces, 1 + std::size_t{data[7]}, 1 + data[8] % 64u, 1 + data[9] % 64u);
   Check(pieced.end == reference.end, "read sizes change how the stream ends");
+  if (reference.end == StreamEnd::BrokenBlock) {
+    // Where a broken block is seen within its line depends on where the
+    // reads cut it; the page gets no copy, so what was written is no matter.
+    return 0;
+  }
   Check(pieced.copy == reference.copy, "read sizes, buffer sizes or logging change the copy");
   Check(pieced.copyIsSource == reference.copyIsSource,
         "read sizes, buffer sizes or logging change whether the copy is the source");
@@ -389,7 +470,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const bool reported =
           (copyCut && full.end == StreamEnd::CopyFailed) ||
           (logCut && full.end == StreamEnd::LogFailed) ||
-          (reference.end == StreamEnd::DateFormatError && full.end == StreamEnd::DateFormatError);
+          (reference.end == StreamEnd::DateFormatError && full.end == StreamEnd::DateFormatError) ||
+          (reference.end == StreamEnd::BrokenBlock && full.end == StreamEnd::BrokenBlock);
       Check(reported, "a full disk is not reported");
     }
   }

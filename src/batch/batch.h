@@ -182,6 +182,10 @@ struct RunResult {
   std::uint64_t pagesRewritten = 0;
   std::uint64_t filesLeftOut = 0;    // HTML files without a copy: failures
   std::vector<PageLeftOut> leftOut;  // every page without a copy, in order
+  // Pages rewritten that have something to be said of them, in order: a
+  // lapsed block that no end tag closed took the rest of the page (the
+  // report's brokenBlock says where).
+  std::vector<PageLeftOut> noted;
   // Copies that kept their page's permissions but not its owner or group:
   // only a privileged process may give a file to another user.
   std::uint64_t copiesWithoutOwner = 0;

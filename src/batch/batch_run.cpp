@@ -347,6 +347,9 @@ class Committer {
     }
     record_.Add(shown, page.record);
     ++result_.pagesRewritten;
+    if (page.report.brokenBlock) {
+      result_.noted.push_back({shown, page.report});
+    }
     if (page.access != platform::AccessKept::All) {
       ++result_.copiesWithoutOwner;
     }

@@ -113,8 +113,14 @@ class Checker {
     }
     pageChangesToday_ = false;
     pageNextChange_.reset();
-    const bool read = text::ScanDatedTags(page, buffer_, rules_.locale, page.units(),
-                                          [&](const text::DatedTag& tag) { Tag(shown, tag); });
+    const bool read = text::ScanTags(
+        page, buffer_, rules_.locale, page.units(),
+        [&](const text::DatedTag& tag) { Tag(shown, tag); },
+        [&](const text::BrokenBlock& block) {
+          // Said on every look, so never taken as unchanged.
+          pageChangesToday_ = true;
+          result_.brokenBlocks.push_back({shown, block});
+        });
     if (!read) {
       LeftOut(shown,
               {PageOutcome::Failed, {FileAction::Read, folder.PathOf(name), page.Error()}, {}});
@@ -131,6 +137,9 @@ class Checker {
       const bool expiry = tag.kind == text::DatedTagKind::Expiry;
       found.lapsed = expiry ? text::ExpiryTagLapsed(*tag.date, today_)
                             : text::NewTagLapsed(*tag.date, rules_.newDays, today_);
+      if (tag.kind == text::DatedTagKind::Show) {
+        found.lapsed = text::ShowTagDue(*tag.date, today_);
+      }
       found.lapseDay = text::LapseDay(*tag.date, tag.kind, rules_.newDays);
       if (!found.lapsed) {
         result_.nextLapse =
@@ -158,6 +167,12 @@ class Checker {
   std::vector<char> buffer_;
 };
 
+// A broken show block leaves its page as it is, and a run says so.
+bool IsShowBlockKind(text::BrokenBlockKind kind) {
+  return kind != text::BrokenBlockKind::ExpiryUnclosed &&
+         kind != text::BrokenBlockKind::StrayEndTag;
+}
+
 }  // namespace
 
 bool CheckResult::Faulty() const {
@@ -166,7 +181,7 @@ bool CheckResult::Faulty() const {
   });
   const bool badDate =
       std::any_of(tags.begin(), tags.end(), [](const FoundTag& tag) { return !tag.date; });
-  return unreadable || badDate;
+  return unreadable || badDate || !brokenBlocks.empty();
 }
 
 std::set<fs::path> PagesToRewrite(const CheckResult& check) {
@@ -179,6 +194,11 @@ std::set<fs::path> PagesToRewrite(const CheckResult& check) {
   for (const PageLeftOut& page : check.leftOut) {
     if (page.report.outcome != PageOutcome::LeftAsItIs) {
       pages.insert(page.name);
+    }
+  }
+  for (const FoundBrokenBlock& broken : check.brokenBlocks) {
+    if (IsShowBlockKind(broken.block.kind)) {
+      pages.insert(broken.page);
     }
   }
   return pages;
@@ -210,6 +230,10 @@ CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Fo
   std::stable_sort(result.tags.begin(), result.tags.end(),
                    [](const FoundTag& a, const FoundTag& b) {
                      return std::tie(a.page, a.line) < std::tie(b.page, b.line);
+                   });
+  std::stable_sort(result.brokenBlocks.begin(), result.brokenBlocks.end(),
+                   [](const FoundBrokenBlock& a, const FoundBrokenBlock& b) {
+                     return std::tie(a.page, a.block.line) < std::tie(b.page, b.block.line);
                    });
   std::stable_sort(result.leftOut.begin(), result.leftOut.end(),
                    [](const PageLeftOut& a, const PageLeftOut& b) { return a.name < b.name; });

@@ -23,14 +23,20 @@ struct FoundTag {
   std::filesystem::path page;  // below the folder checked
   std::uint64_t line = 0;      // counted from 1
   text::DatedTagKind kind = text::DatedTagKind::Expiry;
-  std::optional<text::TagDate> date;  // nothing for a date format error
-  bool lapsed = false;
-  std::optional<text::Today> lapseDay;  // the first day on which it has lapsed
+  std::optional<text::TagDate> date;    // nothing for a date format error
+  bool lapsed = false;                  // for a show tag: its block is due, and shown
+  std::optional<text::Today> lapseDay;  // the first day on which it has lapsed (or is due)
   // The date as written, or what stands in its place when it cannot be read.
   std::string dateText{};
   // The date fits only the other order of day and month than the one in
   // force, taken from the locale: it is read so, and check says it.
   bool otherOrder = false;
+};
+
+// A block that does not close as it should.
+struct FoundBrokenBlock {
+  std::filesystem::path page;  // below the folder checked
+  text::BrokenBlock block;
 };
 
 struct CheckResult {
@@ -40,12 +46,16 @@ struct CheckResult {
   std::vector<FoundTag> tags;
   // Pages that could not be read, and pages that are no text (not failures).
   std::vector<PageLeftOut> leftOut;
-  // The earliest lapse day of a tag that has not lapsed yet.
+  // Sorted by page and line.
+  std::vector<FoundBrokenBlock> brokenBlocks;
+  // The earliest day on which a tag that has not lapsed yet lapses, or a
+  // show block that is hidden is shown: the next change.
   std::optional<text::Today> nextLapse;
   // The HTML files found, read or not.
   std::uint64_t pages = 0;
 
-  // A page that could not be read, or a tag whose date cannot be.
+  // A page that could not be read, a tag whose date cannot be, or a
+  // broken block.
   bool Faulty() const;
 };
 
@@ -60,9 +70,9 @@ CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Fo
                         Recursion recursion, const text::TagRules& rules, PageIndex* index);
 
 // The pages that a run today would change, or report: those with a tag
-// that has lapsed or whose date cannot be read, and those that could not
-// be read. An update rewrites these alone, so that every other page keeps
-// its bytes, its number and its times.
+// that has lapsed (or a show block that is due) or whose date cannot be
+// read, those with a broken show block, and those that could not be read. An update rewrites these
+// alone, so that every other page keeps its bytes, its number and its times.
 std::set<std::filesystem::path> PagesToRewrite(const CheckResult& check);
 
 }  // namespace lapse::batch

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "pages/page_format.h"
+#include "text/show_block.h"
 
 namespace lapse::batch {
 
@@ -34,6 +35,7 @@ enum class PageOutcome {
   Failed,           // it could not be read, or its copy written
   LeftAsItIs,       // no text Lapse rewrites; not counted as a failure
   LinesNotLogged,   // its removed lines could not be written to the log
+  BrokenBlock,      // a show block that does not close as it should: no copy is made
 };
 
 struct PageReport {
@@ -44,6 +46,9 @@ struct PageReport {
   // not known) and what stands where its date should.
   std::uint64_t badDateLine = 0;
   std::string badDateText{};
+  // When BrokenBlock; when Rewritten, a lapsed block that no end tag
+  // closed and that took the rest of the page.
+  std::optional<text::BrokenBlock> brokenBlock = std::nullopt;
 };
 
 // A page that a command left out or left as it is, and why.

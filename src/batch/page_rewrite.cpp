@@ -170,6 +170,11 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
       result.report.badDateLine = rewritten.badDateLine;
       result.report.badDateText = rewritten.badDateText;
       return result;
+    case text::StreamEnd::BrokenBlock:
+      result = {};
+      result.report.outcome = PageOutcome::BrokenBlock;
+      result.report.brokenBlock = rewritten.broken;
+      return result;
     case text::StreamEnd::ReadFailed:
       return Failed(FileAction::Read, job.source->PathOf(job.name), page.Error());
     case text::StreamEnd::CopyFailed:
@@ -187,6 +192,7 @@ RewrittenPage PageRewriter::Rewrite(const PageJob& job) {
     return Failed(FileAction::Write, job.copies->PathOf(job.name), written.error());
   }
   result.sameAsPage = rewritten.copyIsSource;
+  result.report.brokenBlock = rewritten.broken;
   result.record = {status.stamp, status.links, hashing.Hash(), (*copyFile)->Written(),
                    WrittenCopy{IdentityOf(*written), hashedCopy.Hash()}};
   result.record.sameAsPage =

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <tuple>
 
 #include "batch/batch.h"
 #include "batch/check.h"
@@ -564,9 +565,42 @@ bool Shown(const batch::FoundTag& tag, const Settings& settings, text::Today tod
          *tag.lapseDay <= today + std::chrono::days{*settings.within};
 }
 
+const char* KindName(text::DatedTagKind kind) {
+  switch (kind) {
+    case text::DatedTagKind::Expiry:
+      break;
+    case text::DatedTagKind::New:
+      return "new";
+    case text::DatedTagKind::Show:
+      return "show";
+  }
+  return "expiry";
+}
+
+// A show block is hidden, then due; the other tags are current, then lapsed.
+const char* StateName(const batch::FoundTag& tag) {
+  if (!tag.date) {
+    return "date format error";
+  }
+  if (tag.kind == text::DatedTagKind::Show) {
+    return tag.lapsed ? "due" : "hidden";
+  }
+  return tag.lapsed ? "lapsed" : "current";
+}
+
+// The broken blocks go among the tags, by page and line.
 void CheckAsText(const batch::CheckResult& result, const Settings& settings, text::Today today,
                  std::ostream& out) {
+  auto broken = result.brokenBlocks.begin();
+  const auto brokenUpTo = [&](const fs::path* page, std::uint64_t line) {
+    for (; broken != result.brokenBlocks.end() &&
+           (page == nullptr || std::tie(broken->page, broken->block.line) < std::tie(*page, line));
+         ++broken) {
+      out << messages::BrokenBlock(broken->page, broken->block) << '\n';
+    }
+  };
   for (const batch::FoundTag& tag : result.tags) {
+    brokenUpTo(&tag.page, tag.line);
     if (!Shown(tag, settings, today)) {
       continue;
     }
@@ -575,10 +609,11 @@ void CheckAsText(const batch::CheckResult& result, const Settings& settings, tex
       out << "date format error\n";
       continue;
     }
-    out << (tag.kind == text::DatedTagKind::Expiry ? "expiry " : "new ") << DateText(tag.date)
-        << (tag.lapsed ? " lapsed\n" : " current\n");
+    out << KindName(tag.kind) << ' ' << DateText(tag.date) << ' ' << StateName(tag) << '\n';
   }
-  out << "Next lapse: " << (result.nextLapse ? text::FormatDay(*result.nextLapse) : "none") << '\n';
+  brokenUpTo(nullptr, 0);
+  out << "Next change: " << (result.nextLapse ? text::FormatDay(*result.nextLapse) : "none")
+      << '\n';
 }
 
 // Dates that fit only the other order of day and month than the locale's:
@@ -603,11 +638,9 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
     tags.push_back({
         {"file", text::DisplayName(tag.page)},
         {"line", tag.line},
-        {"kind", tag.kind == text::DatedTagKind::Expiry ? "expiry" : "new"},
+        {"kind", KindName(tag.kind)},
         {"date", tag.date ? json(DateText(tag.date)) : json(nullptr)},
-        {"state", !tag.date    ? "date format error"
-                  : tag.lapsed ? "lapsed"
-                               : "current"},
+        {"state", StateName(tag)},
         {"lapses_on", tag.lapseDay ? json(text::FormatDay(*tag.lapseDay)) : json(nullptr)},
     });
   }
@@ -628,11 +661,21 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
     leftOut.push_back({{"file", text::DisplayName(page.name)},
                        {"reason", messages::LeftOut(page.name, page.report)}});
   }
+  json brokenBlocks = json::array();
+  for (const batch::FoundBrokenBlock& broken : result.brokenBlocks) {
+    brokenBlocks.push_back({{"file", text::DisplayName(broken.page)},
+                            {"line", broken.block.line},
+                            {"message", messages::BrokenBlock(broken.page, broken.block)}});
+  }
+  const json nextChange =
+      result.nextLapse ? json(text::FormatDay(*result.nextLapse)) : json(nullptr);
   const json document = {
       {"folder", text::DisplayName(settings.directory)},
       {"today", text::FormatDay(today)},
       {"tags", tags},
-      {"next_lapse", result.nextLapse ? json(text::FormatDay(*result.nextLapse)) : json(nullptr)},
+      {"next_lapse", nextChange},
+      {"next_change", nextChange},
+      {"broken_blocks", brokenBlocks},
       {"left_out", leftOut},
       {"warnings", warnings},
   };

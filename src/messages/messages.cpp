@@ -160,6 +160,27 @@ std::string ReadInOtherOrder(const fs::path& name, std::uint64_t line, std::stri
          " read as " + text::FormatTagDate(date) + ": " + first + " first does not fit";
 }
 
+std::string BrokenBlock(const fs::path& name, const text::BrokenBlock& block) {
+  const char* what = "expiry block has no <!--ENDL; it runs to the end of the page";
+  switch (block.kind) {
+    case text::BrokenBlockKind::ExpiryUnclosed:
+      break;
+    case text::BrokenBlockKind::StrayEndTag:
+      what = "<!--ENDL closes no expiry block";
+      break;
+    case text::BrokenBlockKind::ShowUnclosed:
+      what = "show block has no closing line \"-->\"";
+      break;
+    case text::BrokenBlockKind::ShowHoldsCommentEnd:
+      what = "show block holds \"-->\" before its closing line, which would show the rest early";
+      break;
+    case text::BrokenBlockKind::ShowHoldsTag:
+      what = "show block holds a tag line";
+      break;
+  }
+  return DisplayName(name) + ":" + std::to_string(block.line) + ": " + what;
+}
+
 std::string Failure(const batch::FileFailure& failure) {
   switch (failure.action) {
     case batch::FileAction::Read:
@@ -183,8 +204,17 @@ std::string LeftOut(const fs::path& name, const batch::PageReport& report) {
     case batch::PageOutcome::LinesNotLogged:
       return DisplayName(name) + ": its removed lines could not be written to Log.txt: " +
              Reason(report.failure.error) + ". It is left as it is.";
-    case batch::PageOutcome::Failed:
+    case batch::PageOutcome::BrokenBlock:
+      if (report.brokenBlock) {
+        return BrokenBlock(name, *report.brokenBlock) + ". The page is left as it is.";
+      }
+      break;
     case batch::PageOutcome::Rewritten:
+      if (report.brokenBlock) {
+        return BrokenBlock(name, *report.brokenBlock) + ".";
+      }
+      break;
+    case batch::PageOutcome::Failed:
       break;
   }
   return Failure(report.failure);
@@ -281,6 +311,9 @@ std::string Stopped(const batch::RunProblem& problem) {
 
 std::vector<std::string> RunNotes(const batch::RunResult& result) {
   std::vector<std::string> notes;
+  for (const batch::PageLeftOut& page : result.noted) {
+    notes.push_back(LeftOut(page.name, page.report));
+  }
   if (result.copiesWithoutOwner != 0) {
     notes.push_back(std::to_string(result.copiesWithoutOwner) +
                     " copies kept their page's permissions but not its owner or group, which "

@@ -47,6 +47,9 @@ std::string Failure(const batch::FileFailure& failure);
 // A page that is no text Lapse rewrites: "NAME: a compressed file, left as
 // it is", "... an image ...", "... a link ...".
 std::string LeftAsItIs(const std::filesystem::path& name, batch::NotText kind);
+// A block that does not close as it should, by its page and line:
+// "news.htm:12: expiry block has no <!--ENDL; it runs to the end of the page".
+std::string BrokenBlock(const std::filesystem::path& name, const text::BrokenBlock& block);
 // Why the file name was left out of the run.
 std::string LeftOut(const std::filesystem::path& name, const batch::PageReport& report);
 // The same as the command-line tool says it, which names a date format
@@ -57,8 +60,9 @@ std::string Stopped(const batch::RunProblem& problem);
 // "S is being updated by another Lapse (process N, since 14:02); try again
 // later."
 std::string Busy(const std::filesystem::path& folder, const platform::LockHolder& holder);
-// What else a completed run has to say, a line each: copies that could not
-// keep their page's owner, a record of the sources that could not be written.
+// What else a completed run has to say, a line each: pages whose lapsed
+// block no end tag closed, copies that could not keep their page's owner, a
+// record of the sources that could not be written.
 std::vector<std::string> RunNotes(const batch::RunResult& result);
 
 // What a replace did, a line each: "Replaced a.htm" for a page that holds

@@ -40,7 +40,23 @@ class RewriteHandler {
 
   bool Head(std::string_view head) {
     ++line_;
-    if (!head.starts_with(kTagStart)) {
+    const ShowBlocks::Line show = shows_.Head(head, line_);
+    // A show tag's date is read first, as every tag's is, whatever its
+    // line holds after it.
+    if (show == ShowBlocks::Line::Opening) {
+      const auto date = ReadTagDate(head, rules_.locale, units_);
+      if (!date) {
+        return Stop(head);
+      }
+      showDue_ = ShowTagDue(*date, rules_.clock());
+    }
+    if (shows_.broken()) {
+      return false;
+    }
+    bool leaveOut = false;
+    if (show == ShowBlocks::Line::Opening || show == ShowBlocks::Line::Closing) {
+      leaveOut = showDue_;
+    } else if (!head.starts_with(kTagStart)) {
       // Most lines are no tag: one test of four bytes settles them.
     } else if (IsExpiryTag(head)) {
       const auto date = ReadTagDate(head, rules_.locale, units_);
@@ -48,6 +64,9 @@ class RewriteHandler {
         return Stop(head);
       }
       if (ExpiryTagLapsed(*date, rules_.clock())) {
+        if (keep_) {
+          lapsedAt_ = line_;
+        }
         keep_ = false;
         WriteEntryHead();
       }
@@ -64,7 +83,12 @@ class RewriteHandler {
         dropCounter_ = -std::int64_t{rules_.lines};
       }
     }
-    if (keep_ && dropCounter_ > 0) {
+    if (leaveOut && keep_ && dropCounter_ > 0) {
+      // A line of a show block that is due, where it would have been
+      // copied; elsewhere it goes with the lines around it.
+      WriteEntryHead();
+    }
+    if (keep_ && dropCounter_ > 0 && !leaveOut) {
       target_ = &copy_;
     } else {
       ++dropCounter_;
@@ -83,7 +107,7 @@ class RewriteHandler {
   // copy in one piece as it stands, without a look at each line by the
   // splitter.
   std::size_t PlainLines(std::string_view rest) {
-    if (!keep_ || dropCounter_ <= 0) {
+    if (!keep_ || dropCounter_ <= 0 || shows_.open()) {
       return 0;
     }
     target_ = &copy_;
@@ -97,13 +121,17 @@ class RewriteHandler {
     return length;
   }
 
-  void Body(std::string_view bytes) { Pass(bytes); }
+  void Body(std::string_view bytes) {
+    shows_.Body(bytes);
+    Pass(bytes);
+  }
 
   // A CR LF in the source is passed on as it is, and so is a lone LF on its
   // way to the copy; any other ending becomes CR LF. A CR that ends a chunk
   // comes here alone whether or not an LF starts the next one (which the
   // splitter then skips): CR LF is right for both.
   void End(std::string_view ending) {
+    shows_.End();
     if (ending == kLineEnd || (ending == kLineFeed && target_ == &copy_)) {
       Pass(ending);
     } else {
@@ -111,9 +139,20 @@ class RewriteHandler {
     }
   }
 
+  // The page has been read to its end.
+  void Finish() { shows_.Finish(); }
+
   bool dateFormatError() const { return dateFormatError_; }
   std::uint64_t line() const { return line_; }
   const std::string& badDateText() const { return badDateText_; }
+  const std::optional<BrokenBlock>& brokenShowBlock() const { return shows_.broken(); }
+  // A lapsed expiry block that is still open, and so runs to the end.
+  std::optional<BrokenBlock> unclosedBlock() const {
+    if (keep_) {
+      return std::nullopt;
+    }
+    return BrokenBlock{lapsedAt_, BrokenBlockKind::ExpiryUnclosed};
+  }
   // Whether any line went elsewhere than to the copy.
   bool leftOut() const { return leftOut_; }
 
@@ -165,7 +204,10 @@ class RewriteHandler {
   TextUnits units_;
 
   std::uint64_t line_ = 0;  // the number of the line at hand
+  ShowBlocks shows_;
+  bool showDue_ = false;  // the show block open, or last closed, is due
   bool keep_ = true;
+  std::uint64_t lapsedAt_ = 0;  // the tag that opened the lapsed block
   // 64 bits: a lapsed block of any length counts up from here without overflow.
   std::int64_t dropCounter_ = 1;
   BufferedWriter* target_ = nullptr;
@@ -207,6 +249,9 @@ RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<cha
     const std::size_t count = source.Read(into);
     if (count == 0) {
       complete = !source.Error() && splitter.Finish(handler);
+      if (complete) {
+        handler.Finish();
+      }
       break;
     }
     read += count;
@@ -231,6 +276,9 @@ RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<cha
       result.badDateText = handler.badDateText();
       return StreamEnd::DateFormatError;
     }
+    if (handler.brokenShowBlock()) {
+      return StreamEnd::BrokenBlock;
+    }
     if (source.Error()) {
       return StreamEnd::ReadFailed;
     }
@@ -250,6 +298,11 @@ RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<cha
   // one): it is the source when it is no longer.
   result.copyIsSource = result.end == StreamEnd::Complete && !handler.leftOut() &&
                         copy.Taken() - copiedBefore == read;
+  if (result.end == StreamEnd::BrokenBlock) {
+    result.broken = handler.brokenShowBlock();
+  } else if (result.end == StreamEnd::Complete) {
+    result.broken = handler.unclosedBlock();
+  }
   return result;
 }
 

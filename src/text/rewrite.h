@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "text/date.h"
+#include "text/show_block.h"
 #include "text/streams.h"
 #include "text/tags.h"
 
@@ -49,7 +51,16 @@ struct RewriteTarget {
 // line end, the name and a line end.
 std::uint64_t EntryHeadSize(std::string_view entryName);
 
-enum class StreamEnd { Complete, DateFormatError, ReadFailed, CopyFailed, LogFailed };
+enum class StreamEnd {
+  Complete,
+  DateFormatError,
+  ReadFailed,
+  CopyFailed,
+  LogFailed,
+  // A show block is broken: whatever the copy would be, it would show too
+  // much or too little on some day.
+  BrokenBlock,
+};
 
 // How a rewrite ended, and whether it changed anything.
 struct RewrittenStream {
@@ -61,6 +72,10 @@ struct RewrittenStream {
   // where its date should.
   std::uint64_t badDateLine = 0;
   std::string badDateText;
+  // With BrokenBlock, the broken show block. With a complete rewrite, a
+  // lapsed expiry block that no end tag closed, which took the rest of the
+  // page with it.
+  std::optional<BrokenBlock> broken;
 };
 
 // Reads source to its end, or up to a tag whose date cannot be read, and
@@ -68,7 +83,9 @@ struct RewrittenStream {
 // its lone LF, so that a page changes only where lines lapse; a lone CR, and
 // the end of a last line without a terminator, become CR LF. Every line of
 // the log ends in CR LF. The text counts its columns in units (UTF-8
-// characters for a UTF-16 page). Flushes both writers before it returns.
+// characters for a UTF-16 page). A show block that is due loses its opening
+// and closing lines, which are logged as lapsed lines are; a broken one
+// stops the rewrite. Flushes both writers before it returns.
 RewrittenStream RewriteStream(ByteSource& source, TextUnits units, std::span<char> readBuffer,
                               const RewriteTarget& target, const TagRules& rules);
 

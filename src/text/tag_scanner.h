@@ -8,12 +8,13 @@
 #include <string>
 
 #include "text/date.h"
+#include "text/show_block.h"
 #include "text/streams.h"
 #include "text/tags.h"
 
 namespace lapse::text {
 
-enum class DatedTagKind { Expiry, New };
+enum class DatedTagKind { Expiry, New, Show };
 
 struct DatedTag {
   std::uint64_t line = 0;  // counted from 1
@@ -30,7 +31,15 @@ struct DatedTag {
 bool ScanDatedTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
                    TextUnits units, const std::function<void(const DatedTag&)>& onTag);
 
-// The first day on which a tag of kind with date has lapsed.
+// The same, and onBroken for every block that does not close as it should:
+// an expiry block without its end tag (by the tag that opened it), an end
+// tag outside any expiry block, and the first broken show block.
+bool ScanTags(ByteSource& source, std::span<char> readBuffer, const DateLocale& locale,
+              TextUnits units, const std::function<void(const DatedTag&)>& onTag,
+              const std::function<void(const BrokenBlock&)>& onBroken);
+
+// The first day on which a tag of kind with date has lapsed; for a show
+// tag, the day its block is first shown.
 Today LapseDay(TagDate date, DatedTagKind kind, std::int16_t newDays);
 
 }  // namespace lapse::text

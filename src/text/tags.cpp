@@ -66,6 +66,12 @@ bool IsEndTag(std::string_view line) {
 bool IsNewTag(std::string_view line) {
   return line.starts_with(kNewTag);
 }
+bool IsShowTag(std::string_view line) {
+  return line.starts_with(kShowTag);
+}
+bool IsTagLine(std::string_view line) {
+  return IsExpiryTag(line) || IsEndTag(line) || IsNewTag(line) || IsShowTag(line);
+}
 
 std::optional<TagDate> ReadTagDate(std::string_view line, const DateLocale& locale,
                                    TextUnits units) {
@@ -119,6 +125,10 @@ bool ExpiryTagLapsed(TagDate date, Today today) {
 
 bool NewTagLapsed(TagDate date, std::int16_t newDays, Today today) {
   return date + std::chrono::days{newDays} < today;
+}
+
+bool ShowTagDue(TagDate date, Today today) {
+  return std::chrono::floor<std::chrono::days>(date) <= today;
 }
 
 }  // namespace lapse::text

@@ -14,11 +14,16 @@ namespace lapse::text {
 inline constexpr std::string_view kExpiryTag = "<!--LAPSE";
 inline constexpr std::string_view kEndTag = "<!--ENDL";
 inline constexpr std::string_view kNewTag = "<!--LNEW";
+// Opens a block of content hidden in a comment until its date.
+inline constexpr std::string_view kShowTag = "<!--LSHOW";
 
 // A tag line is recognised by its prefix alone, in column 1, in the same case.
 bool IsExpiryTag(std::string_view line);
 bool IsEndTag(std::string_view line);
 bool IsNewTag(std::string_view line);
+bool IsShowTag(std::string_view line);
+// Whether the line is a tag line of any kind.
+bool IsTagLine(std::string_view line);
 
 // The date field starts in column 10 whatever the tag, so that for a
 // new-content tag the blank after its eight-character prefix is skipped.
@@ -65,5 +70,9 @@ bool ExpiryTagLapsed(TagDate date, Today today);
 
 // A new-content tag lapses on the day after its date plus newDays days.
 bool NewTagLapsed(TagDate date, std::int16_t newDays, Today today);
+
+// A show block is shown from the day of its date on, whatever its time of
+// day: the day an expiry block is last shown, a show block is first.
+bool ShowTagDue(TagDate date, Today today);
 
 }  // namespace lapse::text

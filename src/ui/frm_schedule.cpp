@@ -66,7 +66,7 @@ frmSchedule::frmSchedule(front::ScheduleServices services, HelpService& help,
   chkSubfolders->setObjectName(QStringLiteral("chkSubfolders"));
   chkSubfolders->setGeometry(TwipsRect(2280, 1740, 3600, 375));
   CarryHelpTopic(*chkSubfolders);
-  lblNextLapse = MakeLabel(QStringLiteral("lblNextLapse"), QStringLiteral("Next lapse here:"),
+  lblNextLapse = MakeLabel(QStringLiteral("lblNextLapse"), QStringLiteral("Next change here:"),
                            TwipsRect(120, 2280, 2100, 255), this);
   txtNextLapse =
       MakeLabel(QStringLiteral("txtNextLapse"), {}, TwipsRect(2280, 2280, 3600, 255), this);

@@ -44,7 +44,7 @@ frmSchedule::frmSchedule(front::ScheduleServices services, Prompts& prompts, Hel
   // A long path shows with "..." in its middle.
   AddControl("txtFolder", WC_STATICW, L"", kText | SS_PATHELLIPSIS, -1, {2280, 120, 3600, 255});
   AddControl("lblStatus", WC_STATICW, L"", kText, -1, {120, 720, 5760, 480});
-  AddControl("lblNextLapse", WC_STATICW, L"Next lapse here:", SS_LEFT, -1, {120, 2280, 2100, 255});
+  AddControl("lblNextLapse", WC_STATICW, L"Next change here:", SS_LEFT, -1, {120, 2280, 2100, 255});
   AddControl("txtNextLapse", WC_STATICW, L"", kText, -1, {2280, 2280, 3600, 255});
   AddControl("lblLastUpdate", WC_STATICW, L"Last automatic update:", SS_LEFT, -1,
              {120, 2640, 2100, 255});

@@ -115,6 +115,28 @@ TEST_F(BatchRunTest, DateFormatErrorIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "good.htm"}));
 }
 
+// A broken show block leaves its page without a copy, named with its line;
+// a lapsed block that no end tag closes still takes the rest of its page,
+// and the run says so once the page is rewritten; one that has not lapsed
+// yet is not said.
+TEST_F(BatchRunTest, BrokenBlocksAreNamedWithTheirLines) {
+  Write(dir_ / "a.htm", "a\n<!--LSHOW 12/01/26\nsale over\n");
+  Write(dir_ / "b.htm", "b\n<!--LAPSE 12/01/26\nold\n");
+  Write(dir_ / "c.htm", "c\n\n<!--LAPSE 12/31/26\nlater\n");
+  Write(dir_ / "d.htm", "<!--LSHOW 12/01/26\nsale over\n-->\n");
+  const RunResult result = Run();
+  EXPECT_EQ(result.status, RunStatus::Completed);
+  EXPECT_EQ(result.filesLeftOut, 1u);
+  EXPECT_EQ(
+      frontEnd_.reports,
+      NameList{"a.htm:2: show block has no closing line \"-->\". The page is left as it is."});
+  EXPECT_EQ(messages::RunNotes(result),
+            NameList{"b.htm:2: expiry block has no <!--ENDL; it runs to the end of the page."});
+  EXPECT_EQ(Names(New()), (NameList{".lapse-sources", "Log.txt", "b.htm", "c.htm", "d.htm"}));
+  EXPECT_EQ(Read(New() / "b.htm"), "b\n");
+  EXPECT_EQ(Read(New() / "d.htm"), "sale over\n");
+}
+
 TEST_F(BatchRunTest, NewThatIsAFileStopsTheRun) {
   Write(dir_ / "a.htm", "a\n");
   Write(dir_ / "New", "in the way");

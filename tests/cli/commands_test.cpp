@@ -234,7 +234,7 @@ TEST_F(CommandsTest, RecursiveRunCheckAndReplaceTakeTheWholeTree) {
   EXPECT_EQ(Call({"run", "--recursive", "DIR"}).out, "Processed 2 files.\n");
   const std::string shown = (std::filesystem::path("a") / "b" / "x.htm").string();
   EXPECT_EQ(Call({"check", "--recursive", "DIR"}).out,
-            shown + ":1: expiry 2026-12-01 lapsed\nNext lapse: none\n");
+            shown + ":1: expiry 2026-12-01 lapsed\nNext change: none\n");
   const Outcome replace = Call({"replace", "--recursive", "--quiet", "DIR"});
   EXPECT_EQ(replace.status, 0) << replace.err;
   EXPECT_EQ(replace.out, "");
@@ -251,10 +251,44 @@ TEST_F(CommandsTest, CheckListsTagsAndTheNextLapse) {
   std::string expected =
       "a.htm:2: expiry 2026-12-01 lapsed\n"
       "a.htm:4: new 2026-12-01 current\n"
-      "a.htm:5: expiry 2027-03-01 current\n";
+      "a.htm:5: expiry 2027-03-01 current\n"
+      "a.htm:5: expiry block has no <!--ENDL; it runs to the end of the page\n";
   // Sorted by page and line, whatever order the folder lists them in.
-  EXPECT_EQ(outcome.out, expected + "b.htm:1: date format error\nNext lapse: 2027-01-01\n");
+  EXPECT_EQ(outcome.out, expected + "b.htm:1: date format error\nNext change: 2027-01-01\n");
   EXPECT_EQ(Names(dir_), (std::vector<std::string>{"a.htm", "b.htm"}));
+}
+
+// Show blocks are listed with their state, broken blocks among the tags by
+// their lines, and a broken one makes the check end with 1.
+TEST_F(CommandsTest, CheckListsShowBlocksAndNamesBrokenBlocks) {
+  Write(dir_ / "a.htm",
+        "<!--LSHOW 12/08/26\nnow\n-->\n<!--LAPSE 12/31/26\n<!--LSHOW 12/24/26\nlater\n-->\n"
+        "<!--ENDL\n");
+  const Outcome good = Call({"check", "DIR"});
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(good.out,
+            "a.htm:1: show 2026-12-08 due\n"
+            "a.htm:4: expiry 2026-12-31 current\n"
+            "a.htm:5: show 2026-12-24 hidden\n"
+            "Next change: 2026-12-24\n");
+  Write(dir_ / "b.htm", "<!--ENDL\n<!--LSHOW 12/24/26\nx -->\n<!--LAPSE 12/31/26\n");
+  const Outcome broken = Call({"check", "DIR"});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.out.find("b.htm:1: <!--ENDL closes no expiry block\n"
+                            "b.htm:2: show 2026-12-24 hidden\n"
+                            "b.htm:2: show block holds \"-->\" before its closing line"),
+            std::string::npos)
+      << broken.out;
+  EXPECT_NE(broken.out.find("b.htm:4: expiry block has no <!--ENDL; it runs to the end of the "
+                            "page\nNext change"),
+            std::string::npos)
+      << broken.out;
+  const nlohmann::json document = nlohmann::json::parse(Call({"check", "--json", "DIR"}).out);
+  EXPECT_EQ(document["tags"][0]["kind"], "show");
+  EXPECT_EQ(document["tags"][0]["state"], "due");
+  EXPECT_EQ(document["tags"][2]["state"], "hidden");
+  EXPECT_EQ(document["next_change"], "2026-12-24");
+  EXPECT_EQ(document["broken_blocks"].size(), 3u);
 }
 
 TEST_F(CommandsTest, FolderNamedOutsideAsciiIsRunAndReplaced) {
@@ -661,7 +695,8 @@ TEST_F(CommandsTest, RunQuietSaysNothingUnlessSomethingWentWrong) {
 // first, as a German user's does: the README's example mixes both orders.
 TEST_F(CommandsTest, CheckSaysWhereADateWasReadInTheOtherOrder) {
   Write(dir_ / "a.htm",
-        "<!--LNEW 12/01/26\nnew\n<!--LAPSE 12/31/26\nold\n<!--ENDL\n<!--LAPSE 31 Dec 26\n");
+        "<!--LNEW 12/01/26\nnew\n<!--LAPSE 12/31/26\nold\n<!--ENDL\n<!--LAPSE 31 Dec 26\n"
+        "<!--ENDL\n");
   localeOrder = text::DateOrder::DayMonthYear;
   const std::string warning = "a.htm:3: 12/31/26 read as 2026-12-31: day first does not fit\n";
   Outcome outcome = Call({"check", "DIR"});
@@ -669,7 +704,7 @@ TEST_F(CommandsTest, CheckSaysWhereADateWasReadInTheOtherOrder) {
   EXPECT_EQ(outcome.err, warning);
   EXPECT_EQ(outcome.out,
             "a.htm:1: new 2026-01-12 lapsed\na.htm:3: expiry 2026-12-31 current\n"
-            "a.htm:6: expiry 2026-12-31 current\nNext lapse: 2027-01-01\n");
+            "a.htm:6: expiry 2026-12-31 current\nNext change: 2027-01-01\n");
 
   const nlohmann::json document = nlohmann::json::parse(Call({"check", "--json", "DIR"}).out);
   ASSERT_EQ(document["warnings"].size(), 1u);
@@ -738,7 +773,8 @@ TEST_F(CommandsTest, CheckWritesJsonAndLooksAhead) {
     EXPECT_EQ(ahead["tags"].size(), edge.tags) << edge.within;
   }
   EXPECT_EQ(Call({"check", "--within", "2", "DIR"}).out,
-            "a.htm:2: expiry 2026-12-09 current\nNext lapse: 2026-12-10\n");
+            "a.htm:1: expiry block has no <!--ENDL; it runs to the end of the page\n"
+            "a.htm:2: expiry 2026-12-09 current\nNext change: 2026-12-10\n");
 }
 
 // The longest name a page may have gets its copy and its replace like any:

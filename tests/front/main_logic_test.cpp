@@ -140,6 +140,29 @@ TEST_F(MainLogicTest, ACompletedRunEnablesReplaceAndTheLogThenTellsTheCount) {
   EXPECT_EQ(disk_.Content("/site/New/a.htm"), "kept\n");
 }
 
+// A broken show block is warned of as its page is left out; a lapsed block
+// that no end tag closed is warned of with the run's notes, before the count.
+TEST_F(MainLogicTest, BrokenBlocksAreWarnedOf) {
+  disk_.AddFile(kSite + "/a.htm", "<!--LSHOW 1/1/20\nsoon\n");
+  disk_.AddFile(kSite + "/b.htm", "kept\n<!--LAPSE 1/1/20\nold\n");
+  Start();
+  logic_.Go();
+  const Trace& trace = view_.trace;
+  const auto at = [&trace](const std::string& line) {
+    return std::find(trace.begin(), trace.end(), line) - trace.begin();
+  };
+  const auto shown =
+      at("warn: a.htm:1: show block has no closing line \"-->\". The page is left "
+         "as it is.");
+  const auto unclosed =
+      at("warn: b.htm:2: expiry block has no <!--ENDL; it runs to the end of the page.");
+  const auto count = at("tell: Processed 2 files.");
+  EXPECT_LT(shown, unclosed);
+  EXPECT_LT(unclosed, count);
+  EXPECT_LT(count, static_cast<std::ptrdiff_t>(trace.size()));
+  EXPECT_EQ(disk_.Content("/site/New/b.htm"), "kept\n");
+}
+
 TEST_F(MainLogicTest, RunsThatDoNotCompleteEnableNothing) {
   struct Case {
     std::string name;

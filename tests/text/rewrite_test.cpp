@@ -460,5 +460,148 @@ TEST(RewriteStreamTest, BlocksSayWhereTheirLinesStood) {
   }
 }
 
+std::string Show(const char* date) {
+  return std::string("<!--LSHOW ") + date;
+}
+
+// A show block on its day and after loses its two tag lines, each logged
+// and counted as a block of its own; before, the page passes as it is. The
+// page's line ends stay.
+TEST(ShowBlockTest, ShowsItsContentFromItsDay) {
+  struct ShowCase {
+    const char* name;
+    std::string source;
+    std::string copy;
+    std::string log;
+    std::vector<RemovedBlock> blocks;
+  };
+  const std::string lapsedBlock = Expiry(kPast);
+  const std::vector<ShowCase> cases = {
+      {"its day",
+       Lines({"a", Show("12/08/26"), "sale over", "-->", "b"}),
+       Lines({"a", "sale over", "b"}),
+       kHead + Lines({Show("12/08/26")}) + kHead + Lines({"-->"}),
+       {{2, 1}, {4, 1}}},
+      {"after its day, on an LF page, with blanks after the closing line",
+       Lines({Show(kPast), "x", "y", "--> \t"}, "\n"),
+       Lines({"x", "y"}, "\n"),
+       kHead + Lines({Show(kPast)}) + kHead + Lines({"--> \t"}),
+       {{1, 1}, {4, 1}}},
+      {"the day before",
+       Lines({Show("12/09/26"), "x", "-->"}),
+       Lines({Show("12/09/26"), "x", "-->"}),
+       "",
+       {}},
+      {"the day before, on an LF page",
+       Lines({Show("12/09/26"), "x", "-->"}, "\n"),
+       Lines({Show("12/09/26"), "x", "-->"}, "\n"),
+       "",
+       {}},
+      {"a time of day on its day",
+       Lines({"<!--LSHOW 12/08/26 11:00 PM", "x", "-->"}),
+       Lines({"x"}),
+       kHead + Lines({"<!--LSHOW 12/08/26 11:00 PM"}) + kHead + Lines({"-->"}),
+       {{1, 1}, {3, 1}}},
+      {"inside a lapsed block",
+       Lines({lapsedBlock, Show(kPast), "x", "-->", kEnd, "a"}),
+       Lines({"a"}),
+       kHead + Lines({lapsedBlock, Show(kPast), "x", "-->", kEnd}),
+       {{1, 5}}},
+      {"inside lines a new-content tag takes",
+       Lines({New(kStale), Show(kPast), "x", "-->"}),
+       Lines({"x"}),
+       kHead + Lines({New(kStale), Show(kPast)}) + kHead + Lines({"-->"}),
+       {{1, 2}, {4, 1}}},
+      {"\"-->\" outside a show block is any line",
+       Lines({"-->", Show(kFuture), "-->"}),
+       Lines({"-->", Show(kFuture), "-->"}),
+       "",
+       {}},
+  };
+  for (const ShowCase& item : cases) {
+    for (const std::size_t chunk : {1, 2, 5, 4096}) {
+      const Output out = Rewrite(item.source, {}, chunk);
+      EXPECT_EQ(out.end, StreamEnd::Complete) << item.name << ", chunks of " << chunk;
+      EXPECT_EQ(out.copy, item.copy) << item.name << ", chunks of " << chunk;
+      EXPECT_EQ(out.log, item.log) << item.name << ", chunks of " << chunk;
+      EXPECT_EQ(out.blocks, item.blocks) << item.name << ", chunks of " << chunk;
+      EXPECT_EQ(out.copyIsSource, item.copy == item.source) << item.name;
+      EXPECT_EQ(out.rewritten.broken, std::nullopt) << item.name;
+    }
+  }
+}
+
+// A broken show block stops the page on any day, named by its tag's line:
+// no copy of it could be right on every day.
+TEST(ShowBlockTest, BrokenBlocksStopThePage) {
+  struct BrokenCase {
+    const char* name;
+    std::string source;
+    BrokenBlock broken;
+  };
+  const std::string longLine = std::string(200, 'x') + "-->" + std::string(200, 'y');
+  const std::string longClosing = "-->" + std::string(200, ' ') + "x";
+  const std::vector<BrokenCase> cases = {
+      {"no closing line", Lines({"a", Show(kPast), "x"}), {2, BrokenBlockKind::ShowUnclosed}},
+      {"no closing line, before its day, last line unended",
+       "a\n" + Show(kFuture) + "\nx",
+       {2, BrokenBlockKind::ShowUnclosed}},
+      {"\"-->\" inside a line",
+       Lines({Show(kFuture), "<p>x</p> -->", "-->"}),
+       {1, BrokenBlockKind::ShowHoldsCommentEnd}},
+      {"\"-->\" far into a long line",
+       Lines({"a", "b", Show(kPast), longLine, "-->"}, "\n"),
+       {3, BrokenBlockKind::ShowHoldsCommentEnd}},
+      {"a closing line with more after its blanks",
+       Lines({Show(kPast), longClosing, "-->"}),
+       {1, BrokenBlockKind::ShowHoldsCommentEnd}},
+      {"\"-->\" on the tag line",
+       Lines({Show(kFuture) + " -->", "x", "-->"}),
+       {1, BrokenBlockKind::ShowHoldsCommentEnd}},
+      {"\"-->\" on the last line",
+       Lines({Show(kPast), "x -->"}),
+       {1, BrokenBlockKind::ShowHoldsCommentEnd}},
+      {"an end tag inside",
+       Lines({Expiry(kFuture), Show(kPast), kEnd, "-->"}),
+       {2, BrokenBlockKind::ShowHoldsTag}},
+      {"an expiry tag inside",
+       Lines({Show(kFuture), Expiry(kPast), "-->"}),
+       {1, BrokenBlockKind::ShowHoldsTag}},
+      {"a show tag inside",
+       Lines({Show(kFuture), Show(kFuture), "-->", "-->"}),
+       {1, BrokenBlockKind::ShowHoldsTag}},
+  };
+  for (const BrokenCase& item : cases) {
+    for (const std::size_t chunk : {1, 3, 4096}) {
+      const Output out = Rewrite(item.source, {}, chunk);
+      EXPECT_EQ(out.end, StreamEnd::BrokenBlock) << item.name << ", chunks of " << chunk;
+      EXPECT_EQ(out.rewritten.broken, item.broken) << item.name << ", chunks of " << chunk;
+    }
+  }
+}
+
+// A lapsed block that no end tag closes still runs to the end of the page,
+// but the rewrite says so, by the line of the tag that opened it; a block
+// that lapses later, or is closed, says nothing.
+TEST(ShowBlockTest, AnUnclosedLapsedBlockIsNamed) {
+  struct UnclosedCase {
+    const char* name;
+    std::string source;
+    std::optional<BrokenBlock> broken;
+  };
+  const std::vector<UnclosedCase> cases = {
+      {"lapsed", Lines({"a", Expiry(kPast), "x"}), BrokenBlock{2, BrokenBlockKind::ExpiryUnclosed}},
+      {"after a closed one", Lines({Expiry(kPast), kEnd, "a", Expiry(kPast), Expiry(kPast), "x"}),
+       BrokenBlock{4, BrokenBlockKind::ExpiryUnclosed}},
+      {"current", Lines({"a", Expiry(kFuture), "x"}), std::nullopt},
+      {"closed", Lines({Expiry(kPast), "x", kEnd}), std::nullopt},
+  };
+  for (const UnclosedCase& item : cases) {
+    const Output out = Rewrite(item.source);
+    EXPECT_EQ(out.end, StreamEnd::Complete) << item.name;
+    EXPECT_EQ(out.rewritten.broken, item.broken) << item.name;
+  }
+}
+
 }  // namespace
 }  // namespace lapse::text
