@@ -131,6 +131,10 @@ TEST_P(PageFormatTest, IsRewrittenInItsOwnEncodingAndCompression) {
 constexpr std::u16string_view kLfPage16 = u"a\n<!--LAPSE 12/31/26\n\u00e4\nb\n<!--ENDL\n";
 constexpr std::u16string_view kLapsedLfPage16 = u"a\n<!--LAPSE 1/1/20\nx\n<!--ENDL\nb\n";
 const std::string kUtf8Mark = "\xEF\xBB\xBF";
+// A show block that is due, and one whose day has not come.
+constexpr std::u16string_view kShownPage16 = u"a\r\n<!--LSHOW 1/1/20\r\n\u00e4\r\n-->\r\nb\r\n";
+constexpr std::u16string_view kHiddenPage16 = u"a\n<!--LSHOW 12/31/26\n\u00e4\n-->\nb\n";
+const std::string kShownLog = "\r\na.htm\r\n<!--LSHOW 1/1/20\r\n\r\na.htm\r\n-->\r\n";
 const std::string kLapsedLfLog = "\r\na.htm\r\n<!--LAPSE 1/1/20\r\nx\r\n<!--ENDL\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,6 +161,12 @@ INSTANTIATE_TEST_SUITE_P(
                              Utf16(u"a\r\nb\n", ByteOrder::BigEndian), ""},
                     PageCase{"Utf8MarkLfPage", kUtf8Mark + "a\nb\n", kUtf8Mark + "a\nb\n", "",
                              true},
+                    PageCase{"Utf16ShowBlockDue", Utf16(kShownPage16, ByteOrder::LittleEndian),
+                             Utf16(u"a\r\n\u00e4\r\nb\r\n", ByteOrder::LittleEndian), kShownLog},
+                    PageCase{"GzipOfAShowBlockDue", Gzip("a\r\n<!--LSHOW 1/1/20\r\nx\r\n-->\r\n"),
+                             Gzip("a\r\nx\r\n"), kShownLog},
+                    PageCase{"Utf16ShowBlockHidden", Utf16(kHiddenPage16, ByteOrder::BigEndian),
+                             Utf16(kHiddenPage16, ByteOrder::BigEndian), "", true},
                     PageCase{"GzipOfAnUnchangedText", Gzip("a\nb\r\n"), Gzip("a\nb\r\n"), "", true},
                     PageCase{"GzipOfAnUnchangedTextFromAnotherSystem",
                              GzipFromAnotherSystem("a\nb\r\n"), Gzip("a\nb\r\n"), "", true, false}),
