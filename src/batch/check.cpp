@@ -130,20 +130,15 @@ class Checker {
   }
 
   void Tag(const fs::path& page, const text::DatedTag& tag) {
-    FoundTag found{page, tag.line, tag.kind, tag.date, false, std::nullopt};
-    found.dateText = tag.text;
-    found.otherOrder = tag.otherOrder;
+    FoundTag found{page,  tag.line,     tag.kind, tag.date,
+                   false, std::nullopt, tag.text, tag.otherOrder};
     if (tag.date) {
-      const bool expiry = tag.kind == text::DatedTagKind::Expiry;
-      found.lapsed = expiry ? text::ExpiryTagLapsed(*tag.date, today_)
-                            : text::NewTagLapsed(*tag.date, rules_.newDays, today_);
-      if (tag.kind == text::DatedTagKind::Show) {
-        found.lapsed = text::ShowTagDue(*tag.date, today_);
-      }
+      // Every kind of tag changes its page from one day on.
       found.lapseDay = text::LapseDay(*tag.date, tag.kind, rules_.newDays);
+      found.lapsed = today_ >= *found.lapseDay;
       if (!found.lapsed) {
-        result_.nextLapse =
-            result_.nextLapse ? std::min(*result_.nextLapse, *found.lapseDay) : *found.lapseDay;
+        result_.nextChange =
+            result_.nextChange ? std::min(*result_.nextChange, *found.lapseDay) : *found.lapseDay;
         pageNextChange_ =
             pageNextChange_ ? std::min(*pageNextChange_, *found.lapseDay) : *found.lapseDay;
       }

@@ -50,7 +50,7 @@ struct CheckResult {
   std::vector<FoundBrokenBlock> brokenBlocks;
   // The earliest day on which a tag that has not lapsed yet lapses, or a
   // show block that is hidden is shown: the next change.
-  std::optional<text::Today> nextLapse;
+  std::optional<text::Today> nextChange;
   // The HTML files found, read or not.
   std::uint64_t pages = 0;
 

@@ -612,7 +612,7 @@ void CheckAsText(const batch::CheckResult& result, const Settings& settings, tex
     out << KindName(tag.kind) << ' ' << DateText(tag.date) << ' ' << StateName(tag) << '\n';
   }
   brokenUpTo(nullptr, 0);
-  out << "Next change: " << (result.nextLapse ? text::FormatDay(*result.nextLapse) : "none")
+  out << "Next change: " << (result.nextChange ? text::FormatDay(*result.nextChange) : "none")
       << '\n';
 }
 
@@ -668,7 +668,7 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
                             {"message", messages::BrokenBlock(broken.page, broken.block)}});
   }
   const json nextChange =
-      result.nextLapse ? json(text::FormatDay(*result.nextLapse)) : json(nullptr);
+      result.nextChange ? json(text::FormatDay(*result.nextChange)) : json(nullptr);
   const json document = {
       {"folder", text::DisplayName(settings.directory)},
       {"today", text::FormatDay(today)},

@@ -280,22 +280,22 @@ schedule::UpdateOptions MainLogic::ScheduledUpdateOptions() const {
   return options;
 }
 
-std::optional<text::Today> MainLogic::NextLapseDay(const std::filesystem::path& folder,
-                                                   bool recursive) {
+std::optional<text::Today> MainLogic::NextChangeDay(const std::filesystem::path& folder,
+                                                    bool recursive) {
   const text::TagRules rules{state_.NewDays, state_.Lines, run_.locale, run_.clock};
   return batch::CheckSite(disk_, folder,
                           recursive ? batch::Recursion::Subfolders : batch::Recursion::ThisFolder,
                           rules)
-      .nextLapse;
+      .nextChange;
 }
 
 ScheduleServices MainLogic::ScheduleServicesFrom(ScheduleServices given) {
   if (given.options == schedule::UpdateOptions{}) {
     given.options = ScheduledUpdateOptions();
   }
-  if (!given.nextLapse) {
-    given.nextLapse = [this](const std::filesystem::path& folder, bool recursive) {
-      return NextLapseDay(folder, recursive);
+  if (!given.nextChange) {
+    given.nextChange = [this](const std::filesystem::path& folder, bool recursive) {
+      return NextChangeDay(folder, recursive);
     };
   }
   return given;

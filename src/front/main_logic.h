@@ -117,13 +117,13 @@ class MainLogic {
   // once the user has said yes.
   void UndoReplace();
   // The next day on which a tag of folder lapses, with the options now set.
-  std::optional<text::Today> NextLapseDay(const std::filesystem::path& folder, bool recursive);
+  std::optional<text::Today> NextChangeDay(const std::filesystem::path& folder, bool recursive);
   // The options now set, and the date order of the runs, as a scheduled
   // update is to take them: it runs with the system's locale.
   schedule::UpdateOptions ScheduledUpdateOptions() const;
   // What the schedule dialog opened from the main window works with: what
   // the face gives, and where it gives no options or no reader of the next
-  // lapse day, the options now set and NextLapseDay.
+  // lapse day, the options now set and NextChangeDay.
   ScheduleServices ScheduleServicesFrom(ScheduleServices given);
 
  private:

@@ -35,8 +35,9 @@ void ScheduleLogic::ShowState() {
     state.status += " Update options: " + schedule::OptionsText(*entry_) + ".";
   }
   const std::optional<std::chrono::local_days> lapse =
-      services_.nextLapse ? services_.nextLapse(folder_, view_.Fields().subfolders) : std::nullopt;
-  state.nextLapse = lapse ? schedule::DayText(*lapse) : "none found";
+      services_.nextChange ? services_.nextChange(folder_, view_.Fields().subfolders)
+                           : std::nullopt;
+  state.nextChange = lapse ? schedule::DayText(*lapse) : "none found";
   const std::optional<schedule::HistoryEntry> last =
       schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
   state.lastUpdate = last ? schedule::Summary(*last) : "none yet";

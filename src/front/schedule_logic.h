@@ -17,15 +17,15 @@ namespace lapse::front {
 
 // The next day on which content lapses in a folder (and its subfolders when
 // recursive); nothing when no current tag will lapse.
-using NextLapseDay = std::function<std::optional<std::chrono::local_days>(
+using NextChangeDay = std::function<std::optional<std::chrono::local_days>(
     const std::filesystem::path& folder, bool recursive)>;
 
 // What the dialog reaches outside itself: the machine's schedulers (made
-// when the dialog opens) and the next lapse day. The main window gives the
-// next lapse day of its own options where none is set here.
+// when the dialog opens) and the next change day. The main window gives the
+// next change day of its own options where none is set here.
 struct ScheduleServices {
   std::function<schedule::Host()> host = schedule::DesktopHost;
-  NextLapseDay nextLapse = nullptr;
+  NextChangeDay nextChange = nullptr;
   // What a new schedule's update removes by: the main window's options and
   // date order. Without a date order, the user's locale's is taken, since
   // the scheduler runs the update with the system's locale.
@@ -44,7 +44,7 @@ struct ScheduleState {
   // "Updated automatically every day at 00:05, by systemd. Update options:
   // --date-order dmy."
   std::string status;
-  std::string nextLapse;   // "2026-12-31", or "none found"
+  std::string nextChange;  // "2026-12-31", or "none found"
   std::string lastUpdate;  // "2026-12-08 00:05: 3 pages rewritten", or "none yet"
   bool scheduled = false;
 };

@@ -131,7 +131,7 @@ void frmSchedule::Show(const front::ScheduleState& state) {
       txtFolder->fontMetrics().elidedText(folder, Qt::ElideMiddle, txtFolder->width()));
   txtFolder->setToolTip(folder);
   lblStatus->setText(QString::fromStdString(state.status));
-  txtNextLapse->setText(QString::fromStdString(state.nextLapse));
+  txtNextLapse->setText(QString::fromStdString(state.nextChange));
   txtLastUpdate->setText(QString::fromStdString(state.lastUpdate));
 }
 

@@ -126,7 +126,7 @@ void frmSchedule::Command(int id, int notification) {
 void frmSchedule::Show(const front::ScheduleState& state) {
   SetWindowTextW(ControlNamed("txtFolder"), Wide(state.folder).c_str());
   SetWindowTextW(ControlNamed("lblStatus"), Wide(state.status).c_str());
-  SetWindowTextW(ControlNamed("txtNextLapse"), Wide(state.nextLapse).c_str());
+  SetWindowTextW(ControlNamed("txtNextLapse"), Wide(state.nextChange).c_str());
   SetWindowTextW(ControlNamed("txtLastUpdate"), Wide(state.lastUpdate).c_str());
 }
 

@@ -36,7 +36,7 @@ TEST(CheckSite, ListsEveryDatedTagInOrderAndTheNextLapse) {
   EXPECT_TRUE(result.tags[1].lapsed);
   // Dated the 20th of November, new for 30 days: it lapses on the 21st of December.
   EXPECT_EQ(result.tags[3].lapseDay, local_days{year{2026} / 12 / 21});
-  EXPECT_EQ(result.nextLapse, local_days{year{2026} / 12 / 10});
+  EXPECT_EQ(result.nextChange, local_days{year{2026} / 12 / 10});
   ASSERT_EQ(result.leftOut.size(), 1u);
   EXPECT_EQ(result.leftOut[0].report.notText, NotText::Image);
   EXPECT_TRUE(result.Faulty());
@@ -91,7 +91,7 @@ TEST(CheckSite, ShowBlocksAndBrokenBlocks) {
   EXPECT_TRUE(result.tags[0].lapsed);
   EXPECT_FALSE(result.tags[1].lapsed);
   EXPECT_EQ(result.tags[1].lapseDay, local_days{year{2026} / 12 / 9});
-  EXPECT_EQ(result.nextLapse, local_days{year{2026} / 12 / 9});
+  EXPECT_EQ(result.nextChange, local_days{year{2026} / 12 / 9});
   // A run today changes the page with a due show block and names the
   // broken one.
   EXPECT_EQ(PagesToRewrite(result), (std::set<std::filesystem::path>{"a.htm", "b.htm"}));

@@ -345,16 +345,16 @@ TEST_F(MainLogicTest, TheScheduleDialogTakesTheOptionsNowSetUnlessTheFaceGivesIt
   const ScheduleServices filled = logic_.ScheduleServicesFrom({});
   EXPECT_EQ(filled.options.days, 9);
   EXPECT_EQ(filled.options, logic_.ScheduledUpdateOptions());
-  ASSERT_TRUE(filled.nextLapse);
-  EXPECT_EQ(filled.nextLapse(kSite, false), logic_.NextLapseDay(kSite, false));
+  ASSERT_TRUE(filled.nextChange);
+  EXPECT_EQ(filled.nextChange(kSite, false), logic_.NextChangeDay(kSite, false));
 
   ScheduleServices given;
   given.options.days = 3;
   const std::chrono::local_days aDay{std::chrono::year{2001} / 2 / 3};
-  given.nextLapse = [aDay](const std::filesystem::path&, bool) { return aDay; };
+  given.nextChange = [aDay](const std::filesystem::path&, bool) { return aDay; };
   const ScheduleServices kept = logic_.ScheduleServicesFrom(given);
   EXPECT_EQ(kept.options, given.options);
-  EXPECT_EQ(kept.nextLapse(kSite, false), aDay);
+  EXPECT_EQ(kept.nextChange(kSite, false), aDay);
 }
 
 TEST_F(MainLogicTest, TheListsLeaveAFolderThatWasDeleted) {

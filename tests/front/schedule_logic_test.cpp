@@ -80,14 +80,14 @@ TEST_F(ScheduleLogicTest, AnUnscheduledFolderShowsTheDefaultsAndStopIsOff) {
   EXPECT_TRUE(view_.fields.subfolders);
   EXPECT_EQ(view_.state.folder, site_.string());
   EXPECT_EQ(view_.state.status, "Not updated automatically.");
-  EXPECT_EQ(view_.state.nextLapse, "2026-12-31");
+  EXPECT_EQ(view_.state.nextChange, "2026-12-31");
   EXPECT_EQ(view_.state.lastUpdate, "none yet");
   EXPECT_FALSE(view_.stopEnabled);
   EXPECT_EQ(asked, (std::vector<std::pair<fs::path, bool>>{{site_, true}}));
 
   view_.fields.subfolders = false;
   logic.SubfoldersChanged();
-  EXPECT_EQ(view_.state.nextLapse, "none found");
+  EXPECT_EQ(view_.state.nextChange, "none found");
   EXPECT_EQ(asked.back(), (std::pair<fs::path, bool>{site_, false}));
   EXPECT_TRUE(view_.said.empty());
 }

@@ -328,7 +328,7 @@ class ScheduleDialogTest : public WindowsTest {
       host.windows = true;
       return host;
     };
-    services_.nextLapse = [](const std::filesystem::path&, bool recursive) {
+    services_.nextChange = [](const std::filesystem::path&, bool recursive) {
       return recursive ? std::optional(std::chrono::local_days{std::chrono::year{2027} / 1 / 15})
                        : std::nullopt;
     };
