@@ -1,5 +1,6 @@
 #include "text/plain_lines.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -142,6 +143,25 @@ std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending) {
   }
 }
 
+std::size_t CountLineFeeds(std::string_view text) {
+  // Each byte of sums counts the LFs at its place in the blocks, up to 255 of
+  // them, then the bytes are added up.
+  constexpr std::size_t kMostBlocks = 255;
+  std::size_t total = 0;
+  std::size_t at = 0;
+  while (at + kBlockSize <= text.size()) {
+    const std::size_t blocks = std::min((text.size() - at) / kBlockSize, kMostBlocks);
+    Block sums{};
+    for (std::size_t block = 0; block < blocks; ++block, at += kBlockSize) {
+      sums -= reinterpret_cast<Block>(Load(text.data() + at) == '\n');
+    }
+    for (std::size_t i = 0; i < kBlockSize; ++i) {
+      total += sums[i];
+    }
+  }
+  return total + static_cast<std::size_t>(std::count(text.begin() + at, text.end(), '\n'));
+}
+
 #else
 
 namespace {
@@ -151,6 +171,10 @@ std::size_t LineEnd(std::string_view text, std::size_t from) {
 }
 
 }  // namespace
+
+std::size_t CountLineFeeds(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 // Without vector types each line is looked at on its own.
 std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending) {

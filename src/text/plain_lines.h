@@ -16,6 +16,10 @@ enum class LineEnding { CrLf, Lf };
 // Most of a page is such lines, so they are found many bytes at a time.
 std::size_t PlainLinesPrefix(std::string_view text, LineEnding ending);
 
+// The number of LFs in text. Every plain run is counted (a tag's line is
+// named by its number), so it is counted many bytes at a time.
+std::size_t CountLineFeeds(std::string_view text);
+
 // The same answer, found line by line: the search where no vector
 // instructions serve, and the reference for the one where they do.
 std::size_t PlainLinesPrefixByLine(std::string_view text, LineEnding ending);

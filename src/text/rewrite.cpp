@@ -117,7 +117,7 @@ class RewriteHandler {
     }
     Pass(rest.substr(0, length));
     // Every line of the run ends in an LF.
-    line_ += static_cast<std::uint64_t>(std::count(rest.begin(), rest.begin() + length, '\n'));
+    line_ += CountLineFeeds(rest.substr(0, length));
     return length;
   }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -101,6 +102,21 @@ TEST(PlainLinesPrefix, FindsTheEndOfLongRunsAtEveryOffset) {
         ASSERT_EQ(PlainLinesPrefix(text + stop + line, LineEnding::Lf), text.size()) << text.size();
         text += line;
       }
+    }
+  }
+}
+
+// Past the 255 blocks a byte can count, and in every tail a block leaves.
+TEST(CountLineFeeds, CountsEveryLineFeedOfAnyLength) {
+  for (const std::size_t size : {0, 1, 15, 16, 17, 4079, 4080, 4081, 9000}) {
+    for (const std::size_t every : {1, 3, 100}) {
+      std::string text(size, 'x');
+      for (std::size_t at = 0; at < size; at += every) {
+        text[at] = '\n';
+      }
+      ASSERT_EQ(CountLineFeeds(text),
+                static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')))
+          << size << " bytes, an LF every " << every;
     }
   }
 }
