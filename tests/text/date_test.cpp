@@ -104,26 +104,28 @@ TEST(ParseDateTest, OverlongYearIsRefused) {
 struct OrderCase {
   DateOrder order;
   const char* text;
-  bool given;
-  std::optional<TagDate> expected;
-  bool otherOrder;
+  std::optional<TagDate> fromLocale;  // read so with the locale's order
+  bool otherOrder;                    // ... and in the other order of day and month
+  std::optional<TagDate> given;       // read so with the order named
   friend void PrintTo(const OrderCase& c, std::ostream* os) {
-    *os << DateOrderName(c.order) << ' ' << (c.given ? "given " : "from locale ") << '"' << c.text
-        << '"';
+    *os << DateOrderName(c.order) << " \"" << c.text << '"';
   }
 };
 
 class DateOrderInForce : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(DateOrderInForce, ReadsOneWayOrSaysSo) {
-  DateLocale locale = Locale(GetParam().order);
-  locale.orderGiven = GetParam().given;
-  const std::optional<DateReading> reading = ReadDate(GetParam().text, locale);
-  EXPECT_EQ(ParseDate(GetParam().text, locale), GetParam().expected);
-  ASSERT_EQ(reading.has_value(), GetParam().expected.has_value());
-  if (reading) {
-    EXPECT_EQ(reading->date, *GetParam().expected);
-    EXPECT_EQ(reading->otherOrder, GetParam().otherOrder);
+  for (const bool given : {false, true}) {
+    DateLocale locale = Locale(GetParam().order);
+    locale.orderGiven = given;
+    const std::optional<TagDate> expected = given ? GetParam().given : GetParam().fromLocale;
+    const std::optional<DateReading> reading = ReadDate(GetParam().text, locale);
+    EXPECT_EQ(ParseDate(GetParam().text, locale), expected) << "given: " << given;
+    ASSERT_EQ(reading.has_value(), expected.has_value()) << "given: " << given;
+    if (reading) {
+      EXPECT_EQ(reading->date, *expected);
+      EXPECT_EQ(reading->otherOrder, !given && GetParam().otherOrder);
+    }
   }
 }
 
@@ -131,33 +133,22 @@ constexpr std::optional<TagDate> kNoDate;
 
 INSTANTIATE_TEST_SUITE_P(
     EveryOrder, DateOrderInForce,
-    testing::Values(OrderCase{MDY, "12/31/26", false, At(2026, 12, 31), false},
-                    OrderCase{MDY, "12/31/26", true, At(2026, 12, 31), false},
-                    OrderCase{MDY, "31/12/26", false, At(2026, 12, 31), true},
-                    OrderCase{MDY, "31/12/26", true, kNoDate, false},
-                    OrderCase{MDY, "31/31/26", false, kNoDate, false},
-                    OrderCase{MDY, "31/31/26", true, kNoDate, false},
-                    OrderCase{DMY, "31.12.26", false, At(2026, 12, 31), false},
-                    OrderCase{DMY, "31.12.26", true, At(2026, 12, 31), false},
-                    OrderCase{DMY, "12/31/99", false, At(1999, 12, 31), true},
-                    OrderCase{DMY, "12/31/99", true, kNoDate, false},
-                    OrderCase{DMY, "31/31/26", false, kNoDate, false},
-                    OrderCase{DMY, "31/31/26", true, kNoDate, false},
-                    OrderCase{YMD, "26/12/31", false, At(2026, 12, 31), false},
-                    OrderCase{YMD, "26/12/31", true, At(2026, 12, 31), false},
-                    OrderCase{YMD, "26/31/12", false, At(2026, 12, 31), true},
-                    OrderCase{YMD, "26/31/12", true, kNoDate, false},
-                    OrderCase{YMD, "26/31/31", false, kNoDate, false},
-                    OrderCase{YMD, "26/31/31", true, kNoDate, false},
+    testing::Values(OrderCase{MDY, "12/31/26", At(2026, 12, 31), false, At(2026, 12, 31)},
+                    OrderCase{MDY, "31/12/26", At(2026, 12, 31), true, kNoDate},
+                    OrderCase{MDY, "31/31/26", kNoDate, false, kNoDate},
+                    OrderCase{DMY, "31.12.26", At(2026, 12, 31), false, At(2026, 12, 31)},
+                    OrderCase{DMY, "12/31/99", At(1999, 12, 31), true, kNoDate},
+                    OrderCase{DMY, "31/31/26", kNoDate, false, kNoDate},
+                    OrderCase{YMD, "26/12/31", At(2026, 12, 31), false, At(2026, 12, 31)},
+                    OrderCase{YMD, "26/31/12", At(2026, 12, 31), true, kNoDate},
+                    OrderCase{YMD, "26/31/31", kNoDate, false, kNoDate},
                     // A date that fits both ways is read in the order in force.
-                    OrderCase{DMY, "12/01/26", true, At(2026, 1, 12), false},
-                    OrderCase{DMY, "12/01/26", false, At(2026, 1, 12), false},
+                    OrderCase{DMY, "12/01/26", At(2026, 1, 12), false, At(2026, 1, 12)},
                     // A four-digit year first, and a month name, fit any order.
-                    OrderCase{DMY, "2026-12-31", true, At(2026, 12, 31), false},
-                    OrderCase{MDY, "31 Dec 2026", true, At(2026, 12, 31), false},
+                    OrderCase{DMY, "2026-12-31", At(2026, 12, 31), false, At(2026, 12, 31)},
+                    OrderCase{MDY, "31 Dec 2026", At(2026, 12, 31), false, At(2026, 12, 31)},
                     // The time of day goes with the date either way.
-                    OrderCase{MDY, "31/12/26 17:05", false, At(2026, 12, 31, 17, 5), true},
-                    OrderCase{MDY, "31/12/26 17:05", true, kNoDate, false}));
+                    OrderCase{MDY, "31/12/26 17:05", At(2026, 12, 31, 17, 5), true, kNoDate}));
 
 TEST(DateLocaleTest, OrderFollowsTheFormat) {
   EXPECT_EQ(DateOrderFromFormat("%m/%d/%y"), MDY);
