@@ -23,8 +23,10 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # the target's word size: Debian's `wine` wrapper always picks the 32-bit one
 # when it is installed, even where the kernel cannot run it. Without the
 # loader (no 32-bit wine on a machine that runs no 32-bit programs) the
-# programs are built and checked, but not run.
+# programs are built and checked, but not run. The loader is started through
+# wine-start.sh, which tries again a start that wine failed before the program
+# ran.
 find_program(LAPSE_WINE NAMES ${LAPSE_WINE_LOADER} PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(LAPSE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${LAPSE_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-start.sh ${LAPSE_WINE})
 endif()

@@ -171,7 +171,7 @@ run_suite() {
                             grep -o '[^"]*_test\.exe' | sort -u)
   [ ${#programs[@]} -gt 0 ] || fail "ctest knows no $target test program"
   for program in "${programs[@]}"; do
-    count=$("$wine" "$program" --gtest_list_tests | grep -c '^  ' || true)
+    count=$("$root/cmake/wine-start.sh" "$wine" "$program" --gtest_list_tests | grep -c '^  ' || true)
     [ "$count" -gt 0 ] || fail "$(basename "$program") lists no test under wine ($target)"
     listed=$((listed + count))
   done
