@@ -1,6 +1,8 @@
 #include "ui/help.h"
 
 #include <QApplication>
+#include <QMargins>
+#include <QRect>
 #include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
@@ -77,34 +79,55 @@ QWidget* Asker() {
   return focus != nullptr ? focus->window() : nullptr;
 }
 
-// Beside the window that asked, so that it hides none of its controls: to
-// its right, or to its left, on the side with more room, narrower where the
-// screen has too little room for its width.
+// The frame a window manager draws around a window, where it is known: not
+// before the window's first showing, and not always once it is hidden again
+// (Qt then gives an empty frame geometry).
+std::optional<QMargins> FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inner = window.geometry();
+  const QMargins margins{inner.left() - frame.left(), inner.top() - frame.top(),
+                         frame.right() - inner.right(), frame.bottom() - inner.bottom()};
+  const bool known = !margins.isNull() && margins.left() >= 0 && margins.top() >= 0 &&
+                     margins.right() >= 0 && margins.bottom() >= 0;
+  return known ? std::optional(margins) : std::nullopt;
+}
+
 void PlaceBeside(QWidget& help, const QWidget* asker) {
   if (asker == nullptr || asker == &help || asker->screen() == nullptr) {
     return;
   }
-  constexpr int kGap = 8;
-  constexpr int kNarrowest = 320;
-  constexpr int kWidest = 560;
-  const QRect screen = asker->screen()->availableGeometry();
-  const QRect beside = asker->window()->frameGeometry();
-  const int roomRight = screen.right() - beside.right() - kGap;
-  const int roomLeft = beside.left() - screen.left() - kGap;
-  const int room = std::max(roomRight, roomLeft);
-  if (room < kNarrowest) {
-    return;
-  }
-  help.resize(std::min(kWidest, room), help.height());
-  const QSize size = help.frameGeometry().size();
-  const int left =
-      roomRight >= size.width() ? beside.right() + 1 + kGap : beside.left() - kGap - size.width();
-  const int top = std::clamp(beside.top(), screen.top(),
-                             std::max(screen.top(), screen.bottom() + 1 - size.height()));
-  help.move(left, top);
+  // Where the help window knows no frame of its own, the asker's, drawn by
+  // the same window manager, stands in for it.
+  const QMargins frame =
+      FrameMargins(help).value_or(FrameMargins(*asker->window()).value_or(QMargins()));
+  const QRect placed = HelpFrameBeside(asker->screen()->availableGeometry(),
+                                       asker->window()->frameGeometry(), frame, help.height());
+  help.resize(placed.size().shrunkBy(frame));
+  help.move(placed.topLeft());
 }
 
 }  // namespace
+
+QRect HelpFrameBeside(const QRect& screen, const QRect& beside, const QMargins& frame, int height) {
+  constexpr int kGap = 8;
+  constexpr int kNarrowest = 320;
+  constexpr int kWidest = 560;
+  const int framing = frame.left() + frame.right();
+  const int roomRight = screen.right() - beside.right() - kGap;
+  const int roomLeft = beside.left() - screen.left() - kGap;
+  const int room = std::max(roomRight, roomLeft);
+  const int frameHeight = std::min(height + frame.top() + frame.bottom(), screen.height());
+  const int top = std::clamp(beside.top(), screen.top(), screen.bottom() + 1 - frameHeight);
+  if (room - framing < kNarrowest) {
+    // No side has room: over the asker, at the screen's edge with more room.
+    const int width = std::min(kWidest + framing, screen.width());
+    const int left = roomRight >= roomLeft ? screen.right() + 1 - width : screen.left();
+    return {left, top, width, frameHeight};
+  }
+  const int width = std::min(kWidest + framing, room);
+  const int left = roomRight >= width ? beside.right() + 1 + kGap : beside.left() - kGap - width;
+  return {left, top, width, frameHeight};
+}
 
 HelpViewer::HelpViewer() = default;
 HelpViewer::~HelpViewer() = default;

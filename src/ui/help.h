@@ -10,6 +10,8 @@
 
 #include "front/help_topics.h"
 
+class QMargins;
+class QRect;
 class QTextBrowser;
 class QWidget;
 
@@ -39,6 +41,13 @@ std::optional<int> ContextHelpTopic(const QWidget& focus);
 
 // The page of a topic among the compiled-in help pages.
 QUrl HelpPageUrl(int topic);
+
+// Where the help window's frame goes beside the frame of the window that
+// asked (beside): to its right or to its left, on a side where it fits,
+// narrower where the screen has too little room, and wholly on the screen.
+// frame is what the window manager draws around the help window, height
+// that of its inside.
+QRect HelpFrameBeside(const QRect& screen, const QRect& beside, const QMargins& frame, int height);
 
 // F1 on window shows the topic of whatever has the focus there.
 void InstallContextHelp(QWidget& window, HelpService& help);

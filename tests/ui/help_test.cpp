@@ -50,6 +50,49 @@ class HelpTest : public QObject {
     QCOMPARE(ContextHelpTopic(bare), std::optional<int>());
   }
 
+  // Wholly on the screen of the window that asked, beside it where there is
+  // room. The first row is the window manager's frame making a help window
+  // as wide as the room on the right a few pixels too wide for it: it went
+  // off the screen's left edge.
+  void theHelpFrameGoesBesideTheAskerWhollyOnItsScreen() {
+    enum class Side { Right, Left, Over };
+    struct Row {
+      const char* name;
+      QRect screen;
+      QRect beside;
+      QMargins frame;
+      int height;
+      Side side;
+    };
+    const QRect desk(0, 0, 1024, 768);
+    const QMargins framed(1, 28, 1, 1);
+    const Row rows[] = {
+        {"framed, just room on the right", desk, {125, 150, 342, 400}, framed, 480, Side::Right},
+        {"unframed, room on the right", desk, {0, 0, 400, 300}, {}, 480, Side::Right},
+        {"room on the left only", desk, {600, 100, 400, 300}, framed, 480, Side::Left},
+        {"taller than the screen", desk, {0, 200, 400, 300}, framed, 900, Side::Right},
+        {"low on the screen", desk, {0, 600, 400, 160}, framed, 480, Side::Right},
+        {"no room beside", desk, {100, 100, 800, 500}, framed, 480, Side::Over},
+        {"second screen", {1024, 0, 1280, 1024}, {1100, 50, 600, 400}, framed, 480, Side::Right},
+    };
+    for (const Row& row : rows) {
+      const QRect placed = HelpFrameBeside(row.screen, row.beside, row.frame, row.height);
+      QVERIFY2(row.screen.contains(placed), row.name);
+      QVERIFY2(placed.width() >= 320 + row.frame.left() + row.frame.right(), row.name);
+      switch (row.side) {
+        case Side::Right:
+          QVERIFY2(placed.left() > row.beside.right(), row.name);
+          break;
+        case Side::Left:
+          QVERIFY2(placed.right() < row.beside.left(), row.name);
+          break;
+        case Side::Over:
+          QVERIFY2(placed.intersects(row.beside), row.name);
+          break;
+      }
+    }
+  }
+
   void theViewerOpensAtTheTopicAndCloses() {
     HelpViewer viewer;
     viewer.Close();  // closing before any showing is harmless
