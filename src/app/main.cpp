@@ -2,7 +2,12 @@
 // window, message boxes and text editor.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <optional>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/user_folders.h"
@@ -45,10 +50,71 @@ class Application final : public QApplication {
   }
 };
 
+constexpr const char* kUsage =
+    "Usage: lapse [--help] [--version]\n"
+    "Opens Lapse's window on the folder it is started in: rewrites copies of\n"
+    "the folder's HTML pages without their lapsed content, and puts them in\n"
+    "place of the pages. lapse-cli does the same without a window (see\n"
+    "lapse-cli --help, man lapse and man lapse-cli).\n";
+
+// --version and --help are answered before any window, so that they work
+// where there is no display. Qt's own options (-platform, -style) pass on.
+std::optional<int> AnswerWithoutWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--version" || argument == "-v") {
+      std::printf("lapse %s\n", LAPSE_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kUsage, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+  }
+  return std::nullopt;
+}
+
+#if !defined(_WIN32)
+bool Unset(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr || *value == '\0';
+}
+
+// Without a display Qt would abort the program with a core dump and advice
+// to reinstall it.
+bool NoDisplay() {
+  return Unset("QT_QPA_PLATFORM") && Unset("DISPLAY") && Unset("WAYLAND_DISPLAY");
+}
+#endif
+
+// A display that is named but cannot be reached is found by Qt alone, as a
+// fatal message: said as ours, and an exit rather than an abort.
+void EndOnFatalMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  if (type == QtFatalMsg) {
+    std::fputs("lapse: the window cannot be opened; lapse-cli works without one.\n", stderr);
+    std::_Exit(2);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (const auto answered = AnswerWithoutWindow(argc, argv)) {
+    return *answered;
+  }
+#if !defined(_WIN32)
+  if (NoDisplay()) {
+    std::fputs(
+        "lapse: there is no display to open the window on (neither DISPLAY nor "
+        "WAYLAND_DISPLAY is set); lapse-cli works without one.\n",
+        stderr);
+    return 2;
+  }
+#endif
+  const QtMessageHandler qtHandler = qInstallMessageHandler(EndOnFatalMessage);
   Application application(argc, argv);
+  qInstallMessageHandler(qtHandler);
   QApplication::setApplicationName(QStringLiteral("Lapse"));
   QApplication::setApplicationVersion(QStringLiteral(LAPSE_VERSION));
   QApplication::setWindowIcon(lapse::ui::ProgramIcon());
