@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Makes the packages into build/package/:
 #   scripts/package.sh [deb|windows|all]    (all by default)
-# deb: the release preset built and packed by CPack into the Debian package
-#   lapse_VERSION-1_amd64.deb; installs nothing for Windows.
+# deb: the release preset built and packed by CPack into the Debian packages
+#   lapse-cli_VERSION-1_amd64.deb (the command-line tool, no GUI library) and
+#   lapse_VERSION-1_amd64.deb (the desktop program, which depends on it);
+#   installs nothing for Windows.
 # windows: from the Windows builds (made by scripts/test-windows.sh where
 #   they are missing, brought up to date where they are not) the zips
 #   lapse-VERSION-win64.zip and -win32.zip and the installers
@@ -31,16 +33,21 @@ project_version() {
   sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$1/CMakeCache.txt"
 }
 
+# The Debian package revision that packaging/CMakeLists.txt gives.
+debian_revision() {
+  sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE \([0-9]*\))$/\1/p' packaging/CMakeLists.txt
+}
+
 make_deb() {
   lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}" \
     "${LAPSE_PACKAGE_PACKAGES[@]}"
   cmake --preset release >/dev/null
   cmake --build --preset release -j2
   local version
-  version=$(project_version release)
+  version=$(project_version release)-$(debian_revision)
   mkdir -p build/package
   (cd build/release && cpack -G DEB)
-  ls build/package/lapse_"$version"-1_*.deb
+  ls build/package/lapse-cli_"$version"_*.deb build/package/lapse_"$version"_*.deb
 }
 
 # What a package holds runs, where this machine can run it: lapse-cli.exe
