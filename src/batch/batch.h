@@ -90,12 +90,14 @@ class Site {
   RunPaths paths_;
 };
 
-// Told how far a long run or replace has come: done of the steps known so
-// far, and the file at hand (its path below the folder of the command).
+// Told how far a long run, replace or undo has come: done of total pages,
+// one step per page, and the page at hand (its path below the folder of the
+// command). The total is known from the first step; it grows only when
+// pages come while the command runs.
 class Progress {
  public:
   virtual ~Progress() = default;
-  virtual void Advance(std::uint64_t done, std::uint64_t listed,
+  virtual void Advance(std::uint64_t done, std::uint64_t total,
                        const std::filesystem::path& current) = 0;
 };
 

@@ -413,6 +413,7 @@ class TreeRun {
   }
 
   std::error_code Run(const std::shared_ptr<Folder>& site, Recursion recursion) {
+    total_ = onlyPages_ ? onlyPages_->size() : CountPages(site, recursion);
     OrderedWork<PageJob, RewrittenPage> work(
         threads_, kBlock,
         [this](const PageJob& job, unsigned worker) { return rewriters_[worker]->Rewrite(job); });
@@ -482,6 +483,29 @@ class TreeRun {
 
   bool Taken(const fs::path& page) const { return !onlyPages_ || onlyPages_->count(page) != 0; }
 
+  // The pages the run's walk will come to, counted by a walk of their own
+  // (folder listings alone, no page read) so that the progress shows the
+  // true total from the first page; pages listed by the run alone, added
+  // meanwhile, raise it.
+  std::uint64_t CountPages(const std::shared_ptr<Folder>& site, Recursion recursion) {
+    std::uint64_t pages = 0;
+    const auto count = [&](const fs::path& relative, const std::vector<fs::path>& names,
+                           bool htmlOnly) {
+      for (const fs::path& name : names) {
+        if ((!htmlOnly || IsHtmlFileName(name)) && Taken(Below(relative, name))) {
+          ++pages;
+        }
+      }
+    };
+    WalkTree(disk_, site, recursion, TopNew::Skip,
+             {[&](WalkedFolder& folder) {
+                count(folder.relative, folder.linkedPages, false);
+                count(folder.relative, folder.files, true);
+              },
+              [&](const fs::path&, const fs::path&, std::error_code) { ++pages; }});
+    return pages;
+  }
+
   // The walk goes depth first, so a mirror is wanted again only while the
   // walk is below its folder; the pages in flight hold their own. Without
   // this a site of a thousand folders would run out of descriptors.
@@ -531,7 +555,7 @@ class TreeRun {
     const fs::path shown = std::move(shownOrder_.front());
     shownOrder_.pop_front();
     RewrittenPage page = work.Next();
-    frontEnd_.Advance(done_++, listed_, shown);
+    frontEnd_.Advance(done_++, std::max<std::uint64_t>(total_, listed_), shown);
     committer_.Take(shown, std::move(page));
   }
 
@@ -552,6 +576,7 @@ class TreeRun {
   // The names of the pages in flight, so that memory stays flat however
   // many pages the site has.
   std::deque<fs::path> shownOrder_;
+  std::uint64_t total_ = 0;
   std::size_t listed_ = 0;
   std::size_t done_ = 0;
 };

@@ -31,9 +31,6 @@ using platform::EntryKind;
 using platform::Folder;
 using platform::Replacing;
 
-// Copies synced at a time, so that the progress moves while they are.
-constexpr std::size_t kSyncStep = 64;
-
 HeldBack ReasonOf(EntryKind kind) {
   switch (kind) {
     case EntryKind::Directory:
@@ -84,7 +81,7 @@ class Replacement {
     for (const auto& [path, copy] : record_.copies) {
       Plan(path, copy);
     }
-    steps_ = 2 * planned_.size() + same_.size();
+    steps_ = planned_.size() + same_.size();
     // Before the first page is replaced: every copy and the log on the
     // disk, the pages to be replaced kept, and the record saying that a
     // replace is under way (and where its pages are kept). A page whose
@@ -293,7 +290,7 @@ class Replacement {
       byFolder[path.parent_path()].push_back(path.filename());
     }
     // All of them begun at once, so that the disk writes them together;
-    // then waited for, a few at a time, as the progress shows.
+    // then waited for.
     for (const auto& [folder, names] : byFolder) {
       if (platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(folder)) {
         disk_.BeginSync(**mirror, names);
@@ -308,16 +305,12 @@ class Replacement {
     }
     for (const auto& [folder, names] : byFolder) {
       platform::Expected<std::shared_ptr<Folder>> mirror = mirrors_.At(folder);
-      for (std::size_t first = 0; mirror && first < names.size(); first += kSyncStep) {
-        const std::span<const fs::path> step(names.data() + first,
-                                             std::min(kSyncStep, names.size() - first));
-        if (const std::error_code error = disk_.SyncFiles(**mirror, step)) {
-          Problem(ReplaceProblem::Kind::CannotSyncCopies, (*mirror)->Path(), error);
-          return false;
-        }
-        for (const fs::path& name : step) {
-          Advance(Below(folder, name));
-        }
+      if (!mirror) {
+        continue;
+      }
+      if (const std::error_code error = disk_.SyncFiles(**mirror, names)) {
+        Problem(ReplaceProblem::Kind::CannotSyncCopies, (*mirror)->Path(), error);
+        return false;
       }
     }
     return true;

@@ -195,6 +195,35 @@ TEST_F(BatchRunTest, RunAndReplaceKeepEveryPagesPermissions) {
 
 using FakeRunTest = testing_support::FakeSiteFixture;
 
+// One step per page, each against the true total from the first: the run
+// once counted the pages it had listed so far, which grew as it went, and
+// the replace counted each page twice.
+TEST_F(FakeRunTest, RunAndReplaceStepOncePerPageAgainstTheTrueTotal) {
+  const auto expectOneStepPerPage = [](const auto& steps, std::uint64_t pages, const char* what) {
+    ASSERT_EQ(steps.size(), pages) << what;
+    for (std::uint64_t step = 0; step < pages; ++step) {
+      EXPECT_EQ(steps[step], std::make_pair(step, pages)) << what << " step " << step;
+    }
+  };
+  // More pages than the run keeps in flight, in folders, beside other files.
+  constexpr std::uint64_t kPages = 150;
+  for (std::uint64_t page = 0; page < kPages; ++page) {
+    AddPage("f" + std::to_string(page % 3) + "/p" + std::to_string(page) + ".htm",
+            "a\n<!--LAPSE 01/01/20\nold\n<!--ENDL\n");
+  }
+  AddPage("notes.txt", "n\n");
+  options_.recursion = Recursion::Subfolders;
+  options_.threads = 2;
+  ASSERT_EQ(Run().status, RunStatus::Completed);
+  expectOneStepPerPage(frontEnd_.steps, kPages, "run");
+
+  RecordingFrontEnd placed;
+  ReplaceOptions replace;
+  replace.progress = &placed;
+  ASSERT_TRUE(Replace(disk_, kSite, replace).Complete());
+  expectOneStepPerPage(placed.steps, kPages, "replace");
+}
+
 // A link named New would send the copies elsewhere, or over the sources.
 TEST_F(FakeRunTest, ALinkNamedNewIsRefusedAndNothingIsWritten) {
   for (const char* target : {"/elsewhere", "/site"}) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/batch.h"
@@ -24,8 +26,13 @@ class RecordingFrontEnd final : public batch::RunFrontEnd {
   void FileLeftOut(const std::filesystem::path& name, const batch::PageReport& report) override {
     reports.push_back(messages::LeftOut(name, report));
   }
+  void Advance(std::uint64_t done, std::uint64_t total, const std::filesystem::path&) override {
+    steps.emplace_back(done, total);
+  }
 
   bool answer = true;
+  // Each step of the progress: done, and of how many.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> steps;
   std::vector<std::string> questions;
   std::vector<std::string> reports;
   int refreshes = 0;
