@@ -75,7 +75,9 @@ class HunkMaker {
   // becomes: what the copy holds in its place (any number of whole lines,
   // or bytes that the next line's completes).
   void Line(std::string&& line, std::string&& becomes) {
-    const bool changed = !fragment_.empty() || becomes != line;
+    // A line the copy has begun but not ended takes this one into the change.
+    const bool lineOpen = !fragment_.empty() && !fragment_.ends_with('\n');
+    const bool changed = lineOpen || becomes != line;
     if (changed) {
       Change(std::move(line), becomes);
     } else {
@@ -208,7 +210,7 @@ class HunkMaker {
   std::vector<std::string> gap_;
   std::size_t gapLength_ = 0;
   // The change under way: the lines taken out, and what the copy holds in
-  // their place.
+  // their place (the start of a line where a byte-order mark is left alone).
   bool changing_ = false;
   std::vector<std::string> removed_;
   std::string fragment_;

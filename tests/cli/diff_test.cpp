@@ -118,6 +118,23 @@ TEST_F(DiffTest, ShowsTheRemovedLinesWithThreeLinesOfContext) {
   EXPECT_EQ(Call({"diff", "--today", "2026-11-30", "SITE"}).out, "");
 }
 
+// A lone CR ends a line for the rewriter, which writes CR LF in its place:
+// the diff's line that holds it changes, and the lines after it do not.
+TEST_F(DiffTest, ALineWhoseEndChangesIsTakenOutAndPutBack) {
+  Put({{"p.htm", "x\ry\nz\n" + kBlock}});
+  EXPECT_EQ(Call({"diff", "SITE"}).out,
+            "--- a/p.htm\n"
+            "+++ b/p.htm\n"
+            "@@ -1,5 +1,3 @@\n"
+            "-x\ry\n"
+            "+x\r\n"
+            "+y\n"
+            " z\n"
+            "-<!--LAPSE 12/01/26\n"
+            "-old\n"
+            "-<!--ENDL\n");
+}
+
 #if !defined(_WIN32)
 // patch -p1 in a copy of the site takes it to what the update leaves.
 struct PatchCase {
