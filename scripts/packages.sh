@@ -31,10 +31,11 @@ lapse_install_packages() {
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building the project and its tests needs.
+# What building the project and its tests needs (patch applies the diffs of
+# lapse-cli diff in its test).
 LAPSE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libcli11-dev zlib1g-dev
                       libacl1-dev libattr1-dev libxxhash-dev nlohmann-json3-dev libutfcpp-dev
-                      groff-base)
+                      groff-base patch)
 
 # What the schedule's tests check the written entries against: systemd's
 # systemd-analyze and systemd-escape (no manager needs to run), and cron's

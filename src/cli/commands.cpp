@@ -12,6 +12,7 @@
 #include "batch/batch.h"
 #include "batch/check.h"
 #include "batch/journal.h"
+#include "batch/page_diff.h"
 #include "batch/site_names.h"
 #include "batch/undo.h"
 #include "cli/journal_listing.h"
@@ -31,8 +32,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
-constexpr const char* kCommands[] = {"run",      "replace", "update",   "check",      "undo",
-                                     "replaces", "log",     "schedule", "unschedule", "schedules"};
+constexpr const char* kCommands[] = {"run",      "replace",    "update",   "diff",
+                                     "check",    "undo",       "replaces", "log",
+                                     "schedule", "unschedule", "schedules"};
 
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
@@ -51,6 +53,8 @@ struct Options {
   bool json = false;
   bool trustSite = false;
   bool full = false;
+  bool stat = false;
+  bool exitCode = false;
 };
 
 // The options once checked.
@@ -70,6 +74,8 @@ struct Settings {
   std::optional<schedule::FolderId> folderId;
   bool quiet = false;
   bool json = false;
+  bool stat = false;      // diff: the count of each page's lines, not the lines
+  bool exitCode = false;  // check: 1 when a run today would change a page
 };
 
 std::optional<text::Today> ParseIsoDay(std::string_view text) {
@@ -192,6 +198,8 @@ Settings Checked(const std::string& command, const Options& options,
   }
   settings.quiet = options.quiet;
   settings.json = options.json;
+  settings.stat = options.stat;
+  settings.exitCode = options.exitCode;
   return settings;
 }
 
@@ -708,7 +716,49 @@ int Check(const Settings& settings, const Environment& environment, std::ostream
   } else {
     CheckAsText(result, settings, today, out);
   }
-  return result.Faulty() ? kFilesLeftOut : kSuccess;
+  // Lapsed content, or a show block that is due, still stands in a page:
+  // as git diff --exit-code, so that a script or a pull request can fail.
+  const bool changes = settings.exitCode && !batch::PagesToRewrite(result).empty();
+  return result.Faulty() || changes ? kFilesLeftOut : kSuccess;
+}
+
+// What an update on the day would do to the pages, as a unified diff (or
+// with --stat as counts), with nothing written anywhere.
+int Diff(const Settings& settings, const Environment& environment, std::ostream& out,
+         std::ostream& err) {
+  const batch::RunOptions& run = settings.run;
+  const text::TagRules rules{run.newDays, run.lines, run.locale, run.clock};
+  batch::DiffText text;
+  if (!settings.stat) {
+    text = [&out](std::string_view bytes) {
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    };
+  }
+  const batch::SiteDiff diff =
+      batch::DiffSite(environment.disk, settings.directory, run.recursion, rules, text);
+  if (diff.folderError) {
+    err << "lapse-cli: "
+        << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
+                                      diff.folderError)
+        << '\n';
+    return kUsageError;
+  }
+  if (settings.stat) {
+    for (const std::string& line : messages::DiffStat(diff.changed)) {
+      out << line << '\n';
+    }
+  }
+  out.flush();
+  // Named as the update names them.
+  for (const batch::PageLeftOut& page : diff.leftOut) {
+    if (!settings.quiet || page.report.outcome != batch::PageOutcome::LeftAsItIs) {
+      err << messages::ToolLeftOut(page.name, page.report) << '\n';
+    }
+  }
+  for (const batch::PageLeftOut& page : diff.noted) {
+    err << messages::LeftOut(page.name, page.report) << '\n';
+  }
+  return diff.Faulty() ? kFilesLeftOut : kSuccess;
 }
 
 constexpr const char* kExitCodes =
@@ -832,10 +882,35 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       ->type_name("DEVICE:INODE");
   AddDirectory(*update, options, "The folder whose pages are brought up to date");
 
+  CLI::App* diff = app.add_subcommand(
+      "diff",
+      "Show what an update on the day would do to DIR's pages, as a unified diff that patch -p1 "
+      "applies in DIR; nothing is written. A page compressed with gzip or in UTF-16 is named as "
+      "a binary file (its removed lines still count in --stat). Exit status 0 with or without "
+      "changes, 1 when the update would leave a page out");
+  AddDateOptions(*diff, options);
+  diff->add_option("--lines", options.removal.lines,
+                   "Lines removed after a lapsed new-content tag (default 1)")
+      ->type_name("N");
+  CLI::Option* diffLog = diff->add_flag(
+      "--log", options.removal.withLog,
+      "Accepted so that an update's options can be given as they stand; nothing is logged");
+  diff->add_flag("--no-log", options.removal.noLog, "Accepted as --log is")->excludes(diffLog);
+  AddRecursive(*diff, options);
+  diff->add_flag("--stat", options.stat,
+                 "Show each page the update would change with its count of removed lines, and "
+                 "a summary, instead of the diff");
+  diff->add_flag("--quiet", options.quiet,
+                 "Name on the error stream only pages left out for a fault, not images or links");
+  AddDirectory(*diff, options, "The folder whose pages are compared; nothing is written");
+
   CLI::App* check = app.add_subcommand("check", "List the dated tags of DIR's HTML files");
   AddDateOptions(*check, options);
   AddRecursive(*check, options);
   check->add_flag("--json", options.json, "Write the list as JSON");
+  check->add_flag("--exit-code", options.exitCode,
+                  "Exit with 1 when a run on the day would change a page (content that has "
+                  "lapsed, or a show block that is due), as git diff --exit-code does");
   check
       ->add_option("--within", options.within,
                    "List only the tags that lapse within DAYS days from today")
@@ -867,7 +942,7 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   if (!args.empty() && !args.front().starts_with("-") &&
       std::find(std::begin(kCommands), std::end(kCommands), args.front()) == std::end(kCommands)) {
     err << "lapse-cli: no command '" << text::DisplayText(args.front())
-        << "'; the commands are run, replace, update, check, undo, replaces, log, "
+        << "'; the commands are run, replace, update, diff, check, undo, replaces, log, "
            "schedule, unschedule and schedules (see lapse-cli --help)\n";
     return kUsageError;
   }
@@ -905,6 +980,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     }
     if (log->parsed()) {
       return Log(settings, environment, out, err);
+    }
+    if (diff->parsed()) {
+      return Diff(settings, environment, out, err);
     }
     return Check(settings, environment, out, err);
   } catch (const UsageError& error) {

@@ -7,6 +7,7 @@
 #include "text/names.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -111,6 +112,14 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
 #endif
   const std::vector<std::string> args = Arguments(argc, argv);
+#if defined(_WIN32)
+  // A diff writes each page's lines byte for byte: a text stream would turn
+  // their LF into CR LF, and a CR LF into CR CR LF, which patch cannot apply.
+  if (!args.empty() && args.front() == "diff") {
+    std::cout.flush();
+    _setmode(_fileno(stdout), _O_BINARY);
+  }
+#endif
   lapse::cli::Environment environment;
   environment.clock = [] { return lapse::platform::LocalToday(); };
   environment.locale = lapse::platform::UserDateLocale();

@@ -1,5 +1,6 @@
 #include "messages/messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -328,6 +329,94 @@ std::vector<std::string> RunNotes(const batch::RunResult& result) {
                     " Without it a replace holds every copy back; run again.");
   }
   return notes;
+}
+
+namespace {
+
+std::size_t DecimalWidth(std::uint64_t number) {
+  return std::to_string(number).size();
+}
+
+// Scales a count of lines to a bar of at most width marks, as git does: any
+// change gets a mark.
+std::uint64_t ScaledBar(std::uint64_t count, std::uint64_t width, std::uint64_t largest) {
+  if (count == 0 || largest <= width) {
+    return count;
+  }
+  return 1 + count * (width - 1) / largest;
+}
+
+// A name too long for its column keeps its end, after "...".
+std::string FittedName(std::string name, std::size_t width) {
+  if (name.size() <= width) {
+    return name + std::string(width - name.size(), ' ');
+  }
+  const std::size_t keep = width > 3 ? width - 3 : 0;
+  return "..." + name.substr(name.size() - keep);
+}
+
+std::string Counted(std::uint64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<std::string> DiffStat(const std::vector<batch::ChangedPage>& pages) {
+  std::vector<std::string> lines;
+  if (pages.empty()) {
+    return lines;
+  }
+  constexpr std::size_t kWidth = 80;
+  std::vector<std::string> names;
+  std::size_t nameWidth = 0;
+  std::uint64_t largest = 0;
+  std::uint64_t insertions = 0;
+  std::uint64_t deletions = 0;
+  for (const batch::ChangedPage& page : pages) {
+    names.push_back(batch::DiffName("", page.page));
+    nameWidth = std::max(nameWidth, names.back().size());
+    largest = std::max(largest, page.insertions + page.deletions);
+    insertions += page.insertions;
+    deletions += page.deletions;
+  }
+  // " NAME | COUNT BAR" and a column free at the end: the bar gets what it
+  // wants, else three eighths of the line, and the name the rest.
+  const std::size_t numberWidth = DecimalWidth(largest);
+  const std::size_t fixed = numberWidth + 6;
+  std::size_t graphWidth = static_cast<std::size_t>(largest);
+  if (nameWidth + fixed + graphWidth > kWidth) {
+    const std::size_t threeEighths = kWidth * 3 / 8;
+    if (graphWidth + fixed > threeEighths) {
+      graphWidth = std::max<std::size_t>(threeEighths > fixed ? threeEighths - fixed : 0, 6);
+    }
+    if (nameWidth > kWidth - fixed - graphWidth) {
+      nameWidth = kWidth - fixed - graphWidth;
+    } else {
+      graphWidth = kWidth - fixed - nameWidth;
+    }
+  }
+  for (std::size_t at = 0; at < pages.size(); ++at) {
+    const batch::ChangedPage& page = pages[at];
+    const std::uint64_t total = page.insertions + page.deletions;
+    const std::string count = std::to_string(total);
+    std::string line = " " + FittedName(names[at], nameWidth) + " | " +
+                       std::string(numberWidth - count.size(), ' ') + count;
+    if (total != 0) {
+      line += ' ';
+      line += std::string(ScaledBar(page.insertions, graphWidth, largest), '+');
+      line += std::string(ScaledBar(page.deletions, graphWidth, largest), '-');
+    }
+    lines.push_back(std::move(line));
+  }
+  std::string summary = " " + Counted(pages.size(), "file changed", "files changed");
+  if (insertions != 0 || deletions == 0) {
+    summary += ", " + Counted(insertions, "insertion(+)", "insertions(+)");
+  }
+  if (deletions != 0 || insertions == 0) {
+    summary += ", " + Counted(deletions, "deletion(-)", "deletions(-)");
+  }
+  lines.push_back(std::move(summary));
+  return lines;
 }
 
 std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result) {

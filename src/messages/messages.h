@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/page_diff.h"
 #include "batch/undo.h"
 #include "text/date.h"
 
@@ -64,6 +65,12 @@ std::string Busy(const std::filesystem::path& folder, const platform::LockHolder
 // block no end tag closed, copies that could not keep their page's owner, a
 // record of the sources that could not be written.
 std::vector<std::string> RunNotes(const batch::RunResult& result);
+
+// What lapse-cli diff --stat shows for the pages an update would change, a
+// line each: " news.htm | 3 ---" (a bar scaled to fit 80 columns, "+"
+// for lines put in, "-" for lines taken out), then " 2 files changed, 5
+// deletions(-)". Nothing when no page changes.
+std::vector<std::string> DiffStat(const std::vector<batch::ChangedPage>& pages);
 
 // What a replace did, a line each: "Replaced a.htm" for a page that holds
 // its copy now, "Unchanged b.htm" for one whose copy was the page byte for
