@@ -14,7 +14,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   // A drive without a medium answers with an error, not with a system box.
   SetErrorMode(SEM_FAILCRITICALERRORS);
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof controls,
+                                ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   lapse::win32::RegistryStore store;
   lapse::win32::MessageBoxPrompts prompts;

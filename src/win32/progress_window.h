@@ -1,4 +1,5 @@
-// A small window that shows how far a long run or replace has come.
+// A small window that shows how far a long run, replace or undo has come:
+// a count, the page at hand and a bar.
 #pragma once
 
 #include <windows.h>
@@ -18,12 +19,16 @@ class ProgressWindow {
   ProgressWindow(const ProgressWindow&) = delete;
   ProgressWindow& operator=(const ProgressWindow&) = delete;
 
-  void Advance(std::uint64_t done, std::uint64_t listed, const std::filesystem::path& current);
+  // done of total pages, one step per page; current is the page at hand.
+  void Advance(std::uint64_t done, std::uint64_t total, const std::filesystem::path& current);
 
  private:
+  void Make();
+
   HWND owner_;
   HWND window_ = nullptr;
   HWND text_ = nullptr;
+  HWND bar_ = nullptr;
   HFONT font_ = nullptr;
   ULONGLONG started_;
   ULONGLONG painted_ = 0;

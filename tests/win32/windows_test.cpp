@@ -18,6 +18,7 @@
 #include "win32/frm_main.h"
 #include "win32/frm_opt.h"
 #include "win32/frm_schedule.h"
+#include "win32/progress_window.h"
 #include "win32/text.h"
 #include "win32/text_window.h"
 
@@ -483,6 +484,33 @@ TEST_F(OwnTextWindowTest, WithoutNotepadTheLogShowsInAWindowOfTheProgramsOwn) {
   EXPECT_TRUE(editor.Open(log));
   EXPECT_EQ(window->Text().rfind(L"Cannot read " + log.native() + L": ", 0), 0u)
       << Utf8(window->Text());
+}
+
+// The progress window shows a bar and the count, and draws no title of its
+// own across them.
+TEST(ProgressWindowTest, AfterASecondItShowsTheCountTheBarAndThePage) {
+  const HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 400, 300, nullptr,
+                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  {
+    ProgressWindow progress(owner);
+    Sleep(1100);
+    progress.Advance(3, 10, L"sub\\a.htm");
+    const HWND window = FindWindowExW(nullptr, nullptr, WC_DIALOG, L"Lapse");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(GetWindow(window, GW_OWNER), owner);
+    const HWND text = FindWindowExW(window, nullptr, L"STATIC", nullptr);
+    const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+    ASSERT_NE(text, nullptr);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(CaptionOf(text), L"3 of 10 files\nsub\\a.htm");
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 3);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 10);
+  }
+  EXPECT_EQ(FindWindowExW(nullptr, nullptr, WC_DIALOG, L"Lapse"), nullptr);
+  DestroyWindow(owner);
 }
 
 TEST(NotepadTest, ThePathIsOneQuotedArgument) {
