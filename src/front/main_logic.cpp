@@ -337,12 +337,16 @@ void MainLogic::UndoReplace() {
   RefreshFolders();
   ShowWhetherUndoable(view_.OpenedFolder());
   view_.SetPointer(Pointer::Normal);
-  std::string problems;
-  for (const std::string& line : messages::UndoProblems(result)) {
-    problems += (problems.empty() ? "" : "\n") + line;
+  // What was put back is said either way: beside the problems, or alone.
+  std::string said = result.restored.empty() ? "" : messages::UndoDone(result);
+  const std::vector<std::string> problems = messages::UndoProblems(result);
+  for (const std::string& line : problems) {
+    said += (said.empty() ? "" : "\n") + line;
   }
   if (!problems.empty()) {
-    view_.Warn(problems);
+    view_.Warn(said);
+  } else if (!said.empty()) {
+    view_.Tell(said);
   }
 }
 

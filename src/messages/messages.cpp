@@ -504,6 +504,13 @@ std::string UndoQuestion(const batch::KeptReplace& replace, const fs::path& fold
          " that the replace of " + When(replace.when) + " changed in " + DisplayName(folder) + "?";
 }
 
+std::string UndoDone(const batch::UndoResult& result) {
+  const std::size_t count = result.restored.size();
+  return "Put back " + (count == 1 ? std::string("1 page") : std::to_string(count) + " pages") +
+         " as " + (count == 1 ? "it was" : "they were") + " before the replace of " +
+         When(result.replace.when) + " in " + DisplayName(result.paths.sourceDir) + ".";
+}
+
 std::vector<std::string> UndoProblems(const batch::UndoResult& result) {
   std::vector<std::string> lines;
   const std::string folder = DisplayName(result.paths.sourceDir);

@@ -89,6 +89,9 @@ std::string When(std::chrono::system_clock::time_point when);
 std::string UndoQuestion(const batch::KeptReplace& replace, const std::filesystem::path& folder);
 // What an undo could not do, a line each, or why it did nothing; empty
 // when it put back every page.
+// What an undo put back: "Put back 4 pages as they were before the replace
+// of 9 Dec 2026 14:22 in /site."
+std::string UndoDone(const batch::UndoResult& result);
 std::vector<std::string> UndoProblems(const batch::UndoResult& result);
 // A kept replace in a list: "9 Dec 2026 14:02  12 pages  34.5 KiB".
 std::string KeptReplaceLine(const batch::KeptReplace& replace);

@@ -455,6 +455,12 @@ TEST_F(MainLogicTest, UndoPutsBackWhatTheLastReplaceChanged) {
   EXPECT_EQ(std::count_if(view.trace.begin(), view.trace.end(),
                           [](const std::string& line) { return line.starts_with("warn"); }),
             0);
+  // An undo that went well says what it put back.
+  ASSERT_FALSE(view.trace.empty());
+  EXPECT_TRUE(
+      view.trace.back().starts_with("tell: Put back 1 page as it was before the replace of "))
+      << view.trace.back();
+  EXPECT_TRUE(view.trace.back().ends_with(" in " + Shown("/site/") + "."));
   // Nothing kept anywhere in the site.
   for (const std::string& path : disk_.Tree("/site")) {
     EXPECT_EQ(path.find("kept"), std::string::npos) << path;
@@ -492,9 +498,11 @@ TEST_F(MainLogicTest, UndoNamesEveryPageSavedWhileItRan) {
   EXPECT_EQ(disk_.Content("/site/b.htm"), "saved\n");
   EXPECT_EQ(disk_.Content("/site/c.htm"), "saved\n");
   ASSERT_FALSE(view.trace.empty());
-  EXPECT_EQ(view.trace.back(),
-            "warn: b.htm: changed after the replace; left as it is.\n"
-            "c.htm: changed after the replace; left as it is.");
+  EXPECT_TRUE(view.trace.back().starts_with("warn: Put back 1 page as it was before the replace "))
+      << view.trace.back();
+  EXPECT_TRUE(
+      view.trace.back().ends_with("\nb.htm: changed after the replace; left as it is.\n"
+                                  "c.htm: changed after the replace; left as it is."));
 }
 
 }  // namespace
