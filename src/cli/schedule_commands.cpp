@@ -34,6 +34,7 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
   AddDateOrderOption(*schedule_, removal_);
   AddDaysOption(*schedule_, removal_);
   AddLinesAndLogOptions(*schedule_, removal_);
+  AddWarnDaysOption(*schedule_, warnDays_);
   schedule_->add_option("--using", request_.scheduler,
                         "systemd, cron or task-scheduler (default: the machine's own)");
   schedule_->add_option("DIR", request_.folder, "The folder to update")->required();
@@ -87,6 +88,9 @@ int ScheduleCommands::Schedule(const schedule::Host& host, text::DateOrder userO
     request.options.days = removal.days;
     request.options.lines = removal.lines;
     request.options.log = removal.log;
+    if (const std::optional<int> days = CheckedWarnDays("schedule", warnDays_)) {
+      request.options.warnDays = static_cast<std::int16_t>(*days);
+    }
   } catch (const UsageError& error) {
     err << error.text << '\n';
     return ExitStatus(schedule::Status::Failed);

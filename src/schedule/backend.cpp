@@ -39,6 +39,11 @@ void ReadOptions(const Json& json, UpdateOptions& options) {
   }
   options.days = ReadNumber(json, "days");
   options.lines = ReadNumber(json, "lines");
+  // A number of days the update would refuse is not passed on.
+  options.warnDays = ReadNumber(json, "warnDays");
+  if (options.warnDays && *options.warnDays < 1) {
+    options.warnDays.reset();
+  }
   if (const auto log = json.find("log"); log != json.end() && log->is_boolean()) {
     options.log = log->get<bool>();
   }
@@ -63,6 +68,9 @@ std::string MetadataOf(const Entry& entry) {
   }
   if (entry.options.lines) {
     json["lines"] = *entry.options.lines;
+  }
+  if (entry.options.warnDays) {
+    json["warnDays"] = *entry.options.warnDays;
   }
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -114,6 +122,9 @@ std::vector<std::string> OptionArguments(const UpdateOptions& options) {
   }
   if (!options.log) {
     args.emplace_back("--no-log");
+  }
+  if (options.warnDays) {
+    args.push_back("--warn-days=" + std::to_string(*options.warnDays));
   }
   return args;
 }
