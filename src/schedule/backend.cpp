@@ -1,5 +1,6 @@
 #include "schedule/backend.h"
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -60,6 +61,11 @@ std::string MetadataOf(const Entry& entry) {
   if (entry.folderId) {
     json["folderId"] = FolderIdText(*entry.folderId);
   }
+  if (entry.scheduledAt) {
+    json["scheduled"] =
+        std::chrono::duration_cast<std::chrono::seconds>(entry.scheduledAt->time_since_epoch())
+            .count();
+  }
   if (!entry.options.dateOrder.empty()) {
     json["dateOrder"] = entry.options.dateOrder;
   }
@@ -104,6 +110,11 @@ std::optional<Entry> EntryFromMetadata(std::string_view text, SchedulerKind kind
     entry.folderId = ParseFolderId(id->get<std::string>());
   }
   ReadOptions(json, entry.options);
+  if (const auto scheduled = json.find("scheduled");
+      scheduled != json.end() && scheduled->is_number_integer()) {
+    entry.scheduledAt =
+        std::chrono::system_clock::time_point{std::chrono::seconds{scheduled->get<long long>()}};
+  }
   return entry;
 }
 

@@ -134,6 +134,10 @@ struct Entry {
   std::string zone;  // an IANA zone; empty for the machine's local time
   bool recursive = false;
   UpdateOptions options;
+  // When it was scheduled, to the second: a day's time that passed before
+  // is no missed update. Nothing for an entry written before Lapse
+  // recorded it.
+  std::optional<std::chrono::system_clock::time_point> scheduledAt;
   SchedulerKind scheduler = SchedulerKind::Systemd;
   // The units' name without suffix, the task's name, or the crontab mark.
   std::string name;

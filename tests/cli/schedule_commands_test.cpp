@@ -151,7 +151,8 @@ TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
 }
 
 // An entry written before schedules kept the folder's identity is listed
-// as before, and removed as before.
+// as before (with no update in the history, as missed), and removed as
+// before.
 TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved) {
   const std::string id = schedule::Fingerprint(site_.string());
   const std::string mark = " # lapse-schedule " + id;
@@ -169,7 +170,7 @@ TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved)
   EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30; cron: " + id +
                             "\n  options: none recorded (dates are read in the order of the "
                             "scheduler's locale)\n  next update: 2026-12-09 06:30\n  last update: "
-                            "none yet\n");
+                            "none yet\n  missed: no update since it was scheduled\n");
   EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
   EXPECT_EQ(crontab_.text, "");
 }
