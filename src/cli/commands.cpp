@@ -850,7 +850,9 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   CLI::App* update = app.add_subcommand(
       "update", "Run and replace in one go: put every page up to date (for cron and timers)");
   AddRunOptions(*update, options);
-  update->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  update->add_flag("--quiet", options.quiet,
+                   "Say nothing unless something went wrong (--warn-days still names what "
+                   "comes)");
   AddWarnDaysOption(*update, options.warnDays);
   update->add_flag("--full", options.full,
                    "Read every page, not only those that changed since the last update or whose "
