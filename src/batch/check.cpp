@@ -17,11 +17,13 @@ namespace fs = std::filesystem;
 
 class Checker {
  public:
-  Checker(platform::Disk& disk, const text::TagRules& rules, PageIndex* index, CheckResult& result)
+  Checker(platform::Disk& disk, const text::TagRules& rules, PageIndex* index,
+          std::optional<text::Today> readThrough, CheckResult& result)
       : disk_(disk),
         rules_(rules),
         index_(index),
         today_(rules.clock()),
+        readThrough_(std::max(today_, readThrough.value_or(today_))),
         result_(result),
         buffer_(std::size_t{64} * 1024) {}
 
@@ -90,7 +92,7 @@ class Checker {
   void Page(platform::Folder& folder, const fs::path& name, const fs::path& shown,
             const Status* status) {
     if (index_ != nullptr) {
-      if (status != nullptr && *status && index_->Unchanged(shown, **status, today_)) {
+      if (status != nullptr && *status && index_->Unchanged(shown, **status, readThrough_)) {
         return;
       }
       index_->Forget(shown);
@@ -155,6 +157,7 @@ class Checker {
   const text::TagRules& rules_;
   PageIndex* index_;
   text::Today today_;
+  text::Today readThrough_;  // pages that change on or before it are read
   // Of the page being read.
   bool pageChangesToday_ = false;
   std::optional<text::Today> pageNextChange_;
@@ -213,9 +216,10 @@ CheckResult CheckSite(platform::Disk& disk, const fs::path& directory, Recursion
 }
 
 CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
-                        Recursion recursion, const text::TagRules& rules, PageIndex* index) {
+                        Recursion recursion, const text::TagRules& rules, PageIndex* index,
+                        std::optional<text::Today> readThrough) {
   CheckResult result;
-  Checker checker(disk, rules, index, result);
+  Checker checker(disk, rules, index, readThrough, result);
   result.folderError =
       WalkTree(disk, folder, recursion, TopNew::Skip,
                {[&](WalkedFolder& walked) { checker.Folder(walked); },

@@ -65,9 +65,12 @@ CheckResult CheckSite(platform::Disk& disk, const std::filesystem::path& directo
                       Recursion recursion, const text::TagRules& rules);
 // The same over a folder already open. With an index, a page it knows to
 // be as it was and to change nothing today is not read (and its tags are
-// not listed); the index learns every page that is read.
+// not listed); the index learns every page that is read. With readThrough,
+// a page that changes on or before that day is read too, so that the tags
+// of the days ahead are listed; the rest stay unread.
 CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
-                        Recursion recursion, const text::TagRules& rules, PageIndex* index);
+                        Recursion recursion, const text::TagRules& rules, PageIndex* index,
+                        std::optional<text::Today> readThrough = std::nullopt);
 
 // The pages that a run today would change, or report: those with a tag
 // that has lapsed (or a show block that is due) or whose date cannot be

@@ -15,6 +15,7 @@
 #include "batch/page_diff.h"
 #include "batch/site_names.h"
 #include "batch/undo.h"
+#include "batch/warned_tags.h"
 #include "cli/journal_listing.h"
 #include "cli/schedule_commands.h"
 #include "cli/update_options.h"
@@ -44,6 +45,7 @@ struct Options {
   RemovalOptions removal;
   std::string wait;
   std::string within;
+  std::string warnDays;
   std::string since;                    // YYYY-MM-DD
   std::optional<std::string> timeZone;  // given empty, it is refused like any unknown zone
   std::optional<std::string> onlyAt;
@@ -65,6 +67,8 @@ struct Settings {
   batch::ForeignSite foreignSite = batch::ForeignSite::Refuse;
   bool full = false;  // read every page, whatever the index says
   std::optional<int> within;
+  // update names the tags that change a page within these days.
+  std::optional<int> warnDays;
   std::optional<text::Today> since;
   std::string zone;  // empty for the machine's
   // update does nothing but in the quarter hour the day's update at that
@@ -157,6 +161,7 @@ Settings Checked(const std::string& command, const Options& options,
   if (!options.within.empty()) {
     settings.within = WholeNumber<int>(command, "--within", options.within, 0, 36500);
   }
+  settings.warnDays = CheckedWarnDays(command, options.warnDays);
   if (options.timeZone) {
     if (!environment.useTimeZone || environment.useTimeZone(*options.timeZone)) {
       throw UsageError{"lapse-cli " + command + ": the system knows no time zone '" +
@@ -415,6 +420,24 @@ std::optional<std::string> OtherFolder(schedule::FolderId scheduled, batch::Site
   return messages::NotTheScheduledFolder(site.Paths().sourceDir, then, status->stamp);
 }
 
+// Names the tags that change a page within days, each on the first day it
+// comes within them and on the day before, with --quiet too: cron mails the
+// author what update prints. Without a state folder, or with a file of
+// warnings that cannot be read or written, a warning comes again at worst.
+void WarnOfComingChanges(const batch::CheckResult& scan, text::Today today, int days,
+                         const fs::path& directory, const Environment& environment,
+                         std::ostream& out) {
+  batch::WarnedTags warned =
+      environment.keepIn ? batch::WarnedTags::Load(environment.disk, *environment.keepIn, directory)
+                         : batch::WarnedTags();
+  for (const batch::ComingChange& change : warned.Due(scan.tags, today, days)) {
+    out << messages::ComingChange(change) << '\n';
+  }
+  if (environment.keepIn) {
+    warned.Save(environment.disk, *environment.keepIn, directory);
+  }
+}
+
 // A run and a replace as one command, under one lock: what cron or a timer
 // starts on the day.
 int Update(const Settings& settings, const Environment& environment, std::ostream& out,
@@ -467,9 +490,16 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   // A page saved within a tick before its read must be read again next
   // time: the index counts the ticks from when the reading began.
   const std::chrono::system_clock::time_point reading = std::chrono::system_clock::now();
+  // The coming changes need the tags of every page that changes within
+  // the days warned of: the index knows each page's next change, so only
+  // those pages are read beside today's.
+  const text::Today today = settings.run.clock();
+  const std::optional<text::Today> readThrough =
+      settings.warnDays ? std::optional(today + std::chrono::days{*settings.warnDays})
+                        : std::nullopt;
   const batch::CheckResult scan =
       batch::CheckFolder(environment.disk, site->SharedFolder(), settings.run.recursion, rules,
-                         index ? &*index : nullptr);
+                         index ? &*index : nullptr, readThrough);
   if (scan.folderError) {
     report.problem = messages::Stopped(
         {batch::RunProblem::Kind::CannotList, site->Paths().sourceDir, scan.folderError, {}});
@@ -479,6 +509,9 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   if (index) {
     // Without it the next update reads every page again; nothing worse.
     index->Save(environment.disk, *environment.keepIn, settings.directory, reading);
+  }
+  if (settings.warnDays) {
+    WarnOfComingChanges(scan, today, *settings.warnDays, settings.directory, environment, out);
   }
   batch::RunOptions options = settings.run;
   options.onlyPages = batch::PagesToRewrite(scan);
@@ -867,7 +900,10 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
   CLI::App* update = app.add_subcommand(
       "update", "Run and replace in one go: put every page up to date (for cron and timers)");
   AddRunOptions(*update, options);
-  update->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  update->add_flag("--quiet", options.quiet,
+                   "Say nothing unless something went wrong (--warn-days still names what "
+                   "comes)");
+  AddWarnDaysOption(*update, options.warnDays);
   update->add_flag("--full", options.full,
                    "Read every page, not only those that changed since the last update or whose "
                    "day has come");

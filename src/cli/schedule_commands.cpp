@@ -1,8 +1,12 @@
 #include "cli/schedule_commands.h"
 
 #include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "schedule/history.h"
+#include "schedule/missed.h"
 #include "schedule/time_of_day.h"
 
 namespace lapse::cli {
@@ -21,6 +25,47 @@ int ExitStatus(schedule::Status status) {
   return 2;
 }
 
+// "2026-12-06T00:05:00Z": what monitoring reads without knowing the zone.
+std::string UtcText(std::chrono::system_clock::time_point time) {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  const auto day = std::chrono::floor<std::chrono::days>(seconds);
+  const std::chrono::year_month_day date{day};
+  const std::chrono::hh_mm_ss clock{seconds - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+nlohmann::json OptionsJson(const schedule::UpdateOptions& options) {
+  using nlohmann::json;
+  const auto number = [](const std::optional<std::int16_t>& value) {
+    return value ? json(*value) : json(nullptr);
+  };
+  return {{"date_order", options.dateOrder.empty() ? json(nullptr) : json(options.dateOrder)},
+          {"days", number(options.days)},
+          {"lines", number(options.lines)},
+          {"log", options.log},
+          {"warn_days", number(options.warnDays)}};
+}
+
+nlohmann::json EntryJson(const schedule::Entry& entry, const schedule::UpdateState& state) {
+  using nlohmann::json;
+  return {{"folder", schedule::TextOf(entry.folder)},
+          {"time", schedule::FormatTimeOfDay(entry.at)},
+          {"time_zone", entry.zone.empty() ? json(nullptr) : json(entry.zone)},
+          {"recursive", entry.recursive},
+          {"scheduler", std::string(schedule::SchedulerName(entry.scheduler))},
+          {"enabled", entry.enabled},
+          {"options", OptionsJson(entry.options)},
+          {"last_update", state.last ? json(UtcText(state.last->time)) : json(nullptr)},
+          {"last_status", state.last ? json(state.last->status) : json(nullptr)},
+          {"missed", state.missed},
+          {"ended_badly", state.endedBadly}};
+}
+
 }  // namespace
 
 ScheduleCommands::ScheduleCommands(CLI::App& app) {
@@ -34,6 +79,7 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
   AddDateOrderOption(*schedule_, removal_);
   AddDaysOption(*schedule_, removal_);
   AddLinesAndLogOptions(*schedule_, removal_);
+  AddWarnDaysOption(*schedule_, warnDays_);
   schedule_->add_option("--using", request_.scheduler,
                         "systemd, cron or task-scheduler (default: the machine's own)");
   schedule_->add_option("DIR", request_.folder, "The folder to update")->required();
@@ -55,7 +101,12 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
 
   schedules_ = app.add_subcommand(
       "schedules", "List the scheduled folders, their next update and how the last one went");
+  schedules_->add_flag("--json", json_,
+                       "Write one JSON object per scheduled folder, for monitoring: its "
+                       "options, its last update (UTC) and status, and whether one was missed");
   schedules_->footer(
+      "A folder whose last update is older than its last scheduled time, an hour past it, is "
+      "named as missed; one whose last update exited with status 1 or 2, as ended badly.\n"
       "Each update adds a line to the user's history, $XDG_STATE_HOME/lapse/history.jsonl "
       "(~/.local/state/lapse/history.jsonl; %LOCALAPPDATA%\\Lapse\\history.jsonl on "
       "Windows).\nExit status: 0 listed; 1 a scheduler could not be read (the rest is listed); "
@@ -87,6 +138,9 @@ int ScheduleCommands::Schedule(const schedule::Host& host, text::DateOrder userO
     request.options.days = removal.days;
     request.options.lines = removal.lines;
     request.options.log = removal.log;
+    if (const std::optional<int> days = CheckedWarnDays("schedule", warnDays_)) {
+      request.options.warnDays = static_cast<std::int16_t>(*days);
+    }
   } catch (const UsageError& error) {
     err << error.text << '\n';
     return ExitStatus(schedule::Status::Failed);
@@ -125,25 +179,35 @@ int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::o
   const schedule::Listing listing = schedule::ListSchedules(host);
   const std::vector<schedule::HistoryEntry> history =
       schedule::ReadHistory(schedule::HistoryFile(host.stateFolder));
-  for (const schedule::Entry& entry : listing.entries) {
+  const std::chrono::system_clock::time_point now = host.now();
+  if (json_) {
+    nlohmann::json entries = nlohmann::json::array();
+    for (const schedule::Entry& entry : listing.entries) {
+      entries.push_back(EntryJson(entry, schedule::StateOf(entry, history, now)));
+    }
+    // A name that is no UTF-8 shows with replacement characters.
+    out << entries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  }
+  for (const schedule::Entry& entry : json_ ? std::vector<schedule::Entry>() : listing.entries) {
     out << schedule::TextOf(entry.folder) << "\n  " << schedule::WhenText(entry) << "; "
         << schedule::SchedulerTitle(entry.scheduler) << ": " << entry.name
         << "\n  options: " << schedule::OptionsText(entry) << '\n';
     if (const std::string state = schedule::NotStartedText(entry); !state.empty()) {
       out << "  " << state << '\n';
     } else {
-      const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, host.now());
+      const schedule::NextStart next = schedule::NextDailyStart(entry.at, entry.zone, now);
       out << "  next update: " << next.text << (entry.zone.empty() ? "" : " " + entry.zone) << '\n';
     }
-    const schedule::HistoryEntry* last = nullptr;
-    for (const schedule::HistoryEntry& update : history) {
-      if (update.folder == entry.folder) {
-        last = &update;
+    const schedule::UpdateState state = schedule::StateOf(entry, history, now);
+    out << "  last update: " << (state.last ? schedule::Summary(*state.last) : "none yet") << '\n';
+    for (const std::string& said :
+         {schedule::MissedText(state, now), schedule::EndedBadlyText(state)}) {
+      if (!said.empty()) {
+        out << "  " << said << '\n';
       }
     }
-    out << "  last update: " << (last != nullptr ? schedule::Summary(*last) : "none yet") << '\n';
   }
-  if (listing.entries.empty()) {
+  if (listing.entries.empty() && !json_) {
     out << "No folder is scheduled.\n";
   }
   for (const std::string& problem : listing.problems) {

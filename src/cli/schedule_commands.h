@@ -44,6 +44,8 @@ class ScheduleCommands {
   schedule::Request request_;
   // update's options for what it removes, as typed.
   RemovalOptions removal_;
+  std::string warnDays_;  // as typed
+  bool json_ = false;     // schedules --json
   // --time-zone as given: given empty, it is refused rather than read as
   // the machine's local time.
   std::optional<std::string> zone_;

@@ -28,6 +28,21 @@ void AddLinesAndLogOptions(CLI::App& command, RemovalOptions& options) {
   command.add_flag("--no-log", options.noLog, "Write no log")->excludes(logFlag);
 }
 
+void AddWarnDaysOption(CLI::App& command, std::string& days) {
+  command
+      .add_option("--warn-days", days,
+                  "Name each tag that will change a page within N days, on the first day it "
+                  "does and on the day before, even with --quiet")
+      ->type_name("N");
+}
+
+std::optional<int> CheckedWarnDays(const std::string& command, const std::string& days) {
+  if (days.empty()) {
+    return std::nullopt;
+  }
+  return WholeNumber<int>(command, "--warn-days", days, 1, kMostWarnDays);
+}
+
 Removal CheckedRemoval(const std::string& command, const RemovalOptions& options) {
   Removal removal;
   if (!options.days.empty()) {

@@ -45,6 +45,13 @@ void AddDateOrderOption(CLI::App& command, RemovalOptions& options);
 // --lines, --log and --no-log.
 void AddLinesAndLogOptions(CLI::App& command, RemovalOptions& options);
 
+// --warn-days N of update and schedule: the days ahead whose coming
+// changes update names.
+void AddWarnDaysOption(CLI::App& command, std::string& days);
+inline constexpr int kMostWarnDays = 3660;
+// Nothing for no option; UsageError for a number out of range.
+std::optional<int> CheckedWarnDays(const std::string& command, const std::string& days);
+
 // Throws UsageError for a number out of range.
 Removal CheckedRemoval(const std::string& command, const RemovalOptions& options);
 

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "schedule/history.h"
+#include "schedule/missed.h"
 
 namespace lapse::front {
 
@@ -38,11 +39,33 @@ void ScheduleLogic::ShowState() {
       services_.nextChange ? services_.nextChange(folder_, view_.Fields().subfolders)
                            : std::nullopt;
   state.nextChange = lapse ? schedule::DayText(*lapse) : "none found";
-  const std::optional<schedule::HistoryEntry> last =
-      schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
-  state.lastUpdate = last ? schedule::Summary(*last) : "none yet";
+  state.lastUpdate = LastUpdateText(state);
   view_.Show(state);
   view_.EnableStop(state.scheduled);
+}
+
+std::string ScheduleLogic::LastUpdateText(ScheduleState& state) const {
+  if (!entry_) {
+    const std::optional<schedule::HistoryEntry> last =
+        schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
+    return last ? schedule::Summary(*last) : "none yet";
+  }
+  const std::chrono::system_clock::time_point now = host_->now();
+  const schedule::UpdateState update = schedule::StateOf(
+      *entry_, schedule::ReadHistory(schedule::HistoryFile(host_->stateFolder)), now);
+  state.missed = update.missed;
+  state.endedBadly = update.endedBadly;
+  // The label has two lines: a missed update says so in place of what the
+  // last one did, which is older news.
+  if (update.missed) {
+    std::string text = schedule::MissedText(update, now);
+    text.front() = 'M';
+    return text + (update.endedBadly ? ", and it ended badly." : ".");
+  }
+  if (!update.last) {
+    return "none yet";
+  }
+  return schedule::Summary(*update.last) + (update.endedBadly ? " (ended badly)" : "");
 }
 
 void ScheduleLogic::Schedule() {

@@ -45,8 +45,14 @@ struct ScheduleState {
   // --date-order dmy."
   std::string status;
   std::string nextChange;  // "2026-12-31", or "none found"
-  std::string lastUpdate;  // "2026-12-08 00:05: 3 pages rewritten", or "none yet"
+  // "2026-12-08 00:05: 3 pages rewritten", or "none yet"; for a scheduled
+  // folder whose update was missed, "Missed: last update 2026-12-06 00:05,
+  // 3 days ago." instead, and " (ended badly)" after an update that exited
+  // with status 1 or 2.
+  std::string lastUpdate;
   bool scheduled = false;
+  bool missed = false;
+  bool endedBadly = false;
 };
 
 class ScheduleView {
@@ -82,6 +88,8 @@ class ScheduleLogic {
 
  private:
   void ShowState();
+  // The last update's line, and whether it was missed or ended badly.
+  std::string LastUpdateText(ScheduleState& state) const;
 
   ScheduleView& view_;
   ScheduleServices services_;

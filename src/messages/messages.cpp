@@ -132,6 +132,28 @@ std::string NothingLapsed(std::uint64_t pages) {
   return "Nothing lapsed in " + PageCount(pages) + ".";
 }
 
+std::string ComingChange(const batch::ComingChange& change) {
+  const char* what = "expiry";
+  const char* happens = "lapses";
+  switch (change.kind) {
+    case text::DatedTagKind::Expiry:
+      break;
+    case text::DatedTagKind::New:
+      what = "new";
+      happens = "is no longer new";
+      break;
+    case text::DatedTagKind::Show:
+      what = "show";
+      happens = "is shown";
+      break;
+  }
+  const std::string days =
+      change.daysLeft == 1 ? "tomorrow" : "in " + std::to_string(change.daysLeft) + " days";
+  return DisplayName(change.page) + ":" + std::to_string(change.line) + ": " + what + " " +
+         text::DisplayText(change.dateText) + " " + happens + " " + days + " (" +
+         text::FormatDay(change.day) + ")";
+}
+
 std::string DateFormatError(const fs::path& name) {
   return "Date Format error in " + DisplayName(name);
 }

@@ -13,6 +13,7 @@
 #include "batch/batch.h"
 #include "batch/page_diff.h"
 #include "batch/undo.h"
+#include "batch/warned_tags.h"
 #include "text/date.h"
 
 namespace lapse::messages {
@@ -42,6 +43,10 @@ std::string DateNotRead(const std::filesystem::path& name, std::uint64_t line,
 // "news.htm:12: 12/31/99 read as 1999-12-31: day first does not fit".
 std::string ReadInOtherOrder(const std::filesystem::path& name, std::uint64_t line,
                              std::string_view text, text::TagDate date, text::DateOrder order);
+// update --warn-days: "news.htm:12: expiry 12/24/26 lapses in 5 days
+// (2026-12-24)"; a new-content tag "is no longer new", a show block "is
+// shown".
+std::string ComingChange(const batch::ComingChange& change);
 
 // "Cannot read PATH: reason." or "Cannot write PATH: reason."
 std::string Failure(const batch::FileFailure& failure);

@@ -1,5 +1,6 @@
 #include "schedule/backend.h"
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -39,6 +40,11 @@ void ReadOptions(const Json& json, UpdateOptions& options) {
   }
   options.days = ReadNumber(json, "days");
   options.lines = ReadNumber(json, "lines");
+  // A number of days the update would refuse is not passed on.
+  options.warnDays = ReadNumber(json, "warnDays");
+  if (options.warnDays && *options.warnDays < 1) {
+    options.warnDays.reset();
+  }
   if (const auto log = json.find("log"); log != json.end() && log->is_boolean()) {
     options.log = log->get<bool>();
   }
@@ -55,6 +61,11 @@ std::string MetadataOf(const Entry& entry) {
   if (entry.folderId) {
     json["folderId"] = FolderIdText(*entry.folderId);
   }
+  if (entry.scheduledAt) {
+    json["scheduled"] =
+        std::chrono::duration_cast<std::chrono::seconds>(entry.scheduledAt->time_since_epoch())
+            .count();
+  }
   if (!entry.options.dateOrder.empty()) {
     json["dateOrder"] = entry.options.dateOrder;
   }
@@ -63,6 +74,9 @@ std::string MetadataOf(const Entry& entry) {
   }
   if (entry.options.lines) {
     json["lines"] = *entry.options.lines;
+  }
+  if (entry.options.warnDays) {
+    json["warnDays"] = *entry.options.warnDays;
   }
   return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -96,6 +110,11 @@ std::optional<Entry> EntryFromMetadata(std::string_view text, SchedulerKind kind
     entry.folderId = ParseFolderId(id->get<std::string>());
   }
   ReadOptions(json, entry.options);
+  if (const auto scheduled = json.find("scheduled");
+      scheduled != json.end() && scheduled->is_number_integer()) {
+    entry.scheduledAt =
+        std::chrono::system_clock::time_point{std::chrono::seconds{scheduled->get<long long>()}};
+  }
   return entry;
 }
 
@@ -114,6 +133,9 @@ std::vector<std::string> OptionArguments(const UpdateOptions& options) {
   }
   if (!options.log) {
     args.emplace_back("--no-log");
+  }
+  if (options.warnDays) {
+    args.push_back("--warn-days=" + std::to_string(*options.warnDays));
   }
   return args;
 }

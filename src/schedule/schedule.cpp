@@ -238,6 +238,7 @@ Outcome Schedule(const Host& host, const Request& request) {
   Entry entry;
   entry.recursive = request.recursive;
   entry.options = request.options;
+  entry.scheduledAt = std::chrono::time_point_cast<std::chrono::seconds>(host.now());
   if (!request.at.empty()) {
     const std::optional<TimeOfDay> at = ParseTimeOfDay(request.at);
     if (!at) {

@@ -2,7 +2,7 @@
 // systemd timers, the user's crontab, or Windows Task Scheduler. Each
 // scheduled folder has one entry, which starts `lapse-cli update --quiet
 // [--recursive] [--time-zone ZONE] --date-order ORDER [--days N] [--lines N]
-// [--no-log] --folder-id DEVICE:INODE FOLDER` every day at a time of day and
+// [--no-log] [--warn-days=N] --folder-id DEVICE:INODE FOLDER` every day at a time of day and
 // catches up after the machine was off. The scheduler starts it with the
 // system's locale, not the user's, so the entry names the date order the
 // user's own commands read dates in. The
@@ -107,6 +107,9 @@ struct UpdateOptions {
   std::optional<std::int16_t> days = std::nullopt;   // --days; nothing for update's default
   std::optional<std::int16_t> lines = std::nullopt;  // --lines; nothing for update's default
   bool log = true;
+  // --warn-days: the update names the tags that change a page within these
+  // days; nothing names none.
+  std::optional<std::int16_t> warnDays = std::nullopt;
   bool operator==(const UpdateOptions&) const = default;
 };
 
@@ -131,6 +134,10 @@ struct Entry {
   std::string zone;  // an IANA zone; empty for the machine's local time
   bool recursive = false;
   UpdateOptions options;
+  // When it was scheduled, to the second: a day's time that passed before
+  // is no missed update. Nothing for an entry written before Lapse
+  // recorded it.
+  std::optional<std::chrono::system_clock::time_point> scheduledAt;
   SchedulerKind scheduler = SchedulerKind::Systemd;
   // The units' name without suffix, the task's name, or the crontab mark.
   std::string name;

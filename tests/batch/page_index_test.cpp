@@ -66,6 +66,33 @@ TEST_F(PageIndexTest, PagesAsTheyWereAreNotReadUntilTheirDayComes) {
   EXPECT_EQ(PagesRead(after), (std::set<std::string>{"a.htm", "b.htm", "c.htm"}));
 }
 
+// update --warn-days reads, beside today's pages, those the index says
+// change within the days ahead, and no other.
+TEST_F(PageIndexTest, PagesThatChangeWithinTheDaysAheadAreReadThroughThatDay) {
+  Write(site_ / "c.htm", "<!--LAPSE 12/30/26\nsale\n<!--ENDL\n");
+  EXPECT_EQ(PagesRead().size(), 3u);
+  const struct {
+    int daysAhead;
+    std::set<std::string> read;
+  } cases[] = {{0, {}}, {12, {}}, {13, {"a.htm", "b.htm"}}, {40, {"a.htm", "b.htm", "c.htm"}}};
+  for (const auto& [daysAhead, expected] : cases) {
+    PageIndex index = PageIndex::Load(disk_, state_, site_, Rules());
+    ASSERT_EQ(index.Size(), 4u);
+    auto folder = disk_.OpenFolder(site_ / "");
+    const CheckResult result = CheckFolder(
+        disk_, std::shared_ptr<platform::Folder>(std::move(*folder)), Recursion::ThisFolder,
+        Rules(), &index, testing_support::kRunDay + std::chrono::days{daysAhead});
+    std::set<std::string> read;
+    for (const FoundTag& tag : result.tags) {
+      read.insert(tag.page.string());
+      EXPECT_FALSE(tag.lapsed);
+    }
+    EXPECT_EQ(read, expected) << daysAhead;
+    EXPECT_TRUE(PagesToRewrite(result).empty());
+    index.Save(disk_, state_, site_, saveTime_);
+  }
+}
+
 // An index that cannot be trusted means reading every page, never a page
 // missed.
 TEST_F(PageIndexTest, ADamagedIndexOrOtherRulesMeanReadingEverything) {

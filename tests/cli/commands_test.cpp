@@ -342,6 +342,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"run", "--time-zone", "Nowhere/Land", "DIR"},
                   "lapse-cli run: the system knows no time zone 'Nowhere/Land'"},
         UsageCase{{"check", "--within", "-1", "DIR"}, "--within takes a whole number from 0"},
+        UsageCase{{"update", "--warn-days", "0", "DIR"},
+                  "lapse-cli update: --warn-days takes a whole number from 1 to 3660"},
+        UsageCase{{"check", "--warn-days", "3", "DIR"}, "lapse-cli check: no option --warn-days"},
         UsageCase{{"run", "--wait", "soon", "DIR"}, "--wait takes a whole number"},
         UsageCase{{}, "lapse-cli: which command?"},
         UsageCase{{"replace"}, "lapse-cli replace: which folder?"}));
@@ -518,6 +521,98 @@ TEST_F(CommandsTest, TheJournalKeepsWhatEveryUpdateRemoved) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, "");
   EXPECT_NE(outcome.err.find("Nothing removed from"), std::string::npos) << outcome.err;
+}
+
+// update --warn-days names each coming change twice across the days: on the
+// first day within, and the day before; --quiet does not silence it, the
+// rest of the day's words stay as they were, and a page edited above a tag
+// does not bring it back.
+struct WarnCase {
+  const char* name;
+  std::vector<std::string> flags;
+  std::vector<int> daysBefore;  // the days an update ran, as days before 2026-12-25
+  int editOn = 99;              // a line added at the top of the page that day
+  std::string named;            // the lines containing "lapses", day by day
+};
+
+class UpdateWarnings : public CommandsTest, public testing::WithParamInterface<WarnCase> {};
+
+TEST_P(UpdateWarnings, NameEachComingChangeOnceAndTheDayBefore) {
+  keepIn = dir_ / ".state";
+  const std::string page =
+      "<p>\n<!--LAPSE 12/24/26 -->\nsale\n<!--ENDL-->\n<!--LNEW 12/01/26\nnew\n";
+  Write(dir_ / "news.htm", page);
+  std::string named;
+  for (const int before : GetParam().daysBefore) {
+    if (before == GetParam().editOn) {
+      Write(dir_ / "news.htm", "<h1>News</h1>\n" + page);
+    }
+    const std::string day =
+        text::FormatDay(local_days{year{2026} / 12 / 25} - std::chrono::days{before});
+    std::vector<std::string> args{"update", "--warn-days", "7", "--today", day};
+    args.insert(args.end(), GetParam().flags.begin(), GetParam().flags.end());
+    args.push_back("DIR");
+    const Outcome outcome = Call(args);
+    EXPECT_EQ(outcome.status, 0) << day << outcome.err;
+    std::istringstream lines(outcome.out);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("Nothing lapsed") == std::string::npos) {
+        named += day + " " + line + "\n";
+      }
+    }
+  }
+  EXPECT_EQ(named, GetParam().named);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateWarnings,
+    testing::Values(
+        WarnCase{"quiet",
+                 {"--quiet"},
+                 {10, 9, 8, 7, 6, 5, 4, 3, 2, 1},
+                 99,
+                 "2026-12-18 news.htm:2: expiry 12/24/26 lapses in 7 days (2026-12-25)\n"
+                 "2026-12-24 news.htm:2: expiry 12/24/26 lapses tomorrow (2026-12-25)\n"},
+        WarnCase{"firstSeenWithin",
+                 {},
+                 {3, 2, 1},
+                 99,
+                 "2026-12-22 news.htm:2: expiry 12/24/26 lapses in 3 days (2026-12-25)\n"
+                 "2026-12-24 news.htm:2: expiry 12/24/26 lapses tomorrow (2026-12-25)\n"},
+        WarnCase{"editedAbove",
+                 {"--quiet"},
+                 {7, 6, 5, 4, 3, 2, 1},
+                 4,
+                 "2026-12-18 news.htm:2: expiry 12/24/26 lapses in 7 days (2026-12-25)\n"
+                 "2026-12-24 news.htm:3: expiry 12/24/26 lapses tomorrow (2026-12-25)\n"},
+        // The new-content tag is no longer new from 2027-01-01 on. The
+        // lines are those of the page as the update found it: the expiry
+        // block above goes on 2026-12-26.
+        WarnCase{"newContent",
+                 {"--quiet"},
+                 {-1, -2, -3, -4, -5, -6},
+                 99,
+                 "2026-12-26 news.htm:5: new 12/01/26 is no longer new in 6 days (2027-01-01)\n"
+                 "2026-12-31 news.htm:2: new 12/01/26 is no longer new tomorrow (2027-01-01)\n"}),
+    [](const testing::TestParamInfo<WarnCase>& info) { return info.param.name; });
+
+// A file of warnings that cannot be read repeats a warning, and the update
+// goes on as ever.
+TEST_F(CommandsTest, ADamagedFileOfWarningsRepeatsAWarningAndFailsNothing) {
+  keepIn = dir_ / ".state";
+  Write(dir_ / "news.htm", "<!--LAPSE 12/24/26 -->\nsale\n<!--ENDL-->\n");
+  const std::vector<std::string> args{"update",  "--quiet",    "--warn-days", "7",
+                                      "--today", "2026-12-20", "DIR"};
+  EXPECT_EQ(Call(args).out, "news.htm:1: expiry 12/24/26 lapses in 5 days (2026-12-25)\n");
+  EXPECT_EQ(Call(args).out, "");
+  const std::filesystem::path warned = *keepIn / "warned";
+  for (const auto& file : std::filesystem::directory_iterator(warned)) {
+    Write(file.path(), std::string("lapse warned 1\n\x01\x02", 17));
+  }
+  const Outcome outcome = Call(args);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out, "news.htm:1: expiry 12/24/26 lapses in 5 days (2026-12-25)\n");
+  EXPECT_EQ(Call(args).out, "");
 }
 
 #if !defined(_WIN32)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -151,7 +152,8 @@ TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
 }
 
 // An entry written before schedules kept the folder's identity is listed
-// as before, and removed as before.
+// as before (with no update in the history, as missed), and removed as
+// before.
 TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved) {
   const std::string id = schedule::Fingerprint(site_.string());
   const std::string mark = " # lapse-schedule " + id;
@@ -169,7 +171,7 @@ TEST_F(ScheduleCommandsTest, EntriesWithoutTheFolderIdentityAreListedAndRemoved)
   EXPECT_EQ(listed.out, site_.string() + "\n  every day at 06:30; cron: " + id +
                             "\n  options: none recorded (dates are read in the order of the "
                             "scheduler's locale)\n  next update: 2026-12-09 06:30\n  last update: "
-                            "none yet\n");
+                            "none yet\n  missed: no update since it was scheduled\n");
   EXPECT_EQ(Call({"unschedule", "SITE"}).status, 0);
   EXPECT_EQ(crontab_.text, "");
 }
@@ -187,6 +189,8 @@ TEST_F(ScheduleCommandsTest, TheEntryStartsUpdateWithTheOptionsGiven) {
       {{"schedule", "--days", "-3", "--lines=2", "--no-log", "--date-order", "ymd", "SITE"},
        "--date-order ymd --days=-3 --lines=2 --no-log"},
       {{"schedule", "--log", "--days", "10", "SITE"}, "--date-order dmy --days=10"},
+      {{"schedule", "--warn-days", "5", "--no-log", "SITE"},
+       "--date-order dmy --no-log --warn-days=5"},
   };
   for (const auto& item : cases) {
     SCOPED_TRACE(item.options);
@@ -211,6 +215,8 @@ TEST_F(ScheduleCommandsTest, TheEntryStartsUpdateWithTheOptionsGiven) {
   const std::pair<std::vector<std::string>, std::string> refused[] = {
       {{"schedule", "--days", "40000", "SITE"}, "lapse-cli schedule: --days takes a whole number"},
       {{"schedule", "--lines", "x", "SITE"}, "lapse-cli schedule: --lines takes a whole number"},
+      {{"schedule", "--warn-days", "0", "SITE"},
+       "lapse-cli schedule: --warn-days takes a whole number from 1"},
   };
   crontab_.text.clear();
   for (const auto& [args, said] : refused) {
@@ -219,6 +225,98 @@ TEST_F(ScheduleCommandsTest, TheEntryStartsUpdateWithTheOptionsGiven) {
     EXPECT_EQ(outcome.err.rfind(said, 0), 0u) << outcome.err;
   }
   EXPECT_EQ(crontab_.text, "");
+}
+
+// schedules names an update missed once its time and an hour's grace have
+// passed since the last one (or since the folder was scheduled), and one that
+// ended badly; --json says the same for monitoring.
+TEST_F(ScheduleCommandsTest, SchedulesNameAMissedUpdateAndOneThatEndedBadly) {
+  using std::chrono::hours;
+  using std::chrono::minutes;
+  using std::chrono::sys_days;
+  using std::chrono::year;
+  // Scheduled on 2026-12-08 at 10:00 for 06:30, with warnings.
+  ASSERT_EQ(Call({"schedule", "--at", "06:30", "--warn-days", "7", "SITE"}).status, 0);
+  const auto at = [](int day, int hour, int minute) {
+    return sys_days{year{2026} / 12 / day} + hours{hour} + minutes{minute};
+  };
+  const struct {
+    const char* name;
+    std::chrono::system_clock::time_point now;
+    std::optional<std::chrono::system_clock::time_point> updated;  // the last update
+    int status;
+    std::string said;        // the lines after "last update"
+    const char* lastUpdate;  // in --json
+  } cases[] = {
+      {"sameDay", at(8, 23, 0), std::nullopt, 0, "", nullptr},
+      {"withinGrace", at(9, 7, 29), std::nullopt, 0, "", nullptr},
+      {"noneAfterGrace", at(9, 7, 31), std::nullopt, 0,
+       "  missed: no update since it was scheduled\n", nullptr},
+      {"updated", at(9, 7, 31), at(9, 6, 35), 0, "", "2026-12-09T06:35:00Z"},
+      {"daysAgo", at(11, 8, 0), at(9, 6, 35), 0,
+       "  missed: last update 2026-12-09 06:35, 2 days ago\n", "2026-12-09T06:35:00Z"},
+      {"endedBadly", at(9, 7, 31), at(9, 6, 40), 2,
+       "  the last update ended badly (exit status 2)\n", "2026-12-09T06:40:00Z"},
+      {"missedAndBadly", at(10, 9, 0), at(9, 6, 40), 1,
+       "  missed: last update 2026-12-09 06:40, 1 day ago\n  the last update ended badly (exit "
+       "status 1)\n",
+       "2026-12-09T06:40:00Z"},
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    fs::remove(host_.stateFolder / "history.jsonl");
+    if (item.updated) {
+      schedule::HistoryEntry update;
+      update.time = *item.updated;
+      update.folder = site_;
+      update.status = item.status;
+      if (item.status == 2) {
+        update.problem = "the folder is locked";
+      }
+      ASSERT_FALSE(schedule::AppendHistory(update, host_.stateFolder / "history.jsonl"));
+    }
+    host_.now = [now = item.now] { return now; };
+    const Outcome listed = Call({"schedules"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::size_t last = listed.out.find("  last update: ");
+    ASSERT_NE(last, std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.substr(listed.out.find('\n', last) + 1), item.said);
+
+    const Outcome json = Call({"schedules", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json entries = nlohmann::json::parse(json.out);
+    ASSERT_EQ(entries.size(), 1u) << json.out;
+    const nlohmann::json& entry = entries[0];
+    EXPECT_EQ(entry["folder"], site_.string());
+    EXPECT_EQ(entry["time"], "06:30");
+    EXPECT_EQ(entry["options"]["warn_days"], 7);
+    EXPECT_EQ(entry["options"]["date_order"], "dmy");
+    EXPECT_EQ(entry["options"]["log"], true);
+    EXPECT_TRUE(entry["options"]["days"].is_null());
+    EXPECT_EQ(entry["last_update"],
+              item.lastUpdate ? nlohmann::json(item.lastUpdate) : nlohmann::json(nullptr));
+    EXPECT_EQ(entry["last_status"],
+              item.updated ? nlohmann::json(item.status) : nlohmann::json(nullptr));
+    EXPECT_EQ(entry["missed"], item.said.find("missed") != std::string::npos);
+    EXPECT_EQ(entry["ended_badly"], item.said.find("badly") != std::string::npos);
+  }
+}
+
+// No schedule is an empty list; an entry that recorded neither options nor
+// when it was made, and has no update, has its options null and is missed.
+TEST_F(ScheduleCommandsTest, SchedulesJsonOfNoneAndOfAnEntryThatRecordedNothing) {
+  EXPECT_EQ(Call({"schedules", "--json"}).out, "[]\n");
+  crontab_.exists = true;
+  nlohmann::json metadata = {{"at", "06:30"}, {"folder", site_.string()}};
+  crontab_.text = "# lapse-schedule 0123456789abcdef " + metadata.dump() + "\n";
+  const Outcome json = Call({"schedules", "--json"});
+  const nlohmann::json entries = nlohmann::json::parse(json.out);
+  ASSERT_EQ(entries.size(), 1u) << json.out;
+  EXPECT_TRUE(entries[0]["options"]["date_order"].is_null());
+  EXPECT_TRUE(entries[0]["options"]["warn_days"].is_null());
+  EXPECT_TRUE(entries[0]["last_update"].is_null());
+  EXPECT_EQ(entries[0]["missed"], true);
+  EXPECT_EQ(entries[0]["ended_badly"], false);
 }
 
 // Where nothing will start the entry, schedule says so and how to have it

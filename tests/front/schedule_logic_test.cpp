@@ -54,6 +54,9 @@ class ScheduleLogicTest : public testing_support::TempDirTest {
               host.stateFolder = dir_ / "state";
               host.processes = dir_ / "proc";
               host.windows = false;
+              if (now_) {
+                host.now = [now = *now_] { return now; };
+              }
               return host;
             },
             [this](const fs::path& folder, bool recursive) -> std::optional<local_days> {
@@ -71,6 +74,8 @@ class ScheduleLogicTest : public testing_support::TempDirTest {
   RecordingView view_;
   fs::path site_;
   std::vector<std::pair<fs::path, bool>> asked;
+  // The machine's clock where nothing is set.
+  std::optional<system_clock::time_point> now_;
 };
 
 TEST_F(ScheduleLogicTest, AnUnscheduledFolderShowsTheDefaultsAndStopIsOff) {
@@ -116,6 +121,67 @@ TEST_F(ScheduleLogicTest, ScheduleRegistersWhatTheFieldsSayAndStopEndsIt) {
   EXPECT_FALSE(view_.stopEnabled);
   EXPECT_EQ(crontab_.text.find("lapse-schedule"), std::string::npos) << crontab_.text;
   EXPECT_TRUE(view_.said.empty());
+}
+
+// The last update's line names an update missed past its hour's grace, and
+// one that ended badly.
+TEST_F(ScheduleLogicTest, AMissedUpdateAndOneThatEndedBadlyAreNamed) {
+  const auto at = [](int day, int hour, int minute) {
+    return sys_days{year{2026} / 12 / day} + hours{hour} + minutes{minute};
+  };
+  now_ = at(8, 10, 0);
+  {
+    ScheduleLogic logic(view_, Services());
+    logic.Activate(site_, false);
+    view_.fields = {"06:30", false};
+    logic.Schedule();
+    ASSERT_TRUE(view_.said.empty()) << view_.said.front();
+    EXPECT_EQ(view_.state.lastUpdate, "none yet");
+  }
+  const struct {
+    const char* name;
+    system_clock::time_point now;
+    std::optional<system_clock::time_point> updated;
+    int status;
+    std::string lastUpdate;  // with "SUMMARY" for the update's summary
+    bool missed;
+    bool endedBadly;
+  } cases[] = {
+      {"notYetDue", at(9, 7, 0), std::nullopt, 0, "none yet", false, false},
+      {"neverRan", at(9, 7, 31), std::nullopt, 0, "Missed: no update since it was scheduled.", true,
+       false},
+      {"ran", at(9, 12, 0), at(9, 6, 31), 0, "SUMMARY", false, false},
+      {"ranBadly", at(9, 12, 0), at(9, 6, 31), 1, "SUMMARY (ended badly)", false, true},
+      {"missed", at(12, 7, 45), at(9, 6, 31), 0,
+       "Missed: last update 2026-12-09 06:31, 3 days ago.", true, false},
+      {"missedAfterABadOne", at(10, 8, 0), at(9, 6, 31), 2,
+       "Missed: last update 2026-12-09 06:31, 1 day ago, and it ended badly.", true, true},
+  };
+  const fs::path history = dir_ / "state" / "history.jsonl";
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    fs::remove(history);
+    std::string summary;
+    if (item.updated) {
+      schedule::HistoryEntry update;
+      update.time = *item.updated;
+      update.folder = site_;
+      update.status = item.status;
+      ASSERT_FALSE(schedule::AppendHistory(update, history));
+      summary = schedule::Summary(update);
+    }
+    now_ = item.now;
+    RecordingView view;
+    ScheduleLogic logic(view, Services());
+    logic.Activate(site_, false);
+    std::string expected = item.lastUpdate;
+    if (expected.starts_with("SUMMARY")) {
+      expected.replace(0, 7, summary);
+    }
+    EXPECT_EQ(view.state.lastUpdate, expected);
+    EXPECT_EQ(view.state.missed, item.missed);
+    EXPECT_EQ(view.state.endedBadly, item.endedBadly);
+  }
 }
 
 TEST_F(ScheduleLogicTest, ABadTimeIsRefusedAndTheTimeSelected) {

@@ -537,7 +537,8 @@ TEST_F(ScheduleTest, CronLinesLeaveTheUsersOwnLinesAsTheyWere) {
       (std::vector<std::string>{"MAILTO=me@example.org", "# my backup", "0 3 * * * backup --all"}));
   EXPECT_EQ(lines[6], "# lapse-schedule " + id + " {\"at\":\"07:30\",\"folder\":\"" +
                           TextOf(site_) + "\",\"folderId\":\"" + IdText(site_) +
-                          "\",\"log\":true,\"recursive\":false,\"zone\":\"\"}");
+                          "\",\"log\":true,\"recursive\":false,\"scheduled\":1796724000,"
+                          "\"zone\":\"\"}");
   EXPECT_EQ(lines[7], "30 7 * * * " + command + mark);
   EXPECT_EQ(lines[8], "@reboot " + command + mark);
 
