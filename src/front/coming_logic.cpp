@@ -290,9 +290,11 @@ ComingList ListComing(platform::Disk& disk, const fs::path& folder, const Coming
     list.rows.push_back(std::move(row));
   }
   for (const batch::FoundTag& tag : check.tags) {
-    // A broken block's tag is listed once, as broken.
+    // A broken block's tag is listed once, as broken; one whose date cannot
+    // be read is listed for that too.
     const auto broken = std::find_if(list.rows.begin(), list.rows.end(), [&](const ComingRow& row) {
-      return row.fault == ComingFault::Broken && row.page == tag.page && row.line == tag.line;
+      return tag.date && row.fault == ComingFault::Broken && row.page == tag.page &&
+             row.line == tag.line;
     });
     if (broken != list.rows.end()) {
       broken->day = tag.lapseDay;
