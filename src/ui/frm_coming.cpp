@@ -73,6 +73,8 @@ void AddLine(QListWidget& list, const front::PreviewLine& line) {
       QStringLiteral("%1  %2").arg(line.number, 5).arg(LineText(line.text)), &list);
   item->setData(Qt::UserRole, static_cast<int>(line.mark));
   item->setData(Qt::UserRole + 1, static_cast<qulonglong>(line.number));
+  // A long line ends in "..." in the list and shows whole as its tip.
+  item->setToolTip(LineText(line.text));
   if (line.mark == front::PreviewMark::Kept) {
     return;
   }
@@ -82,7 +84,7 @@ void AddLine(QListWidget& list, const front::PreviewLine& line) {
   font.setStrikeOut(goes);
   font.setBold(!goes);
   item->setFont(font);
-  item->setToolTip(Text(front::MarkName(line.mark)));
+  item->setToolTip(Text(front::MarkName(line.mark)) + QStringLiteral(": ") + LineText(line.text));
 }
 
 }  // namespace
@@ -182,6 +184,11 @@ frmComing::frmComing(platform::Disk& disk, std::filesystem::path folder,
 
   logic_.Load();
   ShowRows();
+  // The first row's page shows at once, and the arrow keys go on from it.
+  lstRows->setFocus();
+  if (lstRows->topLevelItemCount() > 0) {
+    lstRows->setCurrentItem(lstRows->topLevelItem(0));
+  }
   ShowPreview();
 }
 
