@@ -175,7 +175,7 @@ frmComing::frmComing(platform::Disk& disk, std::filesystem::path folder,
   connect(lstRows, &QTreeWidget::itemDoubleClicked, this, [this] { OpenInEditor(); });
   connect(txtDate, &QDateEdit::dateChanged, this, [this] { DayChosen(); });
   connect(cmdEdit, &QPushButton::clicked, this, [this] { OpenInEditor(); });
-  connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+  connect(cmdClose, &QPushButton::clicked, this, &frmComing::reject);
 
   resize(760, 540);
   setMinimumSize(480, 360);
@@ -195,6 +195,11 @@ frmComing::frmComing(platform::Disk& disk, std::filesystem::path folder,
 std::vector<QObject*> frmComing::ControlOrder() const {
   return {lblDate,  txtDate,  lblNoRows, lstRows, lblNow,  lstNow,
           lblOnDay, lstOnDay, lblNote,   cmdEdit, cmdClose};
+}
+
+void frmComing::reject() {
+  QDialog::reject();
+  deleteLater();
 }
 
 void frmComing::keyPressEvent(QKeyEvent* event) {
