@@ -49,8 +49,8 @@ QDate DateOf(text::Today day) {
 
 text::Today DayOf(const QDate& date) {
   return std::chrono::local_days{std::chrono::year{date.year()} /
-                                 static_cast<unsigned>(date.month()) /
-                                 static_cast<unsigned>(date.day())};
+                                 std::chrono::month{static_cast<unsigned>(date.month())} /
+                                 std::chrono::day{static_cast<unsigned>(date.day())}};
 }
 
 QLabel* MakeLabel(const QString& name, const QString& caption, QWidget* parent) {
