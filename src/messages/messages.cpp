@@ -638,6 +638,10 @@ std::string CannotOpenRunLog(const fs::path& log) {
   return "Cannot open the run log " + DisplayName(log) + " in a text editor.";
 }
 
+std::string CannotOpenPage(const fs::path& page) {
+  return "Cannot open " + DisplayName(page) + " in a text editor.";
+}
+
 std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
   const std::string_view field = number == OptionNumber::Days
                                      ? "number of days after which new tags expire"

@@ -130,6 +130,8 @@ std::string FolderNotTold(const std::filesystem::path& folder, std::error_code e
 std::string NoRunLog(const std::filesystem::path& log);
 // "Cannot open the run log PATH in a text editor."
 std::string CannotOpenRunLog(const std::filesystem::path& log);
+// "Cannot open PATH in a text editor."
+std::string CannotOpenPage(const std::filesystem::path& page);
 
 // The two numbers of the options dialog.
 enum class OptionNumber { Days, Lines };
