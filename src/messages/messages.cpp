@@ -520,6 +520,15 @@ std::string CannotOpenRunLog(const fs::path& log) {
   return "Cannot open the run log " + DisplayName(log) + " in a text editor.";
 }
 
+std::string CannotOpenPage(const fs::path& page) {
+  return "Cannot open the page " + DisplayName(page) + " in a text editor.";
+}
+
+std::string WindowFailed(std::string_view what) {
+  return what.empty() ? std::string("That could not be done.")
+                      : "That could not be done: " + std::string(what) + ".";
+}
+
 std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
   const std::string_view field = number == OptionNumber::Days
                                      ? "number of days after which new tags expire"
