@@ -50,7 +50,7 @@ constexpr std::array<Anchor, 11> kAnchors{{
 }};
 
 // The list's columns, in twips; the content takes the rest of the row.
-constexpr std::array<int, front::kComingColumns> kColumnWidths{1200, 1560, 1800, 600, 780, 4200};
+constexpr std::array<int, front::kComingColumns> kColumnWidths{1140, 2040, 1680, 540, 720, 4140};
 
 // A fault, a line that goes and a line that appears, in colour as well as
 // in words or marks.
