@@ -9,14 +9,25 @@ namespace lapse::front {
 namespace {
 
 constexpr std::pair<std::string_view, int> kTopicOfName[] = {
-    {"frmMain", topic::kMain},         {"cmdGo", topic::kRun},
-    {"cmdLog", topic::kViewLog},       {"cmdReplace", topic::kReplace},
-    {"mnuOpt", topic::kOptions},       {"mnuExit", topic::kExit}, {"mnuUndo", topic::kUndo},
-    {"mnuCont", topic::kContents},     {"mnuAbout", topic::kAbout},
-    {"frmOpt", topic::kOptions},       {"frmAbout", topic::kAbout},
-    {"chkLog", topic::kLogOption},     {"txtDays", topic::kDaysOption},
-    {"txtLines", topic::kLinesOption}, {"chkSubfolders", topic::kSubfoldersOption},
-    {"mnuSchedule", topic::kSchedule}, {"frmSchedule", topic::kSchedule},
+    {"frmMain", topic::kMain},
+    {"cmdGo", topic::kRun},
+    {"cmdLog", topic::kViewLog},
+    {"cmdReplace", topic::kReplace},
+    {"mnuOpt", topic::kOptions},
+    {"mnuExit", topic::kExit},
+    {"mnuUndo", topic::kUndo},
+    {"mnuCont", topic::kContents},
+    {"mnuAbout", topic::kAbout},
+    {"frmOpt", topic::kOptions},
+    {"frmAbout", topic::kAbout},
+    {"chkLog", topic::kLogOption},
+    {"txtDays", topic::kDaysOption},
+    {"txtLines", topic::kLinesOption},
+    {"chkSubfolders", topic::kSubfoldersOption},
+    {"mnuSchedule", topic::kSchedule},
+    {"frmSchedule", topic::kSchedule},
+    {"mnuComing", topic::kComing},
+    {"frmComing", topic::kComing},
 };
 
 }  // namespace

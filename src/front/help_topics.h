@@ -22,6 +22,7 @@ inline constexpr int kContents = 23;
 inline constexpr int kAbout = 24;
 inline constexpr int kSchedule = 25;
 inline constexpr int kUndo = 26;
+inline constexpr int kComing = 27;
 inline constexpr int kLogOption = 31;
 inline constexpr int kDaysOption = 32;
 inline constexpr int kLinesOption = 33;

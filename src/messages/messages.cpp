@@ -521,7 +521,7 @@ std::string CannotOpenRunLog(const fs::path& log) {
 }
 
 std::string CannotOpenPage(const fs::path& page) {
-  return "Cannot open the page " + DisplayName(page) + " in a text editor.";
+  return "Cannot open " + DisplayName(page) + " in a text editor.";
 }
 
 std::string WindowFailed(std::string_view what) {

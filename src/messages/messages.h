@@ -115,7 +115,7 @@ std::string FolderNotTold(const std::filesystem::path& folder, std::error_code e
 std::string NoRunLog(const std::filesystem::path& log);
 // "Cannot open the run log PATH in a text editor."
 std::string CannotOpenRunLog(const std::filesystem::path& log);
-// "Cannot open the page PATH in a text editor."
+// "Cannot open PATH in a text editor."
 std::string CannotOpenPage(const std::filesystem::path& page);
 // What a window says when something it does fails in a way no result
 // names (memory ran out): "That could not be done: WHAT." The window stays.

@@ -96,4 +96,12 @@ void KeepOwnColours(QWidget& widget) {
   widget.setProperty(kKeepsOwnColours, true);
 }
 
+QColor EmphasisColour(Emphasis emphasis, const QPalette& palette) {
+  const bool dark = palette.color(QPalette::Base).lightness() < 128;
+  if (emphasis == Emphasis::Goes) {
+    return dark ? QColor(0xFF, 0x8A, 0x80) : QColor(0xB0, 0x00, 0x20);
+  }
+  return dark ? QColor(0x8C, 0xE9, 0x9A) : QColor(0x00, 0x6E, 0x1E);
+}
+
 }  // namespace lapse::ui

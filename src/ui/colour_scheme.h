@@ -6,6 +6,8 @@
 #include <functional>
 #include <vector>
 
+class QColor;
+class QPalette;
 class QWidget;
 
 namespace lapse::ui {
@@ -21,6 +23,12 @@ void ApplyColourScheme(QWidget& clientArea, const std::vector<QObject*>& control
 // the user's colours change while window is open.
 void UseColourScheme(QWidget& window, QWidget& clientArea,
                      std::function<std::vector<QObject*>()> controls);
+
+// The colours of text that stands out from the scheme's: lines that go (and
+// faults) in red, lines that appear in green, each dark on a light
+// background and light on a dark one, so that it reads on either.
+enum class Emphasis { Goes, Appears };
+QColor EmphasisColour(Emphasis emphasis, const QPalette& palette);
 
 // Marks a widget that keeps its own look, like a picture.
 void KeepOwnColours(QWidget& widget);

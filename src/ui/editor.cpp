@@ -5,9 +5,11 @@
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include "front/coming_logic.h"
 #include "front/shown_text.h"
 #include "ui/paths.h"
 
@@ -106,6 +108,29 @@ bool DesktopEditor::Open(const std::filesystem::path& file) {
   opener->setStandardErrorFile(QProcess::nullDevice());
   opener->start(opener_, {ToQString(file)});
   return true;
+#endif
+}
+
+bool DesktopEditor::OpenAt(const std::filesystem::path& file, std::uint64_t line) {
+#if defined(_WIN32)
+  return Open(file);
+#else
+  QString editor = qEnvironmentVariable("VISUAL");
+  if (editor.trimmed().isEmpty()) {
+    editor = qEnvironmentVariable("EDITOR");
+  }
+  const QString terminal = QStandardPaths::findExecutable(QStringLiteral("x-terminal-emulator"));
+  const std::optional<front::EditorCommand> command =
+      front::EditorAtLine(editor.toStdString(), terminal.toStdString(), file, line);
+  if (!command) {
+    return Open(file);
+  }
+  QStringList arguments;
+  for (const std::string& argument : command->arguments) {
+    arguments.push_back(QString::fromStdString(argument));
+  }
+  // Without a shell, so that nothing in the path is read as a command.
+  return QProcess::startDetached(QString::fromStdString(command->program), arguments) || Open(file);
 #endif
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 
 namespace lapse::ui {
@@ -12,6 +13,10 @@ class EditorLauncher {
   // Starts the editor on file and returns at once; false when it could not be
   // started.
   virtual bool Open(const std::filesystem::path& file) = 0;
+  // The same at line, where the editor can be told one; else as Open.
+  virtual bool OpenAt(const std::filesystem::path& file, std::uint64_t /*line*/) {
+    return Open(file);
+  }
 };
 
 // "notepad.exe" on Windows, elsewhere the desktop's opener (xdg-open) for
@@ -21,8 +26,12 @@ class EditorLauncher {
 // file shows in a window of the program's own.
 class DesktopEditor final : public EditorLauncher {
  public:
-  explicit DesktopEditor(QString opener = QStringLiteral("xdg-open")) : opener_(std::move(opener)) {}
+  explicit DesktopEditor(QString opener = QStringLiteral("xdg-open"))
+      : opener_(std::move(opener)) {}
   bool Open(const std::filesystem::path& file) override;
+  // The user's editor (VISUAL, else EDITOR) where it is known to take a
+  // line, a terminal one in x-terminal-emulator; else as Open.
+  bool OpenAt(const std::filesystem::path& file, std::uint64_t line) override;
 
  private:
   QString opener_;

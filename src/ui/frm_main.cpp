@@ -16,6 +16,7 @@
 #include "ui/colour_scheme.h"
 #include "ui/editor.h"
 #include "ui/frm_about.h"
+#include "ui/frm_coming.h"
 #include "ui/frm_opt.h"
 #include "ui/frm_schedule.h"
 #include "ui/help.h"
@@ -141,6 +142,8 @@ void frmMain::CreateMenus() {
   mnuSet->setObjectName(QStringLiteral("mnuSet"));
   mnuOpt = AddItem(mnuSet, QStringLiteral("mnuOpt"), QStringLiteral("&Options..."));
   mnuSchedule = AddItem(mnuSet, QStringLiteral("mnuSchedule"), QStringLiteral("&Schedule..."));
+  mnuComing =
+      AddItem(mnuSet, QStringLiteral("mnuComing"), QString::fromStdString(front::ComingMenuText()));
 
   mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
   mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
@@ -157,6 +160,7 @@ void frmMain::CreateMenus() {
   connect(mnuExit, &QAction::triggered, this, &QWidget::close);
   connect(mnuOpt, &QAction::triggered, this, [this] { frmOpt_->exec(); });
   connect(mnuSchedule, &QAction::triggered, this, &frmMain::OpenSchedule);
+  connect(mnuComing, &QAction::triggered, this, &frmMain::OpenComing);
   connect(mnuCont, &QAction::triggered, this, [this] { ShowHelp(topic::kMain); });
   connect(mnuAbout, &QAction::triggered, this, [this] { frmAbout_->exec(); });
 }
@@ -175,6 +179,7 @@ std::vector<QObject*> frmMain::ControlOrder() const {
           mnuSet->menuAction(),
           mnuOpt,
           mnuSchedule,
+          mnuComing,
           mnuHelp->menuAction(),
           mnuCont,
           mnuSep1,
@@ -239,6 +244,25 @@ void frmMain::OpenSchedule() {
   const front::ScheduleServices services = logic_.ScheduleServicesFrom(services_.schedule);
   frmSchedule dialog(services, services_.help, services_.messages, this);
   dialog.Open(front::PathOf(OpenedFolder()), logic_.State().Subfolders != 0);
+}
+
+void frmMain::OpenComing() {
+  // One window at a time: a second choice of the item reads the folder anew.
+  if (auto* open = findChild<frmComing*>(QString(), Qt::FindDirectChildrenOnly)) {
+    open->close();
+  }
+  front::ComingSettings settings;
+  settings.newDays = logic_.State().NewDays;
+  settings.lines = logic_.State().Lines;
+  settings.locale = services_.run.locale;
+  settings.subfolders = logic_.State().Subfolders != 0;
+  const text::Today today = services_.run.clock ? services_.run.clock() : text::Today{};
+  // Reading the folder's pages may take a while on a large site.
+  SetPointer(front::Pointer::Busy);
+  auto* window = new frmComing(services_.disk, front::PathOf(OpenedFolder()), std::move(settings),
+                               today, services_.help, services_.messages, services_.editor, this);
+  SetPointer(front::Pointer::Normal);
+  window->show();
 }
 
 void frmMain::MakeOptionsDialog() {

@@ -65,6 +65,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   void CreateMenus();
   void OpenStartDirectory();
   void OpenSchedule();
+  void OpenComing();
 
   void MakeOptionsDialog() override;
   void UseColourScheme() override;
@@ -109,6 +110,7 @@ class frmMain final : public QMainWindow, private front::MainView {
   QMenu* mnuSet = nullptr;
   QAction* mnuOpt = nullptr;
   QAction* mnuSchedule = nullptr;
+  QAction* mnuComing = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* mnuCont = nullptr;
   QAction* mnuSep1 = nullptr;

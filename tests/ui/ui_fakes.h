@@ -33,7 +33,9 @@ struct HelpCall {
 
 class RecordingHelp final : public HelpService {
  public:
-  void ShowTopic(int topic, const QWidget* = nullptr) override { calls.push_back({QStringLiteral("show"), topic}); }
+  void ShowTopic(int topic, const QWidget* = nullptr) override {
+    calls.push_back({QStringLiteral("show"), topic});
+  }
   void Close() override {
     if (onClose) {
       onClose();
@@ -80,8 +82,13 @@ class RecordingEditor final : public EditorLauncher {
     opened.push_back(file);
     return starts;
   }
+  bool OpenAt(const std::filesystem::path& file, std::uint64_t line) override {
+    lines.push_back(line);
+    return Open(file);
+  }
 
   std::vector<std::filesystem::path> opened;
+  std::vector<std::uint64_t> lines;  // of the files opened at a line
   bool starts = true;
 };
 
