@@ -420,9 +420,7 @@ void frmComing::DrawPaneLine(const DRAWITEMSTRUCT& item) const {
 }
 
 bool frmComing::PreTranslate(MSG& message) {
-  // The window's own topic where the help has one (Window::Create looks it
-  // up by the window's name), else the contents.
-  return ShowContextHelp(message, services_.help, owner_, front::topic::kMain);
+  return ShowContextHelp(message, services_.help, owner_, front::topic::kComing);
 }
 
 LRESULT frmComing::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -558,8 +558,7 @@ TEST_F(ComingUpTest, TheSetupMenuOpensTheWindowAndARowShowsItsPageOnTheDayPicked
                                        L"5-<!--LSHOW 12/21/26", L"6+<p>Sale over</p>", L"7--->"}));
   EXPECT_EQ(seen.onDay, (std::vector<std::wstring>{L"1 <p>top</p>", L"6+<p>Sale over</p>"}));
   // F1 opened the window's topic, Enter the page, Escape closed the window.
-  EXPECT_EQ(help_.topics,
-            std::vector<int>{front::HelpTopicOf("frmComing").value_or(front::topic::kMain)});
+  EXPECT_EQ(help_.topics, std::vector<int>{front::topic::kComing});
   EXPECT_EQ(editor_.opened, std::vector<std::filesystem::path>{dir_ / "sale.htm"});
   EXPECT_EQ(FindWindowW(L"frmComing", nullptr), nullptr);
   EXPECT_TRUE(prompts_.said.empty());
