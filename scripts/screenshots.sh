@@ -9,9 +9,12 @@ lapse_install_packages "${LAPSE_BUILD_PACKAGES[@]}" "${LAPSE_GUI_PACKAGES[@]}"
 
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
-program=$PWD/build/release/src/app/lapse
+# The release build by default; LAPSE_SCREENSHOT_PRESET=dev takes the
+# developers' build. Only the program is built.
+preset=${LAPSE_SCREENSHOT_PRESET:-release}
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target lapse >/dev/null
+program=$PWD/build/$preset/src/app/lapse
 
 work=$(mktemp -d -t lapse-demo.XXXXXX)
 xvfb_pid=
@@ -30,6 +33,11 @@ printf '<html><body>\r\n<!--LAPSE 01/31/2020 -->\r\n<p>Winter sale</p>\r\n<!--EN
 printf '<html><body>\r\n<!--LNEW 01/01/2020 -->\r\n<img src="images/new.gif">\r\n<p>News</p>\r\n</body></html>\r\n' >"$site/news.html"
 printf 'Notes for the site\r\n' >"$site/notes.txt"
 printf 'GIF89a' >"$site/images/new.gif"
+# Tags around today for the Coming up window: a block that lapsed yesterday,
+# a notice shown from today, and a sale that ends in three days.
+day() { date -d "$1" +%m/%d/%Y; }
+printf '<html><body>\r\n<!--LAPSE %s -->\r\n<p>Open day: come and see us on Saturday!</p>\r\n<!--ENDL-->\r\n<!--LSHOW %s\r\n<p>Thank you for coming to our open day.</p>\r\n-->\r\n<!--LAPSE %s -->\r\n<p>Spring sale: 20%% off until the weekend.</p>\r\n<!--ENDL-->\r\n<p>Opening hours: 9 to 5</p>\r\n</body></html>\r\n' \
+  "$(day yesterday)" "$(day today)" "$(day '2 days')" >"$site/events.htm"
 
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -114,6 +122,14 @@ key "$main" alt+s s
 schedule=$(window Schedule)
 shoot "$schedule" schedule-dialog.png
 key "$schedule" Escape
+
+key "$main" alt+s c
+coming=$(xdotool search --sync --onlyvisible --name '^Coming up in ' | tail -1)
+# The first row of events.htm: the block that goes today, beside the notice
+# that appears.
+key "$coming" Down Down
+shoot "$coming" coming-up.png
+key "$coming" Escape
 
 key "$main" alt+h a
 about=$(window 'About Lapse')

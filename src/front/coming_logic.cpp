@@ -280,6 +280,9 @@ ComingList ListComing(platform::Disk& disk, const fs::path& folder, const Coming
   ComingList list;
   list.folderError = check.folderError;
   list.leftOut = std::move(check.leftOut);
+  // The broken blocks by page and line, so that each tag finds its own
+  // without a search through every row.
+  std::map<std::pair<fs::path, std::uint64_t>, std::size_t> brokenAt;
   for (const batch::FoundBrokenBlock& broken : check.brokenBlocks) {
     ComingRow row;
     row.fault = ComingFault::Broken;
@@ -287,18 +290,16 @@ ComingList ListComing(platform::Disk& disk, const fs::path& folder, const Coming
     row.kind = IsShowBlock(broken.block.kind) ? ComingKind::Show : ComingKind::Expiry;
     row.page = broken.page;
     row.line = broken.block.line;
+    brokenAt.emplace(std::pair(row.page, row.line), list.rows.size());
     list.rows.push_back(std::move(row));
   }
   for (const batch::FoundTag& tag : check.tags) {
     // A broken block's tag is listed once, as broken; one whose date cannot
     // be read is listed for that too.
-    const auto broken = std::find_if(list.rows.begin(), list.rows.end(), [&](const ComingRow& row) {
-      return tag.date && row.fault == ComingFault::Broken && row.page == tag.page &&
-             row.line == tag.line;
-    });
-    if (broken != list.rows.end()) {
-      broken->day = tag.lapseDay;
-      broken->dateText = tag.dateText;
+    const auto broken = tag.date ? brokenAt.find(std::pair(tag.page, tag.line)) : brokenAt.end();
+    if (broken != brokenAt.end()) {
+      list.rows[broken->second].day = tag.lapseDay;
+      list.rows[broken->second].dateText = tag.dateText;
       continue;
     }
     ComingRow row;

@@ -49,8 +49,8 @@ QDate DateOf(text::Today day) {
 
 text::Today DayOf(const QDate& date) {
   return std::chrono::local_days{std::chrono::year{date.year()} /
-                                 static_cast<unsigned>(date.month()) /
-                                 static_cast<unsigned>(date.day())};
+                                 std::chrono::month{static_cast<unsigned>(date.month())} /
+                                 std::chrono::day{static_cast<unsigned>(date.day())}};
 }
 
 QLabel* MakeLabel(const QString& name, const QString& caption, QWidget* parent) {
@@ -73,6 +73,8 @@ void AddLine(QListWidget& list, const front::PreviewLine& line) {
       QStringLiteral("%1  %2").arg(line.number, 5).arg(LineText(line.text)), &list);
   item->setData(Qt::UserRole, static_cast<int>(line.mark));
   item->setData(Qt::UserRole + 1, static_cast<qulonglong>(line.number));
+  // A long line ends in "..." in the list and shows whole as its tip.
+  item->setToolTip(LineText(line.text));
   if (line.mark == front::PreviewMark::Kept) {
     return;
   }
@@ -82,7 +84,7 @@ void AddLine(QListWidget& list, const front::PreviewLine& line) {
   font.setStrikeOut(goes);
   font.setBold(!goes);
   item->setFont(font);
-  item->setToolTip(Text(front::MarkName(line.mark)));
+  item->setToolTip(Text(front::MarkName(line.mark)) + QStringLiteral(": ") + LineText(line.text));
 }
 
 }  // namespace
@@ -173,7 +175,7 @@ frmComing::frmComing(platform::Disk& disk, std::filesystem::path folder,
   connect(lstRows, &QTreeWidget::itemDoubleClicked, this, [this] { OpenInEditor(); });
   connect(txtDate, &QDateEdit::dateChanged, this, [this] { DayChosen(); });
   connect(cmdEdit, &QPushButton::clicked, this, [this] { OpenInEditor(); });
-  connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+  connect(cmdClose, &QPushButton::clicked, this, &frmComing::reject);
 
   resize(760, 540);
   setMinimumSize(480, 360);
@@ -182,12 +184,22 @@ frmComing::frmComing(platform::Disk& disk, std::filesystem::path folder,
 
   logic_.Load();
   ShowRows();
+  // The first row's page shows at once, and the arrow keys go on from it.
+  lstRows->setFocus();
+  if (lstRows->topLevelItemCount() > 0) {
+    lstRows->setCurrentItem(lstRows->topLevelItem(0));
+  }
   ShowPreview();
 }
 
 std::vector<QObject*> frmComing::ControlOrder() const {
   return {lblDate,  txtDate,  lblNoRows, lstRows, lblNow,  lstNow,
           lblOnDay, lstOnDay, lblNote,   cmdEdit, cmdClose};
+}
+
+void frmComing::reject() {
+  QDialog::reject();
+  deleteLater();
 }
 
 void frmComing::keyPressEvent(QKeyEvent* event) {

@@ -30,6 +30,9 @@ class frmComing final : public QDialog {
 
   std::vector<QObject*> ControlOrder() const;
 
+  // Escape, Close and the window's close button: the window goes.
+  void reject() override;
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 

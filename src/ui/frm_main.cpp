@@ -258,10 +258,10 @@ void frmMain::OpenComing() {
   settings.subfolders = logic_.State().Subfolders != 0;
   const text::Today today = services_.run.clock ? services_.run.clock() : text::Today{};
   // Reading the folder's pages may take a while on a large site.
-  SetPointer(front::Pointer::Busy);
+  std::optional<BusyPointer> busy(std::in_place);
   auto* window = new frmComing(services_.disk, front::PathOf(OpenedFolder()), std::move(settings),
                                today, services_.help, services_.messages, services_.editor, this);
-  SetPointer(front::Pointer::Normal);
+  busy.reset();
   window->show();
 }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <cstdlib>
 
 namespace lapse::ui {
 
@@ -68,6 +69,24 @@ class ColourSchemeTest : public QObject {
              QApplication::palette().color(QPalette::Base));
     QCOMPARE(button->palette().color(QPalette::ButtonText),
              QApplication::palette().color(QPalette::ButtonText));
+  }
+
+  void emphasisReadsOnLightAndDarkSchemes() {
+    // Each colour stands well apart from the background in lightness, red
+    // stays red and green stays green.
+    for (const QColor& base :
+         {QColor(Qt::white), QColor(255, 255, 224), QColor(30, 30, 30), QColor(Qt::black)}) {
+      QPalette palette;
+      palette.setColor(QPalette::Base, base);
+      const QColor goes = EmphasisColour(Emphasis::Goes, palette);
+      const QColor appears = EmphasisColour(Emphasis::Appears, palette);
+      for (const QColor& colour : {goes, appears}) {
+        QVERIFY2(std::abs(colour.lightness() - base.lightness()) > 80,
+                 qPrintable(base.name() + " " + colour.name()));
+      }
+      QVERIFY(goes.red() > goes.green() && goes.red() > goes.blue());
+      QVERIFY(appears.green() > appears.red() && appears.green() > appears.blue());
+    }
   }
 };
 

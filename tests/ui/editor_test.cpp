@@ -64,6 +64,61 @@ class EditorTest : public QObject {
     QTRY_VERIFY(Shown() == nullptr);
   }
 
+  // The user's editor is told the line where it takes one, with the path
+  // as one argument; any other is left to the opener, without a line.
+  void anEditorThatTakesALineIsToldIt_data() {
+    QTest::addColumn<QByteArray>("visual");
+    QTest::addColumn<QByteArray>("editor");
+    QTest::addColumn<QStringList>("arguments");  // empty: the opener opened the file
+    const QString page = QDir::current().absoluteFilePath(QStringLiteral("my page.htm"));
+    QTest::newRow("VISUAL first") << QByteArray("gedit") << QByteArray("kate")
+                                  << QStringList{QStringLiteral("+7"), page};
+    QTest::newRow("then EDITOR") << QByteArray("") << QByteArray("kate --new")
+                                 << QStringList{QStringLiteral("--new"), QStringLiteral("--line"),
+                                                QStringLiteral("7"), page};
+    QTest::newRow("unknown") << QByteArray("mousepad") << QByteArray("") << QStringList{};
+  }
+  void anEditorThatTakesALineIsToldIt() {
+    QFETCH(QByteArray, visual);
+    QFETCH(QByteArray, editor);
+    QFETCH(QStringList, arguments);
+    const QDir here = QDir::current();
+    const QString told = here.absoluteFilePath(QStringLiteral("told.txt"));
+    QFile::remove(told);
+    // Stand-ins for the editors, on the PATH, that write down what they
+    // were given.
+    here.mkpath(QStringLiteral("bin"));
+    for (const QString& name : {QStringLiteral("gedit"), QStringLiteral("kate"),
+                                QStringLiteral("mousepad"), QStringLiteral("opener")}) {
+      QFile script(here.absoluteFilePath(QStringLiteral("bin/") + name));
+      QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      script.write(
+          QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.tmp'\nmv '%1.tmp' '%1'\n")
+              .arg(name == QStringLiteral("opener") ? told + QStringLiteral(".opener") : told)
+              .toUtf8());
+      script.close();
+      QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", here.absoluteFilePath(QStringLiteral("bin")).toUtf8() + ":" + path);
+    qputenv("VISUAL", visual);
+    qputenv("EDITOR", editor);
+    const QString page = here.absoluteFilePath(QStringLiteral("my page.htm"));
+    DesktopEditor desktop(here.absoluteFilePath(QStringLiteral("bin/opener")));
+    QVERIFY(desktop.OpenAt(ToPath(page), 7));
+    const QString written = arguments.isEmpty() ? told + QStringLiteral(".opener") : told;
+    QTRY_VERIFY(QFile::exists(written));
+    qputenv("PATH", path);
+    qunsetenv("VISUAL");
+    qunsetenv("EDITOR");
+    QFile result(written);
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    const QStringList seen = QString::fromUtf8(result.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(seen, arguments.isEmpty() ? QStringList{page} : arguments);
+    result.close();
+    QFile::remove(written);
+  }
+
  private:
   static QWidget* Shown() {
     for (QWidget* window : QApplication::topLevelWidgets()) {

@@ -4,6 +4,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -110,8 +111,13 @@ class FrmComingTest : public QObject {
     QVERIFY(!help.calls.empty());
     QCOMPARE(help.calls.back().topic, front::topic::kComing);
 
+    const QPointer<frmComing> guard(coming);
     QTest::keyClick(rows, Qt::Key_Escape);
     QVERIFY(!coming->isVisible());
+    // Owned by the main window, it goes once closed rather than when the
+    // main window does.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(guard.isNull());
   }
 
  private:
