@@ -351,6 +351,8 @@ void frmMain::OpenComing() {
     SetPointer(front::Pointer::Normal);
     window.ShowModal(Handle());
   } catch (const std::exception& error) {
+    // The message is read with the normal pointer.
+    SetPointer(front::Pointer::Normal);
     Warn(messages::WindowFailed(error.what()));
   }
   frmComing_ = nullptr;
