@@ -3,7 +3,9 @@
 # a virtual X screen: starts lapse.exe in a folder with a small site, GO! by
 # keyboard, Yes, reads "Processed 3 files.", Replace, Options, Schedule
 # (schedules the folder with Task Scheduler, is warned that wine's never
-# starts it, and stops it again), About,
+# starts it, and stops it again), Coming up (over two pages added then: a
+# sale that ends in five days, a notice shown after it, and a date that
+# cannot be read), About,
 # Exit; then checks the files and the registry, and takes a screenshot of
 # each window into SHOTS.
 #   scripts/e2e-windows.sh LAPSE_EXE [SHOTS]
@@ -154,6 +156,29 @@ press "$schedule" alt+t  # Stop
 task_there no || fail "Stop left the task in Task Scheduler"
 sleep 1
 press "$schedule" Escape
+
+# Pages the run above never saw, dated from today: a sale that lapsed
+# yesterday and the notice shown from today (both change the page today,
+# which the window looks at first), a notice that lapses in five days, and
+# a date that cannot be read.
+day() { date -d "$1" +%m/%d/%y; }
+printf '%s\r\n' '<p>Our shop</p>' "<!--LAPSE $(day yesterday)" '<p>Winter sale: 20% off everything</p>' \
+  '<!--ENDL' "<!--LSHOW $(day today)" '<p>The winter sale is over. Thank you!</p>' '-->' \
+  "<!--LAPSE $(day '+4 days')" '<p>Closed for stocktaking on Friday</p>' '<!--ENDL' \
+  '<p>Opening hours: 9 to 6</p>' >"$site/sale.htm"
+printf '%s\r\n' '<!--LNEW 31/31/26' '<img src="new.gif" alt="New!">' >"$site/news.htm"
+press "$main" alt+s
+press "$main" c
+coming=$(window_named "Coming up in .*")
+# The date picker has the focus; the list's first row is the date that
+# cannot be read, the sale comes next.
+press "$coming" Tab
+press "$coming" Down
+shoot "$coming" windows-coming-up
+press "$coming" Escape
+sleep 0.5
+[ -z "$(xdotool search --onlyvisible --name '^Coming up in ' 2>/dev/null)" ] ||
+  fail "Escape left the Coming up window open"
 
 press "$main" alt+h
 press "$main" a

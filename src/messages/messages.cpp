@@ -642,6 +642,11 @@ std::string CannotOpenPage(const fs::path& page) {
   return "Cannot open " + DisplayName(page) + " in a text editor.";
 }
 
+std::string WindowFailed(std::string_view what) {
+  return what.empty() ? std::string("That could not be done.")
+                      : "That could not be done: " + std::string(what) + ".";
+}
+
 std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
   const std::string_view field = number == OptionNumber::Days
                                      ? "number of days after which new tags expire"

@@ -132,6 +132,9 @@ std::string NoRunLog(const std::filesystem::path& log);
 std::string CannotOpenRunLog(const std::filesystem::path& log);
 // "Cannot open PATH in a text editor."
 std::string CannotOpenPage(const std::filesystem::path& page);
+// What a window says when something it does fails in a way no result
+// names (memory ran out): "That could not be done: WHAT." The window stays.
+std::string WindowFailed(std::string_view what);
 
 // The two numbers of the options dialog.
 enum class OptionNumber { Days, Lines };

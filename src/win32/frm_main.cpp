@@ -8,7 +8,9 @@
 #include "front/folder_chain.h"
 #include "front/folder_text.h"
 #include "front/help_topics.h"
+#include "messages/messages.h"
 #include "win32/frm_about.h"
+#include "win32/frm_coming.h"
 #include "win32/frm_opt.h"
 #include "win32/frm_schedule.h"
 #include "win32/progress_window.h"
@@ -23,8 +25,9 @@ constexpr DWORD kList = WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIG
 
 // The menu items by identifier, for F1 on a highlighted one.
 constexpr std::pair<int, const char*> kMenuItems[] = {
-    {kMnuUndo, "mnuUndo"}, {kMnuExit, "mnuExit"},   {kMnuOpt, "mnuOpt"},
-    {kMnuCont, "mnuCont"}, {kMnuAbout, "mnuAbout"}, {kMnuSchedule, "mnuSchedule"}};
+    {kMnuUndo, "mnuUndo"},    {kMnuExit, "mnuExit"},   {kMnuOpt, "mnuOpt"},
+    {kMnuCont, "mnuCont"},    {kMnuAbout, "mnuAbout"}, {kMnuSchedule, "mnuSchedule"},
+    {kMnuComing, "mnuComing"}};
 
 std::wstring Indented(const std::wstring& name, int depth) {
   return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
@@ -110,6 +113,7 @@ void frmMain::CreateMenus() {
   HMENU setup = CreatePopupMenu();
   AppendMenuW(setup, MF_STRING, kMnuOpt, L"&Options...");
   AppendMenuW(setup, MF_STRING, kMnuSchedule, L"&Schedule...");
+  AppendMenuW(setup, MF_STRING, kMnuComing, Wide(front::ComingMenuText()).c_str());
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING, kMnuCont, L"&Contents\tF1");
   AppendMenuW(help, MF_SEPARATOR, 0, nullptr);
@@ -187,7 +191,7 @@ LRESULT frmMain::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         closePending_ = true;
         for (Window* dialog :
              {static_cast<Window*>(frmOpt_.get()), static_cast<Window*>(frmAbout_.get()),
-              static_cast<Window*>(frmSchedule_)}) {
+              static_cast<Window*>(frmSchedule_), static_cast<Window*>(frmComing_)}) {
           if (dialog != nullptr && dialog->Shown()) {
             dialog->EndModal();
           }
@@ -299,6 +303,9 @@ void frmMain::Dispatch(int id, int notification) {
     case kMnuSchedule:
       OpenSchedule();
       return;
+    case kMnuComing:
+      OpenComing();
+      return;
     case kMnuCont:
       ShowHelp(front::topic::kMain);
       return;
@@ -326,6 +333,30 @@ void frmMain::OpenSchedule() {
   frmSchedule_ = &dialog;
   dialog.Open(front::PathOf(openedFolder_), logic_.State().Subfolders != 0);
   frmSchedule_ = nullptr;
+}
+
+void frmMain::OpenComing() {
+  const state::ProgramState& state = logic_.State();
+  const front::ComingSettings settings{state.NewDays, state.Lines, services_.run.locale,
+                                       state.Subfolders != 0};
+  // Reading a large site may run out of memory: said, and the main window
+  // goes on.
+  try {
+    frmComing window(front::ComingLogic(services_.disk, front::PathOf(openedFolder_), settings,
+                                        services_.run.clock()),
+                     {services_.prompts, services_.help, services_.editor}, Handle());
+    frmComing_ = &window;
+    SetPointer(front::Pointer::Busy);
+    window.Load();
+    SetPointer(front::Pointer::Normal);
+    window.ShowModal(Handle());
+  } catch (const std::exception& error) {
+    // The message is read with the normal pointer.
+    SetPointer(front::Pointer::Normal);
+    Warn(messages::WindowFailed(error.what()));
+  }
+  frmComing_ = nullptr;
+  SetPointer(front::Pointer::Normal);
 }
 
 void frmMain::MakeOptionsDialog() {

@@ -16,6 +16,7 @@
 namespace lapse::win32 {
 
 class frmAbout;
+class frmComing;
 class frmOpt;
 class frmSchedule;
 class ProgressWindow;
@@ -47,6 +48,7 @@ enum ControlId : int {
   kMnuAbout,
   kMnuUndo,
   kMnuSchedule,
+  kMnuComing,
 };
 
 class frmMain final : public Window, private front::MainView {
@@ -67,6 +69,7 @@ class frmMain final : public Window, private front::MainView {
   void CreateMenus();
   void OpenStartFolder();
   void OpenSchedule();
+  void OpenComing();
   void Unload();
 
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -104,6 +107,8 @@ class frmMain final : public Window, private front::MainView {
   std::unique_ptr<frmAbout> frmAbout_;
   // The schedule dialog while it is shown.
   frmSchedule* frmSchedule_ = nullptr;
+  // The "Coming up" window while it is shown.
+  frmComing* frmComing_ = nullptr;
   std::unique_ptr<ProgressWindow> progress_;
   HFONT buttonFont_ = nullptr;
   bool busy_ = false;

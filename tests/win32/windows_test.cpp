@@ -11,10 +11,12 @@
 #include <fstream>
 #include <set>
 
+#include "front/help_topics.h"
 #include "support/fake_runner.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
 #include "win32/frm_about.h"
+#include "win32/frm_coming.h"
 #include "win32/frm_main.h"
 #include "win32/frm_opt.h"
 #include "win32/frm_schedule.h"
@@ -424,6 +426,189 @@ TEST_F(ScheduleDialogTest, TheSetupMenuOpensTheDialogOnTheOpenedFolder) {
             scheduleTexts.end());
   EXPECT_EQ(FindWindowW(L"frmSchedule", nullptr), nullptr);
   EXPECT_TRUE(tasks_.empty());
+}
+
+// The "Coming up" window over a site with a date that cannot be read and a
+// sale that ends on 2026-12-20, followed by a notice shown from 2026-12-21;
+// the tests' today is 2026-12-09.
+class ComingUpTest : public WindowsTest {
+ protected:
+  void SetUp() override {
+    WindowsTest::SetUp();
+    Write(dir_ / "sale.htm",
+          "<p>top</p>\r\n<!--LAPSE 12/20/26\r\n<p>Winter sale</p>\r\n<!--ENDL\r\n"
+          "<!--LSHOW 12/21/26\r\n<p>Sale over</p>\r\n-->\r\n");
+    Write(dir_ / "bad.htm", "<!--LNEW 31/31/26\r\n<p>new</p>\r\n");
+  }
+};
+
+std::wstring CellOf(HWND list, int row, int column) {
+  wchar_t text[256] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 256;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+// A pane's lines as "number mark text", the mark one of " -+".
+std::vector<std::wstring> PaneOf(HWND pane) {
+  std::vector<std::wstring> lines;
+  const auto count = SendMessageW(pane, LB_GETCOUNT, 0, 0);
+  for (LRESULT index = 0; index < count; ++index) {
+    std::wstring text(static_cast<size_t>(SendMessageW(pane, LB_GETTEXTLEN, index, 0)) + 1, L'\0');
+    text.resize(static_cast<size_t>(
+        SendMessageW(pane, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
+    const auto data = static_cast<std::uint64_t>(SendMessageW(pane, LB_GETITEMDATA, index, 0));
+    lines.push_back(std::to_wstring(data >> 2U) + L" -+"[data & 3U] + text);
+  }
+  return lines;
+}
+
+// What the window showed while it was open, read by a timer in its loop.
+struct ComingSeen {
+  std::wstring caption;
+  std::vector<std::vector<std::wstring>> rows;
+  SYSTEMTIME picked{};
+  std::vector<std::wstring> nowBefore;
+  std::vector<std::wstring> onDayBefore;
+  std::wstring dayHeading;
+  std::vector<std::wstring> now;
+  std::vector<std::wstring> onDay;
+  std::wstring note;
+};
+ComingSeen comingSeen;
+
+// Reads the list, picks the sale's row as a click does, then 2026-12-21 in
+// the date picker as the user does; then F1, Enter and Escape on the list.
+void CALLBACK ReadComingUp(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND window = FindWindowW(L"frmComing", nullptr);
+  if (window == nullptr || IsWindowVisible(window) == FALSE) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  ComingSeen& seen = comingSeen;
+  seen.caption = CaptionOf(window);
+  HWND list = GetDlgItem(window, kLvwComing);
+  int sale = -1;
+  for (int row = 0; row < SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); ++row) {
+    seen.rows.emplace_back();
+    for (int column = 0; column < 6; ++column) {
+      seen.rows.back().push_back(CellOf(list, row, column));
+    }
+    if (seen.rows.back()[2] == L"sale.htm" && seen.rows.back()[3] == L"2") {
+      sale = row;
+    }
+  }
+  HWND picker = GetDlgItem(window, kDtpLookAt);
+  SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&seen.picked));
+  if (sale >= 0) {
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(sale),
+                 reinterpret_cast<LPARAM>(&state));
+  }
+  seen.nowBefore = PaneOf(GetDlgItem(window, kLstNow));
+  seen.onDayBefore = PaneOf(GetDlgItem(window, kLstOnDay));
+  NMDATETIMECHANGE change{};
+  change.nmhdr = {picker, static_cast<UINT_PTR>(kDtpLookAt), static_cast<UINT>(DTN_DATETIMECHANGE)};
+  change.dwFlags = GDT_VALID;
+  change.st.wYear = 2026;
+  change.st.wMonth = 12;
+  change.st.wDay = 21;
+  SendMessageW(picker, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&change.st));
+  SendMessageW(window, WM_NOTIFY, kDtpLookAt, reinterpret_cast<LPARAM>(&change));
+  seen.dayHeading = CaptionOf(FindWindowExW(window, nullptr, WC_STATICW, L"On 2026-12-21"));
+  seen.now = PaneOf(GetDlgItem(window, kLstNow));
+  seen.onDay = PaneOf(GetDlgItem(window, kLstOnDay));
+  SetFocus(list);
+  for (const WPARAM key : {VK_F1, VK_RETURN, VK_ESCAPE}) {
+    PostMessageW(list, WM_KEYDOWN, key, 1);
+  }
+}
+
+TEST_F(ComingUpTest, TheSetupMenuOpensTheWindowAndARowShowsItsPageOnTheDayPicked) {
+  comingSeen = {};
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, ReadComingUp);
+  SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kMnuComing, 0), 0);
+  KillTimer(nullptr, timer);
+  const ComingSeen& seen = comingSeen;
+  EXPECT_EQ(seen.caption, L"Coming up in " + dir_.native());
+  ASSERT_EQ(seen.rows.size(), 4u);
+  // The date that cannot be read comes first, named as such.
+  EXPECT_EQ(seen.rows[0][1], L"date format error");
+  EXPECT_EQ(seen.rows[0][2], L"bad.htm");
+  EXPECT_EQ(seen.rows[0][4], L"new");
+  EXPECT_EQ(seen.rows[0][5], L"<p>new</p>");
+  EXPECT_EQ(seen.picked.wYear, 2026);
+  EXPECT_EQ(seen.picked.wMonth, 12);
+  EXPECT_EQ(seen.picked.wDay, 9);
+  // On the tests' today nothing of the sale's page changes yet.
+  const std::vector<std::wstring> asItIs{
+      L"1 <p>top</p>", L"2 <!--LAPSE 12/20/26", L"3 <p>Winter sale</p>",
+      L"4 <!--ENDL",   L"5 <!--LSHOW 12/21/26", L"6 <p>Sale over</p>",
+      L"7 -->"};
+  EXPECT_EQ(seen.nowBefore, asItIs);
+  EXPECT_EQ(seen.onDayBefore, asItIs);
+  EXPECT_EQ(seen.dayHeading, L"On 2026-12-21");
+  EXPECT_EQ(seen.now,
+            (std::vector<std::wstring>{L"1 <p>top</p>", L"2-<!--LAPSE 12/20/26",
+                                       L"3-<p>Winter sale</p>", L"4-<!--ENDL",
+                                       L"5-<!--LSHOW 12/21/26", L"6+<p>Sale over</p>", L"7--->"}));
+  EXPECT_EQ(seen.onDay, (std::vector<std::wstring>{L"1 <p>top</p>", L"6+<p>Sale over</p>"}));
+  // F1 opened the window's topic, Enter the page, Escape closed the window.
+  EXPECT_EQ(help_.topics, std::vector<int>{front::topic::kComing});
+  EXPECT_EQ(editor_.opened, std::vector<std::filesystem::path>{dir_ / "sale.htm"});
+  EXPECT_EQ(FindWindowW(L"frmComing", nullptr), nullptr);
+  EXPECT_TRUE(prompts_.said.empty());
+}
+
+TEST_F(ComingUpTest, TheWindowFitsASmallScreenAndItsControlsFollowItsSize) {
+  frmComing window(
+      front::ComingLogic(platform::MachineDisk(), dir_, {7, 1, text::EnglishDateLocale(), false},
+                         std::chrono::local_days{std::chrono::year{2026} / 12 / 9}),
+      {prompts_, help_, editor_}, window_->Handle());
+  window.Load();
+  const UINT dpi = DpiOf(window.Handle());
+  RECT frame;
+  GetWindowRect(window.Handle(), &frame);
+  EXPECT_LE(frame.right - frame.left, MulDiv(800, static_cast<int>(dpi), 96));
+  EXPECT_LE(frame.bottom - frame.top, MulDiv(600, static_cast<int>(dpi), 96));
+  EXPECT_EQ(TabOrder(window), (std::vector<std::string>{"dtpLookAt", "lvwComing", "lstNow",
+                                                        "lstOnDay", "cmdOpen", "cmdClose"}));
+  // The first row is selected as the window opens, so its page shows.
+  EXPECT_EQ(window.PaneLines(kLstNow).size(), 2u);
+  EXPECT_TRUE(IsWindowEnabled(window.ControlNamed("cmdOpen")));
+
+  const char* names[] = {"lvwComing", "lstNow", "lstOnDay", "cmdOpen", "lblOnDay"};
+  std::vector<RECT> before;
+  for (const char* name : names) {
+    before.push_back(PlaceIn(window.ControlNamed(name)));
+  }
+  const int wider = 200;
+  const int higher = 100;
+  SetWindowPos(window.Handle(), nullptr, 0, 0, frame.right - frame.left + wider,
+               frame.bottom - frame.top + higher, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  std::vector<RECT> after;
+  for (const char* name : names) {
+    after.push_back(PlaceIn(window.ControlNamed(name)));
+  }
+  const auto width = [](const RECT& r) { return r.right - r.left; };
+  const auto height = [](const RECT& r) { return r.bottom - r.top; };
+  // The list takes the whole added width and half the added height; the
+  // panes share the width and take the other half below it; the buttons
+  // keep to the bottom.
+  EXPECT_EQ(width(after[0]), width(before[0]) + wider);
+  EXPECT_EQ(height(after[0]), height(before[0]) + higher / 2);
+  EXPECT_EQ(after[1].top, before[1].top + higher / 2);
+  EXPECT_EQ(height(after[1]), height(before[1]) + higher / 2);
+  EXPECT_EQ(width(after[1]) + width(after[2]), width(before[1]) + width(before[2]) + wider);
+  EXPECT_EQ(after[2].left - after[1].right, before[2].left - before[1].right);
+  EXPECT_EQ(after[3].top, before[3].top + higher);
+  EXPECT_EQ(width(after[3]), width(before[3]));
+  EXPECT_EQ(after[4].left, after[2].left);
 }
 
 TEST_F(WindowsTest, TheAboutBoxShowsTheNameAndVersion) {
