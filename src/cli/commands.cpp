@@ -2,11 +2,13 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 #include <tuple>
 
 #include "batch/batch.h"
@@ -20,6 +22,7 @@
 #include "cli/schedule_commands.h"
 #include "cli/update_options.h"
 #include "messages/messages.h"
+#include "platform/clock.h"
 #include "schedule/schedule.h"
 #include "schedule/time_of_day.h"
 #include "state/program_state.h"
@@ -381,15 +384,26 @@ int Undo(const Settings& settings, const Environment& environment, std::ostream&
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
 
-int Replaces(const Settings& settings, const Environment& environment, std::ostream& out,
-             std::ostream& err) {
+int Replaces(const Settings& settings, const Environment& environment, std::ostream& out) {
   const std::vector<batch::KeptReplace> replaces =
       environment.keepIn
           ? batch::KeptReplaces(environment.disk, *environment.keepIn, settings.directory)
           : std::vector<batch::KeptReplace>{};
+  if (settings.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const batch::KeptReplace& replace : replaces) {
+      list.push_back({{"time", platform::UtcText(replace.when)},
+                      {"pages", replace.pages.size()},
+                      {"bytes", replace.Bytes()},
+                      {"undone", replace.state == batch::KeptState::Undone}});
+    }
+    out << list.dump(2) << '\n';
+    return kSuccess;
+  }
+  // An empty list is no failure: a script asks, and is told there is none.
   if (replaces.empty()) {
-    err << "lapse-cli: No replace of " << text::DisplayName(settings.directory) << " is kept.\n";
-    return kUsageError;
+    out << "No replace of " << text::DisplayName(settings.directory) << " is kept.\n";
+    return kSuccess;
   }
   for (const batch::KeptReplace& replace : replaces) {
     out << messages::KeptReplaceLine(replace) << '\n';
@@ -797,7 +811,67 @@ int Diff(const Settings& settings, const Environment& environment, std::ostream&
 constexpr const char* kExitCodes =
     "Exit status: 0 when every page was done, 1 when a page was left as it was or held back "
     "(each is named on the error stream), 2 when the command could not start (a mistake on "
-    "the command line, a folder that cannot be used, another Lapse at work on it).";
+    "the command line, a folder that cannot be used, another Lapse at work on it) or its "
+    "output could not be written.";
+
+// What stands before the command, where only --help and --version may:
+// said as such, rather than as whatever the parser makes of it.
+std::optional<std::string> MisplacedOption(const std::vector<std::string>& args) {
+  if (args.empty() || !args.front().starts_with("-") || args.front() == "--help" ||
+      args.front() == "-h" || args.front() == "--version") {
+    return std::nullopt;
+  }
+  const std::string option = text::DisplayText(args.front());
+  const auto command = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+    return std::find(std::begin(kCommands), std::end(kCommands), arg) != std::end(kCommands);
+  });
+  if (command != args.end()) {
+    return "lapse-cli: " + option + " comes before the command; options go after it: lapse-cli " +
+           *command + " " + option + " ...";
+  }
+  if (option == "-V" || option == "-v") {
+    return "lapse-cli: no option " + option + "; --version names the version";
+  }
+  return "lapse-cli: " + option +
+         " is no command; the command comes first: lapse-cli COMMAND [OPTIONS] DIR (see "
+         "lapse-cli --help)";
+}
+
+// An empty argument is never meant: --days "" would otherwise be taken as
+// the default, and "" as a folder would name none.
+std::optional<std::string> EmptyArgument(const std::vector<std::string>& args) {
+  for (std::size_t at = 0; at < args.size(); ++at) {
+    const std::string& arg = args[at];
+    const std::size_t equals = arg.find('=');
+    const bool emptyValue =
+        arg.starts_with("--") && equals != std::string::npos && equals + 1 == arg.size();
+    if (arg.empty() || emptyValue) {
+      const std::string after = emptyValue ? arg.substr(0, equals)
+                                : at > 0   ? text::DisplayText(args[at - 1])
+                                           : "";
+      // Said by the command it was given to, as the parser's refusals are.
+      const bool command = std::find(std::begin(kCommands), std::end(kCommands), args.front()) !=
+                           std::end(kCommands);
+      return "lapse-cli" + (command ? " " + args.front() : std::string()) + ": an empty argument" +
+             (after.empty() ? "" : " after " + after) + "; give a value, or leave the option out";
+    }
+  }
+  return std::nullopt;
+}
+
+// Output that did not reach its file or pipe (a full disk, a closed pipe)
+// must not pass for a command that went well.
+bool OutputWritten(std::ostream& out, std::ostream& err) {
+  errno = 0;
+  out.flush();
+  if (out) {
+    return true;
+  }
+  const int error = errno;
+  err << "lapse-cli: the output could not be written"
+      << (error != 0 ? ": " + std::generic_category().message(error) : std::string()) << ".\n";
+  return false;
+}
 
 void AddDirectory(CLI::App& command, Options& options, const std::string& description) {
   command.add_option("DIR", options.directory, description)->type_name("");
@@ -871,11 +945,19 @@ std::string Sentence(const CLI::ParseError& error, CLI::App& app,
   return who + ": " + what + help;
 }
 
-}  // namespace
-
-int RunCommandLine(const std::vector<std::string>& args, const Environment& environment,
-                   std::ostream& out, std::ostream& err) {
+int RunCommand(const std::vector<std::string>& args, const Environment& environment,
+               std::ostream& out, std::ostream& err) {
+  if (const auto said = MisplacedOption(args)) {
+    err << *said << '\n';
+    return kUsageError;
+  }
+  if (const auto said = EmptyArgument(args)) {
+    err << *said << '\n';
+    return kUsageError;
+  }
   CLI::App app("Removes lapsed content from the HTML files of a folder.", "lapse-cli");
+  // An option given twice takes its last value, as in most tools.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.set_version_flag("--version", kVersion);
   // On Windows "/web" is a folder here, not an option.
   app.allow_windows_style_options(false);
@@ -964,6 +1046,8 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
 
   CLI::App* replaces =
       app.add_subcommand("replaces", "List the replaces of DIR that are kept and can be undone");
+  replaces->add_flag("--json", options.json,
+                     "Write the list as JSON: time (UTC), pages, bytes and undone of each");
   AddDirectory(*replaces, options, "The folder whose kept replaces are listed");
 
   CLI::App* log =
@@ -1012,7 +1096,7 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
       return Undo(settings, environment, out, err);
     }
     if (replaces->parsed()) {
-      return Replaces(settings, environment, out, err);
+      return Replaces(settings, environment, out);
     }
     if (log->parsed()) {
       return Log(settings, environment, out, err);
@@ -1025,6 +1109,14 @@ int RunCommandLine(const std::vector<std::string>& args, const Environment& envi
     err << error.text << '\n';
     return kUsageError;
   }
+}
+
+}  // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, const Environment& environment,
+                   std::ostream& out, std::ostream& err) {
+  const int status = RunCommand(args, environment, out, err);
+  return OutputWritten(out, err) ? status : kUsageError;
 }
 
 }  // namespace lapse::cli

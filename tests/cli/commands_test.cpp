@@ -347,7 +347,51 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"check", "--warn-days", "3", "DIR"}, "lapse-cli check: no option --warn-days"},
         UsageCase{{"run", "--wait", "soon", "DIR"}, "--wait takes a whole number"},
         UsageCase{{}, "lapse-cli: which command?"},
-        UsageCase{{"replace"}, "lapse-cli replace: which folder?"}));
+        UsageCase{{"replace"}, "lapse-cli replace: which folder?"},
+        UsageCase{{"--quiet", "run", "DIR"},
+                  "lapse-cli: --quiet comes before the command; options go after it: lapse-cli "
+                  "run --quiet ..."},
+        UsageCase{{"-V"}, "lapse-cli: no option -V; --version names the version"},
+        UsageCase{{"--days", "3"}, "lapse-cli: --days is no command; the command comes first"},
+        UsageCase{{"run", "--days", "", "DIR"}, "lapse-cli run: an empty argument after --days;"},
+        UsageCase{{"check", "--today=", "DIR"},
+                  "lapse-cli check: an empty argument after --today;"},
+        UsageCase{{"check", ""}, "lapse-cli check: an empty argument after check;"}));
+
+// An option given twice takes its last value, and an empty list of kept
+// replaces is an answer, not a failure.
+TEST_F(CommandsTest, TheLastValueOfAnOptionWinsAndAnEmptyListIsNoFailure) {
+  Write(dir_ / "a.htm", "a\n<!--LAPSE 12/20/26\nsoon\n<!--ENDL\n");
+  const Outcome within = Call({"check", "--within", "3", "--within", "30", "DIR"});
+  EXPECT_EQ(within.status, 0) << within.err;
+  EXPECT_NE(within.out.find("a.htm:2:"), std::string::npos) << within.out;
+  keepIn = dir_ / "state";
+  const Outcome none = Call({"replaces", "DIR"});
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_NE(none.out.find("is kept."), std::string::npos) << none.out;
+  const Outcome json = Call({"replaces", "--json", "DIR"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, "[]\n");
+}
+
+// Output that cannot be written (a full disk, a closed pipe) is a failure,
+// said on the error stream, whatever the command did.
+TEST_F(CommandsTest, OutputThatCannotBeWrittenEndsWithStatusTwo) {
+  Write(dir_ / "a.htm", "a\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"check", "--json", dir_.string()},
+        std::vector<std::string>{"--version"}}) {
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    std::ostringstream err;
+    Environment environment;
+    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
+    environment.locale = text::EnglishDateLocale();
+    EXPECT_EQ(RunCommandLine(args, environment, out, err), 2) << args.front();
+    EXPECT_NE(err.str().find("lapse-cli: the output could not be written"), std::string::npos)
+        << err.str();
+  }
+}
 
 // Every command that takes --time-zone takes a zone of the database and
 // nothing else: not its tables, which the C library would read as UTC, not a
@@ -375,10 +419,14 @@ TEST_F(CommandsTest, EveryCommandTakesOnlyZonesOfTheDatabase) {
         continue;
       }
       EXPECT_EQ(outcome.status, 2);
-      EXPECT_EQ(outcome.err, "lapse-cli " + std::string(command) +
-                                 ": the system knows no time zone '" + zone +
-                                 "'; give a name of the zone database, such as Europe/Berlin or "
-                                 "UTC.\n");
+      EXPECT_EQ(outcome.err,
+                "lapse-cli " + std::string(command) + ": " +
+                    (std::string(zone).empty()
+                         ? "an empty argument after --time-zone; give a value, or leave the "
+                           "option out\n"
+                         : "the system knows no time zone '" + std::string(zone) +
+                               "'; give a name of the zone database, such as Europe/Berlin or "
+                               "UTC.\n"));
       EXPECT_EQ(outcome.out, "");
       EXPECT_EQ(Names(dir_), before);
       EXPECT_TRUE(updates.empty());
@@ -770,9 +818,12 @@ TEST_F(CommandsTest, UpdateWithAFolderIdUpdatesThatFolderOnly) {
     outcome = Call({"update", "--folder-id", bad, site.string()});
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.err,
-              "lapse-cli update: --folder-id takes DEVICE:INODE, two whole numbers "
-              "such as 2049:1234; '" +
-                  std::string(bad) + "' is not one.\n");
+              std::string(bad).empty()
+                  ? "lapse-cli update: an empty argument after --folder-id; give a value, or "
+                    "leave the option out\n"
+                  : "lapse-cli update: --folder-id takes DEVICE:INODE, two whole numbers "
+                    "such as 2049:1234; '" +
+                        std::string(bad) + "' is not one.\n");
     EXPECT_TRUE(updates.empty());
   }
 }
