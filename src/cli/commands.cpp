@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <utf8.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -682,6 +684,74 @@ void SayDatesInOtherOrder(const batch::CheckResult& result, text::DateOrder orde
   }
 }
 
+// A page's name in JSON: "file", its bytes as they stand (JSON escapes a
+// line feed, which the listings show as \n). A name that is no UTF-8 shows
+// with replacement characters, is flagged, and carries its bytes in hex so
+// that a script can still find the file.
+nlohmann::json FileName(const fs::path& page) {
+  const std::string name = text::PathText(page);
+  nlohmann::json fields = {{"file", name}};
+  if (!utf8::is_valid(name.begin(), name.end())) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : name) {
+      hex += kDigits[byte >> 4];
+      hex += kDigits[byte & 0xF];
+    }
+    fields["file_not_utf8"] = true;
+    fields["file_hex"] = hex;
+  }
+  return fields;
+}
+
+// Why a page was left out, as a word a script can test; the sentence beside
+// it is for people.
+const char* LeftOutCode(const batch::PageReport& report) {
+  switch (report.outcome) {
+    case batch::PageOutcome::DateFormatError:
+      return "date_format_error";
+    case batch::PageOutcome::BrokenBlock:
+      return "broken_block";
+    case batch::PageOutcome::LinesNotLogged:
+      return "lines_not_logged";
+    case batch::PageOutcome::Failed:
+      switch (report.failure.action) {
+        case batch::FileAction::Read:
+          return "cannot_read";
+        case batch::FileAction::Write:
+          return "cannot_write";
+        case batch::FileAction::GiveAccess:
+          return "cannot_give_access";
+      }
+      break;
+    case batch::PageOutcome::LeftAsItIs:
+      switch (report.notText) {
+        case batch::NotText::Compressed:
+          return "compressed";
+        case batch::NotText::Image:
+          return "image";
+        case batch::NotText::Pdf:
+          return "pdf";
+        case batch::NotText::Archive:
+          return "archive";
+        case batch::NotText::Link:
+          return "link";
+        case batch::NotText::Binary:
+          return "binary";
+      }
+      break;
+    case batch::PageOutcome::Rewritten:
+      break;
+  }
+  return "other";
+}
+
+// fields, with the page's name.
+nlohmann::json Named(const fs::path& page, nlohmann::json fields) {
+  fields.update(FileName(page));
+  return fields;
+}
+
 void CheckAsJson(const batch::CheckResult& result, const Settings& settings, text::Today today,
                  std::ostream& out) {
   using nlohmann::json;
@@ -690,42 +760,42 @@ void CheckAsJson(const batch::CheckResult& result, const Settings& settings, tex
     if (!Shown(tag, settings, today)) {
       continue;
     }
-    tags.push_back({
-        {"file", text::DisplayName(tag.page)},
-        {"line", tag.line},
-        {"kind", KindName(tag.kind)},
-        {"date", tag.date ? json(DateText(tag.date)) : json(nullptr)},
-        {"state", StateName(tag)},
-        {"lapses_on", tag.lapseDay ? json(text::FormatDay(*tag.lapseDay)) : json(nullptr)},
-    });
+    tags.push_back(Named(
+        tag.page,
+        {
+            {"line", tag.line},
+            {"kind", KindName(tag.kind)},
+            {"date", tag.date ? json(DateText(tag.date)) : json(nullptr)},
+            {"state", StateName(tag)},
+            {"lapses_on", tag.lapseDay ? json(text::FormatDay(*tag.lapseDay)) : json(nullptr)},
+        }));
   }
   json warnings = json::array();
   for (const batch::FoundTag& tag : result.tags) {
     if (tag.otherOrder && tag.date) {
-      warnings.push_back(
-          {{"file", text::DisplayName(tag.page)},
-           {"line", tag.line},
-           {"text", text::DisplayText(tag.dateText)},
-           {"date", DateText(tag.date)},
-           {"message", messages::ReadInOtherOrder(tag.page, tag.line, tag.dateText, *tag.date,
-                                                  settings.run.locale.order)}});
+      warnings.push_back(Named(tag.page, {{"line", tag.line},
+                                          {"text", text::DisplayText(tag.dateText)},
+                                          {"date", DateText(tag.date)},
+                                          {"message", messages::ReadInOtherOrder(
+                                                          tag.page, tag.line, tag.dateText,
+                                                          *tag.date, settings.run.locale.order)}}));
     }
   }
   json leftOut = json::array();
   for (const batch::PageLeftOut& page : result.leftOut) {
-    leftOut.push_back({{"file", text::DisplayName(page.name)},
-                       {"reason", messages::LeftOut(page.name, page.report)}});
+    leftOut.push_back(Named(page.name, {{"code", LeftOutCode(page.report)},
+                                        {"reason", messages::LeftOut(page.name, page.report)}}));
   }
   json brokenBlocks = json::array();
   for (const batch::FoundBrokenBlock& broken : result.brokenBlocks) {
-    brokenBlocks.push_back({{"file", text::DisplayName(broken.page)},
-                            {"line", broken.block.line},
-                            {"message", messages::BrokenBlock(broken.page, broken.block)}});
+    brokenBlocks.push_back(
+        Named(broken.page, {{"line", broken.block.line},
+                            {"message", messages::BrokenBlock(broken.page, broken.block)}}));
   }
   const json nextChange =
       result.nextChange ? json(text::FormatDay(*result.nextChange)) : json(nullptr);
   const json document = {
-      {"folder", text::DisplayName(settings.directory)},
+      {"folder", text::PathText(settings.directory)},
       {"today", text::FormatDay(today)},
       {"tags", tags},
       {"next_lapse", nextChange},

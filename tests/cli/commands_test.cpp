@@ -291,6 +291,34 @@ TEST_F(CommandsTest, CheckListsShowBlocksAndNamesBrokenBlocks) {
   EXPECT_EQ(document["broken_blocks"].size(), 3u);
 }
 
+// check --json names each page by its bytes, flags a name that is no UTF-8
+// and carries it in hex, and gives each page left out a code for scripts.
+TEST_F(CommandsTest, CheckJsonNamesPagesAsTheyAreAndCodesWhyOneWasLeftOut) {
+  const std::string lapsed = "<!--LAPSE 01/01/20\nx\n<!--ENDL\n";
+  Write(dir_ / "bin.htm", std::string("\0\1", 2));
+  Write(dir_ / "bad.htm", "<!--LAPSE 31/31/31\nx\n<!--ENDL\n");
+#if !defined(_WIN32)
+  Write(dir_ / "a\nb.htm", lapsed);
+  Write(dir_ / "caf\xE9.htm", lapsed);
+#endif
+  const nlohmann::json document = nlohmann::json::parse(Call({"check", "--json", "DIR"}).out);
+  std::map<std::string, std::string> codes;
+  for (const nlohmann::json& page : document["left_out"]) {
+    codes[page["file"]] = page["code"];
+  }
+  EXPECT_EQ(codes, (std::map<std::string, std::string>{{"bin.htm", "binary"}}));
+  std::map<std::string, std::string> hex;
+  for (const nlohmann::json& tag : document["tags"]) {
+    hex[tag["file"]] = tag.contains("file_not_utf8") ? std::string(tag["file_hex"]) : "";
+  }
+  std::map<std::string, std::string> expected{{"bad.htm", ""}};
+#if !defined(_WIN32)
+  expected["a\nb.htm"] = "";
+  expected["caf\xEF\xBF\xBD.htm"] = "636166e92e68746d";
+#endif
+  EXPECT_EQ(hex, expected);
+}
+
 TEST_F(CommandsTest, FolderNamedOutsideAsciiIsRunAndReplaced) {
   // Arguments arrive as UTF-8 on every platform.
   const auto utf8 = [](std::u8string_view text) { return std::string(text.begin(), text.end()); };
