@@ -20,6 +20,7 @@
 #include "batch/site_names.h"
 #include "batch/undo.h"
 #include "batch/warned_tags.h"
+#include "cli/help_format.h"
 #include "cli/journal_listing.h"
 #include "cli/schedule_commands.h"
 #include "cli/update_options.h"
@@ -1028,6 +1029,8 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
   CLI::App app("Removes lapsed content from the HTML files of a folder.", "lapse-cli");
   // An option given twice takes its last value, as in most tools.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // Commands take the formatter of the app when they are added.
+  app.formatter(std::make_shared<HelpFormatter>(environment.outputColumns));
   app.set_version_flag("--version", kVersion);
   // On Windows "/web" is a folder here, not an option.
   app.allow_windows_style_options(false);

@@ -42,6 +42,9 @@ struct Environment {
   // how many columns it has.
   bool errorIsTerminal = false;
   std::size_t terminalColumns = 80;
+  // The columns of the terminal the output goes to, for --help; 80 where it
+  // goes to no terminal.
+  std::size_t outputColumns = 80;
   // Sets the zone that today's date is taken in, for the rest of the
   // process; the error for a zone the system does not know.
   std::function<std::error_code(const std::string& zone)> useTimeZone;

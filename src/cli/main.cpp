@@ -47,18 +47,19 @@ bool ErrorIsTerminal() {
 #endif
 }
 
-// The columns of the terminal the error stream goes to; 80 where it cannot
-// be told.
-std::size_t TerminalColumns() {
+// The columns of the terminal a stream goes to (the error stream, or with
+// output the output stream); 80 where it goes to no terminal.
+std::size_t TerminalColumns(bool output = false) {
 #if defined(_WIN32)
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+  if (GetConsoleScreenBufferInfo(GetStdHandle(output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                                 &info)) {
     const int columns = info.srWindow.Right - info.srWindow.Left + 1;
     return static_cast<std::size_t>(columns);
   }
 #else
   winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+  if (::ioctl(output ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
     return size.ws_col;
   }
 #endif
@@ -125,6 +126,7 @@ int main(int argc, char** argv) {
   environment.locale = lapse::platform::UserDateLocale();
   environment.errorIsTerminal = ErrorIsTerminal();
   environment.terminalColumns = TerminalColumns();
+  environment.outputColumns = TerminalColumns(true);
   environment.useTimeZone = lapse::platform::UseTimeZone;
   environment.keepIn = lapse::platform::UserStateFolder();
   if (environment.keepIn) {

@@ -82,7 +82,7 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
   AddWarnDaysOption(*schedule_, warnDays_);
   schedule_->add_option("--using", request_.scheduler,
                         "systemd, cron or task-scheduler (default: the machine's own)");
-  schedule_->add_option("DIR", request_.folder, "The folder to update")->required();
+  schedule_->add_option("DIR", request_.folder, "The folder to update")->type_name("")->required();
   schedule_->footer(
       "Scheduling DIR again replaces its entry. systemd gets a timer and a service (user units, "
       "or system units for root), cron two lines of the user's crontab, Windows a task. The "
@@ -94,6 +94,7 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
 
   unschedule_ = app.add_subcommand("unschedule", "Stop the daily update of DIR");
   unschedule_->add_option("DIR", request_.folder, "The scheduled folder (it may be gone)")
+      ->type_name("")
       ->required();
   unschedule_->footer(
       "Exit status: 0 removed; 1 removed in part (see the message); 2 DIR has no entry, or "

@@ -14,8 +14,10 @@ void AddDateOrderOption(CLI::App& command, RemovalOptions& options) {
       .add_option("--date-order", options.dateOrder,
                   "Order of numeric dates, the only one read: mdy, dmy or ymd (default: the "
                   "user's locale)")
-      ->type_name("ORDER")
-      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}));
+      ->check(CLI::IsMember({"mdy", "dmy", "ymd"}))
+      // Not the check's own list after the name: the description says
+      // the values in words.
+      ->option_text("ORDER");
 }
 
 void AddLinesAndLogOptions(CLI::App& command, RemovalOptions& options) {

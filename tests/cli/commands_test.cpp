@@ -386,6 +386,28 @@ INSTANTIATE_TEST_SUITE_P(
                   "lapse-cli check: an empty argument after --today;"},
         UsageCase{{"check", ""}, "lapse-cli check: an empty argument after check;"}));
 
+// Every command's --help fits the terminal, names DIR as required and shows
+// none of the parser's own words.
+TEST_F(CommandsTest, EveryHelpFitsItsWidthInTheProgramsOwnWords) {
+  for (const char* command : {"", "run", "replace", "update", "diff", "check", "undo", "replaces",
+                              "log", "schedule", "unschedule", "schedules"}) {
+    std::vector<std::string> args;
+    if (*command != '\0') {
+      args.emplace_back(command);
+    }
+    args.emplace_back("--help");
+    const Outcome help = Call(args);
+    EXPECT_EQ(help.status, 0) << command;
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LE(line.size(), 80u) << command << ": " << line;
+    }
+    for (const char* leak : {"[DIR]", "REQUIRED", "{", "SUBCOMMAND"}) {
+      EXPECT_EQ(help.out.find(leak), std::string::npos) << command << " shows " << leak;
+    }
+  }
+}
+
 // An option given twice takes its last value, and an empty list of kept
 // replaces is an answer, not a failure.
 TEST_F(CommandsTest, TheLastValueOfAnOptionWinsAndAnEmptyListIsNoFailure) {

@@ -39,10 +39,11 @@ synopsis=$(section SYNOPSIS)
 commands_section=$(section COMMANDS)
 options_section=$(section OPTIONS)
 
-# The first column of the rows under a heading of --help ("Options:").
+# The first column of the rows under a heading of --help ("Options:"): the
+# lines indented by two spaces, not the wrapped lines of a description.
 help_rows() {
   awk -v heading="$1" '$0 == heading { inside = 1; next } /^$/ { inside = 0 } inside' |
-    sed -E 's/^ +//; s/ {2,}.*//'
+    grep -E '^  [^ ]' | sed -E 's/^ +//; s/ {2,}.*//'
 }
 # The long options a --help lists, one a line.
 options_of() {
