@@ -369,7 +369,7 @@ std::uint64_t ScaledBar(std::uint64_t count, std::uint64_t width, std::uint64_t 
 }
 
 // A name too long for its column keeps its end, after "...".
-std::string FittedName(std::string name, std::size_t width) {
+std::string FittedName(const std::string& name, std::size_t width) {
   if (name.size() <= width) {
     return name + std::string(width - name.size(), ' ');
   }
