@@ -545,7 +545,7 @@ TEST_F(FakeRunTest, TheHolderOfTheLockIsNamedWithTheDateItTookItOn) {
 #else
   localtime_r(&now, &today);
 #endif
-  char todayText[16];
+  char todayText[48];
   std::snprintf(todayText, sizeof todayText, "%04d-%02d-%02d", today.tm_year + 1900,
                 today.tm_mon + 1, today.tm_mday);
   const struct {
