@@ -2,8 +2,8 @@
 # Makes the packages into build/package/:
 #   scripts/package.sh [deb|windows|all]    (all by default)
 # deb: the release preset built and packed by CPack into the Debian packages
-#   lapse-cli_VERSION-1_amd64.deb (the command-line tool, no GUI library) and
-#   lapse_VERSION-1_amd64.deb (the desktop program, which depends on it);
+#   lapse-cli_VERSION-2_amd64.deb (the command-line tool, no GUI library) and
+#   lapse_VERSION-2_amd64.deb (the desktop program, which depends on it);
 #   installs nothing for Windows.
 # windows: from the Windows builds (made by scripts/test-windows.sh where
 #   they are missing, brought up to date where they are not) the zips

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "text/names.h"
+
 namespace lapse::front {
 
 namespace {
@@ -53,6 +55,14 @@ ShownText TextToShow(std::string_view start, bool more) {
     shown.runs.push_back({start.substr(runStart), current.value_or(TextEncoding::Utf8)});
   }
   return shown;
+}
+
+std::string TextWindowTitle(const std::filesystem::path& file) {
+  const std::string name = text::DisplayName(file.filename());
+  if (!file.has_parent_path()) {
+    return name;
+  }
+  return name + " in " + text::DisplayName(file.parent_path());
 }
 
 }  // namespace lapse::front

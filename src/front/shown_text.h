@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,5 +37,11 @@ struct ShownText {
 // one), so that a character split by the cut cannot make its line look like
 // 8-bit text.
 ShownText TextToShow(std::string_view start, bool more);
+
+// The caption of the window that shows file, like the Coming up window's:
+// "Log.txt in /srv/site/New", the folder as the system writes it. A bare
+// path would leave the name at its end, cut off first where the caption is
+// short.
+std::string TextWindowTitle(const std::filesystem::path& file);
 
 }  // namespace lapse::front

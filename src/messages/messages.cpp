@@ -280,12 +280,7 @@ std::string Busy(const fs::path& folder, const platform::LockHolder& holder) {
     who = "process " + std::to_string(*holder.process);
   }
   if (holder.since) {
-    const std::time_t since = std::chrono::system_clock::to_time_t(*holder.since);
-    const std::tm then = platform::LocalParts(since);
-    const std::tm today = platform::LocalParts(std::time(nullptr));
-    const bool sameDay = then.tm_year == today.tm_year && then.tm_yday == today.tm_yday;
-    who += (who.empty() ? "since " : ", since ") +
-           (sameDay ? platform::PartsText(then, "%H:%M") : platform::LocalMinuteText(since));
+    who += (who.empty() ? "since " : ", since ") + When(*holder.since);
   }
   return DisplayName(folder) + " is being updated by another Lapse" +
          (who.empty() ? "" : " (" + who + ")") + "; try again later.";
@@ -510,14 +505,7 @@ std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result) {
 }
 
 std::string When(std::chrono::system_clock::time_point when) {
-  const std::tm local = platform::LocalParts(std::chrono::system_clock::to_time_t(when));
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char text[32];
-  std::snprintf(text, sizeof text, "%d %s %d %02d:%02d", local.tm_mday,
-                kMonths[static_cast<std::size_t>(local.tm_mon) % 12], local.tm_year + 1900,
-                local.tm_hour, local.tm_min);
-  return text;
+  return platform::LocalMinuteText(std::chrono::system_clock::to_time_t(when));
 }
 
 std::string UndoQuestion(const batch::KeptReplace& replace, const fs::path& folder) {

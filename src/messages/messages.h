@@ -63,7 +63,7 @@ std::string LeftOut(const std::filesystem::path& name, const batch::PageReport& 
 std::string ToolLeftOut(const std::filesystem::path& name, const batch::PageReport& report);
 // Why a run stopped before it wrote anything.
 std::string Stopped(const batch::RunProblem& problem);
-// "S is being updated by another Lapse (process N, since 14:02); try again
+// "S is being updated by another Lapse (process N, since 2026-12-09 14:02); try again
 // later."
 std::string Busy(const std::filesystem::path& folder, const platform::LockHolder& holder);
 // What else a completed run has to say, a line each: pages whose lapsed
@@ -87,18 +87,21 @@ std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
 // What else a replace has to say: pages whose other names keep the old text.
 std::vector<std::string> ReplaceNotes(const batch::ReplaceResult& result);
 
-// A moment as the user reads it, in local time: "9 Dec 2026 14:02".
+// A moment as the user reads it, in local time, the date always with it so
+// that a message read the next day is not misread: "2026-12-09 14:02". Every
+// date and time that a person reads is written so (schedules, missed
+// updates, the lock); files and JSON keep their own forms.
 std::string When(std::chrono::system_clock::time_point when);
-// "Put back the 12 pages that the replace of 9 Dec 2026 14:02 changed in
+// "Put back the 12 pages that the replace of 2026-12-09 14:02 changed in
 // FOLDER?"
 std::string UndoQuestion(const batch::KeptReplace& replace, const std::filesystem::path& folder);
 // What an undo could not do, a line each, or why it did nothing; empty
 // when it put back every page.
 // What an undo put back: "Put back 4 pages as they were before the replace
-// of 9 Dec 2026 14:22 in /site."
+// of 2026-12-09 14:22 in /site."
 std::string UndoDone(const batch::UndoResult& result);
 std::vector<std::string> UndoProblems(const batch::UndoResult& result);
-// A kept replace in a list: "9 Dec 2026 14:02  12 pages  34.5 KiB".
+// A kept replace in a list: "2026-12-09 14:02  12 pages  34.5 KiB".
 std::string KeptReplaceLine(const batch::KeptReplace& replace);
 
 // What lapse-cli log says where the journal of removed lines cannot be

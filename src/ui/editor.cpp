@@ -60,7 +60,7 @@ void ShowTextWindow(const std::filesystem::path& file) {
   auto* window = new QDialog(nullptr, Qt::Window);
   window->setObjectName(QStringLiteral("frmText"));
   window->setAttribute(Qt::WA_DeleteOnClose);
-  window->setWindowTitle(DisplayPath(file));
+  window->setWindowTitle(QString::fromStdString(front::TextWindowTitle(file)));
   auto* text = new QPlainTextEdit(window);
   text->setObjectName(QStringLiteral("txtText"));
   text->setReadOnly(true);

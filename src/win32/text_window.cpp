@@ -129,7 +129,7 @@ TextWindow::~TextWindow() {
 }
 
 void TextWindow::Show(const std::filesystem::path& file) {
-  SetWindowTextW(Handle(), file.native().c_str());
+  SetWindowTextW(Handle(), Wide(front::TextWindowTitle(file)).c_str());
   SetWindowTextW(ControlNamed("txtText"), ShownTextOf(file).c_str());
   ShowWindow(Handle(), SW_SHOWNORMAL);
   SetForegroundWindow(Handle());

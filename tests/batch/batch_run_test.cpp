@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
 #include "batch/batch.h"
 #include "batch/check.h"
 #include "batch/site_names.h"
@@ -516,6 +520,54 @@ TEST_F(FakeRunTest, AFolderAnotherLapseHoldsIsLeftAlone) {
             site + " is being updated by another Lapse (process 4242); try again later.");
   EXPECT_EQ(disk_.Names("/site"), NameList{"a.htm"});
   EXPECT_EQ(ReplaceOldFiles().refusal, ReplaceRefusal::Busy);
+}
+
+// A local time of the machine as a moment.
+std::chrono::system_clock::time_point LocalMoment(int year, int month, int day, int hour,
+                                                  int minute) {
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&parts));
+}
+
+// Every moment a message names is its local date and time, today's too: a
+// message read the next morning, or in a log, cannot be read as another day.
+TEST_F(FakeRunTest, TheHolderOfTheLockIsNamedWithTheDateItTookItOn) {
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+#if defined(_WIN32)
+  localtime_s(&today, &now);
+#else
+  localtime_r(&now, &today);
+#endif
+  char todayText[48];
+  std::snprintf(todayText, sizeof todayText, "%04d-%02d-%02d", today.tm_year + 1900,
+                today.tm_mon + 1, today.tm_mday);
+  const struct {
+    std::chrono::system_clock::time_point since;
+    std::string when;
+  } cases[] = {
+      {LocalMoment(2026, 12, 9, 14, 22), "2026-12-09 14:22"},
+      {LocalMoment(2027, 1, 5, 9, 7), "2027-01-05 09:07"},
+      {LocalMoment(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday, 0, 1),
+       std::string(todayText) + " 00:01"},
+  };
+  AddPage("a.htm", "a\n");
+  const std::string site = text::PathText(PathsFor(kSite).sourceDir);
+  disk_.lockedByOthers.insert(site);
+  disk_.otherHolder.process = 4242;
+  for (const auto& c : cases) {
+    disk_.otherHolder.since = c.since;
+    EXPECT_EQ(messages::When(c.since), c.when);
+    EXPECT_EQ(messages::Stopped(Run().problem),
+              site + " is being updated by another Lapse (process 4242, since " + c.when +
+                  "); try again later.");
+  }
 }
 
 // A folder of New that cannot be made, because a file stands in its place:

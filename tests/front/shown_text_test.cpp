@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace lapse::front {
@@ -84,6 +85,24 @@ INSTANTIATE_TEST_SUITE_P(
              {{"Caf\xC3\xA9 Caf\xE9", kEightBit}},
              true}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The caption names the file first and its folder as the system writes it,
+// on one line whatever the folder's name holds.
+TEST(TextWindowTitleTest, NamesTheFileThenItsFolder) {
+  const std::string slash(1, static_cast<char>(std::filesystem::path::preferred_separator));
+  const struct {
+    std::filesystem::path file;
+    std::string title;
+  } cases[] = {
+      {std::filesystem::path("site") / "New" / "Log.txt", "Log.txt in site" + slash + "New"},
+      {std::filesystem::path("my site") / "Log.txt", "Log.txt in my site"},
+      {std::filesystem::path("two\nlines") / "Log.txt", "Log.txt in two\\nlines"},
+      {std::filesystem::path("Log.txt"), "Log.txt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TextWindowTitle(c.file), c.title) << c.file;
+  }
+}
 
 }  // namespace
 }  // namespace lapse::front

@@ -659,7 +659,7 @@ TEST_F(OwnTextWindowTest, WithoutNotepadTheLogShowsInAWindowOfTheProgramsOwn) {
   const TextWindow* window = editor.OwnWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_NE(IsWindowVisible(window->Handle()), FALSE);
-  EXPECT_EQ(CaptionOf(window->Handle()), log.native());
+  EXPECT_EQ(CaptionOf(window->Handle()), L"Log.txt in " + dir_.native());
   EXPECT_EQ(window->Text(),
             L"a.htm\r\nCaf" + std::wstring(1, eAcute) + L"\r\nb.htm\r\nGr\u00FC\u00DFe\r\n");
   SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
