@@ -297,10 +297,13 @@ TEST_F(DiffTest, ABadCommandLineOrFolderExitsWithTwo) {
   EXPECT_EQ(Call({"diff", (dir_ / "missing").string()}).status, 2);
   EXPECT_EQ(Call({"diff", "--today", "tomorrow", "SITE"}).status, 2);
   EXPECT_EQ(Call({"diff", "--wait", "3", "SITE"}).status, 2);
-  EXPECT_EQ(Call({"diff", "--days", "3", "--lines", "2", "--no-log", "--date-order", "dmy",
-                  "--time-zone", "UTC", "--quiet", "SITE"})
-                .status,
-            0);
+  std::vector<std::string> all{"diff",     "--days",       "3",   "--lines", "2",
+                               "--no-log", "--date-order", "dmy", "--quiet", "SITE"};
+#if !defined(_WIN32)
+  // Windows takes today in the machine's own zone only.
+  all.insert(all.end() - 1, {"--time-zone", "UTC"});
+#endif
+  EXPECT_EQ(Call(all).status, 0);
 }
 
 struct ExitCodeCase {

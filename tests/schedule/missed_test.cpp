@@ -14,6 +14,9 @@ system_clock::time_point Utc(int y, unsigned m, unsigned d, int h, int min) {
 }
 
 TEST(MissedTest, ThePreviousStartIsTheLastOneAtOrBeforeTheTime) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows starts a task in the machine's own time zone, not a zone by name";
+#endif
   if (!KnownZone("Europe/Berlin", "/usr/share/zoneinfo")) {
     GTEST_SKIP() << "the zone database (Debian's tzdata) is not installed";
   }
