@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "front/help_topics.h"
@@ -426,6 +427,96 @@ TEST_F(ScheduleDialogTest, TheSetupMenuOpensTheDialogOnTheOpenedFolder) {
             scheduleTexts.end());
   EXPECT_EQ(FindWindowW(L"frmSchedule", nullptr), nullptr);
   EXPECT_TRUE(tasks_.empty());
+}
+
+// What a timer saw of a dialog while it showed modally; the dialog is closed
+// at the end of the timer's work.
+struct ModalVisit {
+  ModalVisit(const wchar_t* windowClass, const char* control, const Window* window)
+      : windowClass(windowClass), control(control), window(window) {}
+  const wchar_t* windowClass;
+  const char* control;  // focused before F1, where there is one
+  const Window* window;
+  int step = 0;
+  HWND focusOnOpening = nullptr;
+  std::wstring typed;
+  HWND focusAfterHelp = nullptr;
+};
+ModalVisit* visit = nullptr;
+
+// Types a new time over the one shown, as a user would at once.
+void CALLBACK TypeTimeAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(visit->windowClass, nullptr);
+  if (dialog == nullptr || !IsWindowVisible(dialog)) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  visit->focusOnOpening = GetFocus();
+  for (const wchar_t key : std::wstring(L"07:30")) {
+    SendMessageW(visit->focusOnOpening, WM_CHAR, key, 1);
+  }
+  visit->typed = CaptionOf(visit->focusOnOpening);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+// F1 on a control, then another window is active for a moment and the dialog
+// again, as when the help window is closed.
+void CALLBACK HelpAndComeBack(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(visit->windowClass, nullptr);
+  if (dialog == nullptr || !IsWindowVisible(dialog)) {
+    return;
+  }
+  HWND control = visit->window->ControlNamed(visit->control);
+  if (visit->step++ == 0) {
+    SetFocus(control);
+    PostMessageW(control, WM_KEYDOWN, VK_F1, 0);
+    return;
+  }
+  KillTimer(nullptr, timer);
+  HWND other = CreateWindowExW(0, WC_STATICW, L"help", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                               nullptr, nullptr, nullptr);
+  SetActiveWindow(other);
+  SetActiveWindow(dialog);
+  visit->focusAfterHelp = GetFocus();
+  DestroyWindow(other);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(ScheduleDialogTest, TypingOnOpeningReplacesTheTime) {
+  frmSchedule dialog(services_, prompts_, help_, window_->Handle());
+  ModalVisit seen{L"frmSchedule", nullptr, &dialog};
+  visit = &seen;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, TypeTimeAndClose);
+  dialog.Open(std::filesystem::canonical(dir_), false);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(seen.focusOnOpening, dialog.ControlNamed("txtTime"));
+  EXPECT_EQ(seen.typed, L"07:30");
+}
+
+TEST_F(ScheduleDialogTest, AfterHelpTheFocusIsWhereItWas) {
+  frmSchedule schedule(services_, prompts_, help_, window_->Handle());
+  const struct {
+    const wchar_t* windowClass;
+    const char* control;
+    std::function<void()> open;
+    const Window* window;
+  } cases[] = {
+      {L"frmSchedule", "chkSubfolders",
+       [&] { schedule.Open(std::filesystem::canonical(dir_), false); }, &schedule},
+      {L"frmOpt", "cmdCancel", [&] { window_->Options()->ShowModal(window_->Handle()); },
+       window_->Options()},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.control);
+    help_.topics.clear();
+    ModalVisit seen{each.windowClass, each.control, each.window};
+    visit = &seen;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, HelpAndComeBack);
+    each.open();
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(help_.topics.size(), 1u);
+    EXPECT_EQ(seen.focusAfterHelp, each.window->ControlNamed(each.control));
+  }
 }
 
 // The "Coming up" window over a site with a date that cannot be read and a
