@@ -194,6 +194,30 @@ TEST_F(WindowsTest, TheListsShowTheStartFolderAndItsFiles) {
   EXPECT_NE(SendMessageW(drives, CB_GETCURSEL, 0, 0), CB_ERR);
 }
 
+TEST_F(WindowsTest, ALetterTypedInTheFolderListMovesToTheNextFolderOfThatLetter) {
+  for (const char* name : {"Quails", "Quinces", "Xylem"}) {
+    std::filesystem::create_directory(dir_ / name);
+  }
+  window_.reset();
+  window_ =
+      std::make_unique<frmMain>(MainServices{store_, prompts_, help_, editor_, TestRunOptions(),
+                                             [] { return std::vector<front::Drive>{}; }});
+  HWND list = window_->ControlNamed("dirMain");
+  const struct {
+    wchar_t typed;
+    const char* highlighted;
+  } keys[] = {{L'q', "Quails"}, {L'Q', "Quinces"}, {L'x', "Xylem"},
+              {L'z', "Xylem"},  {L'q', "Quails"},  {L' ', "Quails"}};
+  for (const auto& key : keys) {
+    SendMessageW(list, WM_CHAR, key.typed, 1);
+    const auto index = static_cast<size_t>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+    ASSERT_LT(index, window_->FolderItems().size());
+    const std::string& folder = window_->FolderItems()[index];
+    EXPECT_EQ(folder.substr(folder.find_last_of('/') + 1), key.highlighted)
+        << static_cast<char>(key.typed);
+  }
+}
+
 TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
   EXPECT_EQ(window_->State().NewDays, 7);
   EXPECT_FALSE(Enabled("cmdReplace"));
