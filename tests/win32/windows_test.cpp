@@ -10,9 +10,14 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "front/help_topics.h"
+#include "messages/messages.h"
+#include "platform/disk.h"
+#include "platform/errors.h"
 #include "support/fake_runner.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
@@ -744,6 +749,49 @@ TEST_F(WindowsTest, ClosingStoresTheOptionsAndClosesHelp) {
   EXPECT_EQ(help_.closes, 1);
   MSG quit;
   EXPECT_NE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), 0);
+}
+
+class FolderLockTest : public testing_support::TempDirTest {};
+
+// A mutex cannot tell its owner: the message for a busy folder names the
+// holder from what the holder published, here another thread of this process.
+TEST_F(FolderLockTest, ABusyFolderNamesTheProcessThatHoldsItAndSinceWhen) {
+  platform::Disk& disk = platform::MachineDisk();
+  const std::filesystem::path folder = dir_ / "";
+  std::promise<bool> locked;
+  std::promise<void> release;
+  std::thread holder([&] {
+    auto opened = disk.OpenFolder(folder);
+    if (!opened) {
+      locked.set_value(false);
+      return;
+    }
+    const auto lock = disk.Lock(**opened, std::chrono::milliseconds(0));
+    locked.set_value(static_cast<bool>(lock));
+    release.get_future().wait();
+  });
+  const bool held = locked.get_future().get();
+  auto opened = disk.OpenFolder(folder);
+  ASSERT_TRUE(opened);
+  const auto refused = disk.Lock(**opened, std::chrono::milliseconds(0));
+  release.set_value();
+  holder.join();
+  ASSERT_TRUE(held);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().error, platform::FolderBusyError());
+  EXPECT_EQ(refused.error().holder.process, std::optional<std::uint64_t>(GetCurrentProcessId()));
+  ASSERT_TRUE(refused.error().holder.since);
+  EXPECT_LE(*refused.error().holder.since, std::chrono::system_clock::now());
+  EXPECT_GT(*refused.error().holder.since,
+            std::chrono::system_clock::now() - std::chrono::hours(1));
+  const std::string said = messages::Busy(dir_, refused.error().holder);
+  EXPECT_NE(said.find("(process " + std::to_string(GetCurrentProcessId()) + ", since "),
+            std::string::npos)
+      << said;
+
+  // Released, the folder is free again and the next holder is this thread.
+  const auto again = disk.Lock(**opened, std::chrono::milliseconds(0));
+  EXPECT_TRUE(again);
 }
 
 TEST(RegistryStoreTest, ValuesComeBackAsTheyWereStored) {
