@@ -304,10 +304,12 @@ check_msi_tables() {
     "$tables/Component" || fail "$name has components of the wrong word size"
   rm -rf "$tables"
 
-  # A plain shortcut to lapse.exe in the Start menu, with the program's icon.
+  # A plain shortcut to lapse.exe in the Start menu, with the program's icon,
+  # that starts in the user's documents.
   msi_rows "$msi" Shortcut | awk -F '\t' '$2 == "ProgramMenuFolder" && $3 == "Lapse" &&
-      $4 == "lapse.exe" && $5 == "[#lapse.exe]" && $9 == "lapse.ico" { found = 1 } END { exit !found }' ||
-    fail "$name has no Start-menu shortcut to lapse.exe"
+      $4 == "lapse.exe" && $5 == "[#lapse.exe]" && $9 == "lapse.ico" &&
+      $12 == "PersonalFolder" { found = 1 } END { exit !found }' ||
+    fail "$name has no Start-menu shortcut to lapse.exe that starts in the documents folder"
   rm -rf "$msi_dir/Icon"
   msi_rows "$msi" Icon | grep -q "^lapse\.ico$tab" &&
     cmp -s "$msi_dir/Icon/Icon.lapse.ico" "$root/packaging/windows/lapse.ico" ||

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -383,17 +385,86 @@ class WindowsScratchFile final : public ScratchFile {
 };
 
 // A mutex that the system owns by the folder's identity: it goes with the
-// process that holds it, however that ends.
+// process that holds it, however that ends. record is what the holder tells
+// the others (PublishHolder), kept while it holds the lock.
 class WindowsLock final : public FolderLock {
  public:
-  explicit WindowsLock(HANDLE mutex) : mutex_(mutex) {}
+  WindowsLock(HANDLE mutex, HANDLE record) : mutex_(mutex), record_(record) {}
   ~WindowsLock() override { ReleaseMutex(mutex_.Get()); }
   WindowsLock(const WindowsLock&) = delete;
   WindowsLock& operator=(const WindowsLock&) = delete;
 
  private:
   Handle mutex_;
+  Handle record_;
 };
+
+// A mutex cannot tell who owns it: the holder of a folder's lock writes its
+// process and since when that runs into memory named after the lock, which
+// goes with the holder's handle however the holder ends. Global where the
+// system allows it, as the mutex.
+struct HolderRecord {
+  std::uint64_t process;
+  std::uint64_t started;  // a FILETIME: 100 ns steps since 1601
+};
+constexpr const wchar_t* kLockScopes[] = {L"Global\\", L"Local\\"};
+// Mutexes and memory share their names: the record's differs from the lock's.
+constexpr const wchar_t* kHolder = L"-holder";
+
+// The handle of the record, nullptr where none could be made: the lock holds
+// without it, and the others cannot say who holds it.
+HANDLE PublishHolder(const std::wstring& name) {
+  for (const wchar_t* scope : kLockScopes) {
+    Handle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(HolderRecord), (scope + name).c_str()));
+    if (!mapping.IsOpen()) {
+      continue;
+    }
+    void* view = MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, sizeof(HolderRecord));
+    if (view == nullptr) {
+      return nullptr;
+    }
+    HolderRecord record{GetCurrentProcessId(), 0};
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+      record.started = (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+    }
+    std::memcpy(view, &record, sizeof record);
+    UnmapViewOfFile(view);
+    return mapping.Release();
+  }
+  return nullptr;
+}
+
+LockHolder HolderOf(const std::wstring& name) {
+  LockHolder holder;
+  for (const wchar_t* scope : kLockScopes) {
+    const Handle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, (scope + name).c_str()));
+    if (!mapping.IsOpen()) {
+      continue;
+    }
+    const void* view = MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, sizeof(HolderRecord));
+    if (view == nullptr) {
+      return holder;
+    }
+    HolderRecord record{};
+    std::memcpy(&record, view, sizeof record);
+    UnmapViewOfFile(view);
+    // Zeros: the holder has not written it yet.
+    if (record.process != 0) {
+      holder.process = record.process;
+    }
+    constexpr std::uint64_t kFrom1601To1970 = 116444736000000000ULL;
+    if (record.started > kFrom1601To1970) {
+      using Steps = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+      holder.since = std::chrono::system_clock::time_point(
+          std::chrono::duration_cast<std::chrono::system_clock::duration>(
+              Steps(static_cast<std::int64_t>(record.started - kFrom1601To1970))));
+    }
+    return holder;
+  }
+  return holder;
+}
 
 // The process's user as a SID string ("S-1-5-21-..."); empty when it cannot
 // be told.
@@ -853,10 +924,11 @@ class WindowsDisk final : public Disk {
     }
     const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait.count()));
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
-      return std::unique_ptr<FolderLock>(std::make_unique<WindowsLock>(mutex));
+      return std::unique_ptr<FolderLock>(
+          std::make_unique<WindowsLock>(mutex, PublishHolder(std::wstring(name) + kHolder)));
     }
     CloseHandle(mutex);
-    return LockRefusal{FolderBusyError(), {}};
+    return LockRefusal{FolderBusyError(), HolderOf(std::wstring(name) + kHolder)};
   }
 };
 

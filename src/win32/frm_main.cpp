@@ -33,6 +33,43 @@ std::wstring Indented(const std::wstring& name, int depth) {
   return std::wstring(static_cast<size_t>(depth) * 2, L' ') + name;
 }
 
+// The next folder after the highlighted one, round to it, whose name begins
+// with typed, in any case; -1 when none does. The list cannot find it itself:
+// every name it holds begins with its indentation.
+int NextStartingWith(HWND list, wchar_t typed) {
+  const auto count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  const auto current = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+  for (int step = 1; step <= count; ++step) {
+    const int index = (current + step + count) % count;
+    std::wstring text(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, index, 0)) + 1, L'\0');
+    text.resize(static_cast<size_t>(
+        SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
+    const size_t first = text.find_first_not_of(L' ');
+    if (first != std::wstring::npos &&
+        CompareStringOrdinal(text.data() + first, 1, &typed, 1, TRUE) == CSTR_EQUAL) {
+      return index;
+    }
+  }
+  return -1;
+}
+
+LRESULT CALLBACK FolderListKeys(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR) {
+  if (message == WM_CHAR && wParam >= L' ') {
+    const int next = NextStartingWith(list, static_cast<wchar_t>(wParam));
+    if (next >= 0) {
+      SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(next), 0);
+      SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
+    }
+    return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(list, FolderListKeys, 0);
+  }
+  return DefSubclassProc(list, message, wParam, lParam);
+}
+
 std::wstring LastName(const std::string& folder) {
   const auto slash = folder.find_last_of('/');
   if (slash == std::string::npos || folder.size() <= 3) {
@@ -95,6 +132,7 @@ void frmMain::CreateControls() {
   AddControl("drvMain", WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, kDrvMain,
              {480, 240, 2175, 315 * 8});
   AddControl("dirMain", WC_LISTBOXW, L"", kList, kDirMain, {480, 720, 2175, 2505});
+  SetWindowSubclass(ControlNamed("dirMain"), FolderListKeys, 0, 0);
   AddControl("fileMain", WC_LISTBOXW, L"", kList | LBS_NOSEL, kFileMain, {2760, 720, 1815, 2400});
   AddControl("cmdReplace", WC_BUTTONW, L"&Replace old files", kButton, kCmdReplace,
              {2760, 4080, 1815, 615});

@@ -215,9 +215,14 @@ void Window::ShowModal(HWND owner) {
   shown_ = true;
   ShowWindow(handle_, SW_SHOW);
   SetForegroundWindow(handle_);
-  // The first control in tab order has the focus: OK on the dialogs.
+  // The first control in tab order has the focus: OK on the dialogs. A box
+  // of text has it all selected, as when tabbed to, so that typing replaces
+  // it: a full box that kept its text would take no more characters.
   if (HWND first = GetNextDlgTabItem(handle_, nullptr, FALSE); first != nullptr) {
     SetFocus(first);
+    if ((SendMessageW(first, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+      SendMessageW(first, EM_SETSEL, 0, -1);
+    }
   }
   MSG message;
   while (shown_) {
@@ -276,6 +281,21 @@ LRESULT Window::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_ACTIVATE:
+      // The control that had the focus gets it back after help, a message
+      // box or another program; the window itself would take it otherwise,
+      // and its keys would reach no control.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        focusBeforeLeaving_ = IsChild(handle_, focus) ? focus : nullptr;
+        return 0;
+      }
+      if (focusBeforeLeaving_ != nullptr && IsChild(handle_, focusBeforeLeaving_) &&
+          IsWindowEnabled(focusBeforeLeaving_) && IsWindowVisible(focusBeforeLeaving_)) {
+        SetFocus(focusBeforeLeaving_);
+        return 0;
+      }
+      return DefWindowProcW(handle_, message, wParam, lParam);
     case WM_CLOSE:
       Hide();
       return 0;

@@ -101,6 +101,8 @@ class Window {
   HWND handle_ = nullptr;
   Twips place_{};
   bool shown_ = false;
+  // The control that had the focus when the window was last left.
+  HWND focusBeforeLeaving_ = nullptr;
   std::vector<Control> controls_;
   std::vector<std::vector<const char*>> rows_;
 };

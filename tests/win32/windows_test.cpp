@@ -9,9 +9,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "front/help_topics.h"
+#include "messages/messages.h"
+#include "platform/disk.h"
+#include "platform/errors.h"
 #include "support/fake_runner.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
@@ -191,6 +197,30 @@ TEST_F(WindowsTest, TheListsShowTheStartFolderAndItsFiles) {
   EXPECT_EQ(window_->FolderItems().back(), FolderText(dir_.native()));
   HWND drives = window_->ControlNamed("drvMain");
   EXPECT_NE(SendMessageW(drives, CB_GETCURSEL, 0, 0), CB_ERR);
+}
+
+TEST_F(WindowsTest, ALetterTypedInTheFolderListMovesToTheNextFolderOfThatLetter) {
+  for (const char* name : {"Quails", "Quinces", "Xylem"}) {
+    std::filesystem::create_directory(dir_ / name);
+  }
+  window_.reset();
+  window_ =
+      std::make_unique<frmMain>(MainServices{store_, prompts_, help_, editor_, TestRunOptions(),
+                                             [] { return std::vector<front::Drive>{}; }});
+  HWND list = window_->ControlNamed("dirMain");
+  const struct {
+    wchar_t typed;
+    const char* highlighted;
+  } keys[] = {{L'q', "Quails"}, {L'Q', "Quinces"}, {L'x', "Xylem"},
+              {L'z', "Xylem"},  {L'q', "Quails"},  {L' ', "Quails"}};
+  for (const auto& key : keys) {
+    SendMessageW(list, WM_CHAR, key.typed, 1);
+    const auto index = static_cast<size_t>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+    ASSERT_LT(index, window_->FolderItems().size());
+    const std::string& folder = window_->FolderItems()[index];
+    EXPECT_EQ(folder.substr(folder.find_last_of('/') + 1), key.highlighted)
+        << static_cast<char>(key.typed);
+  }
 }
 
 TEST_F(WindowsTest, GoEnablesReplaceAndTheLogAndReplaceTurnsItselfOff) {
@@ -428,6 +458,96 @@ TEST_F(ScheduleDialogTest, TheSetupMenuOpensTheDialogOnTheOpenedFolder) {
   EXPECT_TRUE(tasks_.empty());
 }
 
+// What a timer saw of a dialog while it showed modally; the dialog is closed
+// at the end of the timer's work.
+struct ModalVisit {
+  ModalVisit(const wchar_t* windowClass, const char* control, const Window* window)
+      : windowClass(windowClass), control(control), window(window) {}
+  const wchar_t* windowClass;
+  const char* control;  // focused before F1, where there is one
+  const Window* window;
+  int step = 0;
+  HWND focusOnOpening = nullptr;
+  std::wstring typed;
+  HWND focusAfterHelp = nullptr;
+};
+ModalVisit* visit = nullptr;
+
+// Types a new time over the one shown, as a user would at once.
+void CALLBACK TypeTimeAndClose(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(visit->windowClass, nullptr);
+  if (dialog == nullptr || !IsWindowVisible(dialog)) {
+    return;
+  }
+  KillTimer(nullptr, timer);
+  visit->focusOnOpening = GetFocus();
+  for (const wchar_t key : std::wstring(L"07:30")) {
+    SendMessageW(visit->focusOnOpening, WM_CHAR, key, 1);
+  }
+  visit->typed = CaptionOf(visit->focusOnOpening);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+// F1 on a control, then another window is active for a moment and the dialog
+// again, as when the help window is closed.
+void CALLBACK HelpAndComeBack(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(visit->windowClass, nullptr);
+  if (dialog == nullptr || !IsWindowVisible(dialog)) {
+    return;
+  }
+  HWND control = visit->window->ControlNamed(visit->control);
+  if (visit->step++ == 0) {
+    SetFocus(control);
+    PostMessageW(control, WM_KEYDOWN, VK_F1, 0);
+    return;
+  }
+  KillTimer(nullptr, timer);
+  HWND other = CreateWindowExW(0, WC_STATICW, L"help", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                               nullptr, nullptr, nullptr);
+  SetActiveWindow(other);
+  SetActiveWindow(dialog);
+  visit->focusAfterHelp = GetFocus();
+  DestroyWindow(other);
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(ScheduleDialogTest, TypingOnOpeningReplacesTheTime) {
+  frmSchedule dialog(services_, prompts_, help_, window_->Handle());
+  ModalVisit seen{L"frmSchedule", nullptr, &dialog};
+  visit = &seen;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, TypeTimeAndClose);
+  dialog.Open(std::filesystem::canonical(dir_), false);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(seen.focusOnOpening, dialog.ControlNamed("txtTime"));
+  EXPECT_EQ(seen.typed, L"07:30");
+}
+
+TEST_F(ScheduleDialogTest, AfterHelpTheFocusIsWhereItWas) {
+  frmSchedule schedule(services_, prompts_, help_, window_->Handle());
+  const struct {
+    const wchar_t* windowClass;
+    const char* control;
+    std::function<void()> open;
+    const Window* window;
+  } cases[] = {
+      {L"frmSchedule", "chkSubfolders",
+       [&] { schedule.Open(std::filesystem::canonical(dir_), false); }, &schedule},
+      {L"frmOpt", "cmdCancel", [&] { window_->Options()->ShowModal(window_->Handle()); },
+       window_->Options()},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.control);
+    help_.topics.clear();
+    ModalVisit seen{each.windowClass, each.control, each.window};
+    visit = &seen;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, HelpAndComeBack);
+    each.open();
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(help_.topics.size(), 1u);
+    EXPECT_EQ(seen.focusAfterHelp, each.window->ControlNamed(each.control));
+  }
+}
+
 // The "Coming up" window over a site with a date that cannot be read and a
 // sale that ends on 2026-12-20, followed by a notice shown from 2026-12-21;
 // the tests' today is 2026-12-09.
@@ -629,6 +749,49 @@ TEST_F(WindowsTest, ClosingStoresTheOptionsAndClosesHelp) {
   EXPECT_EQ(help_.closes, 1);
   MSG quit;
   EXPECT_NE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), 0);
+}
+
+class FolderLockTest : public testing_support::TempDirTest {};
+
+// A mutex cannot tell its owner: the message for a busy folder names the
+// holder from what the holder published, here another thread of this process.
+TEST_F(FolderLockTest, ABusyFolderNamesTheProcessThatHoldsItAndSinceWhen) {
+  platform::Disk& disk = platform::MachineDisk();
+  const std::filesystem::path folder = dir_ / "";
+  std::promise<bool> locked;
+  std::promise<void> release;
+  std::thread holder([&] {
+    auto opened = disk.OpenFolder(folder);
+    if (!opened) {
+      locked.set_value(false);
+      return;
+    }
+    const auto lock = disk.Lock(**opened, std::chrono::milliseconds(0));
+    locked.set_value(static_cast<bool>(lock));
+    release.get_future().wait();
+  });
+  const bool held = locked.get_future().get();
+  auto opened = disk.OpenFolder(folder);
+  ASSERT_TRUE(opened);
+  const auto refused = disk.Lock(**opened, std::chrono::milliseconds(0));
+  release.set_value();
+  holder.join();
+  ASSERT_TRUE(held);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().error, platform::FolderBusyError());
+  EXPECT_EQ(refused.error().holder.process, std::optional<std::uint64_t>(GetCurrentProcessId()));
+  ASSERT_TRUE(refused.error().holder.since);
+  EXPECT_LE(*refused.error().holder.since, std::chrono::system_clock::now());
+  EXPECT_GT(*refused.error().holder.since,
+            std::chrono::system_clock::now() - std::chrono::hours(1));
+  const std::string said = messages::Busy(dir_, refused.error().holder);
+  EXPECT_NE(said.find("(process " + std::to_string(GetCurrentProcessId()) + ", since "),
+            std::string::npos)
+      << said;
+
+  // Released, the folder is free again and the next holder is this thread.
+  const auto again = disk.Lock(**opened, std::chrono::milliseconds(0));
+  EXPECT_TRUE(again);
 }
 
 TEST(RegistryStoreTest, ValuesComeBackAsTheyWereStored) {
