@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/clock.h"
 #include "schedule/history.h"
 #include "schedule/missed.h"
 #include "schedule/time_of_day.h"
@@ -23,20 +23,6 @@ int ExitStatus(schedule::Status status) {
       return 2;
   }
   return 2;
-}
-
-// "2026-12-06T00:05:00Z": what monitoring reads without knowing the zone.
-std::string UtcText(std::chrono::system_clock::time_point time) {
-  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
-  const auto day = std::chrono::floor<std::chrono::days>(seconds);
-  const std::chrono::year_month_day date{day};
-  const std::chrono::hh_mm_ss clock{seconds - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()));
-  return text;
 }
 
 nlohmann::json OptionsJson(const schedule::UpdateOptions& options) {
@@ -60,7 +46,7 @@ nlohmann::json EntryJson(const schedule::Entry& entry, const schedule::UpdateSta
           {"scheduler", std::string(schedule::SchedulerName(entry.scheduler))},
           {"enabled", entry.enabled},
           {"options", OptionsJson(entry.options)},
-          {"last_update", state.last ? json(UtcText(state.last->time)) : json(nullptr)},
+          {"last_update", state.last ? json(platform::UtcText(state.last->time)) : json(nullptr)},
           {"last_status", state.last ? json(state.last->status) : json(nullptr)},
           {"missed", state.missed},
           {"ended_badly", state.endedBadly}};
