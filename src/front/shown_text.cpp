@@ -58,7 +58,7 @@ ShownText TextToShow(std::string_view start, bool more) {
 }
 
 std::string TextWindowTitle(const std::filesystem::path& file) {
-  const std::string name = text::DisplayName(file.filename());
+  std::string name = text::DisplayName(file.filename());
   if (!file.has_parent_path()) {
     return name;
   }
