@@ -15,6 +15,7 @@
 #include "pages/gzip.h"
 #include "platform/clock.h"
 #include "platform/memory_disk.h"
+#include "support/cli_call.h"
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
 #include "support/zone_cases.h"
@@ -26,11 +27,7 @@ namespace {
 using namespace std::chrono;
 using testing_support::TempDirTest;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using testing_support::Outcome;
 
 class CommandsTest : public TempDirTest {
  protected:
@@ -39,19 +36,12 @@ class CommandsTest : public TempDirTest {
       if (arg == "DIR")
         arg = dir_.string();
     }
-    std::ostringstream out;
-    std::ostringstream err;
-    // The machine's own date never reaches these tests.
-    Environment environment;
-    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
-    environment.locale = text::EnglishDateLocale();
+    Environment environment = testing_support::TestEnvironment();
     environment.locale.order = localeOrder;
-    environment.useTimeZone = platform::UseTimeZone;
     environment.updated = [this](const UpdateReport& report) { updates.push_back(report); };
     environment.now = [this] { return now; };
     environment.keepIn = keepIn;
-    const int status = RunCommandLine(args, environment, out, err);
-    return {status, out.str(), err.str()};
+    return testing_support::Call(args, environment);
   }
 
   std::vector<UpdateReport> updates;
@@ -434,10 +424,8 @@ TEST_F(CommandsTest, OutputThatCannotBeWrittenEndsWithStatusTwo) {
     std::ostringstream out;
     out.setstate(std::ios::badbit);
     std::ostringstream err;
-    Environment environment;
-    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
-    environment.locale = text::EnglishDateLocale();
-    EXPECT_EQ(RunCommandLine(args, environment, out, err), 2) << args.front();
+    EXPECT_EQ(RunCommandLine(args, testing_support::TestEnvironment(), out, err), 2)
+        << args.front();
     EXPECT_NE(err.str().find("lapse-cli: the output could not be written"), std::string::npos)
         << err.str();
   }

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "pages/gzip.h"
 #include "platform/clock.h"
+#include "support/cli_call.h"
 #include "support/memory_streams.h"
 #include "support/temp_dir.h"
 
@@ -23,11 +24,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 using testing_support::TempDirTest;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using testing_support::Outcome;
 
 // Every file below a folder, by its path below it, with its bytes.
 using Tree = std::map<std::string, std::string>;
@@ -45,15 +42,9 @@ class DiffTest : public TempDirTest {
       if (arg == "SITE")
         arg = site_.string();
     }
-    std::ostringstream out;
-    std::ostringstream err;
-    Environment environment;
-    environment.clock = [] { return local_days{year{2026} / 12 / 8}; };
-    environment.locale = text::EnglishDateLocale();
-    environment.useTimeZone = platform::UseTimeZone;
+    cli::Environment environment = testing_support::TestEnvironment();
     environment.keepIn = dir_ / "state";
-    const int status = RunCommandLine(args, environment, out, err);
-    return {status, out.str(), err.str()};
+    return testing_support::Call(args, environment);
   }
 
   void Put(const Tree& pages) {
