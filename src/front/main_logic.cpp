@@ -301,6 +301,22 @@ ScheduleServices MainLogic::ScheduleServicesFrom(ScheduleServices given) {
   return given;
 }
 
+void MainLogic::ForgetUndoneLog(const batch::RunPaths& undone) {
+  // A run of the folder that waits for its Replace has a log of its own,
+  // which the undo leaves true.
+  if (waitingRun_ && waitingRun_->paths.sourceDir == undone.sourceDir) {
+    return;
+  }
+  const std::filesystem::path log = state_.LogPath.lexically_normal();
+  const std::filesystem::path inSite = undone.sourceDir / undone.logPath.filename();
+  if (log.empty() ||
+      (log != undone.logPath.lexically_normal() && log != inSite.lexically_normal())) {
+    return;
+  }
+  state_.LogPath.clear();
+  view_.EnableButton(MainButton::Log, false);
+}
+
 std::optional<batch::KeptReplace> MainLogic::UndoableReplace(const std::string& folder) {
   if (!keepIn_ || folder.empty()) {
     return std::nullopt;
@@ -334,6 +350,9 @@ void MainLogic::UndoReplace() {
   const batch::UndoResult result = batch::Undo(disk_, folder, {*keepIn_, run_.lockWait, &progress});
   working_ = false;
   view_.CloseProgress();
+  if (result.Complete()) {
+    ForgetUndoneLog(result.paths);
+  }
   RefreshFolders();
   ShowWhetherUndoable(view_.OpenedFolder());
   view_.SetPointer(Pointer::Normal);

@@ -142,6 +142,11 @@ class MainLogic {
   // The last replace of folder that can be undone, if any.
   std::optional<batch::KeptReplace> UndoableReplace(const std::string& folder);
   void ShowWhetherUndoable(const std::string& folder);
+  // Once every page of the replace of undone is back, its log (in the site,
+  // or in New where it waited) tells of lines the pages hold again: View
+  // Log no longer offers it, as after a start with no run. An undo that
+  // held pages back leaves it, since it still tells what those pages lost.
+  void ForgetUndoneLog(const batch::RunPaths& undone);
 
   MainView& view_;
   state::SettingsStore& store_;

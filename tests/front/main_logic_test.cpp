@@ -7,6 +7,7 @@
 #include <functional>
 #include <set>
 
+#include "messages/messages.h"
 #include "platform/memory_disk.h"
 #include "support/batch_fixture.h"
 #include "support/memory_settings_store.h"
@@ -503,6 +504,79 @@ TEST_F(MainLogicTest, UndoNamesEveryPageSavedWhileItRan) {
   EXPECT_TRUE(
       view.trace.back().ends_with("\nb.htm: changed after the replace; left as it is.\n"
                                   "c.htm: changed after the replace; left as it is."));
+}
+
+// The log of a replace that is taken back whole tells of lines the pages
+// hold again: View Log no longer offers it, as after a start with no run.
+// Where pages were held back it still tells what they lost, and the log of
+// a later run, here or elsewhere, is not the undone replace's at all.
+TEST_F(MainLogicTest, AWholeUndoForgetsTheLogOfTheReplaceItTookBack) {
+  enum class Meanwhile { Nothing, PageSavedWhileUndoing, RunElsewhereAfterTheReplace, RunHere };
+  const struct {
+    const char* name;
+    Meanwhile meanwhile;
+    bool logOffered;      // after the undo
+    const char* editing;  // what View Log opens when offered
+    const char* said;     // how the undo's message begins
+  } cases[] = {
+      {"every page back", Meanwhile::Nothing, false, "", "tell: Put back 2 pages "},
+      {"a page held back", Meanwhile::PageSavedWhileUndoing, true, "/site/Log.txt",
+       "warn: Put back 1 page "},
+      {"another folder's run", Meanwhile::RunElsewhereAfterTheReplace, true, "/other/New/Log.txt",
+       "tell: Put back 2 pages "},
+      {"a run of the folder waits", Meanwhile::RunHere, true, "/site/New/Log.txt",
+       "tell: Put back 2 pages "},
+  };
+  const std::string lapsed = "<!--LAPSE 1/1/20\nold\n<!--ENDL\nkept\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::MemoryDisk disk;
+    for (const char* page : {"/site/a.htm", "/site/b.htm", "/other/c.htm"}) {
+      disk.AddFile(page, lapsed);
+    }
+    disk.AddFolder("/home/ann/.local/state");
+    RecordingView view;
+    testing_support::MemorySettingsStore store;
+    MainLogic logic(view, store, disk, Options(),
+                    std::filesystem::path("/home/ann/.local/state/lapse"));
+    view.logic = &logic;
+    logic.Load();
+    logic.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
+    logic.Go();
+    logic.ReplaceOldFiles();
+    ASSERT_TRUE(disk.Content("/site/Log.txt"));
+    if (c.meanwhile == Meanwhile::RunElsewhereAfterTheReplace) {
+      view.OpenFolder("/other");
+      logic.Go();
+      view.OpenFolder(kSite);
+    }
+    if (c.meanwhile == Meanwhile::RunHere) {
+      logic.Go();
+    }
+    if (c.meanwhile == Meanwhile::PageSavedWhileUndoing) {
+      disk.before = [&disk](const std::string& operation, const std::filesystem::path& name) {
+        if (operation == "Link" && name == "b.htm") {
+          disk.AddFile("/site/b.htm", "saved\n");
+        }
+      };
+    }
+    view.trace.clear();
+    logic.UndoReplace();
+    disk.before = nullptr;
+    EXPECT_EQ(disk.Content("/site/a.htm"), lapsed);
+    const bool logOff =
+        std::find(view.trace.begin(), view.trace.end(), "Log off") != view.trace.end();
+    EXPECT_EQ(logOff, !c.logOffered);
+    // The undo says what it did all the same, last.
+    ASSERT_FALSE(view.trace.empty());
+    EXPECT_TRUE(view.trace.back().starts_with(c.said)) << view.trace.back();
+    view.trace.clear();
+    logic.ViewLog();
+    ASSERT_EQ(view.trace.size(), 1u);
+    // As after a start with no run.
+    EXPECT_EQ(view.trace[0], c.logOffered ? "editor " + std::string(c.editing)
+                                          : "warn: " + messages::NoRunLog({}));
+  }
 }
 
 }  // namespace
