@@ -93,7 +93,7 @@ std::string LineOf(const HistoryEntry& entry) {
                      {"recursive", entry.recursive},
                      {"status", entry.status},
                      {"rewritten", entry.rewritten},
-                     {"leftCount", std::max<std::uint64_t>(entry.leftCount, entry.left.size())},
+                     {"left_count", std::max<std::uint64_t>(entry.leftCount, entry.left.size())},
                      {"left", left},
                      {"problem", entry.problem},
                      {"outcome", OutcomeName(entry.outcome)}};
@@ -150,7 +150,10 @@ std::optional<HistoryEntry> EntryOf(const std::string& line) {
       }
     }
   }
-  entry.leftCount = std::max<std::uint64_t>(number("leftCount").value_or(0), entry.left.size());
+  // The lines of earlier versions name the count in camelCase.
+  const std::optional<std::uint64_t> leftCount =
+      json.contains("left_count") ? number("left_count") : number("leftCount");
+  entry.leftCount = std::max<std::uint64_t>(leftCount.value_or(0), entry.left.size());
   entry.outcome = OutcomeOf(text("outcome"), entry.status);
   return entry;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "schedule/durable_file.h"
 #include "support/temp_dir.h"
@@ -105,6 +106,61 @@ TEST_F(HistoryTest, ALongListOfPagesIsCutButCounted) {
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(read[0].left.size(), kMostPagesKept);
   EXPECT_EQ(read[0].leftCount, 250u);
+}
+
+// The members are named as `check --json` and `schedules --json` name
+// theirs, nested ones too.
+TEST_F(HistoryTest, AWrittenLineNamesItsMembersInSnakeCase) {
+  HistoryEntry entry = Update(dir_ / "site", 5, 1);
+  entry.left = {{"a.htm", "why"}};
+  ASSERT_FALSE(AppendHistory(entry, file_));
+  const nlohmann::json line = nlohmann::json::parse(Read(file_));
+  EXPECT_EQ(line.value("left_count", 0u), 1u);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : line.items()) {
+    keys.push_back(key);
+  }
+  for (const auto& [key, value] : line.at("left").at(0).items()) {
+    keys.push_back(key);
+  }
+  for (const std::string& key : keys) {
+    EXPECT_TRUE(std::none_of(key.begin(), key.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        << key;
+  }
+}
+
+// Lines written before the members took snake_case names read as they did,
+// so that `schedules`, the schedule dialog and the missed-update check see
+// the updates of before the upgrade.
+TEST_F(HistoryTest, LinesOfEitherNamingReadTheSame) {
+  const std::string common =
+      R"("time":"2026-12-08T00:05:00Z","folder":"/srv/site","recursive":true,"status":1,)"
+      R"("rewritten":3,"left":[{"page":"a.htm","why":"changed"}],"problem":"")";
+  const struct {
+    const char* name;
+    std::string line;
+    std::uint64_t leftCount;
+  } cases[] = {
+      {"older, camelCase", "{" + common + R"(,"leftCount":4,"outcome":"ran"})", 4},
+      {"snake_case", "{" + common + R"(,"left_count":4,"outcome":"ran"})", 4},
+      {"snake_case wins over camelCase", "{" + common + R"(,"left_count":4,"leftCount":9})", 4},
+      {"no count: the pages listed", "{" + common + "}", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(file_.parent_path());
+    Write(file_, c.line + "\n");
+    const std::optional<HistoryEntry> read = LastUpdate("/srv/site", file_);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->time, sys_days{year{2026} / 12 / 8} + minutes{5});
+    EXPECT_TRUE(read->recursive);
+    EXPECT_EQ(read->status, 1);
+    EXPECT_EQ(read->rewritten, 3u);
+    EXPECT_EQ(read->leftCount, c.leftCount);
+    ASSERT_EQ(read->left.size(), 1u);
+    EXPECT_EQ(read->left[0].why, "changed");
+    EXPECT_EQ(read->outcome, UpdateOutcome::Ran);
+  }
 }
 
 TEST_F(HistoryTest, AnOvergrownFileKeepsItsNewestLines) {
