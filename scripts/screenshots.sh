@@ -48,7 +48,7 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break || sleep 0.1; done 2>/d
 # A history in which the site was updated once by its schedule, for the
 # schedule dialog to show.
 mkdir -p "$work/state/lapse"
-printf '{"time":"%s","folder":"%s","recursive":false,"status":0,"rewritten":2,"leftCount":0,"left":[],"problem":""}\n' \
+printf '{"time":"%s","folder":"%s","recursive":false,"status":0,"rewritten":2,"left_count":0,"left":[],"problem":""}\n' \
   "$(date -u -d 'today 00:05' +%Y-%m-%dT%H:%M:%SZ)" "$site" >"$work/state/lapse/history.jsonl"
 
 (cd "$site" && XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=xcb exec "$program") &
