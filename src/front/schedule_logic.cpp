@@ -49,7 +49,8 @@ std::string ScheduleLogic::LastUpdateText(ScheduleState& state) const {
   if (!entry_) {
     const std::optional<schedule::HistoryEntry> last =
         schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
-    // An update run by hand: the history tells no more of it than of any.
+    // Run by hand, or by a schedule since stopped: the history does not
+    // tell which, and it is told as a scheduled one is.
     if (!last) {
       return "none yet";
     }
