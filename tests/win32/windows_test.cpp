@@ -459,9 +459,7 @@ TEST_F(ScheduleDialogTest, LongTextsFitAndATaskThatWillNotRunIsWarnedOf) {
   const auto below = [&dialog](const char* upper, const char* lower) {
     SCOPED_TRACE(upper);
     HWND label = dialog.ControlNamed(upper);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(label)) + 1, L'\0');
-    text.resize(
-        static_cast<size_t>(GetWindowTextW(label, text.data(), static_cast<int>(text.size()))));
+    const std::wstring text = CaptionOf(label);
     const RECT place = PlaceIn(label);
     HDC context = GetDC(label);
     const auto previous =
