@@ -1,5 +1,6 @@
 #include "front/schedule_logic.h"
 
+#include "messages/messages.h"
 #include "platform/clock.h"
 #include "schedule/history.h"
 #include "schedule/missed.h"
@@ -48,15 +49,21 @@ std::string ScheduleLogic::LastUpdateText(ScheduleState& state) const {
   if (!entry_) {
     const std::optional<schedule::HistoryEntry> last =
         schedule::LastUpdate(folder_, schedule::HistoryFile(host_->stateFolder));
-    return last ? schedule::Summary(*last) : "none yet";
+    // Run by hand, or by a schedule since stopped: the history does not
+    // tell which, and it is told as a scheduled one is.
+    if (!last) {
+      return "none yet";
+    }
+    state.endedBadly = last->status != 0;
+    return schedule::Summary(*last) + (state.endedBadly ? " (ended badly)" : "");
   }
   const std::chrono::system_clock::time_point now = host_->now();
   const schedule::UpdateState update = schedule::StateOf(
       *entry_, schedule::ReadHistory(schedule::HistoryFile(host_->stateFolder)), now);
   state.missed = update.missed;
   state.endedBadly = update.endedBadly;
-  // The label has two lines: a missed update says so in place of what the
-  // last one did, which is older news.
+  // A missed update says so in place of what the last one did, which is
+  // older news.
   if (update.missed) {
     std::string text = schedule::MissedText(update, now);
     text.front() = 'M';
@@ -95,7 +102,9 @@ void ScheduleLogic::Schedule() {
   }
   entry_ = schedule::FindSchedule(*host_, folder_);
   ShowState();
-  if (outcome.status == schedule::Status::Partly) {
+  if (outcome.problem == schedule::Problem::WillNotRun) {
+    view_.Warn(messages::ScheduleNotStarted(outcome));
+  } else if (outcome.status == schedule::Status::Partly) {
     view_.Warn(schedule::ProblemText(*host_, outcome));
   }
 }

@@ -1,8 +1,8 @@
 // What the schedule dialog does, without drawing: it shows whether the
 // folder the lists show is updated automatically, at which time and with
 // subfolders or not, the next day on which something lapses there and how
-// the last automatic update went; Schedule registers or changes the daily
-// update, Stop removes it.
+// the last update went, scheduled or run by hand; Schedule registers or
+// changes the daily update, Stop removes it.
 #pragma once
 
 #include <chrono>
@@ -45,10 +45,11 @@ struct ScheduleState {
   // --date-order dmy."
   std::string status;
   std::string nextChange;  // "2026-12-31", or "none found"
-  // "2026-12-08 00:05: 3 pages rewritten", or "none yet"; for a scheduled
-  // folder whose update was missed, "Missed: last update 2026-12-06 00:05,
-  // 3 days ago." instead, and " (ended badly)" after an update that exited
-  // with status 1 or 2.
+  // The history's last update, which it does not tell from one run by
+  // hand: "2026-12-08 00:05: 3 pages rewritten", or "none yet", with
+  // " (ended badly)" after an update that exited with status 1 or 2; for a
+  // scheduled folder whose update was missed, "Missed: last update
+  // 2026-12-06 00:05, 3 days ago." instead.
   std::string lastUpdate;
   bool scheduled = false;
   bool missed = false;
@@ -64,7 +65,8 @@ class ScheduleView {
   virtual void EnableStop(bool enabled) = 0;
   // An OK button and no icon.
   virtual void Tell(const std::string& text) = 0;
-  // An OK button and the warning icon: something could not be done.
+  // An OK button and the warning icon: something could not be done, or a
+  // saved schedule will not run.
   virtual void Warn(const std::string& text) = 0;
   // Focuses the time's box with its text selected.
   virtual void SelectTime() = 0;

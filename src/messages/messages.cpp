@@ -643,4 +643,55 @@ std::string NotAnOptionNumber(OptionNumber number, std::string_view text) {
          text::DisplayText(text) + "\" is not. No option has been changed.";
 }
 
+namespace {
+
+// Why a saved schedule does not run, and what has it run, as a desktop user
+// takes it.
+struct NotStartedWords {
+  const char* why;
+  const char* remedy;
+};
+
+NotStartedWords NotStartedWordsOf(schedule::Idle idle) {
+  switch (idle) {
+    case schedule::Idle::NoManager:
+      // The timer is only enabled by a schedule made while systemd runs.
+      return {"the scheduler of this computer (systemd) is not running",
+              "An administrator can start it. Once it runs, open this dialog again and press "
+              "Schedule: from then on the folder is updated every day by itself."};
+    case schedule::Idle::NoCronDaemon:
+      return {"the scheduler of this computer (the cron service) is not running",
+              "An administrator can start the cron service: from then on the folder is updated "
+              "every day by itself."};
+    case schedule::Idle::WineScheduler:
+      return {
+          "Lapse runs under wine here, whose Task Scheduler keeps tasks without ever "
+          "starting them",
+          "To have the folder updated every day, schedule it with Lapse on the system that "
+          "wine runs on."};
+    case schedule::Idle::No:
+    case schedule::Idle::NotEnabled:
+    case schedule::Idle::LinesMissing:
+    case schedule::Idle::TaskMissing:
+      break;
+  }
+  return {"the scheduler has not taken it", "Press Schedule again to have it taken."};
+}
+
+}  // namespace
+
+std::string ScheduleNotStarted(const schedule::Outcome& outcome) {
+  const schedule::Entry& entry = outcome.entry;
+  const NotStartedWords words = NotStartedWordsOf(entry.idle);
+  std::string text = "Saved: the daily update of " + schedule::TextOf(entry.folder) + ", " +
+                     schedule::WhenText(entry) + ". But nothing on this computer will start it " +
+                     "yet: " + words.why + ".\n\n" + words.remedy;
+  for (const schedule::Entry& kept : outcome.kept) {
+    text += "\n\nThe earlier daily update of the folder with " +
+            std::string(schedule::SchedulerTitle(kept.scheduler)) +
+            " stays as it was, and updates it " + schedule::WhenText(kept) + ".";
+  }
+  return text;
+}
+
 }  // namespace lapse::messages

@@ -14,6 +14,7 @@
 #include "batch/page_diff.h"
 #include "batch/undo.h"
 #include "batch/warned_tags.h"
+#include "schedule/schedule.h"
 #include "text/date.h"
 
 namespace lapse::messages {
@@ -138,6 +139,14 @@ std::string CannotOpenPage(const std::filesystem::path& page);
 // What a window says when something it does fails in a way no result
 // names (memory ran out): "That could not be done: WHAT." The window stays.
 std::string WindowFailed(std::string_view what);
+
+// What the desktop program warns of where a schedule was saved but nothing
+// on this computer will start it (schedule::Problem::WillNotRun): what was
+// saved, why nothing starts it and what to do, in a desktop user's words:
+// neither the scheduler's names for its files nor its commands, and no
+// quoting. An entry of the folder's that another scheduler runs, and that
+// stays, is named too. lapse-cli says it in its own words, which scripts read.
+std::string ScheduleNotStarted(const schedule::Outcome& outcome);
 
 // The two numbers of the options dialog.
 enum class OptionNumber { Days, Lines };

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "ui/colour_scheme.h"
 #include "ui/help.h"
@@ -70,9 +71,8 @@ frmSchedule::frmSchedule(front::ScheduleServices services, HelpService& help,
                            TwipsRect(120, 2280, 2100, 255), this);
   txtNextLapse =
       MakeLabel(QStringLiteral("txtNextLapse"), {}, TwipsRect(2280, 2280, 3600, 255), this);
-  lblLastUpdate =
-      MakeLabel(QStringLiteral("lblLastUpdate"), QStringLiteral("Last automatic update:"),
-                TwipsRect(120, 2640, 2100, 255), this);
+  lblLastUpdate = MakeLabel(QStringLiteral("lblLastUpdate"), QStringLiteral("Last update:"),
+                            TwipsRect(120, 2640, 2100, 255), this);
   txtLastUpdate =
       MakeLabel(QStringLiteral("txtLastUpdate"), {}, TwipsRect(2280, 2640, 3600, 480), this, true);
   cmdSchedule = MakeButton(QStringLiteral("cmdSchedule"), QStringLiteral("&Schedule"),
@@ -99,6 +99,10 @@ frmSchedule::frmSchedule(front::ScheduleServices services, HelpService& help,
           [this] { help_.ShowTopic(topic::kSchedule, this); });
 
   setFixedSize(TwipsSize(6000, 3795));
+  for (QObject* control : ControlOrder()) {
+    auto* widget = static_cast<QWidget*>(control);
+    designed_.push_back({widget, widget->geometry()});
+  }
   InstallContextHelp(*this, help);
   UseColourScheme(*this, *this, [this] { return ControlOrder(); });
 }
@@ -133,6 +137,45 @@ void frmSchedule::Show(const front::ScheduleState& state) {
   lblStatus->setText(QString::fromStdString(state.status));
   txtNextLapse->setText(QString::fromStdString(state.nextChange));
   txtLastUpdate->setText(QString::fromStdString(state.lastUpdate));
+  FitTexts();
+}
+
+void frmSchedule::FitTexts() {
+  // The places as designed hold two lines of each wrapped text; a longer
+  // text pushes down what is below it, and the dialog grows.
+  const auto growth = [this](const QLabel* label) {
+    const QRect designed = PlaceOf(label);
+    return std::max(0, label->heightForWidth(designed.width()) - designed.height());
+  };
+  const int statusGrowth = growth(lblStatus);
+  const int lastUpdateGrowth = growth(txtLastUpdate);
+  const int statusBottom = PlaceOf(lblStatus).bottom();
+  const int lastUpdateBottom = PlaceOf(txtLastUpdate).bottom();
+  for (const auto& [widget, designed] : designed_) {
+    QRect place = designed;
+    if (designed.top() > statusBottom) {
+      place.translate(0, statusGrowth);
+    }
+    if (designed.top() > lastUpdateBottom) {
+      place.translate(0, lastUpdateGrowth);
+    }
+    if (widget == lblStatus) {
+      place.setHeight(place.height() + statusGrowth);
+    } else if (widget == txtLastUpdate) {
+      place.setHeight(place.height() + lastUpdateGrowth);
+    }
+    widget->setGeometry(place);
+  }
+  setFixedSize(TwipsSize(6000, 3795) + QSize(0, statusGrowth + lastUpdateGrowth));
+}
+
+QRect frmSchedule::PlaceOf(const QWidget* widget) const {
+  for (const auto& [control, designed] : designed_) {
+    if (control == widget) {
+      return designed;
+    }
+  }
+  return widget->geometry();
 }
 
 void frmSchedule::SetFields(const front::ScheduleFields& fields) {

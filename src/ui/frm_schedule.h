@@ -1,10 +1,12 @@
 // The schedule dialog: whether the folder the lists show is updated
 // automatically every day, at which time, with its subfolders or not; the
-// next day something lapses there and how the last automatic update went.
+// next day something lapses there and how the last update went.
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "front/schedule_logic.h"
@@ -44,6 +46,10 @@ class frmSchedule final : public QDialog, private front::ScheduleView {
   void Warn(const std::string& text) override;
   void SelectTime() override;
   void Hide() override;
+  // Gives the wrapped texts the lines they take.
+  void FitTexts();
+  // Where the widget was designed to be.
+  QRect PlaceOf(const QWidget* widget) const;
 
   HelpService& help_;
   MessageBoxes& messages_;
@@ -64,6 +70,7 @@ class frmSchedule final : public QDialog, private front::ScheduleView {
   QPushButton* cmdStop;
   QPushButton* cmdClose;
   QPushButton* cmdHelp;
+  std::vector<std::pair<QWidget*, QRect>> designed_;
 };
 
 }  // namespace lapse::ui

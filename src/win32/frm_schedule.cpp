@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "front/help_topics.h"
 #include "win32/text.h"
 
@@ -11,12 +14,34 @@ namespace {
 
 // Texts that name folders: an & in them is a character, not an access key.
 constexpr DWORD kText = SS_LEFT | SS_NOPREFIX;
+// The client area as designed, in twips.
+constexpr int kWidth = 6000;
+constexpr int kHeight = 3795;
 
-std::string TextOf(HWND control) {
+std::wstring WideTextOf(HWND control) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
   text.resize(
       static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-  return Utf8(text);
+  return text;
+}
+
+std::string TextOf(HWND control) {
+  return Utf8(WideTextOf(control));
+}
+
+// The height in pixels that the static control's text takes, wrapped at
+// width as the control wraps it.
+int TextHeight(HWND control, int width) {
+  const std::wstring text = WideTextOf(control);
+  HDC context = GetDC(control);
+  const auto previous =
+      SelectObject(context, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT bounds{0, 0, width, 0};
+  DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &bounds,
+            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  SelectObject(context, previous);
+  ReleaseDC(control, context);
+  return bounds.bottom - bounds.top;
 }
 
 }  // namespace
@@ -25,7 +50,7 @@ frmSchedule::frmSchedule(front::ScheduleServices services, Prompts& prompts, Hel
                          HWND owner)
     : prompts_(prompts), help_(help), owner_(owner), logic_(*this, std::move(services)) {
   Create(L"frmSchedule", L"Schedule", WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME,
-         {3300, 4800, 6000, 3795}, owner);
+         {3300, 4800, kWidth, kHeight}, owner);
   // Created in tab order: the time first, the buttons last.
   AddControl("lblTime", WC_STATICW, L"Update every day &at", SS_LEFT, -1, {120, 1350, 2100, 255});
   AddControl("txtTime", WC_EDITW, L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, kTxtTime,
@@ -46,8 +71,7 @@ frmSchedule::frmSchedule(front::ScheduleServices services, Prompts& prompts, Hel
   AddControl("lblStatus", WC_STATICW, L"", kText, -1, {120, 720, 5760, 480});
   AddControl("lblNextLapse", WC_STATICW, L"Next change here:", SS_LEFT, -1, {120, 2280, 2100, 255});
   AddControl("txtNextLapse", WC_STATICW, L"", kText, -1, {2280, 2280, 3600, 255});
-  AddControl("lblLastUpdate", WC_STATICW, L"Last automatic update:", SS_LEFT, -1,
-             {120, 2640, 2100, 255});
+  AddControl("lblLastUpdate", WC_STATICW, L"Last update:", SS_LEFT, -1, {120, 2640, 2100, 255});
   AddControl("txtLastUpdate", WC_STATICW, L"", kText, -1, {2280, 2640, 3600, 480});
   Layout(DpiOf(Handle()));
   FitRow({"lblTime", "txtTime", "lblTimeForm"});
@@ -89,6 +113,12 @@ LRESULT frmSchedule::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       logic_.Close();
       return 0;
+    case WM_DPICHANGED: {
+      // The layout at the new DPI is the designed one: the texts fit anew.
+      const LRESULT result = Window::OnMessage(message, wParam, lParam);
+      FitTexts();
+      return result;
+    }
     default:
       return Window::OnMessage(message, wParam, lParam);
   }
@@ -128,6 +158,57 @@ void frmSchedule::Show(const front::ScheduleState& state) {
   SetWindowTextW(ControlNamed("lblStatus"), Wide(state.status).c_str());
   SetWindowTextW(ControlNamed("txtNextLapse"), Wide(state.nextChange).c_str());
   SetWindowTextW(ControlNamed("txtLastUpdate"), Wide(state.lastUpdate).c_str());
+  FitTexts();
+}
+
+void frmSchedule::FitTexts() {
+  // The places as designed hold two lines of each wrapped text; a longer
+  // text pushes down what is below it, and the dialog grows.
+  const UINT dpi = DpiOf(Handle());
+  const Twips status = PlaceOf("lblStatus");
+  const Twips lastUpdate = PlaceOf("txtLastUpdate");
+  const int statusGrowth =
+      std::max(0, TextHeight(ControlNamed("lblStatus"), Pixels(status.width, dpi)) -
+                      Pixels(status.height, dpi));
+  const int lastUpdateGrowth =
+      std::max(0, TextHeight(ControlNamed("txtLastUpdate"), Pixels(lastUpdate.width, dpi)) -
+                      Pixels(lastUpdate.height, dpi));
+  for (const Control& control : Controls()) {
+    RECT place;
+    GetWindowRect(control.handle, &place);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&place), 2);
+    int top = PixelRect(control.place, dpi).top;
+    int height = place.bottom - place.top;
+    if (control.place.top >= status.top + status.height) {
+      top += statusGrowth;
+    }
+    if (control.place.top >= lastUpdate.top + lastUpdate.height) {
+      top += lastUpdateGrowth;
+    }
+    if (control.handle == ControlNamed("lblStatus")) {
+      height = Pixels(status.height, dpi) + statusGrowth;
+    } else if (control.handle == ControlNamed("txtLastUpdate")) {
+      height = Pixels(lastUpdate.height, dpi) + lastUpdateGrowth;
+    }
+    SetWindowPos(control.handle, nullptr, place.left, top, place.right - place.left, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // The client area grows; the window stays where it is.
+  RECT client{0, 0, Pixels(kWidth, dpi), Pixels(kHeight, dpi) + statusGrowth + lastUpdateGrowth};
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE));
+  AdjustWindowRectEx(&client, style, FALSE, exStyle);
+  SetWindowPos(Handle(), nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+Twips frmSchedule::PlaceOf(const char* name) const {
+  for (const Control& control : Controls()) {
+    if (std::string_view(control.name) == name) {
+      return control.place;
+    }
+  }
+  return {};
 }
 
 void frmSchedule::SetFields(const front::ScheduleFields& fields) {

@@ -42,6 +42,10 @@ class frmSchedule final : public Window, private front::ScheduleView {
   void Warn(const std::string& text) override;
   void SelectTime() override;
   void Hide() override { Window::Hide(); }
+  // Gives the wrapped texts the lines they take, measured as drawn.
+  void FitTexts();
+  // The named control's place as designed.
+  Twips PlaceOf(const char* name) const;
 
   Prompts& prompts_;
   HelpPages& help_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "schedule/history.h"
 #include "support/fake_runner.h"
 #include "support/temp_dir.h"
@@ -206,32 +208,120 @@ TEST_F(ScheduleLogicTest, ABadTimeIsRefusedAndTheTimeSelected) {
   }
 }
 
-TEST_F(ScheduleLogicTest, TheLastAutomaticUpdateComesFromTheHistory) {
-  schedule::HistoryEntry update;
-  update.time = sys_days{year{2026} / 12 / 8} + minutes{5};
-  update.folder = site_;
-  update.status = 1;
-  update.rewritten = 3;
-  update.left = {{"a.htm", "its page changed after the run"}};
-  ASSERT_FALSE(schedule::AppendHistory(update, dir_ / "state" / "history.jsonl"));
-  ScheduleLogic logic(view_, Services());
-  logic.Activate(site_, false);
-  EXPECT_EQ(view_.state.lastUpdate, schedule::Summary(update));
+// An unscheduled folder's last update was run by hand (or by a schedule
+// since stopped): the history's line, ended badly or not, beside a status
+// that says the folder is not updated automatically.
+TEST_F(ScheduleLogicTest, TheLastUpdateByHandComesFromTheHistory) {
+  const struct {
+    const char* name;
+    std::optional<int> status;  // nothing: no update in the history
+    const char* after;          // after the update's summary
+    bool endedBadly;
+  } cases[] = {
+      {"none", std::nullopt, "", false},
+      {"rewrote", 0, "", false},
+      {"leftAPage", 1, " (ended badly)", true},
+      {"couldNotStart", 2, " (ended badly)", true},
+  };
+  const fs::path history = dir_ / "state" / "history.jsonl";
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    fs::remove(history);
+    std::string expected = "none yet";
+    if (item.status) {
+      schedule::HistoryEntry update;
+      update.time = sys_days{year{2026} / 12 / 8} + minutes{5};
+      update.folder = site_;
+      update.status = *item.status;
+      update.rewritten = 3;
+      update.left = {{"a.htm", "its page changed after the run"}};
+      ASSERT_FALSE(schedule::AppendHistory(update, history));
+      expected = schedule::Summary(update) + item.after;
+    }
+    RecordingView view;
+    ScheduleLogic logic(view, Services());
+    logic.Activate(site_, false);
+    EXPECT_EQ(view.state.status, "Not updated automatically.");
+    EXPECT_EQ(view.state.lastUpdate, expected);
+    EXPECT_EQ(view.state.endedBadly, item.endedBadly);
+    EXPECT_FALSE(view.state.missed);
+  }
 }
 
-#if !defined(_WIN32)
-TEST_F(ScheduleLogicTest, UnitsWrittenWithoutAManagerAreExplained) {
-  runner_.present = {"systemctl"};
-  ScheduleLogic logic(view_, Services());
-  logic.Activate(site_, false);
-  logic.Schedule();
-  ASSERT_EQ(view_.said.size(), 1u);
-  EXPECT_EQ(view_.said[0].rfind("warn: The units are written to ", 0), 0u) << view_.said[0];
-  EXPECT_NE(view_.said[0].find("systemctl --user enable --now "), std::string::npos);
-  EXPECT_EQ(view_.state.status.rfind("Scheduled every day at 00:05, but not started: ", 0), 0u)
-      << view_.state.status;
+// A schedule saved where nothing will start it is warned of in a desktop
+// user's words: what was saved, why it will not run and what to do, with
+// neither the scheduler's escaped names nor a shell command.
+TEST_F(ScheduleLogicTest, AScheduleThatNothingWillStartIsWarnedOfInPlainWords) {
+  std::set<std::string> tasks;
+  const struct {
+    const char* name;
+    std::set<std::string> programs;
+    bool wine;
+    const char* why;
+    const char* remedy;
+  } cases[] = {
+      {"noSystemdManager",
+       {"systemctl"},
+       false,
+       "the scheduler of this computer (systemd) is not running",
+       "An administrator can start it."},
+      {"noCronDaemon",
+       {"crontab"},
+       false,
+       "the scheduler of this computer (the cron service) is not running",
+       "An administrator can start the cron service"},
+      {"wine",
+       {"schtasks"},
+       true,
+       "under wine here, whose Task Scheduler keeps tasks without ever starting them",
+       "schedule it with Lapse on the system that wine runs on."},
+  };
+  // A dash in the name, which systemd's unit names escape.
+  const fs::path folder = site_.parent_path() / "my-site";
+  fs::create_directories(folder);
+  Write(dir_ / "proc" / "1" / "comm", "init\n");
+  runner_.answers["schtasks"] = [&tasks](const testing_support::ProgramCall& call) {
+    if (call.args[0] == "/Create") {
+      tasks.insert(call.args[2]);
+    } else if (call.args[0] == "/Delete") {
+      tasks.erase(call.args[2]);
+    } else if (tasks.count(call.args[2]) == 0) {
+      return schedule::ProgramResult{true, 1, {}, {}};
+    }
+    return schedule::ProgramResult{true, 0, {}, {}};
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    runner_.present = item.programs;
+    ScheduleServices services = Services();
+    services.host = [made = services.host, wine = item.wine] {
+      schedule::Host host = made();
+      host.windows = wine;
+      host.wine = wine;
+      return host;
+    };
+    RecordingView view;
+    ScheduleLogic logic(view, services);
+    logic.Activate(folder, false);
+    logic.Schedule();
+    ASSERT_EQ(view.said.size(), 1u);
+    const std::string& said = view.said[0];
+    EXPECT_EQ(said.rfind("warn: Saved: the daily update of " + folder.string() +
+                             ", every day at 00:05. But nothing on this computer will start it "
+                             "yet: ",
+                         0),
+              0u)
+        << said;
+    EXPECT_NE(said.find(item.why), std::string::npos) << said;
+    EXPECT_NE(said.find(item.remedy), std::string::npos) << said;
+    for (const char* raw : {"\\x2d", "'", "\"", "systemctl", "lapse-schedule", ".timer"}) {
+      EXPECT_EQ(said.find(raw), std::string::npos) << raw << " in " << said;
+    }
+    EXPECT_EQ(view.state.status.rfind("Scheduled every day at 00:05, but not started: ", 0), 0u)
+        << view.state.status;
+    logic.Stop();
+  }
 }
-#endif
 
 TEST_F(ScheduleLogicTest, ChangingAScheduleKeepsItsSchedulerAndZone) {
   fs::create_directories(dir_ / "Europe");

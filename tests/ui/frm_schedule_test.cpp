@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "schedule/history.h"
 #include "support/fake_runner.h"
 #include "ui_fakes.h"
 
@@ -88,6 +89,7 @@ class FrmScheduleTest : public QObject {
              QString::fromStdString(site_.string()));
     QCOMPARE(Text("lblStatus"), QStringLiteral("Not updated automatically."));
     QCOMPARE(Text("txtNextLapse"), QStringLiteral("2027-01-15"));
+    QCOMPARE(Text("lblLastUpdate"), QStringLiteral("Last update:"));
     QCOMPARE(Text("txtLastUpdate"), QStringLiteral("none yet"));
     QCOMPARE(Time()->text(), QStringLiteral("00:05"));
     QVERIFY(Subfolders()->isChecked());
@@ -158,6 +160,41 @@ class FrmScheduleTest : public QObject {
     Button("cmdHelp")->click();
     QTest::keyClick(Time(), Qt::Key_F1);
     QCOMPARE(help_.calls, (std::vector<HelpCall>{{"show", 25}, {"show", 25}}));
+  }
+
+  // The longest texts: a schedule that nothing starts, and a last update
+  // that names a long page and why it was left. Each wrapped text gets the
+  // lines it takes, and pushes what is below it down inside the dialog.
+  void longTextsFitAndANotStartedScheduleIsWarnedOf() {
+    testing::WriteFile(root_->filePath("proc/812/comm"), "init\n");
+    schedule::HistoryEntry update;
+    update.time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8};
+    update.folder = site_;
+    update.status = 1;
+    update.rewritten = 1234;
+    update.left = {{"news/archive/2026/december/the-longest-page-name-of-the-site.htm",
+                    "its page changed after the run, so its copy was left in New"},
+                   {"b.htm", "its page changed after the run"}};
+    QVERIFY(!schedule::AppendHistory(
+        update, schedule::HistoryFile(root_->filePath("state").toStdString())));
+    Show();
+    Button("cmdSchedule")->click();
+    QCOMPARE(messages_.shown.size(), std::size_t{1});
+    QCOMPARE(messages_.shown[0].kind, QStringLiteral("warn"));
+    QVERIFY2(!messages_.shown[0].text.contains("\\x2d") && !messages_.shown[0].text.contains('\''),
+             qPrintable(messages_.shown[0].text));
+    QVERIFY2(Text("lblStatus").contains("but not started"), qPrintable(Text("lblStatus")));
+    QVERIFY2(Text("txtLastUpdate").endsWith("(ended badly)"), qPrintable(Text("txtLastUpdate")));
+
+    const auto below = [this](const char* upper, const char* lower) {
+      auto* label = dialog_->findChild<QLabel*>(QString::fromLatin1(upper));
+      const QRect place = label->geometry();
+      QVERIFY2(place.height() >= label->heightForWidth(place.width()), upper);
+      QVERIFY2(place.bottom() < dialog_->findChild<QWidget*>(lower)->geometry().top(), upper);
+    };
+    below("lblStatus", "txtTime");
+    below("txtLastUpdate", "cmdSchedule");
+    QVERIFY(dialog_->rect().contains(Button("cmdHelp")->geometry()));
   }
 
   void controlsTakeTheColourScheme() {

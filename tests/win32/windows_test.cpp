@@ -18,6 +18,7 @@
 #include "messages/messages.h"
 #include "platform/disk.h"
 #include "platform/errors.h"
+#include "schedule/history.h"
 #include "support/fake_runner.h"
 #include "support/memory_settings_store.h"
 #include "support/temp_dir.h"
@@ -385,7 +386,8 @@ TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
                {"cmdSchedule", WC_BUTTONW, L"&Schedule", {120, 3300, 1335, 375}},
                {"cmdStop", WC_BUTTONW, L"S&top", {1560, 3300, 1335, 375}},
                {"cmdClose", WC_BUTTONW, L"Close", {3000, 3300, 1335, 375}},
-               {"cmdHelp", WC_BUTTONW, L"Help", {4440, 3300, 1335, 375}}});
+               {"cmdHelp", WC_BUTTONW, L"Help", {4440, 3300, 1335, 375}},
+               {"lblLastUpdate", WC_STATICW, L"Last update:", {120, 2640, 2100, 255}}});
   EXPECT_EQ(TabOrder(dialog), (std::vector<std::string>{"txtTime", "chkSubfolders", "cmdSchedule",
                                                         "cmdStop", "cmdClose", "cmdHelp"}));
 
@@ -417,6 +419,66 @@ TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
 
   Press(dialog, kCmdScheduleHelp);
   EXPECT_EQ(help_.topics, std::vector<int>{25});
+}
+
+// The longest texts: a task that wine's Task Scheduler keeps but never
+// starts, and a last update that names a long page and why it was left.
+// Each wrapped text gets the lines it takes, as drawn, and pushes what is
+// below it down inside the dialog; the warning names no task and quotes
+// nothing.
+TEST_F(ScheduleDialogTest, LongTextsFitAndATaskThatWillNotRunIsWarnedOf) {
+  const std::filesystem::path root = dir_;
+  services_.host = [this, root] {
+    schedule::Host host(runner_);
+    host.program = root / "lapse-cli.exe";
+    host.stateFolder = root / "state";
+    host.windows = true;
+    host.wine = true;
+    return host;
+  };
+  const std::filesystem::path site = std::filesystem::canonical(dir_);
+  schedule::HistoryEntry update;
+  update.time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 8};
+  update.folder = site;
+  update.status = 1;
+  update.rewritten = 1234;
+  update.left = {{"news\\archive\\2026\\december\\the-longest-page-name-of-the-site.htm",
+                  "its page changed after the run, so its copy was left in New"},
+                 {"b.htm", "its page changed after the run"}};
+  ASSERT_FALSE(schedule::AppendHistory(update, schedule::HistoryFile(root / "state")));
+  frmSchedule dialog(services_, prompts_, help_, window_->Handle());
+  dialog.Load(site, false);
+  Press(dialog, IDOK);
+  ASSERT_EQ(prompts_.said.size(), 1u);
+  const std::wstring& warned = prompts_.said[0];
+  EXPECT_EQ(warned.rfind(L"warn: Saved: the daily update of ", 0), 0u) << Utf8(warned);
+  EXPECT_EQ(warned.find_first_of(L"'\""), std::wstring::npos) << Utf8(warned);
+  EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")).rfind(L"Scheduled every day at 00:05", 0),
+            0u);
+
+  const auto below = [&dialog](const char* upper, const char* lower) {
+    SCOPED_TRACE(upper);
+    HWND label = dialog.ControlNamed(upper);
+    const std::wstring text = CaptionOf(label);
+    const RECT place = PlaceIn(label);
+    HDC context = GetDC(label);
+    const auto previous =
+        SelectObject(context, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    RECT drawn{0, 0, place.right - place.left, 0};
+    DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &drawn,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(context, previous);
+    ReleaseDC(label, context);
+    EXPECT_GT(drawn.bottom, PixelRect({0, 0, 0, 480}, DpiOf(dialog.Handle())).bottom)
+        << "the text is no longer than the two lines designed";
+    EXPECT_GE(place.bottom - place.top, drawn.bottom);
+    EXPECT_LE(place.bottom, PlaceIn(dialog.ControlNamed(lower)).top);
+  };
+  below("lblStatus", "txtTime");
+  below("txtLastUpdate", "cmdSchedule");
+  RECT client;
+  GetClientRect(dialog.Handle(), &client);
+  EXPECT_LE(PlaceIn(dialog.ControlNamed("cmdHelp")).bottom, client.bottom);
 }
 
 // The texts of the schedule dialog's controls, read as it shows, which then
