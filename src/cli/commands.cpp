@@ -1,5 +1,3 @@
-#include "cli/commands.h"
-
 #include <utf8.h>
 
 #include <CLI/CLI.hpp>
@@ -20,6 +18,7 @@
 #include "batch/site_names.h"
 #include "batch/undo.h"
 #include "batch/warned_tags.h"
+#include "cli/commands.h"
 #include "cli/help_format.h"
 #include "cli/journal_listing.h"
 #include "cli/schedule_commands.h"
@@ -42,6 +41,12 @@ constexpr const char* kVersion = "lapse-cli " LAPSE_VERSION;
 constexpr const char* kCommands[] = {"run",      "replace",    "update",   "diff",
                                      "check",    "undo",       "replaces", "log",
                                      "schedule", "unschedule", "schedules"};
+
+// What a command's errors start with, "lapse-cli run: "; before a command
+// is known, "lapse-cli: ". A page's own report starts with its name instead.
+std::string Who(const std::string& command) {
+  return "lapse-cli" + (command.empty() ? std::string() : " " + command) + ": ";
+}
 
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
@@ -67,6 +72,7 @@ struct Options {
 
 // The options once checked.
 struct Settings {
+  std::string command;  // as its errors name it
   fs::path directory;
   batch::RunOptions run;
   std::chrono::milliseconds wait = batch::kDefaultLockWait;
@@ -139,6 +145,7 @@ fs::path CheckedFolder(const std::string& command, const std::string& text) {
 Settings Checked(const std::string& command, const Options& options,
                  const Environment& environment) {
   Settings settings;
+  settings.command = command;
   if (options.directory.empty()) {
     throw UsageError{"lapse-cli " + command + ": which folder? (see lapse-cli " + command +
                      " --help)"};
@@ -302,7 +309,7 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
       batch::BatchRun(environment.disk, settings.directory, frontEnd, options);
   frontEnd.Done();
   if (result.status != batch::RunStatus::Completed) {
-    err << "lapse-cli: " << messages::Stopped(result.problem) << '\n';
+    err << Who(settings.command) << messages::Stopped(result.problem) << '\n';
     return kUsageError;
   }
   SayRunNotes(result, err);
@@ -313,8 +320,8 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
 }
 
 // Names what a replace did, and says what it could not.
-int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& out,
-                std::ostream& err) {
+int SayReplaced(const batch::ReplaceResult& result, bool quiet, const std::string& command,
+                std::ostream& out, std::ostream& err) {
   if (!quiet) {
     for (const std::string& line : messages::ReplaceDone(result)) {
       out << line << '\n';
@@ -324,7 +331,7 @@ int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& ou
     err << note << '\n';
   }
   for (const std::string& problem : messages::ReplaceProblems(result)) {
-    err << (result.refusal != batch::ReplaceRefusal::None ? "lapse-cli: " : "") << problem << '\n';
+    err << (result.refusal != batch::ReplaceRefusal::None ? Who(command) : "") << problem << '\n';
   }
   if (result.refusal != batch::ReplaceRefusal::None &&
       result.refusal != batch::ReplaceRefusal::RunUnfinished) {
@@ -345,13 +352,14 @@ int Replace(const Settings& settings, const Environment& environment, std::ostre
     options.foreignSite = settings.foreignSite;
     result = batch::Replace(environment.disk, settings.directory, options);
   }
-  return SayReplaced(result, settings.quiet, out, err);
+  return SayReplaced(result, settings.quiet, settings.command, out, err);
 }
 
 int Undo(const Settings& settings, const Environment& environment, std::ostream& out,
          std::ostream& err) {
   if (!environment.keepIn) {
-    err << "lapse-cli: the user's state folder cannot be told (no HOME): nothing is kept.\n";
+    err << Who(settings.command)
+        << "the user's state folder cannot be told (no HOME): nothing is kept.\n";
     return kUsageError;
   }
   batch::UndoResult result;
@@ -373,7 +381,7 @@ int Undo(const Settings& settings, const Environment& environment, std::ostream&
     case batch::UndoRefusal::CannotOpenFolder:
     case batch::UndoRefusal::Busy:
     case batch::UndoRefusal::CannotLock:
-      err << "lapse-cli: " << problems.front() << '\n';
+      err << Who(settings.command) << problems.front() << '\n';
       return kUsageError;
   }
   if (!settings.quiet) {
@@ -482,14 +490,14 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   if (!site) {
     const batch::RunProblem problem = batch::RunProblemOf(site.error());
     report.problem = messages::Stopped(problem);
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   if (settings.folderId) {
     if (std::optional<std::string> problem = OtherFolder(*settings.folderId, *site, environment)) {
       report.problem = std::move(*problem);
       report.notTheScheduledFolder = true;
-      err << "lapse-cli update: " << report.problem << '\n';
+      err << Who(settings.command) << report.problem << '\n';
       return finish(kUsageError);
     }
   }
@@ -520,7 +528,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   if (scan.folderError) {
     report.problem = messages::Stopped(
         {batch::RunProblem::Kind::CannotList, site->Paths().sourceDir, scan.folderError, {}});
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   if (index) {
@@ -552,7 +560,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   if (run.status != batch::RunStatus::Completed) {
     report.problem = messages::Stopped(run.problem);
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   SayRunNotes(run, err);
@@ -573,7 +581,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   } else {
     report.leftAsTheyWere.insert(report.leftAsTheyWere.end(), problems.begin(), problems.end());
   }
-  const int replaceStatus = SayReplaced(replaced, true, out, err);
+  const int replaceStatus = SayReplaced(replaced, true, settings.command, out, err);
   if (!settings.quiet) {
     const auto heldBack = std::count_if(
         replaced.left.begin(), replaced.left.end(),
@@ -595,16 +603,16 @@ int Log(const Settings& settings, const Environment& environment, std::ostream& 
                                               batch::PathsFor(settings.directory).sourceDir)
                          : batch::Journal{};
   if (!journal) {
-    err << "lapse-cli log: " << messages::JournalUnread(journal.error()) << '\n';
+    err << Who(settings.command) << messages::JournalUnread(journal.error()) << '\n';
     return kUsageError;
   }
   if (journal->damaged) {
-    err << "lapse-cli log: " << messages::JournalDamaged() << '\n';
+    err << Who(settings.command) << messages::JournalDamaged() << '\n';
   }
   if (settings.json) {
     ListJournalAsJson(*journal, settings.since, out);
   } else if (!ListJournalAsText(*journal, settings.since, out)) {
-    err << "lapse-cli log: " << messages::NothingJournaled(settings.directory, settings.since)
+    err << Who(settings.command) << messages::NothingJournaled(settings.directory, settings.since)
         << '\n';
   }
   return journal->damaged ? kFilesLeftOut : kSuccess;
@@ -816,7 +824,7 @@ int Check(const Settings& settings, const Environment& environment, std::ostream
   const batch::CheckResult result =
       batch::CheckSite(environment.disk, settings.directory, run.recursion, rules);
   if (result.folderError) {
-    err << "lapse-cli: "
+    err << Who(settings.command)
         << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
                                       result.folderError)
         << '\n';
@@ -855,7 +863,7 @@ int Diff(const Settings& settings, const Environment& environment, std::ostream&
   const batch::SiteDiff diff =
       batch::DiffSite(environment.disk, settings.directory, run.recursion, rules, text);
   if (diff.folderError) {
-    err << "lapse-cli: "
+    err << Who(settings.command)
         << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
                                       diff.folderError)
         << '\n';
@@ -932,14 +940,14 @@ std::optional<std::string> EmptyArgument(const std::vector<std::string>& args) {
 
 // Output that did not reach its file or pipe (a full disk, a closed pipe)
 // must not pass for a command that went well.
-bool OutputWritten(std::ostream& out, std::ostream& err) {
+bool OutputWritten(const std::string& command, std::ostream& out, std::ostream& err) {
   errno = 0;
   out.flush();
   if (out) {
     return true;
   }
   const int error = errno;
-  err << "lapse-cli: the output could not be written"
+  err << Who(command) << "the output could not be written"
       << (error != 0 ? ": " + std::generic_category().message(error) : std::string()) << ".\n";
   return false;
 }
@@ -1189,7 +1197,9 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
 int RunCommandLine(const std::vector<std::string>& args, const Environment& environment,
                    std::ostream& out, std::ostream& err) {
   const int status = RunCommand(args, environment, out, err);
-  return OutputWritten(out, err) ? status : kUsageError;
+  const bool command = !args.empty() && std::find(std::begin(kCommands), std::end(kCommands),
+                                                  args.front()) != std::end(kCommands);
+  return OutputWritten(command ? args.front() : std::string(), out, err) ? status : kUsageError;
 }
 
 }  // namespace lapse::cli

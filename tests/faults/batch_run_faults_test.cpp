@@ -146,7 +146,7 @@ TEST_P(RunThatCannotStart, SaysWhyAndChangesNothing) {
 
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, "lapse-cli: " + GetParam().message(Site()) + "\n");
+  EXPECT_EQ(outcome.err, "lapse-cli run: " + GetParam().message(Site()) + "\n");
   EXPECT_EQ(Snapshot(Site()), before);
 }
 
@@ -205,7 +205,7 @@ TEST_F(BatchRunFaults, NewOnAReadOnlyDiskStopsTheRun) {
 
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, "lapse-cli: Cannot write the record of the run " + NewText() +
+  EXPECT_EQ(outcome.err, "lapse-cli run: Cannot write the record of the run " + NewText() +
                              ".lapse-sources: Read-only file system. Nothing was written.\n");
   EXPECT_EQ(Snapshot(Site()), sources);
 }
@@ -451,6 +451,7 @@ TEST_F(BatchRunFaults, ASecondLapseWaitsThenGivesWay) {
   for (const char* command : {"run", "replace", "update"}) {
     const Outcome outcome = Call({command, "--wait", "0", "DIR"}, Site());
     EXPECT_EQ(outcome.status, 2) << command;
+    EXPECT_EQ(outcome.err.rfind("lapse-cli " + std::string(command) + ": ", 0), 0u) << outcome.err;
     EXPECT_NE(outcome.err.find(" is being updated by another Lapse (process " +
                                std::to_string(holder) + ", since "),
               std::string::npos)
