@@ -1009,6 +1009,10 @@ std::string Sentence(const CLI::ParseError& error, CLI::App& app,
         return who + ": no option " + text::DisplayText(option) + help;
       }
     }
+    // schedules takes no folder at all: it lists every one that is scheduled.
+    if (command == "schedules") {
+      return who + ": no folder here; schedules lists every scheduled folder" + help;
+    }
     return who + ": one folder only" + help;
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {

@@ -366,6 +366,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"run", "--wait", "soon", "DIR"}, "--wait takes a whole number"},
         UsageCase{{}, "lapse-cli: which command?"},
         UsageCase{{"replace"}, "lapse-cli replace: which folder?"},
+        UsageCase{{"schedules", "extra"},
+                  "lapse-cli schedules: no folder here; schedules lists every scheduled folder"},
         UsageCase{{"--quiet", "run", "DIR"},
                   "lapse-cli: --quiet comes before the command; options go after it: lapse-cli "
                   "run --quiet ..."},
