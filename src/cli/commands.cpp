@@ -1,3 +1,5 @@
+#include "cli/commands.h"
+
 #include <utf8.h>
 
 #include <CLI/CLI.hpp>
@@ -8,8 +10,10 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <tuple>
+#include <utility>
 
 #include "batch/batch.h"
 #include "batch/check.h"
@@ -18,7 +22,6 @@
 #include "batch/site_names.h"
 #include "batch/undo.h"
 #include "batch/warned_tags.h"
-#include "cli/commands.h"
 #include "cli/help_format.h"
 #include "cli/journal_listing.h"
 #include "cli/schedule_commands.h"
@@ -63,6 +66,7 @@ struct Options {
   std::optional<std::string> folderId;
   bool recursive = false;
   bool quiet = false;
+  bool verbose = false;
   bool json = false;
   bool trustSite = false;
   bool full = false;
@@ -89,6 +93,7 @@ struct Settings {
   // update does nothing to a folder that is not this one.
   std::optional<schedule::FolderId> folderId;
   bool quiet = false;
+  bool verbose = false;  // replace and undo: each page, before the counts
   bool json = false;
   bool stat = false;      // diff: the count of each page's lines, not the lines
   bool exitCode = false;  // check: 1 when a run today would change a page
@@ -215,6 +220,7 @@ Settings Checked(const std::string& command, const Options& options,
     }
   }
   settings.quiet = options.quiet;
+  settings.verbose = options.verbose;
   settings.json = options.json;
   settings.stat = options.stat;
   settings.exitCode = options.exitCode;
@@ -319,10 +325,24 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
   return result.AllRewritten() ? kSuccess : kFilesLeftOut;
 }
 
-// Names what a replace did, and says what it could not.
-int SayReplaced(const batch::ReplaceResult& result, bool quiet, const std::string& command,
+// How much of what a replace or an undo did is said on the output: what
+// went wrong is always said, on the error stream, page by page.
+enum class Told {
+  Nothing,    // --quiet, and update, which says it in its own words
+  Counts,     // a line that counts the pages
+  EveryPage,  // --verbose: a line for each page, then the counts
+};
+
+Told TellingOf(const Settings& settings) {
+  return settings.quiet ? Told::Nothing : settings.verbose ? Told::EveryPage : Told::Counts;
+}
+
+// Says what a replace did, and names what it could not do: a site of
+// thousands of pages gets a line that counts them, and a line for each page
+// that needs the user.
+int SayReplaced(const batch::ReplaceResult& result, Told told, const std::string& command,
                 std::ostream& out, std::ostream& err) {
-  if (!quiet) {
+  if (told == Told::EveryPage) {
     for (const std::string& line : messages::ReplaceDone(result)) {
       out << line << '\n';
     }
@@ -330,12 +350,15 @@ int SayReplaced(const batch::ReplaceResult& result, bool quiet, const std::strin
   for (const std::string& note : messages::ReplaceNotes(result)) {
     err << note << '\n';
   }
+  const bool refused = result.refusal != batch::ReplaceRefusal::None;
   for (const std::string& problem : messages::ReplaceProblems(result)) {
-    err << (result.refusal != batch::ReplaceRefusal::None ? Who(command) : "") << problem << '\n';
+    err << (refused ? Who(command) : "") << problem << '\n';
   }
-  if (result.refusal != batch::ReplaceRefusal::None &&
-      result.refusal != batch::ReplaceRefusal::RunUnfinished) {
+  if (refused && result.refusal != batch::ReplaceRefusal::RunUnfinished) {
     return kUsageError;
+  }
+  if (!refused && told != Told::Nothing) {
+    out << messages::ReplaceSummary(result) << '\n';
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
@@ -352,7 +375,7 @@ int Replace(const Settings& settings, const Environment& environment, std::ostre
     options.foreignSite = settings.foreignSite;
     result = batch::Replace(environment.disk, settings.directory, options);
   }
-  return SayReplaced(result, settings.quiet, settings.command, out, err);
+  return SayReplaced(result, TellingOf(settings), settings.command, out, err);
 }
 
 int Undo(const Settings& settings, const Environment& environment, std::ostream& out,
@@ -384,13 +407,17 @@ int Undo(const Settings& settings, const Environment& environment, std::ostream&
       err << Who(settings.command) << problems.front() << '\n';
       return kUsageError;
   }
-  if (!settings.quiet) {
+  const Told told = TellingOf(settings);
+  if (told == Told::EveryPage) {
     for (const fs::path& page : result.restored) {
       out << "Put back " << text::DisplayName(page) << '\n';
     }
   }
   for (const std::string& problem : problems) {
     err << problem << '\n';
+  }
+  if (told != Told::Nothing) {
+    out << messages::UndoSummary(result) << '\n';
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
@@ -581,7 +608,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   } else {
     report.leftAsTheyWere.insert(report.leftAsTheyWere.end(), problems.begin(), problems.end());
   }
-  const int replaceStatus = SayReplaced(replaced, true, settings.command, out, err);
+  const int replaceStatus = SayReplaced(replaced, Told::Nothing, settings.command, out, err);
   if (!settings.quiet) {
     const auto heldBack = std::count_if(
         replaced.left.begin(), replaced.left.end(),
@@ -1020,7 +1047,17 @@ std::string Sentence(const CLI::ParseError& error, CLI::App& app,
                            : who + ": which folder?" + help;
   }
   if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
-    return who + ": --log and --no-log exclude each other" + help;
+    // "--quiet excludes --verbose", said the same whichever came first.
+    constexpr std::string_view kExcludes = " excludes ";
+    const std::size_t at = what.find(kExcludes);
+    if (at != std::string::npos) {
+      std::string one = what.substr(0, at);
+      std::string other = what.substr(at + kExcludes.size());
+      if (other < one) {
+        std::swap(one, other);
+      }
+      return who + ": " + one + " and " + other + " exclude each other" + help;
+    }
   }
   if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
     return who + ": --date-order takes mdy, dmy or ymd" + help;
@@ -1060,7 +1097,12 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
   replace->add_flag("--recursive", options.recursive,
                     "Accepted for scripts: a replace puts in place what its run made, "
                     "subfolders included");
-  replace->add_flag("--quiet", options.quiet, "Name no file that was replaced or moved");
+  replace->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  replace
+      ->add_flag("--verbose", options.verbose,
+                 "Name each page replaced or left unchanged, and the log moved, before the "
+                 "count")
+      ->excludes("--quiet");
   AddWait(*replace, options);
   AddDirectory(*replace, options, "The folder whose pages are replaced by their copies in DIR/New");
 
@@ -1125,7 +1167,9 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
   undo->add_flag("--recursive", options.recursive,
                  "Accepted for scripts: an undo puts back what its replace changed, subfolders "
                  "included");
-  undo->add_flag("--quiet", options.quiet, "Name no page that was put back");
+  undo->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  undo->add_flag("--verbose", options.verbose, "Name each page put back, before the count")
+      ->excludes("--quiet");
   AddWait(*undo, options);
   AddDirectory(*undo, options, "The folder whose last replace is undone");
 
