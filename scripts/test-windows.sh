@@ -216,8 +216,10 @@ run_cli() {
     '\r\nGrüße.htm\r\n<!--LAPSE 01/01/20\r\nlapsed\r\n<!--ENDL\r\n\r\nGrüße.htm\r\n<!--LNEW 01/01/20\r\nnew\r\n'
   expect_file "$site/Grüße.htm" 'keep\n<!--LAPSE 01/01/20\nlapsed\n<!--ENDL\n<!--LNEW 01/01/20\nnew\nrest\n'
 
-  out=$(lapse_cli replace "$windows_site") || fail "lapse-cli: replace exited with $? ($target)"
-  [ "$out" = "$(printf 'Replaced Grüße.htm\nMoved Log.txt')" ] ||
+  # --verbose names each page: the names must reach the console as UTF-8.
+  out=$(lapse_cli replace --verbose "$windows_site") ||
+    fail "lapse-cli: replace exited with $? ($target)"
+  [ "$out" = "$(printf 'Replaced Grüße.htm\nMoved Log.txt\nReplaced 1 page and moved Log.txt.')" ] ||
     fail "lapse-cli: replace said: $out ($target)"
   [ ! -e "$site/New" ] || fail "lapse-cli: replace left the folder New ($target)"
   expect_file "$site/Grüße.htm" 'keep\nrest\n'

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <tuple>
+#include <utility>
 
 #include "batch/batch.h"
 #include "batch/check.h"
@@ -43,6 +45,12 @@ constexpr const char* kCommands[] = {"run",      "replace",    "update",   "diff
                                      "check",    "undo",       "replaces", "log",
                                      "schedule", "unschedule", "schedules"};
 
+// What a command's errors start with, "lapse-cli run: "; before a command
+// is known, "lapse-cli: ". A page's own report starts with its name instead.
+std::string Who(const std::string& command) {
+  return "lapse-cli" + (command.empty() ? std::string() : " " + command) + ": ";
+}
+
 // The options of every command, as typed; checked once parsing is done, so
 // that each mistake gets a sentence of its own.
 struct Options {
@@ -58,6 +66,7 @@ struct Options {
   std::optional<std::string> folderId;
   bool recursive = false;
   bool quiet = false;
+  bool verbose = false;
   bool json = false;
   bool trustSite = false;
   bool full = false;
@@ -67,6 +76,7 @@ struct Options {
 
 // The options once checked.
 struct Settings {
+  std::string command;  // as its errors name it
   fs::path directory;
   batch::RunOptions run;
   std::chrono::milliseconds wait = batch::kDefaultLockWait;
@@ -83,6 +93,7 @@ struct Settings {
   // update does nothing to a folder that is not this one.
   std::optional<schedule::FolderId> folderId;
   bool quiet = false;
+  bool verbose = false;  // replace and undo: each page, before the counts
   bool json = false;
   bool stat = false;      // diff: the count of each page's lines, not the lines
   bool exitCode = false;  // check: 1 when a run today would change a page
@@ -139,6 +150,7 @@ fs::path CheckedFolder(const std::string& command, const std::string& text) {
 Settings Checked(const std::string& command, const Options& options,
                  const Environment& environment) {
   Settings settings;
+  settings.command = command;
   if (options.directory.empty()) {
     throw UsageError{"lapse-cli " + command + ": which folder? (see lapse-cli " + command +
                      " --help)"};
@@ -208,6 +220,7 @@ Settings Checked(const std::string& command, const Options& options,
     }
   }
   settings.quiet = options.quiet;
+  settings.verbose = options.verbose;
   settings.json = options.json;
   settings.stat = options.stat;
   settings.exitCode = options.exitCode;
@@ -302,7 +315,7 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
       batch::BatchRun(environment.disk, settings.directory, frontEnd, options);
   frontEnd.Done();
   if (result.status != batch::RunStatus::Completed) {
-    err << "lapse-cli: " << messages::Stopped(result.problem) << '\n';
+    err << Who(settings.command) << messages::Stopped(result.problem) << '\n';
     return kUsageError;
   }
   SayRunNotes(result, err);
@@ -312,10 +325,24 @@ int Run(const Settings& settings, const Environment& environment, std::ostream& 
   return result.AllRewritten() ? kSuccess : kFilesLeftOut;
 }
 
-// Names what a replace did, and says what it could not.
-int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& out,
-                std::ostream& err) {
-  if (!quiet) {
+// How much of what a replace or an undo did is said on the output: what
+// went wrong is always said, on the error stream, page by page.
+enum class Told {
+  Nothing,    // --quiet, and update, which says it in its own words
+  Counts,     // a line that counts the pages
+  EveryPage,  // --verbose: a line for each page, then the counts
+};
+
+Told TellingOf(const Settings& settings) {
+  return settings.quiet ? Told::Nothing : settings.verbose ? Told::EveryPage : Told::Counts;
+}
+
+// Says what a replace did, and names what it could not do: a site of
+// thousands of pages gets a line that counts them, and a line for each page
+// that needs the user.
+int SayReplaced(const batch::ReplaceResult& result, Told told, const std::string& command,
+                std::ostream& out, std::ostream& err) {
+  if (told == Told::EveryPage) {
     for (const std::string& line : messages::ReplaceDone(result)) {
       out << line << '\n';
     }
@@ -323,12 +350,15 @@ int SayReplaced(const batch::ReplaceResult& result, bool quiet, std::ostream& ou
   for (const std::string& note : messages::ReplaceNotes(result)) {
     err << note << '\n';
   }
+  const bool refused = result.refusal != batch::ReplaceRefusal::None;
   for (const std::string& problem : messages::ReplaceProblems(result)) {
-    err << (result.refusal != batch::ReplaceRefusal::None ? "lapse-cli: " : "") << problem << '\n';
+    err << (refused ? Who(command) : "") << problem << '\n';
   }
-  if (result.refusal != batch::ReplaceRefusal::None &&
-      result.refusal != batch::ReplaceRefusal::RunUnfinished) {
+  if (refused && result.refusal != batch::ReplaceRefusal::RunUnfinished) {
     return kUsageError;
+  }
+  if (!refused && told != Told::Nothing) {
+    out << messages::ReplaceSummary(result) << '\n';
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
@@ -345,13 +375,14 @@ int Replace(const Settings& settings, const Environment& environment, std::ostre
     options.foreignSite = settings.foreignSite;
     result = batch::Replace(environment.disk, settings.directory, options);
   }
-  return SayReplaced(result, settings.quiet, out, err);
+  return SayReplaced(result, TellingOf(settings), settings.command, out, err);
 }
 
 int Undo(const Settings& settings, const Environment& environment, std::ostream& out,
          std::ostream& err) {
   if (!environment.keepIn) {
-    err << "lapse-cli: the user's state folder cannot be told (no HOME): nothing is kept.\n";
+    err << Who(settings.command)
+        << "the user's state folder cannot be told (no HOME): nothing is kept.\n";
     return kUsageError;
   }
   batch::UndoResult result;
@@ -373,16 +404,20 @@ int Undo(const Settings& settings, const Environment& environment, std::ostream&
     case batch::UndoRefusal::CannotOpenFolder:
     case batch::UndoRefusal::Busy:
     case batch::UndoRefusal::CannotLock:
-      err << "lapse-cli: " << problems.front() << '\n';
+      err << Who(settings.command) << problems.front() << '\n';
       return kUsageError;
   }
-  if (!settings.quiet) {
+  const Told told = TellingOf(settings);
+  if (told == Told::EveryPage) {
     for (const fs::path& page : result.restored) {
       out << "Put back " << text::DisplayName(page) << '\n';
     }
   }
   for (const std::string& problem : problems) {
     err << problem << '\n';
+  }
+  if (told != Told::Nothing) {
+    out << messages::UndoSummary(result) << '\n';
   }
   return result.Complete() ? kSuccess : kFilesLeftOut;
 }
@@ -482,14 +517,14 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   if (!site) {
     const batch::RunProblem problem = batch::RunProblemOf(site.error());
     report.problem = messages::Stopped(problem);
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   if (settings.folderId) {
     if (std::optional<std::string> problem = OtherFolder(*settings.folderId, *site, environment)) {
       report.problem = std::move(*problem);
       report.notTheScheduledFolder = true;
-      err << "lapse-cli update: " << report.problem << '\n';
+      err << Who(settings.command) << report.problem << '\n';
       return finish(kUsageError);
     }
   }
@@ -520,7 +555,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   if (scan.folderError) {
     report.problem = messages::Stopped(
         {batch::RunProblem::Kind::CannotList, site->Paths().sourceDir, scan.folderError, {}});
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   if (index) {
@@ -552,7 +587,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   if (run.status != batch::RunStatus::Completed) {
     report.problem = messages::Stopped(run.problem);
-    err << "lapse-cli: " << report.problem << '\n';
+    err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
   }
   SayRunNotes(run, err);
@@ -573,7 +608,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   } else {
     report.leftAsTheyWere.insert(report.leftAsTheyWere.end(), problems.begin(), problems.end());
   }
-  const int replaceStatus = SayReplaced(replaced, true, out, err);
+  const int replaceStatus = SayReplaced(replaced, Told::Nothing, settings.command, out, err);
   if (!settings.quiet) {
     const auto heldBack = std::count_if(
         replaced.left.begin(), replaced.left.end(),
@@ -595,16 +630,16 @@ int Log(const Settings& settings, const Environment& environment, std::ostream& 
                                               batch::PathsFor(settings.directory).sourceDir)
                          : batch::Journal{};
   if (!journal) {
-    err << "lapse-cli log: " << messages::JournalUnread(journal.error()) << '\n';
+    err << Who(settings.command) << messages::JournalUnread(journal.error()) << '\n';
     return kUsageError;
   }
   if (journal->damaged) {
-    err << "lapse-cli log: " << messages::JournalDamaged() << '\n';
+    err << Who(settings.command) << messages::JournalDamaged() << '\n';
   }
   if (settings.json) {
     ListJournalAsJson(*journal, settings.since, out);
   } else if (!ListJournalAsText(*journal, settings.since, out)) {
-    err << "lapse-cli log: " << messages::NothingJournaled(settings.directory, settings.since)
+    err << Who(settings.command) << messages::NothingJournaled(settings.directory, settings.since)
         << '\n';
   }
   return journal->damaged ? kFilesLeftOut : kSuccess;
@@ -816,7 +851,7 @@ int Check(const Settings& settings, const Environment& environment, std::ostream
   const batch::CheckResult result =
       batch::CheckSite(environment.disk, settings.directory, run.recursion, rules);
   if (result.folderError) {
-    err << "lapse-cli: "
+    err << Who(settings.command)
         << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
                                       result.folderError)
         << '\n';
@@ -855,7 +890,7 @@ int Diff(const Settings& settings, const Environment& environment, std::ostream&
   const batch::SiteDiff diff =
       batch::DiffSite(environment.disk, settings.directory, run.recursion, rules, text);
   if (diff.folderError) {
-    err << "lapse-cli: "
+    err << Who(settings.command)
         << messages::CannotOpenFolder(batch::PathsFor(settings.directory).sourceDir,
                                       diff.folderError)
         << '\n';
@@ -932,14 +967,14 @@ std::optional<std::string> EmptyArgument(const std::vector<std::string>& args) {
 
 // Output that did not reach its file or pipe (a full disk, a closed pipe)
 // must not pass for a command that went well.
-bool OutputWritten(std::ostream& out, std::ostream& err) {
+bool OutputWritten(const std::string& command, std::ostream& out, std::ostream& err) {
   errno = 0;
   out.flush();
   if (out) {
     return true;
   }
   const int error = errno;
-  err << "lapse-cli: the output could not be written"
+  err << Who(command) << "the output could not be written"
       << (error != 0 ? ": " + std::generic_category().message(error) : std::string()) << ".\n";
   return false;
 }
@@ -1001,6 +1036,10 @@ std::string Sentence(const CLI::ParseError& error, CLI::App& app,
         return who + ": no option " + text::DisplayText(option) + help;
       }
     }
+    // schedules takes no folder at all: it lists every one that is scheduled.
+    if (command == "schedules") {
+      return who + ": no folder here; schedules lists every scheduled folder" + help;
+    }
     return who + ": one folder only" + help;
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
@@ -1008,7 +1047,17 @@ std::string Sentence(const CLI::ParseError& error, CLI::App& app,
                            : who + ": which folder?" + help;
   }
   if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
-    return who + ": --log and --no-log exclude each other" + help;
+    // "--quiet excludes --verbose", said the same whichever came first.
+    constexpr std::string_view kExcludes = " excludes ";
+    const std::size_t at = what.find(kExcludes);
+    if (at != std::string::npos) {
+      std::string one = what.substr(0, at);
+      std::string other = what.substr(at + kExcludes.size());
+      if (other < one) {
+        std::swap(one, other);
+      }
+      return who + ": " + one + " and " + other + " exclude each other" + help;
+    }
   }
   if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
     return who + ": --date-order takes mdy, dmy or ymd" + help;
@@ -1048,7 +1097,12 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
   replace->add_flag("--recursive", options.recursive,
                     "Accepted for scripts: a replace puts in place what its run made, "
                     "subfolders included");
-  replace->add_flag("--quiet", options.quiet, "Name no file that was replaced or moved");
+  replace->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  replace
+      ->add_flag("--verbose", options.verbose,
+                 "Name each page replaced or left unchanged, and the log moved, before the "
+                 "count")
+      ->excludes("--quiet");
   AddWait(*replace, options);
   AddDirectory(*replace, options, "The folder whose pages are replaced by their copies in DIR/New");
 
@@ -1113,7 +1167,9 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
   undo->add_flag("--recursive", options.recursive,
                  "Accepted for scripts: an undo puts back what its replace changed, subfolders "
                  "included");
-  undo->add_flag("--quiet", options.quiet, "Name no page that was put back");
+  undo->add_flag("--quiet", options.quiet, "Say nothing unless something went wrong");
+  undo->add_flag("--verbose", options.verbose, "Name each page put back, before the count")
+      ->excludes("--quiet");
   AddWait(*undo, options);
   AddDirectory(*undo, options, "The folder whose last replace is undone");
 
@@ -1189,7 +1245,9 @@ int RunCommand(const std::vector<std::string>& args, const Environment& environm
 int RunCommandLine(const std::vector<std::string>& args, const Environment& environment,
                    std::ostream& out, std::ostream& err) {
   const int status = RunCommand(args, environment, out, err);
-  return OutputWritten(out, err) ? status : kUsageError;
+  const bool command = !args.empty() && std::find(std::begin(kCommands), std::end(kCommands),
+                                                  args.front()) != std::end(kCommands);
+  return OutputWritten(command ? args.front() : std::string(), out, err) ? status : kUsageError;
 }
 
 }  // namespace lapse::cli

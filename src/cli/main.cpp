@@ -100,8 +100,8 @@ void AddToHistory(const std::filesystem::path& stateFolder,
   entry.problem = report.problem;
   const std::filesystem::path file = lapse::schedule::HistoryFile(stateFolder);
   if (std::error_code written = lapse::schedule::AppendHistory(entry, file)) {
-    std::cerr << "lapse-cli: Cannot add the update to the history " << lapse::text::PathText(file)
-              << ": " << written.message() << ".\n";
+    std::cerr << "lapse-cli update: Cannot add the update to the history "
+              << lapse::text::PathText(file) << ": " << written.message() << ".\n";
   }
 }
 

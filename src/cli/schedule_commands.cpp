@@ -143,7 +143,7 @@ int ScheduleCommands::Schedule(const schedule::Host& host, text::DateOrder userO
     out << schedule::DoneText(host, outcome) << '\n';
   }
   if (outcome.problem != schedule::Problem::None) {
-    err << "lapse-cli: " << schedule::ProblemText(host, outcome) << '\n';
+    err << "lapse-cli schedule: " << schedule::ProblemText(host, outcome) << '\n';
   }
   return ExitStatus(outcome.status);
 }
@@ -157,7 +157,7 @@ int ScheduleCommands::Unschedule(const schedule::Host& host, std::ostream& out,
         << ").\n";
   }
   if (outcome.problem != schedule::Problem::None) {
-    err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+    err << "lapse-cli unschedule: " << schedule::ProblemText(outcome) << '\n';
   }
   return ExitStatus(outcome.status);
 }
@@ -198,7 +198,7 @@ int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::o
     out << "No folder is scheduled.\n";
   }
   for (const std::string& problem : listing.problems) {
-    err << "lapse-cli: Cannot read the schedule: " << problem << ".\n";
+    err << "lapse-cli schedules: Cannot read the schedule: " << problem << ".\n";
   }
   return listing.problems.empty() ? 0 : 1;
 }

@@ -449,6 +449,27 @@ std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result) {
   return lines;
 }
 
+std::string ReplaceSummary(const batch::ReplaceResult& result) {
+  std::string text = "Replaced " + PageCount(result.replaced.size());
+  for (const fs::path& name : result.moved) {
+    text += " and moved " + DisplayName(name);
+  }
+  std::vector<std::string> besides;
+  if (!result.unchanged.empty()) {
+    besides.push_back(Thousands(result.unchanged.size()) + " unchanged");
+  }
+  const auto heldBack = std::count_if(
+      result.left.begin(), result.left.end(),
+      [](const batch::LeftInNew& item) { return item.reason != batch::HeldBack::LogWaits; });
+  if (heldBack != 0) {
+    besides.push_back(Thousands(static_cast<std::uint64_t>(heldBack)) + " held back");
+  }
+  for (std::size_t at = 0; at < besides.size(); ++at) {
+    text += (at == 0 ? " (" : ", ") + besides[at];
+  }
+  return text + (besides.empty() ? "." : ").");
+}
+
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result) {
   std::vector<std::string> lines;
   const std::string newDir = DisplayName(result.paths.newDir.parent_path());
@@ -514,11 +535,34 @@ std::string UndoQuestion(const batch::KeptReplace& replace, const fs::path& fold
          " that the replace of " + When(replace.when) + " changed in " + DisplayName(folder) + "?";
 }
 
-std::string UndoDone(const batch::UndoResult& result) {
+namespace {
+
+// UndoDone without its full stop; "Put back no page of the replace ..."
+// where none was put back.
+std::string PutBack(const batch::UndoResult& result) {
   const std::size_t count = result.restored.size();
-  return "Put back " + (count == 1 ? std::string("1 page") : std::to_string(count) + " pages") +
-         " as " + (count == 1 ? "it was" : "they were") + " before the replace of " +
-         When(result.replace.when) + " in " + DisplayName(result.paths.sourceDir) + ".";
+  const std::string replace =
+      "the replace of " + When(result.replace.when) + " in " + DisplayName(result.paths.sourceDir);
+  if (count == 0) {
+    return "Put back no page of " + replace;
+  }
+  return "Put back " + PageCount(count) + " as " + (count == 1 ? "it was" : "they were") +
+         " before " + replace;
+}
+
+}  // namespace
+
+std::string UndoDone(const batch::UndoResult& result) {
+  return PutBack(result) + ".";
+}
+
+std::string UndoSummary(const batch::UndoResult& result) {
+  const std::size_t left = result.changed.size() + result.problems.size();
+  if (left == 0) {
+    return UndoDone(result);
+  }
+  return PutBack(result) + " (" + Thousands(left) + " left as " +
+         (left == 1 ? "it is)." : "they are).");
 }
 
 std::vector<std::string> UndoProblems(const batch::UndoResult& result) {

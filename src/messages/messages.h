@@ -82,6 +82,10 @@ std::vector<std::string> DiffStat(const std::vector<batch::ChangedPage>& pages);
 // its copy now, "Unchanged b.htm" for one whose copy was the page byte for
 // byte, "Moved Log.txt" for the log.
 std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result);
+// What a replace did, counted, as update counts what it did: "Replaced
+// 4,820 pages and moved Log.txt (2 unchanged, 1 held back)." The pages held
+// back are named by ReplaceProblems; the log waiting for them is no page.
+std::string ReplaceSummary(const batch::ReplaceResult& result);
 // A line for each file that a replace left in New and why, or why it did
 // nothing; empty when the replace completed.
 std::vector<std::string> ReplaceProblems(const batch::ReplaceResult& result);
@@ -96,11 +100,16 @@ std::string When(std::chrono::system_clock::time_point when);
 // "Put back the 12 pages that the replace of 2026-12-09 14:02 changed in
 // FOLDER?"
 std::string UndoQuestion(const batch::KeptReplace& replace, const std::filesystem::path& folder);
-// What an undo could not do, a line each, or why it did nothing; empty
-// when it put back every page.
 // What an undo put back: "Put back 4 pages as they were before the replace
 // of 2026-12-09 14:22 in /site."
 std::string UndoDone(const batch::UndoResult& result);
+// The same with the pages it could not put back counted, which
+// UndoProblems names: "... in /site (1 left as it is)."; "Put back no page
+// of the replace of 2026-12-09 14:22 in /site (2 left as they are)." where
+// it put back none.
+std::string UndoSummary(const batch::UndoResult& result);
+// What an undo could not do, a line each, or why it did nothing; empty
+// when it put back every page.
 std::vector<std::string> UndoProblems(const batch::UndoResult& result);
 // A kept replace in a list: "2026-12-09 14:02  12 pages  34.5 KiB".
 std::string KeptReplaceLine(const batch::KeptReplace& replace);

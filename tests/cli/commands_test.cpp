@@ -12,6 +12,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "messages/messages.h"
 #include "pages/gzip.h"
 #include "platform/clock.h"
 #include "platform/memory_disk.h"
@@ -114,7 +115,7 @@ TEST_F(CommandsTest, RunThatCannotStartExitsWithTwo) {
   Write(dir_ / "New", "a file in the way");
   const Outcome outcome = Call({"run", "DIR"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.err, "lapse-cli: Cannot create the folder " + (dir_ / "New").string() +
+  EXPECT_EQ(outcome.err, "lapse-cli run: Cannot create the folder " + (dir_ / "New").string() +
                              ": a file of that name is in the way.\n");
 }
 
@@ -124,13 +125,13 @@ TEST_F(CommandsTest, ReplaceReportsWhatItDid) {
   Call({"run", "DIR"});
   Outcome outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Replaced a.htm\nUnchanged b.htm\nMoved Log.txt\n");
+  EXPECT_EQ(outcome.out, "Replaced 1 page and moved Log.txt (1 unchanged).\n");
   EXPECT_EQ(Read(dir_ / "a.htm"), "a\n");
   EXPECT_EQ(Read(dir_ / "b.htm"), "b\n");
 
   outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.err, "lapse-cli: There is no folder " + (dir_ / "New").string() +
+  EXPECT_EQ(outcome.err, "lapse-cli replace: There is no folder " + (dir_ / "New").string() +
                              " with copies to replace the files with.\n");
 }
 
@@ -140,7 +141,7 @@ TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
   Write(dir_ / "a.htm", "a, edited after the run\n");
   const Outcome outcome = Call({"replace", "DIR"});
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.out, "Replaced 0 pages (1 held back).\n");
   EXPECT_NE(outcome.err.find("a.htm stays in the folder New: its page changed after the run; "
                              "run again.\n"),
             std::string::npos)
@@ -148,45 +149,141 @@ TEST_F(CommandsTest, ReplaceHoldsBackAPageEditedAfterTheRun) {
   EXPECT_EQ(Read(dir_ / "a.htm"), "a, edited after the run\n");
 }
 
-// Pages saved while the undo works are left as saved: lapse-cli names each
-// of them and exits with 1. The pages are on a disk in memory, under the
-// path of the test's folder, which the command looks for on the machine's.
-TEST_F(CommandsTest, UndoNamesEveryPageSavedWhileItRanAndExitsWithOne) {
-  platform::MemoryDisk disk;
-  for (const char* page : {"a.htm", "b.htm", "c.htm"}) {
-    disk.AddFile(dir_ / page, "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+// A site of thousands of pages gets a line that counts them; what needs the
+// user is named whatever else is said, and --verbose names every page too.
+struct ReplaceCase {
+  std::vector<std::string> options;
+  bool editedAfterTheRun = false;
+  std::string out;
+  friend void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.out; }
+};
+
+class ReplaceOutput : public CommandsTest, public testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(ReplaceOutput, CountsWhatWasReplacedAndNamesWhatWasHeldBack) {
+  const std::string lapsed = "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n";
+  Write(dir_ / "a.htm", lapsed);
+  Write(dir_ / "b.htm", lapsed);
+  Write(dir_ / "c.htm", "c\n");  // its copy is the page
+  ASSERT_EQ(Call({"run", "DIR"}).status, 0);
+  if (GetParam().editedAfterTheRun) {
+    Write(dir_ / "b.htm", lapsed + "edited\n");
   }
-  disk.AddFolder("/state");
-  const auto call = [&](std::vector<std::string> args) {
-    args.push_back(dir_.string());
-    std::ostringstream out;
-    std::ostringstream err;
-    Environment environment{.clock = [] { return local_days{year{2026} / 12 / 8}; },
-                            .locale = text::EnglishDateLocale(),
-                            .disk = disk,
-                            .useTimeZone = platform::UseTimeZone,
-                            .updated = {},
-                            .keepIn = "/state"};
-    const int status = RunCommandLine(args, environment, out, err);
-    return Outcome{status, out.str(), err.str()};
+  std::vector<std::string> args{"replace"};
+  args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+  args.push_back("DIR");
+  const Outcome outcome = Call(args);
+  EXPECT_EQ(outcome.out, GetParam().out);
+  if (GetParam().editedAfterTheRun) {
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("b.htm stays in the folder New: its page changed after the run"),
+              std::string::npos)
+        << outcome.err;
+  } else {
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplaceOutput,
+    testing::Values(
+        ReplaceCase{{}, false, "Replaced 2 pages and moved Log.txt (1 unchanged).\n"},
+        ReplaceCase{{}, true, "Replaced 1 page (1 unchanged, 1 held back).\n"},
+        ReplaceCase{{"--verbose"},
+                    false,
+                    "Replaced a.htm\nReplaced b.htm\nUnchanged c.htm\nMoved Log.txt\n"
+                    "Replaced 2 pages and moved Log.txt (1 unchanged).\n"},
+        ReplaceCase{
+            {"--verbose"},
+            true,
+            "Replaced a.htm\nUnchanged c.htm\nReplaced 1 page (1 unchanged, 1 held back).\n"},
+        ReplaceCase{{"--quiet"}, true, ""}));
+
+// The counts of a big site, as update gives its own; the log that waits for
+// the pages held back is no page held back.
+TEST(ReplaceSummary, CountsInThousandsAndLeavesTheWaitingLogUncounted) {
+  struct Case {
+    std::size_t replaced;
+    std::size_t unchanged;
+    bool logMoved;
+    bool pageHeldBack;  // and the log with it
+    std::string said;
   };
-  ASSERT_EQ(call({"run"}).status, 0);
-  ASSERT_EQ(call({"replace"}).status, 0);
-  // Saved by an editor while the undo keeps what it replaces.
-  disk.before = [&](const std::string& operation, const std::filesystem::path& name) {
-    if (operation == "Link" && name != "a.htm") {
-      disk.AddFile(dir_ / name, "saved\n");
+  const Case cases[] = {
+      {4820, 0, false, true, "Replaced 4,820 pages (1 held back)."},
+      {1, 1200, true, false, "Replaced 1 page and moved Log.txt (1,200 unchanged)."},
+      {0, 0, false, false, "Replaced 0 pages."},
+  };
+  for (const Case& c : cases) {
+    batch::ReplaceResult result;
+    result.replaced.assign(c.replaced, "a.htm");
+    result.unchanged.assign(c.unchanged, "b.htm");
+    if (c.logMoved) {
+      result.moved.emplace_back("Log.txt");
     }
-  };
-  const Outcome outcome = call({"undo"});
-  disk.before = nullptr;
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "Put back a.htm\n");
-  EXPECT_EQ(outcome.err,
-            "b.htm: changed after the replace; left as it is.\n"
-            "c.htm: changed after the replace; left as it is.\n");
-  EXPECT_EQ(disk.Content(dir_ / "b.htm"), "saved\n");
-  EXPECT_EQ(disk.Content(dir_ / "c.htm"), "saved\n");
+    if (c.pageHeldBack) {
+      result.left.push_back({"news/a.htm", batch::HeldBack::SourceChanged, {}});
+      result.left.push_back({"Log.txt", batch::HeldBack::LogWaits, {}});
+    }
+    EXPECT_EQ(messages::ReplaceSummary(result), c.said);
+  }
+}
+
+// Pages saved while the undo works are left as saved: lapse-cli names each
+// of them and exits with 1; what it put back it counts, and with --verbose
+// names. The pages are on a disk in memory, under the path of the test's
+// folder, which the command looks for on the machine's.
+TEST_F(CommandsTest, UndoNamesEveryPageSavedWhileItRanAndExitsWithOne) {
+  const std::string counted = " (2 left as they are).\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, ""}, {"--verbose", "Put back a.htm\n"}, {"--quiet", ""}};
+  for (const auto& [option, named] : cases) {
+    SCOPED_TRACE(option != nullptr ? option : "no option");
+    platform::MemoryDisk disk;
+    for (const char* page : {"a.htm", "b.htm", "c.htm"}) {
+      disk.AddFile(dir_ / page, "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
+    }
+    disk.AddFolder("/state");
+    const auto call = [&](std::vector<std::string> args) {
+      args.push_back(dir_.string());
+      std::ostringstream out;
+      std::ostringstream err;
+      Environment environment{.clock = [] { return local_days{year{2026} / 12 / 8}; },
+                              .locale = text::EnglishDateLocale(),
+                              .disk = disk,
+                              .useTimeZone = platform::UseTimeZone,
+                              .updated = {},
+                              .keepIn = "/state"};
+      const int status = RunCommandLine(args, environment, out, err);
+      return Outcome{status, out.str(), err.str()};
+    };
+    ASSERT_EQ(call({"run"}).status, 0);
+    ASSERT_EQ(call({"replace"}).status, 0);
+    // Saved by an editor while the undo keeps what it replaces.
+    disk.before = [&](const std::string& operation, const std::filesystem::path& name) {
+      if (operation == "Link" && name != "a.htm") {
+        disk.AddFile(dir_ / name, "saved\n");
+      }
+    };
+    const Outcome outcome = call(option != nullptr ? std::vector<std::string>{"undo", option}
+                                                   : std::vector<std::string>{"undo"});
+    disk.before = nullptr;
+    EXPECT_EQ(outcome.status, 1);
+    if (option != nullptr && std::string_view(option) == "--quiet") {
+      EXPECT_EQ(outcome.out, "");
+    } else {
+      EXPECT_TRUE(
+          outcome.out.starts_with(named + "Put back 1 page as it was before the replace of "))
+          << outcome.out;
+      EXPECT_TRUE(outcome.out.ends_with(counted)) << outcome.out;
+    }
+    EXPECT_EQ(outcome.err,
+              "b.htm: changed after the replace; left as it is.\n"
+              "c.htm: changed after the replace; left as it is.\n");
+    EXPECT_EQ(disk.Content(dir_ / "b.htm"), "saved\n");
+    EXPECT_EQ(disk.Content(dir_ / "c.htm"), "saved\n");
+  }
 }
 
 std::string Gzip(std::string_view text) {
@@ -317,9 +414,10 @@ TEST_F(CommandsTest, FolderNamedOutsideAsciiIsRunAndReplaced) {
   Write(site / u8"Grüße.htm", "a\n<!--LAPSE 12/01/26\nold\n<!--ENDL\n");
   const Outcome run = Call({"run", utf8(site.u8string())});
   EXPECT_EQ(run.status, 0) << run.err;
-  const Outcome replace = Call({"replace", utf8(site.u8string())});
+  const Outcome replace = Call({"replace", "--verbose", utf8(site.u8string())});
   EXPECT_EQ(replace.status, 0) << replace.err;
-  EXPECT_EQ(replace.out, "Replaced " + utf8(u8"Grüße.htm") + "\nMoved Log.txt\n");
+  EXPECT_EQ(replace.out, "Replaced " + utf8(u8"Grüße.htm") +
+                             "\nMoved Log.txt\nReplaced 1 page and moved Log.txt.\n");
   EXPECT_EQ(Read(site / u8"Grüße.htm"), "a\n");
 }
 
@@ -366,6 +464,10 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"run", "--wait", "soon", "DIR"}, "--wait takes a whole number"},
         UsageCase{{}, "lapse-cli: which command?"},
         UsageCase{{"replace"}, "lapse-cli replace: which folder?"},
+        UsageCase{{"schedules", "extra"},
+                  "lapse-cli schedules: no folder here; schedules lists every scheduled folder"},
+        UsageCase{{"undo", "--verbose", "--quiet", "DIR"},
+                  "lapse-cli undo: --quiet and --verbose exclude each other"},
         UsageCase{{"--quiet", "run", "DIR"},
                   "lapse-cli: --quiet comes before the command; options go after it: lapse-cli "
                   "run --quiet ..."},
@@ -426,8 +528,9 @@ TEST_F(CommandsTest, OutputThatCannotBeWrittenEndsWithStatusTwo) {
     std::ostringstream err;
     EXPECT_EQ(RunCommandLine(args, testing_support::TestEnvironment(), out, err), 2)
         << args.front();
-    EXPECT_NE(err.str().find("lapse-cli: the output could not be written"), std::string::npos)
-        << err.str();
+    // Said by the command, or by the tool where none was given.
+    const std::string who = args.front() == "check" ? "lapse-cli check: " : "lapse-cli: ";
+    EXPECT_EQ(err.str().rfind(who + "the output could not be written", 0), 0u) << err.str();
   }
 }
 

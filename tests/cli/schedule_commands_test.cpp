@@ -123,7 +123,7 @@ TEST_F(ScheduleCommandsTest, BadInputExitsWithTwoAndSaysWhy) {
     const Outcome outcome = Call(args);
     EXPECT_EQ(outcome.status, 2) << args[1];
     EXPECT_EQ(outcome.out, "") << args[1];
-    EXPECT_EQ(outcome.err.rfind("lapse-cli: ", 0), 0u) << outcome.err;
+    EXPECT_EQ(outcome.err.rfind("lapse-cli " + args[0] + ": ", 0), 0u) << outcome.err;
     EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
   }
   EXPECT_FALSE(crontab_.exists);
@@ -144,7 +144,7 @@ TEST_F(ScheduleCommandsTest, ScheduleTakesOnlyZonesOfTheDatabase) {
     }
     EXPECT_EQ(outcome.status, 2);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "lapse-cli: '" + std::string(zone) +
+    EXPECT_EQ(outcome.err, "lapse-cli schedule: '" + std::string(zone) +
                                "' is no time zone that this system knows: give a name of the "
                                "zone database, such as Europe/Berlin or UTC.\n");
     EXPECT_FALSE(crontab_.exists);
@@ -373,8 +373,9 @@ TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
   Write(host_.unitFolder, "not a folder");
   const Outcome listed = Call({"schedules"});
   EXPECT_EQ(listed.status, 1);
-  EXPECT_EQ(
-      listed.err.rfind("lapse-cli: Cannot read the schedule: " + host_.unitFolder.string(), 0), 0u)
+  EXPECT_EQ(listed.err.rfind(
+                "lapse-cli schedules: Cannot read the schedule: " + host_.unitFolder.string(), 0),
+            0u)
       << listed.err;
   EXPECT_NE(listed.out.find(site_.string()), std::string::npos);
 }

@@ -51,7 +51,7 @@ TEST_F(ReplaceFaults, ReadOnlyDiskAtReplaceTime) {
   Outcome outcome = Call({"replace", "DIR"}, Site());
 
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.out, "Replaced 0 pages (2 held back).\n");
   const std::string refused = ": it could not be moved.";
   EXPECT_EQ(Lines(outcome.err),
             (NameList{"Cannot write the record of the run " + New().string() +
@@ -89,7 +89,7 @@ TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
   }
 
   EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "Replaced b.html\n");
+  EXPECT_EQ(outcome.out, "Replaced 1 page (1 held back).\n");
   EXPECT_EQ(Lines(outcome.err),
             (NameList{"Log.txt stays in the folder New: " + std::string(kLogWaits),
                       "a.htm stays in the folder New: it could not be moved: Operation not "
@@ -102,7 +102,7 @@ TEST_F(ReplaceFaults, SourceThatCannotBeReplaced) {
   const std::string log = Read(New() / "Log.txt");
   outcome = Call({"replace", "DIR"}, Site());
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "Replaced a.htm\nMoved Log.txt\n");
+  EXPECT_EQ(outcome.out, "Replaced 1 page and moved Log.txt.\n");
   EXPECT_EQ(Read(Site() / "a.htm"), aCopy);
   EXPECT_EQ(Read(Site() / "Log.txt"), log);
   EXPECT_FALSE(fs::exists(New()));
