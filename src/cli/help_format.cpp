@@ -36,8 +36,6 @@ HelpFormatter::HelpFormatter(std::size_t columns)
     : columns_(std::clamp(columns, kNarrowest, kWidest)) {
   column_width(kNameColumn);
   label("SUBCOMMAND", "COMMAND");
-  // The usage line says what is required: DIR, not [DIR].
-  label("REQUIRED", "");
 }
 
 std::string HelpFormatter::Entry(const std::string& name, const std::string& description) const {
@@ -56,6 +54,19 @@ std::string HelpFormatter::Entry(const std::string& name, const std::string& des
 std::string HelpFormatter::make_option(const CLI::Option* option, bool positional) const {
   return Entry(make_option_name(option, positional) + make_option_opts(option),
                make_option_desc(option));
+}
+
+std::string HelpFormatter::make_option_opts(const CLI::Option* option) const {
+  // The value's name alone: the descriptions say in words what an option
+  // needs, excludes or takes by default, where the parser would list
+  // "REQUIRED", "Excludes: --verbose" or "=3" in its own terms.
+  if (!option->get_option_text().empty()) {
+    return ' ' + option->get_option_text();
+  }
+  if (option->get_type_size() == 0 || option->get_type_name().empty()) {
+    return {};
+  }
+  return ' ' + get_label(option->get_type_name());
 }
 
 std::string HelpFormatter::make_subcommand(const CLI::App* command) const {

@@ -10,12 +10,13 @@ namespace lapse::cli {
 // Wraps every description and the footer to the width of the terminal the
 // help goes to (80 where it goes to no terminal), and shows DIR as the
 // required argument it is, although the parser leaves it to the command to
-// say that it is missing.
+// say that it is missing, and keeps the parser's own words out of it.
 class HelpFormatter final : public CLI::Formatter {
  public:
   explicit HelpFormatter(std::size_t columns);
 
   std::string make_option(const CLI::Option* option, bool positional) const override;
+  std::string make_option_opts(const CLI::Option* option) const override;
   std::string make_subcommand(const CLI::App* command) const override;
   std::string make_description(const CLI::App* app) const override;
   std::string make_footer(const CLI::App* app) const override;

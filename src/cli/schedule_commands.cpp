@@ -58,16 +58,20 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
   schedule_ = app.add_subcommand(
       "schedule", "Update DIR every day (lapse-cli update), catching up after the machine was off");
   schedule_->add_flag("--recursive", request_.recursive, "Take the folders below DIR too");
-  schedule_->add_option("--at", request_.at, "The time of day, HH:MM (default 00:05)");
-  schedule_->add_option("--time-zone", zone_,
-                        "Read the time, and the day of the update, in this zone of the zone "
-                        "database (Europe/Berlin) instead of the machine's");
+  schedule_->add_option("--at", request_.at, "The time of day (default 00:05)")->type_name("HH:MM");
+  schedule_
+      ->add_option("--time-zone", zone_,
+                   "Read the time, and the day of the update, in this zone of the zone "
+                   "database (Europe/Berlin) instead of the machine's")
+      ->type_name("ZONE");
   AddDateOrderOption(*schedule_, removal_);
   AddDaysOption(*schedule_, removal_);
   AddLinesAndLogOptions(*schedule_, removal_);
   AddWarnDaysOption(*schedule_, warnDays_);
-  schedule_->add_option("--using", request_.scheduler,
-                        "systemd, cron or task-scheduler (default: the machine's own)");
+  schedule_
+      ->add_option("--using", request_.scheduler,
+                   "systemd, cron or task-scheduler (default: the machine's own)")
+      ->type_name("SCHEDULER");
   schedule_->add_option("DIR", request_.folder, "The folder to update")->type_name("")->required();
   schedule_->footer(
       "Scheduling DIR again replaces its entry. systemd gets a timer and a service (user units, "
