@@ -914,6 +914,22 @@ TEST_F(TaskSchedulerTest, UnscheduleAllRemovesEveryTaskItCan) {
   EXPECT_EQ(left.entries[0].folder, other);
 }
 
+// Where the state folder cannot be told, no task is made whose record would
+// lie elsewhere, and the tasks are said to be unknown rather than none.
+TEST_F(TaskSchedulerTest, WithoutTheStateFolderTheTasksAreNotCalledGone) {
+  host_.stateFolder.clear();
+  const Outcome outcome = Schedule(host_, For(site_));
+  EXPECT_EQ(outcome.status, Status::Failed);
+  EXPECT_EQ(ProblemText(outcome),
+            "Cannot write the records of the tasks: %LOCALAPPDATA%, which names the state "
+            "folder, is not set.");
+  EXPECT_TRUE(runner_.CallsOf("schtasks").empty());
+  const Clearing clearing = UnscheduleAll(host_);
+  EXPECT_EQ(clearing.status, Status::Partly);
+  ASSERT_EQ(clearing.problems.size(), 1u);
+  EXPECT_TRUE(Contains(clearing.problems[0], "%LOCALAPPDATA%, which names the state folder"));
+}
+
 TEST_F(TaskSchedulerTest, ARefusedTaskLeavesNoRecord) {
   runner_.answers["schtasks"] = [](const ProgramCall&) {
     return ProgramResult{true, 1, {}, "ERROR: Access is denied.\r\n"};
