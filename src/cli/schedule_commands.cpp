@@ -52,6 +52,11 @@ nlohmann::json EntryJson(const schedule::Entry& entry, const schedule::UpdateSta
           {"ended_badly", state.endedBadly}};
 }
 
+std::string UnscheduledText(const schedule::Entry& entry) {
+  return "Unscheduled: " + schedule::TextOf(entry.folder) + " is no longer updated by " +
+         std::string(schedule::SchedulerTitle(entry.scheduler)) + " (" + entry.name + ").\n";
+}
+
 }  // namespace
 
 ScheduleCommands::ScheduleCommands(CLI::App& app) {
@@ -83,12 +88,16 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
       "scheduled.");
 
   unschedule_ = app.add_subcommand("unschedule", "Stop the daily update of DIR");
+  // DIR or --all: the command checks that one of them is given.
   unschedule_->add_option("DIR", request_.folder, "The scheduled folder (it may be gone)")
-      ->type_name("")
-      ->required();
+      ->type_name("");
+  unschedule_->add_flag("--all", all_,
+                        "Stop every daily update that you scheduled, with every scheduler, as "
+                        "before Lapse is uninstalled");
   unschedule_->footer(
-      "Exit status: 0 removed; 1 removed in part (see the message); 2 DIR has no entry, or "
-      "nothing could be removed.");
+      "Exit status: 0 removed (with --all, also when nothing was scheduled); 1 removed in part, "
+      "or with --all a scheduler could not be read (see the message); 2 DIR has no entry, bad "
+      "input, or nothing could be removed.");
 
   schedules_ = app.add_subcommand(
       "schedules", "List the scheduled folders, their next update and how the last one went");
@@ -154,16 +163,46 @@ int ScheduleCommands::Schedule(const schedule::Host& host, text::DateOrder userO
 
 int ScheduleCommands::Unschedule(const schedule::Host& host, std::ostream& out,
                                  std::ostream& err) const {
+  const char* help = " (see lapse-cli unschedule --help)\n";
+  if (all_ && !request_.folder.empty()) {
+    err << "lapse-cli unschedule: give DIR or --all, not both" << help;
+    return ExitStatus(schedule::Status::Failed);
+  }
+  if (all_) {
+    return UnscheduleAll(host, out, err);
+  }
+  if (request_.folder.empty()) {
+    err << "lapse-cli unschedule: which folder?" << help;
+    return ExitStatus(schedule::Status::Failed);
+  }
   const schedule::Outcome outcome = schedule::Unschedule(host, request_.folder);
   if (outcome.status != schedule::Status::Failed) {
-    out << "Unscheduled: " << schedule::TextOf(outcome.entry.folder) << " is no longer updated by "
-        << schedule::SchedulerTitle(outcome.entry.scheduler) << " (" << outcome.entry.name
-        << ").\n";
+    out << UnscheduledText(outcome.entry);
   }
   if (outcome.problem != schedule::Problem::None) {
     err << "lapse-cli unschedule: " << schedule::ProblemText(outcome) << '\n';
   }
   return ExitStatus(outcome.status);
+}
+
+int ScheduleCommands::UnscheduleAll(const schedule::Host& host, std::ostream& out,
+                                    std::ostream& err) const {
+  const schedule::Clearing clearing = schedule::UnscheduleAll(host);
+  for (const schedule::Outcome& outcome : clearing.outcomes) {
+    if (outcome.status != schedule::Status::Failed) {
+      out << UnscheduledText(outcome.entry);
+    }
+    if (outcome.problem != schedule::Problem::None) {
+      err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+    }
+  }
+  for (const std::string& problem : clearing.problems) {
+    err << "lapse-cli: Cannot read the schedule: " << problem << "; its entries may be left.\n";
+  }
+  if (clearing.outcomes.empty() && clearing.problems.empty()) {
+    out << "No folder was scheduled.\n";
+  }
+  return ExitStatus(clearing.status);
 }
 
 int ScheduleCommands::List(const schedule::Host& host, std::ostream& out, std::ostream& err) const {

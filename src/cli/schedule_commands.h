@@ -36,6 +36,7 @@ class ScheduleCommands {
   int Schedule(const schedule::Host& host, text::DateOrder userOrder, std::ostream& out,
                std::ostream& err) const;
   int Unschedule(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
+  int UnscheduleAll(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
   int List(const schedule::Host& host, std::ostream& out, std::ostream& err) const;
 
   CLI::App* schedule_;
@@ -46,6 +47,7 @@ class ScheduleCommands {
   RemovalOptions removal_;
   std::string warnDays_;  // as typed
   bool json_ = false;     // schedules --json
+  bool all_ = false;      // unschedule --all
   // --time-zone as given: given empty, it is refused rather than read as
   // the machine's local time.
   std::optional<std::string> zone_;

@@ -339,6 +339,28 @@ Outcome Unschedule(const Host& host, const std::string& folderText) {
   return outcome;
 }
 
+Clearing UnscheduleAll(const Host& host) {
+  Clearing clearing;
+  Listing listing = ListSchedules(host);
+  clearing.problems = std::move(listing.problems);
+  bool removedAny = false;
+  for (const Entry& entry : listing.entries) {
+    Outcome removed = detail::MakeBackend(entry.scheduler, host)->Remove(entry);
+    removedAny = removedAny || removed.status != Status::Failed;
+    if (removed.status != Status::Done) {
+      clearing.status = Status::Partly;
+    }
+    clearing.outcomes.push_back(std::move(removed));
+  }
+  if (!clearing.problems.empty()) {
+    clearing.status = Status::Partly;
+  }
+  if (!clearing.outcomes.empty() && !removedAny) {
+    clearing.status = Status::Failed;
+  }
+  return clearing;
+}
+
 Listing ListSchedules(const Host& host) {
   Listing listing;
   for (const SchedulerKind kind : kAllKinds) {
@@ -516,7 +538,8 @@ std::string ProblemText(const Outcome& outcome) {
     case Problem::CannotRead:
       return "Cannot read the schedule: " + detail + ".";
     case Problem::SchedulerRefused:
-      return detail + ".";
+      // The scheduler's own words may end their sentence already.
+      return detail.ends_with('.') ? detail : detail + ".";
     case Problem::NotScheduled:
       return detail + " is not scheduled; lapse-cli schedules lists what is.";
   }

@@ -202,6 +202,22 @@ Outcome Schedule(const Host& host, const Request& request);
 // Removes every entry of the folder, which need no longer exist.
 Outcome Unschedule(const Host& host, const std::string& folder);
 
+// What removing every entry of the user's did.
+struct Clearing {
+  // One per entry the schedulers listed, as Unschedule tells it: removed, or
+  // why not.
+  std::vector<Outcome> outcomes;
+  // Schedulers that could not be read, whose entries may be left.
+  std::vector<std::string> problems;
+  // Done: every entry is gone, or there was none; Partly: some are gone, or
+  // a scheduler could not be read; Failed: not one of them could be removed.
+  Status status = Status::Done;
+};
+// Removes every entry of the user's with every scheduler, as before the
+// program itself is removed: an entry would go on starting a lapse-cli that
+// is gone.
+Clearing UnscheduleAll(const Host& host);
+
 struct Listing {
   std::vector<Entry> entries;  // by folder
   // Sources that could not be read: what was tried and why not.

@@ -13,6 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Without the state folder the records would be read and written relative
+// to whatever folder the program started in: an uninstall's lapse-cli would
+// find none there and call the user's tasks gone.
+constexpr const char* kNoStateFolder =
+    "the records of the tasks: %LOCALAPPDATA%, which names the state folder, is not set";
+
 // UTF-16 with its byte-order mark, in little-endian order: what schtasks
 // reads an XML file in.
 std::string Utf16Le(std::string_view utf8) {
@@ -49,6 +55,9 @@ class TaskScheduler final : public Backend {
     outcome.entry = given;
     Entry& entry = outcome.entry;
     entry.name = TaskName(TextOf(entry.folder));
+    if (host_.stateFolder.empty()) {
+      return Failed(outcome, Problem::CannotWrite, kNoStateFolder);
+    }
     const fs::path records = Records();
     const std::string fingerprint = Fingerprint(TextOf(entry.folder));
     const fs::path record = records / (fingerprint + ".json");
@@ -99,6 +108,10 @@ class TaskScheduler final : public Backend {
 
   std::vector<Entry> List(std::string& problem) override {
     std::vector<Entry> entries;
+    if (host_.stateFolder.empty()) {
+      problem = kNoStateFolder;
+      return entries;
+    }
     std::error_code error;
     if (!fs::exists(Records(), error)) {
       return entries;

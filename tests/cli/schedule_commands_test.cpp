@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -378,6 +379,122 @@ TEST_F(ScheduleCommandsTest, AnUnreadableSchedulerIsReportedAndTheRestListed) {
             0u)
       << listed.err;
   EXPECT_NE(listed.out.find(site_.string()), std::string::npos);
+}
+
+// unschedule --all, as an uninstall runs it: every entry of the user's goes,
+// with whichever scheduler holds it, and the user's own crontab lines stay;
+// nothing scheduled is no failure. What could not be removed or read is
+// said, and the status tells how much was done.
+TEST_F(ScheduleCommandsTest, UnscheduleAllRemovesEveryEntryOfTheUser) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "systemd units and cron lines are written on Linux only";
+#endif
+  const fs::path other = fs::canonical(dir_) / "other site";
+  fs::create_directories(other);
+  const auto schedule = [this](const std::string& scheduler, const fs::path& folder) {
+    const Outcome scheduled = Call({"schedule", "--using", scheduler, folder.string()});
+    ASSERT_LE(scheduled.status, 1) << scheduled.err;
+  };
+  const auto unscheduled = [](const fs::path& folder, const std::string& by) {
+    const std::string name = by == "cron" ? schedule::Fingerprint(folder.string())
+                                          : schedule::UnitBaseName(folder.string());
+    return "Unscheduled: " + folder.string() + " is no longer updated by " + by + " (" + name +
+           ").\n";
+  };
+  const std::string userLines = "MAILTO=me@example.org\n0 3 * * * backup --all\n";
+  const std::string refused =
+      "lapse-cli: crontab - failed (exit status 1): crontab: the disk is full.\n";
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    int status;
+    std::string out;
+    std::string err;
+    std::size_t left;  // the entries that schedules lists after
+  } cases[] = {
+      {"nothingScheduled", [] {}, 0, "No folder was scheduled.\n", "", 0},
+      {"everyScheduler",
+       [&] {
+         schedule("cron", site_);
+         schedule("systemd", other);
+       },
+       0, unscheduled(site_, "cron") + unscheduled(other, "systemd"), "", 0},
+      // systemd's units will not run here, so the cron entry of the same
+      // folder stays beside them: both go.
+      {"oneFolderTwice",
+       [&] {
+         schedule("cron", site_);
+         schedule("systemd", site_);
+       },
+       0, unscheduled(site_, "systemd") + unscheduled(site_, "cron"), "", 0},
+      {"crontabRefused",
+       [&] {
+         schedule("cron", site_);
+         schedule("cron", other);
+         runner_.answers["crontab"] = [this](const testing_support::ProgramCall& call) {
+           if (call.args == std::vector<std::string>{"-l"}) {
+             return schedule::ProgramResult{true, 0, crontab_.text, {}};
+           }
+           return schedule::ProgramResult{true, 1, {}, "crontab: the disk is full\n"};
+         };
+       },
+       2, "", refused + refused, 2},
+      {"unitsUnreadable",
+       [&] {
+         schedule("cron", site_);
+         Write(host_.unitFolder, "not a folder");
+       },
+       1, unscheduled(site_, "cron"),
+       "lapse-cli: Cannot read the schedule: " + host_.unitFolder.string() + ": ", 0},
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.name);
+    runner_.calls.clear();
+    runner_.answers.clear();
+    runner_.present = {"systemctl"};
+    crontab_.InstallInto(runner_);
+    crontab_.exists = true;
+    crontab_.text = userLines;
+    fs::remove_all(host_.unitFolder);
+    item.arrange();
+
+    const Outcome outcome = Call({"unschedule", "--all"});
+    EXPECT_EQ(outcome.status, item.status) << outcome.err;
+    EXPECT_EQ(outcome.out, item.out);
+    EXPECT_EQ(outcome.err.substr(0, item.err.size()), item.err) << outcome.err;
+    if (item.status == 1) {
+      // The unreadable scheduler: what it may hold is not said to be gone.
+      EXPECT_NE(outcome.err.find("; its entries may be left.\n"), std::string::npos) << outcome.err;
+      fs::remove(host_.unitFolder);
+    } else {
+      EXPECT_EQ(outcome.err, item.err);
+    }
+    const Outcome listed = Call({"schedules", "--json"});
+    EXPECT_EQ(nlohmann::json::parse(listed.out).size(), item.left) << listed.out;
+    if (item.left == 0) {
+      EXPECT_EQ(crontab_.text, userLines);
+    }
+  }
+}
+
+// --all stands for DIR: one of the two, never both.
+TEST_F(ScheduleCommandsTest, UnscheduleTakesEitherAFolderOrAll) {
+  ASSERT_EQ(Call({"schedule", "SITE"}).status, 0);
+  const std::string crontab = crontab_.text;
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"unschedule", "--all", "SITE"},
+       "lapse-cli unschedule: give DIR or --all, not both (see lapse-cli unschedule --help)\n"},
+      {{"unschedule", "SITE", "--all"},
+       "lapse-cli unschedule: give DIR or --all, not both (see lapse-cli unschedule --help)\n"},
+      {{"unschedule"}, "lapse-cli unschedule: which folder? (see lapse-cli unschedule --help)\n"},
+  };
+  for (const auto& [args, said] : cases) {
+    const Outcome outcome = Call(args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, said);
+  }
+  EXPECT_EQ(crontab_.text, crontab);
 }
 
 TEST_F(ScheduleCommandsTest, EachCommandsHelpTellsItsExitStatuses) {

@@ -884,6 +884,52 @@ TEST_F(TaskSchedulerTest, UnderWineTheTaskIsWrittenAndSaidNotToRun) {
   EXPECT_TRUE(tasks_.empty());
 }
 
+// Removing every task of the user's, as an uninstall does: a task deleted
+// by hand leaves its record to remove; a task that Task Scheduler will not
+// delete stays listed, and the status says that the rest went.
+TEST_F(TaskSchedulerTest, UnscheduleAllRemovesEveryTaskItCan) {
+  const fs::path other = fs::canonical(dir_) / "web";  // listed after site
+  fs::create_directories(other);
+  for (const fs::path& folder : {site_, other}) {
+    ASSERT_EQ(Schedule(host_, For(folder)).status, Status::Done);
+  }
+  tasks_.erase("\\Lapse\\" + TaskName(TextOf(site_)));
+  const auto keeper = runner_.answers["schtasks"];
+  runner_.answers["schtasks"] = [&keeper](const ProgramCall& call) {
+    if (call.args.at(0) == "/Delete") {
+      return ProgramResult{true, 1, {}, "ERROR: Access is denied.\r\n"};
+    }
+    return keeper(call);
+  };
+
+  const Clearing clearing = UnscheduleAll(host_);
+  EXPECT_EQ(clearing.status, Status::Partly);
+  ASSERT_EQ(clearing.outcomes.size(), 2u);
+  EXPECT_EQ(clearing.outcomes[0].status, Status::Done);
+  EXPECT_EQ(clearing.outcomes[1].status, Status::Failed);
+  EXPECT_EQ(ProblemText(clearing.outcomes[1]),
+            "schtasks /Delete failed (exit status 1): ERROR: Access is denied.");
+  const Listing left = ListSchedules(host_);
+  ASSERT_EQ(left.entries.size(), 1u);
+  EXPECT_EQ(left.entries[0].folder, other);
+}
+
+// Where the state folder cannot be told, no task is made whose record would
+// lie elsewhere, and the tasks are said to be unknown rather than none.
+TEST_F(TaskSchedulerTest, WithoutTheStateFolderTheTasksAreNotCalledGone) {
+  host_.stateFolder.clear();
+  const Outcome outcome = Schedule(host_, For(site_));
+  EXPECT_EQ(outcome.status, Status::Failed);
+  EXPECT_EQ(ProblemText(outcome),
+            "Cannot write the records of the tasks: %LOCALAPPDATA%, which names the state "
+            "folder, is not set.");
+  EXPECT_TRUE(runner_.CallsOf("schtasks").empty());
+  const Clearing clearing = UnscheduleAll(host_);
+  EXPECT_EQ(clearing.status, Status::Partly);
+  ASSERT_EQ(clearing.problems.size(), 1u);
+  EXPECT_TRUE(Contains(clearing.problems[0], "%LOCALAPPDATA%, which names the state folder"));
+}
+
 TEST_F(TaskSchedulerTest, ARefusedTaskLeavesNoRecord) {
   runner_.answers["schtasks"] = [](const ProgramCall&) {
     return ProgramResult{true, 1, {}, "ERROR: Access is denied.\r\n"};
