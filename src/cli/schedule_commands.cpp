@@ -193,11 +193,11 @@ int ScheduleCommands::UnscheduleAll(const schedule::Host& host, std::ostream& ou
       out << UnscheduledText(outcome.entry);
     }
     if (outcome.problem != schedule::Problem::None) {
-      err << "lapse-cli: " << schedule::ProblemText(outcome) << '\n';
+      err << "lapse-cli unschedule: " << schedule::ProblemText(outcome) << '\n';
     }
   }
   for (const std::string& problem : clearing.problems) {
-    err << "lapse-cli: Cannot read the schedule: " << problem << "; its entries may be left.\n";
+    err << "lapse-cli unschedule: Cannot read the schedule: " << problem << "; its entries may be left.\n";
   }
   if (clearing.outcomes.empty() && clearing.problems.empty()) {
     out << "No folder was scheduled.\n";

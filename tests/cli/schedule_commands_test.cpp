@@ -403,7 +403,7 @@ TEST_F(ScheduleCommandsTest, UnscheduleAllRemovesEveryEntryOfTheUser) {
   };
   const std::string userLines = "MAILTO=me@example.org\n0 3 * * * backup --all\n";
   const std::string refused =
-      "lapse-cli: crontab - failed (exit status 1): crontab: the disk is full.\n";
+      "lapse-cli unschedule: crontab - failed (exit status 1): crontab: the disk is full.\n";
   const struct {
     const char* name;
     std::function<void()> arrange;
@@ -445,7 +445,7 @@ TEST_F(ScheduleCommandsTest, UnscheduleAllRemovesEveryEntryOfTheUser) {
          Write(host_.unitFolder, "not a folder");
        },
        1, unscheduled(site_, "cron"),
-       "lapse-cli: Cannot read the schedule: " + host_.unitFolder.string() + ": ", 0},
+       "lapse-cli unschedule: Cannot read the schedule: " + host_.unitFolder.string() + ": ", 0},
   };
   for (const auto& item : cases) {
     SCOPED_TRACE(item.name);
