@@ -4,6 +4,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it needs.
+#include <knownfolders.h>
+#include <shlobj.h>
 #else
 #include <pwd.h>
 #include <unistd.h>
@@ -13,7 +16,21 @@ namespace lapse::platform {
 
 namespace {
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The local application data folder of the user the process runs as, from
+// the profile rather than the environment: a process started without the
+// user's environment (an uninstall's action, a service) still finds it.
+std::optional<std::filesystem::path> LocalAppDataOfProfile() {
+  PWSTR path = nullptr;
+  const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path);
+  std::optional<std::filesystem::path> folder;
+  if (SUCCEEDED(result) && path != nullptr && *path != L'\0') {
+    folder = std::filesystem::path(path);
+  }
+  ::CoTaskMemFree(path);
+  return folder;
+}
+#else
 // An absolute path from the environment; relative ones are to be ignored,
 // as the XDG base directory rules have it.
 std::optional<std::filesystem::path> AbsoluteFromEnvironment(const char* name) {
@@ -43,10 +60,13 @@ std::optional<std::filesystem::path> Home() {
 std::optional<std::filesystem::path> UserStateFolder() {
 #if defined(_WIN32)
   const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-  if (local == nullptr || *local == L'\0') {
-    return std::nullopt;
+  if (local != nullptr && *local != L'\0') {
+    return std::filesystem::path(local) / L"Lapse";
   }
-  return std::filesystem::path(local) / L"Lapse";
+  if (auto profile = LocalAppDataOfProfile()) {
+    return *profile / L"Lapse";
+  }
+  return std::nullopt;
 #else
   if (auto state = AbsoluteFromEnvironment("XDG_STATE_HOME")) {
     return *state / "lapse";

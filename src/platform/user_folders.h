@@ -8,7 +8,8 @@ namespace lapse::platform {
 
 // The folder for the program's state (kept pages, the history of updates):
 // $XDG_STATE_HOME/lapse, else ~/.local/state/lapse; %LOCALAPPDATA%\Lapse on
-// Windows. Nothing where the user's home cannot be told.
+// Windows, else the local application data folder of the user's profile.
+// Nothing where the user's home cannot be told.
 std::optional<std::filesystem::path> UserStateFolder();
 
 }  // namespace lapse::platform
