@@ -557,7 +557,13 @@ std::string UndoDone(const batch::UndoResult& result) {
 }
 
 std::string UndoSummary(const batch::UndoResult& result) {
-  const std::size_t left = result.changed.size() + result.problems.size();
+  // The pages not put back: those held back, and those of the replace that
+  // are not back. A problem is no count of pages: it may be the kept
+  // replace's own record, written after every page was put back, or before
+  // any was.
+  const std::size_t listed = result.replace.pages.size();
+  const std::size_t restored = result.restored.size();
+  const std::size_t left = result.changed.size() + (listed > restored ? listed - restored : 0);
   if (left == 0) {
     return UndoDone(result);
   }

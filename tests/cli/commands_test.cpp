@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <tuple>
 
 #include "messages/messages.h"
@@ -227,6 +228,48 @@ TEST(ReplaceSummary, CountsInThousandsAndLeavesTheWaitingLogUncounted) {
       result.left.push_back({"Log.txt", batch::HeldBack::LogWaits, {}});
     }
     EXPECT_EQ(messages::ReplaceSummary(result), c.said);
+  }
+}
+
+// What an undo left is counted in pages: a problem with the kept replace's
+// own record, written before any page was put back or after all were, is
+// no page.
+TEST(UndoSummary, CountsThePagesNotPutBackAndNoRecord) {
+  struct Case {
+    const char* name;
+    std::size_t listed;  // by the kept replace, without those held back
+    std::size_t restored;
+    std::size_t heldBack;
+    bool pageProblem;    // a page that could not be put back
+    bool recordProblem;  // the kept replace's record could not be written
+    std::string ending;  // none: what a whole undo says
+  };
+  const Case cases[] = {
+      {"every page back", 3, 3, 0, false, false, ""},
+      {"every page back, its record not written", 3, 3, 0, false, true, ""},
+      {"its record not written first", 3, 0, 0, false, true, " (3 left as they are)."},
+      {"a page held back, one not put back", 2, 1, 1, true, false, "(2 left as they are)."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    batch::UndoResult result;
+    result.paths.sourceDir = "/site";
+    result.replace.pages.resize(c.listed);
+    result.restored.assign(c.restored, "a.htm");
+    result.changed.assign(c.heldBack, "b.htm");
+    if (c.pageProblem) {
+      result.problems.push_back({"/site/c.htm", std::make_error_code(std::errc::io_error)});
+    }
+    if (c.recordProblem) {
+      result.problems.push_back({"/state/kept/x", std::make_error_code(std::errc::io_error)});
+    }
+    // The folder's spelling differs on Windows.
+    const std::string said = messages::UndoSummary(result);
+    if (c.ending.empty()) {
+      EXPECT_EQ(said, messages::UndoDone(result));
+    } else {
+      EXPECT_TRUE(said.ends_with(c.ending)) << said;
+    }
   }
 }
 
