@@ -197,7 +197,8 @@ int ScheduleCommands::UnscheduleAll(const schedule::Host& host, std::ostream& ou
     }
   }
   for (const std::string& problem : clearing.problems) {
-    err << "lapse-cli unschedule: Cannot read the schedule: " << problem << "; its entries may be left.\n";
+    err << "lapse-cli unschedule: Cannot read the schedule: " << problem
+        << "; its entries may be left.\n";
   }
   if (clearing.outcomes.empty() && clearing.problems.empty()) {
     out << "No folder was scheduled.\n";
