@@ -83,8 +83,9 @@ std::vector<std::string> DiffStat(const std::vector<batch::ChangedPage>& pages);
 // byte, "Moved Log.txt" for the log.
 std::vector<std::string> ReplaceDone(const batch::ReplaceResult& result);
 // What a replace did, counted, as update counts what it did: "Replaced
-// 4,820 pages and moved Log.txt (2 unchanged, 1 held back)." The pages held
-// back are named by ReplaceProblems; the log waiting for them is no page.
+// 4,820 pages and moved Log.txt (2 unchanged).", "Replaced 4,819 pages (2
+// unchanged, 1 held back)." The pages held back are named by
+// ReplaceProblems; the log waiting for them is no page.
 std::string ReplaceSummary(const batch::ReplaceResult& result);
 // A line for each file that a replace left in New and why, or why it did
 // nothing; empty when the replace completed.
