@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "batch/site_names.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "text/names.h"
@@ -458,9 +459,11 @@ std::string ReplaceSummary(const batch::ReplaceResult& result) {
   if (!result.unchanged.empty()) {
     besides.push_back(Thousands(result.unchanged.size()) + " unchanged");
   }
-  const auto heldBack = std::count_if(
-      result.left.begin(), result.left.end(),
-      [](const batch::LeftInNew& item) { return item.reason != batch::HeldBack::LogWaits; });
+  // The log is no page, whether it waits for the pages held back or stays
+  // beside a Log.txt of the site's own.
+  const auto heldBack =
+      std::count_if(result.left.begin(), result.left.end(),
+                    [](const batch::LeftInNew& item) { return item.name != batch::kLogName; });
   if (heldBack != 0) {
     besides.push_back(Thousands(static_cast<std::uint64_t>(heldBack)) + " held back");
   }

@@ -201,8 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
             "Replaced a.htm\nUnchanged c.htm\nReplaced 1 page (1 unchanged, 1 held back).\n"},
         ReplaceCase{{"--quiet"}, true, ""}));
 
-// The counts of a big site, as update gives its own; the log that waits for
-// the pages held back is no page held back.
+// The counts of a big site, as update gives its own; the log is no page
+// held back, whether it waits for the pages held back or stays beside the
+// site's own Log.txt.
 TEST(ReplaceSummary, CountsInThousandsAndLeavesTheWaitingLogUncounted) {
   struct Case {
     std::size_t replaced;
@@ -210,11 +211,13 @@ TEST(ReplaceSummary, CountsInThousandsAndLeavesTheWaitingLogUncounted) {
     bool logMoved;
     bool pageHeldBack;  // and the log with it
     std::string said;
+    bool siteHasItsOwnLog = false;  // the log stays in New beside it
   };
   const Case cases[] = {
       {4820, 0, false, true, "Replaced 4,820 pages (1 held back)."},
       {1, 1200, true, false, "Replaced 1 page and moved Log.txt (1,200 unchanged)."},
       {0, 0, false, false, "Replaced 0 pages."},
+      {3, 0, false, false, "Replaced 3 pages.", true},
   };
   for (const Case& c : cases) {
     batch::ReplaceResult result;
@@ -226,6 +229,9 @@ TEST(ReplaceSummary, CountsInThousandsAndLeavesTheWaitingLogUncounted) {
     if (c.pageHeldBack) {
       result.left.push_back({"news/a.htm", batch::HeldBack::SourceChanged, {}});
       result.left.push_back({"Log.txt", batch::HeldBack::LogWaits, {}});
+    }
+    if (c.siteHasItsOwnLog) {
+      result.left.push_back({"Log.txt", batch::HeldBack::SiteHasItsOwnLog, {}});
     }
     EXPECT_EQ(messages::ReplaceSummary(result), c.said);
   }
