@@ -114,6 +114,11 @@ class TaskScheduler final : public Backend {
     }
     std::error_code error;
     if (!fs::exists(Records(), error)) {
+      // A folder that cannot be looked at may hold records: its tasks are
+      // not called gone.
+      if (error) {
+        problem = TextOf(Records()) + ": " + error.message();
+      }
       return entries;
     }
     fs::directory_iterator records(Records(), error);
