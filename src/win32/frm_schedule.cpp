@@ -73,7 +73,8 @@ frmSchedule::frmSchedule(front::ScheduleServices services, Prompts& prompts, Hel
   AddControl("txtNextLapse", WC_STATICW, L"", kText, -1, {2280, 2280, 3600, 255});
   AddControl("lblLastUpdate", WC_STATICW, L"Last update:", SS_LEFT, -1, {120, 2640, 2100, 255});
   AddControl("txtLastUpdate", WC_STATICW, L"", kText, -1, {2280, 2640, 3600, 480});
-  Layout(DpiOf(Handle()));
+  dpi_ = DpiOf(Handle());
+  Layout(dpi_);
   FitRow({"lblTime", "txtTime", "lblTimeForm"});
   FitRow({"chkSubfolders"});
 }
@@ -114,8 +115,11 @@ LRESULT frmSchedule::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       logic_.Close();
       return 0;
     case WM_DPICHANGED: {
-      // The layout at the new DPI is the designed one: the texts fit anew.
+      // The layout at the new DPI is the designed one: the texts fit anew,
+      // at the DPI the message gives, which a system without
+      // GetDpiForWindow cannot tell of the window.
       const LRESULT result = Window::OnMessage(message, wParam, lParam);
+      dpi_ = HIWORD(wParam);
       FitTexts();
       return result;
     }
@@ -164,7 +168,7 @@ void frmSchedule::Show(const front::ScheduleState& state) {
 void frmSchedule::FitTexts() {
   // The places as designed hold two lines of each wrapped text; a longer
   // text pushes down what is below it, and the dialog grows.
-  const UINT dpi = DpiOf(Handle());
+  const UINT dpi = dpi_;
   const Twips status = PlaceOf("lblStatus");
   const Twips lastUpdate = PlaceOf("txtLastUpdate");
   const int statusGrowth =

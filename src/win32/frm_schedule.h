@@ -54,6 +54,7 @@ class frmSchedule final : public Window, private front::ScheduleView {
   std::filesystem::path folder_;
   bool subfolders_ = false;
   bool loaded_ = false;
+  UINT dpi_ = 0;  // the DPI the controls are laid out at
 };
 
 }  // namespace lapse::win32

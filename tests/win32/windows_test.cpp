@@ -481,6 +481,26 @@ TEST_F(ScheduleDialogTest, LongTextsFitAndATaskThatWillNotRunIsWarnedOf) {
   EXPECT_LE(PlaceIn(dialog.ControlNamed("cmdHelp")).bottom, client.bottom);
 }
 
+// Moved to a screen of another DPI, the dialog is laid out at the DPI the
+// message gives, which a system without GetDpiForWindow cannot tell of the
+// window: what is above the texts stays at its place, what is below them
+// below them.
+TEST_F(ScheduleDialogTest, AtAnotherDpiTheTextsFitAtThatDpi) {
+  frmSchedule dialog(services_, prompts_, help_, window_->Handle());
+  dialog.Load(std::filesystem::canonical(dir_), false);
+  const UINT dpi = DpiOf(dialog.Handle()) * 2;
+  RECT suggested{0, 0, Pixels(6000, dpi), Pixels(3795, dpi)};
+  SendMessageW(dialog.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(PlaceIn(dialog.ControlNamed("lblFolder")).top, Pixels(120, dpi));
+  EXPECT_EQ(PlaceIn(dialog.ControlNamed("lblStatus")).top, Pixels(720, dpi));
+  EXPECT_GE(PlaceIn(dialog.ControlNamed("txtTime")).top, Pixels(1320, dpi));
+  EXPECT_GE(PlaceIn(dialog.ControlNamed("cmdSchedule")).top, Pixels(3300, dpi));
+  RECT client;
+  GetClientRect(dialog.Handle(), &client);
+  EXPECT_GE(client.bottom, Pixels(3795, dpi));
+}
+
 // The texts of the schedule dialog's controls, read as it shows, which then
 // closes it.
 std::vector<std::wstring> scheduleTexts;
