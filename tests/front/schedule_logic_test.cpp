@@ -292,6 +292,12 @@ TEST_F(ScheduleLogicTest, AScheduleThatNothingWillStartIsWarnedOfInPlainWords) {
   };
   for (const auto& item : cases) {
     SCOPED_TRACE(item.name);
+#if defined(_WIN32)
+    // systemd and cron write into folders of a Linux system.
+    if (!item.wine) {
+      continue;
+    }
+#endif
     runner_.present = item.programs;
     ScheduleServices services = Services();
     services.host = [made = services.host, wine = item.wine] {
