@@ -18,8 +18,9 @@ namespace {
 
 #if defined(_WIN32)
 // The local application data folder of the user the process runs as, from
-// the profile rather than the environment: a process started without the
-// user's environment (an uninstall's action, a service) still finds it.
+// the profile rather than the environment: a process started with another
+// environment than its user's (an uninstall's action may inherit the
+// installer service's) still finds the user's own.
 std::optional<std::filesystem::path> LocalAppDataOfProfile() {
   PWSTR path = nullptr;
   const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path);
@@ -59,12 +60,12 @@ std::optional<std::filesystem::path> Home() {
 
 std::optional<std::filesystem::path> UserStateFolder() {
 #if defined(_WIN32)
+  if (auto profile = LocalAppDataOfProfile()) {
+    return *profile / L"Lapse";
+  }
   const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
   if (local != nullptr && *local != L'\0') {
     return std::filesystem::path(local) / L"Lapse";
-  }
-  if (auto profile = LocalAppDataOfProfile()) {
-    return *profile / L"Lapse";
   }
   return std::nullopt;
 #else
