@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 // to whatever folder the program started in: an uninstall's lapse-cli would
 // find none there and call the user's tasks gone.
 constexpr const char* kNoStateFolder =
-    "the records of the tasks: %LOCALAPPDATA%, which names the state folder, is not set";
+    "the records of the tasks: the user's state folder cannot be told (the profile names no "
+    "local application data folder, and %LOCALAPPDATA% is not set)";
 
 // UTF-16 with its byte-order mark, in little-endian order: what schtasks
 // reads an XML file in.
@@ -129,14 +130,18 @@ class TaskScheduler final : public Backend {
       const std::optional<std::string> text = ReadFileText(records->path());
       std::optional<Entry> entry =
           text ? EntryFromMetadata(*text, SchedulerKind::TaskScheduler) : std::nullopt;
-      if (entry) {
-        entry->name = TaskName(TextOf(entry->folder));
-        entry->idle = !Exists(*entry) ? Idle::TaskMissing
-                      : host_.wine    ? Idle::WineScheduler
-                                      : Idle::No;
-        entry->enabled = entry->idle == Idle::No;
-        entries.push_back(std::move(*entry));
+      if (!entry) {
+        // Its task would be neither listed nor removed: say so.
+        problem =
+            TextOf(records->path()) + (text ? ": not a record of a task" : ": cannot be read");
+        continue;
       }
+      entry->name = TaskName(TextOf(entry->folder));
+      entry->idle = !Exists(*entry) ? Idle::TaskMissing
+                    : host_.wine    ? Idle::WineScheduler
+                                    : Idle::No;
+      entry->enabled = entry->idle == Idle::No;
+      entries.push_back(std::move(*entry));
     }
     if (error) {
       problem = TextOf(Records()) + ": " + error.message();

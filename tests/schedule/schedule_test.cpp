@@ -921,13 +921,25 @@ TEST_F(TaskSchedulerTest, WithoutTheStateFolderTheTasksAreNotCalledGone) {
   const Outcome outcome = Schedule(host_, For(site_));
   EXPECT_EQ(outcome.status, Status::Failed);
   EXPECT_EQ(ProblemText(outcome),
-            "Cannot write the records of the tasks: %LOCALAPPDATA%, which names the state "
-            "folder, is not set.");
+            "Cannot write the records of the tasks: the user's state folder cannot be told (the "
+            "profile names no local application data folder, and %LOCALAPPDATA% is not set).");
   EXPECT_TRUE(runner_.CallsOf("schtasks").empty());
   const Clearing clearing = UnscheduleAll(host_);
   EXPECT_EQ(clearing.status, Status::Partly);
   ASSERT_EQ(clearing.problems.size(), 1u);
-  EXPECT_TRUE(Contains(clearing.problems[0], "%LOCALAPPDATA%, which names the state folder"));
+  EXPECT_TRUE(Contains(clearing.problems[0], "the user's state folder cannot be told"));
+}
+
+// A record that is no record names itself: its task would be neither listed
+// nor removed.
+TEST_F(TaskSchedulerTest, ADamagedRecordIsNamed) {
+  ASSERT_EQ(Schedule(host_, For(site_)).status, Status::Done);
+  Write(host_.stateFolder / "tasks" / "damaged.json", "{\"folder\":");
+  const Listing listing = ListSchedules(host_);
+  EXPECT_EQ(listing.entries.size(), 1u);
+  ASSERT_EQ(listing.problems.size(), 1u);
+  EXPECT_TRUE(Contains(listing.problems[0], "damaged.json: not a record of a task"))
+      << listing.problems[0];
 }
 
 // Records that cannot be looked at are not taken for none: an uninstall's
