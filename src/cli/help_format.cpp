@@ -86,7 +86,10 @@ std::string HelpFormatter::make_footer(const CLI::App* app) const {
 std::string HelpFormatter::make_usage(const CLI::App* app, std::string name) const {
   std::string usage = CLI::Formatter::make_usage(app, std::move(name));
   if (const std::size_t optional = usage.find("[DIR]"); optional != std::string::npos) {
-    usage.replace(optional, 5, "DIR");
+    // A command that takes --all in place of DIR (unschedule) needs one of
+    // the two.
+    usage.replace(optional, 5,
+                  app->get_option_no_throw("--all") != nullptr ? "{DIR | --all}" : "DIR");
   }
   return usage;
 }

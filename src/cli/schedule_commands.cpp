@@ -87,7 +87,8 @@ ScheduleCommands::ScheduleCommands(CLI::App& app) {
       "systemd manager, no cron daemon: see the message); 2 bad input, or nothing could be "
       "scheduled.");
 
-  unschedule_ = app.add_subcommand("unschedule", "Stop the daily update of DIR");
+  unschedule_ = app.add_subcommand("unschedule",
+                                   "Stop the daily update of DIR, or with --all of every folder");
   // DIR or --all: the command checks that one of them is given.
   unschedule_->add_option("DIR", request_.folder, "The scheduled folder (it may be gone)")
       ->type_name("");
@@ -192,8 +193,10 @@ int ScheduleCommands::UnscheduleAll(const schedule::Host& host, std::ostream& ou
     if (outcome.status != schedule::Status::Failed) {
       out << UnscheduledText(outcome.entry);
     }
+    // Each line names its folder: the entries that stay are told apart.
     if (outcome.problem != schedule::Problem::None) {
-      err << "lapse-cli unschedule: " << schedule::ProblemText(outcome) << '\n';
+      err << "lapse-cli unschedule: " << schedule::TextOf(outcome.entry.folder) << ": "
+          << schedule::ProblemText(outcome) << '\n';
     }
   }
   for (const std::string& problem : clearing.problems) {

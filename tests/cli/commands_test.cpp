@@ -543,7 +543,7 @@ TEST_F(CommandsTest, EveryHelpFitsItsWidthInTheProgramsOwnWords) {
     for (std::string line; std::getline(lines, line);) {
       EXPECT_LE(line.size(), 80u) << command << ": " << line;
     }
-    for (const char* leak : {"[DIR]", "REQUIRED", "{", "SUBCOMMAND", "Excludes", "Needs"}) {
+    for (const char* leak : {"[DIR]", "REQUIRED", ":{", "SUBCOMMAND", "Excludes", "Needs"}) {
       EXPECT_EQ(help.out.find(leak), std::string::npos) << command << " shows " << leak;
     }
   }

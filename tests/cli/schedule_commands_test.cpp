@@ -402,8 +402,10 @@ TEST_F(ScheduleCommandsTest, UnscheduleAllRemovesEveryEntryOfTheUser) {
            ").\n";
   };
   const std::string userLines = "MAILTO=me@example.org\n0 3 * * * backup --all\n";
-  const std::string refused =
-      "lapse-cli unschedule: crontab - failed (exit status 1): crontab: the disk is full.\n";
+  const auto refused = [](const fs::path& folder) {
+    return "lapse-cli unschedule: " + folder.string() +
+           ": crontab - failed (exit status 1): crontab: the disk is full.\n";
+  };
   const struct {
     const char* name;
     std::function<void()> arrange;
@@ -438,7 +440,7 @@ TEST_F(ScheduleCommandsTest, UnscheduleAllRemovesEveryEntryOfTheUser) {
            return schedule::ProgramResult{true, 1, {}, "crontab: the disk is full\n"};
          };
        },
-       2, "", refused + refused, 2},
+       2, "", refused(site_) + refused(other), 2},
       {"unitsUnreadable",
        [&] {
          schedule("cron", site_);
