@@ -292,6 +292,9 @@ struct ReplaceResult {
   std::filesystem::path logPath;  // where the log is now, when there is one
 
   bool Complete() const { return refusal == ReplaceRefusal::None && newDirRemoved; }
+  // The pages among what stays in "New": the log is none, whether it waits
+  // for the pages held back or stays beside a Log.txt of the site's own.
+  std::uint64_t PagesHeldBack() const;
 };
 
 // What becomes of the run's log once its copies are in place.

@@ -633,6 +633,11 @@ class Replacement {
 
 }  // namespace
 
+std::uint64_t ReplaceResult::PagesHeldBack() const {
+  return static_cast<std::uint64_t>(std::count_if(
+      left.begin(), left.end(), [](const LeftInNew& item) { return item.name != kLogName; }));
+}
+
 ReplaceResult ReplaceOnSite(Disk& disk, Site& site, const ReplaceOptions& options) {
   ReplaceResult result;
   result.paths = site.Paths();

@@ -610,11 +610,8 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
   }
   const int replaceStatus = SayReplaced(replaced, Told::Nothing, settings.command, out, err);
   if (!settings.quiet) {
-    const auto heldBack = std::count_if(
-        replaced.left.begin(), replaced.left.end(),
-        [](const batch::LeftInNew& item) { return item.reason != batch::HeldBack::LogWaits; });
     out << messages::Updated(replaced.replaced.size(), scan.pages,
-                             run.filesLeftOut + static_cast<std::uint64_t>(heldBack))
+                             run.filesLeftOut + replaced.PagesHeldBack())
         << '\n';
   }
   const bool whole = run.AllRewritten() && replaceStatus == kSuccess;

@@ -459,13 +459,8 @@ std::string ReplaceSummary(const batch::ReplaceResult& result) {
   if (!result.unchanged.empty()) {
     besides.push_back(Thousands(result.unchanged.size()) + " unchanged");
   }
-  // The log is no page, whether it waits for the pages held back or stays
-  // beside a Log.txt of the site's own.
-  const auto heldBack =
-      std::count_if(result.left.begin(), result.left.end(),
-                    [](const batch::LeftInNew& item) { return item.name != batch::kLogName; });
-  if (heldBack != 0) {
-    besides.push_back(Thousands(static_cast<std::uint64_t>(heldBack)) + " held back");
+  if (const std::uint64_t heldBack = result.PagesHeldBack(); heldBack != 0) {
+    besides.push_back(Thousands(heldBack) + " held back");
   }
   for (std::size_t at = 0; at < besides.size(); ++at) {
     text += (at == 0 ? " (" : ", ") + besides[at];
@@ -737,8 +732,9 @@ std::string ScheduleNotStarted(const schedule::Outcome& outcome) {
   const schedule::Entry& entry = outcome.entry;
   const NotStartedWords words = NotStartedWordsOf(entry.idle);
   std::string text = "Saved: the daily update of " + schedule::TextOf(entry.folder) + ", " +
-                     schedule::WhenText(entry) + ". But nothing on this computer will start it " +
-                     "yet: " + words.why + ".\n\n" + words.remedy;
+                     schedule::WhenText(entry) +
+                     ". But nothing on this computer will start it: " + words.why + ".\n\n" +
+                     words.remedy;
   for (const schedule::Entry& kept : outcome.kept) {
     text += "\n\nThe earlier daily update of the folder with " +
             std::string(schedule::SchedulerTitle(kept.scheduler)) +

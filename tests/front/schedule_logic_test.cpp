@@ -313,8 +313,7 @@ TEST_F(ScheduleLogicTest, AScheduleThatNothingWillStartIsWarnedOfInPlainWords) {
     ASSERT_EQ(view.said.size(), 1u);
     const std::string& said = view.said[0];
     EXPECT_EQ(said.rfind("warn: Saved: the daily update of " + folder.string() +
-                             ", every day at 00:05. But nothing on this computer will start it "
-                             "yet: ",
+                             ", every day at 00:05. But nothing on this computer will start it: ",
                          0),
               0u)
         << said;
