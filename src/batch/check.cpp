@@ -47,6 +47,18 @@ class Checker {
     }
   }
 
+  // One page, named by its path below the folder checked.
+  void PageAt(FolderCache& folders, const fs::path& relative) {
+    ++result_.pages;
+    platform::Expected<std::shared_ptr<platform::Folder>> folder =
+        folders.At(relative.parent_path());
+    if (!folder) {
+      Unreadable(relative, relative, folder.error());
+      return;
+    }
+    Page(**folder, relative.filename(), relative, nullptr);
+  }
+
   void Unreadable(const fs::path& relative, const fs::path& path, std::error_code error) {
     LeftOut(relative, {PageOutcome::Failed, {FileAction::Read, path, error}, {}});
   }
@@ -171,6 +183,20 @@ bool IsShowBlockKind(text::BrokenBlockKind kind) {
          kind != text::BrokenBlockKind::StrayEndTag;
 }
 
+// In the order a CheckResult promises, whatever order the pages came in.
+void SortByPage(CheckResult& result) {
+  std::stable_sort(result.tags.begin(), result.tags.end(),
+                   [](const FoundTag& a, const FoundTag& b) {
+                     return std::tie(a.page, a.line) < std::tie(b.page, b.line);
+                   });
+  std::stable_sort(result.brokenBlocks.begin(), result.brokenBlocks.end(),
+                   [](const FoundBrokenBlock& a, const FoundBrokenBlock& b) {
+                     return std::tie(a.page, a.block.line) < std::tie(b.page, b.block.line);
+                   });
+  std::stable_sort(result.leftOut.begin(), result.leftOut.end(),
+                   [](const PageLeftOut& a, const PageLeftOut& b) { return a.name < b.name; });
+}
+
 }  // namespace
 
 bool CheckResult::Faulty() const {
@@ -226,16 +252,19 @@ CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Fo
                 [&](const fs::path& relative, const fs::path& path, std::error_code error) {
                   checker.Unreadable(relative, path, error);
                 }});
-  std::stable_sort(result.tags.begin(), result.tags.end(),
-                   [](const FoundTag& a, const FoundTag& b) {
-                     return std::tie(a.page, a.line) < std::tie(b.page, b.line);
-                   });
-  std::stable_sort(result.brokenBlocks.begin(), result.brokenBlocks.end(),
-                   [](const FoundBrokenBlock& a, const FoundBrokenBlock& b) {
-                     return std::tie(a.page, a.block.line) < std::tie(b.page, b.block.line);
-                   });
-  std::stable_sort(result.leftOut.begin(), result.leftOut.end(),
-                   [](const PageLeftOut& a, const PageLeftOut& b) { return a.name < b.name; });
+  SortByPage(result);
+  return result;
+}
+
+CheckResult CheckPages(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
+                       const std::vector<fs::path>& pages, const text::TagRules& rules) {
+  CheckResult result;
+  Checker checker(disk, rules, nullptr, std::nullopt, result);
+  FolderCache folders(disk, folder);
+  for (const fs::path& page : pages) {
+    checker.PageAt(folders, page);
+  }
+  SortByPage(result);
   return result;
 }
 

@@ -72,6 +72,12 @@ CheckResult CheckFolder(platform::Disk& disk, const std::shared_ptr<platform::Fo
                         Recursion recursion, const text::TagRules& rules, PageIndex* index,
                         std::optional<text::Today> readThrough = std::nullopt);
 
+// The tags of the pages named (paths below folder) alone, read again
+// without an index: where the tags of pages just rewritten now stand.
+CheckResult CheckPages(platform::Disk& disk, const std::shared_ptr<platform::Folder>& folder,
+                       const std::vector<std::filesystem::path>& pages,
+                       const text::TagRules& rules);
+
 // The pages that a run today would change, or report: those with a tag
 // that has lapsed (or a show block that is due) or whose date cannot be
 // read, those with a broken show block, and those that could not be read. An update rewrites these

@@ -65,11 +65,35 @@ std::vector<ComingChange> WarnedTags::Due(const std::vector<FoundTag>& tags, tex
     }
     kept[key] = said;
     if (say) {
-      due.push_back({tag.page, tag.line, tag.kind, tag.dateText, *tag.lapseDay, left});
+      due.push_back({tag.page, tag.line, tag.kind, tag.dateText, *tag.lapseDay, left, key.ordinal});
     }
   }
   warned_ = std::move(kept);
   return due;
+}
+
+void TakeLinesFrom(std::vector<ComingChange>& changes, const std::set<fs::path>& reread,
+                   const std::vector<FoundTag>& tags) {
+  // A key holds the same day, and so the same lapsed or not, for every tag
+  // it counts: the ordinals below are those Due gave.
+  using Alike = std::tuple<fs::path, text::DatedTagKind, text::Today, std::string>;
+  std::map<Alike, std::vector<std::uint64_t>> lines;
+  for (const FoundTag& tag : tags) {
+    if (tag.lapseDay && reread.contains(tag.page)) {
+      lines[{tag.page, tag.kind, *tag.lapseDay, tag.dateText}].push_back(tag.line);
+    }
+  }
+  std::erase_if(changes, [&](ComingChange& change) {
+    if (!reread.contains(change.page)) {
+      return false;
+    }
+    const auto found = lines.find({change.page, change.kind, change.day, change.dateText});
+    if (found == lines.end() || change.ordinal >= found->second.size()) {
+      return true;
+    }
+    change.line = found->second[change.ordinal];
+    return false;
+  });
 }
 
 std::string WarnedTags::Format() const {

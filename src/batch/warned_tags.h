@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -28,7 +29,19 @@ struct ComingChange {
   std::string dateText;  // as written
   text::Today day;       // the first day on which it has changed the page
   int daysLeft = 0;      // from today, at least 1
+  // Its place among the page's tags alike in kind, day and date: with
+  // those, what knows the tag whatever its line.
+  unsigned ordinal = 0;
 };
+
+// Gives each change on a page among reread the line of its tag in tags (a
+// look at those pages alone, once an update has rewritten them), found as
+// WarnedTags knows a tag: the line the author finds it at after the update.
+// A change whose tag went with a block the update removed changes nothing
+// and is dropped.
+void TakeLinesFrom(std::vector<ComingChange>& changes,
+                   const std::set<std::filesystem::path>& reread,
+                   const std::vector<FoundTag>& tags);
 
 class WarnedTags {
  public:

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <tuple>
@@ -472,21 +473,52 @@ std::optional<std::string> OtherFolder(schedule::FolderId scheduled, batch::Site
   return messages::NotTheScheduledFolder(site.Paths().sourceDir, then, status->stamp);
 }
 
-// Names the tags that change a page within days, each on the first day it
-// comes within them and on the day before, with --quiet too: cron mails the
+// The tags that change a page within days, each on the first day it comes
+// within them and on the day before, with --quiet too: cron mails the
 // author what update prints. Without a state folder, or with a file of
 // warnings that cannot be read or written, a warning comes again at worst.
-void WarnOfComingChanges(const batch::CheckResult& scan, text::Today today, int days,
-                         const fs::path& directory, const Environment& environment,
-                         std::ostream& out) {
-  batch::WarnedTags warned =
-      environment.keepIn ? batch::WarnedTags::Load(environment.disk, *environment.keepIn, directory)
-                         : batch::WarnedTags();
-  for (const batch::ComingChange& change : warned.Due(scan.tags, today, days)) {
+struct ComingWarnings {
+  batch::WarnedTags warned;
+  std::vector<batch::ComingChange> due;
+};
+
+ComingWarnings ComingChangesDue(const batch::CheckResult& scan, text::Today today, int days,
+                                const fs::path& directory, const Environment& environment) {
+  ComingWarnings warnings;
+  if (environment.keepIn) {
+    warnings.warned = batch::WarnedTags::Load(environment.disk, *environment.keepIn, directory);
+  }
+  warnings.due = warnings.warned.Due(scan.tags, today, days);
+  return warnings;
+}
+
+// The author opens the page at the line named after the update: a block
+// removed above a tag moves it up, so the pages rewritten are read again
+// (only they, and only on a day that rewrites any) for their tags' lines.
+void TakeRewrittenLines(ComingWarnings& warnings, const std::vector<fs::path>& rewritten,
+                        batch::Site& site, const text::TagRules& rules,
+                        const Environment& environment) {
+  if (rewritten.empty() || warnings.due.empty()) {
+    return;
+  }
+  const batch::CheckResult look =
+      batch::CheckPages(environment.disk, site.SharedFolder(), rewritten, rules);
+  // A page that cannot be read now keeps the lines it had: the best known.
+  std::set<fs::path> reread(rewritten.begin(), rewritten.end());
+  for (const batch::PageLeftOut& page : look.leftOut) {
+    reread.erase(page.name);
+  }
+  batch::TakeLinesFrom(warnings.due, reread, look.tags);
+}
+
+// Said, then kept as said: lost after it was printed, a warning comes again.
+void SayComingChanges(const ComingWarnings& warnings, const fs::path& directory,
+                      const Environment& environment, std::ostream& out) {
+  for (const batch::ComingChange& change : warnings.due) {
     out << messages::ComingChange(change) << '\n';
   }
   if (environment.keepIn) {
-    warned.Save(environment.disk, *environment.keepIn, directory);
+    warnings.warned.Save(environment.disk, *environment.keepIn, directory);
   }
 }
 
@@ -562,9 +594,17 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     // Without it the next update reads every page again; nothing worse.
     index->Save(environment.disk, *environment.keepIn, settings.directory, reading);
   }
+  // Said after the update where it rewrites pages, and before it stops
+  // where it does not.
+  std::optional<ComingWarnings> warnings;
   if (settings.warnDays) {
-    WarnOfComingChanges(scan, today, *settings.warnDays, settings.directory, environment, out);
+    warnings = ComingChangesDue(scan, today, *settings.warnDays, settings.directory, environment);
   }
+  const auto warn = [&] {
+    if (warnings) {
+      SayComingChanges(*warnings, settings.directory, environment, out);
+    }
+  };
   batch::RunOptions options = settings.run;
   options.onlyPages = batch::PagesToRewrite(scan);
   options.keepIn = environment.keepIn;
@@ -575,6 +615,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     }
   }
   if (options.onlyPages->empty()) {
+    warn();
     if (!settings.quiet) {
       out << messages::NothingLapsed(scan.pages) << '\n';
     }
@@ -586,6 +627,7 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     report.leftAsTheyWere.push_back(messages::ToolLeftOut(page.name, page.report));
   }
   if (run.status != batch::RunStatus::Completed) {
+    warn();
     report.problem = messages::Stopped(run.problem);
     err << Who(settings.command) << report.problem << '\n';
     return finish(kUsageError);
@@ -600,6 +642,10 @@ int Update(const Settings& settings, const Environment& environment, std::ostrea
     // The removed lines go to the journal, not into the site.
     replacing.siteLog = batch::SiteLog::Left;
     replaced = batch::ReplaceOnSite(environment.disk, *site, replacing);
+  }
+  if (warnings) {
+    TakeRewrittenLines(*warnings, replaced.replaced, *site, rules, environment);
+    warn();
   }
   report.rewritten = replaced.replaced.size();
   const std::vector<std::string> problems = messages::ReplaceProblems(replaced);

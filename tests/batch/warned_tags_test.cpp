@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
 #include <vector>
 
 #include "platform/disk.h"
@@ -83,6 +84,24 @@ TEST(WarnedTagsTest, ALineAddedAboveATagDoesNotNameItAgainButAMovedDateDoes) {
   ASSERT_EQ(due.size(), 1u);
   EXPECT_EQ(due[0].line, 10u);
   EXPECT_EQ(due[0].daysLeft, 4);
+}
+
+// Pages read again after an update rewrote them give their tags' lines,
+// tags alike by their order; a page not read keeps its lines, and a tag
+// gone with a removed block is no longer named.
+TEST(WarnedTagsTest, PagesReadAgainGiveTheLinesOfTheirTags) {
+  WarnedTags warned;
+  std::vector<ComingChange> due =
+      warned.Due({Coming("a.htm", 3), Coming("a.htm", 9), Coming("b.htm", 5), Coming("c.htm", 4)},
+                 kDay - days{5}, 7);
+  TakeLinesFrom(due, {"a.htm", "c.htm"}, {Coming("a.htm", 1), Coming("a.htm", 6)});
+  std::vector<std::pair<fs::path, std::uint64_t>> named;
+  for (const ComingChange& change : due) {
+    named.emplace_back(change.page, change.line);
+  }
+  const std::vector<std::pair<fs::path, std::uint64_t>> expected{
+      {"a.htm", 1}, {"a.htm", 6}, {"b.htm", 5}};
+  EXPECT_EQ(named, expected);
 }
 
 TEST(WarnedTagsTest, TagsPassedGoneOrFurtherAheadAreForgotten) {

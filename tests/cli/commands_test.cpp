@@ -824,14 +824,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "2026-12-18 news.htm:2: expiry 12/24/26 lapses in 7 days (2026-12-25)\n"
                  "2026-12-24 news.htm:3: expiry 12/24/26 lapses tomorrow (2026-12-25)\n"},
         // The new-content tag is no longer new from 2027-01-01 on. The
-        // lines are those of the page as the update found it: the expiry
-        // block above goes on 2026-12-26.
+        // lines are those of the page as the update leaves it: the expiry
+        // block of 3 lines above goes on 2026-12-26, with a log or without.
         WarnCase{"newContent",
                  {"--quiet"},
                  {-1, -2, -3, -4, -5, -6},
                  99,
-                 "2026-12-26 news.htm:5: new 12/01/26 is no longer new in 6 days (2027-01-01)\n"
-                 "2026-12-31 news.htm:2: new 12/01/26 is no longer new tomorrow (2027-01-01)\n"}),
+                 "2026-12-26 news.htm:2: new 12/01/26 is no longer new in 6 days (2027-01-01)\n"
+                 "2026-12-31 news.htm:2: new 12/01/26 is no longer new tomorrow (2027-01-01)\n"},
+        WarnCase{"newContentWithoutALog",
+                 {"--no-log"},
+                 {-1, -2},
+                 99,
+                 "2026-12-26 news.htm:2: new 12/01/26 is no longer new in 6 days (2027-01-01)\n"
+                 "2026-12-26 Updated 1 of 1 page.\n"}),
     [](const testing::TestParamInfo<WarnCase>& info) { return info.param.name; });
 
 // A file of warnings that cannot be read repeats a warning, and the update
