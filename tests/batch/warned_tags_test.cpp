@@ -96,6 +96,7 @@ TEST(WarnedTagsTest, PagesReadAgainGiveTheLinesOfTheirTags) {
                  kDay - days{5}, 7);
   TakeLinesFrom(due, {"a.htm", "c.htm"}, {Coming("a.htm", 1), Coming("a.htm", 6)});
   std::vector<std::pair<fs::path, std::uint64_t>> named;
+  named.reserve(due.size());
   for (const ComingChange& change : due) {
     named.emplace_back(change.page, change.line);
   }
