@@ -34,7 +34,7 @@ void ScheduleLogic::ShowState() {
                    schedule::NotStartedText(*entry_) + ".";
   }
   if (entry_) {
-    state.status += " Update options: " + schedule::OptionsText(*entry_) + ".";
+    state.status += " Update options: " + messages::UpdateOptionsInWords(entry_->options) + ".";
   }
   const std::optional<std::chrono::local_days> lapse =
       services_.nextChange ? services_.nextChange(folder_, view_.Fields().subfolders)

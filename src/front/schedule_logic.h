@@ -42,7 +42,7 @@ struct ScheduleFields {
 struct ScheduleState {
   std::string folder;
   // "Updated automatically every day at 00:05, by systemd. Update options:
-  // --date-order dmy."
+  // dates day first."
   std::string status;
   std::string nextChange;  // "2026-12-31", or "none found"
   // The history's last update, which it does not tell from one run by

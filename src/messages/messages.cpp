@@ -728,6 +728,40 @@ NotStartedWords NotStartedWordsOf(schedule::Idle idle) {
 
 }  // namespace
 
+std::string UpdateOptionsInWords(const schedule::UpdateOptions& options) {
+  std::vector<std::string> words;
+  if (options.dateOrder == "mdy") {
+    words.emplace_back("dates month first");
+  } else if (options.dateOrder == "dmy") {
+    words.emplace_back("dates day first");
+  } else if (options.dateOrder == "ymd") {
+    words.emplace_back("dates year first");
+  } else {
+    // An entry of an earlier Lapse, which recorded no order.
+    words.emplace_back("dates in the order of the scheduler's language settings");
+  }
+  if (options.days) {
+    words.push_back("new tags expire after " + std::to_string(*options.days) +
+                    (*options.days == 1 ? " day" : " days"));
+  }
+  if (options.lines) {
+    words.push_back("delete " + std::to_string(*options.lines) +
+                    (*options.lines == 1 ? " line" : " lines") + " of text after a lapsed new tag");
+  }
+  if (!options.log) {
+    words.emplace_back("no log");
+  }
+  if (options.warnDays) {
+    words.push_back("name what changes within " + std::to_string(*options.warnDays) +
+                    (*options.warnDays == 1 ? " day" : " days"));
+  }
+  std::string text;
+  for (const std::string& word : words) {
+    text += (text.empty() ? "" : "; ") + word;
+  }
+  return text;
+}
+
 std::string ScheduleNotStarted(const schedule::Outcome& outcome) {
   const schedule::Entry& entry = outcome.entry;
   const NotStartedWords words = NotStartedWordsOf(entry.idle);

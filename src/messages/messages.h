@@ -158,6 +158,11 @@ std::string WindowFailed(std::string_view what);
 // stays, is named too. lapse-cli says it in its own words, which scripts read.
 std::string ScheduleNotStarted(const schedule::Outcome& outcome);
 
+// The options a schedule's update runs with, in the words of the Options
+// dialog rather than the command line's: "dates month first; new tags
+// expire after 30 days; delete 1 line of text after a lapsed new tag".
+std::string UpdateOptionsInWords(const schedule::UpdateOptions& options);
+
 // The two numbers of the options dialog.
 enum class OptionNumber { Days, Lines };
 // Why text cannot be taken for that number; no option has been changed.

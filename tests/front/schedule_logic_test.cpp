@@ -107,7 +107,8 @@ TEST_F(ScheduleLogicTest, ScheduleRegistersWhatTheFieldsSayAndStopEndsIt) {
   EXPECT_TRUE(view_.said.empty()) << view_.said.front();
   EXPECT_EQ(view_.state.status,
             "Updated automatically every day at 06:30, with its subfolders, by cron. Update "
-            "options: --date-order dmy --days=10 --lines=2 --no-log.");
+            "options: dates day first; new tags expire after 10 days; delete 2 lines of text "
+            "after a lapsed new tag; no log.");
   EXPECT_TRUE(view_.stopEnabled);
   EXPECT_NE(crontab_.text.find("30 6 * * * "), std::string::npos) << crontab_.text;
 
@@ -343,7 +344,7 @@ TEST_F(ScheduleLogicTest, ChangingAScheduleKeepsItsSchedulerAndZone) {
   EXPECT_TRUE(view_.said.empty());
   EXPECT_EQ(view_.state.status,
             "Updated automatically every day at 02:00 (Europe/Berlin), by cron. Update options: "
-            "--date-order ymd --lines=3.");
+            "dates year first; delete 3 lines of text after a lapsed new tag.");
   EXPECT_FALSE(fs::exists(dir_ / "units"));
 }
 
@@ -357,10 +358,10 @@ TEST_F(ScheduleLogicTest, AnEntryWithoutOptionsIsShownAndGetsTheDateOrderWhenCha
   ScheduleLogic logic(view_, services);
   logic.Activate(site_, false);
   EXPECT_EQ(view_.state.status,
-            "Updated automatically every day at 01:00, by cron. Update options: none recorded "
-            "(dates are read in the order of the scheduler's locale).");
+            "Updated automatically every day at 01:00, by cron. Update options: dates in the "
+            "order of the scheduler's language settings.");
   logic.Schedule();
-  EXPECT_NE(view_.state.status.find("Update options: --date-order "), std::string::npos)
+  EXPECT_NE(view_.state.status.find("Update options: dates month first."), std::string::npos)
       << view_.state.status;
   EXPECT_NE(crontab_.text.find(" update --quiet --date-order "), std::string::npos)
       << crontab_.text;

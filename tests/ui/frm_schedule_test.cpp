@@ -105,7 +105,7 @@ class FrmScheduleTest : public QObject {
     QVERIFY(messages_.shown.empty());
     QCOMPARE(Text("lblStatus"),
              QStringLiteral("Updated automatically every day at 06:30, by cron. Update options: "
-                            "--date-order mdy."));
+                            "dates month first."));
     QVERIFY(Button("cmdStop")->isEnabled());
     QVERIFY(crontab_.text.find("30 6 * * * ") != std::string::npos);
     QVERIFY(crontab_.text.find("--recursive") == std::string::npos);

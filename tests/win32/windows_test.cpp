@@ -405,7 +405,7 @@ TEST_F(ScheduleDialogTest, TheDialogSchedulesAndStopsTheFoldersTask) {
   EXPECT_EQ(tasks_.size(), 1u);
   EXPECT_EQ(CaptionOf(dialog.ControlNamed("lblStatus")),
             L"Updated automatically every day at 06:30, with its subfolders, by Task Scheduler. "
-            L"Update options: --date-order mdy.");
+            L"Update options: dates month first.");
   EXPECT_TRUE(IsWindowEnabled(dialog.ControlNamed("cmdStop")));
 
   SetWindowTextW(dialog.ControlNamed("txtTime"), L"7pm");
