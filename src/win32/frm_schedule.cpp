@@ -204,6 +204,9 @@ void frmSchedule::FitTexts() {
   AdjustWindowRectEx(&client, style, FALSE, exStyle);
   SetWindowPos(Handle(), nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // What the controls left behind where they stood is painted over, and
+  // each is drawn where it stands now.
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 Twips frmSchedule::PlaceOf(const char* name) const {
