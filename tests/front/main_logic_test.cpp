@@ -468,6 +468,27 @@ TEST_F(MainLogicTest, UndoPutsBackWhatTheLastReplaceChanged) {
   }
 }
 
+// A window logic that keeps what a replace replaces, over a disk whose site
+// has been run and replaced once.
+struct ReplacedSite {
+  static platform::MemoryDisk& WithStateFolder(platform::MemoryDisk& disk) {
+    disk.AddFolder("/home/ann/.local/state");
+    return disk;
+  }
+  explicit ReplacedSite(platform::MemoryDisk& disk)
+      : logic(view, store, WithStateFolder(disk), testing_support::RunDayOptions(),
+              std::filesystem::path("/home/ann/.local/state/lapse")) {
+    view.logic = &logic;
+    logic.Load();
+    logic.OpenStartFolder({{{"/", {}}}, "/site", {}, PathCase::Sensitive, "/"});
+    logic.Go();
+    logic.ReplaceOldFiles();
+  }
+  RecordingView view;
+  testing_support::MemorySettingsStore store;
+  MainLogic logic;
+};
+
 // Pages saved while the undo works are left as saved, and the warning names
 // each of them.
 TEST_F(MainLogicTest, UndoNamesEveryPageSavedWhileItRan) {
@@ -475,16 +496,9 @@ TEST_F(MainLogicTest, UndoNamesEveryPageSavedWhileItRan) {
   for (const char* page : {"/a.htm", "/b.htm", "/c.htm"}) {
     disk_.AddFile(kSite + page, lapsed);
   }
-  disk_.AddFolder("/home/ann/.local/state");
-  RecordingView view;
-  testing_support::MemorySettingsStore store;
-  MainLogic logic(view, store, disk_, Options(),
-                  std::filesystem::path("/home/ann/.local/state/lapse"));
-  view.logic = &logic;
-  logic.Load();
-  logic.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
-  logic.Go();
-  logic.ReplaceOldFiles();
+  ReplacedSite replaced(disk_);
+  RecordingView& view = replaced.view;
+  MainLogic& logic = replaced.logic;
   view.answer = true;
   view.trace.clear();
   // Saved by an editor while the undo keeps what it replaces.
@@ -534,16 +548,9 @@ TEST_F(MainLogicTest, AWholeUndoForgetsTheLogOfTheReplaceItTookBack) {
     for (const char* page : {"/site/a.htm", "/site/b.htm", "/other/c.htm"}) {
       disk.AddFile(page, lapsed);
     }
-    disk.AddFolder("/home/ann/.local/state");
-    RecordingView view;
-    testing_support::MemorySettingsStore store;
-    MainLogic logic(view, store, disk, Options(),
-                    std::filesystem::path("/home/ann/.local/state/lapse"));
-    view.logic = &logic;
-    logic.Load();
-    logic.OpenStartFolder({{{"/", {}}}, kSite, {}, PathCase::Sensitive, "/"});
-    logic.Go();
-    logic.ReplaceOldFiles();
+    ReplacedSite replaced(disk);
+    RecordingView& view = replaced.view;
+    MainLogic& logic = replaced.logic;
     ASSERT_TRUE(disk.Content("/site/Log.txt"));
     if (c.meanwhile == Meanwhile::RunElsewhereAfterTheReplace) {
       view.OpenFolder("/other");
