@@ -294,18 +294,10 @@ TEST_F(CommandsTest, UndoNamesEveryPageSavedWhileItRanAndExitsWithOne) {
       disk.AddFile(dir_ / page, "<!--LAPSE 12/01/26\nold\n<!--ENDL\nkept\n");
     }
     disk.AddFolder("/state");
+    const Environment environment = testing_support::TestEnvironment(disk, "/state");
     const auto call = [&](std::vector<std::string> args) {
       args.push_back(dir_.string());
-      std::ostringstream out;
-      std::ostringstream err;
-      Environment environment{.clock = [] { return local_days{year{2026} / 12 / 8}; },
-                              .locale = text::EnglishDateLocale(),
-                              .disk = disk,
-                              .useTimeZone = platform::UseTimeZone,
-                              .updated = {},
-                              .keepIn = "/state"};
-      const int status = RunCommandLine(args, environment, out, err);
-      return Outcome{status, out.str(), err.str()};
+      return testing_support::Call(args, environment);
     };
     ASSERT_EQ(call({"run"}).status, 0);
     ASSERT_EQ(call({"replace"}).status, 0);

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "platform/clock.h"
+#include "platform/disk.h"
 #include "text/date.h"
 
 namespace lapse::testing_support {
@@ -26,6 +28,16 @@ inline cli::Environment TestEnvironment() {
   environment.locale = text::EnglishDateLocale();
   environment.useTimeZone = platform::UseTimeZone;
   return environment;
+}
+
+// The same over disk, keeping what a replace replaces in keepIn.
+inline cli::Environment TestEnvironment(platform::Disk& disk, const std::filesystem::path& keepIn) {
+  return {.clock = [] { return std::chrono::local_days{std::chrono::year{2026} / 12 / 8}; },
+          .locale = text::EnglishDateLocale(),
+          .disk = disk,
+          .useTimeZone = platform::UseTimeZone,
+          .updated = {},
+          .keepIn = keepIn};
 }
 
 inline Outcome Call(const std::vector<std::string>& args, const cli::Environment& environment) {
